@@ -32,3 +32,6 @@ void Settings::SetProcess(Locations where) { Process() = Settings(std::move(wher
 std::vector<IniEntry> ParseIni(std::string_view) { return {}; }
 std::string FormatIni(const std::vector<IniEntry>&) { return {}; }
 }  // namespace quillet::settings
+namespace quillet::settings {
+void Settings::SetOverride(std::string_view, std::string_view, std::string_view) {}
+}  // namespace quillet::settings

@@ -39,6 +39,13 @@ Locations DefaultLocations();
 // Both scopes inside one folder: DIR/settings.ini and DIR/machine.ini.
 Locations FolderLocations(const std::filesystem::path& dir);
 
+// The parsed form of one settings file; exposed for the parser's tests and fuzzing.
+struct IniEntry {
+  std::string section;
+  std::string key;
+  std::string value;
+};
+
 class Settings {
  public:
   explicit Settings(Locations where);
@@ -65,6 +72,10 @@ class Settings {
                Scope scope = Scope::User);
   bool Delete(std::string_view section, std::string_view key, Scope scope = Scope::User);
 
+  // A value that wins over both files for the life of this object, never written
+  // (quillet-cli --set SECTION/KEY=VALUE).
+  void SetOverride(std::string_view section, std::string_view key, std::string_view value);
+
   const Locations& locations() const { return where_; }
 
   // The store of this process (DefaultLocations until replaced, e.g. by --settings).
@@ -75,14 +86,9 @@ class Settings {
   bool Write(const std::filesystem::path& file, std::string_view section, std::string_view key,
              const std::string* value);
   Locations where_;
+  std::vector<IniEntry> overrides_;
 };
 
-// The parsed form of one settings file; exposed for the parser's tests and fuzzing.
-struct IniEntry {
-  std::string section;
-  std::string key;
-  std::string value;
-};
 // Never fails: lines that are not "[section]" or "key=value" are skipped.
 std::vector<IniEntry> ParseIni(std::string_view text);
 std::string FormatIni(const std::vector<IniEntry>& entries);
