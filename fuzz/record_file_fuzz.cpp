@@ -15,14 +15,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   quillet::platform::RecordReader r(bytes.substr(1));
   for (int step = 0; step < 64 && !r.AtEnd(); ++step) {
     switch ((plan >> (step % 4 * 2)) & 3) {
-      case 0: r.U8(); break;
-      case 1: r.U32(); break;
+      case 0:
+        r.U8();
+        break;
+      case 1:
+        r.U32();
+        break;
       case 2: {
         const auto t = r.Text();
         if (t.size() > 259) std::abort();
         break;
       }
-      default: r.Bytes(r.U16()); break;
+      default:
+        r.Bytes(r.U16());
+        break;
     }
   }
   return 0;

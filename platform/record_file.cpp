@@ -1,10 +1,5 @@
 #include "platform/record_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 
 namespace quillet::platform {
@@ -92,43 +87,6 @@ bool RecordWriter::Text(std::string_view text) {
   out_.append(text);
   out_.append(kTextFieldBytes - text.size(), '\0');
   return true;
-}
-
-bool ReadFile(const std::filesystem::path& file, std::string& out) {
-  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  out.clear();
-  char buf[65536];
-  bool ok = true;
-  for (;;) {
-    const ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) ok = false;
-    if (n <= 0) break;
-    out.append(buf, static_cast<std::size_t>(n));
-  }
-  ::close(fd);
-  return ok;
-}
-
-bool WriteFileAtomically(const std::filesystem::path& file, std::string_view bytes) {
-  std::string tmpl = file.string() + ".XXXXXX";
-  const int fd = ::mkstemp(tmpl.data());
-  if (fd < 0) return false;
-  struct stat st{};
-  ::fchmod(fd, ::stat(file.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644);
-  bool ok = true;
-  while (ok && !bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    ok = n > 0;
-    if (ok) bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  ok = ok && ::fsync(fd) == 0;
-  ok = ::close(fd) == 0 && ok;
-  ok = ok && ::rename(tmpl.c_str(), file.c_str()) == 0;
-  if (!ok) ::unlink(tmpl.c_str());
-  return ok;
 }
 
 }  // namespace quillet::platform

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "settings/atomic_file.h"
+
 namespace quillet::platform {
 
 inline constexpr std::size_t kTextFieldBytes = 260;
@@ -65,10 +67,10 @@ class RecordWriter {
   bool ok_ = true;
 };
 
-// Reads a whole file; false when it cannot be opened or read.
-bool ReadFile(const std::filesystem::path& file, std::string& out);
-// Writes through a temporary file beside the target and renames it over the
-// target, so a failed write leaves the old file as it was.
-bool WriteFileAtomically(const std::filesystem::path& file, std::string_view bytes);
+// Whole-file reading and atomic replacing, shared with the settings store.
+using settings::WriteFileAtomically;
+inline bool ReadFile(const std::filesystem::path& file, std::string& out) {
+  return settings::ReadWholeFile(file, out);
+}
 
 }  // namespace quillet::platform

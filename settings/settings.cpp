@@ -1,5 +1,7 @@
 #include "settings/settings.h"
 
+#include "settings/atomic_file.h"
+
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
@@ -94,35 +96,6 @@ std::string_view TrimBlanks(std::string_view s) {
   return s;
 }
 
-bool ReadWholeFile(const fs::path& file, std::string& out) {
-  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  out.clear();
-  char buf[8192];
-  bool ok = true;
-  for (;;) {
-    const ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) ok = false;
-    if (n <= 0) break;
-    out.append(buf, static_cast<std::size_t>(n));
-    // A settings file is small; a huge one is not ours and is not worth reading whole.
-    if (out.size() > (16u << 20)) break;
-  }
-  ::close(fd);
-  return ok;
-}
-
-bool WriteAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t n = ::write(fd, data.data(), data.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
 // Parsed files, reloaded when the file on disk changes (another copy may write it).
 struct CachedFile {
   dev_t dev = 0;
@@ -140,14 +113,15 @@ std::map<std::string, CachedFile>& Cache() {
 
 std::optional<std::string> LookUp(const fs::path& file, std::string_view section,
                                   std::string_view key) {
-  struct stat st{};
+  struct stat st {};
   if (::stat(file.c_str(), &st) != 0) return std::nullopt;
   std::lock_guard lock(gCacheMutex);
   CachedFile& c = Cache()[file.string()];
   if (c.dev != st.st_dev || c.ino != st.st_ino || c.size != st.st_size ||
       c.mtime.tv_sec != st.st_mtim.tv_sec || c.mtime.tv_nsec != st.st_mtim.tv_nsec) {
     std::string text;
-    if (!ReadWholeFile(file, text)) return std::nullopt;
+    // A settings file is small; a huge one is not ours and is not worth reading whole.
+    if (!ReadWholeFile(file, text, 16u << 20)) return std::nullopt;
     c.entries = ParseIni(text);
     c.dev = st.st_dev;
     c.ino = st.st_ino;
@@ -281,8 +255,8 @@ Locations DefaultLocations() {
     loc.machineWriteFile = systemFiles.front();
   for (const fs::path& f : systemFiles) loc.machineReadFiles.push_back(f);
   // What is written must be what is read next: put the write target first.
-  auto it = std::find(loc.machineReadFiles.begin(), loc.machineReadFiles.end(),
-                      loc.machineWriteFile);
+  auto it =
+      std::find(loc.machineReadFiles.begin(), loc.machineReadFiles.end(), loc.machineWriteFile);
   if (it != loc.machineReadFiles.end()) std::rotate(loc.machineReadFiles.begin(), it, it + 1);
   return loc;
 }
@@ -312,8 +286,7 @@ std::string Settings::GetString(std::string_view section, std::string_view key,
   return std::string(def);
 }
 
-int Settings::GetInt(std::string_view section, std::string_view key, int def,
-                     Scope scope) const {
+int Settings::GetInt(std::string_view section, std::string_view key, int def, Scope scope) const {
   const auto v = Find(section, key, scope);
   if (!v || v->empty()) return def;
   return ParseLeadingInt(CutToReadLimit(*v));
@@ -351,8 +324,7 @@ bool Settings::Delete(std::string_view section, std::string_view key, Scope scop
   return ok;
 }
 
-void Settings::SetOverride(std::string_view section, std::string_view key,
-                           std::string_view value) {
+void Settings::SetOverride(std::string_view section, std::string_view key, std::string_view value) {
   overrides_.push_back({std::string(section), std::string(key), std::string(value)});
 }
 
@@ -396,21 +368,8 @@ bool Settings::Write(const fs::path& file, std::string_view section, std::string
     entries.push_back({sectionName, std::string(key), *value});
   }
 
-  bool ok = true;
-  if (value || entries.size() != before) {
-    std::string tmpl = file.string() + ".XXXXXX";
-    const int fd = ::mkstemp(tmpl.data());
-    ok = fd >= 0;
-    if (ok) {
-      struct stat st{};
-      const mode_t mode = ::stat(file.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
-      ::fchmod(fd, mode);
-      ok = WriteAll(fd, FormatIni(entries)) && ::fsync(fd) == 0;
-      ok = ::close(fd) == 0 && ok;
-      ok = ok && ::rename(tmpl.c_str(), file.c_str()) == 0;
-      if (!ok) ::unlink(tmpl.c_str());
-    }
-  }
+  const bool ok =
+      (!value && entries.size() == before) || WriteFileAtomically(file, FormatIni(entries));
   ::flock(lockFd, LOCK_UN);
   ::close(lockFd);
   return ok;

@@ -23,11 +23,18 @@ class SettingsTest : public ::testing::Test {
 };
 
 TEST(ParseLeadingInt, FollowsTheLeadingDecimalRule) {
-  const std::pair<const char*, int> cases[] = {
-      {"12abc", 12},   {"  -7", -7},       {"+5x", 5},          {"abc", 0},
-      {"", 0},         {"-", 0},           {"0x1F", 0},         {"3.9", 3},
-      {"2147483647", 2147483647},          {"99999999999", 2147483647},
-      {"-2147483648", -2147483647 - 1},    {"-99999999999", -2147483647 - 1}};
+  const std::pair<const char*, int> cases[] = {{"12abc", 12},
+                                               {"  -7", -7},
+                                               {"+5x", 5},
+                                               {"abc", 0},
+                                               {"", 0},
+                                               {"-", 0},
+                                               {"0x1F", 0},
+                                               {"3.9", 3},
+                                               {"2147483647", 2147483647},
+                                               {"99999999999", 2147483647},
+                                               {"-2147483648", -2147483647 - 1},
+                                               {"-99999999999", -2147483647 - 1}};
   for (const auto& [text, want] : cases) {
     SCOPED_TRACE(text);
     EXPECT_EQ(ParseLeadingInt(text), want);
@@ -51,15 +58,15 @@ TEST_F(SettingsTest, IntegerAndBooleanReadingRules) {
     bool wantBool;
   };
   const Case cases[] = {
-      {"", 5, 5, true, true},        // empty gives both defaults
+      {"", 5, 5, true, true},  // empty gives both defaults
       {"", 5, 5, false, false},
       {"12abc", 5, 12, false, true},  // leading number; not "0": true
       {"00", 5, 0, true, false},      // starts with 0: false
       {"0", 5, 0, true, false},
-      {"yes", 5, 0, false, true},     // no number reads 0, not the default
-      {"false", 5, 0, false, true},   // only a leading '0' is false
+      {"yes", 5, 0, false, true},    // no number reads 0, not the default
+      {"false", 5, 0, false, true},  // only a leading '0' is false
       {"1", 5, 1, false, true},
-      {" 0", 5, 0, false, true},      // the blank comes first, so not false
+      {" 0", 5, 0, false, true},  // the blank comes first, so not false
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.stored);
@@ -86,9 +93,15 @@ TEST_F(SettingsTest, LongValuesAreReadAsTheirFirst259Characters) {
 }
 
 TEST_F(SettingsTest, ValuesRoundTripWithAwkwardCharacters) {
-  const std::string values[] = {"a=b",        "line1\nline2\r\n", "back\\slash\\x41",
-                                "  padded  ", "[not a section]", ";not a comment",
-                                std::string("nul\0inside", 10),   "#hash", ""};
+  const std::string values[] = {"a=b",
+                                "line1\nline2\r\n",
+                                "back\\slash\\x41",
+                                "  padded  ",
+                                "[not a section]",
+                                ";not a comment",
+                                std::string("nul\0inside", 10),
+                                "#hash",
+                                ""};
   int i = 0;
   for (const std::string& v : values) {
     const std::string key = "Key" + std::to_string(i++);
@@ -165,8 +178,7 @@ TEST_F(SettingsTest, FailedWritesReportFalseAndChangeNothing) {
   Settings dirTarget{FolderLocations(dir / "dirtarget")};
   EXPECT_FALSE(dirTarget.SetString("Settings", "New", "x"));
   int entries = 0;
-  for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir / "dirtarget"))
-    ++entries;
+  for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir / "dirtarget")) ++entries;
   EXPECT_EQ(entries, 2);  // the folder in the way and the lock file
 }
 
@@ -194,7 +206,8 @@ TEST_F(SettingsTest, ConcurrentWritersFromTwoProcessesKeepEveryValue) {
 TEST(DefaultLocations, FollowXdgVariables) {
   TempDir dir;
   setenv("XDG_CONFIG_HOME", (dir / "home").c_str(), 1);
-  setenv("XDG_CONFIG_DIRS", ((dir / "sys1").string() + ":relative:" + (dir / "sys2").string()).c_str(), 1);
+  setenv("XDG_CONFIG_DIRS",
+         ((dir / "sys1").string() + ":relative:" + (dir / "sys2").string()).c_str(), 1);
   const Locations loc = DefaultLocations();
   EXPECT_EQ(loc.userFile, dir / "home/Orvanta/Quillet/settings.ini");
   // sys1 can be created, so machine-wide values go there and are read from there first.
