@@ -30,8 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   for (auto table : {quillet::app::Commands(), std::span<const quillet::app::CliCommand>(kTable)}) {
     const quillet::app::CommandLine cl = quillet::app::ParseCommandLine(args, table);
-    // Either refused with a message, or something to run.
-    if (cl.error.empty() == (!cl.command && !cl.help)) std::abort();
+    // Accepted only with something to run.
+    if (cl.error.empty() && !cl.command && !cl.help) std::abort();
     if (cl.command && (cl.command < table.data() || cl.command >= table.data() + table.size()))
       std::abort();
     for (const auto& o : cl.overrides)

@@ -74,7 +74,8 @@ class LProgressDialog {
   std::int32_t WaitFor(const std::function<bool()>& signalled, std::int64_t ms);
   // The same for a descriptor becoming readable or hung up (a pipe, an eventfd).
   std::int32_t WaitFor(int fd, std::int64_t ms);
-  // A message box over the window, caption "Error", exclamation icon.
+  // A message box with caption "Error" and the exclamation icon, over the window, or
+  // over the owner once the window is closed; nothing outside Run.
   void ShowError(std::string_view text);
 
   const std::string& title() const { return title_; }
