@@ -1,10 +1,9 @@
-#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/cli/cli.h"
 
 int main(int argc, char** argv) {
-  (void)argv;
-  if (argc < 2) {
-    std::fputs("usage: quillet-cli COMMAND ...\n", stderr);
-    return 2;
-  }
-  return 2;
+  std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  return quillet::app::RunCli(args, quillet::app::Commands(), stdout, stderr);
 }
