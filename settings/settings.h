@@ -26,8 +26,8 @@ std::string CutToReadLimit(std::string_view text);
 
 // Where the files of a store live.
 struct Locations {
-  std::filesystem::path userFile;                   // read and written for Scope::User
-  std::filesystem::path machineWriteFile;           // written for Scope::Machine
+  std::filesystem::path userFile;                       // read and written for Scope::User
+  std::filesystem::path machineWriteFile;               // written for Scope::Machine
   std::vector<std::filesystem::path> machineReadFiles;  // read in order, first hit wins
 };
 
@@ -66,8 +66,7 @@ class Settings {
   // Writes return false on failure; callers following the settings rules ignore it.
   bool SetString(std::string_view section, std::string_view key, std::string_view value,
                  Scope scope = Scope::User);
-  bool SetInt(std::string_view section, std::string_view key, int value,
-              Scope scope = Scope::User);
+  bool SetInt(std::string_view section, std::string_view key, int value, Scope scope = Scope::User);
   bool SetBool(std::string_view section, std::string_view key, bool value,
                Scope scope = Scope::User);
   bool Delete(std::string_view section, std::string_view key, Scope scope = Scope::User);

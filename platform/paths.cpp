@@ -1,0 +1,51 @@
+#include "platform/paths.h"
+
+namespace quillet::platform {
+
+std::string JoinPath(std::string_view folder, std::string_view name) {
+  std::string out(folder);
+  if (!out.empty() && out.back() != '/') out += '/';
+  out += name;
+  return out;
+}
+
+std::string_view PathExtension(std::string_view path) {
+  const std::size_t slash = path.rfind('/');
+  const std::size_t dot = path.rfind('.');
+  if (dot == std::string_view::npos) return {};
+  if (slash != std::string_view::npos && dot < slash) return {};
+  return path.substr(dot);
+}
+
+std::string ReplaceExtension(std::string_view path, std::string_view ext) {
+  const std::string_view old = PathExtension(path);
+  std::string out(path.substr(0, path.size() - old.size()));
+  out += ext;
+  return out;
+}
+
+std::string_view PathFileName(std::string_view path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+std::string_view PathFolder(std::string_view path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string_view::npos) return {};
+  return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
+}
+
+bool SameExtension(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
+    if (x != y) return false;
+  }
+  return true;
+}
+
+bool FitsPathLimit(std::string_view path) { return path.size() <= kMaxPathLength; }
+
+}  // namespace quillet::platform

@@ -1,0 +1,125 @@
+#include "platform/safe_file_writer.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace quillet::platform {
+
+namespace {
+constexpr std::size_t kBufferBytes = 1 << 18;
+
+bool PwriteAll(int fd, const unsigned char* p, std::size_t n, std::uint64_t offset, int* err) {
+  while (n > 0) {
+    const ssize_t w = ::pwrite(fd, p, n, static_cast<off_t>(offset));
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) {
+      *err = w < 0 ? errno : ENOSPC;
+      return false;
+    }
+    p += w;
+    n -= static_cast<std::size_t>(w);
+    offset += static_cast<std::uint64_t>(w);
+  }
+  return true;
+}
+}  // namespace
+
+std::unique_ptr<SafeFileWriter> SafeFileWriter::Create(const std::filesystem::path& target,
+                                                       int* errnoOut) {
+  std::filesystem::path folder = target.parent_path();
+  if (folder.empty()) folder = ".";
+  std::string name = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0) {
+    if (errnoOut) *errnoOut = errno;
+    return nullptr;
+  }
+  // A replaced file keeps its permissions; a new one gets the usual ones.
+  struct stat st {};
+  if (::stat(target.c_str(), &st) == 0) {
+    ::fchmod(fd, st.st_mode & 07777);
+  } else {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
+  }
+  return std::unique_ptr<SafeFileWriter>(new SafeFileWriter(fd, target, name));
+}
+
+SafeFileWriter::SafeFileWriter(int fd, std::filesystem::path target, std::string temp)
+    : fd_(fd), target_(std::move(target)), temp_(std::move(temp)) {
+  buffer_.reserve(kBufferBytes);
+}
+
+SafeFileWriter::~SafeFileWriter() {
+  if (fd_ >= 0) ::close(fd_);
+  if (!committed_) ::unlink(temp_.c_str());
+}
+
+bool SafeFileWriter::Fail(int err) {
+  if (error_ == 0) error_ = err;
+  return false;
+}
+
+bool SafeFileWriter::Flush() {
+  if (failed()) return false;
+  if (buffer_.empty()) return true;
+  int err = 0;
+  if (!PwriteAll(fd_, buffer_.data(), buffer_.size(), flushed_, &err)) return Fail(err);
+  flushed_ += buffer_.size();
+  buffer_.clear();
+  return true;
+}
+
+bool SafeFileWriter::Write(const void* data, std::size_t n) {
+  if (failed() || committed_) return false;
+  const auto* p = static_cast<const unsigned char*>(data);
+  size_ += n;
+  if (buffer_.size() + n > kBufferBytes) {
+    if (!Flush()) return false;
+    if (n >= kBufferBytes) {
+      int err = 0;
+      if (!PwriteAll(fd_, p, n, flushed_, &err)) return Fail(err);
+      flushed_ += n;
+      return true;
+    }
+  }
+  buffer_.insert(buffer_.end(), p, p + n);
+  return true;
+}
+
+bool SafeFileWriter::WriteAt(std::uint64_t offset, const void* data, std::size_t n) {
+  if (failed() || committed_) return false;
+  if (offset + n > size_) return Fail(EINVAL);
+  if (!Flush()) return false;
+  int err = 0;
+  if (!PwriteAll(fd_, static_cast<const unsigned char*>(data), n, offset, &err)) return Fail(err);
+  return true;
+}
+
+bool SafeFileWriter::Truncate(std::uint64_t size) {
+  if (failed() || committed_) return false;
+  if (!Flush()) return false;
+  if (size > size_) return Fail(EINVAL);
+  if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) return Fail(errno);
+  size_ = flushed_ = size;
+  return true;
+}
+
+bool SafeFileWriter::Commit() {
+  if (committed_) return true;
+  if (!Flush()) return false;
+  if (::fsync(fd_) != 0) return Fail(errno);
+  const int fd = fd_;
+  fd_ = -1;
+  if (::close(fd) != 0) return Fail(errno);
+  if (::rename(temp_.c_str(), target_.c_str()) != 0) return Fail(errno);
+  committed_ = true;
+  return true;
+}
+
+}  // namespace quillet::platform

@@ -1,0 +1,144 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "fixtures/temp_dir.h"
+#include "platform/byte_source.h"
+#include "platform/safe_file_writer.h"
+
+namespace quillet::platform {
+namespace {
+
+using quillet::testing::ReadFileBytes;
+using quillet::testing::TempDir;
+using quillet::testing::WriteFileBytes;
+
+int FilesIn(const std::filesystem::path& dir) {
+  int n = 0;
+  for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir)) ++n;
+  return n;
+}
+
+TEST(ByteSource, FileAndMemoryReadTheSameBytesAndStopAtTheEnd) {
+  TempDir dir;
+  const std::string bytes("RIFF\x24\x00\x00\x00WAVE", 12);
+  WriteFileBytes(dir / "a.wav", bytes);
+  const int fdsBefore = quillet::testing::OpenDescriptorCount();
+  {
+    auto file = FileByteSource::Open(dir / "a.wav");
+    ASSERT_TRUE(file);
+    MemoryByteSource mem(bytes);
+    for (ByteSource* src : {static_cast<ByteSource*>(file.get()), static_cast<ByteSource*>(&mem)}) {
+      EXPECT_EQ(src->Size(), bytes.size());
+      char buf[16] = {};
+      EXPECT_EQ(src->ReadAt(8, buf, 16), 4u);  // short at the end
+      EXPECT_EQ(std::string(buf, 4), "WAVE");
+      EXPECT_EQ(src->ReadAt(12, buf, 4), 0u);
+      EXPECT_EQ(src->ReadAt(~0ull - 2, buf, 4), 0u);  // no wrap-around
+      EXPECT_FALSE(src->ReadExact(10, buf, 4));
+      EXPECT_TRUE(src->ReadExact(0, buf, 4));
+      EXPECT_EQ(LoadLE32(reinterpret_cast<unsigned char*>(buf)), 0x46464952u);
+    }
+  }
+  EXPECT_EQ(quillet::testing::OpenDescriptorCount(), fdsBefore);
+}
+
+TEST(ByteSource, MissingFilesAndFoldersAreRefusedWithTheReason) {
+  TempDir dir;
+  int err = 0;
+  EXPECT_FALSE(FileByteSource::Open(dir / "missing.wav", &err));
+  EXPECT_EQ(err, ENOENT);
+  EXPECT_FALSE(FileByteSource::Open(dir.path(), &err));
+  EXPECT_EQ(err, EISDIR);
+}
+
+TEST(SafeFileWriter, ReplacesTheTargetOnlyOnCommit) {
+  TempDir dir;
+  const auto target = dir / "song.wav";
+  WriteFileBytes(target, "old contents");
+  {
+    auto w = SafeFileWriter::Create(target);
+    ASSERT_TRUE(w);
+    ASSERT_TRUE(w->Write("HEADxxxx", 8));
+    std::string big(1 << 20, 'a');  // larger than the buffer
+    ASSERT_TRUE(w->Write(big.data(), big.size()));
+    ASSERT_TRUE(w->Write("tail", 4));
+    ASSERT_TRUE(w->WriteAt(4, "SIZE", 4));
+    EXPECT_EQ(w->size(), 8u + big.size() + 4);
+    EXPECT_EQ(ReadFileBytes(target), "old contents");  // nothing visible yet
+    ASSERT_TRUE(w->Commit());
+  }
+  const std::string got = ReadFileBytes(target);
+  ASSERT_EQ(got.size(), 8u + (1 << 20) + 4);
+  EXPECT_EQ(got.substr(0, 8), "HEADSIZE");
+  EXPECT_EQ(got.substr(got.size() - 4), "tail");
+  EXPECT_EQ(FilesIn(dir.path()), 1);
+}
+
+TEST(SafeFileWriter, AbandonedOrFailedWritesLeaveTheOldFile) {
+  TempDir dir;
+  const auto target = dir / "song.wav";
+  WriteFileBytes(target, "precious");
+  {
+    auto w = SafeFileWriter::Create(target);
+    ASSERT_TRUE(w);
+    w->Write("partial", 7);
+    // Cancelled: never committed.
+  }
+  EXPECT_EQ(ReadFileBytes(target), "precious");
+  EXPECT_EQ(FilesIn(dir.path()), 1);
+
+  auto w = SafeFileWriter::Create(target);
+  ASSERT_TRUE(w);
+  EXPECT_FALSE(w->WriteAt(100, "x", 1));  // past what was written
+  EXPECT_TRUE(w->failed());
+  EXPECT_FALSE(w->Write("more", 4));  // sticky
+  EXPECT_FALSE(w->Commit());
+  w.reset();
+  EXPECT_EQ(ReadFileBytes(target), "precious");
+
+  int err = 0;
+  EXPECT_FALSE(SafeFileWriter::Create(dir / "no" / "such" / "folder.wav", &err));
+  EXPECT_EQ(err, ENOENT);
+}
+
+TEST(SafeFileWriter, TruncateCutsAndAppendsContinueThere) {
+  TempDir dir;
+  auto w = SafeFileWriter::Create(dir / "t.raw");
+  ASSERT_TRUE(w);
+  w->Write("0123456789", 10);
+  ASSERT_TRUE(w->Truncate(4));
+  w->Write("ab", 2);
+  ASSERT_TRUE(w->Commit());
+  EXPECT_EQ(ReadFileBytes(dir / "t.raw"), "0123ab");
+}
+
+// A full disk must be reported, never shown as success.
+TEST(SafeFileWriter, FullDiskIsReported) {
+  // A tiny tmpfs stands in for a full disk (needs root, as in CI).
+  TempDir dir;
+  const auto mountPoint = dir / "small";
+  std::filesystem::create_directory(mountPoint);
+  if (std::system(
+          ("mount -t tmpfs -o size=64k tmpfs " + mountPoint.string() + " 2>/dev/null").c_str()) !=
+      0)
+    GTEST_SKIP() << "cannot mount a small tmpfs here";
+  {
+    auto w = SafeFileWriter::Create(mountPoint / "big.wav");
+    ASSERT_TRUE(w);
+    std::string chunk(1 << 16, 'z');
+    bool ok = true;
+    for (int i = 0; i < 8 && ok; ++i) ok = w->Write(chunk.data(), chunk.size());
+    ok = ok && w->Commit();
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(w->error(), ENOSPC);
+  }
+  EXPECT_FALSE(std::filesystem::exists(mountPoint / "big.wav"));
+  std::system(("umount " + mountPoint.string()).c_str());
+}
+
+}  // namespace
+}  // namespace quillet::platform
