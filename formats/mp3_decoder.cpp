@@ -323,6 +323,7 @@ struct Mp3Decoder::State {
   void Synthesize(int ch, const GranuleInfo& g, const mp3::ScaleFactorBands& bands, float* out, int channels);
   void DecodeGranules(const Mp3Header& h, const SideInfo& si, BitReader& bits, size_t mainBits, float* out,
                       bool& corrupt);
+  uint8_t blockTypes = 0;
 };
 
 namespace {
@@ -497,6 +498,7 @@ void Mp3Decoder::State::DecodeGranules(const Mp3Header& h, const SideInfo& si, B
         bits.set_position(std::min(end, mainBits));
         continue;
       }
+      blockTypes = static_cast<uint8_t>(blockTypes | (1 << g.blockType) | (g.mixed ? 16 : 0));
       GranuleInfo eff = g;
       if (mpeg1) {
         ReadScaleFactorsMpeg1(bits, g, si.scfsi[ch], gr, sf[ch]);
@@ -560,9 +562,11 @@ Mp3Step Mp3Decoder::DecodeFrame(const uint8_t* data, size_t size, float* out) {
   if (reachable) {
     BitReader bits(s.reservoir + begin, static_cast<size_t>(total - begin));
     bool corrupt = false;
+    s.blockTypes = 0;
     s.DecodeGranules(h, si, bits, static_cast<size_t>(total - begin) * 8, out, corrupt);
     step.framesProduced = h.samplesPerFrame();
     step.status = corrupt ? Mp3Status::kCorrupt : Mp3Status::kOk;
+    step.blockTypes = s.blockTypes;
   } else {
     step.status = Mp3Status::kReservoir;
   }

@@ -49,6 +49,7 @@ struct Mp3Step {
   size_t bytesConsumed = 0;
   int framesProduced = 0;  // samples per channel written to the output
   Mp3Status status = Mp3Status::kNoHeader;
+  uint8_t blockTypes = 0;  // bit t set when a granule used block type t; bit 4 for a mixed block
 };
 
 class Mp3Decoder {
