@@ -194,6 +194,20 @@ std::int64_t ColumnMapping::ColumnOf(FramePos f) const {
   return std::min<std::int64_t>(c, width);
 }
 
+std::shared_ptr<PeakSummary> SummarizePeakRecords(const std::uint8_t* records, std::int64_t count,
+                                                  int channels) {
+  auto s = std::make_shared<PeakSummary>();
+  s->channels = channels;
+  const std::int64_t rb = 2 * channels;
+  s->bytes.assign(static_cast<std::size_t>((count + kSummaryRecords - 1) / kSummaryRecords * rb), 0);
+  for (std::int64_t r = 0; r < count; ++r)
+    for (std::int64_t b = 0; b < rb; ++b) {
+      auto& g = s->bytes[static_cast<std::size_t>(r / kSummaryRecords * rb + b)];
+      g = std::max(g, records[r * rb + b]);
+    }
+  return s;
+}
+
 PeakSource ChoosePeakSource(const ColumnMapping& map) {
   return map.viewLength <= std::int64_t{map.width} * kPeakBlockFrames ? PeakSource::Samples
                                                                        : PeakSource::PeakFiles;

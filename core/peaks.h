@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "core/chain.h"
 
@@ -35,6 +36,10 @@ struct PeakOptions {
   int displayMode = 0;        // 0: +/- peaks; 1, 2: left up, right down (stereo only)
   bool verticalZoom = false;  // heights eight times larger
 };
+
+// The in-memory summary of count peak records (2 x channels bytes each).
+std::shared_ptr<PeakSummary> SummarizePeakRecords(const std::uint8_t* records, std::int64_t count,
+                                                  int channels);
 
 // Whether the view is drawn from samples (at most 256 frames per column) or peak files.
 PeakSource ChoosePeakSource(const ColumnMapping& map);
