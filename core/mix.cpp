@@ -32,7 +32,6 @@ MixOutcome MixIntoChain(EditContext& ctx, EditTask& task, AudioChain& doc, Frame
   out.result = ConvertChain(ctx, task, mixIn, doc.sampleRate, doc.channels, mix);
   if (out.result != platform::kTaskDone) return out;
   const FrameCount mixLength = ChainLength(mix);
-  out.mixedFrames = mixLength;
   if (mixLength == 0) return out;
 
   task.SetText(0, "Pasting Mix");
@@ -105,6 +104,7 @@ MixOutcome MixIntoChain(EditContext& ctx, EditTask& task, AudioChain& doc, Frame
     return out;
   }
   doc = std::move(work);
+  out.mixedFrames = n;
   out.result = platform::kTaskDone;
   return out;
 }

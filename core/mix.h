@@ -31,7 +31,7 @@ MixGains MixChannelGains(int volumePct, int pan);
 
 struct MixOutcome {
   std::int32_t result = 0;  // task result
-  FrameCount mixedFrames = 0;  // frames of the (converted) mix audio
+  FrameCount mixedFrames = 0;  // frames of the document that were mixed over, from `from`
 };
 
 // Mixes mix (converted to doc's format first) over [from, to) of doc under task:
