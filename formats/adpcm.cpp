@@ -115,7 +115,14 @@ void ImaEncoder::EncodeBlock(const std::int16_t* in, int framesPerBlock, int blo
   const int channels = static_cast<int>(index_.size());
   std::fill(out, out + blockAlign, std::uint8_t{0});
   for (int c = 0; c < channels; ++c) {
-    ImaState st{in[c], index_[static_cast<std::size_t>(c)]};
+    int index = index_[static_cast<std::size_t>(c)];
+    if (index < 0) {
+      // First block: start with a step that fits the signal instead of ramping up from 7.
+      const int jump = framesPerBlock > 1 ? std::abs(in[channels + c] - in[c]) : 0;
+      index = 0;
+      while (index < 88 && kImaSteps[static_cast<std::size_t>(index)] < jump) ++index;
+    }
+    ImaState st{in[c], index};
     std::uint8_t* h = out + 4 * c;
     StoreLE16(h, static_cast<std::uint16_t>(in[c]));
     h[2] = static_cast<std::uint8_t>(st.index);

@@ -3,6 +3,7 @@
 // alone (its header holds the predictor state), so any block can be decoded first.
 
 #include <cstddef>
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -17,13 +18,13 @@ int ImaDecodeBlock(const std::uint8_t* in, std::size_t bytes, int channels, std:
 
 class ImaEncoder {
  public:
-  explicit ImaEncoder(int channels) : index_(static_cast<std::size_t>(channels), 0) {}
+  explicit ImaEncoder(int channels) : index_(static_cast<std::size_t>(channels), -1) {}
   // Encodes framesPerBlock frames into one block of blockAlign bytes.
   void EncodeBlock(const std::int16_t* in, int framesPerBlock, int blockAlign, std::uint8_t* out);
-  void Reset() { std::fill(index_.begin(), index_.end(), 0); }
+  void Reset() { std::fill(index_.begin(), index_.end(), -1); }
 
  private:
-  std::vector<int> index_;  // step index carried from block to block
+  std::vector<int> index_;  // step index carried from block to block; -1 before the first
 };
 
 // Microsoft ADPCM: per channel a predictor number, a delta and two start samples,
