@@ -1,0 +1,78 @@
+#pragma once
+// quillet-cli's command line: global options, a table of commands, and the run
+// that applies the settings options and hands over to the chosen command.
+
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/prompter.h"
+#include "platform/task.h"
+
+namespace quillet::app {
+
+struct CliCommand;
+
+// What a command gets to work with.
+struct CommandContext {
+  std::vector<std::string> args;  // the words after the command's name
+  platform::Prompter& prompter;
+  platform::ProgressWindowFactory& progress;
+  std::FILE* out;  // results
+  std::FILE* err;  // messages
+  std::span<const CliCommand> commands;
+};
+
+// Returns a task result: 0 done, 1 cancelled, 2 failed.
+using CommandFn = int (*)(CommandContext& context);
+
+struct CliCommand {
+  std::string_view name;
+  std::string_view usage;    // the arguments, e.g. "IN OUT"
+  std::string_view summary;  // one line for the help
+  CommandFn run;
+};
+
+// Every command of quillet-cli, in the order the help lists them.
+std::span<const CliCommand> Commands();
+
+struct SettingOverride {
+  std::string section;
+  std::string key;
+  std::string value;
+  bool operator==(const SettingOverride&) const = default;
+};
+
+struct CommandLine {
+  std::optional<std::filesystem::path> settingsDir;
+  std::vector<SettingOverride> overrides;
+  bool assumeYes = false;
+  bool help = false;  // --help: the help (of the command, when one is named)
+  const CliCommand* command = nullptr;
+  std::vector<std::string> args;
+  std::string error;  // set: the command line is refused with this message
+};
+
+// Global options are taken anywhere before a "--"; before the command any other
+// word starting with '-' is an error, after it such words belong to the command.
+CommandLine ParseCommandLine(std::span<const std::string> args,
+                             std::span<const CliCommand> commands);
+// "SECTION/KEY=VALUE" (split at the first '/' and the first '=' after it).
+std::optional<SettingOverride> ParseSettingOverride(std::string_view text);
+
+// Parses, applies --settings and --set to the process's settings store, runs the
+// command and returns the exit status (0 done, 1 cancelled, 2 failed).
+int RunCli(std::span<const std::string> args, std::span<const CliCommand> commands,
+           std::FILE* out, std::FILE* err);
+
+// The help command: the overview, or one command's usage with args {NAME}.
+int RunHelp(CommandContext& context);
+// info and convert on the command table (cmd_table_wave.cpp).
+int RunInfoCommand(CommandContext& context);
+int RunConvertCommand(CommandContext& context);
+
+}  // namespace quillet::app

@@ -1,0 +1,129 @@
+#include "core/chain_source.h"
+
+#include <fcntl.h>
+
+#include <algorithm>
+#include <bit>
+
+namespace quillet::core {
+namespace {
+
+// Sample files hold little-endian words, read straight into the buffer.
+static_assert(std::endian::native == std::endian::little, "sample files assume a little-endian host");
+constexpr std::size_t kMaxOpenFiles = 16;
+
+// Gain in the same pass as the read. While every product fits 32 bits (ordinary
+// levels) the narrow multiply is exact and much faster; otherwise 64-bit, saturated.
+// Built for AVX2 as well where the compiler can, chosen at load time.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+__attribute__((target_clones("avx2", "default")))
+#endif
+void ScaleBySegmentGain(Sample* s, std::size_t n, std::int32_t g) {
+  std::uint32_t peak = 0;
+  for (std::size_t i = 0; i < n; ++i)
+    peak = std::max(peak, static_cast<std::uint32_t>(s[i] < 0 ? -static_cast<std::int64_t>(s[i]) : s[i]));
+  const std::uint64_t absGain = static_cast<std::uint64_t>(g < 0 ? -std::int64_t{g} : g);
+  if (absGain * peak < (std::uint64_t{1} << 31)) {
+    for (std::size_t i = 0; i < n; ++i) s[i] = (g * s[i]) >> 9;
+    return;
+  }
+  for (std::size_t i = 0; i < n; ++i) s[i] = ApplyGain(s[i], g);
+}
+
+}  // namespace
+
+LChainSoundSource::LChainSoundSource(const AudioChain& chain)
+    : LSoundSource(static_cast<std::int32_t>(std::min<std::uint32_t>(chain.sampleRate, INT32_MAX)),
+                   chain.channels, audio::kWidePeakBound),
+      chain_(chain) {
+  starts_.reserve(chain_.segments().size());
+  for (const auto& s : chain_.segments()) {
+    starts_.push_back(chainLength_);
+    chainLength_ += s.frameCount;
+  }
+}
+
+void LChainSoundSource::seek(FramePos frame) {
+  framePos_ = frame;
+  offset_ = 0;
+  current_ = 0;
+  if (frame < 1) return;
+  if (frame >= chainLength_) {
+    current_ = starts_.size();
+    return;
+  }
+  const auto it = std::upper_bound(starts_.begin(), starts_.end(), frame);
+  current_ = static_cast<std::size_t>(it - starts_.begin()) - 1;
+  offset_ = frame - starts_[current_];
+}
+
+void LChainSoundSource::read(Sample* buffer, FrameCount frames) {
+  if (frames <= 0) return;
+  const int ch = channels();
+  if (framePos_ < 0) {
+    const FrameCount z = std::min(-framePos_, frames);
+    std::fill(buffer, buffer + z * ch, Sample{0});
+    buffer += z * ch;
+    frames -= z;
+    framePos_ += z;
+  }
+  const auto& segs = chain_.segments();
+  while (frames > 0 && current_ < segs.size()) {
+    const AudioSegment& seg = segs[current_];
+    const FrameCount n = std::min(seg.frameCount - offset_, frames);
+    if (n > 0) {
+      ReadSegment(seg, offset_, n, buffer);
+      buffer += n * ch;
+      frames -= n;
+      framePos_ += n;
+      offset_ += n;
+    }
+    if (offset_ >= seg.frameCount) {
+      ++current_;
+      offset_ = 0;
+    }
+  }
+  if (frames > 0) {
+    std::fill(buffer, buffer + frames * ch, Sample{0});
+    framePos_ += frames;
+  }
+}
+
+int LChainSoundSource::FileFor(FileId id) {
+  ++useClock_;
+  for (auto& f : files_)
+    if (f.id == id) {
+      f.lastUse = useClock_;
+      return f.fd.get();
+    }
+  // A file that cannot be opened is remembered too (as -1), so it is not retried per block.
+  detail::UniqueFd fd(::open(chain_.store()->SampleFilePath(id).c_str(), O_RDONLY | O_CLOEXEC));
+  if (files_.size() == kMaxOpenFiles) {
+    auto oldest = std::min_element(files_.begin(), files_.end(),
+                                   [](const auto& a, const auto& b) { return a.lastUse < b.lastUse; });
+    files_.erase(oldest);
+  }
+  files_.push_back({id, std::move(fd), useClock_});
+  return files_.back().fd.get();
+}
+
+void LChainSoundSource::ReadSegment(const AudioSegment& seg, FrameCount offset, FrameCount frames,
+                                    Sample* out) {
+  const std::size_t count = static_cast<std::size_t>(frames) * channels();
+  const int fd = seg.fileId == kNoFile || !chain_.store() ? -1 : FileFor(seg.fileId);
+  std::size_t got = 0;
+  if (fd >= 0) {
+    const std::int64_t at = (seg.startFrame + offset) * channels() * std::int64_t{sizeof(Sample)};
+    got = at < 0 ? 0 : detail::ReadAt(fd, out, count * sizeof(Sample), at) / sizeof(Sample);
+  }
+  std::fill(out + got, out + count, Sample{0});
+  const std::int32_t g = seg.gain >> 15;
+  if (g == 512) return;
+  ScaleBySegmentGain(out, got, g);
+}
+
+audio::Ref<LChainSoundSource> ChainOpenSource(const AudioChain& chain) {
+  return audio::MakeRef<LChainSoundSource>(chain);
+}
+
+}  // namespace quillet::core

@@ -1,0 +1,65 @@
+#pragma once
+// Writing new audio into the store: a sample file and, in the same pass, its peak file.
+// When the sink finishes (Finish, or its last reference going) the target chain becomes
+// one segment over the new file. A sink that fails leaves the target as it was.
+
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "audio/sound.h"
+#include "core/chain.h"
+#include "core/detail/file_io.h"
+
+namespace quillet::core {
+
+using audio::Sample;
+
+// One peak record per block of this many frames.
+inline constexpr FrameCount kPeakBlockFrames = 256;
+// The record byte for the largest positive excursion v (>= 0) of a block.
+inline std::uint8_t PeakByte(std::int64_t v) {
+  return static_cast<std::uint8_t>(std::min<std::int64_t>(255, v >> 11));
+}
+
+class LSegmentSoundSink final : public audio::LSoundSink {
+ public:
+  // target must outlive the sink. Fails (status bit 0, with a message) when the target
+  // has no store, no file id is free, or the files cannot be created.
+  LSegmentSoundSink(AudioChain& target, std::uint32_t sampleRate, int channels);
+  ~LSegmentSoundSink() override;
+
+  void write(const Sample* buffer, FrameCount frames) override;
+  // Later writes continue at frame (negative counts as 0), both files cut to match.
+  void truncate(FrameCount frame) override;
+  // Publishes the segment; false (target untouched) when anything failed.
+  bool Finish() override;
+
+  FileId fileId() const { return fileId_; }
+
+ private:
+  void Accumulate(const Sample* buffer, FrameCount frames);
+  void EmitRecord();
+  void AddToSummary(std::int64_t record, const std::uint8_t* bytes);
+  bool FlushPeaks();
+  void FailOn(const std::filesystem::path& file, const char* what);
+  void Discard();
+
+  AudioChain* target_;
+  SegmentStore* store_;
+  FileId fileId_ = kNoFile;
+  detail::UniqueFd sampleFile_, peakFile_;
+  int frameBytes_;
+  int recordBytes_;
+  FrameCount blockFill_ = 0;
+  std::vector<Sample> blockMax_, blockMin_;
+  std::vector<std::uint8_t> pending_;  // records not yet in the peak file
+  std::int64_t recordsInFile_ = 0;
+  std::shared_ptr<PeakSummary> summary_;
+  bool finished_ = false;
+};
+
+audio::Ref<LSegmentSoundSink> ChainOpenSink(AudioChain& target, std::uint32_t sampleRate,
+                                            int channels);
+
+}  // namespace quillet::core

@@ -1,0 +1,211 @@
+#include "formats/mp3_source.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "formats/mp3_stream.h"
+
+namespace quillet::formats {
+namespace {
+
+// The sync search gives up after this many bytes without a confirmed header.
+constexpr size_t kMaxSyncSkip = 65535;
+// Decoded audio may exceed full scale; deliver at most four times it.
+constexpr float kFullScale = 524288.0f;
+constexpr float kPeak = static_cast<float>(audio::kWidePeakBound);
+
+// Reads the file in large pieces while the scan walks from header to header.
+class Window {
+ public:
+  explicit Window(platform::ByteSource& bytes, uint64_t end) : bytes_(bytes), end_(end) {}
+  // Bytes at offset..offset+n (fewer at the end of the data); null when none.
+  const uint8_t* At(uint64_t offset, size_t n, size_t& got) {
+    if (offset >= end_) return got = 0, nullptr;
+    const uint64_t want = std::min<uint64_t>(n, end_ - offset);
+    if (offset < base_ || offset + want > base_ + buf_.size()) {
+      const uint64_t len = std::min<uint64_t>(std::max<size_t>(n, kChunk), end_ - offset);
+      buf_.resize(static_cast<size_t>(len));
+      buf_.resize(bytes_.ReadAt(offset, buf_.data(), buf_.size()));
+      base_ = offset;
+    }
+    got = static_cast<size_t>(std::min<uint64_t>(want, base_ + buf_.size() - offset));
+    return got ? buf_.data() + (offset - base_) : nullptr;
+  }
+
+ private:
+  static constexpr size_t kChunk = 256 * 1024;
+  platform::ByteSource& bytes_;
+  uint64_t end_;
+  uint64_t base_ = 0;
+  std::vector<uint8_t> buf_;
+};
+
+// The first confirmed header at or after offset that belongs with `like` (when given).
+int64_t Sync(Window& w, uint64_t offset, uint64_t end, const Mp3Header* like, Mp3Header& h) {
+  uint64_t from = offset;
+  while (from < end && from - offset <= kMaxSyncSkip) {
+    size_t got = 0;
+    // Enough to see the largest frame's successor behind any start we may accept.
+    const uint8_t* p = w.At(from, kMaxSyncSkip + 4096, got);
+    if (!p) return -1;
+    const size_t limit = static_cast<size_t>(kMaxSyncSkip - (from - offset));
+    const int64_t at = FindMp3Frame(p, got, 0, limit, from + got >= end, h);
+    if (at < 0) return -1;
+    if (!like || h.SameStream(*like)) return static_cast<int64_t>(from) + at;
+    from += static_cast<uint64_t>(at) + 1;
+  }
+  return -1;
+}
+
+}  // namespace
+
+bool ScanMp3Layout(platform::ByteSource& bytes, Mp3Layout& layout) {
+  const uint64_t size = bytes.Size();
+  uint8_t head[10] = {};
+  const size_t headBytes = bytes.ReadAt(0, head, sizeof head);
+  layout.dataStart = std::min(Id3v2TagSize(head, headBytes), size);
+  layout.dataEnd = size;
+  uint8_t tail[128];
+  if (size >= layout.dataStart + 128 && bytes.ReadExact(size - 128, tail, 128) && IsId3v1Tag(tail))
+    layout.dataEnd = size - 128;
+  layout.frames.clear();
+
+  Window w(bytes, layout.dataEnd);
+  Mp3Header h;
+  int64_t at = Sync(w, layout.dataStart, layout.dataEnd, nullptr, h);
+  if (at < 0) return false;
+  layout.first = h;
+  auto offset = static_cast<uint64_t>(at);
+  {
+    size_t got = 0;
+    const uint8_t* p = w.At(offset, static_cast<size_t>(h.frameBytes()), got);
+    const Mp3VbrHeader vbr = ParseMp3VbrHeader(p, got, h);
+    if (vbr.present) {
+      layout.vbrHeader = true;
+      layout.vbrFrames = vbr.frames;
+      offset += static_cast<uint64_t>(h.frameBytes());
+    } else {
+      layout.frames.push_back(offset);
+      offset += static_cast<uint64_t>(h.frameBytes());
+    }
+  }
+  while (offset + 4 <= layout.dataEnd) {
+    size_t got = 0;
+    const uint8_t* p = w.At(offset, 4, got);
+    Mp3Header next;
+    if (!(got == 4 && ParseMp3Header(p, next) && next.SameStream(layout.first))) {
+      // Garbage between frames: search on, as far as the sync search allows.
+      at = Sync(w, offset + 1, layout.dataEnd, &layout.first, next);
+      if (at < 0) break;
+      offset = static_cast<uint64_t>(at);
+    }
+    // A last frame cut short still decodes, but not a lone header without its side information.
+    if (offset + 4 + static_cast<uint64_t>(next.sideInfoBytes()) > layout.dataEnd) break;
+    layout.frames.push_back(offset);
+    offset += static_cast<uint64_t>(next.frameBytes());
+  }
+  return !layout.frames.empty() || layout.vbrHeader;
+}
+
+LMP3SoundSource::LMP3SoundSource(std::unique_ptr<platform::ByteSource> bytes, Mp3Layout layout)
+    : LSoundSource(layout.first.sampleRate, layout.first.channels(), audio::kWidePeakBound),
+      bytes_(std::move(bytes)),
+      layout_(std::move(layout)),
+      samplesPerFrame_(layout_.first.samplesPerFrame()),
+      length_(static_cast<audio::FrameCount>(layout_.frames.size()) * samplesPerFrame_),
+      current_(static_cast<size_t>(samplesPerFrame_) * static_cast<size_t>(channels())),
+      pcm_(Mp3Decoder::kMaxSamplesPerFrame * 2) {}
+
+void LMP3SoundSource::DecodeNext(bool keep) {
+  const int64_t k = nextToDecode_++;
+  const uint64_t offset = layout_.frames[static_cast<size_t>(k)];
+  size_t got = 0;
+  uint8_t head[4];
+  Mp3Header h;
+  if (bytes_->ReadAt(offset, head, 4) != 4 || !ParseMp3Header(head, h)) h = layout_.first;
+  // A frame cut short by the end of the file decodes with zeros in place of the missing bytes.
+  const auto frameSize = static_cast<size_t>(h.frameBytes());
+  frameBytes_.assign(frameSize, 0);
+  const uint64_t available = layout_.dataEnd - offset;
+  got = bytes_->ReadAt(offset, frameBytes_.data(), static_cast<size_t>(std::min<uint64_t>(frameSize, available)));
+  const Mp3Step step = decoder_.DecodeFrame(frameBytes_.data(), frameBytes_.size(), pcm_.data());
+  (void)got;
+  if (!keep) return;
+  currentFrame_ = k;
+  const int outChannels = channels();
+  const int inChannels = h.channels();
+  const int n = std::min(step.framesProduced, samplesPerFrame_);
+  audio::Sample* out = current_.data();
+  for (int i = 0; i < n; ++i) {
+    for (int ch = 0; ch < outChannels; ++ch) {
+      // A mono frame in a stereo stream feeds both channels, a stereo one in mono the mean.
+      float v = inChannels == outChannels ? pcm_[static_cast<size_t>(i * inChannels + ch)]
+                : inChannels == 1        ? pcm_[static_cast<size_t>(i)]
+                                         : 0.5f * (pcm_[static_cast<size_t>(2 * i)] + pcm_[static_cast<size_t>(2 * i + 1)]);
+      v = std::clamp(v * kFullScale, -kPeak, kPeak);  // saturate; NaN cannot arise from finite input
+      out[i * outChannels + ch] = static_cast<audio::Sample>(std::lrint(v));
+    }
+  }
+  // Frames the decoder could not decode (reservoir out of reach) keep the timing as silence.
+  std::fill(out + static_cast<size_t>(n) * static_cast<size_t>(outChannels), out + current_.size(), 0);
+}
+
+void LMP3SoundSource::DecodeFrameAt(int64_t k) {
+  if (k != nextToDecode_) {
+    // The result must equal reading through: the last frames before k must decode with
+    // their whole bit reservoir, and those before them rebuild overlap and filterbank.
+    const bool mpeg1 = layout_.first.version == 0;
+    const int maxBack = mpeg1 ? 511 : 255;
+    int64_t s = std::max<int64_t>(k - (mpeg1 ? 1 : 2), 0);
+    int reach = 0;
+    while (s > 0 && reach < maxBack) {
+      --s;
+      size_t got = 0;
+      uint8_t head[4];
+      Mp3Header h;
+      got = bytes_->ReadAt(layout_.frames[static_cast<size_t>(s)], head, 4);
+      reach += got == 4 && ParseMp3Header(head, h) ? std::max(h.mainDataBytes(), 1) : maxBack;
+    }
+    decoder_.Reset();
+    nextToDecode_ = s;
+  }
+  while (nextToDecode_ < k) DecodeNext(false);
+  DecodeNext(true);
+}
+
+void LMP3SoundSource::read(audio::Sample* buffer, audio::FrameCount frames) {
+  const int ch = channels();
+  while (frames > 0) {
+    audio::FrameCount n;
+    if (pos_ < 0 || pos_ >= length_) {
+      n = pos_ < 0 ? std::min(frames, -pos_) : frames;
+      std::fill(buffer, buffer + n * ch, 0);
+    } else {
+      const int64_t k = pos_ / samplesPerFrame_;
+      const int inFrame = static_cast<int>(pos_ % samplesPerFrame_);
+      if (k != currentFrame_) DecodeFrameAt(k);
+      n = std::min<audio::FrameCount>(frames, samplesPerFrame_ - inFrame);
+      std::copy_n(current_.data() + static_cast<size_t>(inFrame) * static_cast<size_t>(ch),
+                  static_cast<size_t>(n) * static_cast<size_t>(ch), buffer);
+    }
+    buffer += n * ch;
+    frames -= n;
+    pos_ += n;
+  }
+}
+
+audio::SourceHandle OpenMp3Source(std::unique_ptr<platform::ByteSource> bytes) {
+  Mp3Layout layout;
+  if (!bytes || !ScanMp3Layout(*bytes, layout) || layout.frames.empty())
+    return audio::MakeNullSource(audio::SoundStatus::Corrupt);
+  return audio::SourceHandle(audio::MakeRef<LMP3SoundSource>(std::move(bytes), std::move(layout)));
+}
+
+audio::SourceHandle OpenMp3Source(const std::filesystem::path& file) {
+  auto bytes = platform::FileByteSource::Open(file);
+  if (!bytes) return audio::MakeNullSource(audio::SoundStatus::CannotOpen);
+  return OpenMp3Source(std::unique_ptr<platform::ByteSource>(std::move(bytes)));
+}
+
+}  // namespace quillet::formats

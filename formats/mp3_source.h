@@ -1,0 +1,64 @@
+#pragma once
+// The MP3 file reader: a sound source over our layer III decoder that can seek to any
+// frame exactly.
+
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "audio/sound.h"
+#include "formats/mp3_decoder.h"
+#include "platform/byte_source.h"
+
+namespace quillet::formats {
+
+// Where the audio frames of a file lie, found by one pass over the frame headers.
+struct Mp3Layout {
+  Mp3Header first;                    // the first audio frame's header: rate and channels
+  std::vector<uint64_t> frames;       // byte offset of every audio frame (VBR header frame left out)
+  uint64_t dataStart = 0;             // after an ID3v2 tag
+  uint64_t dataEnd = 0;               // before an ID3v1 tag
+  bool vbrHeader = false;             // a "Xing", "Info" or "VBRI" frame was passed over
+  uint32_t vbrFrames = 0;             // its frame count, 0 when it gives none
+};
+
+// Scans bytes for layer III frames; false when no confirmed frame exists.
+bool ScanMp3Layout(platform::ByteSource& bytes, Mp3Layout& layout);
+
+class LMP3SoundSource final : public audio::LSoundSource {
+ public:
+  LMP3SoundSource(std::unique_ptr<platform::ByteSource> bytes, Mp3Layout layout);
+
+  void read(audio::Sample* buffer, audio::FrameCount frames) override;
+  audio::FramePos position() const override { return pos_; }
+  audio::FrameCount length() const override { return length_; }
+  // Lazy: the frame holding the new position is decoded by the next read.
+  void seek(audio::FramePos frame) override { pos_ = frame; }
+
+  const Mp3Layout& layout() const { return layout_; }
+
+ private:
+  // Decodes frame k into current_, through a lead-in from an earlier frame when k does not
+  // follow the last decoded frame.
+  void DecodeFrameAt(int64_t k);
+  void DecodeNext(bool keep);
+
+  std::unique_ptr<platform::ByteSource> bytes_;
+  Mp3Layout layout_;
+  Mp3Decoder decoder_;
+  int samplesPerFrame_;
+  audio::FrameCount length_;
+  audio::FramePos pos_ = 0;
+  int64_t nextToDecode_ = 0;  // the frame the decoder state is ready for
+  int64_t currentFrame_ = -1;  // the frame held in current_
+  std::vector<audio::Sample> current_;
+  std::vector<uint8_t> frameBytes_;
+  std::vector<float> pcm_;
+};
+
+// The reader for ".mp3" files and MPEG layer III data: status CannotOpen when the file
+// cannot be read, Corrupt when it holds no layer III frame.
+audio::SourceHandle OpenMp3Source(const std::filesystem::path& file);
+audio::SourceHandle OpenMp3Source(std::unique_ptr<platform::ByteSource> bytes);
+
+}  // namespace quillet::formats

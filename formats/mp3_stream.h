@@ -1,0 +1,33 @@
+#pragma once
+// Container-level pieces of an MP3 file around the decoder: ID3 tags, the sync search
+// and the VBR header frame ("Xing", "Info" or "VBRI").
+
+#include <cstddef>
+#include <cstdint>
+
+#include "formats/mp3_decoder.h"
+
+namespace quillet::formats {
+
+// Bytes taken by an ID3v2 tag at data[0..] (header, body and footer), 0 when there is none.
+// The result may exceed `size`: the tag's own size field says how far the audio starts.
+uint64_t Id3v2TagSize(const uint8_t* data, size_t size);
+
+// True when the 128 bytes form an ID3v1 tag.
+bool IsId3v1Tag(const uint8_t* last128);
+
+struct Mp3VbrHeader {
+  bool present = false;     // the frame carries a VBR header and no audio
+  bool hasFrames = false;   // the header gives the count of audio frames
+  uint32_t frames = 0;      // audio frames after this one
+};
+
+// Recognises a VBR header in the whole frame frame[0..size) whose header is h.
+Mp3VbrHeader ParseMp3VbrHeader(const uint8_t* frame, size_t size, const Mp3Header& h);
+
+// Finds the first layer III header at data[from..] that is confirmed by the header of the
+// following frame (or whose frame ends exactly at `size` when `atEnd`), looking at no more
+// than maxSkip start positions. Returns the offset, or -1.
+int64_t FindMp3Frame(const uint8_t* data, size_t size, size_t from, size_t maxSkip, bool atEnd, Mp3Header& out);
+
+}  // namespace quillet::formats

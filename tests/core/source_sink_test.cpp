@@ -1,0 +1,258 @@
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include "audio/memory.h"
+#include "audio/transfer.h"
+#include "core/working_folder.h"
+#include "core_fixture.h"
+
+namespace quillet::core {
+namespace {
+
+using quillet::testing::OpenDescriptorCount;
+using quillet::testing::ReadFileBytes;
+using quillet::testing::TempDir;
+using testing::Noise;
+using testing::ReadAll;
+using testing::Written;
+
+class SourceSinkTest : public ::testing::Test, protected testing::StoreFixture {};
+
+TEST_F(SourceSinkTest, SinkWritesRawSamplesAndOnePeakRecordPerBlock) {
+  std::vector<Sample> s(600, 0);
+  s[0] = 524272;             // ch0 of block 0: 16-bit full scale -> 255
+  s[1] = -4096;              // ch1 of block 0: -> 2 below
+  s[2 * 299] = -2048;        // ch0 in the partial second block (44 frames) -> 1 below
+  s[2 * 299 + 1] = 600000;   // beyond full scale still caps at 255
+  AudioChain c = Written(store, 2, s, 22050);
+  ASSERT_EQ(c.segments().size(), 1u);
+  EXPECT_EQ(c.segments()[0].frameCount, 300);
+  EXPECT_EQ(c.channels, 2);
+  EXPECT_EQ(c.sampleRate, 22050u);
+  const FileId id = c.segments()[0].fileId;
+  EXPECT_EQ(ReadFileBytes(store.SampleFilePath(id)).size(), 2400u);
+  EXPECT_EQ(ReadFileBytes(store.PeakFilePath(id)), std::string("\xFF\x00\x00\x02\x00\x01\xFF\x00", 8));
+  EXPECT_EQ(ReadAll(c, 0, 300), s);
+}
+
+TEST_F(SourceSinkTest, ReadingAroundTheEdgesOfTheChain) {
+  const auto s = Noise(2, 500, 3);
+  AudioChain c = Written(store, 2, s);
+  auto src = ChainOpenSource(c);
+  src->seek(-100);
+  std::vector<Sample> buf(600, -1);
+  src->read(buf.data(), 300);
+  EXPECT_EQ(std::vector<Sample>(buf.begin(), buf.begin() + 200), std::vector<Sample>(200, 0));
+  EXPECT_EQ(std::vector<Sample>(buf.begin() + 200, buf.end()), std::vector<Sample>(s.begin(), s.begin() + 400));
+  EXPECT_EQ(src->position(), 200);
+  src->seek(450);
+  src->read(buf.data(), 100);  // 50 frames of audio, then zeros, and the position runs on
+  EXPECT_EQ(std::vector<Sample>(buf.begin(), buf.begin() + 100), std::vector<Sample>(s.begin() + 900, s.end()));
+  EXPECT_EQ(std::vector<Sample>(buf.begin() + 100, buf.begin() + 200), std::vector<Sample>(100, 0));
+  EXPECT_EQ(src->position(), 550);
+  EXPECT_EQ(src->length(), 500);
+}
+
+TEST_F(SourceSinkTest, SourceIsASnapshotAndReadsAcrossSegmentsInAnyBlockSize) {
+  const auto s = Noise(1, 20000, 4);
+  AudioChain c = Written(store, 1, s);
+  for (FramePos cut = 1000; cut < 19000; cut += 1500) ChainDeleteRange(c, cut, cut + 7);
+  ChainInsertSilence(c, 5, 300);
+  auto src = ChainOpenSource(c);
+  const auto whole = ReadAll(c, 0, ChainLength(c), 8192);
+  ChainClear(c);  // the open source keeps its own copy
+  for (FrameCount block : {1, 255, 8191, 8193}) {
+    src->seek(0);
+    std::vector<Sample> got(whole.size());
+    for (FrameCount done = 0; done < src->length(); done += block)
+      src->read(got.data() + done, std::min(block, src->length() - done));
+    EXPECT_EQ(got, whole) << "block " << block;
+  }
+  for (FramePos p : {FramePos{0}, FramePos{4}, FramePos{5}, FramePos{305}, FramePos{1297}, FramePos{7000}}) {
+    src->seek(p);
+    Sample one;
+    src->read(&one, 1);
+    EXPECT_EQ(one, whole[static_cast<std::size_t>(p)]) << "seek " << p;
+  }
+}
+
+// Two amplifications of 400 %: a 32-bit product would wrap to a small negative value.
+TEST_F(SourceSinkTest, GainsUse64BitProductsAndSaturate) {
+  AudioChain c = Written(store, 1, {524272, -524288, 1000, -1});
+  ChainScaleGain(c, 400);
+  ChainScaleGain(c, 400);
+  EXPECT_EQ(ReadAll(c, 0, 4), (std::vector<Sample>{8387328, -8387584, 15998, -16}));
+  ChainScaleGain(c, 20000);
+  ChainScaleGain(c, 20000);
+  const auto loud = ReadAll(c, 0, 4);
+  EXPECT_GT(loud[0], 0);
+  EXPECT_LT(loud[1], 0);
+  EXPECT_EQ(ApplyGain(INT32_MAX, 65535), INT32_MAX);
+  EXPECT_EQ(ApplyGain(INT32_MIN, 65535), INT32_MIN);
+  ChainScaleGain(c, 0);
+  EXPECT_EQ(ReadAll(c, 0, 4), std::vector<Sample>(4, 0));
+}
+
+TEST_F(SourceSinkTest, TruncateInsideABlockKeepsThePeaksOfTheFramesThatStay) {
+  AudioChain c(&store);
+  {
+    auto sink = ChainOpenSink(c, 44100, 1);
+    std::vector<Sample> first(300, 0);
+    first[260] = 524272;  // in block 1, stays
+    first[290] = -524288; // in block 1, cut off
+    sink->write(first.data(), 300);
+    sink->truncate(280);
+    const Sample more[10] = {0, 0, 0, 0, 0, 0, 0, 0, 0, -2048};
+    sink->write(more, 10);
+    ASSERT_TRUE(sink->Finish());
+  }
+  EXPECT_EQ(ChainLength(c), 290);
+  EXPECT_EQ(ReadFileBytes(store.PeakFilePath(c.segments()[0].fileId)), std::string("\x00\x00\xFF\x01", 4));
+
+  AudioChain back(&store);
+  auto sink = ChainOpenSink(back, 44100, 1);
+  sink->write(std::vector<Sample>(50, 7).data(), 50);
+  sink->truncate(-10);  // a negative frame counts as 0: never a negative length
+  EXPECT_TRUE(sink->Finish());
+  EXPECT_TRUE(back.empty());
+}
+
+TEST_F(SourceSinkTest, MissingOrShortSampleFilesReadAsZerosNotStaleData) {
+  AudioChain c = Written(store, 1, Noise(1, 1000, 5));
+  const FileId id = c.segments()[0].fileId;
+  ::truncate(store.SampleFilePath(id).c_str(), 400 * 4);
+  std::vector<Sample> buf(1000, 12345);
+  auto src = ChainOpenSource(c);
+  src->read(buf.data(), 1000);
+  EXPECT_EQ(std::vector<Sample>(buf.begin() + 400, buf.end()), std::vector<Sample>(600, 0));
+}
+
+TEST_F(SourceSinkTest, SourcesDoNotLeakOrReopenDescriptors) {
+  const int before = OpenDescriptorCount();
+  {
+    AudioChain c = Written(store, 2, Noise(2, 30000, 6));
+    for (FramePos p = 100; p < 29000; p += 100) ChainDeleteRange(c, p, p + 1);  // 290 segments, one file
+    auto src = ChainOpenSource(c);
+    std::vector<Sample> buf(2 * 8192);
+    src->read(buf.data(), 8192);
+    EXPECT_EQ(OpenDescriptorCount(), before + 1);
+  }
+  EXPECT_EQ(OpenDescriptorCount(), before);
+}
+
+// A folder that cannot take files (read-only, or gone, as here: root ignores permissions).
+TEST(SegmentSink, UnwritableFolderFailsWithAMessageAndLeavesTheTargetAlone) {
+  TempDir dir;
+  std::filesystem::create_directory(dir / "work");
+  SegmentStore store(dir / "work");
+  AudioChain doc = Written(store, 1, Noise(1, 100, 7));
+  std::filesystem::rename(dir / "work", dir / "moved");
+  auto sink = ChainOpenSink(doc, 44100, 1);
+  EXPECT_TRUE(sink->failed());
+  EXPECT_NE(sink->failureMessage().find((dir / "work").string()), std::string::npos) << sink->failureMessage();
+  audio::LMemorySoundSource src(44100, audio::AudioBlock(1, 50000));
+  const auto out = audio::Transfer(src, *sink);
+  EXPECT_EQ(out.result, audio::TaskResult::Failed);
+  EXPECT_EQ(out.message, sink->failureMessage());
+  EXPECT_FALSE(sink->Finish());
+  sink.reset();
+  EXPECT_EQ(ChainLength(doc), 100);
+  std::filesystem::rename(dir / "moved", dir / "work");
+}
+
+TEST(SegmentSink, NoFreeIdFailsInsteadOfProducingSilence) {
+  TempDir dir;
+  SegmentStore store(dir.path(), /*capacity=*/2);
+  AudioChain a = Written(store, 1, {1}), b = Written(store, 1, {2});
+  AudioChain c(&store);
+  auto sink = ChainOpenSink(c, 44100, 1);
+  EXPECT_TRUE(sink->failed());
+  EXPECT_FALSE(sink->failureMessage().empty());
+  ChainClear(a);  // one id free again
+  EXPECT_FALSE(ChainOpenSink(c, 44100, 1)->failed());
+}
+
+// A write error in mid-stream (here a file size limit, as a full disk would) fails the
+// transfer with the system's reason, and the target keeps its audio.
+TEST(SegmentSink, WriteErrorFailsTheTransfer) {
+  TempDir dir;
+  SegmentStore store(dir.path());
+  AudioChain doc = Written(store, 1, {5, 6, 7});
+  rlimit old{};
+  ::getrlimit(RLIMIT_FSIZE, &old);
+  auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = old;
+  small.rlim_cur = 100000;
+  ::setrlimit(RLIMIT_FSIZE, &small);
+  auto sink = ChainOpenSink(doc, 44100, 2);
+  audio::LMemorySoundSource src(44100, audio::AudioBlock(2, 100000));
+  const auto out = audio::Transfer(src, *sink);
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  ::signal(SIGXFSZ, oldHandler);
+  EXPECT_EQ(out.result, audio::TaskResult::Failed);
+  EXPECT_NE(out.message.find("File too large"), std::string::npos) << out.message;
+  EXPECT_LT(out.frames, 100000);
+  EXPECT_FALSE(sink->Finish());
+  EXPECT_EQ(ReadAll(doc, 0, 3), (std::vector<Sample>{5, 6, 7}));
+}
+
+TEST(WorkingFolder, EachCopyHasItsOwnFolderAndRemovesOnlyThat) {
+  TempDir base;
+  std::string msg;
+  auto first = StoreSession::StartIn(base.path(), &msg);
+  ASSERT_TRUE(first) << msg;
+  auto second = StoreSession::StartIn(base.path(), &msg);
+  ASSERT_TRUE(second) << msg;
+  ASSERT_NE(first->store().workingFolder(), second->store().workingFolder());
+  AudioChain kept = Written(first->store(), 1, {1, 2, 3});
+  const auto keptFile = first->store().SampleFilePath(kept.segments()[0].fileId);
+  const auto secondFolder = second->store().workingFolder();
+  {
+    AudioChain other = Written(second->store(), 1, {4});
+    ChainClear(other);
+  }
+  second.reset();  // the second copy exits
+  EXPECT_FALSE(std::filesystem::exists(secondFolder));
+  EXPECT_TRUE(std::filesystem::exists(keptFile));
+  // A new copy starting now must not sweep the running first copy's folder.
+  auto third = StoreSession::StartIn(base.path(), &msg);
+  EXPECT_TRUE(std::filesystem::exists(keptFile));
+  ChainClear(kept);
+}
+
+TEST(WorkingFolder, FoldersOfDeadCopiesAreSweptAtStart) {
+  TempDir base;
+  const auto dead = base / "run-dead01";
+  std::filesystem::create_directories(dead);
+  quillet::testing::WriteFileBytes(dead / ".lock", "");
+  quillet::testing::WriteFileBytes(dead / "0.aud", "xxxx");
+  const auto user = base / "keep-me.aud";  // not ours: never touched
+  quillet::testing::WriteFileBytes(user, "y");
+  std::string msg;
+  auto s = StoreSession::StartIn(base.path(), &msg);
+  ASSERT_TRUE(s) << msg;
+  EXPECT_FALSE(std::filesystem::exists(dead));
+  s.reset();
+  EXPECT_TRUE(std::filesystem::exists(user));
+}
+
+TEST(WorkingFolder, ChosenFromSettings) {
+  TempDir dir;
+  settings::Settings st(settings::FolderLocations(dir.path()));
+  EXPECT_EQ(ChooseWorkingFolder(st), DefaultWorkingFolder());
+  st.SetString("Settings", "WorkingFolder", (dir / "work").string());
+  EXPECT_EQ(ChooseWorkingFolder(st), DefaultWorkingFolder());  // only with the default off
+  if (!st.SetBool("Settings", "UseDefaultWorkingDir", false))
+    GTEST_SKIP() << "the settings store cannot be written in this build";
+  EXPECT_EQ(ChooseWorkingFolder(st), dir / "work");
+  std::string msg;
+  auto s = StoreSession::Start(st, &msg);
+  ASSERT_TRUE(s) << msg;
+  EXPECT_EQ(s->store().workingFolder().parent_path(), dir / "work");
+}
+
+}  // namespace
+}  // namespace quillet::core

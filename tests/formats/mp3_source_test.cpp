@@ -1,0 +1,240 @@
+// The MP3 sound source: exact seeking, tags, the VBR header frame, damaged files and statuses.
+
+#include <algorithm>
+#include <random>
+
+#include "mp3_test_util.h"
+
+namespace quillet::testing {
+namespace {
+
+using audio::Sample;
+
+audio::SourceHandle OpenBytes(const std::string& bytes) {
+  return formats::OpenMp3Source(std::make_unique<platform::MemoryByteSource>(bytes));
+}
+
+std::vector<Sample> ReadAt(audio::LSoundSource& src, audio::FramePos at, audio::FrameCount n) {
+  std::vector<Sample> out(static_cast<size_t>(n * src.channels()));
+  src.seek(at);
+  src.read(out.data(), n);
+  return out;
+}
+
+std::vector<Sample> Slice(const std::vector<Sample>& all, int channels, audio::FramePos at, audio::FrameCount n) {
+  std::vector<Sample> out(static_cast<size_t>(n * channels), 0);
+  for (audio::FrameCount i = 0; i < n; ++i)
+    for (int ch = 0; ch < channels; ++ch) {
+      const audio::FramePos f = at + i;
+      if (f >= 0 && f * channels < static_cast<audio::FramePos>(all.size()))
+        out[static_cast<size_t>(i * channels + ch)] = all[static_cast<size_t>(f * channels + ch)];
+    }
+  return out;
+}
+
+// Seeking anywhere must give what reading through gives, including frames whose main data
+// starts several frames back in the bit reservoir (low bit rates) and one-granule frames.
+TEST(Mp3Source, SeekLandsOnExactFrame) {
+  QUILLET_REQUIRE_MP3_TOOLS();
+  TempDir dir;
+  struct File {
+    const char* name;
+    std::vector<std::string> lame;
+  };
+  const File files[] = {{"vbr", {"-V", "4"}},
+                        {"reservoir32k", {"-b", "32"}},
+                        {"mpeg2", {"--resample", "22.05", "-b", "24"}}};
+  for (const File& f : files) {
+    SCOPED_TRACE(f.name);
+    const auto mp3 = MakeMp3(dir, f.name, 2, kToneSweep, f.lame);
+    auto src = formats::OpenMp3Source(mp3);
+    ASSERT_TRUE(src->ready());
+    const std::vector<Sample> all = ReadAll(*src);
+    const int spf = src->sampleRate() > 32000 ? 1152 : 576;
+    const audio::FrameCount len = src->length();
+    std::mt19937 rng(7);
+    std::vector<audio::FramePos> points = {0, 1, spf - 1, spf, 10 * spf + 5, len - spf, len - 1, len / 2};
+    for (int i = 0; i < 12; ++i) points.push_back(std::uniform_int_distribution<audio::FramePos>(0, len - 1)(rng));
+    for (audio::FramePos p : points) {
+      SCOPED_TRACE(p);
+      EXPECT_EQ(ReadAt(*src, p, 3000), Slice(all, 2, p, 3000));
+      EXPECT_EQ(src->position(), p + 3000);
+    }
+    // Backwards, then on from where the last read stopped.
+    const auto a = ReadAt(*src, 5 * spf + 100, 100);
+    std::vector<Sample> b(200 * 2);
+    src->read(b.data(), 200);
+    EXPECT_EQ(b, Slice(all, 2, 5 * spf + 200, 200));
+    EXPECT_EQ(a, Slice(all, 2, 5 * spf + 100, 100));
+  }
+}
+
+TEST(Mp3Source, ReadsZerosBeforeStartAndPastEnd) {
+  QUILLET_REQUIRE_MP3_TOOLS();
+  TempDir dir;
+  auto src = formats::OpenMp3Source(MakeMp3(dir, "edges", 2, kToneSweep, {"-b", "128"}));
+  ASSERT_TRUE(src->ready());
+  const std::vector<Sample> all = ReadAll(*src);
+  const auto len = src->length();
+  EXPECT_EQ(ReadAt(*src, -4, 10), Slice(all, 2, -4, 10));
+  const auto tail = ReadAt(*src, len - 3, 10);
+  EXPECT_EQ(tail, Slice(all, 2, len - 3, 10));
+  EXPECT_EQ(src->position(), len + 7);
+  EXPECT_TRUE(std::all_of(tail.begin() + 6, tail.end(), [](Sample s) { return s == 0; }));
+}
+
+// The length matches the reference decoder's sample count: the "Info"/"Xing" frame is not
+// audio, and the last frame of an untagged file is kept.
+TEST(Mp3Source, LengthLeavesOutVbrHeaderAndKeepsLastFrame) {
+  QUILLET_REQUIRE_MP3_TOOLS();
+  TempDir dir;
+  for (const auto& [name, opts] : std::vector<std::pair<std::string, std::vector<std::string>>>{
+           {"cbr_info", {"-b", "128"}}, {"vbr_xing", {"-V", "2"}}, {"no_tag", {"-b", "128", "-t"}}}) {
+    SCOPED_TRACE(name);
+    const auto mp3 = MakeMp3(dir, name, 2, kToneSweep, opts);
+    auto src = formats::OpenMp3Source(mp3);
+    ASSERT_TRUE(src->ready());
+    EXPECT_EQ(static_cast<size_t>(src->length() * 2), Mpg123Decode(dir, mp3).size());
+    const auto& layout = static_cast<formats::LMP3SoundSource&>(*src).layout();
+    EXPECT_EQ(layout.vbrHeader, name != "no_tag");
+    if (layout.vbrFrames) {
+      EXPECT_EQ(layout.vbrFrames, layout.frames.size());
+    }
+  }
+}
+
+std::string Id3v2Tag(size_t bodyBytes) {
+  std::string tag = "ID3";
+  tag += std::string{'\x03', '\x00', '\x00'};
+  for (int shift : {21, 14, 7, 0}) tag += static_cast<char>((bodyBytes >> shift) & 0x7F);
+  // A body full of false sync words: only the size field may decide where audio starts.
+  for (size_t i = 0; i < bodyBytes; ++i) tag += i % 4 == 0 ? '\xFF' : i % 4 == 1 ? '\xFB' : '\x90';
+  return tag;
+}
+
+TEST(Mp3Source, TagsAreSkippedNotDecoded) {
+  QUILLET_REQUIRE_MP3_TOOLS();
+  TempDir dir;
+  const std::string plain = ReadFileBytes(MakeMp3(dir, "tags", 1, kToneSweep, {"-b", "64", "-t"}));
+  auto reference = OpenBytes(plain);
+  ASSERT_TRUE(reference->ready());
+  const auto expected = ReadAll(*reference);
+
+  std::string id3v1(128, '\0');
+  id3v1.replace(0, 3, "TAG");
+  id3v1.replace(3, 5, "Title");
+  auto tagged = OpenBytes(Id3v2Tag(3000) + plain + id3v1);
+  ASSERT_TRUE(tagged->ready());
+  EXPECT_EQ(ReadAll(*tagged), expected);
+
+  // 128 bytes at the end that are not a tag are audio.
+  const auto& layout = static_cast<formats::LMP3SoundSource&>(*reference).layout();
+  EXPECT_EQ(layout.dataEnd, plain.size());
+}
+
+TEST(Mp3Source, GarbageBetweenFramesIsPassedOver) {
+  QUILLET_REQUIRE_MP3_TOOLS();
+  TempDir dir;
+  const std::string plain = ReadFileBytes(MakeMp3(dir, "gap", 2, kToneSweep, {"-b", "128", "-t"}));
+  auto reference = OpenBytes(plain);
+  const auto& layout = static_cast<formats::LMP3SoundSource&>(*reference).layout();
+  ASSERT_GT(layout.frames.size(), 20u);
+  const size_t cut = layout.frames[20];
+  std::string damaged = plain.substr(0, cut) + std::string(5000, '\x55') + plain.substr(cut);
+  auto src = OpenBytes(damaged);
+  ASSERT_TRUE(src->ready());
+  EXPECT_EQ(src->length(), reference->length());
+  EXPECT_EQ(ReadAll(*src), ReadAll(*reference));
+}
+
+TEST(Mp3Source, TruncatedFileDecodesWhatItHas) {
+  QUILLET_REQUIRE_MP3_TOOLS();
+  TempDir dir;
+  const std::string plain = ReadFileBytes(MakeMp3(dir, "cut", 2, kToneSweep, {"-b", "128", "-t"}));
+  auto whole = OpenBytes(plain);
+  const auto full = ReadAll(*whole);
+  // Cut in the middle of the last-but-ten frame: the frames before it are unchanged.
+  const auto& layout = static_cast<formats::LMP3SoundSource&>(*whole).layout();
+  const size_t k = layout.frames.size() - 10;
+  auto src = OpenBytes(plain.substr(0, layout.frames[k] + 200));
+  ASSERT_TRUE(src->ready());
+  EXPECT_EQ(src->length(), static_cast<audio::FrameCount>(k + 1) * 1152);
+  const auto got = ReadAll(*src);
+  EXPECT_EQ(Slice(got, 2, 0, static_cast<audio::FrameCount>(k) * 1152), Slice(full, 2, 0, static_cast<audio::FrameCount>(k) * 1152));
+}
+
+TEST(Mp3Source, StatusSaysWhyAFileCannotBeRead) {
+  TempDir dir;
+  EXPECT_EQ(formats::OpenMp3Source(dir / "missing.mp3")->status(), audio::SoundStatus::CannotOpen);
+  EXPECT_EQ(OpenBytes("")->status(), audio::SoundStatus::Corrupt);
+  EXPECT_EQ(OpenBytes(std::string(100000, '\xFF'))->status(), audio::SoundStatus::Corrupt);
+  EXPECT_EQ(OpenBytes("RIFF....WAVEfmt " + std::string(5000, '\0'))->status(), audio::SoundStatus::Corrupt);
+  if (ProgramAvailable("ffmpeg") && ProgramAvailable("sox")) {
+    // Layer II is not ours to decode.
+    const auto wav = dir / "l2.wav";
+    ASSERT_EQ(RunProgram({"sox", "-n", "-r", "44100", "-c", "2", wav.string(), "synth", "1", "sine", "440"}), 0);
+    const auto mp2 = dir / "l2.mp2";
+    ASSERT_EQ(RunProgram({"ffmpeg", "-loglevel", "quiet", "-i", wav.string(), "-c:a", "mp2", mp2.string()}), 0);
+    EXPECT_EQ(formats::OpenMp3Source(mp2)->status(), audio::SoundStatus::Corrupt);
+  }
+}
+
+// Global gains forced to the maximum drive the decoder far past full scale: the source
+// saturates at its peak bound instead of wrapping.
+TEST(Mp3Source, OutputSaturatesAtPeakBound) {
+  QUILLET_REQUIRE_MP3_TOOLS();
+  TempDir dir;
+  std::string bytes = ReadFileBytes(MakeMp3(dir, "loud", 2, kToneSweep, {"-b", "128", "-m", "s", "-t"}));
+  auto plain = OpenBytes(bytes);
+  const auto& layout = static_cast<formats::LMP3SoundSource&>(*plain).layout();
+  for (uint64_t offset : layout.frames) {
+    // MPEG-1 stereo side info: 20 bits, then 59 bits per granule and channel; the global
+    // gain is 21 bits into each.
+    for (int gc = 0; gc < 4; ++gc) {
+      const size_t bit = (offset + 4) * 8 + 20 + 59 * static_cast<size_t>(gc) + 21;
+      for (size_t b = bit; b < bit + 8; ++b) bytes[b / 8] = static_cast<char>(bytes[b / 8] | (0x80 >> (b % 8)));
+    }
+  }
+  auto src = OpenBytes(bytes);
+  ASSERT_TRUE(src->ready());
+  EXPECT_EQ(src->peakBound(), audio::kWidePeakBound);
+  const auto all = ReadAll(*src);
+  const auto peak = static_cast<Sample>(audio::kWidePeakBound);
+  EXPECT_EQ(*std::max_element(all.begin(), all.end()), peak);
+  EXPECT_EQ(*std::min_element(all.begin(), all.end()), -peak);
+}
+
+// Damaged bytes anywhere: the source opens or refuses, reads stay within the peak bound,
+// and nothing reads outside its buffers (the sanitizer build checks that).
+TEST(Mp3Source, CorruptBytesDecodeWithoutHarm) {
+  QUILLET_REQUIRE_MP3_TOOLS();
+  TempDir dir;
+  const std::string plain = ReadFileBytes(MakeMp3(dir, "noise", 2, kClicks, {"-V", "3"}));
+  std::mt19937 rng(11);
+  for (int round = 0; round < 12; ++round) {
+    std::string bytes = plain;
+    const int hits = round < 6 ? 20 : 2000;
+    for (int i = 0; i < hits; ++i)
+      bytes[std::uniform_int_distribution<size_t>(0, bytes.size() - 1)(rng)] =
+          static_cast<char>(std::uniform_int_distribution<int>(0, 255)(rng));
+    auto src = OpenBytes(bytes);
+    if (!src->ready()) continue;
+    const auto all = ReadAll(*src);
+    const auto peak = static_cast<Sample>(audio::kWidePeakBound);
+    EXPECT_TRUE(std::all_of(all.begin(), all.end(), [&](Sample s) { return s >= -peak && s <= peak; }));
+    EXPECT_EQ(ReadAt(*src, src->length() / 3, 5000), Slice(all, src->channels(), src->length() / 3, 5000));
+  }
+}
+
+TEST(Mp3Source, ReportsRateAndChannelsOfFirstFrame) {
+  QUILLET_REQUIRE_MP3_TOOLS();
+  TempDir dir;
+  auto mono = formats::OpenMp3Source(MakeMp3(dir, "m", 1, kToneSweep, {"--resample", "11.025", "-b", "16"}));
+  ASSERT_TRUE(mono->ready());
+  EXPECT_EQ(mono->sampleRate(), 11025);
+  EXPECT_EQ(mono->channels(), 1);
+  EXPECT_EQ(mono->length() % 576, 0);
+}
+
+}  // namespace
+}  // namespace quillet::testing

@@ -1,0 +1,98 @@
+#pragma once
+// Shared by the MP3 suites: test files made at test time by sox and lame, and the
+// reference decoding by mpg123.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "fixtures/programs.h"
+#include "fixtures/temp_dir.h"
+#include "formats/mp3_decoder.h"
+#include "formats/mp3_source.h"
+#include "platform/byte_source.h"
+
+namespace quillet::testing {
+
+inline bool Mp3ToolsAvailable() {
+  return ProgramAvailable("sox") && ProgramAvailable("lame") && ProgramAvailable("mpg123");
+}
+
+#define QUILLET_REQUIRE_MP3_TOOLS()                                               \
+  do {                                                                            \
+    if (!::quillet::testing::Mp3ToolsAvailable())                                 \
+      GTEST_SKIP() << "sox, lame and mpg123 are needed (scripts/deps installs them)"; \
+  } while (0)
+
+// Signals for the encoder, as sox synth arguments (deterministic with -R).
+inline const std::vector<std::string> kToneSweep = {"synth", "3", "sine", "300-3000", "sine", "5000"};
+inline const std::vector<std::string> kClicks = {"synth", "0.05", "square", "50", "pad", "0", "0.25", "repeat", "8"};
+inline const std::vector<std::string> kPinkNoise = {"synth", "3", "pinknoise", "gain", "-6"};
+
+// Encodes a signal of `channels` at 44.1 kHz with lame and the given options.
+inline std::filesystem::path MakeMp3(const TempDir& dir, const std::string& name, int channels,
+                                     const std::vector<std::string>& signal,
+                                     const std::vector<std::string>& lameOptions) {
+  const auto wav = dir / (name + ".wav");
+  const auto mp3 = dir / (name + ".mp3");
+  std::vector<std::string> sox = {"sox", "-R", "-n", "-r", "44100", "-c", std::to_string(channels), "-b", "16",
+                                  wav.string()};
+  sox.insert(sox.end(), signal.begin(), signal.end());
+  EXPECT_EQ(RunProgram(sox), 0);
+  std::vector<std::string> lame = {"lame", "--quiet"};
+  lame.insert(lame.end(), lameOptions.begin(), lameOptions.end());
+  lame.push_back(wav.string());
+  lame.push_back(mp3.string());
+  EXPECT_EQ(RunProgram(lame), 0);
+  return mp3;
+}
+
+// mpg123's float output without its gapless trimming, so sample i matches our sample i.
+inline std::vector<float> Mpg123Decode(const TempDir& dir, const std::filesystem::path& mp3) {
+  const auto out = dir / (mp3.stem().string() + ".ref.f32");
+  EXPECT_EQ(RunProgram({"mpg123", "-q", "--no-gapless", "-e", "f32", "-s", mp3.string()}, out), 0);
+  const std::string bytes = ReadFileBytes(out);
+  std::vector<float> v(bytes.size() / sizeof(float));
+  std::memcpy(v.data(), bytes.data(), v.size() * sizeof(float));
+  return v;
+}
+
+struct OurDecoding {
+  std::vector<float> samples;  // interleaved, full scale 1.0
+  int channels = 0;
+  unsigned blockTypes = 0;
+};
+
+// Our decoder over the frames the source's scan finds, before any integer conversion.
+inline OurDecoding DecodeOurs(const std::filesystem::path& mp3) {
+  OurDecoding result;
+  auto bytes = platform::FileByteSource::Open(mp3);
+  if (!bytes) return result;
+  formats::Mp3Layout layout;
+  if (!formats::ScanMp3Layout(*bytes, layout)) return result;
+  result.channels = layout.first.channels();
+  formats::Mp3Decoder decoder;
+  std::vector<float> pcm(formats::Mp3Decoder::kMaxSamplesPerFrame * 2);
+  std::vector<uint8_t> frame(2048);
+  for (uint64_t offset : layout.frames) {
+    const size_t got = bytes->ReadAt(offset, frame.data(), frame.size());
+    const formats::Mp3Step step = decoder.DecodeFrame(frame.data(), got, pcm.data());
+    result.blockTypes |= step.blockTypes;
+    result.samples.insert(result.samples.end(), pcm.begin(),
+                          pcm.begin() + step.framesProduced * result.channels);
+  }
+  return result;
+}
+
+// Reads a whole source into memory.
+inline std::vector<audio::Sample> ReadAll(audio::LSoundSource& src) {
+  std::vector<audio::Sample> all(static_cast<size_t>(src.length() * src.channels()));
+  src.seek(0);
+  src.read(all.data(), src.length());
+  return all;
+}
+
+}  // namespace quillet::testing
