@@ -26,7 +26,7 @@ class LWaveFileSink : public audio::LSoundSink {
   // target. False, with failureMessage() set, when anything went wrong.
   bool Finish() override;
   // Drops what was written; the target stays as it was (a cancelled save).
-  void Abandon();
+  void Abandon() override;
 
  protected:
   LWaveFileSink(const std::filesystem::path& target, const WaveFormat& format, int channels);

@@ -11,7 +11,5 @@ namespace quillet::app {
 
 // info FILE: key=value lines (reader, format, rate, channels, bits, frames, duration).
 int RunInfo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
-// convert IN OUT: open IN and save it to OUT with OUT's stored format options.
-int RunConvert(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 }  // namespace quillet::app

@@ -1,46 +1,29 @@
-#include "app/cli/cli_commands.h"
-#include "audio/transfer.h"
-#include "formats/messages.h"
-#include "formats/wav_chooser.h"
-#include "formats/wav_reader.h"
-#include "formats/wav_writer.h"
+// convert IN OUT: open IN into the store as a document would, then save the
+// document to OUT with OUT's stored format options.
+#include "app/cli/cli.h"
+#include "app/cli/store.h"
+#include "formats/document_io.h"
 
 namespace quillet::app {
 
-int RunConvert(const std::vector<std::string>& args, std::ostream&, std::ostream& err) {
-  if (args.size() != 2) {
-    err << "usage: quillet-cli convert IN OUT\n";
-    return 2;
+int RunConvertCommand(CommandContext& c) {
+  if (c.args.size() != 2) {
+    std::fputs("usage: quillet-cli convert IN OUT\n", c.err);
+    return platform::kTaskFailed;
   }
-  const std::string& in = args[0];
-  const std::string& outName = args[1];
-  audio::SourceHandle src = formats::OpenWaveFile(in);
-  if (!src->ready()) {
-    err << formats::OpenFailureMessage(src->status(), in) << "\n";
-    return 2;
+  core::SegmentStore* store = CliStore(c.err);
+  if (!store) return platform::kTaskFailed;
+
+  formats::LoadFileTask load(c.args[0], *store);
+  load.Run(c.progress);
+  if (load.result != platform::kTaskDone) {
+    if (!load.message().empty()) std::fprintf(c.err, "%s\n", load.message().c_str());
+    return load.result;
   }
-  // No dialog here: the stored choice, following the document's rate and channels for
-  // PCM as the save options would.
-  const formats::WaveFormat target = formats::WaveSaveFormat(
-      static_cast<std::uint32_t>(src->sampleRate()), src->channels(), /*followDocument=*/true);
-  audio::SinkHandle sink = formats::MakeWaveFormatSink(outName, target);
-  auto fail = [&](const std::string& why) {
-    if (auto* file = dynamic_cast<formats::LWaveFileSink*>(sink.get())) file->Abandon();
-    err << formats::SaveFailureMessage(outName) << "\n";
-    if (!why.empty()) err << why << "\n";
-    return 2;
-  };
-  if (sink->failed()) return fail(sink->failureMessage());
-  const audio::TransferOutcome moved = audio::TransferAdapted(src, *sink, audio::FormatAdaptors{});
-  if (moved.result != audio::TaskResult::Done) {
-    if (moved.result == audio::TaskResult::Cancelled) {
-      if (auto* file = dynamic_cast<formats::LWaveFileSink*>(sink.get())) file->Abandon();
-      return 1;
-    }
-    return fail(moved.message);
-  }
-  if (!sink->Finish()) return fail(sink->failureMessage());
-  return 0;
+  formats::SaveChainTask save(load.chain(), c.args[1], load.sourceBits());
+  save.Run(c.progress);
+  if (save.result == platform::kTaskFailed) std::fprintf(c.err, "%s\n", save.message().c_str());
+  return save.result;
 }
 
 }  // namespace quillet::app

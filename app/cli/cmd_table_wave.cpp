@@ -1,4 +1,4 @@
-// info and convert as rows of the command table: their output goes to the table's streams.
+// info as a row of the command table: their output goes to the table's streams.
 #include <sstream>
 
 #include "app/cli/cli.h"
@@ -18,6 +18,5 @@ int Forward(CommandContext& c, int (*run)(const std::vector<std::string>&, std::
 }  // namespace
 
 int RunInfoCommand(CommandContext& context) { return Forward(context, &RunInfo); }
-int RunConvertCommand(CommandContext& context) { return Forward(context, &RunConvert); }
 
 }  // namespace quillet::app
