@@ -1,5 +1,7 @@
 #include "formats/wav_reader.h"
 
+#include "formats/mp3_source.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -36,8 +38,8 @@ void Note(ParseLog* log, std::string line) {
 
 // Walks 8-byte chunk headers from *pos to the chunk with id; on success *pos is at
 // its body and *size is its stated size.
-bool FindChunk(platform::ByteSource& bytes, std::uint32_t id, std::uint64_t* pos, std::uint32_t* size,
-               ParseLog* log) {
+bool FindChunk(platform::ByteSource& bytes, std::uint32_t id, std::uint64_t* pos,
+               std::uint32_t* size, ParseLog* log) {
   const std::uint64_t end = bytes.Size();
   for (;;) {
     unsigned char h[8];
@@ -86,24 +88,28 @@ SoundStatus ParseWave(platform::ByteSource& bytes, WaveLayout* layout, ParseLog*
   std::uint32_t fmtSize = 0;
   if (!FindChunk(bytes, kFmt, &pos, &fmtSize, log)) return Refuse(log, "no 'fmt ' chunk");
   if (fmtSize < 16 || fmtSize > 8192)
-    return Refuse(log, "'fmt ' chunk of " + std::to_string(fmtSize) + " bytes (16 to 8192 allowed)");
+    return Refuse(log,
+                  "'fmt ' chunk of " + std::to_string(fmtSize) + " bytes (16 to 8192 allowed)");
   std::vector<std::uint8_t> rec(fmtSize);
-  if (!bytes.ReadExact(pos, rec.data(), fmtSize)) return Refuse(log, "'fmt ' chunk cut short by the end of the file");
+  if (!bytes.ReadExact(pos, rec.data(), fmtSize))
+    return Refuse(log, "'fmt ' chunk cut short by the end of the file");
   bool cbCut = false;
   auto fmt = WaveFormat::FromBytes(rec.data(), rec.size(), &cbCut);
   if (cbCut)
-    Note(log, "fmt cbSize : " + std::to_string(platform::LoadLE16(rec.data() + 16)) + " (should be at most " +
-                  std::to_string(fmtSize - kFormatHeaderBytes) + ")");
+    Note(log, "fmt cbSize : " + std::to_string(platform::LoadLE16(rec.data() + 16)) +
+                  " (should be at most " + std::to_string(fmtSize - kFormatHeaderBytes) + ")");
   pos += fmtSize + (fmtSize & 1);
 
   std::uint32_t dataSize = 0;
-  if (!FindChunk(bytes, kData, &pos, &dataSize, log)) return Refuse(log, "no 'data' chunk after 'fmt '");
+  if (!FindChunk(bytes, kData, &pos, &dataSize, log))
+    return Refuse(log, "no 'data' chunk after 'fmt '");
   const std::uint64_t available = fileSize - pos;
   std::uint64_t dataBytes = dataSize;
   if (dataSize == kUnknownSize) {
     dataBytes = available;  // an unfinished recording: the data runs to the end
   } else if (dataBytes > available) {
-    Note(log, "data : " + std::to_string(dataBytes) + " (should be " + std::to_string(available) + ")");
+    Note(log,
+         "data : " + std::to_string(dataBytes) + " (should be " + std::to_string(available) + ")");
     dataBytes = available;
   }
 
@@ -117,13 +123,16 @@ SoundStatus ParseWave(platform::ByteSource& bytes, WaveLayout* layout, ParseLog*
   return SoundStatus::Ready;
 }
 
-LWavePCMSoundSource::LWavePCMSoundSource(std::shared_ptr<platform::ByteSource> bytes, const WaveLayout& layout)
-    : LSoundSource(static_cast<std::int32_t>(layout.format.rate), layout.format.channels, audio::kFilePeakBound),
+LWavePCMSoundSource::LWavePCMSoundSource(std::shared_ptr<platform::ByteSource> bytes,
+                                         const WaveLayout& layout)
+    : LSoundSource(static_cast<std::int32_t>(layout.format.rate), layout.format.channels,
+                   audio::kFilePeakBound),
       WaveSourceDetails(layout.format),
       bytes_(std::move(bytes)),
       layout_(LayoutForBits(layout.format.bits)),
       dataOffset_(layout.dataOffset),
-      frameBytes_(static_cast<std::size_t>(channels()) * static_cast<std::size_t>(audio::BytesPerSample(layout_))),
+      frameBytes_(static_cast<std::size_t>(channels()) *
+                  static_cast<std::size_t>(audio::BytesPerSample(layout_))),
       frames_(static_cast<FrameCount>(layout.dataBytes / frameBytes_)),
       buffer_(static_cast<std::size_t>(audio::kBlockFrames) * frameBytes_) {}
 
@@ -141,8 +150,10 @@ void LWavePCMSoundSource::read(Sample* buffer, FrameCount frames) {
   for (FramePos f = from; f < to;) {
     const FrameCount n = std::min<FrameCount>(to - f, audio::kBlockFrames);
     const std::size_t want = static_cast<std::size_t>(n) * frameBytes_;
-    const std::size_t got = bytes_->ReadAt(dataOffset_ + static_cast<std::uint64_t>(f) * frameBytes_, buffer_.data(), want);
-    std::fill(buffer_.begin() + static_cast<std::ptrdiff_t>(got), buffer_.begin() + static_cast<std::ptrdiff_t>(want), 0);
+    const std::size_t got = bytes_->ReadAt(
+        dataOffset_ + static_cast<std::uint64_t>(f) * frameBytes_, buffer_.data(), want);
+    std::fill(buffer_.begin() + static_cast<std::ptrdiff_t>(got),
+              buffer_.begin() + static_cast<std::ptrdiff_t>(want), 0);
     audio::PcmToSamples(layout_, buffer_.data(), out, static_cast<std::size_t>(n) * ch);
     out += n * static_cast<FrameCount>(ch);
     f += n;
@@ -150,8 +161,10 @@ void LWavePCMSoundSource::read(Sample* buffer, FrameCount frames) {
   std::fill(out, buffer + frames * static_cast<FrameCount>(ch), Sample{0});
 }
 
-LACMSoundSource::LACMSoundSource(std::shared_ptr<platform::ByteSource> bytes, const WaveLayout& layout)
-    : LSoundSource(static_cast<std::int32_t>(layout.format.rate), layout.format.channels, audio::kFilePeakBound),
+LACMSoundSource::LACMSoundSource(std::shared_ptr<platform::ByteSource> bytes,
+                                 const WaveLayout& layout)
+    : LSoundSource(static_cast<std::int32_t>(layout.format.rate), layout.format.channels,
+                   audio::kFilePeakBound),
       WaveSourceDetails(layout.format),
       bytes_(std::move(bytes)),
       dataOffset_(layout.dataOffset),
@@ -164,14 +177,16 @@ LACMSoundSource::LACMSoundSource(std::shared_ptr<platform::ByteSource> bytes, co
     r = CodecStream::Open(&stream_, format_, pcm_, kStreamOpenNonRealtime);
   if (r != CodecResult::Ok) {
     // A record the codec cannot make sense of is a corrupt file, not a missing codec.
-    setStatus(r == CodecResult::BadFormat ? audio::SoundStatus::Corrupt : audio::SoundStatus::CodecMissing);
+    setStatus(r == CodecResult::BadFormat ? audio::SoundStatus::Corrupt
+                                          : audio::SoundStatus::CodecMissing);
     stream_.reset();
     return;
   }
   pcmLayout_ = LayoutForBits(pcm_.bits);
   // At least 8192 frames of output, and always a whole block.
   const auto fpb = static_cast<std::size_t>(stream_->framesPerBlock());
-  const std::size_t outFrames = (static_cast<std::size_t>(audio::kBlockFrames) + fpb - 1) / fpb * fpb;
+  const std::size_t outFrames =
+      (static_cast<std::size_t>(audio::kBlockFrames) + fpb - 1) / fpb * fpb;
   out_.resize(outFrames * pcm_.blockAlign);
   const std::size_t inBytes = stream_->Size(out_.size(), kStreamSizeDestination);
   if (inBytes == 0) {
@@ -200,7 +215,8 @@ void LACMSoundSource::read(Sample* buffer, FrameCount frames) {
     const FrameCount ready = static_cast<FrameCount>((outFill_ - outPos_) / frameBytes);
     const FrameCount take = std::min(wanted, ready);
     if (take > 0) {
-      audio::PcmToSamples(pcmLayout_, out_.data() + outPos_, out, static_cast<std::size_t>(take) * ch);
+      audio::PcmToSamples(pcmLayout_, out_.data() + outPos_, out,
+                          static_cast<std::size_t>(take) * ch);
       outPos_ += static_cast<std::size_t>(take) * frameBytes;
       out += take * static_cast<FrameCount>(ch);
       wanted -= take;
@@ -209,7 +225,8 @@ void LACMSoundSource::read(Sample* buffer, FrameCount frames) {
     if (endFrame_ >= 0) return;  // the rest stays silent
     // Top the input up; nothing beyond the data chunk is taken.
     const std::size_t room = in_.size() - inFill_;
-    const auto more = static_cast<std::size_t>(std::min<std::uint64_t>(room, dataBytes_ - consumed_));
+    const auto more =
+        static_cast<std::size_t>(std::min<std::uint64_t>(room, dataBytes_ - consumed_));
     const std::size_t got = bytes_->ReadAt(dataOffset_ + consumed_, in_.data() + inFill_, more);
     consumed_ += more;  // a short read (file shrank) counts as zeros
     std::fill(in_.begin() + static_cast<std::ptrdiff_t>(inFill_ + got),
@@ -231,9 +248,11 @@ void LACMSoundSource::read(Sample* buffer, FrameCount frames) {
 }
 
 FramePos LACMSoundSource::FrameOfByte(std::uint64_t b) const {
-  if (exactFrames_ >= 0) return static_cast<FramePos>(b / stream_->blockBytes()) * stream_->framesPerBlock();
+  if (exactFrames_ >= 0)
+    return static_cast<FramePos>(b / stream_->blockBytes()) * stream_->framesPerBlock();
   return static_cast<FramePos>(b / avgBytes_ * static_cast<std::uint64_t>(sampleRate()) +
-                               b % avgBytes_ * static_cast<std::uint64_t>(sampleRate()) / avgBytes_);
+                               b % avgBytes_ * static_cast<std::uint64_t>(sampleRate()) /
+                                   avgBytes_);
 }
 
 std::uint64_t LACMSoundSource::ByteOfFrame(FramePos f) const {
@@ -271,12 +290,16 @@ void LACMSoundSource::seek(FramePos f) {
       // Start a little early so the decoder's state settles before f.
       const std::uint64_t back = std::max<std::uint64_t>(2 * format_.blockAlign, 256);
       std::uint64_t startByte = b > back ? b - back : 0;
-      const std::uint64_t align = exactFrames_ >= 0 ? stream_->blockBytes() : std::max<std::uint16_t>(format_.blockAlign, 1);
+      const std::uint64_t align = exactFrames_ >= 0
+                                      ? stream_->blockBytes()
+                                      : std::max<std::uint16_t>(format_.blockAlign, 1);
       startByte -= startByte % align;
       consumed_ = startByte;
       pos_ = FrameOfByte(startByte);
-      std::vector<Sample> scratch(static_cast<std::size_t>(audio::kBlockFrames) * static_cast<std::size_t>(channels()));
-      while (pos_ < f && endFrame_ < 0) read(scratch.data(), std::min<FrameCount>(f - pos_, audio::kBlockFrames));
+      std::vector<Sample> scratch(static_cast<std::size_t>(audio::kBlockFrames) *
+                                  static_cast<std::size_t>(channels()));
+      while (pos_ < f && endFrame_ < 0)
+        read(scratch.data(), std::min<FrameCount>(f - pos_, audio::kBlockFrames));
     } else {
       consumed_ = dataBytes_;
       endFrame_ = exactFrames_ >= 0 ? exactFrames_ : FrameOfByte(dataBytes_);
@@ -291,6 +314,12 @@ audio::SourceHandle OpenWaveSource(std::shared_ptr<platform::ByteSource> bytes, 
   if (st != SoundStatus::Ready) return audio::MakeNullSource(st);
   if (layout.format.tag == wave_tag::kPcm)
     return audio::SourceHandle(audio::MakeRef<LWavePCMSoundSource>(std::move(bytes), layout));
+  if (layout.format.tag == wave_tag::kMpegLayer3) {
+    // MPEG frames vary in size, so they are not codec blocks: the data chunk is
+    // read as the MP3 stream it is.
+    return OpenMp3Source(std::make_unique<platform::RangeByteSource>(
+        std::move(bytes), layout.dataOffset, layout.dataBytes));
+  }
   auto src = audio::MakeRef<LACMSoundSource>(std::move(bytes), layout);
   if (src->status() != SoundStatus::Ready && log)
     log->Add("no usable codec for format tag " + std::to_string(layout.format.tag) + " (" +

@@ -6,6 +6,7 @@
 
 #include "core/chain_source.h"
 #include "core/segment_store.h"
+#include "fixtures/programs.h"
 #include "fixtures/temp_dir.h"
 #include "formats/wav_writer.h"
 #include "platform/scripted_progress.h"
@@ -123,6 +124,44 @@ TEST_F(DocumentIo, UnreadableFilesFailWithTheirMessages) {
     EXPECT_NE(load.message().find(c.message), std::string::npos) << load.message();
     EXPECT_NE(load.message().find(c.file.filename().string()), std::string::npos);
   }
+}
+
+}  // namespace
+}  // namespace quillet::formats
+
+namespace quillet::formats {
+namespace {
+
+// MPEG layer III frames in a WAVE file (as ffmpeg writes them) decode exactly like
+// the same frames in an .mp3 file.
+TEST(WaveMpeg, LayerThreeInWaveDecodesLikeTheMp3File) {
+  using quillet::testing::ProgramAvailable;
+  using quillet::testing::RunProgram;
+  if (!ProgramAvailable("ffmpeg")) GTEST_SKIP() << "ffmpeg missing";
+  TempDir dir;
+  ASSERT_EQ(RunProgram({"ffmpeg", "-loglevel", "error", "-f", "lavfi", "-i",
+                        "sine=frequency=523:duration=1.5:sample_rate=32000", "-ac", "2", "-c:a",
+                        "libmp3lame", "-b:a", "96k", (dir / "a.mp3").string()}),
+            0);
+  ASSERT_EQ(RunProgram({"ffmpeg", "-loglevel", "error", "-i", (dir / "a.mp3").string(), "-c:a",
+                        "copy", "-f", "wav", (dir / "a.wav").string()}),
+            0);
+  audio::SourceHandle inWave = OpenAudioFile(dir / "a.wav");
+  audio::SourceHandle inMp3 = OpenAudioFile(dir / "a.mp3");
+  ASSERT_TRUE(inWave->ready());
+  ASSERT_TRUE(inMp3->ready());
+  EXPECT_EQ(inWave->sampleRate(), 32000);
+  EXPECT_EQ(inWave->channels(), 2);
+  ASSERT_EQ(inWave->length(), inMp3->length());
+  ASSERT_GT(inWave->length(), 32000);
+  std::vector<audio::Sample> a(static_cast<std::size_t>(inWave->length()) * 2);
+  std::vector<audio::Sample> b(a.size());
+  inWave->read(a.data(), inWave->length());
+  inMp3->read(b.data(), inMp3->length());
+  EXPECT_EQ(a, b);
+  double energy = 0;
+  for (audio::Sample s : a) energy += static_cast<double>(s) * s;
+  EXPECT_GT(energy / static_cast<double>(a.size()), 1e8);  // a tone, not silence
 }
 
 }  // namespace
