@@ -19,6 +19,7 @@ constexpr char kNoSelection[] = "There is no selection.";
 // by a task that is pumping events, and playback stops.
 bool Begin(EditContext& ctx, const platform::BusyGuard& guard) {
   ctx.message.clear();
+  ctx.messageShown = false;
   if (!guard.owns()) {
     ctx.message = kBusy;
     return false;
@@ -183,6 +184,7 @@ std::int32_t Cut(EditContext& ctx, WaveDocument& doc) {
 std::int32_t Copy(EditContext& ctx, WaveDocument& doc) {
   platform::BusyGuard guard(doc.busyFlag());
   ctx.message.clear();
+  ctx.messageShown = false;
   if (!guard.owns()) return FailEdit(ctx, nullptr, kBusy);
   if (!doc.HasSelection()) return FailEdit(ctx, nullptr, kNoSelection);
   ChainCopyRange(doc.chain(), doc.selStart(), doc.selEnd(), ctx.clipboard.chain);
@@ -389,6 +391,7 @@ std::int32_t InsertFile(EditContext& ctx, WaveDocument& doc, InsertWhere where,
 
 std::unique_ptr<WaveDocument> CopyToNew(EditContext& ctx, WaveDocument& doc, int untitledNumber) {
   ctx.message.clear();
+  ctx.messageShown = false;
   if (doc.busy()) return FailEdit(ctx, nullptr, kBusy), nullptr;
   if (!doc.HasSelection()) return FailEdit(ctx, nullptr, kNoSelection), nullptr;
   auto made = std::make_unique<WaveDocument>(Excerpt(doc.chain(), doc.selStart(), doc.selEnd()),

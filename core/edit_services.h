@@ -61,6 +61,8 @@ struct EditContext {
   // Why the last command failed (also shown through the progress window when it ran
   // as a task); empty after a success.
   std::string message;
+  // The message was already shown (over a task's window).
+  bool messageShown = false;
 };
 
 }  // namespace quillet::core

@@ -23,7 +23,8 @@ audio::ProgressFn TaskProgress(platform::LProgressDialog& task) {
 
 std::int32_t FailEdit(EditContext& ctx, platform::LProgressDialog* task, std::string message) {
   ctx.message = std::move(message);
-  if (task && task->running()) task->ShowError(ctx.message);
+  ctx.messageShown = task && task->running();
+  if (ctx.messageShown) task->ShowError(ctx.message);
   return platform::kTaskFailed;
 }
 
@@ -43,7 +44,7 @@ std::int32_t CopySourceToChain(EditContext& ctx, EditTask& task, audio::LSoundSo
       result = platform::kTaskFailed;
       why = sink->failureMessage();
     }
-    // A sink left unfinished publishes into fresh when it goes; fresh is dropped below.
+    if (result != platform::kTaskDone) sink->Abandon();
   }
   if (result == platform::kTaskCancelled) return result;
   if (result != platform::kTaskDone) return FailEdit(ctx, &task, why);

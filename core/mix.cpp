@@ -89,12 +89,14 @@ MixOutcome MixIntoChain(EditContext& ctx, EditTask& task, AudioChain& doc, Frame
       done += m;
       task.SetProgress(static_cast<double>(done) / static_cast<double>(n));
       if (task.Pump()) {
+        sink->Abandon();
         out.result = platform::kTaskCancelled;
         return out;
       }
       if (sink->failed()) break;
     }
     if (!sink->Finish()) {
+      sink->Abandon();
       out.result = FailEdit(ctx, &task, sink->failureMessage());
       return out;
     }

@@ -138,7 +138,7 @@ class EditFixture : public ::testing::Test, protected StoreFixture {
   RecordingPlayer player;
   RawFileIo files{store};
   platform::FakeClipboard system;
-  EditContext ctx{store, clipboard, progress, settings, nullptr, &files, &system, nullptr, {}, {}};
+  EditContext ctx{store, clipboard, progress, settings, nullptr, &files, &system, nullptr, {}, {}, false};
 
   // A mono document over a ramp of frames frames.
   std::unique_ptr<WaveDocument> RampDoc(FrameCount frames, std::uint32_t rate = 44100) {
