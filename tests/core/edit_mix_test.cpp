@@ -21,7 +21,7 @@ class MixTest : public testing::EditFixture {
  protected:
   // A 1000-frame mono document at kBase with [100, 200) selected, and a clip of
   // clipFrames frames at kClip on the clipboard.
-  std::unique_ptr<WaveDocument> Setup(FrameCount clipFrames, FramePos selEnd = 200) {
+  std::unique_ptr<WaveDocument> ClipOverSelection(FrameCount clipFrames, FramePos selEnd = 200) {
     auto clip = Doc(1, Dc(1, clipFrames, kClip), kRate);
     clip->SetSelection(0, clipFrames, 0);
     EXPECT_EQ(Copy(ctx, *clip), 0);
@@ -57,7 +57,7 @@ TEST_F(MixTest, ALongerClipFollowsTheChoice) {
   // A 300-frame clip over a 100-frame selection.
   {
     SCOPED_TRACE("insert silence");
-    auto doc = Setup(300);
+    auto doc = ClipOverSelection(300);
     ASSERT_EQ(PasteMix(ctx, *doc, {100, 50, MixLonger::InsertSilence, 50}), 0) << ctx.message;
     EXPECT_EQ(Contents(doc->chain()),
               Run({{100, kBase}, {100, kBase + kClip}, {200, kClip}, {800, kBase}}));
@@ -66,14 +66,14 @@ TEST_F(MixTest, ALongerClipFollowsTheChoice) {
   }
   {
     SCOPED_TRACE("increase selection");
-    auto doc = Setup(300);
+    auto doc = ClipOverSelection(300);
     ASSERT_EQ(PasteMix(ctx, *doc, {100, 50, MixLonger::IncreaseSelection, 50}), 0);
     EXPECT_EQ(Contents(doc->chain()), Run({{100, kBase}, {300, kBase + kClip}, {600, kBase}}));
     EXPECT_EQ(std::tuple(doc->selStart(), doc->selEnd()), std::tuple(100, 400));
   }
   {
     SCOPED_TRACE("fade out");
-    auto doc = Setup(300);
+    auto doc = ClipOverSelection(300);
     ASSERT_EQ(PasteMix(ctx, *doc, {100, 50, MixLonger::FadeOut, 40}), 0);
     const Samples got = Contents(doc->chain());
     ASSERT_EQ(got.size(), 1000u);
@@ -90,14 +90,14 @@ TEST_F(MixTest, ALongerClipFollowsTheChoice) {
 }
 
 TEST_F(MixTest, AShorterClipChangesOnlyTheStartOfTheSelection) {
-  auto doc = Setup(30);
+  auto doc = ClipOverSelection(30);
   ASSERT_EQ(PasteMix(ctx, *doc, {100, 50, MixLonger::FadeOut, 250}), 0);
   EXPECT_EQ(Contents(doc->chain()), Run({{100, kBase}, {30, kBase + kClip}, {870, kBase}}));
   EXPECT_EQ(std::tuple(doc->selStart(), doc->selEnd()), std::tuple(100, 130));
 }
 
 TEST_F(MixTest, WithoutASelectionTheMixRunsOverTheFollowingAudio) {
-  auto doc = Setup(50, 100);  // [100, 100): nothing selected
+  auto doc = ClipOverSelection(50, 100);  // [100, 100): nothing selected
   ASSERT_EQ(PasteMix(ctx, *doc, {50, 50, MixLonger::InsertSilence, 0}), 0);
   EXPECT_EQ(Contents(doc->chain()), Run({{100, kBase}, {50, kBase + kClip / 2}, {850, kBase}}));
 }
@@ -177,7 +177,7 @@ TEST_F(MixTest, MixFileLoadsBeforeItPushesAndReportsProgress) {
 }
 
 TEST_F(MixTest, AWindowThatCannotOpenFailsTheMixWithoutChange) {
-  auto doc = Setup(300);
+  auto doc = ClipOverSelection(300);
   progress.RefuseCreation(true);
   EXPECT_EQ(PasteMix(ctx, *doc, {}), platform::kTaskFailed);
   EXPECT_EQ(Contents(doc->chain()), Dc(1, 1000, kBase));
