@@ -75,11 +75,11 @@ std::int32_t ConvertChain(EditContext& ctx, EditTask& task, const AudioChain& sr
   audio::SourceHandle adapted = audio::AdaptSource(
       ChainOpenSource(src), static_cast<std::int32_t>(rate), channels, ctx.adaptors, &message);
   if (!adapted) {
-    return FailEdit(ctx, &task,
-                    "The audio is " + std::to_string(src.sampleRate) + " Hz, " +
-                        std::to_string(src.channels) + " channel(s) and cannot be converted to " +
-                        std::to_string(rate) + " Hz, " + std::to_string(channels) +
-                        " channel(s) yet" + (message.empty() ? "." : ": " + message));
+    if (message.empty())
+      message = "The audio is " + std::to_string(src.sampleRate) + " Hz with " +
+                std::to_string(src.channels) + " channel(s) and cannot be converted to " +
+                std::to_string(rate) + " Hz with " + std::to_string(channels) + " channel(s).";
+    return FailEdit(ctx, &task, message);
   }
   return CopySourceToChain(ctx, task, *adapted, out);
 }

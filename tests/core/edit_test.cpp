@@ -114,7 +114,8 @@ TEST_F(EditTest, PasteOfOtherFormatFailsWithoutConverterAndKeepsItsEntry) {
   auto doc = RampDoc(1000);
   doc->SetSelection(10, 20, 0);
   EXPECT_EQ(Paste(ctx, *doc), platform::kTaskFailed);
-  EXPECT_NE(ctx.message.find("cannot be converted"), std::string::npos) << ctx.message;
+  EXPECT_NE(ctx.message.find("22050 Hz"), std::string::npos) << ctx.message;
+  EXPECT_TRUE(ctx.messageShown);  // over the task's window
   EXPECT_EQ(Contents(doc->chain()), RampPart(0, 1000));
   EXPECT_EQ(std::tuple(doc->selStart(), doc->selEnd()), std::tuple(10, 20));
   EXPECT_EQ(doc->history().UndoName(), "Paste");
