@@ -93,6 +93,7 @@ void LTimeStretchSource::seek(FramePos frame) {
   segPos_ = SegmentStart(segIndex_);
   segSpeed_ = SpeedOfSegment(segIndex_);
   segReady_ = false;
+  carry_ = 0;
 }
 
 FramePos LTimeStretchSource::inputPosition() const {
@@ -131,15 +132,62 @@ const Sample* LTimeStretchSource::Window(FramePos from, FramePos to) {
   return win_.data() + (from - winStart_) * ch;
 }
 
+FrameCount LTimeStretchSource::BestOffset(const Sample* a, const Sample* around, FrameCount reach) {
+  // The spliced-in position that best continues the running one over the cross-fade, so
+  // that a steady tone keeps its phase (and so its pitch) across the splice. Searched
+  // coarsely, every 4th lag on every 4th frame, then refined around the best lag.
+  const int ch = channels();
+  const FrameCount half = seg_ / 2, span = seg_ - half;
+  ref_.resize(static_cast<std::size_t>(span));
+  for (FrameCount k = 0; k < span; ++k) {
+    double v = 0;
+    for (int c = 0; c < ch; ++c) v += a[(half + k) * ch + c];
+    ref_[static_cast<std::size_t>(k)] = v;
+  }
+  const FrameCount width = 2 * reach + span;
+  mono_.resize(static_cast<std::size_t>(width));
+  for (FrameCount k = 0; k < width; ++k) {
+    double v = 0;
+    for (int c = 0; c < ch; ++c) v += around[(half + k) * ch + c];
+    mono_[static_cast<std::size_t>(k)] = v;
+  }
+  const auto score = [&](FrameCount lag, FrameCount step) {
+    double corr = 0, energy = 1e-9;
+    for (FrameCount k = 0; k < span; k += step) {
+      const double m = mono_[static_cast<std::size_t>(lag + k)];
+      corr += ref_[static_cast<std::size_t>(k)] * m;
+      energy += m * m;
+    }
+    return corr / std::sqrt(energy);
+  };
+  FrameCount best = reach;
+  double bestScore = -1e300;
+  for (FrameCount lag = 0; lag <= 2 * reach; lag += 4) {
+    const double sc = score(lag, 4);
+    if (sc > bestScore) bestScore = sc, best = lag;
+  }
+  const FrameCount from = std::max<FrameCount>(best - 3, 0), to = std::min(best + 3, 2 * reach);
+  bestScore = -1e300;
+  for (FrameCount lag = from; lag <= to; ++lag) {
+    const double sc = score(lag, 1);
+    if (sc > bestScore) bestScore = sc, best = lag;
+  }
+  return best - reach;
+}
+
 void LTimeStretchSource::StartSegment() {
   const int ch = channels();
   const double next = segPos_ + static_cast<double>(seg_) * segSpeed_;
-  const FramePos fa = static_cast<FramePos>(std::floor(segPos_));
-  const FramePos fb = static_cast<FramePos>(std::floor(next)) - seg_;
-  const FramePos lo = std::min(fa, fb), hi = std::max(fa, fb) + seg_;
+  const FramePos fa = static_cast<FramePos>(std::floor(segPos_)) + carry_;
+  const FramePos ideal = static_cast<FramePos>(std::floor(next)) - seg_;
+  const FrameCount reach = ideal == fa ? 0 : seg_ / 2;
+  const FramePos lo = std::min(fa, ideal - reach), hi = std::max(fa, ideal + reach) + seg_;
   const Sample* base = Window(lo, hi);
   const Sample* a = base + (fa - lo) * ch;
+  const FrameCount delta = reach ? BestOffset(a, base + (ideal - reach - lo) * ch, reach) : 0;
+  const FramePos fb = ideal + delta;
   const Sample* b = base + (fb - lo) * ch;
+  carry_ = delta;
   segOut_.resize(static_cast<std::size_t>(seg_) * ch);
   for (FrameCount k = 0; k < seg_; ++k) {
     const std::int64_t w = fade_[static_cast<std::size_t>(k)];

@@ -45,6 +45,7 @@ class LTimeStretchSource final : public LSoundSource {
   double SegmentStart(std::int64_t n) const;
   FrameCount ComputeLength() const;
   void StartSegment();
+  FrameCount BestOffset(const Sample* a, const Sample* around, FrameCount reach);
   const Sample* Window(FramePos from, FramePos to);
 
   SourceHandle input_;
@@ -64,6 +65,8 @@ class LTimeStretchSource final : public LSoundSource {
   FrameCount segOffset_ = 0;   // frames of it already delivered
   std::vector<Sample> segOut_;  // its output, seg_ frames
   bool segReady_ = false;
+  FrameCount carry_ = 0;  // how far the splice moved the running position off the ideal one
+  std::vector<double> ref_, mono_;
 
   std::vector<Sample> win_;  // input frames [winStart_, winStart_ + winLen_)
   FramePos winStart_ = 0;

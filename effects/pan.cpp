@@ -16,7 +16,8 @@ LChannelMixer::LChannelMixer(SourceHandle input, const std::array<std::vector<in
   for (std::size_t o = 0; o < 2; ++o) {
     gains_[o].assign(static_cast<std::size_t>(input_->channels()), 0);
     for (std::size_t i = 0; i < gains_[o].size() && i < rows[o].size(); ++i)
-      gains_[o][i] = DecibelGain(rows[o][i]);
+      // The bottom of the table means "not at all" here: a panned-away channel is silent.
+      gains_[o][i] = rows[o][i] <= kMinDecibel ? 0 : DecibelGain(rows[o][i]);
   }
 }
 
