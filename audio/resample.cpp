@@ -195,7 +195,9 @@ void LRateConverter::Fill(std::int64_t needEnd) {
   const std::int64_t keepFrom = ipos_ - kernel_->taps / 2 + 1;
   if (keepFrom > histStart_) {
     const std::int64_t drop = std::min(keepFrom - histStart_, histLen_);
-    for (auto& h : hist_) std::memmove(h.data(), h.data() + drop, static_cast<std::size_t>(histLen_ - drop) * sizeof(float));
+    if (histLen_ > drop)
+      for (auto& h : hist_)
+        std::memmove(h.data(), h.data() + drop, static_cast<std::size_t>(histLen_ - drop) * sizeof(float));
     histStart_ += drop;
     histLen_ -= drop;
   }

@@ -108,8 +108,9 @@ const Sample* LTimeStretchSource::Window(FramePos from, FramePos to) {
   if (forward) {
     // Going on from where the input is: keep what is still needed and read more.
     const FrameCount drop = from - winStart_;
-    std::memmove(win_.data(), win_.data() + drop * ch,
-                 static_cast<std::size_t>(winLen_ - drop) * ch * sizeof(Sample));
+    if (winLen_ > drop)
+      std::memmove(win_.data(), win_.data() + drop * ch,
+                   static_cast<std::size_t>(winLen_ - drop) * ch * sizeof(Sample));
     winStart_ = from;
     winLen_ -= drop;
     const FrameCount more = std::max(to - winEnd, kReadAhead);
