@@ -82,6 +82,9 @@ class LSoundSink : public RefCounted {
   // true when everything was written. Derived destructors call it when nobody did,
   // but only a caller of Finish learns of a failure in that last step.
   virtual bool Finish() { return !failed(); }
+  // Drops what was written without completing the target (a cancelled save or
+  // load): the old file or chain stays as it was, and later writes are ignored.
+  virtual void Abandon() {}
 
   FrameCount framesWritten() const { return framesWritten_; }
   std::uint32_t sampleRate() const { return sampleRate_; }

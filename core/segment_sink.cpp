@@ -78,6 +78,12 @@ void LSegmentSoundSink::Discard() {
   fileId_ = kNoFile;
 }
 
+void LSegmentSoundSink::Abandon() {
+  if (finished_) return;
+  finished_ = true;
+  Discard();
+}
+
 void LSegmentSoundSink::write(const Sample* buffer, FrameCount frames) {
   if (failed() || finished_ || frames <= 0) return;
   const std::int64_t at = framesWritten() * frameBytes_;

@@ -34,6 +34,7 @@ class LSegmentSoundSink final : public audio::LSoundSink {
   void truncate(FrameCount frame) override;
   // Publishes the segment; false (target untouched) when anything failed.
   bool Finish() override;
+  void Abandon() override;
 
   FileId fileId() const { return fileId_; }
 

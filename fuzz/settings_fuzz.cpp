@@ -1,7 +1,5 @@
 // Settings files are edited by hand and may be anything: parsing must never fail,
 // and what we write back must read back as the same values.
-#include <strings.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -15,8 +13,15 @@ using quillet::settings::IniEntry;
 
 namespace {
 
+// ASCII case folding over every byte: names may hold zero bytes, which strncasecmp
+// would stop at.
 bool SameName(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    if (fold(a[i]) != fold(b[i])) return false;
+  }
+  return true;
 }
 
 const std::string* LastValue(const std::vector<IniEntry>& v, const IniEntry& want) {

@@ -27,6 +27,20 @@ std::size_t ViewByteSource::ReadAt(std::uint64_t offset, void* out, std::size_t 
   return CopyFrom(bytes_, offset, out, n);
 }
 
+RangeByteSource::RangeByteSource(std::shared_ptr<ByteSource> base, std::uint64_t offset,
+                                 std::uint64_t size)
+    : base_(std::move(base)), offset_(offset), size_(0) {
+  const std::uint64_t total = base_->Size();
+  if (offset_ > total) offset_ = total;
+  size_ = size < total - offset_ ? size : total - offset_;
+}
+
+std::size_t RangeByteSource::ReadAt(std::uint64_t offset, void* out, std::size_t n) {
+  if (offset >= size_) return 0;
+  const std::uint64_t have = size_ - offset;
+  return base_->ReadAt(offset_ + offset, out, n < have ? n : static_cast<std::size_t>(have));
+}
+
 std::unique_ptr<FileByteSource> FileByteSource::Open(const std::filesystem::path& file,
                                                      int* errnoOut) {
   const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);

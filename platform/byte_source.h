@@ -46,6 +46,19 @@ class ViewByteSource final : public ByteSource {
   std::string_view bytes_;
 };
 
+// A stretch of another source (the data chunk of a container), seen from its start.
+class RangeByteSource final : public ByteSource {
+ public:
+  RangeByteSource(std::shared_ptr<ByteSource> base, std::uint64_t offset, std::uint64_t size);
+  std::size_t ReadAt(std::uint64_t offset, void* out, std::size_t n) override;
+  std::uint64_t Size() const override { return size_; }
+
+ private:
+  std::shared_ptr<ByteSource> base_;
+  std::uint64_t offset_;
+  std::uint64_t size_;
+};
+
 class FileByteSource final : public ByteSource {
  public:
   // Null when the file cannot be opened for reading (or is not a regular file);

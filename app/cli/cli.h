@@ -71,5 +71,8 @@ int RunCli(std::span<const std::string> args, std::span<const CliCommand> comman
 
 // The help command: the overview, or one command's usage with args {NAME}.
 int RunHelp(CommandContext& context);
+// info and convert on the command table (cmd_table_wave.cpp).
+int RunInfoCommand(CommandContext& context);
+int RunConvertCommand(CommandContext& context);
 
 }  // namespace quillet::app

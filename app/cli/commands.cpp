@@ -6,6 +6,8 @@ namespace quillet::app {
 std::span<const CliCommand> Commands() {
   static constexpr CliCommand kCommands[] = {
       {"help", "[COMMAND]", "show this help, or the usage of one command", &RunHelp},
+      {"info", "FILE", "print the rate, channels, length and reader of an audio file", &RunInfoCommand},
+      {"convert", "IN OUT", "open IN and save it as OUT with the stored format options", &RunConvertCommand},
   };
   return kCommands;
 }

@@ -1,0 +1,29 @@
+// convert IN OUT: open IN into the store as a document would, then save the
+// document to OUT with OUT's stored format options.
+#include "app/cli/cli.h"
+#include "app/cli/store.h"
+#include "formats/document_io.h"
+
+namespace quillet::app {
+
+int RunConvertCommand(CommandContext& c) {
+  if (c.args.size() != 2) {
+    std::fputs("usage: quillet-cli convert IN OUT\n", c.err);
+    return platform::kTaskFailed;
+  }
+  core::SegmentStore* store = CliStore(c.err);
+  if (!store) return platform::kTaskFailed;
+
+  formats::LoadFileTask load(c.args[0], *store);
+  load.Run(c.progress);
+  if (load.result != platform::kTaskDone) {
+    if (!load.message().empty()) std::fprintf(c.err, "%s\n", load.message().c_str());
+    return load.result;
+  }
+  formats::SaveChainTask save(load.chain(), c.args[1], load.sourceBits());
+  save.Run(c.progress);
+  if (save.result == platform::kTaskFailed) std::fprintf(c.err, "%s\n", save.message().c_str());
+  return save.result;
+}
+
+}  // namespace quillet::app

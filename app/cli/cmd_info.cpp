@@ -1,0 +1,50 @@
+#include <cstdio>
+
+#include "app/cli/cli_commands.h"
+#include "formats/messages.h"
+#include "formats/wav_reader.h"
+#include "platform/frame_time.h"
+
+namespace quillet::app {
+namespace {
+
+// h:mm:ss.mmm
+std::string Duration(std::int64_t frames, std::int64_t rate) {
+  const std::int64_t ms = platform::MsFromFrames(frames, rate);
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "%lld:%02lld:%02lld.%03lld", static_cast<long long>(ms / 3600000),
+                static_cast<long long>(ms / 60000 % 60), static_cast<long long>(ms / 1000 % 60),
+                static_cast<long long>(ms % 1000));
+  return buf;
+}
+
+}  // namespace
+
+int RunInfo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (args.size() != 1) {
+    err << "usage: quillet-cli info FILE\n";
+    return 2;
+  }
+  audio::SourceHandle src = formats::OpenWaveFile(args[0]);
+  if (!src->ready()) {
+    err << formats::OpenFailureMessage(src->status(), args[0]) << "\n";
+    return 2;
+  }
+  const auto* details = dynamic_cast<const formats::WaveSourceDetails*>(src.get());
+  const bool pcm = dynamic_cast<const formats::LWavePCMSoundSource*>(src.get()) != nullptr;
+  out << "reader=" << (pcm ? "wave-pcm" : "wave-codec") << "\n";
+  if (details) {
+    const formats::WaveFormat& f = details->format();
+    const std::uint16_t tag = f.tag == formats::wave_tag::kExtensible ? f.SubFormatTag() : f.tag;
+    out << "format=" << formats::FormatTagName(tag)
+        << (f.tag == formats::wave_tag::kExtensible ? " (extensible)" : "") << "\n";
+    out << "bits=" << f.bits << "\n";
+  }
+  out << "rate=" << src->sampleRate() << "\n";
+  out << "channels=" << src->channels() << "\n";
+  out << "frames=" << src->length() << "\n";
+  out << "duration=" << Duration(src->length(), src->sampleRate()) << "\n";
+  return 0;
+}
+
+}  // namespace quillet::app

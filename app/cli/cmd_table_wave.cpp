@@ -1,0 +1,22 @@
+// info as a row of the command table: their output goes to the table's streams.
+#include <sstream>
+
+#include "app/cli/cli.h"
+#include "app/cli/cli_commands.h"
+
+namespace quillet::app {
+namespace {
+
+int Forward(CommandContext& c, int (*run)(const std::vector<std::string>&, std::ostream&, std::ostream&)) {
+  std::ostringstream out, err;
+  const int rc = run(c.args, out, err);
+  std::fputs(out.str().c_str(), c.out);
+  std::fputs(err.str().c_str(), c.err);
+  return rc;
+}
+
+}  // namespace
+
+int RunInfoCommand(CommandContext& context) { return Forward(context, &RunInfo); }
+
+}  // namespace quillet::app

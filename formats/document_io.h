@@ -1,0 +1,81 @@
+#pragma once
+// Bringing a file into the store and a chain back out to a file: the loading and
+// saving tasks every command uses (opening a document, Insert File, Mix File,
+// clipboard exchange, convert). Both run under a progress window and can be
+// cancelled; a cancelled or failed task changes nothing.
+
+#include <filesystem>
+#include <string>
+
+#include "audio/sound.h"
+#include "audio/transfer.h"
+#include "core/chain.h"
+#include "platform/task.h"
+
+namespace quillet::formats {
+
+// The reader for a file, chosen by its extension; a source whose status tells why it
+// cannot be used when the file cannot be read. readerName (optional) receives the
+// reader's name for quillet-cli info.
+audio::SourceHandle OpenAudioFile(const std::filesystem::path& file,
+                                  std::string* readerName = nullptr);
+
+// The writer for a file chosen by its extension, with the stored format options and
+// the document's rate and channels where those do not fix them. With no format stored,
+// PCM keeps sourceBits (8, 16, 24 or 32; 0: the 16-bit preset), so a 24-bit file
+// does not lose its depth. Null or failed when it cannot be made; the caller reports it.
+audio::SinkHandle MakeAudioFileSink(const std::filesystem::path& file, std::uint32_t rate,
+                                    int channels, int sourceBits = 0);
+
+// The PCM width of the file a source reads (8, 16, 24 or 32), 0 when not PCM.
+int SourcePcmBits(const audio::LSoundSource& source);
+
+// The rate and channel converters of this build, for the transfer loop.
+const audio::FormatAdaptors& DefaultAdaptors();
+
+// "Loading Audio File Source": opens file and copies it into a new chain of store.
+class LoadFileTask final : public platform::LProgressDialog {
+ public:
+  LoadFileTask(std::filesystem::path file, core::SegmentStore& store);
+
+  // The loaded audio once result is 0.
+  core::AudioChain& chain() { return chain_; }
+  // Why it failed, in the words the user sees; empty otherwise.
+  const std::string& message() const { return message_; }
+  // The PCM width of the file (SourcePcmBits), for saving it back alike.
+  int sourceBits() const { return sourceBits_; }
+
+ protected:
+  bool Execute() override;
+
+ private:
+  std::filesystem::path file_;
+  core::AudioChain chain_;
+  std::string message_;
+  int sourceBits_ = 0;
+};
+
+// "Saving...": writes chain (from its start) into file. The target is replaced only
+// when everything was written.
+class SaveChainTask final : public platform::LProgressDialog {
+ public:
+  SaveChainTask(const core::AudioChain& chain, std::filesystem::path file, int sourceBits = 0);
+
+  const std::string& message() const { return message_; }
+
+ protected:
+  bool Execute() override;
+
+ private:
+  const core::AudioChain& chain_;
+  std::filesystem::path file_;
+  int sourceBits_;
+  std::string message_;
+};
+
+// Moves source into sink as a task step: progress on the task's bar, cancel from
+// its window. The sink is finished on success and abandoned otherwise.
+audio::TransferOutcome TransferUnderTask(platform::LProgressDialog& task,
+                                         audio::SourceHandle source, audio::LSoundSink& sink);
+
+}  // namespace quillet::formats

@@ -1,0 +1,27 @@
+#include "formats/messages.h"
+
+namespace quillet::formats {
+
+std::string OpenFailureMessage(audio::SoundStatus status, std::string_view file) {
+  const std::string name(file);
+  switch (status) {
+    case audio::SoundStatus::Corrupt:
+      return "Cannot open the file \"" + name + "\" because it is corrupt.";
+    case audio::SoundStatus::CannotOpen:
+      return "Cannot open the file \"" + name + "\". Check it exists and you have read access.";
+    case audio::SoundStatus::CodecMissing:
+      return "Cannot open the file \"" + name +
+             "\" because the required ACM codec is not installed on this PC.\n\nOpen the file with Windows "
+             "Media Player to auto-install the codec then reattempt to load it.";
+    case audio::SoundStatus::Ready:
+    case audio::SoundStatus::Empty:
+      break;
+  }
+  return {};
+}
+
+std::string SaveFailureMessage(std::string_view file) {
+  return "Unable to create file \"" + std::string(file) + "\"for saving.";
+}
+
+}  // namespace quillet::formats

@@ -1,0 +1,168 @@
+#include "formats/document_io.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "core/chain_source.h"
+#include "core/segment_store.h"
+#include "fixtures/programs.h"
+#include "fixtures/temp_dir.h"
+#include "formats/wav_writer.h"
+#include "platform/scripted_progress.h"
+
+namespace quillet::formats {
+namespace {
+
+using quillet::testing::ReadFileBytes;
+using quillet::testing::TempDir;
+using quillet::testing::WriteFileBytes;
+
+class DocumentIo : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // No stored WAVE format from the machine's user leaks into the tests.
+    setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
+  }
+  void TearDown() override { unsetenv("XDG_DATA_HOME"); }
+
+  // A 16-bit stereo ramp of frames frames.
+  std::filesystem::path MakeWave(const std::string& name, audio::FrameCount frames, int bits = 16) {
+    const auto path = dir / name;
+    LWavePCMSoundSink sink(path, 22050, 0, bits, 2);
+    std::vector<audio::Sample> block(static_cast<std::size_t>(frames) * 2);
+    for (std::size_t i = 0; i < block.size(); ++i)
+      block[i] = static_cast<audio::Sample>((static_cast<int>(i % 4001) - 2000) * 16);
+    sink.write(block.data(), frames);
+    EXPECT_TRUE(sink.Finish()) << sink.failureMessage();
+    return path;
+  }
+
+  TempDir dir;
+  core::SegmentStore store{dir.path()};
+  platform::ScriptedProgressFactory owner;
+};
+
+TEST_F(DocumentIo, LoadThenSaveGivesTheSameFileBackInBlocksWithProgress) {
+  const auto in = MakeWave("in.wav", 3 * 8192 + 5);
+  LoadFileTask load(in, store);
+  ASSERT_TRUE(load.Run(owner));
+  ASSERT_EQ(load.result, platform::kTaskDone) << load.message();
+  EXPECT_EQ(core::ChainLength(load.chain()), 3 * 8192 + 5);
+  EXPECT_EQ(load.chain().sampleRate, 22050u);
+  EXPECT_EQ(load.chain().channels, 2);
+  EXPECT_GE(owner.pumps(), 4);  // one per block at least
+  EXPECT_EQ(owner.lastProgress(), 100);
+
+  SaveChainTask save(load.chain(), dir / "out.wav", load.sourceBits());
+  ASSERT_TRUE(save.Run(owner));
+  ASSERT_EQ(save.result, platform::kTaskDone) << save.message();
+  EXPECT_EQ(ReadFileBytes(dir / "out.wav"), ReadFileBytes(in));
+}
+
+TEST_F(DocumentIo, WideFilesKeepTheirDepthWhenNoFormatIsStored) {
+  const auto in = MakeWave("in24.wav", 1000, 24);
+  LoadFileTask load(in, store);
+  load.Run(owner);
+  ASSERT_EQ(load.result, platform::kTaskDone);
+  EXPECT_EQ(load.sourceBits(), 24);
+  SaveChainTask save(load.chain(), dir / "out24.wav", load.sourceBits());
+  save.Run(owner);
+  ASSERT_EQ(save.result, platform::kTaskDone);
+  EXPECT_EQ(ReadFileBytes(dir / "out24.wav"), ReadFileBytes(in));
+}
+
+TEST_F(DocumentIo, CancelledLoadLeavesNoChainAndNoFiles) {
+  const auto in = MakeWave("in.wav", 5 * 8192);
+  LoadFileTask load(in, store);
+  owner.CancelAtPump(2);
+  load.Run(owner);
+  EXPECT_EQ(load.result, platform::kTaskCancelled);
+  EXPECT_TRUE(load.chain().empty());
+  EXPECT_TRUE(load.message().empty());
+  int sampleFiles = 0;
+  for (auto& e : std::filesystem::directory_iterator(dir.path()))
+    if (e.path().extension() == ".aud") ++sampleFiles;
+  EXPECT_EQ(sampleFiles, 0);
+}
+
+TEST_F(DocumentIo, CancelledOrFailedSaveKeepsTheOldFile) {
+  const auto in = MakeWave("in.wav", 5 * 8192);
+  LoadFileTask load(in, store);
+  load.Run(owner);
+  ASSERT_EQ(load.result, platform::kTaskDone);
+
+  WriteFileBytes(dir / "target.wav", "the user's old file");
+  platform::ScriptedProgressFactory cancelling;
+  cancelling.CancelAtPump(2);
+  SaveChainTask save(load.chain(), dir / "target.wav");
+  save.Run(cancelling);
+  EXPECT_EQ(save.result, platform::kTaskCancelled);
+  EXPECT_EQ(ReadFileBytes(dir / "target.wav"), "the user's old file");
+
+  SaveChainTask nowhere(load.chain(), dir / "missing" / "x.wav");
+  nowhere.Run(owner);
+  EXPECT_EQ(nowhere.result, platform::kTaskFailed);
+  EXPECT_NE(nowhere.message().find("Unable to create file"), std::string::npos)
+      << nowhere.message();
+}
+
+TEST_F(DocumentIo, UnreadableFilesFailWithTheirMessages) {
+  WriteFileBytes(dir / "junk.wav", "not a wave file at all");
+  struct Case {
+    std::filesystem::path file;
+    const char* message;
+  } cases[] = {{dir / "junk.wav", "because it is corrupt"},
+               {dir / "absent.wav", "Check it exists"},
+               {dir / "junk.mp3", "because it is corrupt"}};
+  WriteFileBytes(dir / "junk.mp3", std::string(5000, 'x'));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file.string());
+    LoadFileTask load(c.file, store);
+    load.Run(owner);
+    EXPECT_EQ(load.result, platform::kTaskFailed);
+    EXPECT_NE(load.message().find(c.message), std::string::npos) << load.message();
+    EXPECT_NE(load.message().find(c.file.filename().string()), std::string::npos);
+  }
+}
+
+}  // namespace
+}  // namespace quillet::formats
+
+namespace quillet::formats {
+namespace {
+
+// MPEG layer III frames in a WAVE file (as ffmpeg writes them) decode exactly like
+// the same frames in an .mp3 file.
+TEST(WaveMpeg, LayerThreeInWaveDecodesLikeTheMp3File) {
+  using quillet::testing::ProgramAvailable;
+  using quillet::testing::RunProgram;
+  if (!ProgramAvailable("ffmpeg")) GTEST_SKIP() << "ffmpeg missing";
+  TempDir dir;
+  ASSERT_EQ(RunProgram({"ffmpeg", "-loglevel", "error", "-f", "lavfi", "-i",
+                        "sine=frequency=523:duration=1.5:sample_rate=32000", "-ac", "2", "-c:a",
+                        "libmp3lame", "-b:a", "96k", (dir / "a.mp3").string()}),
+            0);
+  ASSERT_EQ(RunProgram({"ffmpeg", "-loglevel", "error", "-i", (dir / "a.mp3").string(), "-c:a",
+                        "copy", "-f", "wav", (dir / "a.wav").string()}),
+            0);
+  audio::SourceHandle inWave = OpenAudioFile(dir / "a.wav");
+  audio::SourceHandle inMp3 = OpenAudioFile(dir / "a.mp3");
+  ASSERT_TRUE(inWave->ready());
+  ASSERT_TRUE(inMp3->ready());
+  EXPECT_EQ(inWave->sampleRate(), 32000);
+  EXPECT_EQ(inWave->channels(), 2);
+  ASSERT_EQ(inWave->length(), inMp3->length());
+  ASSERT_GT(inWave->length(), 32000);
+  std::vector<audio::Sample> a(static_cast<std::size_t>(inWave->length()) * 2);
+  std::vector<audio::Sample> b(a.size());
+  inWave->read(a.data(), inWave->length());
+  inMp3->read(b.data(), inMp3->length());
+  EXPECT_EQ(a, b);
+  double energy = 0;
+  for (audio::Sample s : a) energy += static_cast<double>(s) * s;
+  EXPECT_GT(energy / static_cast<double>(a.size()), 1e8);  // a tone, not silence
+}
+
+}  // namespace
+}  // namespace quillet::formats
