@@ -69,9 +69,15 @@ std::filesystem::path ComponentPath(Component c) {
   }
   std::filesystem::path found = platform::FindProgram(info.program);
   if (!found.empty()) return found;
-  std::lock_guard<std::mutex> lock(gExtraMutex);
-  if (!gExtraFolder.empty() && IsExecutable(gExtraFolder / info.program))
-    return gExtraFolder / info.program;
+  {
+    std::lock_guard<std::mutex> lock(gExtraMutex);
+    if (!gExtraFolder.empty() && IsExecutable(gExtraFolder / info.program))
+      return gExtraFolder / info.program;
+  }
+  // Our own helper is installed beside our programs.
+  std::error_code ec;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (!ec && IsExecutable(self.parent_path() / info.program)) return self.parent_path() / info.program;
   return {};
 }
 
