@@ -210,8 +210,26 @@ TEST(RunDecoder, ExitStatusAndOutputDecideTheResult) {
 TEST(RunDecoder, CancelStopsTheWholeGroupAndTimeOutFails) {
   TempDir dir;
   const auto pidFile = dir / "pid";
-  platform::ScriptedProgressFactory owner;
-  owner.CancelAtPump(3);
+  // Closed by the person once the decoder has started a child of its own.
+  struct Closer final : platform::ProgressWindowFactory {
+    struct Window final : platform::ProgressWindow {
+      explicit Window(std::filesystem::path f) : file(std::move(f)) {}
+      void SetCaption(std::string_view) override {}
+      void SetText(int, std::string_view) override {}
+      void SetProgress(int) override {}
+      bool PumpEvents(int) override {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return !ReadFileBytes(file).empty();
+      }
+      void ShowMessage(std::string_view, std::string_view, platform::MessageIcon) override {}
+      std::filesystem::path file;
+    };
+    explicit Closer(std::filesystem::path f) : file(std::move(f)) {}
+    std::unique_ptr<platform::ProgressWindow> Create() override { return std::make_unique<Window>(file); }
+    void SetOwnerEnabled(bool) override {}
+    void ShowOwnerMessage(std::string_view, std::string_view, platform::MessageIcon) override {}
+    std::filesystem::path file;
+  } owner(pidFile);
   // The grandchild must go too.
   const Args argv = {"/bin/sh", "-c", "sleep 60 & echo $! > \"$0\"; wait", pidFile.string()};
   const auto start = std::chrono::steady_clock::now();
