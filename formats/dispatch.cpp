@@ -437,7 +437,11 @@ audio::SinkHandle MakeSaveSink(const std::filesystem::path& file, std::uint32_t 
     return MakeVoxSink(file, static_cast<std::uint32_t>(r.sampleRate), r.channels, r.codec);
   }
   if (Is(ext, {".raw"})) {
-    const RawSettings r = LoadRawSettings(s, kRawSection);
+    // Like FLAC, a raw file nobody chose a layout for keeps the document's rate and
+    // channels rather than folding a stereo recording to mono.
+    RawSettings r = LoadRawSettings(s, kRawSection);
+    if (!s.Find(kRawSection, "SampleRate")) r.sampleRate = static_cast<std::int32_t>(rate);
+    if (!s.Find(kRawSection, "Channels")) r.channels = channels;
     return MakeRawSink(file, static_cast<std::uint32_t>(r.sampleRate), r.channels, r.codec);
   }
   const std::optional<Component> c = EncoderOf(ext);

@@ -304,6 +304,21 @@ TEST_F(Dispatch, SaveOptionsAskOnceStoreTheAnswerAndCancelWritesNothing) {
   EXPECT_EQ(ui.asked, (std::vector<std::string>{"flac", "RawAudio", "flac"}));
 }
 
+TEST_F(Dispatch, RawWithoutAStoredLayoutKeepsTheDocumentsChannels) {
+  const core::AudioChain chain = Load(MakeWave("st.wav", 1000, 22050, 2));
+  ASSERT_EQ(Save(chain, dir / "st.raw"), platform::kTaskDone);
+  const std::vector<std::int16_t> want = Interleaved(1000, 2, 22050);
+  EXPECT_EQ(ReadFileBytes(dir / "st.raw"),
+            std::string(reinterpret_cast<const char*>(want.data()), want.size() * 2));
+  // A stored choice is honoured: mono at the document's rate needs a converter we
+  // may not have, but never writes stereo.
+  StoreRawSettings(settings::Settings::Process(), kRawSection, RawSettings{22050, 1, kRawPcm16LE});
+  const std::int32_t mono = Save(chain, dir / "mono.raw");
+  if (mono == platform::kTaskDone) {
+    EXPECT_EQ(ReadFileBytes(dir / "mono.raw").size(), 2000u);
+  }
+}
+
 TEST_F(Dispatch, AmrIsReadWithoutTouchingTheStoredRawRecord) {
   if (ComponentPath(Component::AmrEnc).empty() || !ProgramAvailable("ffmpeg"))
     GTEST_SKIP() << "the AMR helper or ffmpeg is missing";
