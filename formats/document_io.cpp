@@ -4,32 +4,20 @@
 #include "core/chain_source.h"
 #include "core/segment_sink.h"
 #include "formats/messages.h"
-#include "formats/mp3_source.h"
-#include "formats/wav_chooser.h"
 #include "formats/wav_reader.h"
-#include "formats/wav_writer.h"
-#include "platform/paths.h"
 
 namespace quillet::formats {
 
 audio::SourceHandle OpenAudioFile(const std::filesystem::path& file, std::string* readerName) {
-  const std::string name = file.string();
-  if (platform::SameExtension(platform::PathExtension(name), ".mp3")) {
-    if (readerName) *readerName = "mp3";
-    return OpenMp3Source(file);
-  }
-  if (readerName) *readerName = "wave";
-  return OpenWaveFile(file);
+  OpenOutcome opened = OpenDispatch(file, nullptr, {});
+  if (readerName) *readerName = opened.reader;
+  if (opened.result == platform::kTaskDone) return opened.source;
+  return audio::MakeNullSource(opened.status);
 }
 
 audio::SinkHandle MakeAudioFileSink(const std::filesystem::path& file, std::uint32_t rate,
                                     int channels, int sourceBits) {
-  // No dialog here: the stored choice, following the document's rate and channels for
-  // PCM as the save options would.
-  if (!ReadWavCodecFile(WavCodecFilePath()) &&
-      (sourceBits == 8 || sourceBits == 24 || sourceBits == 32))
-    return MakeWaveFormatSink(file, MakePcmFormat(rate, channels, sourceBits));
-  return MakeWaveFormatSink(file, WaveSaveFormat(rate, channels, /*followDocument=*/true));
+  return MakeSaveSink(file, rate, channels, sourceBits);
 }
 
 int SourcePcmBits(const audio::LSoundSource& source) {
@@ -61,16 +49,22 @@ audio::TransferOutcome TransferUnderTask(platform::LProgressDialog& task,
   return out;
 }
 
-LoadFileTask::LoadFileTask(std::filesystem::path file, core::SegmentStore& store)
-    : LProgressDialog("Loading Audio File Source"), file_(std::move(file)), chain_(&store) {}
+LoadFileTask::LoadFileTask(std::filesystem::path file, core::SegmentStore& store, bool* ask,
+                           DispatchEnv env)
+    : LProgressDialog("Loading Audio File Source"),
+      file_(std::move(file)),
+      ask_(ask),
+      env_(env),
+      chain_(&store) {}
 
 bool LoadFileTask::Execute() {
-  audio::SourceHandle source = OpenAudioFile(file_);
-  if (!source->ready()) {
-    message_ = OpenFailureMessage(source->status(), file_.string());
-    result = platform::kTaskFailed;
+  OpenOutcome opened = OpenDispatch(file_, ask_, env_, this);
+  if (opened.result != platform::kTaskDone) {
+    message_ = opened.message;
+    result = opened.result;
     return true;
   }
+  audio::SourceHandle source = std::move(opened.source);
   sourceBits_ = SourcePcmBits(*source);
   core::AudioChain loaded(chain_.store());
   auto sink = core::ChainOpenSink(loaded, static_cast<std::uint32_t>(source->sampleRate()),
@@ -97,32 +91,16 @@ bool LoadFileTask::Execute() {
 }
 
 SaveChainTask::SaveChainTask(const core::AudioChain& chain, std::filesystem::path file,
-                             int sourceBits)
+                             int sourceBits, bool* ask, DispatchEnv env)
     : LProgressDialog("Saving..."),
       chain_(chain),
       file_(std::move(file)),
-      sourceBits_(sourceBits) {}
+      sourceBits_(sourceBits),
+      ask_(ask),
+      env_(env) {}
 
 bool SaveChainTask::Execute() {
-  SetText(0, "Process Audio");
-  SetText(1, "Saving file...");
-  audio::SinkHandle sink =
-      MakeAudioFileSink(file_, chain_.sampleRate, chain_.channels, sourceBits_);
-  auto fail = [&](const std::string& why) {
-    message_ = SaveFailureMessage(file_.string());
-    if (!why.empty()) message_ += "\n" + why;
-    result = platform::kTaskFailed;
-    return true;
-  };
-  if (!sink) return fail("");
-  if (sink->failed()) {
-    sink->Abandon();
-    return fail(sink->failureMessage());
-  }
-  const audio::TransferOutcome moved =
-      TransferUnderTask(*this, core::ChainOpenSource(chain_), *sink);
-  if (moved.result == audio::TaskResult::Failed) return fail(moved.message);
-  result = static_cast<std::int32_t>(moved.result);
+  result = RunSaveSteps(*this, chain_, file_, ask_, env_, sourceBits_, &message_);
   return true;
 }
 

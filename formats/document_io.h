@@ -10,13 +10,14 @@
 #include "audio/sound.h"
 #include "audio/transfer.h"
 #include "core/chain.h"
+#include "formats/dispatch.h"
 #include "platform/task.h"
 
 namespace quillet::formats {
 
-// The reader for a file, chosen by its extension; a source whose status tells why it
-// cannot be used when the file cannot be read. readerName (optional) receives the
-// reader's name for quillet-cli info.
+// The reader for a file, chosen by its extension (OpenDispatch without questions or
+// windows); a source whose status tells why it cannot be used when the file cannot be
+// read. readerName (optional) receives the reader's name for quillet-cli info.
 audio::SourceHandle OpenAudioFile(const std::filesystem::path& file,
                                   std::string* readerName = nullptr);
 
@@ -36,7 +37,9 @@ const audio::FormatAdaptors& DefaultAdaptors();
 // "Loading Audio File Source": opens file and copies it into a new chain of store.
 class LoadFileTask final : public platform::LProgressDialog {
  public:
-  LoadFileTask(std::filesystem::path file, core::SegmentStore& store);
+  // ask: the caller's ask flag (see dispatch.h); env: who answers questions.
+  LoadFileTask(std::filesystem::path file, core::SegmentStore& store, bool* ask = nullptr,
+               DispatchEnv env = {});
 
   // The loaded audio once result is 0.
   core::AudioChain& chain() { return chain_; }
@@ -50,16 +53,20 @@ class LoadFileTask final : public platform::LProgressDialog {
 
  private:
   std::filesystem::path file_;
+  bool* ask_;
+  DispatchEnv env_;
   core::AudioChain chain_;
   std::string message_;
   int sourceBits_ = 0;
 };
 
-// "Saving...": writes chain (from its start) into file. The target is replaced only
-// when everything was written.
+// "Saving...": writes chain (from its start) into file with the writer its extension
+// chooses (RunSaveSteps). The target is replaced only when everything was written.
+// With the ask flag set the format's options are asked first and a failure is shown.
 class SaveChainTask final : public platform::LProgressDialog {
  public:
-  SaveChainTask(const core::AudioChain& chain, std::filesystem::path file, int sourceBits = 0);
+  SaveChainTask(const core::AudioChain& chain, std::filesystem::path file, int sourceBits = 0,
+                bool* ask = nullptr, DispatchEnv env = {});
 
   const std::string& message() const { return message_; }
 
@@ -70,6 +77,8 @@ class SaveChainTask final : public platform::LProgressDialog {
   const core::AudioChain& chain_;
   std::filesystem::path file_;
   int sourceBits_;
+  bool* ask_;
+  DispatchEnv env_;
   std::string message_;
 };
 

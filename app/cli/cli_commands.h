@@ -7,9 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/task.h"
+
 namespace quillet::app {
 
 // info FILE: key=value lines (reader, format, rate, channels, bits, frames, duration).
-int RunInfo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// Files decoded by a program show their progress in windows of progress.
+int RunInfo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+            platform::ProgressWindowFactory& progress);
 
 }  // namespace quillet::app

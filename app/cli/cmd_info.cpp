@@ -1,7 +1,7 @@
 #include <cstdio>
 
 #include "app/cli/cli_commands.h"
-#include "formats/messages.h"
+#include "formats/dispatch.h"
 #include "formats/wav_reader.h"
 #include "platform/frame_time.h"
 
@@ -20,19 +20,29 @@ std::string Duration(std::int64_t frames, std::int64_t rate) {
 
 }  // namespace
 
-int RunInfo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int RunInfo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+            platform::ProgressWindowFactory& progress) {
   if (args.size() != 1) {
     err << "usage: quillet-cli info FILE\n";
     return 2;
   }
-  audio::SourceHandle src = formats::OpenWaveFile(args[0]);
-  if (!src->ready()) {
-    err << formats::OpenFailureMessage(src->status(), args[0]) << "\n";
-    return 2;
+  // No questions: a raw file is read with its stored record.
+  formats::DispatchEnv env;
+  env.owner = &progress;
+  formats::OpenOutcome opened = formats::OpenDispatch(args[0], nullptr, env);
+  if (opened.result != platform::kTaskDone) {
+    if (!opened.message.empty()) err << opened.message << "\n";
+    return opened.result;
   }
+  const audio::SourceHandle& src = opened.source;
   const auto* details = dynamic_cast<const formats::WaveSourceDetails*>(src.get());
   const bool pcm = dynamic_cast<const formats::LWavePCMSoundSource*>(src.get()) != nullptr;
-  out << "reader=" << (pcm ? "wave-pcm" : "wave-codec") << "\n";
+  // A WAVE file read directly says how it is coded; decoded files name their decoder.
+  if (opened.reader == "wave" || opened.reader == "dct")
+    out << "reader=" << opened.reader << (pcm ? "-pcm" : "-codec") << "\n";
+  else
+    out << "reader=" << opened.reader << "\n";
+  if (details && opened.reader != "wave" && opened.reader != "dct") details = nullptr;
   if (details) {
     const formats::WaveFormat& f = details->format();
     const std::uint16_t tag = f.tag == formats::wave_tag::kExtensible ? f.SubFormatTag() : f.tag;

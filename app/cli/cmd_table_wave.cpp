@@ -7,9 +7,10 @@
 namespace quillet::app {
 namespace {
 
-int Forward(CommandContext& c, int (*run)(const std::vector<std::string>&, std::ostream&, std::ostream&)) {
+int Forward(CommandContext& c, int (*run)(const std::vector<std::string>&, std::ostream&, std::ostream&,
+                                          platform::ProgressWindowFactory&)) {
   std::ostringstream out, err;
-  const int rc = run(c.args, out, err);
+  const int rc = run(c.args, out, err, c.progress);
   std::fputs(out.str().c_str(), c.out);
   std::fputs(err.str().c_str(), c.err);
   return rc;

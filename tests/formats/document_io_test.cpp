@@ -114,7 +114,7 @@ TEST_F(DocumentIo, UnreadableFilesFailWithTheirMessages) {
     const char* message;
   } cases[] = {{dir / "junk.wav", "because it is corrupt"},
                {dir / "absent.wav", "Check it exists"},
-               {dir / "junk.mp3", "because it is corrupt"}};
+               {dir / "junk.mp3", "not a true layer-3 MPEG file"}};
   WriteFileBytes(dir / "junk.mp3", std::string(5000, 'x'));
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file.string());

@@ -1,0 +1,320 @@
+#include "formats/external.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <thread>
+
+#include "fixtures/programs.h"
+#include "fixtures/temp_dir.h"
+#include "platform/scripted_progress.h"
+
+namespace quillet::formats {
+namespace {
+
+using quillet::testing::ReadFileBytes;
+using quillet::testing::TempDir;
+using quillet::testing::WriteFileBytes;
+using Args = std::vector<std::string>;
+
+Mp3EncoderSettings Cbr(int kbps) {
+  Mp3EncoderSettings m;
+  m.cbrBitRate = kbps;
+  return m;
+}
+
+TEST(Mp3Command, DefaultsGiveJointStereoCbr128HighQualityAt44k) {
+  const EncodePlan p = Mp3EncodePlan(Mp3EncoderSettings{}, "/usr/bin/lame", 44100, 2, "out.mp3");
+  EXPECT_EQ(p.argv, (Args{"/usr/bin/lame", "-m", "j", "-b", "128", "-h", "-r", "-s", "44.100", "-S",
+                          "-", "out.mp3"}));
+  EXPECT_EQ(p.rate, 44100u);
+  EXPECT_EQ(p.channels, 2);
+}
+
+TEST(Mp3Command, LowRatesGoMonoAndNarrowband) {
+  const EncodePlan p = Mp3EncodePlan(Cbr(16), "lame", 44100, 2, "o.mp3");
+  EXPECT_EQ(p.argv, (Args{"lame", "-m", "m", "-b", "16", "-h", "-r", "-s", "22.050", "-S", "-", "o.mp3"}));
+  EXPECT_EQ(p.channels, 1);
+  EXPECT_EQ(p.rate, 22050u);
+}
+
+TEST(Mp3Command, VbrPiecesAndTheRateRules) {
+  Mp3EncoderSettings m;
+  m.constantBitRate = false;
+  m.vbrMinBitRate = 32;
+  m.vbrMaxBitRate = 192;
+  m.vbrQuality = 2;
+  m.errorProtection = true;
+  const EncodePlan p = Mp3EncodePlan(m, "lame", 22050, 1, "o.mp3");
+  EXPECT_EQ(p.argv, (Args{"lame", "-m", "j", "-p", "-v", "-b", "32", "-B", "192", "-V", "2", "-r",
+                          "-s", "44.100", "-S", "-", "o.mp3"}));
+  EXPECT_EQ(p.rate, 44100u);  // a high top rate lifts a narrow document
+
+  // Mono mode on a stereo document asks lame to downmix.
+  Mp3EncoderSettings mono;
+  mono.channelMode = 3;
+  EXPECT_EQ(Mp3EncodePlan(mono, "lame", 44100, 2, "o").argv[1], "-a");
+  mono.channelMode = 7;  // out of range counts as joint
+  EXPECT_EQ(Mp3EncodePlan(mono, "lame", 44100, 2, "o").argv[2], "j");
+
+  const std::pair<std::uint32_t, std::uint32_t> rates[] = {
+      {96000, 48000}, {48000, 48000}, {46000, 44100}, {40000, 44100}, {30000, 32000},
+      {24000, 24000}, {23000, 22050}, {18000, 22050}, {16000, 16000}, {12000, 11025},
+      {9000, 11025},  {8000, 8000},   {6000, 8000}};
+  for (auto [in, want] : rates) EXPECT_EQ(Mp3EncodingRate(Cbr(128), in), want) << in;
+  EXPECT_EQ(Mp3EncodingRate(Cbr(24), 48000), 22050u);  // a low bottom rate caps at 22050
+}
+
+TEST(Mp3Settings, HighTopRateRaisesTheMinimumWhenRead) {
+  TempDir dir;
+  settings::Settings s(settings::FolderLocations(dir.path()));
+  s.SetInt(kMp3Section, "VBRMinBitRate", 8);
+  s.SetInt(kMp3Section, "VBRMaxBitRate", 192);
+  EXPECT_EQ(Mp3EncoderSettings::Load(s).vbrMinBitRate, 32);
+  s.SetInt(kMp3Section, "VBRMaxBitRate", 160);
+  EXPECT_EQ(Mp3EncoderSettings::Load(s).vbrMinBitRate, 8);
+}
+
+TEST(OggCommand, BitRateModeIsCappedByRateAndChannels) {
+  OggEncoderSettings o;
+  o.quality = false;
+  o.channels = 1;
+  EXPECT_EQ(OggEncodePlan(o, "oggenc", 8000, 1, "o.ogg").argv,
+            (Args{"oggenc", "-C", "1", "-R", "8000", "-m", "36", "-M", "36", "-Q", "-", "-o", "o.ogg"}));
+  o.stripComments = true;
+  EXPECT_EQ(OggEncodePlan(o, "oggenc", 44100, 2, "o.ogg").argv,
+            (Args{"oggenc", "-C", "2", "-R", "44100", "--downmix", "-m", "96", "-M", "128",
+                  "--discard-comments", "-Q", "-", "-o", "o.ogg"}));
+  OggEncoderSettings q;
+  q.vbrQuality = 7;
+  EXPECT_EQ(OggEncodePlan(q, "oggenc", 48000, 2, "o.ogg").argv,
+            (Args{"oggenc", "-C", "2", "-R", "48000", "-q", "7", "-Q", "-", "-o", "o.ogg"}));
+}
+
+TEST(FlacCommand, PiecesInOrderWithChannelsClamped) {
+  FlacEncoderSettings f;
+  f.channels = 6;
+  f.sampleRate = 48000;
+  f.compression = 8;
+  const EncodePlan p = FlacEncodePlan(f, "flac", "o.flac");
+  EXPECT_EQ(p.argv, (Args{"flac", "--channels=2", "--sample-rate=48000", "--compression-level-8",
+                          "--endian=little", "--bps=16", "--sign=signed", "-f", "-", "-o", "o.flac"}));
+  EXPECT_EQ(p.rate, 48000u);
+  EXPECT_EQ(p.channels, 2);
+}
+
+TEST(FlacSettings, MissingChannelsAndRateFollowTheDocument) {
+  TempDir dir;
+  settings::Settings s(settings::FolderLocations(dir.path()));
+  FlacEncoderSettings f = FlacEncoderSettings::Load(s, 96000, 2);
+  EXPECT_EQ(f.channels, 2);
+  EXPECT_EQ(f.sampleRate, 96000u);
+  EXPECT_EQ(OggEncoderSettings::Load(s, 2).channels, 2);
+  EXPECT_EQ(OggEncoderSettings::Load(s, 1).channels, 1);
+  // A stored choice wins.
+  s.SetInt(kFlacSection, "Channels", 1);
+  s.SetInt(kFlacSection, "SampleRate", 22050);
+  f = FlacEncoderSettings::Load(s, 96000, 2);
+  EXPECT_EQ(f.channels, 1);
+  EXPECT_EQ(f.sampleRate, 22050u);
+}
+
+TEST(AacCommand, FfmpegStandsInWithTheSameChoices) {
+  AacEncoderSettings a;
+  a.averageBitRate = true;
+  a.abrBitRate = 256;
+  a.forceMpeg2 = true;
+  a.disableTns = true;
+  EXPECT_EQ(AacEncodePlan(a, "ffmpeg", 8000, 1, "o.aac").argv,
+            (Args{"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y", "-f", "s16le", "-ac",
+                  "1", "-ar", "8000", "-i", "-", "-c:a", "aac", "-b:a", "36k", "-write_mpeg2", "1",
+                  "-aac_tns", "0", "-f", "adts", "o.aac"}));
+  // MPEG-2 signalling exists only in ADTS; VBR quality maps 100 % to 1.00.
+  const Args m4a = AacEncodePlan(AacEncoderSettings{}, "ffmpeg", 44100, 2, "o.M4A").argv;
+  EXPECT_EQ(Args(m4a.end() - 5, m4a.end()), (Args{"-q:a", "1.00", "-f", "ipod", "o.M4A"}));
+}
+
+TEST(DecoderCommands, OutputThenInputForEachProgram) {
+  EXPECT_EQ(DecoderArgs(Component::AacDec, "faad", "in.m4a", "t.wav"),
+            (Args{"faad", "-d", "-o", "t.wav", "in.m4a"}));
+  EXPECT_EQ(DecoderArgs(Component::OggDec, "oggdec", "in.ogg", "t.wav"),
+            (Args{"oggdec", "-o", "t.wav", "in.ogg"}));
+  EXPECT_EQ(DecoderArgs(Component::FlacDec, "flac", "in.flac", "t.wav"),
+            (Args{"flac", "-d", "-o", "t.wav", "in.flac"}));
+  EXPECT_EQ(AmrEncoderArgs("amrenc", 7, "t.wav", "o.amr"), (Args{"amrenc", "MR122", "t.wav", "o.amr"}));
+  EXPECT_EQ(AmrEncoderArgs("amrenc", 99, "t.wav", "o.amr")[1], "MR74");
+  // A name that looks like an option stays one argument after -i.
+  const Args f = FfmpegDecoderArgs("ffmpeg", "-evil name;rm -rf", "t.raw", true);
+  EXPECT_EQ(*(std::find(f.begin(), f.end(), "-i") + 1), "-evil name;rm -rf");
+}
+
+TEST(Components, SettingsStoreWinsOverThePath) {
+  TempDir dir;
+  settings::Settings::SetProcess(settings::FolderLocations(dir.path()));
+  const auto fake = dir / "my-lame";
+  WriteFileBytes(fake, "#!/bin/sh\nexit 0\n");
+  std::filesystem::permissions(fake, std::filesystem::perms::owner_all);
+  settings::Settings::Process().SetString("Components/mp3el", "Path", fake.string());
+  EXPECT_EQ(ComponentPath(Component::Mp3Enc), fake);
+  // A stored path that is not a program is passed over.
+  settings::Settings::Process().SetString("Components/mp3el", "Path", (dir / "nothing").string());
+  EXPECT_NE(ComponentPath(Component::Mp3Enc), dir / "nothing");
+
+  std::string why;
+  const char* path = std::getenv("PATH");
+  const std::string saved = path ? path : "";
+  setenv("PATH", dir.path().c_str(), 1);
+  EXPECT_EQ(EnsureComponent(Component::OggDec, {}, &why), platform::kTaskFailed);
+  setenv("PATH", saved.c_str(), 1);
+  EXPECT_NE(why.find("install-on-demand component \"oggdec\""), std::string::npos) << why;
+  EXPECT_NE(why.find("vorbis-tools"), std::string::npos) << why;
+  settings::Settings::SetProcess(settings::FolderLocations(dir / "other"));
+}
+
+class Task final : public platform::LProgressDialog {
+ public:
+  explicit Task(std::function<int(Task&)> body) : LProgressDialog("t"), body_(std::move(body)) {}
+  bool Execute() override {
+    result = body_(*this);
+    return true;
+  }
+
+ private:
+  std::function<int(Task&)> body_;
+};
+
+TEST(RunDecoder, ExitStatusAndOutputDecideTheResult) {
+  TempDir dir;
+  platform::ScriptedProgressFactory owner;
+  const auto out = dir / "t.wav";
+  std::string why;
+  auto run = [&](Args argv) {
+    Task t([&](Task& self) { return RunDecoderProgram(self, argv, out, 10000, &why); });
+    t.Run(owner);
+    return t.result;
+  };
+  // Writes its output and succeeds.
+  EXPECT_EQ(run({"/bin/sh", "-c", "echo data > \"$0\"", out.string()}), platform::kTaskDone);
+  // Writes it but fails: never a success.
+  EXPECT_EQ(run({"/bin/sh", "-c", "echo data > \"$0\"; echo broken input >&2; exit 3", out.string()}),
+            platform::kTaskFailed);
+  EXPECT_EQ(why, "broken input");
+  std::filesystem::remove(out);
+  // Succeeds without writing anything.
+  EXPECT_EQ(run({"/bin/true"}), platform::kTaskFailed);
+  EXPECT_EQ(run({(dir / "no-such-program").string()}), platform::kTaskFailed);
+}
+
+TEST(RunDecoder, CancelStopsTheWholeGroupAndTimeOutFails) {
+  TempDir dir;
+  const auto pidFile = dir / "pid";
+  // Closed by the person once the decoder has started a child of its own.
+  struct Closer final : platform::ProgressWindowFactory {
+    struct Window final : platform::ProgressWindow {
+      explicit Window(std::filesystem::path f) : file(std::move(f)) {}
+      void SetCaption(std::string_view) override {}
+      void SetText(int, std::string_view) override {}
+      void SetProgress(int) override {}
+      bool PumpEvents(int) override {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return !ReadFileBytes(file).empty();
+      }
+      void ShowMessage(std::string_view, std::string_view, platform::MessageIcon) override {}
+      std::filesystem::path file;
+    };
+    explicit Closer(std::filesystem::path f) : file(std::move(f)) {}
+    std::unique_ptr<platform::ProgressWindow> Create() override { return std::make_unique<Window>(file); }
+    void SetOwnerEnabled(bool) override {}
+    void ShowOwnerMessage(std::string_view, std::string_view, platform::MessageIcon) override {}
+    std::filesystem::path file;
+  } owner(pidFile);
+  // The grandchild must go too.
+  const Args argv = {"/bin/sh", "-c", "sleep 60 & echo $! > \"$0\"; wait", pidFile.string()};
+  const auto start = std::chrono::steady_clock::now();
+  Task t([&](Task& self) { return RunDecoderProgram(self, argv, dir / "o.wav", 60000, nullptr); });
+  t.Run(owner);
+  EXPECT_EQ(t.result, platform::kTaskCancelled);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+  const std::string pid = ReadFileBytes(pidFile);
+  ASSERT_FALSE(pid.empty());
+  // Gone, or a zombie waiting for a reaper: either way no longer running.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const std::string stat = ReadFileBytes("/proc/" + std::to_string(std::stoi(pid)) + "/stat");
+  const std::size_t paren = stat.rfind(')');
+  if (!stat.empty() && paren != std::string::npos) {
+    EXPECT_EQ(stat.at(paren + 2), 'Z') << "the decoder's child survived";
+  }
+
+  platform::ScriptedProgressFactory patient;
+  std::string why;
+  Task slow([&](Task& self) {
+    return RunDecoderProgram(self, {"/bin/sleep", "30"}, dir / "o.wav", 300, &why);
+  });
+  slow.Run(patient);
+  EXPECT_EQ(slow.result, platform::kTaskFailed);
+  EXPECT_NE(why.find("did not finish in time"), std::string::npos);
+}
+
+EncodePlan Plan(Args argv, std::uint32_t rate = 8000, int channels = 2) {
+  return EncodePlan{std::move(argv), rate, channels};
+}
+
+TEST(PipeSink, FeedsLittleEndianPcmAndReplacesTheTargetOnlyOnSuccess) {
+  TempDir dir;
+  const auto target = dir / "song.mp3";
+  WriteFileBytes(target, "old");
+  audio::SinkHandle sink = MakeEncoderSink(target, [](const std::string& out) {
+    return Plan({"/bin/dd", "of=" + out, "status=none"});
+  });
+  ASSERT_FALSE(sink->failed()) << sink->failureMessage();
+  const audio::Sample frames[] = {16, -16, 524272, -524288, 600000, 8};
+  sink->write(frames, 3);
+  EXPECT_EQ(ReadFileBytes(target), "old");
+  ASSERT_TRUE(sink->Finish()) << sink->failureMessage();
+  const std::string want("\x01\x00\xff\xff\xff\x7f\x00\x80\xff\x7f\x01\x00", 12);  // saturated
+  EXPECT_EQ(ReadFileBytes(target), want);
+  sink = {};
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
+TEST(PipeSink, DeadFailingOrAbandonedEncodersLeaveTheOldFile) {
+  TempDir dir;
+  const auto target = dir / "song.ogg";
+  WriteFileBytes(target, "old");
+  const int fds = quillet::testing::OpenDescriptorCount();
+  struct Case {
+    const char* what;
+    Args argv;
+    bool abandon;
+  } cases[] = {
+      {"exits at once", {"/bin/true"}, false},
+      {"writes then fails", {"/bin/sh", "-c", "cat > \"$0\"; exit 1"}, false},
+      {"cannot start", {(dir / "missing").string()}, false},
+      {"abandoned", {"/bin/sh", "-c", "cat > \"$0\""}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    audio::SinkHandle sink = MakeEncoderSink(target, [&](const std::string& out) {
+      Args a = c.argv;
+      if (a.size() > 1) a.push_back(out);
+      return Plan(a);
+    });
+    std::vector<audio::Sample> block(2 * 8192, 1600);
+    for (int i = 0; i < 40; ++i) sink->write(block.data(), 8192);  // more than a pipe holds
+    if (c.abandon) {
+      sink->Abandon();
+    } else {
+      EXPECT_FALSE(sink->Finish());
+      EXPECT_FALSE(sink->failureMessage().empty());
+    }
+    sink = {};
+    EXPECT_EQ(ReadFileBytes(target), "old");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+  }
+  EXPECT_EQ(quillet::testing::OpenDescriptorCount(), fds);
+}
+
+}  // namespace
+}  // namespace quillet::formats
