@@ -64,10 +64,7 @@ class LVoxSoundSink final : public LFileSink {
 
 Sample DialogicAdpcm::Decode(int code) {
   const int step = kSteps[index_];
-  int diff = step >> 3;
-  if (code & 4) diff += step;
-  if (code & 2) diff += step >> 1;
-  if (code & 1) diff += step >> 2;
+  const int diff = step * (2 * (code & 7) + 1) >> 3;
   predictor_ = std::clamp(code & 8 ? predictor_ - diff : predictor_ + diff, -2048, 2047);
   index_ = std::clamp(index_ + kIndexChange[code & 7], 0, 48);
   return predictor_ * (1 << kScaleShift);
@@ -96,7 +93,8 @@ int DialogicAdpcm::Encode(Sample x) {
 }
 
 LVoxSoundSource::LVoxSoundSource(std::shared_ptr<platform::ByteSource> bytes, std::int32_t rate)
-    : LSoundSource(rate, 1, audio::kFilePeakBound),
+    // -2048 in 12 bits is the internal -524288, a step beyond 16-bit full scale.
+    : LSoundSource(rate, 1, static_cast<std::uint32_t>(audio::kSampleMax) + 1),
       bytes_(std::move(bytes)),
       length_(static_cast<FrameCount>(std::min<std::uint64_t>(bytes_->Size(), INT64_MAX / 2) * 2)),
       checkpoints_(1),
