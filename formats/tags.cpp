@@ -146,6 +146,7 @@ struct RiffMap {
   std::vector<Chunk> chunks;
   std::vector<Chunk> info;  // INFO sub-chunks lying wholly inside the file
   std::uint64_t walkEnd = 0;  // where the next chunk would start
+  bool complete = false;      // walked to the end, not stopped by a read error
 };
 
 bool MapRiff(platform::ByteSource& bytes, RiffMap* map) {
@@ -191,6 +192,7 @@ bool MapRiff(platform::ByteSource& bytes, RiffMap* map) {
     }
   }
   map->walkEnd = pos;
+  map->complete = pos + 8 > fileSize;
   return true;
 }
 
@@ -414,7 +416,10 @@ bool WriteRiffTags(WritableBytes& bytes, const LAudioTagList& tags) {
   // Where appended chunks go. A last chunk that claims more than the file holds (an
   // unfinished recording's data) is cut to what is there first, or the tags would
   // become part of it.
-  std::uint64_t appendAt = std::max(map.walkEnd, fileSize);
+  if (!map.complete) return false;
+  // A fragment too short to be a chunk after the last one is not kept: chunks appended
+  // behind it could not be found.
+  std::uint64_t appendAt = map.walkEnd;
   std::optional<std::pair<std::uint64_t, std::uint32_t>> sizeFix;
   if (!map.chunks.empty()) {
     const Chunk& last = map.chunks.back();
@@ -427,7 +432,7 @@ bool WriteRiffTags(WritableBytes& bytes, const LAudioTagList& tags) {
       return false;
     }
   }
-  appendAt += appendAt & 1;
+  appendAt += (appendAt - map.form) & 1;
 
   bool ok = true;
   auto write = [&](std::uint64_t at, const void* p, std::size_t n) { ok = ok && bytes.WriteAt(at, p, n); };
@@ -446,7 +451,8 @@ bool WriteRiffTags(WritableBytes& bytes, const LAudioTagList& tags) {
     for (const InfoId& i : kInfoIds)
       if (i.key == key && !Eq4(i.id, "IPRD")) id = &i;
     if (!id) continue;
-    auto slot = std::find_if(free.begin(), free.end(), [&](const Chunk* c) { return c->size == value.size() + 1; });
+    const std::size_t need = value.size() + 1;
+    auto slot = std::find_if(free.begin(), free.end(), [need](const Chunk* c) { return c->size == need; });
     if (slot != free.end()) {
       write((*slot)->header, id->id, 4);
       write((*slot)->body(), value.c_str(), value.size() + 1);

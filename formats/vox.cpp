@@ -93,8 +93,7 @@ int DialogicAdpcm::Encode(Sample x) {
 }
 
 LVoxSoundSource::LVoxSoundSource(std::shared_ptr<platform::ByteSource> bytes, std::int32_t rate)
-    // -2048 in 12 bits is the internal -524288, a step beyond 16-bit full scale.
-    : LSoundSource(rate, 1, static_cast<std::uint32_t>(audio::kSampleMax) + 1),
+    : LSoundSource(rate, 1, audio::kFilePeakBound),
       bytes_(std::move(bytes)),
       length_(static_cast<FrameCount>(std::min<std::uint64_t>(bytes_->Size(), INT64_MAX / 2) * 2)),
       checkpoints_(1),

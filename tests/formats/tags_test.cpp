@@ -183,6 +183,17 @@ TEST(RiffTags, UnfinishedDataIsClosedBeforeTagsAreAppended) {
   EXPECT_EQ(audio, WaveAudio(wave));
 }
 
+TEST(RiffTags, AFragmentAfterTheLastChunkDoesNotHideAppendedTags) {
+  TempDir dir;
+  const std::string wave = MakeWave(dir, 10) + "abc";  // too short to be a chunk
+  MemoryWritableBytes file(wave);
+  ASSERT_TRUE(WriteRiffTags(file, Full()));
+  LAudioTagList back;
+  ASSERT_TRUE(ReadRiffTags(file, back));
+  EXPECT_EQ(back.Get(kTagTitle), "A Title");
+  EXPECT_EQ(WaveAudio(file.bytes()), WaveAudio(wave));
+}
+
 TEST(RiffTags, OnlyTextDispIsATitle) {
   TempDir dir;
   const std::string wave = MakeWave(dir, 10);
