@@ -18,6 +18,15 @@ std::int16_t To16(Sample x) {
   return static_cast<std::int16_t>(std::clamp<std::int64_t>((std::int64_t{x} + 8) >> 4, -32768, 32767));
 }
 
+// The companders look at the top 14 (u-law) or 13 (A-law) bits of a 16-bit value;
+// rounding to those here rather than truncating halves the error, as sox does.
+std::int16_t ToCompanderInput(Sample x, int bits) {
+  const int shift = 20 - bits;
+  const std::int64_t v = std::clamp<std::int64_t>((std::int64_t{x} + (std::int64_t{1} << (shift - 1))) >> shift,
+                                                  -(std::int64_t{1} << (bits - 1)), (std::int64_t{1} << (bits - 1)) - 1);
+  return static_cast<std::int16_t>(v * (1 << (16 - bits)));
+}
+
 std::string WriteError(int err) {
   return err == ENOSPC ? "The disk is full." : std::string("Write error: ") + std::strerror(err) + ".";
 }
@@ -71,10 +80,10 @@ void EncodeSamples(RawCoding c, const Sample* in, std::uint8_t* out, std::size_t
       for (std::size_t i = 0; i < count; ++i) platform::StoreBE16(out + 2 * i, static_cast<std::uint16_t>(To16(in[i])));
       return;
     case RawCoding::MuLaw:
-      for (std::size_t i = 0; i < count; ++i) out[i] = LinearToMuLaw(To16(in[i]));
+      for (std::size_t i = 0; i < count; ++i) out[i] = LinearToMuLaw(ToCompanderInput(in[i], 14));
       return;
     case RawCoding::ALaw:
-      for (std::size_t i = 0; i < count; ++i) out[i] = LinearToALaw(To16(in[i]));
+      for (std::size_t i = 0; i < count; ++i) out[i] = LinearToALaw(ToCompanderInput(in[i], 13));
       return;
   }
 }

@@ -54,9 +54,31 @@ bool ReadTags(LAudioTagList& tags, const std::filesystem::path& file);
 // tags, or is not a valid file of its kind.
 bool WriteTags(const LAudioTagList& tags, const std::filesystem::path& file);
 
-// The parsers on bytes (tests and fuzzing); both only add to tags.
+// Bytes that can also be overwritten and extended: a file opened for update, or memory.
+class WritableBytes : public platform::ByteSource {
+ public:
+  // Writes all n bytes at offset (growing the data when it reaches past the end).
+  virtual bool WriteAt(std::uint64_t offset, const void* data, std::size_t n) = 0;
+};
+
+class MemoryWritableBytes final : public WritableBytes {
+ public:
+  explicit MemoryWritableBytes(std::string bytes) : bytes_(std::move(bytes)) {}
+  std::size_t ReadAt(std::uint64_t offset, void* out, std::size_t n) override;
+  std::uint64_t Size() const override { return bytes_.size(); }
+  bool WriteAt(std::uint64_t offset, const void* data, std::size_t n) override;
+  const std::string& bytes() const { return bytes_; }
+
+ private:
+  std::string bytes_;
+};
+
+// The parsers and writers on bytes; the readers only add to tags.
 bool ReadId3v1(platform::ByteSource& bytes, LAudioTagList& tags);
 bool ReadRiffTags(platform::ByteSource& bytes, LAudioTagList& tags);
+bool WriteId3v1(WritableBytes& bytes, const LAudioTagList& tags);
+// False (nothing changed) when the bytes hold no RIFF WAVE form.
+bool WriteRiffTags(WritableBytes& bytes, const LAudioTagList& tags);
 
 // The tag editor ("Edit Audio Tags") as a plain model: its fields in order, each with
 // its label and key.

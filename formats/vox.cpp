@@ -64,10 +64,7 @@ class LVoxSoundSink final : public LFileSink {
 
 Sample DialogicAdpcm::Decode(int code) {
   const int step = kSteps[index_];
-  int diff = step >> 3;
-  if (code & 4) diff += step;
-  if (code & 2) diff += step >> 1;
-  if (code & 1) diff += step >> 2;
+  const int diff = step * (2 * (code & 7) + 1) >> 3;
   predictor_ = std::clamp(code & 8 ? predictor_ - diff : predictor_ + diff, -2048, 2047);
   index_ = std::clamp(index_ + kIndexChange[code & 7], 0, 48);
   return predictor_ * (1 << kScaleShift);

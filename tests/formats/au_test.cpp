@@ -1,0 +1,120 @@
+// Sun AU: the header fields against the file, every encoding we read, and round trips
+// with sox and ffmpeg.
+#include <gtest/gtest.h>
+
+#include "fixtures/temp_dir.h"
+#include "formats/g711.h"
+#include "formats/simple_formats.h"
+#include "raw_test_util.h"
+
+namespace quillet::formats {
+namespace {
+
+using namespace testutil;
+using audio::Sample;
+using audio::SoundStatus;
+using quillet::testing::ReadFileBytes;
+using quillet::testing::TempDir;
+
+std::string Au(std::uint32_t offset, std::uint32_t size, std::uint32_t encoding, std::uint32_t rate, std::uint32_t channels,
+               const std::string& data) {
+  std::string h = ".snd" + BE32(offset) + BE32(size) + BE32(encoding) + BE32(rate) + BE32(channels);
+  if (offset > 24) h += std::string(offset - 24, 'n');  // an annotation, as sox writes
+  return h + data;
+}
+
+audio::SourceHandle Open(const std::string& bytes, ParseLog* log = nullptr) {
+  return OpenAuSource(std::make_shared<platform::MemoryByteSource>(bytes), log);
+}
+
+TEST(Au, EveryEncodingReadsItsSamples) {
+  const std::string bytes("\x80\x7F\x01\xFF", 4);
+  auto s8 = Open(Au(24, 4, 2, 8000, 1, bytes));
+  ASSERT_TRUE(s8->ready());
+  EXPECT_EQ(ReadAll(*s8), (std::vector<Sample>{-128 * 4096, 127 * 4096, 4096, -4096}));
+  auto s16 = Open(Au(24, 4, 3, 8000, 2, bytes));
+  EXPECT_EQ(ReadAll(*s16), (std::vector<Sample>{static_cast<std::int16_t>(0x807F) * 16, 0x01FF * 16}));
+  auto mu = Open(Au(24, 4, 1, 8000, 1, bytes));
+  EXPECT_EQ(mu->peakBound(), 0x7E000u);
+  auto a = Open(Au(24, 4, 27, 8000, 1, bytes));
+  const auto muOut = ReadAll(*mu), aOut = ReadAll(*a);
+  for (std::size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(muOut[i], MuLawToLinear(static_cast<std::uint8_t>(bytes[i])) * 16);
+    EXPECT_EQ(aOut[i], ALawToLinear(static_cast<std::uint8_t>(bytes[i])) * 16);
+  }
+}
+
+TEST(Au, DataOffsetAndSizeAreTakenFromTheHeaderAndChecked) {
+  // sox puts an annotation before the samples: they start at the offset, not at 24.
+  auto src = Open(Au(44, 4, 3, 8000, 1, BE16(1000) + BE16(static_cast<std::uint16_t>(-1000))));
+  ASSERT_TRUE(src->ready());
+  EXPECT_EQ(ReadAll(*src), (std::vector<Sample>{16000, -16000}));
+  // Unknown size: to the end; a size past the end: what is there.
+  EXPECT_EQ(Open(Au(24, 0xFFFFFFFF, 3, 8000, 1, std::string(10, '\0')))->length(), 5);
+  ParseLog log;
+  EXPECT_EQ(Open(Au(24, 1000000, 3, 8000, 1, std::string(10, '\0')), &log)->length(), 5);
+  EXPECT_TRUE(log.HasCorrections());
+  // A smaller size stops early (trailing bytes are not audio).
+  EXPECT_EQ(Open(Au(24, 4, 3, 8000, 1, std::string(10, '\0')))->length(), 2);
+  // An offset inside the header is taken as 24.
+  EXPECT_EQ(Open(Au(8, 4, 3, 8000, 1, std::string(4, '\0')))->length(), 2);
+}
+
+TEST(Au, BadFilesGiveTheirStatus) {
+  EXPECT_EQ(Open(".snd")->status(), SoundStatus::Corrupt);
+  EXPECT_EQ(Open(Au(24, 0, 3, 8000, 1, "").replace(0, 4, "RIFF"))->status(), SoundStatus::Corrupt);
+  EXPECT_EQ(Open(Au(24, 0, 3, 0, 1, ""))->status(), SoundStatus::Corrupt);
+  EXPECT_EQ(Open(Au(24, 0, 3, 196001, 1, ""))->status(), SoundStatus::Corrupt);
+  EXPECT_EQ(Open(Au(24, 0, 3, 8000, 0, ""))->status(), SoundStatus::Corrupt);
+  EXPECT_EQ(Open(Au(24, 0, 3, 8000, 256, ""))->status(), SoundStatus::Corrupt);
+  EXPECT_EQ(Open(Au(24, 0, 3, 8000, 255, ""))->status(), SoundStatus::Ready);
+  EXPECT_EQ(Open(Au(24, 0, 3, 8000, 1, "").replace(4, 4, BE32(5000)))->status(), SoundStatus::Corrupt);
+  EXPECT_EQ(Open(Au(24, 0, 23, 8000, 1, ""))->status(), SoundStatus::CodecMissing);
+  EXPECT_EQ(Open(Au(24, 0, 5, 8000, 1, ""))->status(), SoundStatus::CodecMissing);
+  EXPECT_EQ(OpenAuFile("/nonexistent.au")->status(), SoundStatus::CannotOpen);
+}
+
+TEST(Au, WrittenFileHasTheFinalSizeAndReadsBack) {
+  TempDir dir;
+  const auto file = dir / "w.au";
+  auto in = TestSignal(777, 2);
+  in[5] = 1 << 22;  // clips
+  ASSERT_TRUE(WriteAllTo(*MakeAuSink(file, 48000, 2), in));
+  const std::string b = ReadFileBytes(file);
+  const auto* p = reinterpret_cast<const unsigned char*>(b.data());
+  ASSERT_EQ(b.size(), 24u + 777u * 4);
+  EXPECT_EQ(b.substr(0, 4), ".snd");
+  EXPECT_EQ(platform::LoadBE32(p + 4), 24u);
+  EXPECT_EQ(platform::LoadBE32(p + 8), 777u * 4);
+  EXPECT_EQ(platform::LoadBE32(p + 12), 3u);
+  EXPECT_EQ(platform::LoadBE32(p + 16), 48000u);
+  EXPECT_EQ(platform::LoadBE32(p + 20), 2u);
+  auto src = OpenAuFile(file);
+  ASSERT_TRUE(src->ready());
+  in[5] = 32767 * 16;
+  EXPECT_EQ(ReadAll(*src), in);
+}
+
+TEST(Au, ReadsWhatSoxWritesAndSoxAndFfmpegReadWhatWeWrite) {
+  if (!HaveTool("sox") || !HaveTool("ffmpeg")) GTEST_SKIP() << "sox or ffmpeg missing";
+  TempDir dir;
+  for (const char* enc : {"-e signed -b 16", "-e signed -b 8", "-e u-law", "-e a-law"}) {
+    SCOPED_TRACE(enc);
+    const auto theirs = dir / "sox.au";
+    ASSERT_EQ(std::system(("sox -R -n -r 8000 -c 2 " + std::string(enc) + " " + Quote(theirs) +
+                           " synth 0.5 sine 300 sine 1200 vol 0.8").c_str()),
+              0);
+    auto src = OpenAuFile(theirs);
+    ASSERT_TRUE(src->ready());
+    const auto ref = SoxDecode16(theirs);
+    EXPECT_EQ(ReadAll(*src), ref);
+  }
+  const auto mine = dir / "ours.au";
+  const auto in = TestSignal(4000, 1, 0.9);
+  ASSERT_TRUE(WriteAllTo(*MakeAuSink(mine, 16000, 1), in));
+  EXPECT_EQ(SoxDecode16(mine), in);
+  EXPECT_EQ(FfmpegDecode16(mine), in);
+}
+
+}  // namespace
+}  // namespace quillet::formats

@@ -1,0 +1,186 @@
+// Headerless files in the fixed-width codings, the codec list and the settings dialog
+// model, with sox reading our files and we reading sox's.
+#include <gtest/gtest.h>
+
+#include "fixtures/temp_dir.h"
+#include "formats/g711.h"
+#include "formats/raw_file.h"
+#include "formats/simple_formats.h"
+#include "raw_test_util.h"
+#include "settings/settings.h"
+
+namespace quillet::formats {
+namespace {
+
+using namespace testutil;
+using audio::Sample;
+using audio::SoundStatus;
+using quillet::testing::ReadFileBytes;
+using quillet::testing::TempDir;
+using quillet::testing::WriteFileBytes;
+
+TEST(Raw, CodecListIsInDialogOrder) {
+  const auto names = RawCodecNames();
+  ASSERT_EQ(names.size(), 7u);
+  EXPECT_EQ(names[kRawDialogicAdpcm], "Dialogic ADPCM");
+  EXPECT_EQ(names[kRawMuLaw], "G711 uLaw");
+  EXPECT_EQ(names[kRawPcm16LE], "16 bit PCM (LE)");
+  EXPECT_EQ(names[kRawPcm16BE], "16 bit PCM (BE)");
+}
+
+TEST(Raw, EachCodingReadsItsBytes) {
+  const std::string bytes("\x80\x7F\x00\x01", 4);
+  auto read = [&](int codec, int channels) {
+    auto src = OpenRawSource(std::make_shared<platform::MemoryByteSource>(bytes), RawSettings{8000, channels, codec});
+    EXPECT_TRUE(src->ready());
+    return ReadAll(*src);
+  };
+  EXPECT_EQ(read(kRawPcm8Unsigned, 1), (std::vector<Sample>{0, -4096, -128 * 4096, -127 * 4096}));
+  EXPECT_EQ(read(kRawPcm8Signed, 2), (std::vector<Sample>{-128 * 4096, 127 * 4096, 0, 4096}));
+  EXPECT_EQ(read(kRawPcm16LE, 1), (std::vector<Sample>{0x7F80 * 16, 0x0100 * 16}));
+  EXPECT_EQ(read(kRawPcm16BE, 2), (std::vector<Sample>{static_cast<std::int16_t>(0x807F) * 16, 1 * 16}));
+  // u-law follows G.711: byte 0xAF (segment 5, mantissa 0) is 4092, that is 65472 inside.
+  EXPECT_EQ(MuLawToLinear(0xAF) * 16, 65472);
+  EXPECT_EQ(MuLawToLinear(0x2F) * 16, -65472);
+}
+
+TEST(Raw, LengthComesFromTheFileAndPartialFramesAreDropped) {
+  auto src = OpenRawSource(std::make_shared<platform::MemoryByteSource>(std::string(11, '\0')), RawSettings{8000, 2, kRawPcm16LE});
+  EXPECT_EQ(src->length(), 2);
+  // Reads around the ends are silent.
+  src->seek(-1);
+  std::vector<Sample> buf(8, 7);
+  src->read(buf.data(), 4);
+  EXPECT_EQ(buf, std::vector<Sample>(8, 0));
+  EXPECT_EQ(src->position(), 3);
+}
+
+TEST(Raw, SettingsOutsideTheRangesAreRefused) {
+  auto bytes = [] { return std::make_shared<platform::MemoryByteSource>(std::string(8, '\0')); };
+  EXPECT_EQ(OpenRawSource(bytes(), RawSettings{8000, 1, 7})->status(), SoundStatus::Empty);
+  EXPECT_EQ(OpenRawSource(bytes(), RawSettings{8000, 1, -1})->status(), SoundStatus::Empty);
+  EXPECT_EQ(OpenRawSource(bytes(), RawSettings{0, 1, 3})->status(), SoundStatus::Corrupt);
+  EXPECT_EQ(OpenRawSource(bytes(), RawSettings{196001, 1, 3})->status(), SoundStatus::Corrupt);
+  EXPECT_EQ(OpenRawSource(bytes(), RawSettings{8000, 0, 3})->status(), SoundStatus::Corrupt);
+  EXPECT_EQ(OpenRawSource(bytes(), RawSettings{8000, 256, 3})->status(), SoundStatus::Corrupt);
+  // Dialogic ADPCM is mono whatever the record says.
+  auto vox = OpenRawSource(bytes(), RawSettings{8000, 2, kRawDialogicAdpcm});
+  EXPECT_TRUE(vox->ready());
+  EXPECT_EQ(vox->channels(), 1);
+  EXPECT_EQ(OpenRawFile("/nonexistent.raw", RawSettings{})->status(), SoundStatus::CannotOpen);
+  TempDir dir;
+  EXPECT_FALSE(MakeRawSink(dir / "x.raw", 8000, 1, 7));
+  EXPECT_TRUE(MakeRawSink(dir / "x.raw", 0, 1, 3)->failed());
+  EXPECT_TRUE(MakeRawSink(dir / "no/such/folder/x.raw", 8000, 1, 3)->failed());
+}
+
+TEST(Raw, WritersRoundTripAndSaturate) {
+  TempDir dir;
+  const std::vector<Sample> edge = {600000, -600000, 524287, -524288, 2047, 2048, -2048, -2049, 0, 8, -8, 16 * 1234};
+  for (int codec = 1; codec < kRawCodecCount; ++codec) {
+    SCOPED_TRACE(RawCodecNames()[static_cast<std::size_t>(codec)]);
+    const auto file = dir / "w.raw";
+    ASSERT_TRUE(WriteAllTo(*MakeRawSink(file, 8000, 2, codec), edge));
+    EXPECT_EQ(ReadFileBytes(file).size(), edge.size() * (codec == kRawPcm16LE || codec == kRawPcm16BE ? 2 : 1));
+    auto src = OpenRawFile(file, RawSettings{8000, 2, codec});
+    ASSERT_TRUE(src->ready());
+    const auto out = ReadAll(*src);
+    ASSERT_EQ(out.size(), edge.size());
+    // Full scale positive and negative clip to the coding's extremes; none wraps.
+    EXPECT_GT(out[0], 0);
+    EXPECT_LT(out[1], 0);
+    EXPECT_EQ(out[0], out[2]);
+    EXPECT_EQ(out[1], out[3]);
+    EXPECT_LE(std::abs(out[8]), 128);  // A-law has no zero: its smallest step is 8
+    // Rewriting what was read gives the same bytes.
+    const std::string first = ReadFileBytes(file);
+    ASSERT_TRUE(WriteAllTo(*MakeRawSink(file, 8000, 2, codec), out));
+    EXPECT_EQ(ReadFileBytes(file), first);
+  }
+}
+
+TEST(Raw, TruncateCutsTheFile) {
+  TempDir dir;
+  const auto file = dir / "t.raw";
+  auto sink = MakeRawSink(file, 8000, 2, kRawPcm16BE);
+  const auto in = TestSignal(50, 2);
+  sink->write(in.data(), 50);
+  sink->truncate(60);  // more than written: nothing happens
+  EXPECT_EQ(sink->framesWritten(), 50);
+  sink->truncate(20);
+  sink->write(in.data(), 5);
+  ASSERT_TRUE(sink->Finish());
+  EXPECT_EQ(ReadFileBytes(file).size(), 25u * 4);
+}
+
+TEST(Raw, AbandonedSaveLeavesTheOldFile) {
+  TempDir dir;
+  const auto file = dir / "keep.raw";
+  WriteFileBytes(file, "old");
+  auto sink = MakeRawSink(file, 8000, 1, kRawPcm16LE);
+  const auto in = TestSignal(100, 1);
+  sink->write(in.data(), 100);
+  sink->Abandon();
+  sink = {};
+  EXPECT_EQ(ReadFileBytes(file), "old");
+}
+
+TEST(Raw, DialogChecksTheRateAndStoresTheRecord) {
+  EXPECT_TRUE(CheckRawSampleRate(5999));
+  EXPECT_EQ(*CheckRawSampleRate(196001), "Please enter a sample rate between 6000 and 196000.");
+  EXPECT_FALSE(CheckRawSampleRate(6000));
+  EXPECT_FALSE(CheckRawSampleRate(196000));
+  EXPECT_EQ(RawSampleRateChoices().front(), "6000");
+  EXPECT_EQ(RawSampleRateChoices().back(), "196000");
+  EXPECT_EQ(RawChannelChoices()[1], "2 - Stereo");
+
+  TempDir dir;
+  settings::Settings store(settings::FolderLocations(dir.path()));
+  RawSettings vox = LoadRawSettings(store, kVoxSection);
+  EXPECT_EQ(vox.sampleRate, 8000);
+  EXPECT_EQ(vox.codec, kRawDialogicAdpcm);
+  RawSettings raw = LoadRawSettings(store, kRawSection);
+  EXPECT_EQ(raw.sampleRate, 44100);
+  EXPECT_EQ(raw.codec, kRawPcm16LE);
+  StoreRawSettings(store, kRawSection, RawSettings{22050, 0, kRawALaw});
+  raw = LoadRawSettings(store, kRawSection);
+  EXPECT_EQ(raw.sampleRate, 22050);
+  EXPECT_EQ(raw.channels, 1);
+  EXPECT_EQ(raw.codec, kRawALaw);
+  store.SetInt(kVoxSection, "Channels", 0);
+  EXPECT_EQ(LoadRawSettings(store, kVoxSection).channels, 1);
+}
+
+TEST(Raw, SoxReadsWhatWeWriteAndWeReadWhatSoxWrites) {
+  if (!HaveTool("sox")) GTEST_SKIP() << "sox missing";
+  TempDir dir;
+  struct Coding {
+    int codec;
+    const char* sox;
+  };
+  const std::vector<Coding> codings = {{kRawMuLaw, "-e u-law -b 8"},         {kRawALaw, "-e a-law -b 8"},
+                                       {kRawPcm16LE, "-e signed -b 16 -L"},   {kRawPcm8Unsigned, "-e unsigned -b 8"},
+                                       {kRawPcm8Signed, "-e signed -b 8"},    {kRawPcm16BE, "-e signed -b 16 -B"}};
+  const auto in = TestSignal(3000, 2, 0.9);
+  for (const Coding& c : codings) {
+    SCOPED_TRACE(c.sox);
+    const std::string opts = std::string("-t raw -r 8000 -c 2 ") + c.sox;
+    const auto mine = dir / "ours.raw";
+    ASSERT_TRUE(WriteAllTo(*MakeRawSink(mine, 8000, 2, c.codec), in));
+    auto back = OpenRawFile(mine, RawSettings{8000, 2, c.codec});
+    EXPECT_EQ(SoxDecode16(mine, opts), ReadAll(*back));
+    // sox's encoding of the same audio is byte for byte ours.
+    {
+      auto sink = MakeRawSink(dir / "in.raw", 8000, 2, kRawPcm16LE);
+      ASSERT_TRUE(WriteAllTo(*sink, in));
+    }
+    const auto theirs = dir / "sox.raw";
+    ASSERT_EQ(std::system(("sox -D -t raw -r 8000 -c 2 -e signed -b 16 -L " + Quote(dir / "in.raw") + " " + opts + " " + Quote(theirs)).c_str()), 0);
+    EXPECT_TRUE(ReadFileBytes(theirs) == ReadFileBytes(mine));
+    auto src = OpenRawFile(theirs, RawSettings{8000, 2, c.codec});
+    EXPECT_EQ(ReadAll(*src), SoxDecode16(theirs, opts));
+  }
+}
+
+}  // namespace
+}  // namespace quillet::formats
