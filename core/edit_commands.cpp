@@ -15,18 +15,7 @@ using platform::kTaskFailed;
 constexpr char kBusy[] = "The document is busy with another operation.";
 constexpr char kNoSelection[] = "There is no selection.";
 
-// The start of every command that changes audio: the document must not be in use
-// by a task that is pumping events, and playback stops.
-bool Begin(EditContext& ctx, const platform::BusyGuard& guard) {
-  ctx.message.clear();
-  ctx.messageShown = false;
-  if (!guard.owns()) {
-    ctx.message = kBusy;
-    return false;
-  }
-  if (ctx.player && ctx.player->IsPlaying()) ctx.player->Stop();
-  return true;
-}
+bool Begin(EditContext& ctx, const platform::BusyGuard& guard) { return BeginEdit(ctx, guard); }
 
 FrameCount Rate(const WaveDocument& doc) { return static_cast<FrameCount>(doc.sampleRate()); }
 

@@ -21,8 +21,12 @@
 
 namespace quillet::core {
 
-// Command IDs of the Edit menu.
+// Command IDs of the Edit menu, and of the effects and conversions that run on a
+// document the same way (their operations live in effects/commands.h).
 enum EditCommandId : int {
+  kCmdConvertSampleRate = 1006,
+  kCmdConvertMono = 1007,
+  kCmdConvertStereo = 1008,
   kCmdUndo = 2001,
   kCmdCut = 2002,
   kCmdCopy = 2003,
@@ -55,11 +59,23 @@ enum EditCommandId : int {
   kCmdMarkSecond = 2031,
   kCmdRecallMarks = 2032,
   kCmdRedo = 2033,
+  kCmdAmplify = 4001,
+  kCmdNormalize = 4002,
   kCmdFadeIn = 4006,
   kCmdFadeOut = 4007,
+  kCmdEnvelope = 4008,
+  kCmdFadeOutAndTrim = 4013,
+  kCmdSpeedAndPitch = 4014,
+  kCmdSpeed = 4015,
+  kCmdPitch = 4016,
+  kCmdDcOffset = 4017,
+  kCmdReverse = 4018,
+  kCmdCrossFade = 4021,
+  kCmdStereoPan = 4022,
 };
 
-// What the menus bind to: enabled states and the Undo and Redo texts.
+// What the menus bind to: enabled states and the Undo and Redo texts. The fades need
+// a selection; the other effects select all of the audio first when there is none.
 struct EditCommandStates {
   bool hasDocument = false;
   bool hasSelection = false;

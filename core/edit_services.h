@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 
+#include "audio/resample.h"
 #include "audio/sound.h"
 #include "audio/transfer.h"
 #include "core/chain.h"
@@ -55,9 +56,9 @@ struct EditContext {
   AudioFileIo* files = nullptr;
   platform::SystemClipboard* systemClipboard = nullptr;
   platform::Prompter* prompter = nullptr;
-  // Rate and channel converters for audio that differs from the document's; empty
-  // until the layer that has them fills them in.
-  audio::FormatAdaptors adaptors;
+  // Rate and channel converters for audio that differs from the document's (paste,
+  // mixes, inserted files): the standard ones unless a front end or test replaces them.
+  audio::FormatAdaptors adaptors = audio::StandardFormatAdaptors();
   // Why the last command failed (also shown through the progress window when it ran
   // as a task); empty after a success.
   std::string message;

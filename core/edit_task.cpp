@@ -5,6 +5,17 @@
 
 namespace quillet::core {
 
+bool BeginEdit(EditContext& ctx, const platform::BusyGuard& guard) {
+  ctx.message.clear();
+  ctx.messageShown = false;
+  if (!guard.owns()) {
+    ctx.message = "The document is busy with another operation.";
+    return false;
+  }
+  if (ctx.player && ctx.player->IsPlaying()) ctx.player->Stop();
+  return true;
+}
+
 std::int32_t RunEditTask(EditContext& ctx, std::string title, EditTask::Work work) {
   EditTask task(std::move(title), std::move(work));
   if (!task.Run(ctx.progress)) {

@@ -30,6 +30,11 @@ class EditTask final : public platform::LProgressDialog {
   Work work_;
 };
 
+// The start of every command that changes audio: guard must own the document's busy
+// flag (a task pumping events may be using it), and playback stops. Clears
+// ctx.message; false, with the message set, when the document is busy.
+bool BeginEdit(EditContext& ctx, const platform::BusyGuard& guard);
+
 // Runs work as a task titled title over ctx's progress windows; its result, or
 // kTaskFailed when the window could not be opened.
 std::int32_t RunEditTask(EditContext& ctx, std::string title, EditTask::Work work);

@@ -31,6 +31,38 @@ int SourcePcmBits(const audio::LSoundSource& source) {
   return f.bits == 8 || f.bits == 16 || f.bits == 24 || f.bits == 32 ? f.bits : 0;
 }
 
+audio::SourceHandle FormatsFileIo::Open(const std::filesystem::path& file, std::string* message) {
+  audio::SourceHandle source = formats::OpenAudioFile(file);
+  if (!source->ready()) *message = formats::OpenFailureMessage(source->status(), file.string());
+  return source;
+}
+
+audio::TransferOutcome FormatsFileIo::SaveWave(audio::LSoundSource& source,
+                                              const std::filesystem::path& target,
+                                              const audio::ProgressFn& progress) {
+  audio::TransferOutcome out;
+  audio::SinkHandle sink = formats::MakeAudioFileSink(
+      target, static_cast<std::uint32_t>(source.sampleRate()), source.channels());
+  if (!sink || sink->failed()) {
+    if (sink) sink->Abandon();
+    out.result = audio::TaskResult::Failed;
+    out.message = formats::SaveFailureMessage(target.string());
+    return out;
+  }
+  out = audio::Transfer(source, *sink, progress);
+  if (out.result == audio::TaskResult::Done && !sink->Finish()) {
+    out.result = audio::TaskResult::Failed;
+    out.message = sink->failureMessage();
+  }
+  if (out.result != audio::TaskResult::Done) {
+    sink->Abandon();
+    if (out.result == audio::TaskResult::Failed)
+      out.message = formats::SaveFailureMessage(target.string()) +
+                    (out.message.empty() ? "" : "\n" + out.message);
+  }
+  return out;
+}
+
 const audio::FormatAdaptors& DefaultAdaptors() { return audio::StandardFormatAdaptors(); }
 
 audio::TransferOutcome TransferUnderTask(platform::LProgressDialog& task,

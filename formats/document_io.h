@@ -10,6 +10,7 @@
 #include "audio/sound.h"
 #include "audio/transfer.h"
 #include "core/chain.h"
+#include "core/edit_services.h"
 #include "formats/dispatch.h"
 #include "platform/task.h"
 
@@ -33,6 +34,16 @@ int SourcePcmBits(const audio::LSoundSource& source);
 
 // The rate and channel converters of this build, for the transfer loop.
 const audio::FormatAdaptors& DefaultAdaptors();
+
+// Audio files for the edit commands through the format code: the reader chosen by
+// extension, and the writer chosen by the target's extension with the stored format
+// options. Shared by the editor and quillet-cli.
+class FormatsFileIo final : public core::AudioFileIo {
+ public:
+  audio::SourceHandle Open(const std::filesystem::path& file, std::string* message) override;
+  audio::TransferOutcome SaveWave(audio::LSoundSource& source, const std::filesystem::path& target,
+                                  const audio::ProgressFn& progress) override;
+};
 
 // "Loading Audio File Source": opens file and copies it into a new chain of store.
 class LoadFileTask final : public platform::LProgressDialog {

@@ -39,8 +39,17 @@ struct ApplyCommand {
 
 // The edit commands (cmd_apply.cpp).
 std::span<const ApplyCommand> EditApplyCommands();
+// The level, time, speed and format effects (apply_effects.cpp).
+std::span<const ApplyCommand> EffectApplyCommands();
 // Every row of every module, in the order the help lists them.
 std::span<const ApplyCommand> AllApplyCommands();
+
+// Records message as the command's refusal; returns kTaskFailed.
+int RefuseApply(ApplyCall& call, const std::string& message);
+// Parameter i as a whole number, stored when it is not given; nullopt after a refusal
+// when it is not a number (what names it in the message).
+std::optional<long long> NumberParam(ApplyCall& call, std::size_t i, long long stored,
+                                     std::string_view what);
 
 // Whole decimal number of text, or nullopt (nothing else may follow it).
 std::optional<long long> ParseWholeNumber(std::string_view text);

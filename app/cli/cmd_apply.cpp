@@ -12,7 +12,6 @@
 #include "core/edit_commands.h"
 #include "core/edit_dialogs.h"
 #include "formats/document_io.h"
-#include "formats/messages.h"
 
 namespace quillet::app {
 namespace {
@@ -21,58 +20,8 @@ using core::EditContext;
 using core::InsertWhere;
 using core::WaveDocument;
 
-// Audio files through the format code: the reader chosen by extension, and the
-// writer chosen by extension with the stored format options.
-class FormatsFileIo final : public core::AudioFileIo {
- public:
-  audio::SourceHandle Open(const std::filesystem::path& file, std::string* message) override {
-    audio::SourceHandle source = formats::OpenAudioFile(file);
-    if (!source->ready()) *message = formats::OpenFailureMessage(source->status(), file.string());
-    return source;
-  }
-  audio::TransferOutcome SaveWave(audio::LSoundSource& source, const std::filesystem::path& target,
-                                  const audio::ProgressFn& progress) override {
-    audio::TransferOutcome out;
-    audio::SinkHandle sink = formats::MakeAudioFileSink(
-        target, static_cast<std::uint32_t>(source.sampleRate()), source.channels());
-    if (!sink || sink->failed()) {
-      if (sink) sink->Abandon();
-      out.result = audio::TaskResult::Failed;
-      out.message = formats::SaveFailureMessage(target.string());
-      return out;
-    }
-    out = audio::Transfer(source, *sink, progress);
-    if (out.result == audio::TaskResult::Done && !sink->Finish()) {
-      out.result = audio::TaskResult::Failed;
-      out.message = sink->failureMessage();
-    }
-    if (out.result != audio::TaskResult::Done) {
-      sink->Abandon();
-      if (out.result == audio::TaskResult::Failed)
-        out.message = formats::SaveFailureMessage(target.string()) +
-                      (out.message.empty() ? "" : "\n" + out.message);
-    }
-    return out;
-  }
-};
-
-int Refuse(ApplyCall& c, const std::string& message) {
-  c.ctx.message = message;
-  c.ctx.messageShown = false;
-  return platform::kTaskFailed;
-}
-
-// Parameter i as a whole number, or the stored value when it is not given.
-std::optional<long long> NumberParam(ApplyCall& c, std::size_t i, long long stored,
-                                     std::string_view what) {
-  if (i >= c.params.size() || c.params[i].empty()) return stored;
-  const auto n = ParseWholeNumber(c.params[i]);
-  if (!n) Refuse(c, std::string(what) + " must be a whole number, not \"" + c.params[i] + "\"");
-  return n;
-}
-
 int RunValidated(ApplyCall& c, const std::optional<std::string>& invalid, auto&& run) {
-  if (invalid) return Refuse(c, *invalid);
+  if (invalid) return RefuseApply(c, *invalid);
   return run();
 }
 
@@ -85,7 +34,7 @@ int InsertSilenceAt(ApplyCall& c, InsertWhere where) {
 }
 
 int InsertFileAt(ApplyCall& c, InsertWhere where) {
-  if (c.rawParams.empty()) return Refuse(c, "Name the file to insert: insert-file-...:PATH");
+  if (c.rawParams.empty()) return RefuseApply(c, "Name the file to insert: insert-file-...:PATH");
   return core::InsertFile(c.ctx, c.doc, where, c.rawParams);
 }
 
@@ -98,7 +47,7 @@ std::optional<core::MixParams> MixParams(ApplyCall& c, std::size_t first, const 
   const auto fade = longer ? NumberParam(c, first + 3, m.fadeOut, "The fade out time") : std::nullopt;
   if (!fade) return std::nullopt;
   if (*longer < 0 || *longer > 2) {
-    Refuse(c, "The longer choice must be 0 (insert silence), 1 (increase the selection) or 2 "
+    RefuseApply(c, "The longer choice must be 0 (insert silence), 1 (increase the selection) or 2 "
               "(fade out the mix)");
     return std::nullopt;
   }
@@ -110,7 +59,7 @@ std::optional<core::MixParams> MixParams(ApplyCall& c, std::size_t first, const 
   m.longer = narrow(*longer);
   m.fadeOut = narrow(*fade);
   if (auto invalid = m.Validate()) {
-    Refuse(c, *invalid);
+    RefuseApply(c, *invalid);
     return std::nullopt;
   }
   return m.Params();
@@ -119,7 +68,7 @@ std::optional<core::MixParams> MixParams(ApplyCall& c, std::size_t first, const 
 int MixFileCommand(ApplyCall& c) {
   // The path may hold commas: the last four fields are the numbers when there are more.
   if (c.params.empty() || c.params[0].empty())
-    return Refuse(c, "Name the file to mix: mix-file:PATH,VOLUME,PAN,LONGER,FADE");
+    return RefuseApply(c, "Name the file to mix: mix-file:PATH,VOLUME,PAN,LONGER,FADE");
   std::vector<std::string> fields = c.params;
   while (fields.size() > 5) {
     fields[0] += "," + fields[1];
@@ -215,6 +164,20 @@ void PrintUsage(std::FILE* err) {
 
 }  // namespace
 
+int RefuseApply(ApplyCall& c, const std::string& message) {
+  c.ctx.message = message;
+  c.ctx.messageShown = false;
+  return platform::kTaskFailed;
+}
+
+std::optional<long long> NumberParam(ApplyCall& c, std::size_t i, long long stored,
+                                     std::string_view what) {
+  if (i >= c.params.size() || c.params[i].empty()) return stored;
+  const auto n = ParseWholeNumber(c.params[i]);
+  if (!n) RefuseApply(c, std::string(what) + " must be a whole number, not \"" + c.params[i] + "\"");
+  return n;
+}
+
 std::optional<long long> ParseWholeNumber(std::string_view text) {
   long long v = 0;
   const char* end = text.data() + text.size();
@@ -229,7 +192,7 @@ std::span<const ApplyCommand> AllApplyCommands() {
   // Each module's rows, in the order the help lists them.
   static const std::vector<ApplyCommand> all = [] {
     std::vector<ApplyCommand> v;
-    for (std::span<const ApplyCommand> rows : {EditApplyCommands()})
+    for (std::span<const ApplyCommand> rows : {EditApplyCommands(), EffectApplyCommands()})
       v.insert(v.end(), rows.begin(), rows.end());
     return v;
   }();
@@ -290,7 +253,7 @@ int RunApplyCommand(CommandContext& c) {
 
   core::ProgramClipboard clipboard(store);
   platform::FakeClipboard system;
-  FormatsFileIo fileIo;
+  formats::FormatsFileIo fileIo;
   EditContext ctx{*store, clipboard, c.progress, settings::Settings::Process(), nullptr,
                   &fileIo, &system, &c.prompter, formats::DefaultAdaptors(), {}, false};
   for (Step& step : steps) {

@@ -7,6 +7,7 @@
 
 #include "app/cli/apply.h"
 #include "app/cli/cli.h"
+#include "apply_fixture.h"
 #include "fixtures/temp_dir.h"
 #include "formats/wav_reader.h"
 #include "formats/wav_writer.h"
@@ -45,23 +46,9 @@ class ApplyTest : public ::testing::Test {
     for (int i = from; i < to; ++i) v.push_back(i + 1);
     return v;
   }
-  struct Run {
-    int status;
-    std::string err;
-  };
-  Run Apply(std::vector<std::string> words) {
-    std::vector<std::string> args{"--settings", (dir / "settings").string(), "apply", in, out};
-    args.insert(args.end(), words.begin(), words.end());
-    std::FILE* o = std::tmpfile();
-    std::FILE* e = std::tmpfile();
-    const int status = RunCli(args, Commands(), o, e);
-    std::rewind(e);
-    std::string err;
-    char buf[1024];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, e)) > 0;) err.append(buf, n);
-    std::fclose(o);
-    std::fclose(e);
-    return {status, err};
+  using Run = ApplyRun;
+  Run Apply(const std::vector<std::string>& words) {
+    return RunApply(dir / "settings", in, out, words);
   }
 };
 

@@ -16,6 +16,7 @@
 #include "core/document.h"
 #include "core/edit_commands.h"
 #include "core_fixture.h"
+#include "fixtures/recording_player.h"
 #include "platform/scripted_progress.h"
 #include "platform/scripted_prompter.h"
 
@@ -43,24 +44,7 @@ inline std::vector<Sample> Cat(std::initializer_list<std::vector<Sample>> parts)
 }
 inline std::vector<Sample> Contents(const AudioChain& c) { return ReadAll(c, 0, ChainLength(c)); }
 
-class RecordingPlayer final : public PlaybackControl {
- public:
-  bool IsPlaying() const override { return playing; }
-  void Stop() override {
-    playing = false;
-    log.push_back("stop");
-  }
-  void PlayFrom(const WaveDocument&, FramePos pos) override {
-    playing = true;
-    log.push_back("play " + std::to_string(pos));
-  }
-  void PlayRange(const AudioChain&, FramePos from, FramePos to) override {
-    playing = true;
-    log.push_back("range " + std::to_string(from) + " " + std::to_string(to));
-  }
-  bool playing = false;
-  std::vector<std::string> log;
-};
+using quillet::testing::RecordingPlayer;
 
 // Files as "QRAW" + rate + channels (two int32) + int32 samples.
 class RawFileIo final : public AudioFileIo {

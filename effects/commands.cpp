@@ -1,0 +1,253 @@
+#include "effects/commands.h"
+
+#include <functional>
+#include <optional>
+
+#include "core/edit_commands.h"
+#include "core/edit_task.h"
+#include "effects/pan.h"
+
+namespace quillet::effects {
+namespace {
+
+using platform::kTaskDone;
+using platform::kTaskFailed;
+
+constexpr char kPleaseWait[] = "Please wait...";
+constexpr char kProcessAudio[] = "Process Audio";
+constexpr char kSpeedText[] = "Speed and Pitch Change";
+
+struct EffectSpec {
+  const char* undoName;  // also the progress window's caption unless one is given
+  const char* text;      // the window's first line; nullptr: runs without a task
+  const char* caption = nullptr;
+  const char* secondLine = kPleaseWait;
+  bool needsSelection = false;  // otherwise all of the audio is selected when nothing is
+  bool wholeDocument = false;   // the selection is left alone (conversions)
+};
+
+// The pass on the selection [params.start, params.end) of a copy of the chain; task is
+// null for effects that run without one.
+using PassFn = std::function<PassResult(const EffectParams&, platform::LProgressDialog* task)>;
+// Runs before the entry is pushed: a result ends the command there (a refusal with
+// ctx.message set, or kTaskDone when there is nothing to do).
+using CheckFn = std::function<std::optional<std::int32_t>()>;
+// Places selection and cursor once the new audio is in; by default the selection
+// stays where it was.
+using AfterFn = std::function<void(FramePos start, FramePos end, FrameCount oldLength)>;
+
+ProgressFn Progress(platform::LProgressDialog* task) {
+  return task ? core::TaskProgress(*task) : ProgressFn{};
+}
+
+std::int32_t RunEffectCommand(EditContext& ctx, WaveDocument& doc, const EffectSpec& spec,
+                              const PassFn& pass, const CheckFn& check = {},
+                              const AfterFn& after = {}) {
+  platform::BusyGuard guard(doc.busyFlag());
+  if (!core::BeginEdit(ctx, guard)) return kTaskFailed;
+  if (!spec.wholeDocument && !doc.HasSelection()) {
+    if (spec.needsSelection) return core::FailEdit(ctx, nullptr, "There is no selection.");
+    core::SelectAll(doc);
+  }
+  if (check) {
+    if (const std::optional<std::int32_t> stop = check()) return *stop;
+  }
+  const FramePos start = doc.selStart(), end = doc.selEnd();
+  const FrameCount oldLength = doc.length();
+  doc.PushUndo(spec.undoName);
+  core::AudioChain work = doc.chain();
+  const EffectParams params{&work, end, start};
+  PassResult r;
+  if (!spec.text) {
+    r = pass(params, nullptr);
+    if (r.result == kFailed) return core::FailEdit(ctx, nullptr, r.message);
+  } else {
+    const std::int32_t result = core::RunEditTask(
+        ctx, spec.caption ? spec.caption : spec.undoName, [&](core::EditTask& task) {
+          task.SetText(0, spec.text);
+          task.SetText(1, spec.secondLine);
+          r = pass(params, &task);
+          if (r.result == kFailed) return core::FailEdit(ctx, &task, r.message);
+          return static_cast<std::int32_t>(r.result);
+        });
+    if (result != kTaskDone) return result;
+  }
+  if (r.result != kDone) return r.result;
+  if (r.changed) doc.SetChain(std::move(work));
+  if (after) after(start, end, oldLength);
+  core::AfterEdit(ctx, doc, doc.selStart(), static_cast<FrameCount>(doc.sampleRate()) / 2);
+  return kTaskDone;
+}
+
+// A pass that needs nothing but the selection and the progress.
+template <PassResult (*F)(const EffectParams&, const ProgressFn&)>
+PassResult Plain(const EffectParams& p, platform::LProgressDialog* task) {
+  return F(p, Progress(task));
+}
+
+std::int64_t Scaled(std::int64_t pos, std::int64_t to, std::int64_t from) {
+  return from > 0 ? pos * to / from : pos;
+}
+
+// Rate or channel conversion of the whole document; the selection, cursor and view
+// keep their times at the new rate.
+std::int32_t ConvertCommand(EditContext& ctx, WaveDocument& doc, std::int64_t rate, int channels,
+                            const CheckFn& check) {
+  static constexpr EffectSpec kSpecRate{"Convert Sample Rate", kProcessAudio, nullptr,
+                                        kPleaseWait, false, true};
+  static constexpr EffectSpec kSpecChannels{"Convert Channels", kProcessAudio, nullptr,
+                                            kPleaseWait, false, true};
+  const std::int64_t oldRate = doc.sampleRate();
+  const FramePos selStart = doc.selStart(), selEnd = doc.selEnd(), cursor = doc.cursor();
+  const bool rateChange = rate != oldRate;
+  return RunEffectCommand(
+      ctx, doc, rateChange ? kSpecRate : kSpecChannels,
+      [&](const EffectParams& p, platform::LProgressDialog* task) {
+        return rateChange ? ConvertSampleRate(*p.chain, rate, Progress(task))
+                          : ConvertChannelCount(*p.chain, channels, Progress(task));
+      },
+      check,
+      [&](FramePos, FramePos, FrameCount) {
+        doc.SetSelection(Scaled(selStart, rate, oldRate), Scaled(selEnd, rate, oldRate),
+                         Scaled(cursor, rate, oldRate));
+        doc.ZoomFull();
+      });
+}
+
+}  // namespace
+
+std::int32_t AmplifyCommand(EditContext& ctx, WaveDocument& doc, int percent) {
+  static constexpr EffectSpec kSpec{"Amplify", nullptr};
+  return RunEffectCommand(ctx, doc, kSpec, [percent](const EffectParams& p, platform::LProgressDialog*) {
+    return Amplify(p, percent);
+  });
+}
+
+std::int32_t NormalizeCommand(EditContext& ctx, WaveDocument& doc, int percent) {
+  static constexpr EffectSpec kSpec{"Normalize", "Normalizing"};
+  return RunEffectCommand(ctx, doc, kSpec, [percent](const EffectParams& p, platform::LProgressDialog*) {
+    return Normalize(p, percent);
+  });
+}
+
+namespace {
+
+std::int32_t EnvelopeWith(EditContext& ctx, WaveDocument& doc, const EffectSpec& spec,
+                          const EnvelopeShape& shape) {
+  return RunEffectCommand(
+      ctx, doc, spec,
+      [&shape](const EffectParams& p, platform::LProgressDialog* task) {
+        return ApplyEnvelope(p, shape, Progress(task));
+      },
+      [&]() -> std::optional<std::int32_t> {
+        if (IsValidEnvelope(shape)) return std::nullopt;
+        return core::FailEdit(ctx, nullptr,
+                              "An envelope needs at least two points in rising order.");
+      });
+}
+
+}  // namespace
+
+std::int32_t FadeInCommand(EditContext& ctx, WaveDocument& doc) {
+  static constexpr EffectSpec kSpec{"Fade In", "Envelope", nullptr, kPleaseWait, true};
+  return EnvelopeWith(ctx, doc, kSpec, FadeInShape());
+}
+
+std::int32_t FadeOutCommand(EditContext& ctx, WaveDocument& doc) {
+  static constexpr EffectSpec kSpec{"Fade Out", "Envelope", nullptr, kPleaseWait, true};
+  return EnvelopeWith(ctx, doc, kSpec, FadeOutShape());
+}
+
+std::int32_t FadeOutAndTrimCommand(EditContext& ctx, WaveDocument& doc) {
+  static constexpr EffectSpec kSpec{"Fade Out and Trim", "Envelope"};
+  return RunEffectCommand(ctx, doc, kSpec, &Plain<FadeOutAndTrim>);
+}
+
+std::int32_t EnvelopeCommand(EditContext& ctx, WaveDocument& doc, const EnvelopeShape& shape) {
+  static constexpr EffectSpec kSpec{"Envelope", "Envelope"};
+  return EnvelopeWith(ctx, doc, kSpec, shape);
+}
+
+std::int32_t DcOffsetCommand(EditContext& ctx, WaveDocument& doc) {
+  static constexpr EffectSpec kSpec{"DC Offset Correction", "DC Offset Correction"};
+  return RunEffectCommand(ctx, doc, kSpec, &Plain<DcOffsetCorrection>);
+}
+
+std::int32_t ReverseCommand(EditContext& ctx, WaveDocument& doc) {
+  static constexpr EffectSpec kSpec{"Reverse", "Reversing Sound"};
+  return RunEffectCommand(ctx, doc, kSpec, &Plain<Reverse>);
+}
+
+std::int32_t StereoPanCommand(EditContext& ctx, WaveDocument& doc, int position) {
+  static constexpr EffectSpec kSpec{"Stereo Pan", "Stereo Pan", nullptr, kProcessAudio};
+  return RunEffectCommand(
+      ctx, doc, kSpec,
+      [position](const EffectParams& p, platform::LProgressDialog* task) {
+        return StereoPan(p, position, Progress(task));
+      },
+      [&]() -> std::optional<std::int32_t> {
+        const Status s = CheckStereo(doc.channels());
+        if (s.ok()) return std::nullopt;
+        ctx.message = s.message;
+        if (ctx.prompter) {
+          ctx.prompter->Message(s.message, s.caption, platform::MessageIcon::Question,
+                                platform::MessageButtons::OkCancel);
+          ctx.messageShown = true;
+        }
+        return kTaskFailed;
+      });
+}
+
+std::int32_t CrossFadeCommand(EditContext& ctx, WaveDocument& doc, const CrossFadeParams& params) {
+  static constexpr EffectSpec kSpec{"Cross Fade", "Cross Fading", "Cross Fading"};
+  return RunEffectCommand(
+      ctx, doc, kSpec,
+      [&params](const EffectParams& p, platform::LProgressDialog* task) {
+        return CrossFade(p, params, Progress(task));
+      },
+      {}, [&doc](FramePos start, FramePos, FrameCount) { doc.SetSelection(start, start, start); });
+}
+
+std::int32_t SpeedCommand(EditContext& ctx, WaveDocument& doc, SpeedKind kind, int percent) {
+  static constexpr EffectSpec kSpecs[] = {
+      {"Speed and Pitch Change", kSpeedText}, {"Speed Change", kSpeedText}, {"Pitch Change", kSpeedText}};
+  return RunEffectCommand(
+      ctx, doc, kSpecs[static_cast<int>(kind)],
+      [kind, percent](const EffectParams& p, platform::LProgressDialog* task) {
+        ProgressFn progress = Progress(task);
+        if (task) {
+          // The first line tells once the audio is flowing through the filters.
+          progress = [task, inner = std::move(progress), shown = false](FrameCount done,
+                                                                        FrameCount total) mutable {
+            if (!shown) task->SetText(0, kProcessAudio);
+            shown = true;
+            return inner(done, total);
+          };
+        }
+        return ChangeSpeed(p, kind, percent, progress);
+      },
+      {},
+      [&doc](FramePos start, FramePos end, FrameCount oldLength) {
+        doc.SetSelection(start, end + (doc.length() - oldLength), doc.cursor());
+      });
+}
+
+std::int32_t ConvertSampleRateCommand(EditContext& ctx, WaveDocument& doc, std::int64_t rate) {
+  return ConvertCommand(ctx, doc, rate, doc.channels(), [&]() -> std::optional<std::int32_t> {
+    const Status s = CheckSampleRate(rate);
+    if (!s.ok()) return core::FailEdit(ctx, nullptr, s.message);
+    if (rate == doc.sampleRate()) return kTaskDone;  // nothing to convert, nothing to undo
+    return std::nullopt;
+  });
+}
+
+std::int32_t ConvertChannelsCommand(EditContext& ctx, WaveDocument& doc, int channels) {
+  return ConvertCommand(ctx, doc, doc.sampleRate(), channels, [&]() -> std::optional<std::int32_t> {
+    if (channels != 1 && channels != 2)
+      return core::FailEdit(ctx, nullptr, "Only mono and stereo are supported.");
+    if (channels == doc.channels()) return kTaskDone;
+    return std::nullopt;
+  });
+}
+
+}  // namespace quillet::effects

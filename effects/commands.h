@@ -1,0 +1,58 @@
+#pragma once
+// The level, time, speed and format effects as commands on a document, in the shape
+// of the Edit commands (core/edit_commands.h): refuse a busy document, stop playback,
+// select all of the audio when nothing is selected, push an undo entry under the
+// command's name, run the effect as a task with its progress texts, then move the
+// selection and cursor and play from just before the change when
+// "AutoPlaybackAfterEffects" is set. A cancelled or failed effect leaves the audio as
+// it was (the pushed entry stays, as for edits).
+//
+// The values come from the front end, which runs the dialog models of
+// effects/dialogs.h (stored values, presets, validation); the commands clamp them
+// again, since stored values and scripts reach them without a dialog.
+//
+// Each returns a task result: kTaskDone, kTaskCancelled, or kTaskFailed with the
+// reason in ctx.message. Command IDs and enabled states are those of
+// core::EditCommandStates.
+
+#include <cstdint>
+
+#include "core/document.h"
+#include "core/edit_services.h"
+#include "effects/conversion.h"
+#include "effects/levels.h"
+
+namespace quillet::effects {
+
+using core::EditContext;
+using core::WaveDocument;
+
+// Segment gains of the selection times percent / 100 (0..400); no task, no samples.
+std::int32_t AmplifyCommand(EditContext& ctx, WaveDocument& doc, int percent);
+// The selection's peak brought to percent (0..100) of full scale.
+std::int32_t NormalizeCommand(EditContext& ctx, WaveDocument& doc, int percent);
+// Fade in and out need a selection (they are disabled without one).
+std::int32_t FadeInCommand(EditContext& ctx, WaveDocument& doc);
+std::int32_t FadeOutCommand(EditContext& ctx, WaveDocument& doc);
+// Fade out, then the audio after the selection is cut off.
+std::int32_t FadeOutAndTrimCommand(EditContext& ctx, WaveDocument& doc);
+// The user's shape (LoadEnvelope of the data folder, or the envelope dialog's).
+std::int32_t EnvelopeCommand(EditContext& ctx, WaveDocument& doc, const EnvelopeShape& shape);
+std::int32_t DcOffsetCommand(EditContext& ctx, WaveDocument& doc);
+std::int32_t ReverseCommand(EditContext& ctx, WaveDocument& doc);
+// Stereo documents only: a mono one gets the "Convert to Stereo Required" question
+// through ctx.prompter (or ctx.message without one) and nothing changes.
+std::int32_t StereoPanCommand(EditContext& ctx, WaveDocument& doc, int position);
+// Around the selection (the dialog's edited start and end are set as the selection
+// first). Afterwards nothing is selected and the cursor is at the join, the
+// selection start.
+std::int32_t CrossFadeCommand(EditContext& ctx, WaveDocument& doc, const CrossFadeParams& params);
+// The selection at percent (clamped to 10..300) speed; afterwards the selection covers
+// the changed audio.
+std::int32_t SpeedCommand(EditContext& ctx, WaveDocument& doc, SpeedKind kind, int percent);
+// The whole document at rate (6000..96000, else refused with the dialog's message) or
+// with 1 or 2 channels. The selection keeps its times.
+std::int32_t ConvertSampleRateCommand(EditContext& ctx, WaveDocument& doc, std::int64_t rate);
+std::int32_t ConvertChannelsCommand(EditContext& ctx, WaveDocument& doc, int channels);
+
+}  // namespace quillet::effects

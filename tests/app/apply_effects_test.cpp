@@ -1,0 +1,190 @@
+// quillet-cli apply's effect rows end to end: the frames they leave in WAVE files,
+// stored values taken when no parameter is given, and the dialogs' refusals.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <algorithm>
+#include <set>
+
+#include "app/cli/apply.h"
+#include "app/cli/cli.h"
+#include "apply_fixture.h"
+#include "fixtures/temp_dir.h"
+#include "formats/wav_reader.h"
+#include "formats/wav_writer.h"
+
+namespace quillet::app {
+namespace {
+
+using audio::Sample;
+using Samples = std::vector<Sample>;
+
+class ApplyEffectsTest : public ::testing::Test {
+ protected:
+  testing::TempDir dir;
+  std::string in = (dir / "in.wav").string();
+  std::string out = (dir / "out.wav").string();
+
+  // 16-bit values, interleaved.
+  void Write(const std::string& file, int channels, const Samples& v, std::uint32_t rate = 8000) {
+    auto sink = formats::MakeWavePcmSink(file, rate, 0, 16, channels);
+    Samples inside(v);
+    for (auto& s : inside) s *= 16;
+    sink->write(inside.data(), static_cast<audio::FrameCount>(v.size()) / channels);
+    ASSERT_TRUE(sink->Finish()) << sink->failureMessage();
+  }
+  struct File {
+    int rate = 0, channels = 0;
+    Samples samples;  // 16-bit values
+  };
+  File Read(const std::string& file) {
+    auto src = formats::OpenWaveFile(file);
+    EXPECT_TRUE(src->ready());
+    File f{src->sampleRate(), src->channels(), {}};
+    f.samples.resize(static_cast<std::size_t>(src->length() * src->channels()));
+    src->read(f.samples.data(), src->length());
+    for (auto& s : f.samples) s /= 16;
+    return f;
+  }
+  static Samples Ramp(int frames) {
+    Samples v;
+    for (int i = 0; i < frames; ++i) v.push_back(i + 1);
+    return v;
+  }
+  using Run = ApplyRun;
+  Run Apply(const std::vector<std::string>& words) {
+    std::filesystem::remove(out);
+    return RunApply(dir / "settings", in, out, words);
+  }
+};
+
+TEST_F(ApplyEffectsTest, EffectsLeaveExactlyTheFramesTheyShould) {
+  Write(in, 1, Ramp(1000));
+  // Whole document without a range.
+  ASSERT_EQ(Apply({"reverse"}).status, 0);
+  Samples want = Ramp(1000);
+  std::reverse(want.begin(), want.end());
+  EXPECT_EQ(Read(out).samples, want);
+  // Only the range with one.
+  ASSERT_EQ(Apply({"--from", "100", "--to", "200", "reverse"}).status, 0);
+  want = Ramp(1000);
+  std::reverse(want.begin() + 100, want.begin() + 200);
+  EXPECT_EQ(Read(out).samples, want);
+  // Mono to stereo doubles every sample; the rate conversion doubles the frames.
+  ASSERT_EQ(Apply({"channels:2"}).status, 0);
+  File f = Read(out);
+  EXPECT_EQ(f.channels, 2);
+  for (int i = 0; i < 1000; ++i) {
+    ASSERT_EQ(f.samples[static_cast<std::size_t>(2 * i)], i + 1);
+    ASSERT_EQ(f.samples[static_cast<std::size_t>(2 * i + 1)], i + 1);
+  }
+  ASSERT_EQ(Apply({"rate:16000"}).status, 0);
+  f = Read(out);
+  EXPECT_EQ(f.rate, 16000);
+  EXPECT_EQ(f.samples.size(), 2000u);
+  // Fade out and trim over [100, 400): the file ends at 400, faded to nearly nothing.
+  ASSERT_EQ(Apply({"--from", "100", "--to", "400", "fade-out-trim"}).status, 0);
+  f = Read(out);
+  ASSERT_EQ(f.samples.size(), 400u);
+  EXPECT_EQ(Samples(f.samples.begin(), f.samples.begin() + 100), Samples(Ramp(100)));
+  EXPECT_LE(f.samples[399], 2);
+
+  // A constant offset is removed exactly; pan at 50 puts L + R on both sides.
+  Write(in, 2, Samples{100, 300, 100, 300, 100, 300, 100, 300});
+  ASSERT_EQ(Apply({"dc-offset"}).status, 0);
+  EXPECT_EQ(Read(out).samples, Samples(8, 0));
+  ASSERT_EQ(Apply({"pan:50"}).status, 0);
+  EXPECT_EQ(Read(out).samples, Samples(8, 400));
+  ASSERT_EQ(Apply({"channels:1"}).status, 0);
+  EXPECT_EQ(Read(out).samples, Samples(4, 100));  // the left channel
+}
+
+TEST_F(ApplyEffectsTest, WithoutParametersTheStoredValuesAreUsed) {
+  Write(in, 1, Samples(100, 10000));
+  ASSERT_EQ(Apply({"amplify:50"}).status, 0);
+  const Samples half = Read(out).samples;
+  EXPECT_NEAR(half[0], 5000, 25);
+  ASSERT_EQ(Apply({"--set", "StoredValues/AmplifyGain=50", "amplify"}).status, 0);
+  EXPECT_EQ(Read(out).samples, half);
+  // The default (100 %) changes nothing.
+  ASSERT_EQ(Apply({"amplify"}).status, 0);
+  EXPECT_EQ(Read(out).samples, Samples(100, 10000));
+  // Normalize to the stored 50 % of full scale, and to the given 100 %.
+  ASSERT_EQ(Apply({"--set", "StoredValues/NormalizePeakLevel=50", "normalize"}).status, 0);
+  EXPECT_NEAR(Read(out).samples[0], 16383, 100);
+  ASSERT_EQ(Apply({"normalize:100"}).status, 0);
+  EXPECT_NEAR(Read(out).samples[0], 32767, 100);
+  // Speed from "ConstPitchSpeed": 200 % halves the length.
+  ASSERT_EQ(Apply({"--set", "StoredValues/ConstPitchSpeed=200", "speed"}).status, 0);
+  EXPECT_NEAR(static_cast<double>(Read(out).samples.size()), 50, 2);
+  // Cross fade times from "CrossFade": 0 ms everywhere splices the selection out.
+  ASSERT_EQ(Apply({"--set", "CrossFade/GapTimeMS=0", "--set", "CrossFade/FadeInTimeMS=0", "--set",
+                   "CrossFade/FadeOutTimeMS=0", "--from", "10", "--to", "60", "cross-fade"})
+                .status,
+            0);
+  EXPECT_EQ(Read(out).samples.size(), 50u);
+}
+
+TEST_F(ApplyEffectsTest, EnvelopeShapesFromTheCommandLine) {
+  Write(in, 1, Samples(256, 1000));
+  // Silent up to the middle, then unity.
+  ASSERT_EQ(Apply({"envelope:0/0;127/0;128/128;255/128"}).status, 0);
+  const Samples got = Read(out).samples;
+  EXPECT_EQ(got[0], 0);
+  EXPECT_EQ(got[100], 0);
+  EXPECT_EQ(got[200], 1000);
+}
+
+TEST_F(ApplyEffectsTest, RefusalsUseTheDialogsMessages) {
+  Write(in, 1, Ramp(100));
+  struct Case {
+    std::string word;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"amplify:401", "amplify: Amplify Gain must be less than 400%. Please try again."},
+      {"normalize:101", "normalize: Normailze Peak Level must be less than 100%. Please try again."},
+      {"speed:301", "speed: Speed Change Percent must be less than 300."},
+      {"pitch:301", "pitch: Speed Change Percent must be less than 300."},
+      {"speed-pitch:x", "speed-pitch: Speed and Pitch Change must be a whole number, not \"x\""},
+      {"rate:5999", "rate: Sample rates must be between 6000 and 96000 samples per second."},
+      {"rate:96001", "rate: Sample rates must be between 6000 and 96000 samples per second."},
+      {"rate", "rate: Name the new rate: rate:HZ"},
+      {"channels:3", "channels: The channels must be 1 (mono) or 2 (stereo)."},
+      {"envelope:0/128", "envelope: An envelope needs 2 to 64 points with rising positions."},
+      {"envelope:0/128;10/300", "envelope: Envelope points are POS/LEVEL with both from 0 to 255, not \"10/300\""},
+      {"envelope:200/128;10/128", "envelope: An envelope needs 2 to 64 points with rising positions."},
+      {"cross-fade:10,-1,10", "cross-fade: Cross fade times must not be negative."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.word);
+    const Run r = Apply({c.word});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "quillet-cli: " + c.message + "\n");
+    EXPECT_FALSE(std::filesystem::exists(out));
+  }
+  // The stereo question is asked through the terminal, with its caption.
+  const Run pan = Apply({"pan:30"});
+  EXPECT_EQ(pan.status, 2);
+  EXPECT_EQ(pan.err.rfind("Convert to Stereo Required: This effect can only be applied to stereo "
+                          "file. Please convert the file to stereo by using File->Convert "
+                          "Channels->Stereo and try again.\n", 0),
+            0u)
+      << pan.err;
+  EXPECT_FALSE(std::filesystem::exists(out));
+  // Range ends are accepted.
+  for (const char* word : {"amplify:400", "normalize:100", "speed:300", "rate:6000", "rate:96000"})
+    EXPECT_EQ(Apply({word}).status, 0) << word;
+}
+
+TEST(ApplyTable, HasEveryEffectOnceUnderItsName) {
+  std::set<std::string_view> names;
+  for (const ApplyCommand& c : AllApplyCommands()) EXPECT_TRUE(names.insert(c.name).second) << c.name;
+  for (const char* name : {"amplify", "normalize", "fade-in", "fade-out", "fade-out-trim", "envelope",
+                           "dc-offset", "reverse", "pan", "cross-fade", "speed-pitch", "speed",
+                           "pitch", "rate", "channels"})
+    EXPECT_TRUE(names.count(name)) << name;
+}
+
+}  // namespace
+}  // namespace quillet::app

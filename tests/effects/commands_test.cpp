@@ -1,0 +1,275 @@
+// The effects as document commands: the undo entry and progress texts each leaves,
+// where the selection and cursor go, cancellation and refusals changing nothing.
+#include "effects/commands.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+
+#include "core/clipboard.h"
+#include "core/edit_commands.h"
+#include "effects_fixture.h"
+#include "fixtures/recording_player.h"
+#include "platform/scripted_progress.h"
+#include "platform/scripted_prompter.h"
+
+namespace quillet::effects::testing {
+namespace {
+
+using core::WaveDocument;
+
+using quillet::testing::RecordingPlayer;
+
+class CommandsTest : public ::testing::Test {
+ protected:
+  TempDir dir;
+  core::SegmentStore store{dir.path() / "store"};
+  settings::Settings settings{settings::FolderLocations(dir.path() / "settings")};
+  platform::ScriptedProgressFactory progress;
+  platform::ScriptedPrompter prompter;
+  core::ProgramClipboard clipboard{&store};
+  core::EditContext ctx{store,   clipboard, progress, settings, nullptr, nullptr, nullptr,
+                        &prompter, audio::StandardFormatAdaptors(), {}, false};
+
+  void SetUp() override {
+    std::filesystem::create_directories(dir.path() / "store");
+    settings.SetBool("Settings", "AutoPlaybackAfterEffects", false);
+  }
+  std::unique_ptr<WaveDocument> Make(const AudioBlock& block, std::uint32_t rate = 44100) {
+    AudioChain chain(&store);
+    auto sink = core::ChainOpenSink(chain, rate, block.channels());
+    sink->write(block.data(), block.frames());
+    EXPECT_TRUE(sink->Finish());
+    sink.reset();
+    return std::make_unique<WaveDocument>(std::move(chain));
+  }
+  static AudioBlock Contents(const WaveDocument& doc) {
+    auto src = core::ChainOpenSource(doc.chain());
+    return ReadFrames(*src, doc.length());
+  }
+  bool Logged(const std::string& line) const {
+    const auto& log = progress.log();
+    return std::find(log.begin(), log.end(), line) != log.end();
+  }
+};
+
+using Command = std::function<std::int32_t(core::EditContext&, WaveDocument&)>;
+
+struct Named {
+  const char* undoName;
+  const char* caption;  // nullptr: no progress window
+  const char* line0;
+  const char* line1;
+  Command run;
+};
+
+TEST_F(CommandsTest, EachCommandPushesItsUndoNameAndShowsItsProgressTexts) {
+  const Named cases[] = {
+      {"Amplify", nullptr, nullptr, nullptr, [](auto& c, auto& d) { return AmplifyCommand(c, d, 50); }},
+      {"Normalize", "Normalize", "Normalizing", "Please wait...",
+       [](auto& c, auto& d) { return NormalizeCommand(c, d, 100); }},
+      {"Fade In", "Fade In", "Envelope", "Please wait...", FadeInCommand},
+      {"Fade Out", "Fade Out", "Envelope", "Please wait...", FadeOutCommand},
+      {"Fade Out and Trim", "Fade Out and Trim", "Envelope", "Please wait...", FadeOutAndTrimCommand},
+      {"Envelope", "Envelope", "Envelope", "Please wait...",
+       [](auto& c, auto& d) { return EnvelopeCommand(c, d, {{0, 128}, {128, 40}, {255, 128}}); }},
+      {"DC Offset Correction", "DC Offset Correction", "DC Offset Correction", "Please wait...",
+       DcOffsetCommand},
+      {"Reverse", "Reverse", "Reversing Sound", "Please wait...", ReverseCommand},
+      {"Stereo Pan", "Stereo Pan", "Stereo Pan", "Process Audio",
+       [](auto& c, auto& d) { return StereoPanCommand(c, d, 20); }},
+      {"Cross Fade", "Cross Fading", "Cross Fading", "Please wait...",
+       [](auto& c, auto& d) { return CrossFadeCommand(c, d, {10, 10, 10}); }},
+      {"Speed and Pitch Change", "Speed and Pitch Change", "Process Audio", "Please wait...",
+       [](auto& c, auto& d) { return SpeedCommand(c, d, SpeedKind::SpeedAndPitch, 150); }},
+      {"Speed Change", "Speed Change", "Process Audio", "Please wait...",
+       [](auto& c, auto& d) { return SpeedCommand(c, d, SpeedKind::SpeedOnly, 150); }},
+      {"Pitch Change", "Pitch Change", "Process Audio", "Please wait...",
+       [](auto& c, auto& d) { return SpeedCommand(c, d, SpeedKind::PitchOnly, 150); }},
+      {"Convert Sample Rate", "Convert Sample Rate", "Process Audio", "Please wait...",
+       [](auto& c, auto& d) { return ConvertSampleRateCommand(c, d, 22050); }},
+      {"Convert Channels", "Convert Channels", "Process Audio", "Please wait...",
+       [](auto& c, auto& d) { return ConvertChannelsCommand(c, d, 1); }},
+  };
+  for (const Named& c : cases) {
+    SCOPED_TRACE(c.undoName);
+    auto doc = Make(Noise(2, 20000, 3, kFullScale / 4));
+    doc->SetSelection(2000, 12000, 0);
+    const std::size_t logged = progress.log().size();
+    ASSERT_EQ(c.run(ctx, *doc), platform::kTaskDone) << ctx.message;
+    EXPECT_EQ(doc->history().UndoName(), c.undoName);
+    EXPECT_EQ(doc->history().UndoMenuText(), std::string("Undo ") + c.undoName + "\tCtrl+Z");
+    EXPECT_TRUE(doc->modified());
+    if (!c.caption) {
+      EXPECT_EQ(progress.log().size(), logged);  // no window at all
+    } else {
+      EXPECT_TRUE(Logged(std::string("caption ") + c.caption));
+      EXPECT_TRUE(Logged(std::string("text0 ") + c.line0));
+      EXPECT_TRUE(Logged(std::string("text1 ") + c.line1));
+    }
+    // Undo brings back the audio as it was.
+    const AudioBlock before = Noise(2, 20000, 3, kFullScale / 4);
+    EXPECT_NE(Contents(*doc), before);
+    ASSERT_TRUE(doc->Undo());
+    EXPECT_EQ(Contents(*doc), before);
+    EXPECT_EQ(doc->history().RedoMenuText(), std::string("Redo ") + c.undoName + "\tCtrl+Y");
+  }
+}
+
+TEST_F(CommandsTest, WithoutASelectionEffectsTakeTheWholeDocumentButFadesRefuse) {
+  auto doc = Make(Ramp(1, 1000));
+  ASSERT_EQ(ReverseCommand(ctx, *doc), 0);
+  EXPECT_EQ(std::tuple(doc->selStart(), doc->selEnd()), std::tuple(0, 1000));
+  const AudioBlock got = Contents(*doc);
+  EXPECT_EQ(got(0, 0), Ramp(1, 1000)(0, 999));
+  EXPECT_EQ(got(0, 999), Ramp(1, 1000)(0, 0));
+
+  for (auto* fade : {FadeInCommand, FadeOutCommand}) {
+    auto other = Make(Ramp(1, 1000));
+    EXPECT_EQ(fade(ctx, *other), platform::kTaskFailed);
+    EXPECT_EQ(ctx.message, "There is no selection.");
+    EXPECT_FALSE(other->history().CanUndo());
+    EXPECT_EQ(Contents(*other), Ramp(1, 1000));
+  }
+  // The menu model says the same: fades need a selection, the rest a document.
+  const core::EditCommandStates states = core::ComputeEditStates(doc.get(), clipboard);
+  doc->SetSelection(0, 0, 0);
+  const core::EditCommandStates none = core::ComputeEditStates(doc.get(), clipboard);
+  EXPECT_TRUE(states.Enabled(core::kCmdFadeIn));
+  EXPECT_FALSE(none.Enabled(core::kCmdFadeIn));
+  EXPECT_FALSE(none.Enabled(core::kCmdFadeOut));
+  for (int id : {core::kCmdAmplify, core::kCmdReverse, core::kCmdStereoPan, core::kCmdSpeed,
+                 core::kCmdConvertSampleRate, core::kCmdConvertMono, core::kCmdFadeOutAndTrim}) {
+    EXPECT_TRUE(none.Enabled(id)) << id;
+    EXPECT_FALSE(core::ComputeEditStates(nullptr, clipboard).Enabled(id)) << id;
+  }
+}
+
+TEST_F(CommandsTest, SelectionAndCursorAfterLengthChanges) {
+  // Speed 200 % halves the selection, and the selection covers the result.
+  auto doc = Make(Sine(1, 44100, 44100, 440, kFullScale / 2));
+  doc->SetSelection(4100, 24100, 100);
+  ASSERT_EQ(SpeedCommand(ctx, *doc, SpeedKind::SpeedOnly, 200), 0) << ctx.message;
+  EXPECT_NEAR(static_cast<double>(doc->length()), 44100 - 10000, 50);
+  EXPECT_EQ(doc->selStart(), 4100);
+  EXPECT_EQ(doc->selEnd() - doc->selStart(), 20000 - (44100 - doc->length()));
+
+  // A rate conversion keeps the times of the selection.
+  auto conv = Make(Sine(2, 44100, 44100, 440, kFullScale / 2));
+  conv->SetSelection(4410, 22050, 8820);
+  ASSERT_EQ(ConvertSampleRateCommand(ctx, *conv, 22050), 0) << ctx.message;
+  EXPECT_EQ(conv->sampleRate(), 22050u);
+  EXPECT_EQ(conv->length(), 22050);
+  EXPECT_EQ(std::tuple(conv->selStart(), conv->selEnd(), conv->cursor()),
+            std::tuple(2205, 11025, 2205));  // the cursor at the start, as after every effect
+  ASSERT_TRUE(conv->Undo());
+  EXPECT_EQ(conv->sampleRate(), 44100u);
+  EXPECT_EQ(std::tuple(conv->selStart(), conv->selEnd()), std::tuple(4410, 22050));
+
+  // Cross fade: nothing selected afterwards, the cursor at the join.
+  auto cf = Make(Ramp(1, 44100));
+  cf->SetSelection(10000, 30000, 0);
+  ASSERT_EQ(CrossFadeCommand(ctx, *cf, {100, 100, 100}), 0);
+  EXPECT_EQ(std::tuple(cf->selStart(), cf->selEnd(), cf->cursor()), std::tuple(10000, 10000, 10000));
+  EXPECT_LT(cf->length(), 44100);
+
+  // Fade out and trim: the document ends at the selection end.
+  auto trim = Make(Ramp(1, 1000));
+  trim->SetSelection(200, 600, 0);
+  ASSERT_EQ(FadeOutAndTrimCommand(ctx, *trim), 0);
+  EXPECT_EQ(trim->length(), 600);
+  EXPECT_LE(Contents(*trim)(0, 599), Ramp(1, 1000)(0, 599) / 100);  // faded to nearly 0
+}
+
+TEST_F(CommandsTest, PlaybackStopsBeforeAndStartsJustBeforeTheChange) {
+  RecordingPlayer player;
+  player.playing = true;
+  ctx.player = &player;
+  settings.SetBool("Settings", "AutoPlaybackAfterEffects", true);
+  auto doc = Make(Ramp(2, 100000));
+  doc->SetSelection(50000, 60000, 0);
+  ASSERT_EQ(AmplifyCommand(ctx, *doc, 200), 0);
+  EXPECT_EQ(player.log, (std::vector<std::string>{"stop", "play " + std::to_string(50000 - 22050)}));
+  EXPECT_EQ(doc->cursor(), 50000 - 22050);
+
+  settings.SetBool("Settings", "AutoPlaybackAfterEffects", false);
+  player.log.clear();
+  player.playing = false;
+  ASSERT_EQ(ReverseCommand(ctx, *doc), 0);
+  EXPECT_TRUE(player.log.empty());
+  EXPECT_EQ(doc->cursor(), 50000);
+}
+
+TEST_F(CommandsTest, CancelledOrRefusedEffectsLeaveTheAudio) {
+  const AudioBlock original = Noise(2, 30000, 5, kFullScale / 4);
+  for (int pump : {1, 2}) {
+    SCOPED_TRACE(pump);
+    auto doc = Make(original);
+    progress.CancelAtPump(progress.pumps() + pump);
+    EXPECT_EQ(ReverseCommand(ctx, *doc), platform::kTaskCancelled);
+    EXPECT_EQ(Contents(*doc), original);
+    // The entry stays, and restores the same state.
+    EXPECT_EQ(doc->history().UndoName(), "Reverse");
+    progress.CancelAtPump(0);
+  }
+  auto doc = Make(original);
+  progress.CancelAtPump(progress.pumps() + 1);
+  EXPECT_EQ(ConvertSampleRateCommand(ctx, *doc, 8000), platform::kTaskCancelled);
+  progress.CancelAtPump(0);
+  EXPECT_EQ(doc->sampleRate(), 44100u);
+  EXPECT_EQ(Contents(*doc), original);
+
+  // A busy document is refused before anything happens.
+  {
+    platform::BusyGuard busy(doc->busyFlag());
+    EXPECT_EQ(AmplifyCommand(ctx, *doc, 200), platform::kTaskFailed);
+    EXPECT_EQ(ctx.message, "The document is busy with another operation.");
+  }
+  // Out of range rates, odd channel counts and bad envelopes push nothing.
+  EXPECT_EQ(ConvertSampleRateCommand(ctx, *doc, 5999), platform::kTaskFailed);
+  EXPECT_EQ(ctx.message, "Sample rates must be between 6000 and 96000 samples per second.");
+  EXPECT_EQ(ConvertChannelsCommand(ctx, *doc, 3), platform::kTaskFailed);
+  EXPECT_EQ(EnvelopeCommand(ctx, *doc, {{0, 128}}), platform::kTaskFailed);
+  // Converting to the format it has is nothing to undo.
+  EXPECT_EQ(ConvertChannelsCommand(ctx, *doc, 2), platform::kTaskDone);
+  EXPECT_EQ(ConvertSampleRateCommand(ctx, *doc, 44100), platform::kTaskDone);
+  EXPECT_EQ(doc->history().UndoName(), "Convert Sample Rate");  // the cancelled one's
+  EXPECT_EQ(Contents(*doc), original);
+}
+
+TEST_F(CommandsTest, StereoPanOnMonoAsksForAConversionAndChangesNothing) {
+  auto doc = Make(Ramp(1, 1000));
+  prompter.QueueAnswer(platform::Answer::Ok);
+  EXPECT_EQ(StereoPanCommand(ctx, *doc, 30), platform::kTaskFailed);
+  ASSERT_EQ(prompter.shown().size(), 1u);
+  EXPECT_EQ(prompter.shown()[0].caption, "Convert to Stereo Required");
+  EXPECT_TRUE(ctx.messageShown);
+  EXPECT_FALSE(doc->history().CanUndo());
+  EXPECT_EQ(Contents(*doc), Ramp(1, 1000));
+}
+
+TEST_F(CommandsTest, ParametersOutOfRangeAreClampedByTheEffect) {
+  // 1000 % amplifies as 400 %; pan beyond 100 exchanges the channels as 100 does.
+  auto doc = Make(Dc(1, 100, 1000)), at400 = Make(Dc(1, 100, 1000));
+  ASSERT_EQ(AmplifyCommand(ctx, *doc, 1000), 0);
+  ASSERT_EQ(AmplifyCommand(ctx, *at400, 400), 0);
+  EXPECT_EQ(Contents(*doc), Contents(*at400));
+  EXPECT_NEAR(Contents(*doc)(0, 0), 4000, 4);
+
+  AudioBlock lr(2, 100);
+  for (FrameCount i = 0; i < 100; ++i) lr(0, i) = 1000, lr(1, i) = -3000;
+  auto a = Make(lr), b = Make(lr);
+  ASSERT_EQ(StereoPanCommand(ctx, *a, 250), 0);
+  ASSERT_EQ(StereoPanCommand(ctx, *b, 100), 0);
+  EXPECT_EQ(Contents(*a), Contents(*b));
+  EXPECT_LT(Contents(*a)(0, 0), 0);  // the right channel now on the left
+
+  // A speed of 0 % runs as 10 %: ten times longer, not a hang.
+  auto slow = Make(Sine(1, 4410, 44100, 440, kFullScale / 2));
+  ASSERT_EQ(SpeedCommand(ctx, *slow, SpeedKind::SpeedAndPitch, 0), 0);
+  EXPECT_NEAR(static_cast<double>(slow->length()), 44100, 100);
+}
+
+}  // namespace
+}  // namespace quillet::effects::testing
