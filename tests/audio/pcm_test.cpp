@@ -1,0 +1,94 @@
+#include "audio/pcm.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+namespace quillet::audio {
+namespace {
+
+std::vector<std::uint8_t> ToPcm(PcmLayout l, const std::vector<Sample>& in) {
+  std::vector<std::uint8_t> out(in.size() * BytesPerSample(l));
+  SamplesToPcm(l, in.data(), out.data(), in.size());
+  return out;
+}
+
+std::vector<Sample> FromPcm(PcmLayout l, const std::vector<std::uint8_t>& in) {
+  std::vector<Sample> out(in.size() / BytesPerSample(l));
+  PcmToSamples(l, in.data(), out.data(), out.size());
+  return out;
+}
+
+TEST(Pcm, SixteenBitScaleAndRoundTripOfEveryValue) {
+  std::vector<std::uint8_t> bytes;
+  for (int v = -32768; v <= 32767; ++v) {
+    bytes.push_back(static_cast<std::uint8_t>(v & 0xFF));
+    bytes.push_back(static_cast<std::uint8_t>((v >> 8) & 0xFF));
+  }
+  const auto samples = FromPcm(PcmLayout::S16LE, bytes);
+  EXPECT_EQ(samples.front(), -524288);
+  EXPECT_EQ(samples.back(), 524272);
+  EXPECT_EQ(samples[32768], 0);
+  EXPECT_EQ(ToPcm(PcmLayout::S16LE, samples), bytes);
+}
+
+TEST(Pcm, EightBitMidpointAndRoundTrip) {
+  std::vector<std::uint8_t> bytes;
+  for (int v = 0; v < 256; ++v) bytes.push_back(static_cast<std::uint8_t>(v));
+  const auto samples = FromPcm(PcmLayout::U8, bytes);
+  EXPECT_EQ(samples[0x80], 0);
+  EXPECT_EQ(samples[0], kSampleMin);
+  EXPECT_EQ(ToPcm(PcmLayout::U8, {0})[0], 0x80);
+  EXPECT_EQ(ToPcm(PcmLayout::U8, samples), bytes);
+}
+
+TEST(Pcm, TwentyFourAndThirtyTwoBitKeepTheTopBitsAndRoundTrip) {
+  // 24-bit values that are multiples of 16 survive exactly; others lose the low 4 bits.
+  const std::vector<std::uint8_t> b24 = {0x10, 0x00, 0x00, 0xF0, 0xFF, 0x7F, 0x00, 0x00, 0x80,
+                                         0x1F, 0x00, 0x00};
+  const auto s24 = FromPcm(PcmLayout::S24LE, b24);
+  EXPECT_EQ(s24, (std::vector<Sample>{1, 524287, -524288, 1}));
+  EXPECT_EQ(ToPcm(PcmLayout::S24LE, {1, 524287, -524288}),
+            std::vector<std::uint8_t>(b24.begin(), b24.begin() + 9));
+
+  // 0x7FFFFFFF rounds up to one above 20-bit full scale, never to a negative value.
+  const auto s32 = FromPcm(PcmLayout::S32LE, {0xFF, 0xFF, 0xFF, 0x7F, 0x00, 0x00, 0x00, 0x80,
+                                              0x00, 0x08, 0x00, 0x00});
+  EXPECT_EQ(s32, (std::vector<Sample>{524288, -524288, 1}));
+  EXPECT_EQ(FromPcm(PcmLayout::S32LE, ToPcm(PcmLayout::S32LE, {-524288, -1, 0, 7, 524287})),
+            (std::vector<Sample>{-524288, -1, 0, 7, 524287}));
+}
+
+// Levels above full scale (gains, effects, decoders) must clip, not wrap to the other sign.
+TEST(Pcm, WritingBeyondFullScaleSaturates) {
+  const std::vector<Sample> loud = {524287, 524288, 0x200000, INT32_MAX, -524289, INT32_MIN};
+  struct Case {
+    PcmLayout layout;
+    std::vector<std::uint8_t> expect;
+  };
+  const Case cases[] = {
+      {PcmLayout::U8, {0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00}},
+      {PcmLayout::S16LE,
+       {0xFF, 0x7F, 0xFF, 0x7F, 0xFF, 0x7F, 0xFF, 0x7F, 0x00, 0x80, 0x00, 0x80}},
+      {PcmLayout::S24LE, {0xF0, 0xFF, 0x7F, 0xFF, 0xFF, 0x7F, 0xFF, 0xFF, 0x7F,
+                          0xFF, 0xFF, 0x7F, 0x00, 0x00, 0x80, 0x00, 0x00, 0x80}},
+      {PcmLayout::S32LE, {0x00, 0xF0, 0xFF, 0x7F, 0xFF, 0xFF, 0xFF, 0x7F, 0xFF, 0xFF, 0xFF, 0x7F,
+                          0xFF, 0xFF, 0xFF, 0x7F, 0x00, 0x00, 0x00, 0x80, 0x00, 0x00, 0x00, 0x80}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.layout));
+    EXPECT_EQ(ToPcm(c.layout, loud), c.expect);
+  }
+}
+
+TEST(Pcm, WritingRoundsToNearest) {
+  // 16-bit: one step is 16 internal units; half a step rounds up.
+  EXPECT_EQ(ToPcm(PcmLayout::S16LE, {7, 8, -8, -9}),
+            (std::vector<std::uint8_t>{0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0xFF, 0xFF}));
+  EXPECT_EQ(ToPcm(PcmLayout::U8, {2047, 2048, -2048, -2049}),
+            (std::vector<std::uint8_t>{0x80, 0x81, 0x80, 0x7F}));
+}
+
+}  // namespace
+}  // namespace quillet::audio
