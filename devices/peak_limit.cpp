@@ -12,7 +12,7 @@ constexpr std::int64_t kUnity = std::int64_t{1} << 24;
 }  // namespace
 
 LPeakLimitSource::LPeakLimitSource(audio::SourceHandle inner, std::uint32_t limit)
-    : LSoundSource(inner->sampleRate(), inner->channels(), std::min<std::uint32_t>(limit, 0x3FFFFF)),
+    : LVariableSpeedSource(inner->sampleRate(), inner->channels(), std::min<std::uint32_t>(limit, 0x3FFFFF)),
       inner_(std::move(inner)),
       limit_(std::min<std::uint32_t>(limit, 0x3FFFFF)),
       blockFrames_(std::clamp<audio::FrameCount>(inner_->sampleRate() / 35, 20, 8192)) {
@@ -28,11 +28,19 @@ std::int64_t LPeakLimitSource::BlockGain(const audio::AudioBlock& block) const {
   return ((limit_ << 9) / ((peak + 64) >> 6)) << 9;
 }
 
+void LPeakLimitSource::ReadBlock(std::size_t i) {
+  valid_[i] = std::clamp<audio::FrameCount>(FramesLeft(*inner_), 0, blockFrames_);
+  inner_->read(blocks_[i].data(), blockFrames_);
+  gains_[i] = BlockGain(blocks_[i]);
+}
+
+audio::FrameCount LPeakLimitSource::framesLeft() const {
+  return std::max<audio::FrameCount>(FramesLeft(*inner_), 0) +
+         std::max<audio::FrameCount>(valid_[0] - offset_, 0) + valid_[1] + valid_[2];
+}
+
 void LPeakLimitSource::Fill() {
-  for (std::size_t i = 0; i < 3; ++i) {
-    inner_->read(blocks_[i].data(), blockFrames_);
-    gains_[i] = BlockGain(blocks_[i]);
-  }
+  for (std::size_t i = 0; i < 3; ++i) ReadBlock(i);
   // Starting below every block in sight, so a louder block right after a seek is
   // already covered when it arrives.
   gain_ = previousGain_ = std::min({gains_[0], gains_[1], gains_[2]});
@@ -46,8 +54,9 @@ void LPeakLimitSource::Rotate() {
   std::swap(blocks_[1], blocks_[2]);
   gains_[0] = gains_[1];
   gains_[1] = gains_[2];
-  inner_->read(blocks_[2].data(), blockFrames_);
-  gains_[2] = BlockGain(blocks_[2]);
+  valid_[0] = valid_[1];
+  valid_[1] = valid_[2];
+  ReadBlock(2);
   offset_ = 0;
   // Reach, by the end of this block, a gain safe for it and for the next one.
   const std::int64_t average = (previousGain_ + gains_[0] + gains_[1] + gains_[2]) / 4;

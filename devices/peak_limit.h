@@ -6,13 +6,14 @@
 
 #include "audio/block.h"
 #include "audio/sound.h"
+#include "devices/play_speed.h"
 
 namespace quillet::devices {
 
 // The limit the player uses: 16-bit full scale in internal samples.
 inline constexpr std::uint32_t kPlaybackLimit = 0x7FFF0;
 
-class LPeakLimitSource final : public audio::LSoundSource {
+class LPeakLimitSource final : public LVariableSpeedSource {
  public:
   // limit is at most 0x3FFFFF. Reads from inner's current position.
   LPeakLimitSource(audio::SourceHandle inner, std::uint32_t limit);
@@ -26,17 +27,21 @@ class LPeakLimitSource final : public audio::LSoundSource {
   // Frames read from inner and not yet delivered.
   audio::FrameCount bufferedFrames() const { return 3 * blockFrames_ - offset_; }
   audio::FrameCount blockFrames() const { return blockFrames_; }
+  // What is left of inner, plus the frames of it still held here.
+  audio::FrameCount framesLeft() const override;
 
  private:
   std::int64_t BlockGain(const audio::AudioBlock& block) const;
   void Fill();
   void Rotate();
+  void ReadBlock(std::size_t i);
 
   audio::SourceHandle inner_;
   std::int64_t limit_;
   audio::FrameCount blockFrames_;
   std::array<audio::AudioBlock, 3> blocks_;  // current, next, after next
   std::array<std::int64_t, 3> gains_{};      // 24 fractional bits
+  std::array<audio::FrameCount, 3> valid_{};  // frames of each block before inner's end
   std::int64_t previousGain_ = 0;
   std::int64_t gain_ = 0;  // the running gain
   std::int64_t step_ = 0;  // per frame

@@ -1,7 +1,5 @@
 #include "devices/play_speed.h"
 
-#include "devices/peak_limit.h"
-
 namespace quillet::devices {
 
 SpeedRamp RampFor(PlaySpeed speed) {
@@ -43,9 +41,6 @@ audio::SourceHandle SourceAtSpeed(audio::SourceHandle source, PlaySpeed speed,
 
 audio::FrameCount FramesLeft(const audio::LSoundSource& source) {
   if (const auto* v = dynamic_cast<const LVariableSpeedSource*>(&source)) return v->framesLeft();
-  if (const auto* l = dynamic_cast<const LPeakLimitSource*>(&source))
-    if (dynamic_cast<const LVariableSpeedSource*>(l->inner().get()))
-      return FramesLeft(*l->inner()) + l->bufferedFrames();
   return source.length() - source.position();
 }
 

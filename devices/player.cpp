@@ -267,7 +267,7 @@ void LSoundPlayer::Watch() {
     deviceFailed_ = true;
   };
   while (!watcher_.stopRequested()) {
-    const std::int64_t heard = written - stream_->Delay();
+    const std::int64_t heard = written + offset - stream_->Delay();
     bool freed = false, filled = false, done = false, pending = false;
     {
       std::lock_guard lock(mutex_);

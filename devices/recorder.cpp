@@ -149,6 +149,8 @@ void LSoundRecorder::Capture() {
   if (stream_->Start() < 0) fail();
   FrameCount got = 0;
   while (!thread_.stopRequested()) {
+    // Zeroed first: a device that returns frames without data then gives silence.
+    std::fill(pcm.begin() + got * ch, pcm.end(), std::int16_t{0});
     const std::int64_t n = stream_->Read(pcm.data() + got * ch, frames - got);
     if (n < 0) {
       fail();

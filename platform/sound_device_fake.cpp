@@ -16,10 +16,12 @@ class FakeStream final : public SoundStream {
         capacity_(std::max<std::int64_t>(std::int64_t{rq.rate} * rq.bufferMs / 1000, 1)),
         startThreshold_(std::max<std::int64_t>(capacity_ / 2, 1)) {
     if (!playback_) captureData_ = sys.captureData_;
+    sys.streams_.push_back(this);
   }
   ~FakeStream() override {
     std::lock_guard lock(sys_.mutex_);
     --sys_.openStreams_;
+    std::erase(sys_.streams_, this);
   }
 
   std::int64_t WaitReady(int timeoutMs) override {
@@ -101,8 +103,12 @@ class FakeStream final : public SoundStream {
     return us / 1000000 * rate() + us % 1000000 * rate() / 1000000;
   }
 
+  // What the clock has moved; the system calls it for every stream on each tick.
+ public:
+  std::int64_t QueuedLocked() const { return playback_ ? written_ - played_ : 0; }
   void UpdateLocked() {
     if (playback_) {
+      if (!running_ && !sys_.freeRunning_) return;  // stopped: nothing moves
       const std::int64_t was = played_;
       played_ = sys_.freeRunning_ ? written_ : std::min(written_, framesAtStart_ + ElapsedFrames());
       sys_.played_ += played_ - was;
@@ -115,6 +121,8 @@ class FakeStream final : public SoundStream {
     }
   }
 
+
+ private:
   std::int64_t AvailLocked() {
     if (Failed()) return -ENODEV;
     UpdateLocked();
@@ -143,6 +151,7 @@ void FakeSoundSystem::AdvanceMs(std::int64_t ms) {
   {
     std::lock_guard lock(mutex_);
     clockUs_ += ms * 1000;
+    for (FakeStream* s : streams_) s->UpdateLocked();
   }
   changed_.notify_all();
 }
@@ -191,6 +200,13 @@ std::int64_t FakeSoundSystem::playedFrames() const {
 std::int64_t FakeSoundSystem::capturedFrames() const {
   std::lock_guard lock(mutex_);
   return captured_;
+}
+
+std::int64_t FakeSoundSystem::queuedFrames() const {
+  std::lock_guard lock(mutex_);
+  std::int64_t n = 0;
+  for (const FakeStream* s : streams_) n += s->QueuedLocked();
+  return n;
 }
 
 int FakeSoundSystem::openStreams() const {

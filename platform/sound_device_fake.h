@@ -14,6 +14,8 @@
 
 namespace quillet::platform {
 
+class FakeStream;
+
 class FakeSoundSystem final : public SoundSystem {
  public:
   FakeSoundSystem() = default;
@@ -41,6 +43,8 @@ class FakeSoundSystem final : public SoundSystem {
   // Frames the devices have played (heard) so far.
   std::int64_t playedFrames() const;
   std::int64_t capturedFrames() const;
+  // Frames written to open playback streams and not yet played.
+  std::int64_t queuedFrames() const;
   int openStreams() const;
   int opens() const;
   StreamRequest lastRequest() const;
@@ -51,6 +55,7 @@ class FakeSoundSystem final : public SoundSystem {
  private:
   friend class FakeStream;
   mutable std::mutex mutex_;
+  std::vector<FakeStream*> streams_;
   std::condition_variable changed_;
   std::int64_t clockUs_ = 0;
   bool freeRunning_ = false;
