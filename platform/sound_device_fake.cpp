@@ -115,6 +115,7 @@ class FakeStream final : public SoundStream {
       // An underrun stops the device until it is written again.
       if (running_ && played_ == written_ && !sys_.freeRunning_) running_ = false;
     } else {
+      if (!running_) return;
       produced_ = sys_.freeRunning_ ? read_ + capacity_ : framesAtStart_ + ElapsedFrames();
       // An overrun loses the oldest frames.
       if (produced_ - read_ > capacity_) read_ = produced_ - capacity_;
