@@ -1,0 +1,69 @@
+#include "devices/worker_thread.h"
+
+#include <chrono>
+
+namespace quillet::devices {
+
+Notifier::Notifier(NotificationQueue& queue, std::function<void()> handler)
+    : queue_(queue), box_(std::make_shared<Box>()) {
+  box_->handler = std::move(handler);
+}
+
+Notifier::~Notifier() { box_->handler = nullptr; }
+
+void Notifier::Post() {
+  if (!box_->pending.exchange(true, std::memory_order_acq_rel)) queue_.Push(box_);
+}
+
+void NotificationQueue::Push(std::shared_ptr<Notifier::Box> box) {
+  {
+    std::lock_guard lock(mutex_);
+    pending_.push_back(box);
+  }
+  posted_.notify_all();
+  if (waker_) waker_->Wake();
+}
+
+int NotificationQueue::Dispatch() {
+  std::deque<std::weak_ptr<Notifier::Box>> ready;
+  {
+    std::lock_guard lock(mutex_);
+    ready.swap(pending_);
+  }
+  int ran = 0;
+  for (auto& weak : ready) {
+    const std::shared_ptr<Notifier::Box> box = weak.lock();
+    if (!box) continue;
+    box->pending.store(false, std::memory_order_release);
+    // A copy: the handler may destroy its own notifier.
+    const std::function<void()> handler = box->handler;
+    if (handler) {
+      handler();
+      ++ran;
+    }
+  }
+  return ran;
+}
+
+int NotificationQueue::WaitAndDispatch(int timeoutMs) {
+  {
+    std::unique_lock lock(mutex_);
+    posted_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return !pending_.empty(); });
+  }
+  return Dispatch();
+}
+
+void LWorkerThread::Start(std::function<void()> body) {
+  if (thread_.joinable()) return;
+  stop_.store(false, std::memory_order_release);
+  thread_ = std::thread(std::move(body));
+}
+
+void LWorkerThread::Stop(const std::function<void()>& wake) {
+  if (!thread_.joinable()) return;
+  stop_.store(true, std::memory_order_release);
+  if (wake) wake();
+  thread_.join();
+}
+
+}  // namespace quillet::devices
