@@ -1,5 +1,6 @@
 #include "formats/document_io.h"
 
+#include "audio/resample.h"
 #include "core/chain_source.h"
 #include "core/segment_sink.h"
 #include "formats/messages.h"
@@ -42,10 +43,7 @@ int SourcePcmBits(const audio::LSoundSource& source) {
   return f.bits == 8 || f.bits == 16 || f.bits == 24 || f.bits == 32 ? f.bits : 0;
 }
 
-const audio::FormatAdaptors& DefaultAdaptors() {
-  static const audio::FormatAdaptors adaptors{};
-  return adaptors;
-}
+const audio::FormatAdaptors& DefaultAdaptors() { return audio::StandardFormatAdaptors(); }
 
 audio::TransferOutcome TransferUnderTask(platform::LProgressDialog& task,
                                          audio::SourceHandle source, audio::LSoundSink& sink) {

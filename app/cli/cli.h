@@ -74,5 +74,7 @@ int RunHelp(CommandContext& context);
 // info and convert on the command table (cmd_table_wave.cpp).
 int RunInfoCommand(CommandContext& context);
 int RunConvertCommand(CommandContext& context);
+// apply IN OUT [--from F] [--to F] COMMAND[:P1,P2,...]... (cmd_apply.cpp).
+int RunApplyCommand(CommandContext& context);
 
 }  // namespace quillet::app

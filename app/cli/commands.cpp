@@ -8,6 +8,8 @@ std::span<const CliCommand> Commands() {
       {"help", "[COMMAND]", "show this help, or the usage of one command", &RunHelp},
       {"info", "FILE", "print the rate, channels, length and reader of an audio file", &RunInfoCommand},
       {"convert", "IN OUT", "open IN and save it as OUT with the stored format options", &RunConvertCommand},
+      {"apply", "IN OUT [--from F] [--to F] COMMAND[:P1,P2,...]...",
+       "open IN, run edit and effect commands on it in order, save it as OUT", &RunApplyCommand},
   };
   return kCommands;
 }

@@ -1,0 +1,84 @@
+#include "effects/conversion.h"
+
+#include <algorithm>
+
+#include "audio/resample.h"
+#include "audio/speed.h"
+#include "core/chain_source.h"
+#include "core/segment_sink.h"
+
+namespace quillet::effects {
+
+namespace {
+
+class SpeedFactory final : public LFilterFactory {
+ public:
+  SpeedFactory(SpeedKind kind, double r) : kind_(kind), r_(r) {}
+  SourceHandle Build(SourceHandle input) override {
+    switch (kind_) {
+      case SpeedKind::SpeedAndPitch: return audio::ChangeSpeedAndPitch(std::move(input), r_);
+      case SpeedKind::SpeedOnly: return audio::ChangeSpeed(std::move(input), r_);
+      case SpeedKind::PitchOnly: return audio::ChangePitch(std::move(input), r_);
+    }
+    return input;
+  }
+  FrameCount OutputFrames(FrameCount frames, const audio::LSoundSource& filter) const override {
+    // A pitch change keeps the length exactly, whatever the rounding of its stages.
+    return kind_ == SpeedKind::PitchOnly ? frames : filter.length();
+  }
+
+ private:
+  SpeedKind kind_;
+  double r_;
+};
+
+// The whole chain through the converters into a new chain of the new format, which
+// then replaces the old one.
+PassResult Reformat(AudioChain& chain, std::int32_t rate, int channels, const ProgressFn& progress) {
+  std::string message;
+  SourceHandle src = audio::ConvertFormat(SourceHandle(core::ChainOpenSource(chain)), rate, channels, &message);
+  if (!src) return {kFailed, message, false};
+  AudioChain result(chain.store());
+  {
+    auto sink = core::ChainOpenSink(result, static_cast<std::uint32_t>(rate), channels);
+    const audio::TransferOutcome t = audio::Transfer(*src, *sink, progress);
+    if (t.result == audio::TaskResult::Cancelled) return {kCancelled, {}, false};
+    if (t.result != audio::TaskResult::Done) return {kFailed, t.message, false};
+    if (!sink->Finish()) return {kFailed, sink->failureMessage(), false};
+  }
+  result.sampleRate = static_cast<std::uint32_t>(rate);
+  result.channels = channels;
+  chain = std::move(result);
+  return {kDone, {}, true};
+}
+
+}  // namespace
+
+PassResult ChangeSpeed(const EffectParams& params, SpeedKind kind, int percent,
+                       const ProgressFn& progress) {
+  const double r = audio::ClampSpeedFactor(percent * 0.01);
+  if (r == 1.0) return {};
+  SpeedFactory f(kind, r);
+  return RunFilterPass(params, f, progress);
+}
+
+Status CheckSampleRate(std::int64_t rate) {
+  if (rate >= audio::kMinSampleRate && rate <= audio::kMaxSampleRate) return Status::Ok();
+  return Status::Error("Sample rates must be between 6000 and 96000 samples per second.", "");
+}
+
+PassResult ConvertSampleRate(AudioChain& chain, std::int64_t rate, const ProgressFn& progress) {
+  const Status s = CheckSampleRate(rate);
+  if (!s.ok()) return {kFailed, s.message, false};
+  if (rate == chain.sampleRate) return {};
+  return Reformat(chain, static_cast<std::int32_t>(rate), chain.channels, progress);
+}
+
+PassResult ConvertChannelCount(AudioChain& chain, int channels, const ProgressFn& progress) {
+  if (channels != 1 && channels != 2)
+    return {kFailed, "Only mono and stereo are supported.", false};
+  if (channels == chain.channels) return {};
+  return Reformat(chain, static_cast<std::int32_t>(chain.sampleRate), channels, progress);
+}
+
+}  // namespace quillet::effects

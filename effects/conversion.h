@@ -1,0 +1,25 @@
+#pragma once
+// Speed and pitch effects over a selection, and conversion of a whole document to
+// another sample rate or channel count.
+
+#include "effects/pass.h"
+#include "effects/status.h"
+
+namespace quillet::effects {
+
+enum class SpeedKind { SpeedAndPitch, SpeedOnly, PitchOnly };
+
+inline constexpr int kMaxSpeedPercent = 300;
+
+// The selection played at percent / 100 (clamped to 0.1..3): its length changes by the
+// inverse factor for the two speed kinds and stays for the pitch change.
+PassResult ChangeSpeed(const EffectParams& params, SpeedKind kind, int percent,
+                       const ProgressFn& progress = {});
+
+// Ok, or the message for a rate outside 6000..96000.
+Status CheckSampleRate(std::int64_t rate);
+// The whole document at rate (refused outside 6000..96000) or with 1 or 2 channels.
+PassResult ConvertSampleRate(AudioChain& chain, std::int64_t rate, const ProgressFn& progress = {});
+PassResult ConvertChannelCount(AudioChain& chain, int channels, const ProgressFn& progress = {});
+
+}  // namespace quillet::effects

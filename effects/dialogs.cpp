@@ -1,0 +1,198 @@
+#include "effects/dialogs.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "audio/resample.h"
+#include "effects/conversion.h"
+#include "effects/pan.h"
+#include "platform/frame_time.h"
+#include "platform/record_file.h"
+
+namespace quillet::effects {
+namespace {
+
+constexpr Preset kAmplifyPresets[] = {
+    {"Quarter Volume", 25}, {"Half Volume", 50}, {"Double Volume", 200}, {"Triple Volume", 300}};
+constexpr Preset kNormalizePresets[] = {{"Very Soft Audio Level", 20},
+                                        {"Soft Audio Level", 40},
+                                        {"Normal Audio Level", 75},
+                                        {"Maximum Audio Level", 100}};
+constexpr std::string_view kSpeedTooHigh = "Speed Change Percent must be less than 300.";
+
+constexpr std::string_view kCrossFadeSection = "CrossFade";
+
+}  // namespace
+
+const PercentDialogSpec kAmplifyDialog{
+    "Amplify", "AmplifyGain", 100, 0, kMaxAmplifyPercent,
+    "Amplify Gain must be less than 400%. Please try again.", kAmplifyPresets};
+const PercentDialogSpec kNormalizeDialog{
+    "Normalize", "NormalizePeakLevel", 100, 0, kMaxNormalizePercent,
+    "Normailze Peak Level must be less than 100%. Please try again.", kNormalizePresets};
+const PercentDialogSpec kStereoPanDialog{"Stereo Pan", "StereoPan", kDefaultPan, 0, 100,
+                                         "Stereo Pan must be between 0 and 100.", {}};
+const PercentDialogSpec kSpeedAndPitchDialog{"Speed and Pitch Change", "SpSpeedPitch", 100, 0,
+                                             kMaxSpeedPercent, kSpeedTooHigh, {}};
+const PercentDialogSpec kSpeedDialog{"Speed Change", "ConstPitchSpeed", 100, 0, kMaxSpeedPercent,
+                                     kSpeedTooHigh, {}};
+const PercentDialogSpec kPitchDialog{"Pitch Change", "ConstSpeedPitch", 100, 0, kMaxSpeedPercent,
+                                     kSpeedTooHigh, {}};
+
+void PercentDialogModel::Load(const settings::Settings& s) {
+  value = s.GetInt(kStoredValues, spec_.key, spec_.defaultValue);
+}
+
+std::vector<std::string> PercentDialogModel::PresetEntries() const {
+  std::vector<std::string> out;
+  if (spec_.presets.empty()) return out;
+  out.emplace_back("Select Preset");
+  for (const Preset& p : spec_.presets) out.emplace_back(p.name);
+  return out;
+}
+
+void PercentDialogModel::ChoosePreset(int entry) {
+  if (entry >= 1 && static_cast<std::size_t>(entry) <= spec_.presets.size())
+    value = spec_.presets[static_cast<std::size_t>(entry - 1)].value;
+}
+
+Status PercentDialogModel::Validate() const {
+  if (value > spec_.max) return Status::Error(std::string(spec_.tooHigh));
+  if (value < spec_.min)
+    return Status::Error(std::string(spec_.title) + " must be at least " + std::to_string(spec_.min) +
+                         "%. Please try again.");
+  return Status::Ok();
+}
+
+Status PercentDialogModel::Confirm(settings::Settings& s) const {
+  Status st = Validate();
+  if (st.ok()) s.SetInt(kStoredValues, spec_.key, value);
+  return st;
+}
+
+void CrossFadeDialogModel::Load(const settings::Settings& s) {
+  params.gapMs = s.GetInt(kCrossFadeSection, "GapTimeMS", 300);
+  params.fadeInMs = s.GetInt(kCrossFadeSection, "FadeInTimeMS", 300);
+  params.fadeOutMs = s.GetInt(kCrossFadeSection, "FadeOutTimeMS", 300);
+}
+
+Status CrossFadeDialogModel::Validate() const {
+  if (params.gapMs < 0 || params.fadeInMs < 0 || params.fadeOutMs < 0)
+    return Status::Error("Cross fade times must not be negative.");
+  if (endMs < startMs) return Status::Error("The selection end must not be before its start.");
+  return Status::Ok();
+}
+
+Status CrossFadeDialogModel::Confirm(settings::Settings& s) const {
+  Status st = Validate();
+  if (!st.ok()) return st;
+  s.SetInt(kCrossFadeSection, "GapTimeMS", params.gapMs);
+  s.SetInt(kCrossFadeSection, "FadeInTimeMS", params.fadeInMs);
+  s.SetInt(kCrossFadeSection, "FadeOutTimeMS", params.fadeOutMs);
+  return st;
+}
+
+FramePos CrossFadeDialogModel::StartFrame(std::int64_t rate) const {
+  return platform::FramesFromMs(startMs, rate);
+}
+FramePos CrossFadeDialogModel::EndFrame(std::int64_t rate) const {
+  return platform::FramesFromMs(endMs, rate);
+}
+
+std::span<const std::string_view> SampleRateEntries() {
+  static constexpr std::string_view kRates[] = {"6000",  "8000",  "11025", "16000",
+                                                "22050", "32000", "44100", "48000",
+                                                "64000", "88200", "96000"};
+  return kRates;
+}
+
+Status ParseSampleRate(std::string_view text, std::int64_t& rate) {
+  rate = settings::ParseLeadingInt(text);
+  return CheckSampleRate(rate);
+}
+
+std::filesystem::path DefaultDataFolder() {
+  const char* xdg = std::getenv("XDG_DATA_HOME");
+  std::filesystem::path base;
+  if (xdg && *xdg) {
+    base = xdg;
+  } else {
+    const char* home = std::getenv("HOME");
+    base = std::filesystem::path(home ? home : "/tmp") / ".local" / "share";
+  }
+  return base / "Orvanta" / "Quillet";
+}
+
+std::string EncodeEnvelope(const EnvelopeShape& shape) {
+  std::string out;
+  out.push_back(static_cast<char>(shape.size()));
+  for (const EnvelopePoint& p : shape) {
+    out.push_back(static_cast<char>(p.position));
+    out.push_back(static_cast<char>(p.level));
+  }
+  return out;
+}
+
+bool DecodeEnvelope(std::string_view bytes, EnvelopeShape& shape) {
+  if (bytes.empty()) return false;
+  const std::size_t n = static_cast<unsigned char>(bytes[0]);
+  if (n > kMaxEnvelopePoints || bytes.size() != 1 + 2 * n) return false;
+  EnvelopeShape s(n);
+  for (std::size_t i = 0; i < n; ++i)
+    s[i] = {static_cast<std::uint8_t>(bytes[1 + 2 * i]), static_cast<std::uint8_t>(bytes[2 + 2 * i])};
+  if (!IsValidEnvelope(s)) return false;
+  shape = std::move(s);
+  return true;
+}
+
+EnvelopeShape LoadEnvelope(const std::filesystem::path& folder) {
+  const auto file = folder / kEnvelopeFileName;
+  std::string bytes;
+  EnvelopeShape shape;
+  const bool read = platform::ReadFile(file, bytes);
+  if (read && DecodeEnvelope(bytes, shape)) return shape;
+  if (!read || bytes.empty() || bytes[0] == 0) SaveEnvelope(folder, DefaultEnvelope());
+  return DefaultEnvelope();
+}
+
+bool SaveEnvelope(const std::filesystem::path& folder, const EnvelopeShape& shape) {
+  if (!IsValidEnvelope(shape) || shape.size() > kMaxEnvelopePoints) return false;
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  return platform::WriteFileAtomically(folder / kEnvelopeFileName, EncodeEnvelope(shape));
+}
+
+EnvelopeDialogModel::EnvelopeDialogModel(EnvelopeShape shape) : shape_(std::move(shape)) {
+  if (!IsValidEnvelope(shape_) || shape_.size() > kMaxEnvelopePoints) shape_ = DefaultEnvelope();
+}
+
+bool EnvelopeDialogModel::AddPoint(int position, int level, std::size_t* index) {
+  if (shape_.size() >= kMaxEnvelopePoints) return false;
+  const EnvelopePoint p{static_cast<std::uint8_t>(std::clamp(position, 0, 255)),
+                        static_cast<std::uint8_t>(std::clamp(level, 0, 255))};
+  // Never before the first point or after the last: those mark the selection's ends.
+  auto it = std::upper_bound(shape_.begin() + 1, shape_.end() - 1, p,
+                             [](const EnvelopePoint& a, const EnvelopePoint& b) { return a.position < b.position; });
+  const auto at = static_cast<std::size_t>(it - shape_.begin());
+  shape_.insert(it, p);
+  MovePoint(at, p.position, p.level);
+  if (index) *index = at;
+  return true;
+}
+
+void EnvelopeDialogModel::MovePoint(std::size_t i, int position, int level) {
+  if (i >= shape_.size()) return;
+  EnvelopePoint& p = shape_[i];
+  p.level = static_cast<std::uint8_t>(std::clamp(level, 0, 255));
+  if (i == 0 || i + 1 == shape_.size()) return;
+  p.position = static_cast<std::uint8_t>(
+      std::clamp<int>(position, shape_[i - 1].position, shape_[i + 1].position));
+}
+
+bool EnvelopeDialogModel::RemovePoint(std::size_t i) {
+  if (i == 0 || i + 1 >= shape_.size()) return false;
+  shape_.erase(shape_.begin() + static_cast<std::ptrdiff_t>(i));
+  return true;
+}
+
+}  // namespace quillet::effects

@@ -1,0 +1,361 @@
+#include "effects/levels.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "core/chain_source.h"
+#include "core/segment_sink.h"
+#include "effects/gain.h"
+
+namespace quillet::effects {
+
+using audio::Sample;
+
+PassResult Amplify(const EffectParams& params, int percent) {
+  FramePos start = params.start, end = params.end;
+  percent = std::clamp(percent, 0, kMaxAmplifyPercent);
+  if (!params.chain || percent == 100 || !ClampSelection(*params.chain, start, end)) return {};
+  core::ChainScaleRangeGain(*params.chain, start, end, percent);
+  return {kDone, {}, true};
+}
+
+namespace {
+
+struct PeakRange {
+  FramePos from, to;   // chain frames
+  std::int64_t upper;  // no sample of it is louder
+};
+
+// |x| after a segment gain taken at the point of use, as the chain source applies it.
+std::int64_t Scaled(std::int64_t raw, std::int32_t useGain) {
+  return std::min<std::int64_t>((std::int64_t{useGain} * raw) >> 9, INT32_MAX);
+}
+
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+bool ReadRecords(const std::filesystem::path& file, std::int64_t first, std::int64_t count,
+                 int recordBytes, std::vector<std::uint8_t>& out) {
+  Fd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) return false;
+  out.resize(static_cast<std::size_t>(count * recordBytes));
+  std::size_t done = 0;
+  while (done < out.size()) {
+    const ssize_t n = ::pread(fd.get(), out.data() + done, out.size() - done,
+                              static_cast<off_t>(first * recordBytes + static_cast<std::int64_t>(done)));
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::int64_t SelectionPeak(const AudioChain& chain, FramePos start, FramePos end) {
+  if (!ClampSelection(chain, start, end)) return 0;
+  constexpr FrameCount kBlock = core::kPeakBlockFrames;
+  const int recordBytes = 2 * chain.channels;
+  std::vector<PeakRange> ranges;
+  std::int64_t best = 0;
+  std::vector<std::uint8_t> records;
+  FramePos p = 0;
+  for (const core::AudioSegment& seg : chain.segments()) {
+    const FramePos segEnd = p + seg.frameCount;
+    const FramePos a = std::max(start, p), b = std::min(end, segEnd);
+    const FramePos origin = p;
+    p = segEnd;
+    if (b <= a || seg.fileId == core::kNoFile || seg.gain == 0) continue;
+    const std::int32_t useGain = std::abs(seg.gain >> 15);
+    const FramePos fileFrom = seg.startFrame + (a - origin), fileTo = seg.startFrame + (b - origin);
+    const std::int64_t r0 = fileFrom / kBlock, r1 = (fileTo - 1) / kBlock;
+    if (!chain.store() ||
+        !ReadRecords(chain.store()->PeakFilePath(seg.fileId), r0, r1 - r0 + 1, recordBytes, records)) {
+      ranges.push_back({a, b, INT32_MAX});  // no peaks: read the samples
+      continue;
+    }
+    for (std::int64_t r = r0; r <= r1; ++r) {
+      const std::uint8_t* rec = records.data() + (r - r0) * recordBytes;
+      const int hi = *std::max_element(rec, rec + recordBytes);
+      // Byte 255 also stands for anything louder than 16-bit full scale.
+      const std::int64_t upper = hi >= 255 ? INT32_MAX : Scaled((hi + 1) * 2048 - 1, useGain);
+      const FramePos blockFrom = r * kBlock, blockTo = blockFrom + kBlock;
+      if (blockFrom >= fileFrom && blockTo <= fileTo) best = std::max(best, Scaled(hi * 2048, useGain));
+      const FramePos from = a + (std::max(blockFrom, fileFrom) - fileFrom);
+      const FramePos to = a + (std::min(blockTo, fileTo) - fileFrom);
+      ranges.push_back({from, to, upper});
+    }
+  }
+  // Only blocks that may beat the best lower bound need their samples read.
+  std::erase_if(ranges, [&](const PeakRange& r) { return r.upper <= best; });
+  if (ranges.empty()) return best;
+  auto src = core::ChainOpenSource(chain);
+  std::vector<Sample> buffer;
+  for (std::size_t i = 0; i < ranges.size();) {
+    FramePos from = ranges[i].from, to = ranges[i].to;
+    for (++i; i < ranges.size() && ranges[i].from == to && to - from < audio::kBlockFrames; ++i)
+      to = ranges[i].to;
+    src->seek(from);
+    buffer.resize(static_cast<std::size_t>(to - from) * chain.channels);
+    src->read(buffer.data(), to - from);
+    for (Sample s : buffer) best = std::max(best, std::abs(std::int64_t{s}));
+  }
+  return best;
+}
+
+int NormalizeGain(int percent, std::int64_t peak) {
+  percent = std::clamp(percent, 0, kMaxNormalizePercent);
+  if (peak <= 0) return 100;
+  return static_cast<int>(std::min<std::int64_t>(percent * kNormalizeFullScale / peak, kMaxAmplifyPercent));
+}
+
+PassResult Normalize(const EffectParams& params, int percent) {
+  FramePos start = params.start, end = params.end;
+  if (!params.chain || !ClampSelection(*params.chain, start, end)) return {};
+  const std::int64_t peak = SelectionPeak(*params.chain, start, end);
+  if (peak <= 0) return {};
+  return Amplify(params, NormalizeGain(percent, peak));
+}
+
+EnvelopeShape FadeInShape() { return {{0, 0}, {255, 128}}; }
+EnvelopeShape FadeOutShape() { return {{0, 128}, {255, 0}}; }
+EnvelopeShape DefaultEnvelope() { return {{0, 128}, {255, 128}}; }
+
+bool IsValidEnvelope(const EnvelopeShape& shape) {
+  if (shape.size() < 2) return false;
+  for (std::size_t i = 1; i < shape.size(); ++i)
+    if (shape[i].position < shape[i - 1].position) return false;
+  return true;
+}
+
+FramePos EnvelopeFrame(FrameCount frames, int x) {
+  return (frames / 255) * x + (frames % 255) * x / 255;
+}
+
+LEnvelopeFilter::LEnvelopeFilter(SourceHandle input, const EnvelopeShape& shape, FrameCount frames)
+    : LSoundSource(input->sampleRate(), input->channels(), input->peakBound() * 2),
+      input_(std::move(input)) {
+  for (const EnvelopePoint& pt : shape) {
+    frames_.push_back(EnvelopeFrame(frames, pt.position));
+    gains_.push_back(std::int64_t{pt.level} << 17);
+  }
+}
+
+std::int64_t LEnvelopeFilter::GainAt(FramePos i) const {
+  // The last point at or before i; before the first point its level holds.
+  const auto it = std::upper_bound(frames_.begin(), frames_.end(), i);
+  if (it == frames_.begin()) return gains_.front();
+  const std::size_t j = static_cast<std::size_t>(it - frames_.begin()) - 1;
+  if (j + 1 == frames_.size()) return gains_.back();
+  const FrameCount span = frames_[j + 1] - frames_[j];
+  const std::int64_t dg = gains_[j + 1] - gains_[j];
+  return gains_[j] + static_cast<std::int64_t>(std::floor(static_cast<double>(dg) *
+                                                          static_cast<double>(i - frames_[j]) /
+                                                          static_cast<double>(span)));
+}
+
+void LEnvelopeFilter::read(Sample* buffer, FrameCount frames) {
+  const FramePos at = input_->position();
+  input_->read(buffer, frames);
+  const int ch = channels();
+  for (FrameCount i = 0; i < frames; ++i) {
+    const std::int64_t g = GainAt(at + i);
+    if (g == kUnity) continue;
+    for (int c = 0; c < ch; ++c) buffer[i * ch + c] = GainProduct(buffer[i * ch + c], g);
+  }
+}
+
+PassResult ApplyEnvelope(const EffectParams& params, const EnvelopeShape& shape,
+                         const ProgressFn& progress) {
+  if (!IsValidEnvelope(shape)) return {};
+  FramePos start = params.start, end = params.end;
+  if (!params.chain || !ClampSelection(*params.chain, start, end)) return {};
+  FunctionFilterFactory f([&](SourceHandle in) {
+    return SourceHandle(audio::MakeRef<LEnvelopeFilter>(std::move(in), shape, end - start));
+  });
+  return RunFilterPass({params.chain, end, start}, f, progress);
+}
+
+PassResult FadeOutAndTrim(const EffectParams& params, const ProgressFn& progress) {
+  PassResult r = ApplyEnvelope(params, FadeOutShape(), progress);
+  if (r.result != kDone || !params.chain) return r;
+  FramePos start = params.start, end = params.end;
+  if (!ClampSelection(*params.chain, start, end)) return r;
+  if (core::ChainLength(*params.chain) > end) {
+    core::ChainTrimEnd(*params.chain, end);
+    r.changed = true;
+  }
+  return r;
+}
+
+namespace {
+
+class LOffsetFilter final : public audio::LSoundSource {
+ public:
+  LOffsetFilter(SourceHandle input, std::vector<std::int64_t> offsets)
+      : LSoundSource(input->sampleRate(), input->channels(), input->peakBound() * 2),
+        input_(std::move(input)),
+        offsets_(std::move(offsets)) {}
+  void read(Sample* buffer, FrameCount frames) override {
+    input_->read(buffer, frames);
+    const int ch = channels();
+    for (FrameCount i = 0; i < frames; ++i)
+      for (int c = 0; c < ch; ++c)
+        buffer[i * ch + c] = audio::SaturateSample(buffer[i * ch + c] - offsets_[static_cast<std::size_t>(c)]);
+  }
+  FramePos position() const override { return input_->position(); }
+  FrameCount length() const override { return input_->length(); }
+  void seek(FramePos frame) override { input_->seek(frame); }
+
+ private:
+  SourceHandle input_;
+  std::vector<std::int64_t> offsets_;
+};
+
+ProgressFn Half(const ProgressFn& progress, bool second) {
+  if (!progress) return {};
+  return [progress, second](FrameCount done, FrameCount total) {
+    return progress(second ? total + done : done, 2 * total);
+  };
+}
+
+}  // namespace
+
+PassResult DcOffsetCorrection(const EffectParams& params, const ProgressFn& progress) {
+  FramePos start = params.start, end = params.end;
+  if (!params.chain || !ClampSelection(*params.chain, start, end)) return {};
+  const int ch = params.chain->channels;
+  std::vector<double> sums(static_cast<std::size_t>(ch), 0.0);
+  const int scan = ScanSelection(
+      *params.chain, start, end,
+      [&](audio::ConstBlockView b) {
+        for (int c = 0; c < ch; ++c) {
+          double s = 0;  // per block first, as fewer large additions lose less
+          for (FrameCount i = 0; i < b.frames(); ++i) s += b(c, i);
+          sums[static_cast<std::size_t>(c)] += s;
+        }
+      },
+      Half(progress, false));
+  if (scan != kDone) return {scan, {}, false};
+  std::vector<std::int64_t> means(static_cast<std::size_t>(ch));
+  for (int c = 0; c < ch; ++c)
+    means[static_cast<std::size_t>(c)] =
+        static_cast<std::int64_t>(std::trunc(sums[static_cast<std::size_t>(c)] / static_cast<double>(end - start)));
+  if (std::all_of(means.begin(), means.end(), [](std::int64_t m) { return m == 0; })) return {};
+  FunctionFilterFactory f([&](SourceHandle in) {
+    return SourceHandle(audio::MakeRef<LOffsetFilter>(std::move(in), means));
+  });
+  return RunFilterPass({params.chain, end, start}, f, Half(progress, true));
+}
+
+LReverseSource::LReverseSource(SourceHandle input)
+    : LSoundSource(input->sampleRate(), input->channels(), input->peakBound()),
+      input_(std::move(input)),
+      length_(std::max<FrameCount>(input_->length(), 0)) {}
+
+void LReverseSource::read(Sample* buffer, FrameCount frames) {
+  if (frames <= 0) return;
+  const int ch = channels();
+  std::fill(buffer, buffer + frames * ch, Sample{0});
+  // Output frames [pos, pos + n) are input frames (L - pos - n, L - pos], backwards.
+  const FramePos hi = std::min(length_ - pos_, length_);
+  const FramePos lo = std::max<FramePos>(length_ - pos_ - frames, 0);
+  if (hi > lo) {
+    Sample* dst = buffer + (length_ - pos_ - hi) * ch;  // output index of input frame hi - 1
+    input_->seek(lo);
+    const FrameCount n = hi - lo;
+    input_->read(dst, n);
+    for (FrameCount i = 0, j = n - 1; i < j; ++i, --j)
+      std::swap_ranges(dst + i * ch, dst + (i + 1) * ch, dst + j * ch);
+  }
+  pos_ += frames;
+}
+
+PassResult Reverse(const EffectParams& params, const ProgressFn& progress) {
+  FunctionFilterFactory f(
+      [](SourceHandle in) { return SourceHandle(audio::MakeRef<LReverseSource>(std::move(in))); });
+  return RunFilterPass(params, f, progress);
+}
+
+namespace {
+
+// Mixes A (the audio around the selection start) fading out with B (the audio up to
+// the selection end) fading in.
+class LCrossFadeSource final : public audio::LSoundSource {
+ public:
+  LCrossFadeSource(const AudioChain& chain, FramePos fromA, FramePos fromB, FrameCount lead,
+                   FrameCount gap, FrameCount fadeIn, FrameCount fadeOut)
+      : LSoundSource(static_cast<std::int32_t>(chain.sampleRate), chain.channels, audio::kWidePeakBound),
+        a_(core::ChainOpenSource(chain)),
+        b_(core::ChainOpenSource(chain)),
+        lead_(lead), gap_(gap), fadeIn_(fadeIn), fadeOut_(fadeOut) {
+    a_->seek(fromA);
+    b_->seek(fromB);
+  }
+  void read(Sample* buffer, FrameCount frames) override {
+    const int ch = channels();
+    bufB_.resize(static_cast<std::size_t>(frames) * ch);
+    a_->read(buffer, frames);
+    b_->read(bufB_.data(), frames);
+    for (FrameCount k = 0; k < frames; ++k) {
+      const FramePos i = pos_ + k;
+      const std::int64_t ga = Ramp(i - lead_, fadeOut_, true);
+      const std::int64_t gb = Ramp(i - (lead_ + gap_ - fadeIn_), fadeIn_, false);
+      for (int c = 0; c < ch; ++c) {
+        const std::size_t s = static_cast<std::size_t>(k * ch + c);
+        buffer[s] = audio::SaturateSample(std::int64_t{GainProduct(buffer[s], ga)} + GainProduct(bufB_[s], gb));
+      }
+    }
+    pos_ += frames;
+  }
+  FramePos position() const override { return pos_; }
+  FrameCount length() const override { return 0; }
+  void seek(FramePos) override {}
+
+ private:
+  // Gain at offset d into a ramp of n frames: falling from unity (down) or rising to it.
+  static std::int64_t Ramp(FramePos d, FrameCount n, bool down) {
+    std::int64_t up;
+    if (d <= 0) up = 0;
+    else if (d >= n) up = kUnity;
+    else up = kUnity * d / n;
+    return down ? kUnity - up : up;
+  }
+  audio::Ref<core::LChainSoundSource> a_, b_;
+  std::vector<Sample> bufB_;
+  FrameCount lead_, gap_, fadeIn_, fadeOut_;
+  FramePos pos_ = 0;
+};
+
+}  // namespace
+
+PassResult CrossFade(const EffectParams& params, const CrossFadeParams& cf,
+                     const ProgressFn& progress) {
+  FramePos start = params.start, end = params.end;
+  if (!params.chain || !ClampSelection(*params.chain, start, end)) return {};
+  const std::int64_t rate = params.chain->sampleRate;
+  const auto frames = [&](int ms) { return std::int64_t{std::max(ms, 0)} * rate / 1000; };
+  const FrameCount gap = frames(cf.gapMs), in = frames(cf.fadeInMs), out = frames(cf.fadeOutMs);
+  // The fade in may reach back before the selection start, but not before the audio.
+  const FramePos origin = std::max<FramePos>(start - std::max<FrameCount>(0, in - gap), 0);
+  const FrameCount lead = start - origin;
+  const FrameCount mixed = lead + gap;
+  const FrameCount total = std::max(mixed, lead + out);
+  LCrossFadeSource producer(*params.chain, origin, end - mixed, lead, gap, in, out);
+  return SpliceProduced(*params.chain, origin, end - mixed + total, producer, total, progress);
+}
+
+}  // namespace quillet::effects

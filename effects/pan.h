@@ -1,0 +1,41 @@
+#pragma once
+// The channel mixer filter and the stereo pan built on it.
+
+#include <array>
+#include <vector>
+
+#include "effects/pass.h"
+#include "effects/status.h"
+
+namespace quillet::effects {
+
+// Two output channels, each the sum of the input channels at a decibel gain of the
+// shared table (missing inputs count as silent).
+class LChannelMixer final : public audio::LSoundSource {
+ public:
+  // rows[out][in]: decibels for input channel `in` in output `out`.
+  LChannelMixer(SourceHandle input, const std::array<std::vector<int>, 2>& rows);
+  void read(audio::Sample* buffer, FrameCount frames) override;
+  FramePos position() const override { return input_->position(); }
+  FrameCount length() const override { return input_->length(); }
+  void seek(FramePos frame) override { input_->seek(frame); }
+
+ private:
+  SourceHandle input_;
+  std::array<std::vector<std::int64_t>, 2> gains_;
+  std::vector<audio::Sample> in_;
+};
+
+// The mixer over input; an empty input is handed back as it is.
+SourceHandle MakeChannelMixer(SourceHandle input, const std::array<std::vector<int>, 2>& rows);
+
+inline constexpr int kDefaultPan = 50;
+// The decibel rows of the pan at position 0..100 (clamped): p = 0 keeps both channels
+// at +3 dB, 50 sums them at unity, 100 exchanges them at +3 dB.
+std::array<std::vector<int>, 2> PanRows(int position);
+
+// Refusal for a document that is not stereo: the message and caption the user sees.
+Status CheckStereo(int channels);
+PassResult StereoPan(const EffectParams& params, int position, const ProgressFn& progress = {});
+
+}  // namespace quillet::effects

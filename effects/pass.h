@@ -1,0 +1,77 @@
+#pragma once
+// The effect pass: a selection [start, end) of a document's chain is read through a
+// filter, written through a sink into a scratch chain, and spliced over the selection.
+// The document changes only when the whole output was written; a cancelled or failed
+// pass leaves it as it was.
+
+#include <functional>
+#include <string>
+
+#include "audio/sound.h"
+#include "audio/transfer.h"
+#include "core/chain.h"
+
+namespace quillet::effects {
+
+using audio::FrameCount;
+using audio::FramePos;
+using audio::ProgressFn;
+using audio::SourceHandle;
+using core::AudioChain;
+
+// Task results.
+inline constexpr int kDone = 0;
+inline constexpr int kCancelled = 1;
+inline constexpr int kFailed = 2;
+
+// What every effect works on: the document's chain and the selection [start, end).
+struct EffectParams {
+  AudioChain* chain = nullptr;
+  FramePos end = 0;
+  FramePos start = 0;
+};
+
+struct PassResult {
+  int result = kDone;
+  std::string message;  // why it failed
+  bool changed = false; // whether the chain was replaced
+};
+
+// Builds the filter an effect runs: a source over input (the selection as frames
+// [0, L)) delivering the effect's output, in the document's format.
+class LFilterFactory {
+ public:
+  virtual ~LFilterFactory() = default;
+  virtual SourceHandle Build(SourceHandle input) = 0;
+  // Output frames for an input of `frames`; by default what the filter reports.
+  virtual FrameCount OutputFrames(FrameCount frames, const audio::LSoundSource& filter) const {
+    (void)frames;
+    return filter.length();
+  }
+};
+
+// The selection clamped to the chain: [start, end) with 0 <= start <= end <= length.
+// False when nothing is left (end before start, or an empty range).
+bool ClampSelection(const AudioChain& chain, FramePos& start, FramePos& end);
+
+// A source delivering [start, end) of chain as frames [0, end - start).
+SourceHandle SelectionSource(const AudioChain& chain, FramePos start, FramePos end);
+
+// Writes `frames` frames of producer (which must have the chain's channel count) into
+// a scratch chain of the chain's format, in blocks of at most 8192 frames, then
+// replaces [from, to) with it. progress(done, frames) returning false cancels.
+PassResult SpliceProduced(AudioChain& chain, FramePos from, FramePos to,
+                          audio::LSoundSource& producer, FrameCount frames,
+                          const ProgressFn& progress);
+
+// The effect pass with a filter.
+PassResult RunFilterPass(const EffectParams& params, LFilterFactory& factory,
+                         const ProgressFn& progress = {});
+
+// Reads [start, end) of chain in blocks, handing each to visit(block); progress as above.
+// Returns kDone or kCancelled.
+int ScanSelection(const AudioChain& chain, FramePos start, FramePos end,
+                  const std::function<void(audio::ConstBlockView)>& visit,
+                  const ProgressFn& progress);
+
+}  // namespace quillet::effects

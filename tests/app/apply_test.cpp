@@ -1,0 +1,158 @@
+// quillet-cli apply end to end: WAVE files in and out, the frames each edit must
+// leave, and the refusals with their messages and exit statuses.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <set>
+
+#include "app/cli/apply.h"
+#include "app/cli/cli.h"
+#include "fixtures/temp_dir.h"
+#include "formats/wav_reader.h"
+#include "formats/wav_writer.h"
+
+namespace quillet::app {
+namespace {
+
+using audio::Sample;
+using Samples = std::vector<Sample>;
+
+class ApplyTest : public ::testing::Test {
+ protected:
+  testing::TempDir dir;
+  std::string in = (dir / "in.wav").string();
+  std::string out = (dir / "out.wav").string();
+
+  // A 16-bit mono file whose frame i holds i + 1 (times 16 inside).
+  void WriteRamp(const std::string& file, int frames) {
+    auto sink = formats::MakeWavePcmSink(file, 8000, 0, 16, 1);
+    Samples v(static_cast<std::size_t>(frames));
+    for (int i = 0; i < frames; ++i) v[static_cast<std::size_t>(i)] = (i + 1) * 16;
+    sink->write(v.data(), frames);
+    ASSERT_TRUE(sink->Finish()) << sink->failureMessage();
+  }
+  // The frames of a 16-bit mono file, as 16-bit values.
+  Samples Read(const std::string& file) {
+    auto src = formats::OpenWaveFile(file);
+    EXPECT_TRUE(src->ready());
+    Samples v(static_cast<std::size_t>(src->length()));
+    src->read(v.data(), src->length());
+    for (auto& s : v) s /= 16;
+    return v;
+  }
+  static Samples Part(int from, int to) {
+    Samples v;
+    for (int i = from; i < to; ++i) v.push_back(i + 1);
+    return v;
+  }
+  struct Run {
+    int status;
+    std::string err;
+  };
+  Run Apply(std::vector<std::string> words) {
+    std::vector<std::string> args{"--settings", (dir / "settings").string(), "apply", in, out};
+    args.insert(args.end(), words.begin(), words.end());
+    std::FILE* o = std::tmpfile();
+    std::FILE* e = std::tmpfile();
+    const int status = RunCli(args, Commands(), o, e);
+    std::rewind(e);
+    std::string err;
+    char buf[1024];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, e)) > 0;) err.append(buf, n);
+    std::fclose(o);
+    std::fclose(e);
+    return {status, err};
+  }
+};
+
+TEST_F(ApplyTest, EditsLeaveExactlyTheFramesTheyShould) {
+  WriteRamp(in, 1000);
+  const Samples zeros80(80, 0);
+  struct Case {
+    std::vector<std::string> words;
+    Samples want;
+  };
+  const Case cases[] = {
+      {{"--from", "100", "--to", "300", "delete"}, [] { auto v = Part(0, 100); auto t = Part(300, 1000); v.insert(v.end(), t.begin(), t.end()); return v; }()},
+      {{"--from", "100", "--to", "300", "trim"}, Part(100, 300)},
+      {{"--to", "300", "trim-end"}, Part(0, 300)},
+      {{"--from", "990", "--to", "5000", "repeat:2"}, [] { auto v = Part(0, 1000); for (int k = 0; k < 2; ++k) { auto t = Part(990, 1000); v.insert(v.end(), t.begin(), t.end()); } return v; }()},
+      {{"insert-silence-end:10"}, [&] { auto v = Part(0, 1000); v.insert(v.end(), zeros80.begin(), zeros80.end()); return v; }()},
+      {{"--from", "100", "--to", "300", "cut", "undo", "redo", "undo"}, Part(0, 1000)},
+      {{"--from", "0", "--to", "10", "copy", "insert-silence-start:0", "paste"}, [] { auto v = Part(0, 10); auto t = Part(10, 1000); v.insert(v.end(), t.begin(), t.end()); return v; }()},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.words));
+    std::filesystem::remove(out);
+    const Run r = Apply(c.words);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Read(out), c.want);
+  }
+}
+
+TEST_F(ApplyTest, InsertAndMixAnotherFile) {
+  WriteRamp(in, 100);
+  const std::string other = (dir / "other.wav").string();
+  WriteRamp(other, 10);
+  ASSERT_EQ(Apply({"--from", "50", "insert-file-here:" + other}).status, 0);
+  Samples want = Part(0, 50);
+  for (Sample s : Part(0, 10)) want.push_back(s);
+  for (Sample s : Part(50, 100)) want.push_back(s);
+  EXPECT_EQ(Read(out), want);
+  // Half volume over [20, 20): the 10 frames after 20 get half the other file.
+  ASSERT_EQ(Apply({"--from", "20", "mix-file:" + other + ",50,50,1,0"}).status, 0);
+  want = Part(0, 100);
+  // Mixed inside at 20 bits, rounded to the nearest 16-bit value when saved.
+  for (int i = 0; i < 10; ++i) {
+    Sample& s = want[static_cast<std::size_t>(20 + i)];
+    s = (s * 16 + 8 * (i + 1) + 8) >> 4;
+  }
+  EXPECT_EQ(Read(out), want);
+}
+
+TEST_F(ApplyTest, RefusalsNameTheReasonAndLeaveNoOutput) {
+  WriteRamp(in, 100);
+  struct Case {
+    std::vector<std::string> words;
+    std::string message;
+  };
+  const Case cases[] = {
+      {{"delete"}, "quillet-cli: delete: There is no selection.\n"},
+      {{"repeat:x"}, "quillet-cli: repeat: The repeat count must be a whole number, not \"x\"\n"},
+      {{"--from", "0", "--to", "10", "mix-file:" + in + ",101"},
+       "quillet-cli: mix-file: Mix Volume must be less than 100%. Please try again.\n"},
+      {{"insert-silence-end:-5"},
+       "quillet-cli: insert-silence-end: The silence time must be 0 ms or more. Please try again.\n"},
+      {{"undo"}, "quillet-cli: undo: There is nothing to undo.\n"},
+      {{"--from", "50", "--to", "10", "delete"}, "quillet-cli: --to (10) is before --from (50)\n"},
+      {{"--from", "-3", "delete"}, "quillet-cli: --from needs a frame number of 0 or more\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.words));
+    const Run r = Apply(c.words);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, c.message);
+    EXPECT_FALSE(std::filesystem::exists(out));
+  }
+  const Run unknown = Apply({"frobnicate"});
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_NE(unknown.err.find("unknown apply command \"frobnicate\""), std::string::npos);
+  EXPECT_NE(unknown.err.find("  mix-file:PATH,VOLUME,PAN,LONGER,FADE\n"), std::string::npos);
+  std::filesystem::remove(in);
+  const Run missing = Apply({"trim"});
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_FALSE(missing.err.empty());
+}
+
+TEST(ApplyTable, HasEveryEditOnceUnderItsName) {
+  std::set<std::string_view> names;
+  for (const ApplyCommand& c : AllApplyCommands()) EXPECT_TRUE(names.insert(c.name).second) << c.name;
+  for (const char* name :
+       {"cut", "copy", "paste", "delete", "trim", "trim-start", "trim-end", "silence",
+        "insert-silence-start", "insert-silence-here", "insert-silence-end", "insert-file-start",
+        "insert-file-here", "insert-file-end", "repeat", "mix-file", "undo", "redo"})
+    EXPECT_TRUE(names.count(name)) << name;
+}
+
+}  // namespace
+}  // namespace quillet::app

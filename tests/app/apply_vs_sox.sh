@@ -1,0 +1,44 @@
+#!/bin/bash
+# Checks quillet-cli apply against sox-made references, frame for frame.
+# Run from an empty scratch folder: tests/app/apply_vs_sox.sh (needs sox and a release build).
+CLI=${QUILLET_CLI:-$(cd "$(dirname "$0")/../.." && pwd)/build-release/app/quillet-cli}
+set -u
+sox -n -r 44100 -c 2 -b 16 in.wav synth 3 sine 440 sine 660 gain -9
+sox -n -r 44100 -c 2 -b 16 other.wav synth 0.5 square 220 gain -12
+F=10000; G=50000; N=$((G-F))
+sil() { sox -D -r 44100 -c 2 -n -b 16 "$2" synth "$1"s sine 0 vol 0; }
+pass=0; fail=0
+check() { # name reference-file quillet-args...
+  local name=$1 ref=$2; shift 2
+  rm -f out.wav
+  if ! $CLI apply in.wav out.wav "$@" 2>err.txt; then echo "FAIL $name: exit $? $(cat err.txt)"; fail=$((fail+1)); return; fi
+  if cmp -s <(sox out.wav -t raw -) <(sox "$ref" -t raw -); then echo "ok   $name"; pass=$((pass+1));
+  else echo "FAIL $name: frames differ ($(soxi -s out.wav) vs $(soxi -s "$ref"))"; fail=$((fail+1)); fi
+}
+sox in.wav head.wav trim 0s ${F}s; sox in.wav mid.wav trim ${F}s ${N}s; sox in.wav tail.wav trim ${G}s
+sox in.wav upto.wav trim 0s ${G}s; sox in.wav from.wav trim ${F}s
+sil $N gap.wav; sil 22050 half.wav
+sox head.wav tail.wav r_delete.wav;               check delete r_delete.wav --from $F --to $G delete
+check cut r_delete.wav --from $F --to $G cut
+check trim mid.wav --from $F --to $G trim
+check trim-start from.wav --from $F --to $G trim-start
+check trim-end upto.wav --from $F --to $G trim-end
+sox head.wav gap.wav tail.wav r_sil.wav;          check silence r_sil.wav --from $F --to $G silence
+sox half.wav in.wav r_iss.wav;                    check insert-silence-start r_iss.wav insert-silence-start:500
+sox in.wav half.wav r_ise.wav;                    check insert-silence-end r_ise.wav insert-silence-end:500
+sox head.wav half.wav from.wav r_ish.wav;         check insert-silence-here r_ish.wav --from $F insert-silence-here:500
+sox in.wav other.wav r_ife.wav;                   check insert-file-end r_ife.wav insert-file-end:other.wav
+sox other.wav in.wav r_ifs.wav;                   check insert-file-start r_ifs.wav insert-file-start:other.wav
+sox head.wav other.wav from.wav r_ifh.wav;        check insert-file-here r_ifh.wav --from $F insert-file-here:other.wav
+sox upto.wav mid.wav mid.wav tail.wav r_rep.wav;  check repeat r_rep.wav --from $F --to $G repeat:2
+check cut-paste in.wav --from $F --to $G cut paste
+check copy-paste in.wav --from $F --to $G copy paste
+check delete-undo in.wav --from $F --to $G delete undo
+check delete-undo-redo r_delete.wav --from $F --to $G delete undo redo
+# Mix: other.wav (22050 frames) over [F, F) grows the selection over the following audio.
+sox in.wav mixpart.wav trim ${F}s 22050s; sox in.wav mixrest.wav trim $((F+22050))s
+sox -m -v 1 mixpart.wav -v 1 other.wav mixed.wav
+sox head.wav mixed.wav mixrest.wav r_mix.wav;     check mix-file r_mix.wav --from $F mix-file:other.wav,100,50,1,0
+sox -m -v 1 mid.wav -v 1 other.wav mixed0.wav
+sox head.wav mixed0.wav tail.wav r_mix0.wav;      check mix-file-shorter r_mix0.wav --from $F --to $G mix-file:other.wav,100,50,0,0
+echo "passed $pass, failed $fail"
