@@ -3,6 +3,7 @@
 // the menus they are laid out in. Plain data, so the tests and the hot-key options
 // can read it without a window.
 
+#include <string>
 #include <string_view>
 #include <vector>
 
