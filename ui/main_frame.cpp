@@ -405,7 +405,10 @@ DocumentWindow* MainFrame::AddDocument(std::unique_ptr<core::WaveDocument> doc) 
   });
   connect(w, &DocumentWindow::contextMenuRequested, this, &MainFrame::ShowContextMenu);
   docs_.push_back(w);
-  sub->resize(std::max(mdi_->width() - 20, 400), std::max(mdi_->height() - 20, 240));
+  const QSize room = mdi_->viewport()->size();
+  sub->resize(std::max(room.width() - 16 * int(docs_.size() - 1) - 4, 400),
+              std::max(room.height() - 16 * int(docs_.size() - 1) - 4, 240));
+  sub->move(16 * int(docs_.size() - 1) % 160, 16 * int(docs_.size() - 1) % 160);
   sub->show();
   Activate(w);
   UpdateTabs();
@@ -1012,10 +1015,8 @@ bool MainFrame::eventFilter(QObject* obj, QEvent* e) {
     return false;
   }
   if (e->type() == QEvent::ShortcutOverride) return false;
-  // Each key press reaches the filter once per receiving object; take the first.
-  if (target != QApplication::focusWidget() && QApplication::focusWidget() &&
-      QApplication::focusWidget()->window() == this)
-    return false;
+  // A key not used here goes on to the parents and comes back; it is not used then
+  // either, and a used key is consumed, so nothing runs twice.
   return HandleKey(ke->key(), ke->modifiers(), ke->isAutoRepeat());
 }
 
