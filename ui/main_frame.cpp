@@ -177,6 +177,7 @@ MainFrame::MainFrame(settings::Settings& settings, core::SegmentStore& store,
     if (auto* w = qobject_cast<DocumentWindow*>(sub->widget())) {
       active_ = w;
       RefreshStates();
+      UpdateTabs();
     }
   });
 
