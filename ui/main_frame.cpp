@@ -174,7 +174,8 @@ MainFrame::MainFrame(settings::Settings& settings, core::SegmentStore& store,
   setCentralWidget(centre);
   connect(mdi_, &QMdiArea::subWindowActivated, this, [this](QMdiSubWindow* sub) {
     if (!sub) return;
-    if (auto* w = qobject_cast<DocumentWindow*>(sub->widget())) {
+    auto* w = qobject_cast<DocumentWindow*>(sub->widget());
+    if (w && std::find(docs_.begin(), docs_.end(), w) != docs_.end()) {
       active_ = w;
       RefreshStates();
       UpdateTabs();
@@ -194,12 +195,16 @@ MainFrame::MainFrame(settings::Settings& settings, core::SegmentStore& store,
 
 MainFrame::~MainFrame() {
   qApp->removeEventFilter(this);
-  // Documents (and their displays' threads) go before the store they read.
-  for (DocumentWindow* w : docs_) {
+  // Documents (and their displays' threads) go before the store they read; the
+  // activations their closing sets off must not reach a half-gone list.
+  disconnect(mdi_, nullptr, this, nullptr);
+  const std::vector<DocumentWindow*> docs = std::move(docs_);
+  docs_.clear();
+  active_ = nullptr;
+  for (DocumentWindow* w : docs) {
     w->ApproveClose();
     delete w->parentWidget();
   }
-  docs_.clear();
 }
 
 void MainFrame::AddEntries(QMenu* menu, const std::vector<MenuEntry>& entries) {
