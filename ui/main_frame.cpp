@@ -1,14 +1,1077 @@
 #include "ui/main_frame.h"
 
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDockWidget>
+#include <QDragEnterEvent>
+#include <QFileInfo>
+#include <QKeySequence>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTabBar>
+#include <QToolBar>
+#include <QVBoxLayout>
+#include <QAbstractSpinBox>
+#include <QComboBox>
+#include <QPlainTextEdit>
+#include <QTextEdit>
+
+#include <algorithm>
+#include <chrono>
+
+#include "core/document.h"
+#include "core/edit_commands.h"
+#include "core/edit_dialogs.h"
+#include "core/edit_task.h"
+#include "core/time_text.h"
+#include "effects/conversion.h"
+#include "effects/dialogs.h"
+#include "effects/levels.h"
+#include "effects/pan.h"
+#include "formats/document_io.h"
+#include "formats/messages.h"
+#include "platform/frame_time.h"
+#include "platform/record_file.h"
+#include "ui/commands.h"
+#include "ui/dialogs.h"
+#include "ui/document_window.h"
+#include "ui/key_map.h"
+#include "ui/progress_dialog.h"
+#include "ui/qt_clipboard.h"
+#include "ui/qt_prompter.h"
+#include "ui/view_math.h"
+#include "ui/wave_display.h"
 
 namespace quillet::ui {
+namespace {
 
-MainFrame::MainFrame(QWidget* parent) : QMainWindow(parent) {
+using platform::Answer;
+using platform::MessageButtons;
+using platform::MessageIcon;
+
+QString Q(std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
+
+std::int64_t Now() {
+  return std::chrono::duration_cast<std::chrono::seconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+// Audio files through the format code, for Insert File, Mix File and Save Select
+// Region As.
+class FormatsFileIo final : public core::AudioFileIo {
+ public:
+  audio::SourceHandle Open(const std::filesystem::path& file, std::string* message) override {
+    audio::SourceHandle source = formats::OpenAudioFile(file);
+    if (!source->ready() && message)
+      *message = formats::OpenFailureMessage(source->status(), file.string());
+    return source;
+  }
+  audio::TransferOutcome SaveWave(audio::LSoundSource& source, const std::filesystem::path& target,
+                                  const audio::ProgressFn& progress) override {
+    audio::TransferOutcome out;
+    audio::SinkHandle sink = formats::MakeAudioFileSink(
+        target, static_cast<std::uint32_t>(source.sampleRate()), source.channels());
+    if (sink && !sink->failed()) {
+      out = audio::Transfer(source, *sink, progress);
+      if (out.result == audio::TaskResult::Done && sink->Finish()) return out;
+    }
+    if (sink) sink->Abandon();
+    if (out.result != audio::TaskResult::Cancelled) {
+      out.result = audio::TaskResult::Failed;
+      out.message = formats::SaveFailureMessage(target.string());
+    }
+    return out;
+  }
+};
+
+// Effects with their undo names, task titles and how they run.
+struct EffectRow {
+  int id;
+  const char* undoName;
+  const char* taskTitle;  // empty: no progress window (gain changes only)
+};
+constexpr EffectRow kEffects[] = {
+    {4001, "Amplify", ""},
+    {4002, "Normalize", "Normalizing"},
+    {4006, "Fade In", "Envelope"},
+    {4007, "Fade Out", "Envelope"},
+    {4013, "Fade Out and Trim", "Envelope"},
+    {4017, "DC Offset Correction", "DC Offset Correction"},
+    {4018, "Reverse", "Reversing Sound"},
+    {4022, "Stereo Pan", "Stereo Pan"},
+    {4021, "Cross Fade", "Cross Fading"},
+    {4014, "Speed and Pitch Change", "Speed and Pitch Change"},
+    {4015, "Speed Change", "Speed and Pitch Change"},
+    {4016, "Pitch Change", "Speed and Pitch Change"},
+};
+const EffectRow* FindEffect(int id) {
+  for (const EffectRow& r : kEffects)
+    if (r.id == id) return &r;
+  return nullptr;
+}
+
+bool IsEditId(int id) { return id >= 2001 && id <= 2033; }
+
+// Widgets that take typed keys for themselves.
+bool TakesText(QWidget* w) {
+  return qobject_cast<QLineEdit*>(w) || qobject_cast<QAbstractSpinBox*>(w) ||
+         qobject_cast<QTextEdit*>(w) || qobject_cast<QPlainTextEdit*>(w) ||
+         (qobject_cast<QComboBox*>(w) && static_cast<QComboBox*>(w)->isEditable());
+}
+
+// Main toolbar, effects toolbar and command bar contents.
+constexpr int kMainBar[] = {1001, 1002, 1004, 0, 2002, 2003, 2004, 2006, 0, 2001, 2033, 0,
+                            3002, 3006, 3001, 0, 5001, 5002, 5003, 5004};
+constexpr int kEffectsBar[] = {4001, 4002, 4006, 4007, 2010, 2021, 4008, 4018, 4022};
+constexpr int kCommandBar[] = {1001, 1002, 1004, 1005, 2002, 2003, 2004, 2006, 2010,
+                               2007, 4001, 4002, 4006, 4007, 8004};
+
+}  // namespace
+
+MainFrame::MainFrame(settings::Settings& settings, core::SegmentStore& store,
+                     std::filesystem::path keysFile, QWidget* parent)
+    : QMainWindow(parent),
+      settings_(settings),
+      store_(store),
+      clipboard_(&store),
+      recent_(settings) {
+  setObjectName("LMMWC");
   setWindowTitle("Quillet");
-  mdi_ = new QMdiArea(this);
-  setCentralWidget(mdi_);
-  resize(1000, 700);
+  setAcceptDrops(true);
+  prompter_ = std::make_unique<QtPrompter>(this);
+  progress_ = std::make_unique<QtProgressFactory>(this, [this](bool on) { SetBusy(!on); });
+  systemClipboard_ = std::make_unique<QtClipboard>();
+  static FormatsFileIo fileIo;
+  ctx_ = std::make_unique<core::EditContext>(
+      core::EditContext{store_, clipboard_, *progress_, settings_});
+  ctx_->files = &fileIo;
+  ctx_->systemClipboard = systemClipboard_.get();
+  ctx_->prompter = prompter_.get();
+  ctx_->adaptors = formats::DefaultAdaptors();
+
+  auto* centre = new QWidget(this);
+  auto* column = new QVBoxLayout(centre);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(0);
+  tabs_ = new QTabBar(centre);
+  tabs_->setExpanding(false);
+  tabs_->hide();
+  connect(tabs_, &QTabBar::tabBarClicked, this, [this](int i) {
+    if (i >= 0 && i < int(docs_.size())) Activate(docs_[std::size_t(i)]);
+  });
+  mdi_ = new QMdiArea(centre);
+  mdi_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  column->addWidget(tabs_);
+  column->addWidget(mdi_, 1);
+  setCentralWidget(centre);
+  connect(mdi_, &QMdiArea::subWindowActivated, this, [this](QMdiSubWindow* sub) {
+    if (!sub) return;
+    auto* w = qobject_cast<DocumentWindow*>(sub->widget());
+    if (w && std::find(docs_.begin(), docs_.end(), w) != docs_.end()) {
+      active_ = w;
+      RefreshStates();
+      UpdateTabs();
+    }
+  });
+
+  BuildMenus();
+  BuildBars();
+  statusRate_ = new QLabel(this);
+  statusRate_->setObjectName("statusRate");
+  statusBar()->addPermanentWidget(statusRate_);
+  RestorePlacement();
+  LoadHotKeys(keysFile);
+  qApp->installEventFilter(this);
+  RefreshStates();
+}
+
+MainFrame::~MainFrame() {
+  qApp->removeEventFilter(this);
+  // Documents (and their displays' threads) go before the store they read; the
+  // activations their closing sets off must not reach a half-gone list.
+  disconnect(mdi_, nullptr, this, nullptr);
+  const std::vector<DocumentWindow*> docs = std::move(docs_);
+  docs_.clear();
+  active_ = nullptr;
+  for (DocumentWindow* w : docs) {
+    w->ApproveClose();
+    delete w->parentWidget();
+  }
+}
+
+void MainFrame::AddEntries(QMenu* menu, const std::vector<MenuEntry>& entries) {
+  for (const MenuEntry& e : entries) {
+    if (!e.submenu.empty()) {
+      AddEntries(menu->addMenu(Q(e.submenu)), e.children);
+    } else if (e.id == 0) {
+      menu->addSeparator();
+    } else {
+      menu->addAction(action(e.id));
+    }
+  }
+}
+
+void MainFrame::BuildMenus() {
+  for (const CommandInfo& c : AllCommands()) {
+    auto* a = new QAction(Q(c.text), this);
+    a->setData(c.id);
+    a->setObjectName(QString("cmd%1").arg(c.id));
+    if (!c.description.empty()) {
+      a->setStatusTip(Q(c.description));
+      connect(a, &QAction::hovered, this,
+              [this, d = Q(c.description)] { statusBar()->showMessage(d, 12000); });
+    }
+    connect(a, &QAction::triggered, this, [this, id = c.id] { Command(id); });
+    actions_[c.id] = a;
+    if (!c.keys.empty()) {
+      const QKeySequence seq(Q(c.keys));
+      if (!seq.isEmpty()) {
+        const QKeyCombination k = seq[0];
+        builtInKeys_[KeyCodeOf(k.key(), k.keyboardModifiers())] = c.id;
+      }
+    }
+  }
+  for (int id : {1007, 1008, 9004, 9005, 5007, 5008, 9001, 9002, 9003, 5005})
+    action(id)->setCheckable(true);
+  // Keys that are not menu shortcuts, and the keypad zoom keys.
+  builtInKeys_[kVkDelete] = 2006;
+  builtInKeys_[kVkEscape] = kCmdStop;
+  builtInKeys_[kVkHome] = kCmdGoToStart;
+  builtInKeys_[kVkEnd] = kCmdGoToEnd;
+  builtInKeys_[platform::kKeyCtrl | kVkAdd] = kCmdZoomIn;
+  builtInKeys_[platform::kKeyCtrl | kVkSubtract] = kCmdZoomOut;
+  builtInKeys_[platform::kKeyCtrl | 0xBB] = kCmdZoomIn;  // Ctrl+= / Ctrl+Plus
+  builtInKeys_[platform::kKeyCtrl | platform::kKeyShift | 0xBB] = kCmdZoomIn;
+  builtInKeys_[platform::kKeyCtrl | 0xBD] = kCmdZoomOut;
+  for (const MenuSpec& m : MainMenus()) {
+    QMenu* menu = menuBar()->addMenu(Q(m.title));
+    if (m.title == "&File") fileMenu_ = menu;
+    AddEntries(menu, m.entries);
+  }
+  exitAction_ = action(kCmdExit);
+  RebuildRecent();
+}
+
+void MainFrame::BuildBars() {
+  auto fill = [this](QToolBar* bar, auto& ids) {
+    for (int id : ids) {
+      if (id == 0) {
+        bar->addSeparator();
+        continue;
+      }
+      std::string buf;
+      QAction* a = action(id);
+      bar->addAction(a);
+      a->setIconText(Q(MenuLabel(FindCommand(id)->text, buf)));
+    }
+  };
+  mainBar_ = addToolBar("Main ToolBar");
+  mainBar_->setObjectName("mainToolbar");
+  fill(mainBar_, kMainBar);
+  addToolBarBreak();
+  effectsBar_ = addToolBar("Effects ToolBar");
+  effectsBar_->setObjectName("effectsToolbar");
+  fill(effectsBar_, kEffectsBar);
+
+  commandBar_ = new QDockWidget("Commands", this);
+  commandBar_->setObjectName("commandBar");
+  commandBar_->setFeatures(QDockWidget::NoDockWidgetFeatures);
+  auto* cmdBar = new QToolBar(commandBar_);
+  cmdBar->setOrientation(Qt::Vertical);
+  cmdBar->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  fill(cmdBar, kCommandBar);
+  commandBar_->setWidget(cmdBar);
+  addDockWidget(Qt::LeftDockWidgetArea, commandBar_);
+
+  transport_ = new QToolBar("Transport", this);
+  transport_->setObjectName("transport");
+  for (int id : {3002, 3011, 3006, 3001, 3007, 3008, 3009, 3010}) {
+    std::string buf;
+    QAction* a = action(id);
+    transport_->addAction(a);
+    a->setIconText(Q(MenuLabel(FindCommand(id)->text, buf)));
+  }
+  transport_->addSeparator();
+  const char* names[4] = {"Start:", "End:", "Length:", "Position:"};
+  for (int i = 0; i < 4; ++i) {
+    transport_->addWidget(new QLabel(QString("  ") + names[i] + " ", transport_));
+    timeFields_[i] = new QLabel("0:00:00.00", transport_);
+    timeFields_[i]->setObjectName(QString("time%1").arg(i));
+    timeFields_[i]->setFrameShape(QFrame::StyledPanel);
+    timeFields_[i]->setMinimumWidth(90);
+    transport_->addWidget(timeFields_[i]);
+  }
+  addToolBar(Qt::BottomToolBarArea, transport_);
+  LayoutBars();
+}
+
+void MainFrame::LayoutBars() {
+  mainBar_->setVisible(settings_.GetBool("Settings", "ShowMainToolbar", true));
+  effectsBar_->setVisible(settings_.GetBool("Settings", "ShowEffectsToolbar", true));
+  const bool left = settings_.GetBool("Settings", "ShowCommandBarLeft", true);
+  addDockWidget(left ? Qt::LeftDockWidgetArea : Qt::RightDockWidgetArea, commandBar_);
+  commandBar_->setVisible(settings_.GetBool("Settings", "ShowCommandBar", true));
+}
+
+QAction* MainFrame::action(int id) const {
+  const auto it = actions_.find(id);
+  return it == actions_.end() ? nullptr : it->second;
+}
+
+void MainFrame::RebuildRecent() {
+  for (QAction* a : recentActions_) {
+    fileMenu_->removeAction(a);
+    delete a;
+  }
+  recentActions_.clear();
+  const std::vector<RecentEntry> entries = recent_.Entries();
+  int pos = 1;
+  for (const RecentEntry& e : entries) {
+    auto* a = new QAction(Q(RecentFiles::MenuText(pos, e.path)), this);
+    a->setData(kCmdRecentFirst + e.number - 1);
+    a->setStatusTip("Open the recent closed file.");
+    connect(a, &QAction::triggered, this, [this, path = e.path] { OpenFile(path); });
+    fileMenu_->insertAction(exitAction_, a);
+    recentActions_.push_back(a);
+    ++pos;
+  }
+  if (!entries.empty()) recentActions_.push_back(fileMenu_->insertSeparator(exitAction_));
+}
+
+void MainFrame::LoadHotKeys(const std::filesystem::path& file) {
+  if (file.empty()) return;
+  platform::HotKeyFile keys = platform::LoadHotKeys(file);
+  if (keys.status == platform::HotKeyStatus::WrongVersion) {
+    ShowMessageBox(this, platform::kFileVersionMessage, platform::kFileErrorCaption,
+                   MessageIcon::Error, MessageButtons::Ok);
+    return;
+  }
+  hotKeys_ = std::move(keys.keys);
+}
+
+void MainFrame::RestorePlacement() {
+  const int w = settings_.GetInt("MainWindow", "Width", 0);
+  const int h = settings_.GetInt("MainWindow", "Height", 0);
+  if (w >= 200 && h >= 150) {
+    QRect r(settings_.GetInt("MainWindow", "X", 0), settings_.GetInt("MainWindow", "Y", 0), w, h);
+    // Keep the window reachable on the screens there are now.
+    if (QScreen* s = QGuiApplication::primaryScreen()) {
+      const QRect avail = s->availableGeometry();
+      r.setWidth(std::min(r.width(), avail.width()));
+      r.setHeight(std::min(r.height(), avail.height()));
+      if (!avail.intersects(r)) r.moveTopLeft(avail.topLeft());
+    }
+    setGeometry(r);
+  } else {
+    resize(1100, 720);
+  }
+  if (settings_.GetBool("MainWindow", "Maximized", false)) setWindowState(Qt::WindowMaximized);
+}
+
+void MainFrame::StorePlacement() {
+  const bool maximized = isMaximized();
+  settings_.SetBool("MainWindow", "Maximized", maximized);
+  if (maximized || isMinimized()) return;
+  const QRect r = geometry();
+  int width = r.width();
+  if (QScreen* s = screen()) width = std::min(width, s->availableGeometry().right() - r.x() + 1);
+  settings_.SetInt("MainWindow", "X", r.x());
+  settings_.SetInt("MainWindow", "Y", r.y());
+  settings_.SetInt("MainWindow", "Width", std::max(width, 1));
+  settings_.SetInt("MainWindow", "Height", r.height());
+}
+
+DocumentWindow* MainFrame::AddDocument(std::unique_ptr<core::WaveDocument> doc) {
+  auto* w = new DocumentWindow(std::move(doc));
+  QMdiSubWindow* sub = mdi_->addSubWindow(w);
+  sub->setAttribute(Qt::WA_DeleteOnClose, false);
+  connect(w, &DocumentWindow::closeRequested, this, [this](DocumentWindow* d) {
+    // Later, so the close event that asked is over before the window goes.
+    QMetaObject::invokeMethod(this, [this, d] {
+      if (std::find(docs_.begin(), docs_.end(), d) != docs_.end()) CloseDocument(d);
+    }, Qt::QueuedConnection);
+  });
+  connect(w, &DocumentWindow::activated, this, [this](DocumentWindow* d) {
+    if (active_ != d) {
+      active_ = d;
+      RefreshStates();
+    }
+  });
+  connect(w, &DocumentWindow::statesChanged, this, [this, w] {
+    if (w == active_) RefreshStates();
+    UpdateTabs();
+  });
+  connect(w, &DocumentWindow::contextMenuRequested, this, &MainFrame::ShowContextMenu);
+  docs_.push_back(w);
+  const QSize room = mdi_->viewport()->size();
+  sub->resize(std::max(room.width() - 16 * int(docs_.size() - 1) - 4, 400),
+              std::max(room.height() - 16 * int(docs_.size() - 1) - 4, 240));
+  sub->move(16 * int(docs_.size() - 1) % 160, 16 * int(docs_.size() - 1) % 160);
+  sub->show();
+  Activate(w);
+  UpdateTabs();
+  return w;
+}
+
+void MainFrame::Activate(DocumentWindow* w) {
+  active_ = w;
+  if (w && w->parentWidget()) mdi_->setActiveSubWindow(static_cast<QMdiSubWindow*>(w->parentWidget()));
+  RefreshStates();
+}
+
+void MainFrame::RemoveDocument(DocumentWindow* w) {
+  docs_.erase(std::remove(docs_.begin(), docs_.end(), w), docs_.end());
+  if (active_ == w) active_ = docs_.empty() ? nullptr : docs_.back();
+  w->ApproveClose();
+  QWidget* sub = w->parentWidget();
+  mdi_->removeSubWindow(w);
+  delete w;
+  delete sub;
+  if (active_) Activate(active_);
+  UpdateTabs();
+  RefreshStates();
+}
+
+DocumentWindow* MainFrame::NewDocument(std::uint32_t rate, int channels) {
+  core::AudioChain chain(&store_);
+  chain.sampleRate = rate;
+  chain.channels = channels;
+  return AddDocument(std::make_unique<core::WaveDocument>(std::move(chain), nextUntitled_++));
+}
+
+DocumentWindow* MainFrame::OpenFile(const std::filesystem::path& file) {
+  formats::LoadFileTask task(file, store_);
+  task.Run(*progress_);
+  if (task.result != platform::kTaskDone) {
+    if (task.result == platform::kTaskFailed) {
+      const std::string msg = task.message().empty()
+                                  ? formats::OpenFailureMessage(audio::SoundStatus::CannotOpen,
+                                                                file.string())
+                                  : task.message();
+      ShowMessageBox(this, msg, "Quillet", MessageIcon::Warning, MessageButtons::Ok);
+    }
+    return nullptr;
+  }
+  auto doc = std::make_unique<core::WaveDocument>(std::move(task.chain()), 0,
+                                                  std::filesystem::absolute(file));
+  DocumentWindow* w = AddDocument(std::move(doc));
+  w->sourceBits = task.sourceBits();
+  w->doc().ZoomFull();
+  return w;
+}
+
+bool MainFrame::SaveAs(DocumentWindow* w, const std::filesystem::path& file) {
+  if (!w || w->doc().busy()) return false;
+  formats::SaveChainTask task(w->doc().chain(), file, w->sourceBits);
+  task.Run(*progress_);
+  if (task.result != platform::kTaskDone) {
+    if (task.result == platform::kTaskFailed) {
+      saveFailed_ = true;
+      const std::string msg =
+          task.message().empty() ? formats::SaveFailureMessage(file.string()) : task.message();
+      ShowMessageBox(this, msg, "Quillet", MessageIcon::Error, MessageButtons::Ok);
+    }
+    return false;
+  }
+  w->doc().SetFile(std::filesystem::absolute(file));
+  w->doc().MarkSaved();
+  RefreshStates();
+  return true;
+}
+
+bool MainFrame::Save(DocumentWindow* w, bool askName) {
+  if (!w) return false;
+  if (!askName && !w->doc().file().empty()) return SaveAs(w, w->doc().file());
+  platform::FileRequest req;
+  req.mode = platform::FileDialogMode::Save;
+  req.title = "Save Audio File As";
+  req.filters = {{"Wave (*.wav)", "*.wav"}, {"MPEG Layer 3 (*.mp3)", "*.mp3"},
+                 {"All Files (*.*)", "*"}};
+  req.defaultExtension = "wav";
+  req.folder = settings_.GetString("Settings", "SaveAsDir", "");
+  const auto& f = w->doc().file();
+  req.fileName = f.empty() ? w->doc().Title() + ".wav" : f.filename().string();
+  const platform::FileChoice choice = prompter_->ChooseFiles(req);
+  if (!choice.accepted()) return false;
+  std::filesystem::path target = choice.files.front();
+  settings_.SetString("Settings", "SaveAsDir", target.parent_path().string());
+  return SaveAs(w, target);
+}
+
+bool MainFrame::AskSaveChanges(DocumentWindow* w) {
+  if (!w->doc().modified()) return true;
+  Activate(w);
+  const std::string text = "Save changes to \"" + w->doc().Title() + "\"?";
+  const Answer a =
+      ShowMessageBox(this, text, "Quillet", MessageIcon::Question, MessageButtons::YesNoCancel);
+  if (a == Answer::Cancel) return false;
+  if (a == Answer::No) return true;
+  // A save that fails or is cancelled keeps the document: the same as Cancel.
+  return Save(w, w->doc().file().empty());
+}
+
+bool MainFrame::CloseDocument(DocumentWindow* w) {
+  if (!w || w->doc().busy()) return false;
+  if (!AskSaveChanges(w)) return false;
+  if (!w->doc().file().empty()) {
+    recent_.Add(w->doc().file().string(), Now());
+    RebuildRecent();
+  }
+  RemoveDocument(w);
+  return true;
+}
+
+bool MainFrame::CloseAll() {
+  for (DocumentWindow* w : std::vector<DocumentWindow*>(docs_)) {
+    if (w->doc().busy() || !AskSaveChanges(w)) return false;
+  }
+  for (DocumentWindow* w : std::vector<DocumentWindow*>(docs_)) {
+    if (!w->doc().file().empty()) recent_.Add(w->doc().file().string(), Now());
+    RemoveDocument(w);
+  }
+  RebuildRecent();
+  return true;
+}
+
+bool MainFrame::Exit() {
+  if (!CloseAll()) return false;
+  StorePlacement();
+  exiting_ = true;
+  setAcceptDrops(false);
+  close();
+  return true;
+}
+
+void MainFrame::closeEvent(QCloseEvent* e) {
+  if (exiting_) {
+    e->accept();
+    return;
+  }
+  e->ignore();
+  if (busy_) return;
+  Exit();
+}
+
+bool MainFrame::Implemented(int id) const {
+  if (IsEditId(id)) return id != 2013;  // Auto Trim comes with the dynamics effects
+  if (FindEffect(id) || id == 4008) return true;
+  switch (id) {
+    case kCmdNewFile: case kCmdOpenFile: case kCmdCloseFile: case kCmdSaveFile:
+    case kCmdSaveFileAs: case kCmdConvertRate: case kCmdConvertMono: case kCmdConvertStereo:
+    case kCmdExit: case kCmdGoToStart: case kCmdGoToEnd: case kCmdZoomIn: case kCmdZoomOut:
+    case kCmdZoomSelection: case kCmdZoomFull: case kCmdVerticalZoom:
+    case kCmdDisplayPlusMinus: case kCmdDisplayLeftRight: case kCmdCascade:
+    case kCmdTileHorizontal: case kCmdTileVertical: case kCmdArrangeIcons: case kCmdCloseAll:
+    case kCmdAbout: case kCmdShowCommandBar: case kCmdMainToolbar: case kCmdEffectsToolbar:
+    case kCmdCommandBarLeft: case kCmdCommandBarRight:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool MainFrame::Enabled(int id) const {
+  if (!Implemented(id) || busy_) return false;
+  const core::WaveDocument* doc = active_ ? &active_->doc() : nullptr;
+  if (IsEditId(id)) return core::ComputeEditStates(doc, clipboard_).Enabled(id);
+  if (id >= 4000 && id < 5000) {
+    if (!doc || doc->busy() || doc->length() == 0) return false;
+    if (id == 4006 || id == 4007) return doc->HasSelection();
+    if (id == 4022) return doc->channels() == 2;
+    if (id == 4021) return doc->HasSelection();
+    return true;
+  }
+  switch (id) {
+    case kCmdNewFile: case kCmdOpenFile: case kCmdExit: case kCmdAbout:
+    case kCmdShowCommandBar: case kCmdMainToolbar: case kCmdEffectsToolbar:
+    case kCmdCommandBarLeft: case kCmdCommandBarRight:
+      return true;
+    case kCmdCascade: case kCmdTileHorizontal: case kCmdTileVertical: case kCmdArrangeIcons:
+    case kCmdCloseAll:
+      return !docs_.empty();
+    case kCmdDisplayPlusMinus: case kCmdDisplayLeftRight:
+      return doc && doc->channels() == 2;
+    default:
+      return doc && !doc->busy();
+  }
+}
+
+void MainFrame::RefreshStates() {
+  const core::WaveDocument* doc = active_ ? &active_->doc() : nullptr;
+  const core::EditCommandStates edit = core::ComputeEditStates(doc, clipboard_);
+  for (auto& [id, a] : actions_) a->setEnabled(Enabled(id));
+  action(2001)->setText(Q(edit.undoText));
+  action(2033)->setText(Q(edit.redoText));
+  action(kCmdConvertMono)->setChecked(doc && doc->channels() == 1);
+  action(kCmdConvertStereo)->setChecked(doc && doc->channels() == 2);
+  action(kCmdDisplayPlusMinus)->setChecked(active_ && active_->displayMode() == 0);
+  action(kCmdDisplayLeftRight)->setChecked(active_ && active_->displayMode() == 1);
+  action(kCmdVerticalZoom)->setChecked(active_ && active_->verticalZoom());
+  action(kCmdShowCommandBar)->setChecked(settings_.GetBool("Settings", "ShowCommandBar", true));
+  action(kCmdMainToolbar)->setChecked(settings_.GetBool("Settings", "ShowMainToolbar", true));
+  action(kCmdEffectsToolbar)->setChecked(settings_.GetBool("Settings", "ShowEffectsToolbar", true));
+  const bool left = settings_.GetBool("Settings", "ShowCommandBarLeft", true);
+  action(kCmdCommandBarLeft)->setChecked(left);
+  action(kCmdCommandBarRight)->setChecked(!left);
+  statusRate_->setText(doc ? QString("Sample Rate: %1   %2")
+                                 .arg(doc->sampleRate())
+                                 .arg(doc->channels() == 2 ? "Stereo" : "Mono")
+                           : QString());
+  UpdateTimes();
+}
+
+void MainFrame::UpdateTimes() {
+  const core::WaveDocument* doc = active_ ? &active_->doc() : nullptr;
+  const std::int64_t rate = doc ? doc->sampleRate() : 1;
+  auto ms = [rate](std::int64_t f) { return platform::MsFromFrames(f, rate); };
+  timeFields_[0]->setText(Q(core::FormatTimeHundredths(doc ? ms(doc->selStart()) : 0)));
+  timeFields_[1]->setText(Q(core::FormatTimeHundredths(doc ? ms(doc->selEnd()) : 0)));
+  timeFields_[2]->setText(
+      Q(FormatTimeMillis(doc ? ms(doc->selEnd()) - ms(doc->selStart()) : 0)));
+  timeFields_[3]->setText(Q(core::FormatTimeHundredths(doc ? ms(doc->cursor()) : 0)));
+}
+
+void MainFrame::UpdateTabs() {
+  const int n = std::min<int>(int(docs_.size()), 26);
+  while (tabs_->count() > 0) tabs_->removeTab(0);
+  if (n < 2) {
+    tabs_->hide();
+    return;
+  }
+  const int tabWidth = std::min(width() / n, 110);
+  tabs_->setStyleSheet(QString("QTabBar::tab { width: %1px; height: 28px; }").arg(tabWidth - 8));
+  for (int i = 0; i < n; ++i) {
+    const auto& d = docs_[std::size_t(i)]->doc();
+    tabs_->addTab(Q(d.Title()) + (d.modified() ? "*" : ""));
+    if (docs_[std::size_t(i)] == active_) tabs_->setCurrentIndex(i);
+  }
+  tabs_->show();
+}
+
+void MainFrame::resizeEvent(QResizeEvent* e) {
+  QMainWindow::resizeEvent(e);
+  UpdateTabs();
+}
+
+void MainFrame::SetBusy(bool busy) {
+  busy_ = busy;
+  // Not the window itself: that would disable the progress dialog it owns too.
+  menuBar()->setEnabled(!busy);
+  centralWidget()->setEnabled(!busy);
+  for (QToolBar* b : {mainBar_, effectsBar_, transport_}) b->setEnabled(!busy);
+  commandBar_->setEnabled(!busy);
+  if (!busy) RefreshStates();
+}
+
+void MainFrame::ShowFailure(std::int32_t result) {
+  if (result == platform::kTaskFailed && !ctx_->message.empty() && !ctx_->messageShown)
+    ShowMessageBox(this, ctx_->message, "Quillet", MessageIcon::Warning, MessageButtons::Ok);
+  ctx_->message.clear();
+  ctx_->messageShown = false;
+}
+
+bool MainFrame::Command(int id) {
+  if (!Enabled(id)) return false;
+  DocumentWindow* w = active_;
+  switch (id) {
+    case kCmdNewFile: {
+      int rate = settings_.GetInt("Settings", "DefaultSampleRate", 44100);
+      int channels = settings_.GetInt("Settings", "DefaultChannels", 1);
+      if (settings_.GetBool("Settings", "PromptSampleAndChannels", true)) {
+        if (!AskNewFile(this, settings_, "New File", "SelectedSampleRate", "SelectedChannels",
+                        rate, channels))
+          return true;
+      }
+      // A stored rate of 0 or a wild channel count must not reach the displays.
+      if (!effects::CheckSampleRate(rate).ok()) rate = 44100;
+      NewDocument(std::uint32_t(rate), channels == 2 ? 2 : 1);
+      return true;
+    }
+    case kCmdOpenFile: {
+      platform::FileRequest req;
+      req.title = "Open Audio Files";
+      req.filters = {{"Audio Files (*.wav *.mp3)", "*.wav;*.mp3"}, {"Wave (*.wav)", "*.wav"},
+                     {"MPEG Layer 3 (*.mp3)", "*.mp3"}, {"All Files (*.*)", "*"}};
+      req.folder = settings_.GetString("Settings", "OpenDir", "");
+      req.multiSelect = true;
+      const platform::FileChoice choice = prompter_->ChooseFiles(req);
+      for (const auto& f : choice.files) {
+        settings_.SetString("Settings", "OpenDir", f.parent_path().string());
+        OpenFile(f);
+      }
+      return true;
+    }
+    case kCmdCloseFile: CloseDocument(w); return true;
+    case kCmdSaveFile: Save(w, w->doc().file().empty()); return true;
+    case kCmdSaveFileAs: Save(w, true); return true;
+    case kCmdExit: Exit(); return true;
+    case kCmdCloseAll: CloseAll(); return true;
+    case kCmdConvertRate: case kCmdConvertMono: case kCmdConvertStereo:
+      ConvertCommand(id);
+      return true;
+    case kCmdGoToStart: w->FollowPosition(0); return true;
+    case kCmdGoToEnd: w->FollowPosition(w->doc().length()); return true;
+    case kCmdZoomIn: w->ZoomIn(); return true;
+    case kCmdZoomOut: w->ZoomOut(); return true;
+    case kCmdZoomSelection: w->ZoomSelection(); return true;
+    case kCmdZoomFull: w->ZoomFull(); return true;
+    case kCmdVerticalZoom: w->ToggleVerticalZoom(); return true;
+    case kCmdDisplayPlusMinus: w->SetDisplayMode(0); return true;
+    case kCmdDisplayLeftRight: w->SetDisplayMode(1); return true;
+    case kCmdCascade: mdi_->cascadeSubWindows(); return true;
+    case kCmdTileHorizontal: case kCmdTileVertical: case kCmdArrangeIcons:
+      mdi_->tileSubWindows();
+      return true;
+    case kCmdShowCommandBar:
+      settings_.SetBool("Settings", "ShowCommandBar",
+                        !settings_.GetBool("Settings", "ShowCommandBar", true));
+      LayoutBars();
+      RefreshStates();
+      return true;
+    case kCmdMainToolbar:
+      settings_.SetBool("Settings", "ShowMainToolbar",
+                        !settings_.GetBool("Settings", "ShowMainToolbar", true));
+      LayoutBars();
+      RefreshStates();
+      return true;
+    case kCmdEffectsToolbar:
+      settings_.SetBool("Settings", "ShowEffectsToolbar",
+                        !settings_.GetBool("Settings", "ShowEffectsToolbar", true));
+      LayoutBars();
+      RefreshStates();
+      return true;
+    case kCmdCommandBarLeft: case kCmdCommandBarRight:
+      settings_.SetBool("Settings", "ShowCommandBarLeft", id == kCmdCommandBarLeft);
+      LayoutBars();
+      RefreshStates();
+      return true;
+    case kCmdAbout:
+      QMessageBox::about(this, "About Quillet",
+                         "Quillet sound editor\nVersion " QT_STRINGIFY(0.1));
+      return true;
+    default:
+      break;
+  }
+  if (IsEditId(id)) EditCommand(id);
+  else if (id >= 4000 && id < 5000) EffectCommand(id);
+  RefreshStates();
+  return true;
+}
+
+void MainFrame::EditCommand(int id) {
+  core::WaveDocument& doc = active_->doc();
+  core::EditContext& ctx = *ctx_;
+  std::int32_t r = platform::kTaskDone;
+  auto newDoc = [this](std::unique_ptr<core::WaveDocument> d) {
+    if (d) AddDocument(std::move(d));
+  };
+  switch (id) {
+    case 2001: r = core::UndoEdit(ctx, doc); break;
+    case 2033: r = core::RedoEdit(ctx, doc); break;
+    case 2002: r = core::Cut(ctx, doc); break;
+    case 2003: r = core::Copy(ctx, doc); break;
+    case 2004: r = core::Paste(ctx, doc); break;
+    case 2025: r = core::PasteFromSystem(ctx, doc); break;
+    case 2005: case 2026: case 2008: {
+      core::MixDialogModel m = core::MixDialogModel::Load(
+          settings_, doc, id == 2008 ? "Mix File" : "Paste Mix");
+      std::optional<std::filesystem::path> file;
+      if (id == 2008) {
+        file = core::AskAudioFileToOpen(*prompter_, settings_, "MixFileDir");
+        if (!file) return;
+      }
+      if (!AskMix(this, settings_, m)) return;
+      if (id == 2005) r = core::PasteMix(ctx, doc, m.Params());
+      else if (id == 2026) r = core::PasteMixFromSystem(ctx, doc, m.Params());
+      else r = core::MixFile(ctx, doc, *file, m.Params());
+      break;
+    }
+    case 2006: r = core::Delete(ctx, doc); break;
+    case 2007: core::SelectAll(doc); break;
+    case 2022: core::SelectToStart(doc); break;
+    case 2023: core::SelectToEnd(doc); break;
+    case 2027: {
+      core::SelectTimeDialogModel m = core::SelectTimeDialogModel::Load(doc);
+      if (AskSelectTime(this, m, [&](const core::SelectTimeDialogModel& mm) { mm.Preview(ctx, doc); }))
+        m.Apply(doc);
+      break;
+    }
+    case 2009: {
+      core::RepeatLoopDialogModel m;
+      if (!AskRepeatLoop(this, settings_, m)) return;
+      r = core::RepeatLoop(ctx, doc, m.times);
+      break;
+    }
+    case 2010: r = core::Trim(ctx, doc); break;
+    case 2011: r = core::TrimStart(ctx, doc); break;
+    case 2012: r = core::TrimEnd(ctx, doc); break;
+    case 2014: r = core::Silence(ctx, doc); break;
+    case 2015: case 2016: case 2017: {
+      core::InsertSilenceDialogModel m;
+      if (!AskInsertSilence(this, settings_, m)) return;
+      const auto where = id == 2015 ? core::InsertWhere::Start
+                         : id == 2016 ? core::InsertWhere::Cursor : core::InsertWhere::End;
+      r = core::InsertSilence(ctx, doc, where, m.ms);
+      break;
+    }
+    case 2018: case 2019: case 2020: {
+      const auto file = core::AskAudioFileToOpen(*prompter_, settings_, "InsertFileDir");
+      if (!file) return;
+      const auto where = id == 2018 ? core::InsertWhere::Start
+                         : id == 2019 ? core::InsertWhere::Cursor : core::InsertWhere::End;
+      r = core::InsertFile(ctx, doc, where, *file);
+      break;
+    }
+    case 2021: newDoc(core::CopyToNew(ctx, doc, nextUntitled_++)); break;
+    case 2029: newDoc(core::Split(ctx, doc, nextUntitled_++)); break;
+    case 2030: core::MarkFirst(ctx, doc); break;
+    case 2031: core::MarkSecond(ctx, doc); break;
+    case 2032: core::RecallMarks(ctx, doc); break;
+    case 2028: {
+      const auto file = core::AskRegionFileToSave(*prompter_, settings_);
+      if (!file) return;
+      r = core::SaveSelectionAs(ctx, doc, *file);
+      break;
+    }
+    default: return;
+  }
+  ShowFailure(r);
+}
+
+void MainFrame::EffectCommand(int id) {
+  core::WaveDocument& doc = active_->doc();
+  const EffectRow* row = FindEffect(id);
+  const std::string undoName = row ? row->undoName : "Envelope";
+  const std::string title = row ? row->taskTitle : "Envelope";
+  FramePos start = doc.selStart(), end = doc.selEnd();
+  if (!doc.HasSelection()) start = 0, end = doc.length();
+
+  using Run = std::function<effects::PassResult(const effects::EffectParams&,
+                                                const audio::ProgressFn&)>;
+  Run run;
+  switch (id) {
+    case 4001: case 4002: case 4022: case 4014: case 4015: case 4016: {
+      const effects::PercentDialogSpec& spec =
+          id == 4001 ? effects::kAmplifyDialog
+          : id == 4002 ? effects::kNormalizeDialog
+          : id == 4022 ? effects::kStereoPanDialog
+          : id == 4014 ? effects::kSpeedAndPitchDialog
+          : id == 4015 ? effects::kSpeedDialog : effects::kPitchDialog;
+      effects::PercentDialogModel model(spec);
+      if (!AskPercent(this, settings_, model)) return;
+      const int v = model.value;
+      if (id == 4001) run = [v](auto& p, auto&) { return effects::Amplify(p, v); };
+      else if (id == 4002) run = [v](auto& p, auto&) { return effects::Normalize(p, v); };
+      else if (id == 4022) run = [v](auto& p, auto& pr) { return effects::StereoPan(p, v, pr); };
+      else {
+        const auto kind = id == 4014 ? effects::SpeedKind::SpeedAndPitch
+                          : id == 4015 ? effects::SpeedKind::SpeedOnly
+                                       : effects::SpeedKind::PitchOnly;
+        run = [v, kind](auto& p, auto& pr) { return effects::ChangeSpeed(p, kind, v, pr); };
+      }
+      break;
+    }
+    case 4006: run = [](auto& p, auto& pr) { return effects::ApplyEnvelope(p, effects::FadeInShape(), pr); }; break;
+    case 4007: run = [](auto& p, auto& pr) { return effects::ApplyEnvelope(p, effects::FadeOutShape(), pr); }; break;
+    case 4008: {
+      const auto shape = effects::LoadEnvelope(effects::DefaultDataFolder());
+      run = [shape](auto& p, auto& pr) { return effects::ApplyEnvelope(p, shape, pr); };
+      break;
+    }
+    case 4013: run = [](auto& p, auto& pr) { return effects::FadeOutAndTrim(p, pr); }; break;
+    case 4017: run = [](auto& p, auto& pr) { return effects::DcOffsetCorrection(p, pr); }; break;
+    case 4018: run = [](auto& p, auto& pr) { return effects::Reverse(p, pr); }; break;
+    case 4021: {
+      effects::CrossFadeDialogModel model;
+      model.startMs = platform::MsFromFrames(start, doc.sampleRate());
+      model.endMs = platform::MsFromFrames(end, doc.sampleRate());
+      if (!AskCrossFade(this, settings_, model)) return;
+      start = model.StartFrame(doc.sampleRate());
+      end = model.EndFrame(doc.sampleRate());
+      const auto cf = model.params;
+      run = [cf](auto& p, auto& pr) { return effects::CrossFade(p, cf, pr); };
+      break;
+    }
+    default: return;
+  }
+  // The effect works on a copy: the document changes (and gets its undo entry) only
+  // when the whole effect is done.
+  core::AudioChain work = doc.chain();
+  effects::PassResult out;
+  const platform::BusyGuard guard(doc.busyFlag());
+  if (!guard.owns()) return;
+  std::int32_t r;
+  if (title.empty()) {
+    out = run(effects::EffectParams{&work, end, start}, {});
+    r = out.result;
+  } else {
+    r = core::RunEditTask(*ctx_, title, [&](core::EditTask& task) {
+      out = run(effects::EffectParams{&work, end, start}, core::TaskProgress(task));
+      return std::int32_t(out.result);
+    });
+  }
+  if (r == platform::kTaskDone && out.changed) {
+    doc.PushUndo(undoName);
+    doc.SetChain(std::move(work));
+    core::AfterEdit(*ctx_, doc, start, doc.sampleRate());
+  } else if (r == platform::kTaskFailed && !out.message.empty()) {
+    ShowMessageBox(this, out.message, "Quillet", MessageIcon::Warning, MessageButtons::Ok);
+  }
+}
+
+void MainFrame::ConvertCommand(int id) {
+  core::WaveDocument& doc = active_->doc();
+  std::int64_t rate = doc.sampleRate();
+  int channels = doc.channels();
+  if (id == kCmdConvertRate) {
+    if (!AskSampleRate(this, rate)) return;
+    if (rate == doc.sampleRate()) return;
+  } else {
+    channels = id == kCmdConvertMono ? 1 : 2;
+    if (channels == doc.channels()) return;
+  }
+  const platform::BusyGuard guard(doc.busyFlag());
+  if (!guard.owns()) return;
+  core::AudioChain work = doc.chain();
+  effects::PassResult out;
+  const std::string title = id == kCmdConvertRate ? "Convert Sample Rate" : "Convert Channels";
+  const std::int32_t r = core::RunEditTask(*ctx_, title, [&](core::EditTask& task) {
+    out = id == kCmdConvertRate
+              ? effects::ConvertSampleRate(work, rate, core::TaskProgress(task))
+              : effects::ConvertChannelCount(work, channels, core::TaskProgress(task));
+    return std::int32_t(out.result);
+  });
+  if (r == platform::kTaskDone) {
+    doc.PushUndo(title);
+    doc.SetChain(std::move(work));
+  } else if (r == platform::kTaskFailed && !out.message.empty()) {
+    ShowMessageBox(this, out.message, "Quillet", MessageIcon::Warning, MessageButtons::Ok);
+  }
+}
+
+void MainFrame::ShowContextMenu(QPoint pos) {
+  QMenu menu(this);
+  AddEntries(&menu, ContextMenu());
+  menu.exec(pos);
+}
+
+bool MainFrame::HandleKey(int qtKey, Qt::KeyboardModifiers mods, bool autoRepeat) {
+  if (autoRepeat) return false;
+  if (qtKey == Qt::Key_Shift) {
+    if (!shiftHeld_ && active_) {
+      shiftHeld_ = true;
+      shiftAnchor_ = active_->doc().cursor();
+    }
+    return false;
+  }
+  const std::uint32_t code = KeyCodeOf(qtKey, mods);
+  if (code == 0) return false;
+  if (const platform::HotKey* hot = platform::FindHotKey(hotKeys_, code)) {
+    for (std::int32_t id : hot->commands)
+      if (FindCommand(id)) Command(id);  // IDs from the file are checked
+    return true;
+  }
+  const std::uint32_t vk = code & platform::kVirtualKeyMask;
+  if ((mods & Qt::ShiftModifier) && shiftHeld_ && active_ &&
+      (vk == kVkHome || vk == kVkEnd || vk == kVkLeft || vk == kVkRight || vk == kVkF7 ||
+       vk == kVkF8)) {
+    core::WaveDocument& doc = active_->doc();
+    const FramePos step = std::max<FramePos>((doc.viewEnd() - doc.viewStart()) / 50, 1);
+    FramePos to = doc.cursor();
+    if (vk == kVkHome) to = 0;
+    else if (vk == kVkEnd) to = doc.length();
+    else if (vk == kVkLeft || vk == kVkF7) to -= step;
+    else to += step;
+    to = std::clamp<FramePos>(to, 0, doc.length());
+    doc.SetSelection(shiftAnchor_, to, to);
+    active_->FollowPosition(to);
+    return true;
+  }
+  const auto it = builtInKeys_.find(code);
+  if (it == builtInKeys_.end()) return false;
+  Command(it->second);
+  return true;
+}
+
+void MainFrame::HandleKeyRelease(int qtKey) {
+  if (qtKey == Qt::Key_Shift) shiftHeld_ = false;
+}
+
+bool MainFrame::eventFilter(QObject* obj, QEvent* e) {
+  if (e->type() != QEvent::KeyPress && e->type() != QEvent::KeyRelease &&
+      e->type() != QEvent::ShortcutOverride)
+    return QMainWindow::eventFilter(obj, e);
+  // Keys belong to this window only: not to dialogs, menus or typed fields.
+  if (QApplication::activePopupWidget() || QApplication::activeModalWidget() || busy_)
+    return false;
+  auto* target = qobject_cast<QWidget*>(obj);
+  if (!target || target->window() != this || TakesText(QApplication::focusWidget()))
+    return false;
+  auto* ke = static_cast<QKeyEvent*>(e);
+  if (e->type() == QEvent::KeyRelease) {
+    if (!ke->isAutoRepeat()) HandleKeyRelease(ke->key());
+    return false;
+  }
+  if (e->type() == QEvent::ShortcutOverride) return false;
+  // A key not used here goes on to the parents and comes back; it is not used then
+  // either, and a used key is consumed, so nothing runs twice.
+  return HandleKey(ke->key(), ke->modifiers(), ke->isAutoRepeat());
+}
+
+void MainFrame::dragEnterEvent(QDragEnterEvent* e) {
+  if (e->mimeData()->hasUrls()) e->acceptProposedAction();
+}
+
+void MainFrame::dropEvent(QDropEvent* e) {
+  for (const QUrl& url : e->mimeData()->urls())
+    if (url.isLocalFile()) OpenFile(url.toLocalFile().toStdString());
+  e->acceptProposedAction();
+}
+
+bool MainFrame::RunCommandLine(const std::vector<std::string>& args) {
+  const EditorCommandLine cl = ParseEditorCommandLine(args);
+  for (const EditorArg& step : cl.steps) {
+    switch (step.kind) {
+      case EditorArg::OpenFile: OpenFile(step.text); break;
+      case EditorArg::OpenProject:
+        ShowMessageBox(this, "Projects cannot be opened in this version: " + step.text,
+                       "Quillet", MessageIcon::Warning, MessageButtons::Ok);
+        break;
+      case EditorArg::Save:
+        if (active_ && !Save(active_, active_->doc().file().empty())) saveFailed_ = true;
+        break;
+      case EditorArg::SaveAs:
+        if (!active_ || step.text.empty() || !SaveAs(active_, step.text)) saveFailed_ = true;
+        break;
+      case EditorArg::Close: CloseDocument(active_); break;
+      case EditorArg::Exit: return Exit();
+      case EditorArg::Minimize: showMinimized(); break;
+      case EditorArg::Maximize: showMaximized(); break;
+      case EditorArg::Restore: showNormal(); break;
+      case EditorArg::Window: {
+        // The client area: the window less its frame, menus and bars.
+        if (!step.width) break;
+        const QSize extra = size() - centralWidget()->size();
+        resize(step.width + extra.width(),
+               (step.height ? step.height : centralWidget()->height()) + extra.height());
+        break;
+      }
+      case EditorArg::Batch:
+        ShowMessageBox(this, "The batch converter is not available in this version.", "Quillet",
+                       MessageIcon::Warning, MessageButtons::Ok);
+        break;
+      case EditorArg::Install: case EditorArg::RunEdit: break;
+    }
+  }
+  return false;
 }
 
 }  // namespace quillet::ui

@@ -1,19 +1,147 @@
 #pragma once
-// The main frame: one window holding every document window.
+// The main frame: one window holding every document window, its menus, toolbars,
+// command bar, transport and time panel, tabs and status line. It owns the list of
+// documents, the program clipboard and the hot keys, routes every command ID, and
+// asks to save changes before anything is closed.
 
 #include <QMainWindow>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <vector>
 
+#include "core/clipboard.h"
+#include "core/edit_services.h"
+#include "core/segment_store.h"
+#include "platform/hot_keys.h"
+#include "settings/settings.h"
+#include "ui/frame_model.h"
+
+class QAction;
+class QDockWidget;
+class QLabel;
 class QMdiArea;
+class QMdiSubWindow;
+class QMenu;
+class QTabBar;
+class QToolBar;
 
 namespace quillet::ui {
+
+class DocumentWindow;
+class QtPrompter;
+class QtProgressFactory;
 
 class MainFrame : public QMainWindow {
   Q_OBJECT
  public:
-  explicit MainFrame(QWidget* parent = nullptr);
+  MainFrame(settings::Settings& settings, core::SegmentStore& store,
+            std::filesystem::path keysFile = {}, QWidget* parent = nullptr);
+  ~MainFrame() override;
+
+  // Routes one command ID; false when it is unknown, disabled or needs a document
+  // and none is open.
+  bool Command(int id);
+  QAction* action(int id) const;
+
+  // Opens file in a new document window under "Loading Audio File Source".
+  DocumentWindow* OpenFile(const std::filesystem::path& file);
+  DocumentWindow* NewDocument(std::uint32_t rate, int channels);
+  // Save File (as when it has no file) or Save File As; true when it was saved.
+  bool Save(DocumentWindow* w, bool askName);
+  bool SaveAs(DocumentWindow* w, const std::filesystem::path& file);
+  // With a save prompt when modified; false when the person cancelled (or the save
+  // they asked for failed): the document stays open and modified.
+  bool CloseDocument(DocumentWindow* w);
+  bool CloseAll();
+  // Close all, store the placement and close the window; false when cancelled.
+  bool Exit();
+
+  // The command line; returns true when it asked to exit and the frame did.
+  bool RunCommandLine(const std::vector<std::string>& args);
+  // A save asked for by the command line (or a command) failed.
+  bool saveFailed() const { return saveFailed_; }
+
+  std::vector<DocumentWindow*> documents() const { return docs_; }
+  DocumentWindow* active() const { return active_; }
+  void Activate(DocumentWindow* w);
+  const std::vector<platform::HotKey>& hotKeys() const { return hotKeys_; }
+  void SetHotKeys(std::vector<platform::HotKey> keys) { hotKeys_ = std::move(keys); }
+  core::EditContext& editContext() { return *ctx_; }
+  core::ProgramClipboard& clipboard() { return clipboard_; }
+  QTabBar* tabs() const { return tabs_; }
+  QLabel* statusRate() const { return statusRate_; }
+  QLabel* timeField(int i) const { return timeFields_[i]; }  // start, end, length, position
+  QDockWidget* commandBar() const { return commandBar_; }
+  QMdiArea* mdi() const { return mdi_; }
+  // Handles a key press as the frame does; true when it was used.
+  bool HandleKey(int qtKey, Qt::KeyboardModifiers mods, bool autoRepeat);
+  void HandleKeyRelease(int qtKey);
+
+  void RefreshStates();
+
+ protected:
+  void closeEvent(QCloseEvent* e) override;
+  bool eventFilter(QObject* obj, QEvent* e) override;
+  void dragEnterEvent(QDragEnterEvent* e) override;
+  void dropEvent(QDropEvent* e) override;
+  void resizeEvent(QResizeEvent* e) override;
 
  private:
+  void BuildMenus();
+  void BuildBars();
+  void AddEntries(QMenu* menu, const std::vector<struct MenuEntry>& entries);
+  void RebuildRecent();
+  void LoadHotKeys(const std::filesystem::path& file);
+  void RestorePlacement();
+  void StorePlacement();
+  void LayoutBars();
+  void UpdateTabs();
+  void UpdateTimes();
+  DocumentWindow* AddDocument(std::unique_ptr<class core::WaveDocument> doc);
+  void RemoveDocument(DocumentWindow* w);
+  bool AskSaveChanges(DocumentWindow* w);
+  void EditCommand(int id);
+  void EffectCommand(int id);
+  void ConvertCommand(int id);
+  void ShowFailure(std::int32_t result);
+  void ShowContextMenu(QPoint pos);
+  bool Implemented(int id) const;
+  bool Enabled(int id) const;
+  void SetBusy(bool busy);
+
+  settings::Settings& settings_;
+  core::SegmentStore& store_;
+  core::ProgramClipboard clipboard_;
+  std::unique_ptr<QtPrompter> prompter_;
+  std::unique_ptr<QtProgressFactory> progress_;
+  std::unique_ptr<platform::SystemClipboard> systemClipboard_;
+  std::unique_ptr<core::EditContext> ctx_;
+  RecentFiles recent_;
   QMdiArea* mdi_ = nullptr;
+  QTabBar* tabs_ = nullptr;
+  QMenu* fileMenu_ = nullptr;
+  QAction* exitAction_ = nullptr;
+  std::vector<QAction*> recentActions_;
+  std::map<int, QAction*> actions_;
+  QToolBar* mainBar_ = nullptr;
+  QToolBar* effectsBar_ = nullptr;
+  QToolBar* transport_ = nullptr;
+  QDockWidget* commandBar_ = nullptr;
+  QLabel* statusRate_ = nullptr;
+  QLabel* timeFields_[4] = {};
+  std::vector<DocumentWindow*> docs_;
+  DocumentWindow* active_ = nullptr;
+  std::vector<platform::HotKey> hotKeys_;
+  std::map<std::uint32_t, int> builtInKeys_;
+  int nextUntitled_ = 1;
+  bool saveFailed_ = false;
+  bool exiting_ = false;
+  bool busy_ = false;
+  // Shift selection: held, and the frame where it began.
+  bool shiftHeld_ = false;
+  std::int64_t shiftAnchor_ = 0;
 };
 
 }  // namespace quillet::ui

@@ -1,0 +1,128 @@
+// The frame's window-free parts: keys.dat, the key table, the recent list, the command
+// line, zoom and time arithmetic.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <set>
+
+#include "fixtures/temp_dir.h"
+#include "platform/hot_keys.h"
+#include "platform/record_file.h"
+#include "ui/commands.h"
+#include "ui/frame_model.h"
+#include "ui/key_map.h"
+#include "ui/view_math.h"
+
+namespace quillet::ui {
+namespace {
+
+using platform::HotKey;
+using platform::HotKeyStatus;
+
+TEST(HotKeys, RecordsRoundTripAndACutRecordEndsTheFile) {
+  const std::vector<HotKey> keys = {{0x20000 | 0x4E, {1001}}, {0x78, {3002, 3006}}, {0x41, {}}};
+  std::string bytes = platform::SerializeHotKeys(keys);
+  EXPECT_EQ(bytes.size(), 1u + 9 + 13 + 5);
+  auto parsed = platform::ParseHotKeys(bytes);
+  EXPECT_EQ(parsed.status, HotKeyStatus::Ok);
+  EXPECT_EQ(parsed.keys, keys);
+  bytes.resize(bytes.size() - 6);  // the second command of key 2 and key 3 cut off
+  parsed = platform::ParseHotKeys(bytes);
+  ASSERT_EQ(parsed.keys.size(), 1u);
+  EXPECT_EQ(parsed.keys[0], keys[0]);
+  EXPECT_EQ(platform::ParseHotKeys(std::string("\x02", 1)).status, HotKeyStatus::WrongVersion);
+  EXPECT_EQ(platform::ParseHotKeys("").status, HotKeyStatus::Unreadable);
+  testing::TempDir dir;
+  EXPECT_EQ(platform::LoadHotKeys(dir / "missing").status, HotKeyStatus::Unreadable);
+}
+
+TEST(KeyMap, QtKeysGetTheStoredVirtualKeyCodes) {
+  EXPECT_EQ(KeyCodeOf(Qt::Key_F3, Qt::ShiftModifier), 0x40000u + 0x72);
+  EXPECT_EQ(KeyCodeOf(Qt::Key_N, Qt::ControlModifier), 0x20000u + 0x4E);
+  EXPECT_EQ(KeyCodeOf(Qt::Key_Plus, Qt::ControlModifier | Qt::KeypadModifier), 0x20000u + 0x6B);
+  EXPECT_EQ(KeyCodeOf(Qt::Key_7, Qt::KeypadModifier), 0x67u);
+  EXPECT_EQ(KeyCodeOf(Qt::Key_Delete, Qt::NoModifier), 0x2Eu);
+  EXPECT_EQ(KeyCodeOf(Qt::Key_unknown, Qt::NoModifier), 0u);
+  EXPECT_EQ(KeyCodeText(0x20000 | 0x10000 | 0x40000 | 0x74), "Ctrl+Alt+Shift+F5");
+  EXPECT_EQ(KeyCodeText(0x6B), "Num +");
+}
+
+TEST(Commands, EveryMenuEntryIsACommandAndIdsAreUnique) {
+  std::set<int> ids;
+  for (const CommandInfo& c : AllCommands()) EXPECT_TRUE(ids.insert(c.id).second) << c.id;
+  std::function<void(const std::vector<MenuEntry>&)> walk = [&](const auto& entries) {
+    for (const MenuEntry& e : entries) {
+      if (!e.submenu.empty()) {
+        walk(e.children);
+      } else if (e.id) {
+        EXPECT_NE(FindCommand(e.id), nullptr) << e.id;
+      }
+    }
+  };
+  for (const MenuSpec& m : MainMenus()) walk(m.entries);
+  walk(ContextMenu());
+  EXPECT_EQ(FindCommand(99999), nullptr);
+  std::string buf;
+  EXPECT_EQ(MenuLabel("E&xit\tAlt+F4", buf), "Exit");
+}
+
+TEST(RecentFiles, TwelfthFileReplacesTheOldestAndMenuTextsShorten) {
+  testing::TempDir dir;
+  settings::Settings s(settings::FolderLocations(dir.path()));
+  RecentFiles recent(s);
+  for (int i = 1; i <= 11; ++i) recent.Add("/f" + std::to_string(i), 100 + i);
+  recent.Add("/f3", 500);  // listed: only its date changes
+  recent.Add("/f12", 600);
+  const auto entries = recent.Entries();
+  ASSERT_EQ(entries.size(), 11u);
+  EXPECT_EQ(entries[0].path, "/f12");
+  EXPECT_EQ(entries[0].number, 1);  // /f1 had the oldest date
+  EXPECT_EQ(entries[1].path, "/f3");
+  EXPECT_EQ(RecentFiles::MenuText(2, std::string(24, 'a')), "&2." + std::string(24, 'a'));
+  EXPECT_EQ(RecentFiles::MenuText(1, "/home/someone/music/x.wav"), "&1./ho.../x.wav");
+}
+
+TEST(CommandLine, StopsAtExitTakesOnlyNumbersForWindowAndSkipsBareNames) {
+  auto cl = ParseEditorCommandLine({"A.WAV", "noext", "-window", "640", "x.wav", "-SaveAs",
+                                    "b.mp3", "-exit", "-close"});
+  ASSERT_EQ(cl.steps.size(), 5u);
+  EXPECT_EQ(cl.steps[0].kind, EditorArg::OpenFile);
+  EXPECT_EQ(cl.steps[1].kind, EditorArg::Window);
+  EXPECT_EQ(cl.steps[1].width, 640);
+  EXPECT_EQ(cl.steps[1].height, 0);
+  EXPECT_EQ(cl.steps[2].text, "x.wav");
+  EXPECT_EQ(cl.steps[3].kind, EditorArg::SaveAs);
+  EXPECT_EQ(cl.steps[3].text, "b.mp3");
+  EXPECT_EQ(cl.steps[4].kind, EditorArg::Exit);
+  EXPECT_TRUE(cl.handled);
+  EXPECT_EQ(ParseEditorCommandLine({"p.QLP"}).steps[0].kind, EditorArg::OpenProject);
+  EXPECT_FALSE(ParseEditorCommandLine({}).handled);
+  EXPECT_FALSE(ParseEditorCommandLine({"-saveas"}).steps.empty());
+}
+
+TEST(ViewMath, ZoomAndScrollStayInsideTheAudio) {
+  EXPECT_EQ(ZoomInView({0, 150}, 75, 150), (View{25, 125}));
+  EXPECT_EQ(ZoomInView({0, 150}, 0, 150), (View{0, 100}));
+  EXPECT_EQ(ZoomOutView({900, 1000}, 1000), (View{800, 1000}));
+  EXPECT_EQ(ZoomOutView({0, 600}, 1000), (View{0, 1000}));
+  EXPECT_EQ(ZoomOutView({0, 0}, 0), (View{0, 0}));
+  EXPECT_EQ(ShownView({0, 0}, 8000), (View{0, 8000}));
+  EXPECT_EQ(ShownView({0, 0}, 0), (View{0, 1}));
+  EXPECT_EQ(ScrollPosition(1000, 1000), kScrollMax);
+  EXPECT_EQ(ScrollPosition(5, 0), 0);
+  EXPECT_EQ(ScrollTarget(400, 1000), 1000);
+  EXPECT_EQ(ScrollTarget(100, 1000), 500);
+  EXPECT_EQ(FollowView({100, 200}, 250), (View{150, 250}));
+  EXPECT_EQ(FollowView({100, 200}, 50), (View{50, 150}));
+}
+
+TEST(ViewMath, TimeTextsTruncateOrRoundAsEachFieldShows) {
+  EXPECT_EQ(FormatTimeMillis(3723999), "1:02:03.999");
+  EXPECT_EQ(FormatTimeTenths(3723999), "1:02:03.9");
+  EXPECT_EQ(FormatTimeSeconds(3723500), "1:02:04");
+  EXPECT_EQ(FormatTimeMillis(-1500), "-0:00:01.500");
+  EXPECT_FALSE(FormatTimeMillis(INT64_MIN).empty());
+}
+
+}  // namespace
+}  // namespace quillet::ui

@@ -1,0 +1,330 @@
+#include "ui/document_window.h"
+
+#include <QCloseEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QToolButton>
+
+#include <algorithm>
+
+#include "ui/wave_display.h"
+
+namespace quillet::ui {
+namespace {
+
+// Button IDs in layout order, with their text and tooltip.
+struct ButtonSpec {
+  int id;
+  const char* text;
+  const char* tip;
+};
+constexpr ButtonSpec kButtons[8] = {
+    {83, "-", "Zoom Out (Ctrl+Minus)"},
+    {84, "+", "Zoom In (Ctrl+Plus)"},
+    {85, "[ ]", "Zoom Selection (Ctrl+Shift+S)"},
+    {86, "<>", "Zoom Full (Ctrl+Shift+F)"},
+    {87, "V", "Vertical Zoom (Ctrl+Shift+V)"},
+    {88, "+/-", "Wave display + up / - down"},
+    {89, "L/R", "Wave display left channel up / right channel down."},
+    {91, "LR", "Wave display dual left and right channels"},
+};
+
+constexpr int kAutoScrollMs = 50;
+
+}  // namespace
+
+DocumentWindow::DocumentWindow(std::unique_ptr<core::WaveDocument> doc, QWidget* parent)
+    : QWidget(parent), doc_(std::move(doc)) {
+  setAttribute(Qt::WA_DeleteOnClose, false);
+  overview_ = new WaveDisplay(this);
+  overview_->setObjectName("overview");
+  main_ = new WaveDisplay(this);
+  main_->setObjectName("main");
+  ruler_ = new Ruler(this);
+  scroll_ = new QScrollBar(Qt::Horizontal, this);
+  scroll_->setRange(0, kScrollMax);
+  scroll_->setPageStep(1);
+  for (int i = 0; i < 8; ++i) {
+    auto* b = new QToolButton(this);
+    b->setText(kButtons[i].text);
+    b->setToolTip(kButtons[i].tip);
+    b->setObjectName(QString("button%1").arg(kButtons[i].id));
+    b->setFocusPolicy(Qt::TabFocus);
+    buttons_[i] = b;
+  }
+  buttons_[4]->setCheckable(true);
+  for (int i = 5; i < 8; ++i) buttons_[i]->setCheckable(true), buttons_[i]->setAutoExclusive(true);
+  connect(buttons_[0], &QToolButton::clicked, this, &DocumentWindow::ZoomOut);
+  connect(buttons_[1], &QToolButton::clicked, this, &DocumentWindow::ZoomIn);
+  connect(buttons_[2], &QToolButton::clicked, this, &DocumentWindow::ZoomSelection);
+  connect(buttons_[3], &QToolButton::clicked, this, &DocumentWindow::ZoomFull);
+  connect(buttons_[4], &QToolButton::clicked, this, &DocumentWindow::ToggleVerticalZoom);
+  connect(buttons_[5], &QToolButton::clicked, this, [this] { SetDisplayMode(0); });
+  connect(buttons_[6], &QToolButton::clicked, this, [this] { SetDisplayMode(1); });
+  connect(buttons_[7], &QToolButton::clicked, this, [this] { SetDisplayMode(2); });
+
+  for (WaveDisplay* d : {overview_, main_}) {
+    connect(d, &WaveDisplay::selectionChanging, this, [this](FramePos a, FramePos b) {
+      doc_->SetSelection(a, b, doc_->cursor());
+    });
+    connect(d, &WaveDisplay::selectionFinished, this, &DocumentWindow::OnSelectionFinished);
+    connect(d, &WaveDisplay::contextMenuRequested, this, &DocumentWindow::contextMenuRequested);
+  }
+  connect(main_, &WaveDisplay::autoScroll, this, &DocumentWindow::OnAutoScroll);
+  connect(&autoScrollTimer_, &QTimer::timeout, this, [this] {
+    ScrollStep(autoScroll_);
+    main_->PinMovingEdge(autoScroll_ > 0);
+  });
+  connect(scroll_, &QScrollBar::actionTriggered, this, [this](int action) {
+    const FrameCount len = doc_->length();
+    const FramePos twoSeconds = FramePos{2} * doc_->sampleRate();
+    FramePos target = doc_->cursor();
+    switch (action) {
+      case QAbstractSlider::SliderSingleStepSub:
+      case QAbstractSlider::SliderPageStepSub: target -= twoSeconds; break;
+      case QAbstractSlider::SliderSingleStepAdd:
+      case QAbstractSlider::SliderPageStepAdd: target += twoSeconds; break;
+      default: target = ScrollTarget(scroll_->sliderPosition(), len); break;
+    }
+    FollowPosition(std::clamp<FramePos>(target, 0, len));
+  });
+  connect(ruler_, &Ruler::cursorDragged, this, [this](FramePos f) { FollowPosition(f); });
+
+  doc_->SetObserver([this](core::WaveDocument::Change c) { OnChange(c); });
+  if (doc_->viewEnd() <= doc_->viewStart()) doc_->ZoomFull();
+  ShowChain();
+  UpdateTitle();
+  UpdateButtons();
+  resize(640, 320);
+}
+
+DocumentWindow::~DocumentWindow() { doc_->SetObserver({}); }
+
+QToolButton* DocumentWindow::button(int id) const {
+  for (int i = 0; i < 8; ++i)
+    if (kButtons[i].id == id) return buttons_[i];
+  return nullptr;
+}
+
+void DocumentWindow::resizeEvent(QResizeEvent*) {
+  const int W = width(), H = height();
+  const int rowY = H - 26;
+  const int scrollW = int(0.6 * W);
+  scroll_->setGeometry(0, rowY, scrollW, 25);
+  const int bw = std::max((W - scrollW - 4) / 8, 1);
+  for (int i = 0; i < 8; ++i) buttons_[i]->setGeometry(scrollW + 1 + i * (bw + 1), rowY, bw, 25);
+  const int rulerY = rowY - 10;
+  ruler_->setGeometry(0, rulerY, W, 10);
+  const int above = std::max(rulerY, 2);
+  const int ovH = std::max(above * 12 / 100, 1);
+  overview_->setGeometry(0, 0, W, ovH);
+  main_->setGeometry(0, ovH, W, std::max(above - ovH, 1));
+}
+
+void DocumentWindow::closeEvent(QCloseEvent* e) {
+  if (closeApproved_) {
+    e->accept();
+    return;
+  }
+  e->ignore();
+  emit closeRequested(this);
+}
+
+bool DocumentWindow::event(QEvent* e) {
+  if (e->type() == QEvent::WindowActivate || e->type() == QEvent::FocusIn) emit activated(this);
+  return QWidget::event(e);
+}
+
+void DocumentWindow::OnChange(core::WaveDocument::Change change) {
+  switch (change) {
+    case core::WaveDocument::Change::Audio: ShowChain(); break;
+    case core::WaveDocument::Change::View: ShowView(); break;
+    case core::WaveDocument::Change::Selection: ShowSelection(); break;
+    case core::WaveDocument::Change::History: break;
+  }
+  UpdateTitle();
+  emit statesChanged();
+}
+
+void DocumentWindow::ShowChain() {
+  const core::AudioChain& chain = doc_->chain();
+  const FrameCount len = doc_->length();
+  if (chain.channels != 2 && displayMode_ != 0) displayMode_ = 0;
+  overview_->SetAudioEnd(len);
+  overview_->SetAudio(chain, 0, false);
+  const View whole = ShownView({0, len}, doc_->sampleRate());
+  overview_->RequestView(whole.start, whole.end - whole.start);
+  main_->SetAudioEnd(len);
+  main_->SetAudio(chain, displayMode_, verticalZoom_);
+  ShowView();
+  ShowSelection();
+  UpdateButtons();
+}
+
+void DocumentWindow::ShowView() {
+  const View v = ShownView({doc_->viewStart(), doc_->viewEnd()}, doc_->sampleRate());
+  main_->RequestView(v.start, v.end - v.start);
+  ruler_->SetRange(v.start, v.end - v.start);
+}
+
+void DocumentWindow::ShowSelection() {
+  for (WaveDisplay* d : {overview_, main_}) {
+    if (!d->dragging()) d->SetSelectionMarks(doc_->selStart(), doc_->selEnd());
+  }
+  overview_->SetMarker(doc_->cursor(), 0);
+  main_->SetMarker(doc_->cursor(), 0);
+  ruler_->SetMarks(doc_->selStart(), doc_->selEnd(), doc_->cursor());
+  const QSignalBlocker block(scroll_);
+  scroll_->setValue(ScrollPosition(doc_->cursor(), doc_->length()));
+}
+
+void DocumentWindow::UpdateTitle() {
+  setWindowTitle(QString::fromStdString(doc_->Title()) + "[*]");
+  setWindowModified(doc_->modified());
+}
+
+void DocumentWindow::UpdateButtons() {
+  const bool stereo = doc_->channels() == 2;
+  for (int i = 5; i < 8; ++i) buttons_[i]->setEnabled(stereo);
+  buttons_[5 + displayMode_]->setChecked(true);
+  buttons_[4]->setChecked(verticalZoom_);
+}
+
+void DocumentWindow::OnSelectionFinished(FramePos first, FramePos last, FramePos marker) {
+  doc_->SetSelection(first, last, marker);
+  FollowPosition(doc_->cursor());
+}
+
+void DocumentWindow::OnAutoScroll(int direction) {
+  autoScroll_ = direction;
+  if (direction == 0) autoScrollTimer_.stop();
+  else autoScrollTimer_.start(kAutoScrollMs);
+}
+
+void DocumentWindow::ScrollStep(int direction) {
+  const View v{doc_->viewStart(), doc_->viewEnd()};
+  const FrameCount width = v.end - v.start;
+  const FrameCount step = std::max<FrameCount>(width / 10, 1) * direction;
+  FramePos start = std::clamp<FramePos>(v.start + step, 0, std::max<FrameCount>(doc_->length() - width, 0));
+  doc_->SetView(start, start + width);
+}
+
+void DocumentWindow::ZoomIn() {
+  const View v = ZoomInView({doc_->viewStart(), doc_->viewEnd()}, doc_->cursor(), doc_->length());
+  doc_->SetView(v.start, v.end);
+  emit statesChanged();
+}
+
+void DocumentWindow::ZoomOut() {
+  const View v = ZoomOutView({doc_->viewStart(), doc_->viewEnd()}, doc_->length());
+  doc_->SetView(v.start, v.end);
+  emit statesChanged();
+}
+
+void DocumentWindow::ZoomSelection() {
+  if (doc_->HasSelection()) doc_->SetView(doc_->selStart(), doc_->selEnd());
+  emit statesChanged();
+}
+
+void DocumentWindow::ZoomFull() {
+  doc_->ZoomFull();
+  emit statesChanged();
+}
+
+void DocumentWindow::ToggleVerticalZoom() {
+  verticalZoom_ = !verticalZoom_;
+  main_->SetAudio(doc_->chain(), displayMode_, verticalZoom_);
+  ShowView();
+  UpdateButtons();
+  emit statesChanged();
+}
+
+void DocumentWindow::SetDisplayMode(int mode) {
+  if (mode != 0 && doc_->channels() != 2) mode = 0;
+  displayMode_ = std::clamp(mode, 0, 2);
+  main_->SetAudio(doc_->chain(), displayMode_, verticalZoom_);
+  ShowView();
+  UpdateButtons();
+  emit statesChanged();
+}
+
+void DocumentWindow::FollowPosition(FramePos pos, bool paused) {
+  const FramePos cursor = std::clamp<FramePos>(pos, 0, doc_->length());
+  doc_->SetCursor(cursor);
+  const FrameCount band = paused ? FrameCount(doc_->sampleRate()) * 25 / 1000 : 0;
+  main_->SetMarker(cursor, band);
+  const View v = FollowView({doc_->viewStart(), doc_->viewEnd()}, cursor);
+  if (v != View{doc_->viewStart(), doc_->viewEnd()}) doc_->SetView(v.start, v.end);
+  ShowSelection();
+  emit statesChanged();
+}
+
+void DocumentWindow::SetLines(const std::vector<FramePos>& lines) {
+  overview_->SetLines(lines);
+  main_->SetLines(lines);
+  ruler_->SetLines(lines);
+}
+
+Ruler::Ruler(QWidget* parent) : QWidget(parent) { setMinimumHeight(10); }
+
+void Ruler::SetRange(FramePos start, FrameCount length) {
+  start_ = start;
+  length_ = length;
+  update();
+}
+
+void Ruler::SetMarks(FramePos selStart, FramePos selEnd, FramePos cursor) {
+  selStart_ = selStart;
+  selEnd_ = selEnd;
+  cursor_ = cursor;
+  update();
+}
+
+int Ruler::PixelOf(FramePos f) const {
+  if (length_ <= 0) return -1;
+  const int usable = std::clamp(width() - 2, 1, 2048);
+  const double x = double(f - start_) * std::max(usable, 8) / double(length_);
+  if (x < 0 || x > usable) return -1;
+  return int(x) + 1;
+}
+
+FramePos Ruler::FrameAt(int x) const {
+  const int usable = std::clamp(width() - 2, 1, 2048);
+  return start_ + FramePos(double(x - 1) * double(length_) / std::max(usable, 8));
+}
+
+void Ruler::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.fillRect(rect(), QColor(64, 64, 64));
+  const int h = height();
+  auto triangle = [&](FramePos f, QColor c, int dir) {
+    const int x = PixelOf(f);
+    if (x < 0) return;
+    p.setPen(c);
+    p.setBrush(c);
+    // dir < 0: points right from the left of x (start), > 0: left (end), 0: down.
+    const QPoint pts[3] = {dir == 0 ? QPoint(x - 3, 0) : QPoint(x, 0),
+                           dir == 0 ? QPoint(x + 3, 0) : QPoint(x + (dir < 0 ? 4 : -4), 0),
+                           QPoint(x, h - 1)};
+    p.drawPolygon(pts, 3);
+  };
+  for (FramePos f : lines_) triangle(f, QColor(0, 191, 255), 0);
+  if (selEnd_ > selStart_) {
+    triangle(selStart_, QColor(5, 94, 167).lighter(160), -1);
+    triangle(selEnd_, QColor(5, 94, 167).lighter(160), 1);
+  }
+  triangle(cursor_, QColor(255, 255, 17), 0);
+}
+
+void Ruler::mousePressEvent(QMouseEvent* e) {
+  const int x = int(e->position().x());
+  const int cx = PixelOf(cursor_);
+  draggingCursor_ = cx >= 0 && std::abs(cx - x) <= 3;
+}
+
+void Ruler::mouseMoveEvent(QMouseEvent* e) {
+  if (draggingCursor_) emit cursorDragged(std::max<FramePos>(FrameAt(int(e->position().x())), 0));
+}
+
+}  // namespace quillet::ui

@@ -1,0 +1,116 @@
+#pragma once
+// A document's window inside the frame: the overview of the whole audio on top, the
+// main display of the visible range, the marker ruler, and a bottom row with the
+// position scroll bar and the zoom and display-mode buttons.
+
+#include <QTimer>
+#include <QWidget>
+#include <memory>
+
+#include "core/document.h"
+#include "ui/view_math.h"
+
+class QScrollBar;
+class QToolButton;
+
+namespace quillet::ui {
+
+class WaveDisplay;
+class Ruler;
+
+class DocumentWindow : public QWidget {
+  Q_OBJECT
+ public:
+  explicit DocumentWindow(std::unique_ptr<core::WaveDocument> doc, QWidget* parent = nullptr);
+  ~DocumentWindow() override;
+
+  core::WaveDocument& doc() { return *doc_; }
+  const core::WaveDocument& doc() const { return *doc_; }
+  WaveDisplay* overview() const { return overview_; }
+  WaveDisplay* mainDisplay() const { return main_; }
+  Ruler* ruler() const { return ruler_; }
+  QScrollBar* scrollBar() const { return scroll_; }
+  QToolButton* button(int id) const;  // 83..89, 91
+
+  int displayMode() const { return displayMode_; }
+  bool verticalZoom() const { return verticalZoom_; }
+  // PCM width of the file it came from, so saving keeps the depth.
+  int sourceBits = 0;
+
+  void ZoomIn();
+  void ZoomOut();
+  void ZoomSelection();
+  void ZoomFull();
+  void ToggleVerticalZoom();
+  void SetDisplayMode(int mode);
+  // The play position moved (playback, Home/End, the scroll bar).
+  void FollowPosition(FramePos pos, bool paused = false);
+  // Bookmark and region lines, in frames.
+  void SetLines(const std::vector<FramePos>& lines);
+  void ScrollStep(int direction);
+
+  // Lets the next close through (the frame has asked about saving).
+  void ApproveClose() { closeApproved_ = true; }
+
+ signals:
+  void closeRequested(DocumentWindow* self);
+  void activated(DocumentWindow* self);
+  void statesChanged();           // selection, history or mode changed
+  void contextMenuRequested(QPoint globalPos);
+
+ protected:
+  void resizeEvent(QResizeEvent* e) override;
+  void closeEvent(QCloseEvent* e) override;
+  bool event(QEvent* e) override;
+
+ private:
+  void OnChange(core::WaveDocument::Change change);
+  void ShowChain();
+  void ShowView();
+  void ShowSelection();
+  void UpdateTitle();
+  void UpdateButtons();
+  void OnSelectionFinished(FramePos first, FramePos last, FramePos marker);
+  void OnAutoScroll(int direction);
+
+  std::unique_ptr<core::WaveDocument> doc_;
+  WaveDisplay* overview_;
+  WaveDisplay* main_;
+  Ruler* ruler_;
+  QScrollBar* scroll_;
+  QToolButton* buttons_[8];
+  int displayMode_ = 0;
+  bool verticalZoom_ = false;
+  bool closeApproved_ = false;
+  int autoScroll_ = 0;
+  QTimer autoScrollTimer_;
+};
+
+// The strip under the main display: selection, cursor, bookmark and region marks.
+class Ruler : public QWidget {
+  Q_OBJECT
+ public:
+  explicit Ruler(QWidget* parent = nullptr);
+  void SetRange(FramePos start, FrameCount length);
+  void SetMarks(FramePos selStart, FramePos selEnd, FramePos cursor);
+  void SetLines(std::vector<FramePos> lines) { lines_ = std::move(lines), update(); }
+ signals:
+  void cursorDragged(FramePos frame);
+
+ protected:
+  void paintEvent(QPaintEvent*) override;
+  void mousePressEvent(QMouseEvent* e) override;
+  void mouseMoveEvent(QMouseEvent* e) override;
+  void mouseReleaseEvent(QMouseEvent*) override { draggingCursor_ = false; }
+
+ private:
+  int PixelOf(FramePos f) const;
+  FramePos FrameAt(int x) const;
+  FramePos start_ = 0;
+  FrameCount length_ = 0;
+  FramePos selStart_ = 0, selEnd_ = 0, cursor_ = 0;
+  std::vector<FramePos> lines_;
+  bool draggingCursor_ = false;
+};
+
+}  // namespace quillet::ui
