@@ -130,11 +130,14 @@ bool AskPercent(QWidget* parent, settings::Settings& s, effects::PercentDialogMo
 bool AskCrossFade(QWidget* parent, settings::Settings& s, effects::CrossFadeDialogModel& model) {
   model.Load(s);
   CheckedDialog d(parent, "Cross Fade");
+  d.setObjectName("CrossFade");
   QSpinBox* gap = IntField(model.params.gapMs, 0, 3600000);
   QSpinBox* in = IntField(model.params.fadeInMs, 0, 3600000);
   QSpinBox* out = IntField(model.params.fadeOutMs, 0, 3600000);
   auto* start = new QLineEdit(QString::fromStdString(core::FormatTimeHundredths(model.startMs)));
   auto* end = new QLineEdit(QString::fromStdString(core::FormatTimeHundredths(model.endMs)));
+  start->setObjectName("start");
+  end->setObjectName("end");
   d.AddRow("Gap (ms):", gap);
   d.AddRow("Fade in (ms):", in);
   d.AddRow("Fade out (ms):", out);

@@ -31,10 +31,9 @@
 #include "core/edit_dialogs.h"
 #include "core/edit_task.h"
 #include "core/time_text.h"
-#include "effects/conversion.h"
+#include "effects/commands.h"
 #include "effects/dialogs.h"
-#include "effects/levels.h"
-#include "effects/pan.h"
+#include "formats/dispatch.h"
 #include "formats/document_io.h"
 #include "formats/messages.h"
 #include "platform/frame_time.h"
@@ -42,7 +41,10 @@
 #include "ui/commands.h"
 #include "ui/dialogs.h"
 #include "ui/document_window.h"
+#include "ui/format_dialogs.h"
 #include "ui/key_map.h"
+#include "ui/level_meter.h"
+#include "ui/playback.h"
 #include "ui/progress_dialog.h"
 #include "ui/qt_clipboard.h"
 #include "ui/qt_prompter.h"
@@ -64,59 +66,15 @@ std::int64_t Now() {
       .count();
 }
 
-// Audio files through the format code, for Insert File, Mix File and Save Select
-// Region As.
-class FormatsFileIo final : public core::AudioFileIo {
- public:
-  audio::SourceHandle Open(const std::filesystem::path& file, std::string* message) override {
-    audio::SourceHandle source = formats::OpenAudioFile(file);
-    if (!source->ready() && message)
-      *message = formats::OpenFailureMessage(source->status(), file.string());
-    return source;
-  }
-  audio::TransferOutcome SaveWave(audio::LSoundSource& source, const std::filesystem::path& target,
-                                  const audio::ProgressFn& progress) override {
-    audio::TransferOutcome out;
-    audio::SinkHandle sink = formats::MakeAudioFileSink(
-        target, static_cast<std::uint32_t>(source.sampleRate()), source.channels());
-    if (sink && !sink->failed()) {
-      out = audio::Transfer(source, *sink, progress);
-      if (out.result == audio::TaskResult::Done && sink->Finish()) return out;
-    }
-    if (sink) sink->Abandon();
-    if (out.result != audio::TaskResult::Cancelled) {
-      out.result = audio::TaskResult::Failed;
-      out.message = formats::SaveFailureMessage(target.string());
-    }
-    return out;
-  }
-};
-
-// Effects with their undo names, task titles and how they run.
-struct EffectRow {
-  int id;
-  const char* undoName;
-  const char* taskTitle;  // empty: no progress window (gain changes only)
-};
-constexpr EffectRow kEffects[] = {
-    {4001, "Amplify", ""},
-    {4002, "Normalize", "Normalizing"},
-    {4006, "Fade In", "Envelope"},
-    {4007, "Fade Out", "Envelope"},
-    {4013, "Fade Out and Trim", "Envelope"},
-    {4017, "DC Offset Correction", "DC Offset Correction"},
-    {4018, "Reverse", "Reversing Sound"},
-    {4022, "Stereo Pan", "Stereo Pan"},
-    {4021, "Cross Fade", "Cross Fading"},
-    {4014, "Speed and Pitch Change", "Speed and Pitch Change"},
-    {4015, "Speed Change", "Speed and Pitch Change"},
-    {4016, "Pitch Change", "Speed and Pitch Change"},
-};
-const EffectRow* FindEffect(int id) {
-  for (const EffectRow& r : kEffects)
-    if (r.id == id) return &r;
-  return nullptr;
+// The effects the editor runs (through effects/commands.h).
+constexpr int kEffectIds[] = {4001, 4002, 4006, 4007, 4008, 4013, 4014,
+                              4015, 4016, 4017, 4018, 4021, 4022};
+bool IsEffect(int id) {
+  return std::find(std::begin(kEffectIds), std::end(kEffectIds), id) != std::end(kEffectIds);
 }
+
+// Space is no menu command: it resumes, plays or pauses.
+constexpr int kSpaceKey = -1;
 
 bool IsEditId(int id) { return id >= 2001 && id <= 2033; }
 
@@ -137,7 +95,8 @@ constexpr int kCommandBar[] = {1001, 1002, 1004, 1005, 2002, 2003, 2004, 2006, 2
 }  // namespace
 
 MainFrame::MainFrame(settings::Settings& settings, core::SegmentStore& store,
-                     std::filesystem::path keysFile, QWidget* parent)
+                     std::filesystem::path keysFile, platform::SoundSystem* sound,
+                     QWidget* parent)
     : QMainWindow(parent),
       settings_(settings),
       store_(store),
@@ -149,10 +108,12 @@ MainFrame::MainFrame(settings::Settings& settings, core::SegmentStore& store,
   prompter_ = std::make_unique<QtPrompter>(this);
   progress_ = std::make_unique<QtProgressFactory>(this, [this](bool on) { SetBusy(!on); });
   systemClipboard_ = std::make_unique<QtClipboard>();
-  static FormatsFileIo fileIo;
+  saveOptions_ = std::make_unique<QtSaveOptions>(this);
+  playback_ = std::make_unique<Transport>(sound ? *sound : platform::AlsaSoundSystem(), settings_);
   ctx_ = std::make_unique<core::EditContext>(
       core::EditContext{store_, clipboard_, *progress_, settings_});
-  ctx_->files = &fileIo;
+  ctx_->files = &fileIo_;
+  ctx_->player = playback_.get();
   ctx_->systemClipboard = systemClipboard_.get();
   ctx_->prompter = prompter_.get();
   ctx_->adaptors = formats::DefaultAdaptors();
@@ -187,6 +148,10 @@ MainFrame::MainFrame(settings::Settings& settings, core::SegmentStore& store,
   statusRate_ = new QLabel(this);
   statusRate_->setObjectName("statusRate");
   statusBar()->addPermanentWidget(statusRate_);
+  connect(playback_.get(), &Transport::positionChanged, this, &MainFrame::OnPlayPosition);
+  connect(playback_.get(), &Transport::stopped, this, &MainFrame::OnPlayStopped);
+  connect(playback_.get(), &Transport::started, this, &MainFrame::RefreshStates);
+  connect(playback_.get(), &Transport::levelsChanged, meter_, &LevelMeterWidget::Update);
   RestorePlacement();
   LoadHotKeys(keysFile);
   qApp->installEventFilter(this);
@@ -195,6 +160,8 @@ MainFrame::MainFrame(settings::Settings& settings, core::SegmentStore& store,
 
 MainFrame::~MainFrame() {
   qApp->removeEventFilter(this);
+  playback_->Stop();
+  disconnect(playback_.get(), nullptr, this, nullptr);
   // Documents (and their displays' threads) go before the store they read; the
   // activations their closing sets off must not reach a half-gone list.
   disconnect(mdi_, nullptr, this, nullptr);
@@ -244,6 +211,7 @@ void MainFrame::BuildMenus() {
   // Keys that are not menu shortcuts, and the keypad zoom keys.
   builtInKeys_[kVkDelete] = 2006;
   builtInKeys_[kVkEscape] = kCmdStop;
+  builtInKeys_[kVkSpace] = kSpaceKey;
   builtInKeys_[kVkHome] = kCmdGoToStart;
   builtInKeys_[kVkEnd] = kCmdGoToEnd;
   builtInKeys_[platform::kKeyCtrl | kVkAdd] = kCmdZoomIn;
@@ -309,6 +277,9 @@ void MainFrame::BuildBars() {
     timeFields_[i]->setMinimumWidth(90);
     transport_->addWidget(timeFields_[i]);
   }
+  transport_->addSeparator();
+  meter_ = new LevelMeterWidget(transport_);
+  transport_->addWidget(meter_);
   addToolBar(Qt::BottomToolBarArea, transport_);
   LayoutBars();
 }
@@ -428,6 +399,7 @@ void MainFrame::Activate(DocumentWindow* w) {
 }
 
 void MainFrame::RemoveDocument(DocumentWindow* w) {
+  playback_->Forget(&w->doc());
   docs_.erase(std::remove(docs_.begin(), docs_.end(), w), docs_.end());
   if (active_ == w) active_ = docs_.empty() ? nullptr : docs_.back();
   w->ApproveClose();
@@ -447,37 +419,64 @@ DocumentWindow* MainFrame::NewDocument(std::uint32_t rate, int channels) {
   return AddDocument(std::make_unique<core::WaveDocument>(std::move(chain), nextUntitled_++));
 }
 
+formats::DispatchEnv MainFrame::Env(bool offerInstall) {
+  formats::DispatchEnv env;
+  env.prompter = prompter_.get();
+  env.owner = progress_.get();
+  env.options = saveOptions_.get();
+  env.offerInstall = offerInstall;
+  return env;
+}
+
 DocumentWindow* MainFrame::OpenFile(const std::filesystem::path& file) {
-  formats::LoadFileTask task(file, store_);
+  const std::filesystem::path path = std::filesystem::absolute(file);
+  for (DocumentWindow* w : docs_) {
+    if (w->doc().file() == path) {
+      Activate(w);
+      return w;
+    }
+  }
+  playback_->Stop();
+  bool ask = true;
+  formats::LoadFileTask task(path, store_, &ask, Env());
   task.Run(*progress_);
   if (task.result != platform::kTaskDone) {
-    if (task.result == platform::kTaskFailed) {
+    // The dispatcher shows its own messages and then clears the flag.
+    if (task.result == platform::kTaskFailed && ask) {
       const std::string msg = task.message().empty()
                                   ? formats::OpenFailureMessage(audio::SoundStatus::CannotOpen,
                                                                 file.string())
                                   : task.message();
-      ShowMessageBox(this, msg, "Quillet", MessageIcon::Warning, MessageButtons::Ok);
+      ShowMessageBox(this, msg, "Quillet", MessageIcon::Error, MessageButtons::Ok);
     }
     return nullptr;
   }
-  auto doc = std::make_unique<core::WaveDocument>(std::move(task.chain()), 0,
-                                                  std::filesystem::absolute(file));
+  const bool wasMaximized = active_ && active_->parentWidget() && active_->parentWidget()->isMaximized();
+  auto doc = std::make_unique<core::WaveDocument>(std::move(task.chain()), 0, path);
   DocumentWindow* w = AddDocument(std::move(doc));
   w->sourceBits = task.sourceBits();
   w->doc().ZoomFull();
+  if (wasMaximized) w->parentWidget()->showMaximized();
+  if (settings_.GetBool("Settings", "AutoArrangeWindows", false)) mdi_->tileSubWindows();
+  if (settings_.GetBool("Settings", "PlayWhenOpen", false)) PlayCommand(kCmdPlay);
   return w;
 }
 
-bool MainFrame::SaveAs(DocumentWindow* w, const std::filesystem::path& file) {
+bool MainFrame::SaveAs(DocumentWindow* w, const std::filesystem::path& file, bool askOptions) {
   if (!w || w->doc().busy()) return false;
-  formats::SaveChainTask task(w->doc().chain(), file, w->sourceBits);
+  playback_->Forget(&w->doc());
+  bool ask = askOptions;
+  formats::SaveChainTask task(w->doc().chain(), file, w->sourceBits, &ask, Env());
   task.Run(*progress_);
   if (task.result != platform::kTaskDone) {
     if (task.result == platform::kTaskFailed) {
       saveFailed_ = true;
-      const std::string msg =
-          task.message().empty() ? formats::SaveFailureMessage(file.string()) : task.message();
-      ShowMessageBox(this, msg, "Quillet", MessageIcon::Error, MessageButtons::Ok);
+      // Asked saves show their failure themselves.
+      if (!askOptions) {
+        const std::string msg =
+            task.message().empty() ? formats::SaveFailureMessage(file.string()) : task.message();
+        ShowMessageBox(this, msg, "Quillet", MessageIcon::Error, MessageButtons::Ok);
+      }
     }
     return false;
   }
@@ -489,21 +488,18 @@ bool MainFrame::SaveAs(DocumentWindow* w, const std::filesystem::path& file) {
 
 bool MainFrame::Save(DocumentWindow* w, bool askName) {
   if (!w) return false;
-  if (!askName && !w->doc().file().empty()) return SaveAs(w, w->doc().file());
-  platform::FileRequest req;
-  req.mode = platform::FileDialogMode::Save;
-  req.title = "Save Audio File As";
-  req.filters = {{"Wave (*.wav)", "*.wav"}, {"MPEG Layer 3 (*.mp3)", "*.mp3"},
-                 {"All Files (*.*)", "*"}};
-  req.defaultExtension = "wav";
-  req.folder = settings_.GetString("Settings", "SaveAsDir", "");
-  const auto& f = w->doc().file();
-  req.fileName = f.empty() ? w->doc().Title() + ".wav" : f.filename().string();
-  const platform::FileChoice choice = prompter_->ChooseFiles(req);
-  if (!choice.accepted()) return false;
-  std::filesystem::path target = choice.files.front();
-  settings_.SetString("Settings", "SaveAsDir", target.parent_path().string());
-  return SaveAs(w, target);
+  const std::filesystem::path current = w->doc().file();
+  if (!askName && !current.empty()) {
+    if (!formats::IsRealAudioName(current)) return SaveAs(w, current);
+    if (!formats::AskSaveRealAudioElsewhere(*prompter_)) return false;
+  }
+  playback_->Stop();
+  const std::filesystem::path proposed =
+      current.empty() ? std::filesystem::path(w->doc().Title() + ".wav") : current;
+  const std::optional<std::filesystem::path> target =
+      formats::ChooseSaveAsTarget(*prompter_, proposed);
+  if (!target) return false;
+  return SaveAs(w, *target, /*askOptions=*/true);
 }
 
 bool MainFrame::AskSaveChanges(DocumentWindow* w) {
@@ -562,11 +558,12 @@ void MainFrame::closeEvent(QCloseEvent* e) {
 
 bool MainFrame::Implemented(int id) const {
   if (IsEditId(id)) return id != 2013;  // Auto Trim comes with the dynamics effects
-  if (FindEffect(id) || id == 4008) return true;
+  if (IsEffect(id)) return true;
   switch (id) {
     case kCmdNewFile: case kCmdOpenFile: case kCmdCloseFile: case kCmdSaveFile:
     case kCmdSaveFileAs: case kCmdConvertRate: case kCmdConvertMono: case kCmdConvertStereo:
     case kCmdExit: case kCmdGoToStart: case kCmdGoToEnd: case kCmdZoomIn: case kCmdZoomOut:
+    case kCmdPlay: case kCmdPlayNormal: case kCmdPlayRepeat: case kCmdStop:
     case kCmdZoomSelection: case kCmdZoomFull: case kCmdVerticalZoom:
     case kCmdDisplayPlusMinus: case kCmdDisplayLeftRight: case kCmdCascade:
     case kCmdTileHorizontal: case kCmdTileVertical: case kCmdArrangeIcons: case kCmdCloseAll:
@@ -585,7 +582,6 @@ bool MainFrame::Enabled(int id) const {
   if (id >= 4000 && id < 5000) {
     if (!doc || doc->busy() || doc->length() == 0) return false;
     if (id == 4006 || id == 4007) return doc->HasSelection();
-    if (id == 4022) return doc->channels() == 2;
     if (id == 4021) return doc->HasSelection();
     return true;
   }
@@ -695,20 +691,10 @@ bool MainFrame::Command(int id) {
       NewDocument(std::uint32_t(rate), channels == 2 ? 2 : 1);
       return true;
     }
-    case kCmdOpenFile: {
-      platform::FileRequest req;
-      req.title = "Open Audio Files";
-      req.filters = {{"Audio Files (*.wav *.mp3)", "*.wav;*.mp3"}, {"Wave (*.wav)", "*.wav"},
-                     {"MPEG Layer 3 (*.mp3)", "*.mp3"}, {"All Files (*.*)", "*"}};
-      req.folder = settings_.GetString("Settings", "OpenDir", "");
-      req.multiSelect = true;
-      const platform::FileChoice choice = prompter_->ChooseFiles(req);
-      for (const auto& f : choice.files) {
-        settings_.SetString("Settings", "OpenDir", f.parent_path().string());
-        OpenFile(f);
-      }
+    case kCmdOpenFile:
+      playback_->Stop();
+      for (const auto& f : formats::ChooseFilesToOpen(*prompter_)) OpenFile(f);
       return true;
-    }
     case kCmdCloseFile: CloseDocument(w); return true;
     case kCmdSaveFile: Save(w, w->doc().file().empty()); return true;
     case kCmdSaveFileAs: Save(w, true); return true;
@@ -717,8 +703,14 @@ bool MainFrame::Command(int id) {
     case kCmdConvertRate: case kCmdConvertMono: case kCmdConvertStereo:
       ConvertCommand(id);
       return true;
-    case kCmdGoToStart: w->FollowPosition(0); return true;
-    case kCmdGoToEnd: w->FollowPosition(w->doc().length()); return true;
+    case kCmdGoToStart: case kCmdGoToEnd: {
+      const FramePos to = id == kCmdGoToStart ? 0 : w->doc().length();
+      if (PlayingWindow() == w) playback_->player().Reposition(to);
+      w->FollowPosition(to, playback_->paused());
+      return true;
+    }
+    case kCmdPlay: case kCmdPlayNormal: case kCmdPlayRepeat: case kCmdStop:
+      return PlayCommand(id);
     case kCmdZoomIn: w->ZoomIn(); return true;
     case kCmdZoomOut: w->ZoomOut(); return true;
     case kCmdZoomSelection: w->ZoomSelection(); return true;
@@ -848,113 +840,121 @@ void MainFrame::EditCommand(int id) {
 
 void MainFrame::EffectCommand(int id) {
   core::WaveDocument& doc = active_->doc();
-  const EffectRow* row = FindEffect(id);
-  const std::string undoName = row ? row->undoName : "Envelope";
-  const std::string title = row ? row->taskTitle : "Envelope";
-  FramePos start = doc.selStart(), end = doc.selEnd();
-  if (!doc.HasSelection()) start = 0, end = doc.length();
-
-  using Run = std::function<effects::PassResult(const effects::EffectParams&,
-                                                const audio::ProgressFn&)>;
-  Run run;
+  core::EditContext& ctx = *ctx_;
+  // The dialog's Confirm stores the value it was given; nullopt: cancelled.
+  auto percent = [this](const effects::PercentDialogSpec& spec) -> std::optional<int> {
+    effects::PercentDialogModel model(spec);
+    if (!AskPercent(this, settings_, model)) return std::nullopt;
+    return model.value;
+  };
+  auto speed = [&](const effects::PercentDialogSpec& spec, effects::SpeedKind kind) {
+    const auto v = percent(spec);
+    return v ? effects::SpeedCommand(ctx, doc, kind, *v) : platform::kTaskCancelled;
+  };
+  std::int32_t r = platform::kTaskCancelled;
   switch (id) {
-    case 4001: case 4002: case 4022: case 4014: case 4015: case 4016: {
-      const effects::PercentDialogSpec& spec =
-          id == 4001 ? effects::kAmplifyDialog
-          : id == 4002 ? effects::kNormalizeDialog
-          : id == 4022 ? effects::kStereoPanDialog
-          : id == 4014 ? effects::kSpeedAndPitchDialog
-          : id == 4015 ? effects::kSpeedDialog : effects::kPitchDialog;
-      effects::PercentDialogModel model(spec);
-      if (!AskPercent(this, settings_, model)) return;
-      const int v = model.value;
-      if (id == 4001) run = [v](auto& p, auto&) { return effects::Amplify(p, v); };
-      else if (id == 4002) run = [v](auto& p, auto&) { return effects::Normalize(p, v); };
-      else if (id == 4022) run = [v](auto& p, auto& pr) { return effects::StereoPan(p, v, pr); };
-      else {
-        const auto kind = id == 4014 ? effects::SpeedKind::SpeedAndPitch
-                          : id == 4015 ? effects::SpeedKind::SpeedOnly
-                                       : effects::SpeedKind::PitchOnly;
-        run = [v, kind](auto& p, auto& pr) { return effects::ChangeSpeed(p, kind, v, pr); };
-      }
+    case 4001:
+      if (const auto v = percent(effects::kAmplifyDialog)) r = effects::AmplifyCommand(ctx, doc, *v);
       break;
-    }
-    case 4006: run = [](auto& p, auto& pr) { return effects::ApplyEnvelope(p, effects::FadeInShape(), pr); }; break;
-    case 4007: run = [](auto& p, auto& pr) { return effects::ApplyEnvelope(p, effects::FadeOutShape(), pr); }; break;
-    case 4008: {
-      const auto shape = effects::LoadEnvelope(effects::DefaultDataFolder());
-      run = [shape](auto& p, auto& pr) { return effects::ApplyEnvelope(p, shape, pr); };
+    case 4002:
+      if (const auto v = percent(effects::kNormalizeDialog)) r = effects::NormalizeCommand(ctx, doc, *v);
       break;
-    }
-    case 4013: run = [](auto& p, auto& pr) { return effects::FadeOutAndTrim(p, pr); }; break;
-    case 4017: run = [](auto& p, auto& pr) { return effects::DcOffsetCorrection(p, pr); }; break;
-    case 4018: run = [](auto& p, auto& pr) { return effects::Reverse(p, pr); }; break;
+    case 4022:
+      if (const auto v = percent(effects::kStereoPanDialog)) r = effects::StereoPanCommand(ctx, doc, *v);
+      break;
+    case 4014: r = speed(effects::kSpeedAndPitchDialog, effects::SpeedKind::SpeedAndPitch); break;
+    case 4015: r = speed(effects::kSpeedDialog, effects::SpeedKind::SpeedOnly); break;
+    case 4016: r = speed(effects::kPitchDialog, effects::SpeedKind::PitchOnly); break;
+    case 4006: r = effects::FadeInCommand(ctx, doc); break;
+    case 4007: r = effects::FadeOutCommand(ctx, doc); break;
+    case 4008:
+      r = effects::EnvelopeCommand(ctx, doc, effects::LoadEnvelope(effects::DefaultDataFolder()));
+      break;
+    case 4013: r = effects::FadeOutAndTrimCommand(ctx, doc); break;
+    case 4017: r = effects::DcOffsetCommand(ctx, doc); break;
+    case 4018: r = effects::ReverseCommand(ctx, doc); break;
     case 4021: {
       effects::CrossFadeDialogModel model;
-      model.startMs = platform::MsFromFrames(start, doc.sampleRate());
-      model.endMs = platform::MsFromFrames(end, doc.sampleRate());
+      const std::int64_t rate = doc.sampleRate();
+      model.startMs = platform::MsFromFrames(doc.selStart(), rate);
+      model.endMs = platform::MsFromFrames(doc.selEnd(), rate);
       if (!AskCrossFade(this, settings_, model)) return;
-      start = model.StartFrame(doc.sampleRate());
-      end = model.EndFrame(doc.sampleRate());
-      const auto cf = model.params;
-      run = [cf](auto& p, auto& pr) { return effects::CrossFade(p, cf, pr); };
+      // The command works on the selection: the dialog's edited times become it.
+      const FramePos from = model.StartFrame(rate), to = model.EndFrame(rate);
+      doc.SetSelection(from, to, from);
+      r = effects::CrossFadeCommand(ctx, doc, model.params);
       break;
     }
     default: return;
   }
-  // The effect works on a copy: the document changes (and gets its undo entry) only
-  // when the whole effect is done.
-  core::AudioChain work = doc.chain();
-  effects::PassResult out;
-  const platform::BusyGuard guard(doc.busyFlag());
-  if (!guard.owns()) return;
-  std::int32_t r;
-  if (title.empty()) {
-    out = run(effects::EffectParams{&work, end, start}, {});
-    r = out.result;
-  } else {
-    r = core::RunEditTask(*ctx_, title, [&](core::EditTask& task) {
-      out = run(effects::EffectParams{&work, end, start}, core::TaskProgress(task));
-      return std::int32_t(out.result);
-    });
-  }
-  if (r == platform::kTaskDone && out.changed) {
-    doc.PushUndo(undoName);
-    doc.SetChain(std::move(work));
-    core::AfterEdit(*ctx_, doc, start, doc.sampleRate());
-  } else if (r == platform::kTaskFailed && !out.message.empty()) {
-    ShowMessageBox(this, out.message, "Quillet", MessageIcon::Warning, MessageButtons::Ok);
-  }
+  ShowFailure(r);
 }
 
 void MainFrame::ConvertCommand(int id) {
   core::WaveDocument& doc = active_->doc();
-  std::int64_t rate = doc.sampleRate();
-  int channels = doc.channels();
+  std::int32_t r = platform::kTaskCancelled;
   if (id == kCmdConvertRate) {
-    if (!AskSampleRate(this, rate)) return;
-    if (rate == doc.sampleRate()) return;
+    std::int64_t rate = doc.sampleRate();
+    if (!AskSampleRate(this, rate) || rate == doc.sampleRate()) return;
+    r = effects::ConvertSampleRateCommand(*ctx_, doc, rate);
   } else {
-    channels = id == kCmdConvertMono ? 1 : 2;
+    const int channels = id == kCmdConvertMono ? 1 : 2;
     if (channels == doc.channels()) return;
+    r = effects::ConvertChannelsCommand(*ctx_, doc, channels);
   }
-  const platform::BusyGuard guard(doc.busyFlag());
-  if (!guard.owns()) return;
-  core::AudioChain work = doc.chain();
-  effects::PassResult out;
-  const std::string title = id == kCmdConvertRate ? "Convert Sample Rate" : "Convert Channels";
-  const std::int32_t r = core::RunEditTask(*ctx_, title, [&](core::EditTask& task) {
-    out = id == kCmdConvertRate
-              ? effects::ConvertSampleRate(work, rate, core::TaskProgress(task))
-              : effects::ConvertChannelCount(work, channels, core::TaskProgress(task));
-    return std::int32_t(out.result);
-  });
-  if (r == platform::kTaskDone) {
-    doc.PushUndo(title);
-    doc.SetChain(std::move(work));
-  } else if (r == platform::kTaskFailed && !out.message.empty()) {
-    ShowMessageBox(this, out.message, "Quillet", MessageIcon::Warning, MessageButtons::Ok);
+  ShowFailure(r);
+}
+
+DocumentWindow* MainFrame::PlayingWindow() const {
+  for (DocumentWindow* w : docs_)
+    if (&w->doc() == playback_->playing()) return w;
+  return nullptr;
+}
+
+bool MainFrame::PlayCommand(int id) {
+  DocumentWindow* w = active_;
+  if (id == kCmdStop) {
+    playback_->Stop();
+    return true;
   }
+  if (id == kSpaceKey) {
+    if (playback_->paused()) {
+      playback_->Resume();
+      return true;
+    }
+    if (playback_->IsPlaying()) {
+      playback_->Pause();
+      return true;
+    }
+  }
+  if (!w) return false;
+  playback_->Stop();
+  const core::WaveDocument& doc = w->doc();
+  // A selection plays alone (and over and over with repeat); else from the cursor on.
+  const bool range = doc.HasSelection();
+  const FramePos from = range ? doc.selStart() : doc.cursor();
+  const FramePos to = range ? doc.selEnd() : -1;
+  if (!playback_->Play(doc, from >= doc.length() ? 0 : from, to)) {
+    std::string text = kPlayDeviceMessage;
+    if (!playback_->message().empty()) text += "\n\n" + playback_->message();
+    ShowMessageBox(this, text, "Quillet", MessageIcon::Information, MessageButtons::Ok);
+    return true;
+  }
+  playback_->SetRepeat(id == kCmdPlayRepeat && range);
+  return true;
+}
+
+void MainFrame::OnPlayPosition(std::int64_t frame) {
+  if (DocumentWindow* w = PlayingWindow()) {
+    w->FollowPosition(frame, playback_->paused());
+    if (w == active_) UpdateTimes();
+  }
+}
+
+void MainFrame::OnPlayStopped() {
+  meter_->Idle();
+  for (DocumentWindow* w : docs_) w->FollowPosition(w->doc().cursor(), false);
+  RefreshStates();
 }
 
 void MainFrame::ShowContextMenu(QPoint pos) {
@@ -997,7 +997,12 @@ bool MainFrame::HandleKey(int qtKey, Qt::KeyboardModifiers mods, bool autoRepeat
   }
   const auto it = builtInKeys_.find(code);
   if (it == builtInKeys_.end()) return false;
-  Command(it->second);
+  if (it->second == kSpaceKey) {
+    if (!busy_) PlayCommand(kSpaceKey);
+    RefreshStates();
+  } else {
+    Command(it->second);
+  }
   return true;
 }
 

@@ -14,7 +14,9 @@
 #include "core/clipboard.h"
 #include "core/edit_services.h"
 #include "core/segment_store.h"
+#include "formats/document_io.h"
 #include "platform/hot_keys.h"
+#include "platform/sound_device.h"
 #include "settings/settings.h"
 #include "ui/frame_model.h"
 
@@ -32,12 +34,17 @@ namespace quillet::ui {
 class DocumentWindow;
 class QtPrompter;
 class QtProgressFactory;
+class QtSaveOptions;
+class Transport;
+class LevelMeterWidget;
 
 class MainFrame : public QMainWindow {
   Q_OBJECT
  public:
+  // sound: the device system to play on (null: ALSA).
   MainFrame(settings::Settings& settings, core::SegmentStore& store,
-            std::filesystem::path keysFile = {}, QWidget* parent = nullptr);
+            std::filesystem::path keysFile = {}, platform::SoundSystem* sound = nullptr,
+            QWidget* parent = nullptr);
   ~MainFrame() override;
 
   // Routes one command ID; false when it is unknown, disabled or needs a document
@@ -50,7 +57,9 @@ class MainFrame : public QMainWindow {
   DocumentWindow* NewDocument(std::uint32_t rate, int channels);
   // Save File (as when it has no file) or Save File As; true when it was saved.
   bool Save(DocumentWindow* w, bool askName);
-  bool SaveAs(DocumentWindow* w, const std::filesystem::path& file);
+  // Saves w into file; askOptions asks for the format's options first (Save As)
+  // and shows a failure in its own box.
+  bool SaveAs(DocumentWindow* w, const std::filesystem::path& file, bool askOptions = false);
   // With a save prompt when modified; false when the person cancelled (or the save
   // they asked for failed): the document stays open and modified.
   bool CloseDocument(DocumentWindow* w);
@@ -74,6 +83,9 @@ class MainFrame : public QMainWindow {
   QLabel* statusRate() const { return statusRate_; }
   QLabel* timeField(int i) const { return timeFields_[i]; }  // start, end, length, position
   QDockWidget* commandBar() const { return commandBar_; }
+  QToolBar* transportBar() const { return transport_; }
+  Transport& playback() { return *playback_; }
+  LevelMeterWidget* levelMeter() const { return meter_; }
   QMdiArea* mdi() const { return mdi_; }
   // Handles a key press as the frame does; true when it was used.
   bool HandleKey(int qtKey, Qt::KeyboardModifiers mods, bool autoRepeat);
@@ -105,6 +117,11 @@ class MainFrame : public QMainWindow {
   void EditCommand(int id);
   void EffectCommand(int id);
   void ConvertCommand(int id);
+  bool PlayCommand(int id);
+  void OnPlayPosition(std::int64_t frame);
+  void OnPlayStopped();
+  DocumentWindow* PlayingWindow() const;
+  formats::DispatchEnv Env(bool offerInstall = true);
   void ShowFailure(std::int32_t result);
   void ShowContextMenu(QPoint pos);
   bool Implemented(int id) const;
@@ -118,6 +135,10 @@ class MainFrame : public QMainWindow {
   std::unique_ptr<QtProgressFactory> progress_;
   std::unique_ptr<platform::SystemClipboard> systemClipboard_;
   std::unique_ptr<core::EditContext> ctx_;
+  formats::FormatsFileIo fileIo_;
+  std::unique_ptr<QtSaveOptions> saveOptions_;
+  std::unique_ptr<Transport> playback_;
+  LevelMeterWidget* meter_ = nullptr;
   RecentFiles recent_;
   QMdiArea* mdi_ = nullptr;
   QTabBar* tabs_ = nullptr;

@@ -26,88 +26,13 @@
 #include "ui/qt_prompter.h"
 #include "ui/wave_display.h"
 
+#include "frame_fixture.h"
+
 namespace quillet::ui {
 namespace {
 
+using namespace testsupport;
 using platform::Answer;
-using testing::TempDir;
-
-// A 16-bit WAVE file of a sine at amplitude (0..1).
-void WriteSine(const std::filesystem::path& file, int rate, int channels, int frames,
-               double amplitude) {
-  std::string data;
-  for (int i = 0; i < frames; ++i)
-    for (int c = 0; c < channels; ++c) {
-      const auto v = std::int16_t(std::lround(32767 * amplitude * std::sin(i * 0.05)));
-      data.push_back(char(v & 0xFF));
-      data.push_back(char((v >> 8) & 0xFF));
-    }
-  platform::RecordWriter w;
-  w.Bytes("RIFF");
-  w.U32(std::uint32_t(36 + data.size()));
-  w.Bytes("WAVEfmt ");
-  w.U32(16);
-  w.U16(1);
-  w.U16(std::uint16_t(channels));
-  w.U32(std::uint32_t(rate));
-  w.U32(std::uint32_t(rate * channels * 2));
-  w.U16(std::uint16_t(channels * 2));
-  w.U16(16);
-  w.Bytes("data");
-  w.U32(std::uint32_t(data.size()));
-  w.Bytes(data);
-  testing::WriteFileBytes(file, w.bytes());
-}
-
-class Frame : public ::testing::Test {
- protected:
-  void SetUp() override {
-    settings_ = std::make_unique<settings::Settings>(settings::FolderLocations(dir_ / "cfg"));
-    std::string why;
-    session_ = core::StoreSession::StartIn(dir_ / "work", &why);
-    ASSERT_TRUE(session_) << why;
-    QtPrompter::SetBoxHook([this](QMessageBox& box) -> std::optional<Answer> {
-      boxes_.push_back(box.windowTitle().toStdString() + ": " + box.text().toStdString());
-      if (answers_.empty()) return Answer::Ok;
-      const Answer a = answers_.front();
-      answers_.erase(answers_.begin());
-      return a;
-    });
-    MakeFrame();
-  }
-  void TearDown() override {
-    frame_.reset();
-    QtPrompter::SetBoxHook({});
-    QtPrompter::SetFileHook({});
-  }
-  void MakeFrame(std::filesystem::path keys = {}) {
-    frame_.reset();
-    frame_ = std::make_unique<MainFrame>(*settings_, session_->store(), keys);
-    frame_->resize(1000, 700);
-    frame_->show();
-    QApplication::processEvents();
-  }
-  DocumentWindow* Open(int rate = 8000, int channels = 1, int frames = 8000,
-                       double amp = 0.5, const char* name = "a.wav") {
-    WriteSine(dir_ / name, rate, channels, frames, amp);
-    DocumentWindow* w = frame_->OpenFile(dir_ / name);
-    QApplication::processEvents();
-    return w;
-  }
-  void Key(int key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
-    QWidget* target = frame_->active() ? static_cast<QWidget*>(frame_->active()->mainDisplay())
-                                       : static_cast<QWidget*>(frame_.get());
-    QTest::keyClick(target, Qt::Key(key), mods);
-    QApplication::processEvents();
-  }
-
-  TempDir dir_;
-  std::unique_ptr<settings::Settings> settings_;
-  std::unique_ptr<core::StoreSession> session_;
-  std::unique_ptr<MainFrame> frame_;
-  std::vector<Answer> answers_;
-  std::vector<std::string> boxes_;
-};
 
 TEST_F(Frame, MouseSelectionThenCutKeyAndUndoKeyRestoreTheAudio) {
   DocumentWindow* w = Open();
@@ -320,8 +245,8 @@ TEST_F(Frame, ToolbarSettingsAreStoredAndTheRecentListIsRebuilt) {
   EXPECT_FALSE(settings_->GetBool("Settings", "ShowCommandBarLeft", true));
   EXPECT_EQ(frame_->dockWidgetArea(frame_->commandBar()), Qt::RightDockWidgetArea);
   // Commands whose capability is missing stay visible and disabled.
-  EXPECT_FALSE(frame_->action(3002)->isEnabled());
-  EXPECT_FALSE(frame_->Command(3002));
+  EXPECT_FALSE(frame_->action(3001)->isEnabled());
+  EXPECT_FALSE(frame_->Command(3001));
 }
 
 }  // namespace

@@ -1,0 +1,212 @@
+// The editor's commands reaching the layers below: effects through their document
+// commands, open and save through the dispatcher with its dialogs and questions,
+// playback through the player on the fake device.
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSpinBox>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include "formats/document_io.h"
+#include "formats/save_options.h"
+#include "frame_fixture.h"
+#include "ui/level_meter.h"
+#include "ui/playback.h"
+
+namespace quillet::ui {
+namespace {
+
+using namespace testsupport;
+using platform::Answer;
+
+// The 16-bit samples WriteSine wrote for frames [from, to) of channel 0.
+std::vector<std::int16_t> SineSamples(int from, int to, double amplitude) {
+  std::vector<std::int16_t> out;
+  for (int i = from; i < to; ++i)
+    out.push_back(std::int16_t(std::lround(32767 * amplitude * std::sin(i * 0.05))));
+  return out;
+}
+
+TEST_F(Frame, NormalizeFromTheMenuStoresItsValueAndRunsTheCommand) {
+  DocumentWindow* w = Open(8000, 1, 8000, 0.25);
+  settings_->SetBool("Settings", "AutoPlaybackAfterEffects", false);
+  DialogScript script("PercentDialog", [](QDialog& d) {
+    d.findChild<QSpinBox*>("value")->setValue(100);
+  });
+  frame_->action(4002)->trigger();
+  EXPECT_EQ(script.shown(), 1);
+  EXPECT_EQ(settings_->GetInt("StoredValues", "NormalizeGain", 0), 100)
+      << "the dialog's Confirm stores the value";
+  EXPECT_EQ(w->doc().history().UndoName(), "Normalize");
+  // A quarter of full scale brought to full scale: four times the gain.
+  EXPECT_NEAR(double(w->doc().chain().segments().front().gain) / 0x1000000, 4.0, 0.01);
+  EXPECT_EQ(sound_.opens(), 0) << "no auto play when it is off";
+}
+
+TEST_F(Frame, EffectsPlayFromJustBeforeTheChangeWhenAutoPlayIsOn) {
+  DocumentWindow* w = Open(8000, 1, 16000, 0.5);
+  w->doc().SetSelection(8000, 12000, 8000);
+  frame_->Command(4018);  // Reverse
+  EXPECT_EQ(w->doc().history().UndoName(), "Reverse");
+  EXPECT_EQ(sound_.opens(), 1);
+  EXPECT_TRUE(frame_->playback().IsPlaying());
+  // Half a second before the selection.
+  EXPECT_EQ(frame_->playback().player().source()->position(), 4000);
+  frame_->Command(3006);
+  EXPECT_FALSE(frame_->playback().IsPlaying());
+}
+
+TEST_F(Frame, CrossFadeWorksOnTheTimesTypedInItsDialog) {
+  DocumentWindow* w = Open(8000, 1, 16000, 0.5);
+  settings_->SetBool("Settings", "AutoPlaybackAfterEffects", false);
+  w->doc().SetSelection(100, 200, 100);
+  DialogScript script("CrossFade", [](QDialog& d) {
+    d.findChild<QLineEdit*>("start")->setText("0:00:01.00");
+    d.findChild<QLineEdit*>("end")->setText("0:00:01.50");
+  });
+  frame_->Command(4021);
+  EXPECT_EQ(script.shown(), 1);
+  EXPECT_EQ(w->doc().history().UndoName(), "Cross Fade");
+  // The join is at the typed start, and the selected half second is gone.
+  EXPECT_EQ(w->doc().cursor(), 8000);
+  EXPECT_LT(w->doc().length(), 16000);
+}
+
+TEST_F(Frame, ConvertToMonoFromTheMenuIsOneUndoableCommand) {
+  DocumentWindow* w = Open(8000, 2, 4000, 0.5);
+  settings_->SetBool("Settings", "AutoPlaybackAfterEffects", false);
+  EXPECT_TRUE(frame_->action(1008)->isChecked());
+  frame_->action(1007)->trigger();
+  EXPECT_EQ(w->doc().channels(), 1);
+  EXPECT_TRUE(frame_->action(1007)->isChecked());
+  EXPECT_EQ(frame_->statusRate()->text().toStdString(), "Sample Rate: 8000   Mono");
+  frame_->Command(2001);
+  EXPECT_EQ(w->doc().channels(), 2);
+}
+
+TEST_F(Frame, SaveAsMp3AsksItsOptionsAndWhetherToReplace) {
+  DocumentWindow* w = Open(44100, 2, 44100, 0.5);
+  testing::WriteFileBytes(dir_ / "out.mp3", "old");
+  int chooserCalls = 0;
+  QtPrompter::SetFileHook([&](const platform::FileRequest& r) -> std::optional<platform::FileChoice> {
+    ++chooserCalls;
+    EXPECT_EQ(r.title, "Save Audio File As");
+    EXPECT_EQ(r.filters.front().name, "Wave (*.wav)");
+    EXPECT_EQ(r.filters[1].name, "MPEG Layer-3 (*.mp3)");
+    platform::FileChoice c;
+    c.files = {dir_ / "out"};
+    c.filterIndex = 1;
+    return c;
+  });
+  answers_ = {Answer::No, Answer::Yes};  // not the first time, then replace it
+  DialogScript script("LMp3EncodeDlg", [](QDialog& d) {
+    auto* rate = d.findChild<QComboBox*>("cbrRate");
+    rate->setCurrentIndex(rate->findText("64 kbps"));
+  });
+  frame_->Command(1005);
+  EXPECT_EQ(chooserCalls, 2);
+  ASSERT_GE(boxes_.size(), 2u);
+  EXPECT_EQ(boxes_[0],
+            "Quillet: Another file with the same name already exists. Do you want to replace it?");
+  EXPECT_EQ(script.shown(), 1);
+  EXPECT_EQ(settings_->GetInt("MP3Encoder", "CBRBitRate", 0), 64);
+  EXPECT_EQ(settings_->GetInt("Settings", "SaveAsFormat", 0), 2);
+  EXPECT_EQ(w->doc().file(), std::filesystem::absolute(dir_ / "out.mp3"));
+  EXPECT_FALSE(w->doc().modified());
+  std::string reader;
+  const audio::SourceHandle saved = formats::OpenAudioFile(dir_ / "out.mp3", &reader);
+  ASSERT_TRUE(saved->ready());
+  EXPECT_EQ(reader, "mp3");
+  EXPECT_NEAR(double(saved->length()), 44100.0, 2000.0);
+  // 64 kbit/s for one second: about 8 kB, not the 128 kbit/s default.
+  EXPECT_LT(std::filesystem::file_size(dir_ / "out.mp3"), 12000u);
+}
+
+TEST_F(Frame, CancelledFormatOptionsLeaveTheOldFileAndPath) {
+  DocumentWindow* w = Open(8000, 1, 800, 0.5, "keep.wav");
+  QtPrompter::SetFileHook([&](const platform::FileRequest&) -> std::optional<platform::FileChoice> {
+    platform::FileChoice c;
+    c.files = {dir_ / "x.raw"};
+    return c;
+  });
+  QTimer poll;
+  int rejected = 0;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    for (QWidget* top : QApplication::topLevelWidgets())
+      if (auto* d = qobject_cast<QDialog*>(top); d && d->isVisible() && d->objectName() == "LRawDlg") {
+        ++rejected;
+        d->reject();
+      }
+  });
+  poll.start(5);
+  EXPECT_FALSE(frame_->Save(w, true));
+  EXPECT_EQ(rejected, 1);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "x.raw"));
+  EXPECT_EQ(w->doc().file(), std::filesystem::absolute(dir_ / "keep.wav"));
+  EXPECT_TRUE(boxes_.empty());
+}
+
+TEST_F(Frame, FailedOpenShowsOneMessageAndNoWindow) {
+  testing::WriteFileBytes(dir_ / "bad.wav", "RIFF\x10\0\0\0WAVEjunkjunk");
+  EXPECT_EQ(frame_->OpenFile(dir_ / "bad.wav"), nullptr);
+  EXPECT_TRUE(frame_->documents().empty());
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_NE(boxes_[0].find("bad.wav"), std::string::npos) << boxes_[0];
+  // The same file twice is one document.
+  DocumentWindow* a = Open(8000, 1, 800, 0.5, "same.wav");
+  EXPECT_EQ(frame_->OpenFile(dir_ / "same.wav"), a);
+  EXPECT_EQ(frame_->documents().size(), 1u);
+}
+
+TEST_F(Frame, PlayKeyPlaysTheSelectionAndTheCursorFollows) {
+  DocumentWindow* w = Open(8000, 1, 8000, 0.5);
+  w->doc().SetSelection(1000, 3000, 1000);
+  sound_.SetFreeRunning(true);
+  Key(Qt::Key_F9);
+  ASSERT_TRUE(PumpUntil([&] { return !frame_->playback().IsPlaying(); }));
+  const std::vector<std::int16_t> played = sound_.written();
+  EXPECT_EQ(played, SineSamples(1000, 3000, 0.5));
+  EXPECT_EQ(w->doc().cursor(), 3000) << "the cursor followed the play position";
+  EXPECT_EQ(frame_->timeField(3)->text().toStdString(), "0:00:00.38");
+  EXPECT_EQ(w->mainDisplay()->markerPos(), 3000);
+  EXPECT_GT(frame_->levelMeter()->meter().bar(0), -20) << "the meter saw the sine";
+}
+
+TEST_F(Frame, SpacePlaysPausesAndResumesAndEscapeStops) {
+  DocumentWindow* w = Open(8000, 1, 80000, 0.5);
+  Key(Qt::Key_Space);
+  EXPECT_TRUE(frame_->playback().IsPlaying());
+  sound_.AdvanceMs(500);
+  ASSERT_TRUE(PumpUntil([&] { return w->doc().cursor() >= 3200; }));
+  Key(Qt::Key_Space);
+  EXPECT_TRUE(frame_->playback().paused());
+  ASSERT_TRUE(PumpUntil([&] { return w->mainDisplay()->markerPos() == w->doc().cursor(); }));
+  const FramePos held = w->doc().cursor();
+  Key(Qt::Key_Space);
+  EXPECT_FALSE(frame_->playback().paused());
+  EXPECT_TRUE(frame_->playback().IsPlaying());
+  sound_.AdvanceMs(500);
+  ASSERT_TRUE(PumpUntil([&] { return w->doc().cursor() > held; }));
+  Key(Qt::Key_Escape);
+  EXPECT_FALSE(frame_->playback().IsPlaying());
+  // Closing the played document while it plays stops the player first.
+  Key(Qt::Key_Space);
+  EXPECT_TRUE(frame_->playback().IsPlaying());
+  EXPECT_TRUE(frame_->CloseDocument(w));
+  EXPECT_FALSE(frame_->playback().IsPlaying());
+}
+
+TEST_F(Frame, RefusedDeviceSaysToCheckTheOptions) {
+  Open();
+  sound_.SetOpenFailure("no such device");
+  frame_->Command(3002);
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_EQ(boxes_[0].rfind(std::string("Quillet: ") + kPlayDeviceMessage, 0), 0u) << boxes_[0];
+  EXPECT_NE(boxes_[0].find("no such device"), std::string::npos);
+  EXPECT_FALSE(frame_->playback().IsPlaying());
+}
+
+}  // namespace
+}  // namespace quillet::ui
