@@ -33,15 +33,15 @@ TEST_F(Frame, NormalizeFromTheMenuStoresItsValueAndRunsTheCommand) {
   DocumentWindow* w = Open(8000, 1, 8000, 0.25);
   settings_->SetBool("Settings", "AutoPlaybackAfterEffects", false);
   DialogScript script("PercentDialog", [](QDialog& d) {
-    d.findChild<QSpinBox*>("value")->setValue(100);
+    d.findChild<QSpinBox*>("value")->setValue(50);
   });
   frame_->action(4002)->trigger();
   EXPECT_EQ(script.shown(), 1);
-  EXPECT_EQ(settings_->GetInt("StoredValues", "NormalizeGain", 0), 100)
+  EXPECT_EQ(settings_->GetInt("StoredValues", "NormalizePeakLevel", 0), 50)
       << "the dialog's Confirm stores the value";
   EXPECT_EQ(w->doc().history().UndoName(), "Normalize");
-  // A quarter of full scale brought to full scale: four times the gain.
-  EXPECT_NEAR(double(w->doc().chain().segments().front().gain) / 0x1000000, 4.0, 0.01);
+  // A quarter of full scale brought to half of it: twice the gain.
+  EXPECT_NEAR(double(w->doc().chain().segments().front().gain) / 0x1000000, 2.0, 0.02);
   EXPECT_EQ(sound_.opens(), 0) << "no auto play when it is off";
 }
 
@@ -119,7 +119,8 @@ TEST_F(Frame, SaveAsMp3AsksItsOptionsAndWhetherToReplace) {
   const audio::SourceHandle saved = formats::OpenAudioFile(dir_ / "out.mp3", &reader);
   ASSERT_TRUE(saved->ready());
   EXPECT_EQ(reader, "mp3");
-  EXPECT_NEAR(double(saved->length()), 44100.0, 2000.0);
+  // lame may lower the rate for a low bit rate: the duration is what stays.
+  EXPECT_NEAR(double(saved->length()) / saved->sampleRate(), 1.0, 0.06);
   // 64 kbit/s for one second: about 8 kB, not the 128 kbit/s default.
   EXPECT_LT(std::filesystem::file_size(dir_ / "out.mp3"), 12000u);
 }
@@ -178,8 +179,10 @@ TEST_F(Frame, SpacePlaysPausesAndResumesAndEscapeStops) {
   DocumentWindow* w = Open(8000, 1, 80000, 0.5);
   Key(Qt::Key_Space);
   EXPECT_TRUE(frame_->playback().IsPlaying());
-  sound_.AdvanceMs(500);
-  ASSERT_TRUE(PumpUntil([&] { return w->doc().cursor() >= 3200; }));
+  ASSERT_TRUE(PumpUntil([&] {
+    sound_.AdvanceMs(20);
+    return w->doc().cursor() >= 3200;
+  }));
   Key(Qt::Key_Space);
   EXPECT_TRUE(frame_->playback().paused());
   ASSERT_TRUE(PumpUntil([&] { return w->mainDisplay()->markerPos() == w->doc().cursor(); }));
@@ -187,8 +190,10 @@ TEST_F(Frame, SpacePlaysPausesAndResumesAndEscapeStops) {
   Key(Qt::Key_Space);
   EXPECT_FALSE(frame_->playback().paused());
   EXPECT_TRUE(frame_->playback().IsPlaying());
-  sound_.AdvanceMs(500);
-  ASSERT_TRUE(PumpUntil([&] { return w->doc().cursor() > held; }));
+  ASSERT_TRUE(PumpUntil([&] {
+    sound_.AdvanceMs(20);
+    return w->doc().cursor() > held;
+  }));
   Key(Qt::Key_Escape);
   EXPECT_FALSE(frame_->playback().IsPlaying());
   // Closing the played document while it plays stops the player first.
