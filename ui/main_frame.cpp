@@ -14,6 +14,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QScreen>
+#include <QStyle>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QToolBar>
@@ -261,20 +262,30 @@ void MainFrame::BuildBars() {
 
   transport_ = new QToolBar("Transport", this);
   transport_->setObjectName("transport");
-  for (int id : {3002, 3011, 3006, 3001, 3007, 3008, 3009, 3010}) {
+  // Icons keep the panel narrow enough for the time fields and the meter.
+  transport_->setToolButtonStyle(Qt::ToolButtonIconOnly);
+  const std::pair<int, QStyle::StandardPixmap> icons[] = {
+      {3002, QStyle::SP_MediaPlay},         {3011, QStyle::SP_BrowserReload},
+      {3006, QStyle::SP_MediaStop},         {3001, QStyle::SP_DialogNoButton},
+      {3007, QStyle::SP_MediaSkipBackward}, {3008, QStyle::SP_MediaSeekBackward},
+      {3009, QStyle::SP_MediaSeekForward},  {3010, QStyle::SP_MediaSkipForward}};
+  for (const auto& [id, icon] : icons) {
     std::string buf;
     QAction* a = action(id);
+    a->setIcon(style()->standardIcon(icon));
+    a->setToolTip(Q(MenuLabel(FindCommand(id)->text, buf)));
     transport_->addAction(a);
-    a->setIconText(Q(MenuLabel(FindCommand(id)->text, buf)));
   }
   transport_->addSeparator();
   const char* names[4] = {"Start:", "End:", "Length:", "Position:"};
+  // Wide enough for ten hours and more, measured in the field's own font.
+  const int fieldWidth = fontMetrics().horizontalAdvance("00:00:00.000") + 12;
   for (int i = 0; i < 4; ++i) {
-    transport_->addWidget(new QLabel(QString("  ") + names[i] + " ", transport_));
+    transport_->addWidget(new QLabel(QString(" ") + names[i] + " ", transport_));
     timeFields_[i] = new QLabel("0:00:00.00", transport_);
     timeFields_[i]->setObjectName(QString("time%1").arg(i));
     timeFields_[i]->setFrameShape(QFrame::StyledPanel);
-    timeFields_[i]->setMinimumWidth(90);
+    timeFields_[i]->setFixedWidth(fieldWidth);
     transport_->addWidget(timeFields_[i]);
   }
   transport_->addSeparator();
@@ -382,6 +393,10 @@ DocumentWindow* MainFrame::AddDocument(std::unique_ptr<core::WaveDocument> doc) 
   });
   connect(w, &DocumentWindow::contextMenuRequested, this, &MainFrame::ShowContextMenu);
   docs_.push_back(w);
+  // The tab row appears with the second document: lay out first, so the new window
+  // is sized for the room there really is.
+  UpdateTabs();
+  centralWidget()->layout()->activate();
   const QSize room = mdi_->viewport()->size();
   sub->resize(std::max(room.width() - 16 * int(docs_.size() - 1) - 4, 400),
               std::max(room.height() - 16 * int(docs_.size() - 1) - 4, 240));
@@ -1010,7 +1025,27 @@ void MainFrame::HandleKeyRelease(int qtKey) {
   if (qtKey == Qt::Key_Shift) shiftHeld_ = false;
 }
 
+void MainFrame::FitSubWindows() {
+  const QRect room = mdi_->viewport()->rect();
+  for (QMdiSubWindow* sub : mdi_->subWindowList()) {
+    if (sub->isMaximized() || sub->isMinimized()) continue;
+    QRect r = sub->geometry();
+    // Keep the bottom row of buttons in sight: shrink to the room, at least 240 high.
+    if (r.bottom() > room.bottom()) {
+      r.setHeight(std::max(room.bottom() - std::max(r.top(), 0) + 1, 240));
+      if (r.bottom() > room.bottom()) r.moveBottom(room.bottom());
+    }
+    if (r.right() > room.right()) r.setWidth(std::max(room.right() - std::max(r.left(), 0) + 1, 400));
+    if (r.top() < 0) r.moveTop(0);
+    if (r != sub->geometry()) sub->setGeometry(r);
+  }
+}
+
 bool MainFrame::eventFilter(QObject* obj, QEvent* e) {
+  if (e->type() == QEvent::Resize && mdi_ && obj == mdi_->viewport()) {
+    FitSubWindows();
+    return false;
+  }
   if (e->type() != QEvent::KeyPress && e->type() != QEvent::KeyRelease &&
       e->type() != QEvent::ShortcutOverride)
     return QMainWindow::eventFilter(obj, e);

@@ -110,6 +110,8 @@ class MainFrame : public QMainWindow {
   void StorePlacement();
   void LayoutBars();
   void UpdateTabs();
+  // Keeps every document window inside the document area.
+  void FitSubWindows();
   void UpdateTimes();
   DocumentWindow* AddDocument(std::unique_ptr<class core::WaveDocument> doc);
   void RemoveDocument(DocumentWindow* w);

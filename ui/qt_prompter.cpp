@@ -1,5 +1,7 @@
 #include "ui/qt_prompter.h"
 
+#include <filesystem>
+
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
@@ -56,6 +58,24 @@ Answer AnswerOf(int button) {
 }
 
 // A Qt filter text: "Wave (*.wav)" stays, a bare name gets its patterns added.
+// Where the last file dialog of this session was confirmed: the next one without a
+// stored folder starts there rather than at the top of the file system.
+std::filesystem::path& LastFolder() {
+  static std::filesystem::path folder;
+  return folder;
+}
+
+// The filter whose patterns name the file's extension, or -1.
+int FilterOfName(const platform::FileRequest& r) {
+  const std::string ext = std::filesystem::path(r.fileName).extension().string();
+  if (ext.size() < 2) return -1;
+  const QString glob = "*" + QString::fromStdString(ext).toLower();
+  for (std::size_t i = 0; i < r.filters.size(); ++i)
+    if (QString::fromStdString(r.filters[i].patterns).toLower().split(';').contains(glob))
+      return int(i);
+  return -1;
+}
+
 QString FilterText(const platform::FileFilter& f) {
   QString name = Q(f.name);
   if (name.contains('(')) return name;
@@ -105,7 +125,13 @@ platform::FileChoice QtPrompter::ChooseFiles(const platform::FileRequest& reques
   QStringList filters;
   for (const auto& f : request.filters) filters << FilterText(f);
   if (!filters.isEmpty()) dialog.setNameFilters(filters);
-  dialog.setDirectory(QString::fromStdString(request.folder.string()));
+  if (const int match = FilterOfName(request); match >= 0) dialog.selectNameFilter(filters[match]);
+  std::error_code ec;
+  std::filesystem::path folder = request.folder;
+  if (folder.empty() || !std::filesystem::is_directory(folder, ec)) folder = LastFolder();
+  if (folder.empty() || !std::filesystem::is_directory(folder, ec))
+    folder = std::filesystem::current_path(ec);
+  dialog.setDirectory(QString::fromStdString(folder.string()));
   if (!request.fileName.empty()) dialog.selectFile(Q(request.fileName));
   if (request.mode == platform::FileDialogMode::Save) {
     dialog.setAcceptMode(QFileDialog::AcceptSave);
@@ -119,6 +145,7 @@ platform::FileChoice QtPrompter::ChooseFiles(const platform::FileRequest& reques
   platform::FileChoice choice;
   if (dialog.exec() != QDialog::Accepted) return choice;
   choice.filterIndex = std::max<int>(0, int(filters.indexOf(dialog.selectedNameFilter())));
+  LastFolder() = dialog.directory().absolutePath().toStdString();
   for (const QString& f : dialog.selectedFiles()) {
     std::filesystem::path p = f.toStdString();
     if (request.mode == platform::FileDialogMode::Save)

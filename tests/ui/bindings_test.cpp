@@ -52,8 +52,9 @@ TEST_F(Frame, EffectsPlayFromJustBeforeTheChangeWhenAutoPlayIsOn) {
   EXPECT_EQ(w->doc().history().UndoName(), "Reverse");
   EXPECT_EQ(sound_.opens(), 1);
   EXPECT_TRUE(frame_->playback().IsPlaying());
-  // Half a second before the selection.
-  EXPECT_EQ(frame_->playback().player().source()->position(), 4000);
+  // Half a second before the selection (the device's clock stands still, so nothing
+  // has been heard yet).
+  EXPECT_EQ(frame_->playback().position(), 4000);
   frame_->Command(3006);
   EXPECT_FALSE(frame_->playback().IsPlaying());
 }
