@@ -88,8 +88,12 @@ DocumentWindow::DocumentWindow(std::unique_ptr<core::WaveDocument> doc, QWidget*
       default: target = ScrollTarget(scroll_->sliderPosition(), len); break;
     }
     FollowPosition(std::clamp<FramePos>(target, 0, len));
+    emit seekRequested(this, false);
   });
-  connect(ruler_, &Ruler::cursorDragged, this, [this](FramePos f) { FollowPosition(f); });
+  connect(ruler_, &Ruler::cursorDragged, this, [this](FramePos f) {
+    FollowPosition(f);
+    emit seekRequested(this, false);
+  });
 
   doc_->SetObserver([this](core::WaveDocument::Change c) { OnChange(c); });
   if (doc_->viewEnd() <= doc_->viewStart()) doc_->ZoomFull();
@@ -194,6 +198,7 @@ void DocumentWindow::UpdateButtons() {
 void DocumentWindow::OnSelectionFinished(FramePos first, FramePos last, FramePos marker) {
   doc_->SetSelection(first, last, marker);
   FollowPosition(doc_->cursor());
+  emit seekRequested(this, true);
 }
 
 void DocumentWindow::OnAutoScroll(int direction) {

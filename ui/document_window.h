@@ -57,6 +57,9 @@ class DocumentWindow : public QWidget {
   void activated(DocumentWindow* self);
   void statesChanged();           // selection, history or mode changed
   void contextMenuRequested(QPoint globalPos);
+  // The person moved the position (a click or drag in a display, the scroll bar, the
+  // ruler's cursor); selection: a selection was made or changed by it.
+  void seekRequested(DocumentWindow* self, bool selection);
 
  protected:
   void resizeEvent(QResizeEvent* e) override;

@@ -392,6 +392,7 @@ DocumentWindow* MainFrame::AddDocument(std::unique_ptr<core::WaveDocument> doc) 
     UpdateTabs();
   });
   connect(w, &DocumentWindow::contextMenuRequested, this, &MainFrame::ShowContextMenu);
+  connect(w, &DocumentWindow::seekRequested, this, &MainFrame::OnSeek);
   docs_.push_back(w);
   // The tab row appears with the second document: lay out first, so the new window
   // is sized for the room there really is.
@@ -926,8 +927,8 @@ DocumentWindow* MainFrame::PlayingWindow() const {
   return nullptr;
 }
 
-bool MainFrame::PlayCommand(int id) {
-  DocumentWindow* w = active_;
+bool MainFrame::PlayCommand(int id, DocumentWindow* target) {
+  DocumentWindow* w = target ? target : active_;
   if (id == kCmdStop) {
     playback_->Stop();
     return true;
@@ -964,6 +965,17 @@ void MainFrame::OnPlayPosition(std::int64_t frame) {
     w->FollowPosition(frame, playback_->paused());
     if (w == active_) UpdateTimes();
   }
+}
+
+void MainFrame::OnSeek(DocumentWindow* w, bool selection) {
+  if (PlayingWindow() != w) return;
+  if (playback_->paused()) {
+    playback_->player().Reposition(w->doc().cursor());
+    return;
+  }
+  // A new selection plays alone (repeating when it was); else play on from the cursor.
+  const bool repeat = playback_->repeat();
+  PlayCommand(selection && repeat && w->doc().HasSelection() ? kCmdPlayRepeat : kCmdPlay, w);
 }
 
 void MainFrame::OnPlayStopped() {

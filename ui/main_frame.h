@@ -119,9 +119,10 @@ class MainFrame : public QMainWindow {
   void EditCommand(int id);
   void EffectCommand(int id);
   void ConvertCommand(int id);
-  bool PlayCommand(int id);
+  bool PlayCommand(int id, DocumentWindow* target = nullptr);
   void OnPlayPosition(std::int64_t frame);
   void OnPlayStopped();
+  void OnSeek(DocumentWindow* w, bool selection);
   DocumentWindow* PlayingWindow() const;
   formats::DispatchEnv Env(bool offerInstall = true);
   void ShowFailure(std::int32_t result);

@@ -204,6 +204,27 @@ TEST_F(Frame, SpacePlaysPausesAndResumesAndEscapeStops) {
   EXPECT_FALSE(frame_->playback().IsPlaying());
 }
 
+TEST_F(Frame, SelectingWhilePlayingPlaysTheNewSelection) {
+  DocumentWindow* w = Open(8000, 1, 80000, 0.5);
+  WaveDisplay* d = w->mainDisplay();
+  ASSERT_TRUE(d->WaitIdle(std::chrono::seconds(5)));
+  frame_->Command(3002);
+  ASSERT_TRUE(frame_->playback().IsPlaying());
+  const int x0 = d->width() / 2, x1 = d->width() * 3 / 4;
+  QTest::mousePress(d, Qt::LeftButton, {}, QPoint(x0, 20));
+  QTest::mouseMove(d, QPoint(x1, 20));
+  QTest::mouseRelease(d, Qt::LeftButton, {}, QPoint(x1, 20));
+  ASSERT_TRUE(w->doc().HasSelection());
+  EXPECT_EQ(sound_.opens(), 2);
+  EXPECT_TRUE(frame_->playback().IsPlaying());
+  EXPECT_EQ(frame_->playback().position(), w->doc().selStart());
+  // A click without a selection plays on from there.
+  QTest::mouseClick(d, Qt::LeftButton, {}, QPoint(x0 / 2, 20));
+  EXPECT_FALSE(w->doc().HasSelection());
+  EXPECT_EQ(frame_->playback().position(), d->FrameAtPixel(x0 / 2));
+  frame_->Command(3006);
+}
+
 TEST_F(Frame, RefusedDeviceSaysToCheckTheOptions) {
   Open();
   sound_.SetOpenFailure("no such device");
