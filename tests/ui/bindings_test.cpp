@@ -126,6 +126,36 @@ TEST_F(Frame, SaveAsMp3AsksItsOptionsAndWhetherToReplace) {
   EXPECT_LT(std::filesystem::file_size(dir_ / "out.mp3"), 12000u);
 }
 
+TEST_F(Frame, SaveAsWaveUsesTheFormatChosenInTheChooserAndRemembersIt) {
+  DocumentWindow* w = Open(8000, 1, 800, 0.5, "in.wav");
+  QtPrompter::SetFileHook([&](const platform::FileRequest&) -> std::optional<platform::FileChoice> {
+    platform::FileChoice c;
+    c.files = {dir_ / "eight.wav"};
+    return c;
+  });
+  std::string chosenLine;
+  DialogScript script("FormatChooser", [&](QDialog& d) {
+    auto* tags = d.findChild<QComboBox*>("format");
+    tags->setCurrentIndex(tags->findText("PCM"));
+    auto* lines = d.findChild<QComboBox*>("attributes");
+    for (int i = 0; i < lines->count(); ++i)
+      if (lines->itemText(i).contains("8 Bit") && lines->itemText(i).contains("Mono"))
+        lines->setCurrentIndex(i);
+    chosenLine = lines->currentText().toStdString();
+  });
+  ASSERT_TRUE(frame_->Save(w, true));
+  EXPECT_EQ(script.shown(), 1);
+  EXPECT_NE(chosenLine.find("8 Bit"), std::string::npos) << chosenLine;
+  const std::string bytes = testing::ReadFileBytes(dir_ / "eight.wav");
+  ASSERT_GT(bytes.size(), 44u);
+  EXPECT_EQ(bytes[34], 8) << "bits per sample of the saved file";
+  const std::size_t data = bytes.find("data");
+  ASSERT_NE(data, std::string::npos);
+  EXPECT_EQ(bytes.size() - data - 8, 800u) << "one byte per frame";
+  // The choice is remembered for the next save without a dialog.
+  EXPECT_TRUE(std::filesystem::exists(dir_ / "data" / "Orvanta" / "Quillet" / "WavCodec.wff"));
+}
+
 TEST_F(Frame, CancelledFormatOptionsLeaveTheOldFileAndPath) {
   DocumentWindow* w = Open(8000, 1, 800, 0.5, "keep.wav");
   QtPrompter::SetFileHook([&](const platform::FileRequest&) -> std::optional<platform::FileChoice> {
