@@ -102,7 +102,8 @@ void WaveDisplay::paintEvent(QPaintEvent*) {
   const int w = width(), h = height();
   const QColor grey = palette().color(QPalette::Disabled, QPalette::WindowText);
   const QColor face = palette().color(QPalette::Button);
-  if (!hasAudio_ || !isEnabled()) {
+  // Only a display without audio is grey: one disabled while a task runs still shows it.
+  if (!hasAudio_) {
     p.fillRect(rect(), face);
   } else {
     p.fillRect(rect(), QColor(colors::kBackground));
