@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "devices/player.h"
 #include "devices/recorder.h"
 #include "platform/process.h"
 #include "platform/sound_device.h"
