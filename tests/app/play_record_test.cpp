@@ -166,7 +166,6 @@ TEST_F(DeviceCli, CtrlCStopsPlaybackCleanly) {
 
   std::atomic<bool> done{false};
   std::atomic<std::int64_t> drained{0};
-  std::atomic<bool> drain{false};
   std::thread device([&] {
     char buf[65536];
     // Waits for the first bytes, then stops reading until Ctrl+C has been sent.
