@@ -174,8 +174,9 @@ int RunRecordCommand(CommandContext& c) {
   if (!device.message.empty()) std::fprintf(c.err, "%s\n", device.message.c_str());
   options.device = device.name;
   const std::int64_t limitMs = std::llround(seconds * 1000);
+  // The recorder ends after the capture time; auto trim may keep less of it.
   options.timeLimitMs = limitMs;
-  const std::int64_t captureFrames = platform::FramesFromMs(limitMs, rate);
+  options.captureLimitMs = limitMs;
 
   core::SegmentStore* store = CliStore(c.err);
   if (!store) return kTaskFailed;
@@ -196,9 +197,7 @@ int RunRecordCommand(CommandContext& c) {
       std::fprintf(c.err, "%s\n", recorder.lastError().c_str());
       return kTaskFailed;
     }
-    // The time limit ends a recording that is writing; the capture time also ends
-    // one still waiting for sound above the threshold.
-    while (!watch.stopped && recorder.capturedFrames() < captureFrames) {
+    while (!watch.stopped) {
       queue.WaitAndDispatch(kPollMs);
       if (interrupt.interrupted()) {
         interrupted = true;
