@@ -88,10 +88,15 @@ bool LSoundPlayer::Open(audio::SourceHandle source, std::string_view device) {
   open_ = true;
   holding_ = false;
   ResetRing();
-  playPosition_ = repeatStart_ = source_->position();
+  const FramePos start = source_->position();
+  {
+    std::lock_guard lock(mutex_);
+    playPosition_ = repeatStart_ = start;
+  }
   StartFeeding();
   listener_->Playing(cookie_);
-  listener_->Position(Ms(playPosition_), cookie_);
+  // The start, not playPosition_: the watcher may already have moved it on.
+  listener_->Position(Ms(start), cookie_);
   return true;
 }
 

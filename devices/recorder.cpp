@@ -147,11 +147,20 @@ void LSoundRecorder::Capture() {
   };
 
   if (stream_->Start() < 0) fail();
+  const std::int64_t captureLimit =
+      options_.captureLimitMs > 0 ? platform::FramesFromMs(options_.captureLimitMs, rate) : -1;
+  bool captureEnded = false;
   FrameCount got = 0;
   while (!thread_.stopRequested()) {
+    FrameCount want = frames - got;
+    if (captureLimit >= 0) want = std::min<FrameCount>(want, captureLimit - captured_.load());
+    if (want <= 0) {
+      captureEnded = true;
+      break;
+    }
     // Zeroed first: a device that returns frames without data then gives silence.
     std::fill(pcm.begin() + got * ch, pcm.end(), std::int16_t{0});
-    const std::int64_t n = stream_->Read(pcm.data() + got * ch, frames - got);
+    const std::int64_t n = stream_->Read(pcm.data() + got * ch, want);
     if (n < 0) {
       fail();
       break;
@@ -184,6 +193,10 @@ void LSoundRecorder::Capture() {
       audio::BlockView tail = block.view().first(got);
       Process(tail);
     }
+  }
+  if (captureEnded) {
+    std::lock_guard lock(mutex_);
+    limitReached_ = true;
   }
   notifier_.Post();
 }

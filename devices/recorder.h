@@ -50,6 +50,9 @@ struct RecordOptions {
   std::int64_t quietLimitMs = 216000000;  // quiet that pauses writing (voice activation)
   int startThresholdDb = kSilentLevel;    // -127: write from the first buffer
   std::int64_t timeLimitMs = 0;           // 0: none
+  // Stops after this much capture time, written or not (0: none): a recording of a
+  // fixed time that may start with silence to trim.
+  std::int64_t captureLimitMs = 0;
   int inputGainDb = 0;                    // this stream's input volume
 };
 

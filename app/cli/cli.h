@@ -76,5 +76,8 @@ int RunInfoCommand(CommandContext& context);
 int RunConvertCommand(CommandContext& context);
 // apply IN OUT [--from F] [--to F] COMMAND[:P1,P2,...]... (cmd_apply.cpp).
 int RunApplyCommand(CommandContext& context);
+// play FILE ... and record OUT ... on the sound device (cmd_devices.cpp).
+int RunPlayCommand(CommandContext& context);
+int RunRecordCommand(CommandContext& context);
 
 }  // namespace quillet::app

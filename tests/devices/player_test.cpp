@@ -5,6 +5,7 @@
 #include "device_test_support.h"
 #include "devices/peak_limit.h"
 #include "devices/play_speed.h"
+#include "devices/stretch_play.h"
 #include "platform/frame_time.h"
 #include "platform/sound_device_fake.h"
 
@@ -329,6 +330,100 @@ TEST_F(PlayerFixture, SpeedAdaptorSlotsIn) {
   ASSERT_TRUE(player.Open(SourceAtRamp(loud, RewindRamp(false), StepAdaptor(), &message)));
   ASSERT_TRUE(WaitStopped(2));
   EXPECT_EQ(device.written().size(), 6000u + 8000u);
+}
+
+
+// A sine of hz at rate, amplitude in internal samples.
+AudioBlock Sine(int channels, FrameCount frames, int rate, double hz, double amplitude = 0x40000) {
+  AudioBlock b(channels, frames);
+  for (FrameCount f = 0; f < frames; ++f)
+    for (int c = 0; c < channels; ++c)
+      b(c, f) = static_cast<audio::Sample>(std::lround(amplitude * std::sin(2 * M_PI * hz * f / rate)));
+  return b;
+}
+
+// Sign changes per frame of channel 0 of interleaved 16-bit samples.
+double CrossingRate(const std::vector<std::int16_t>& pcm, int channels) {
+  int crossings = 0;
+  const std::size_t frames = pcm.size() / static_cast<std::size_t>(channels);
+  for (std::size_t f = 1; f < frames; ++f)
+    crossings += (pcm[(f - 1) * channels] < 0) != (pcm[f * channels] < 0);
+  return frames > 1 ? static_cast<double>(crossings) / static_cast<double>(frames) : 0;
+}
+
+TEST_F(PlayerFixture, StretchedSpeedsChangeTheDurationNotThePitch) {
+  device.SetFreeRunning(true);
+  const AudioBlock block = Sine(2, 24000, 8000, 500);
+  const double sourceRate = CrossingRate(Pcm16(block), 2);
+  std::size_t before = 0;
+  int stops = 0;
+  for (const auto& [speed, factor] : {std::pair{PlaySpeed::Fast, 1.5}, {PlaySpeed::Slow, 0.5}}) {
+    SCOPED_TRACE(factor);
+    ASSERT_TRUE(player.Open(SourceAtSpeed(Memory(8000, block), speed)));
+    ASSERT_TRUE(WaitStopped(++stops));
+    const std::vector<std::int16_t> all = device.written();
+    const std::vector<std::int16_t> w(all.begin() + static_cast<std::ptrdiff_t>(before), all.end());
+    before = all.size();
+    const double frames = static_cast<double>(w.size() / 2);
+    EXPECT_NEAR(frames, 24000 / factor, 24000 / factor * 0.02);
+    EXPECT_NEAR(CrossingRate(w, 2), sourceRate, sourceRate * 0.05);
+    // The end is the document's end, not the stretched length.
+    EXPECT_EQ(log.positions.back(), 3000);
+  }
+}
+
+TEST_F(PlayerFixture, RewindRunsBackToTheStartAndReportsDocumentPositions) {
+  device.SetFreeRunning(true);
+  audio::SourceHandle source = Memory(8000, Sine(1, 80000, 8000, 300));
+  source->seek(60000);
+  std::string message;
+  ASSERT_TRUE(player.Open(SourceAtRamp(source, RewindRamp(false), TimeStretchAdaptor(), &message)));
+  ASSERT_TRUE(WaitStopped());
+  ASSERT_GE(log.positions.size(), 2u);
+  EXPECT_EQ(log.positions.front(), 7500);  // where it started, in the document
+  EXPECT_EQ(log.positions.back(), 0);
+  for (std::size_t i = 1; i < log.positions.size(); ++i) EXPECT_LE(log.positions[i], log.positions[i - 1]) << i;
+  // From 0.5 to 7 times over a second of output: far fewer frames than the distance.
+  const std::size_t played = device.written().size();
+  EXPECT_GT(played, 8000u);
+  EXPECT_LT(played, 30000u);
+}
+
+TEST_F(PlayerFixture, RepositionAndHoldAtSpeedStayInDocumentFrames) {
+  ASSERT_TRUE(player.Open(SourceAtSpeed(Memory(8000, Sine(1, 160000, 8000, 400)), PlaySpeed::Fast)));
+  Play(500, 8000);
+  player.Reposition(80000);
+  EXPECT_EQ(player.playPosition(), 80000);
+  EXPECT_EQ(log.positions.back(), 10000);
+  // One second of output moves a second and a half through the document, give or
+  // take the last buffer heard.
+  Play(1000, 8000);
+  EXPECT_GE(player.playPosition(), 80000 + 12000 - 1200 - 88);
+  EXPECT_LE(player.playPosition(), 80000 + 12000 + 88);
+  const FramePos held = player.playPosition();
+  player.Hold();
+  EXPECT_EQ(player.playPosition(), held);
+  player.Resume();
+  EXPECT_EQ(player.playPosition(), held);
+}
+
+TEST(StretchPlaySource, SeeksAndEndsInInputFrames) {
+  LStretchPlaySource s(Memory(8000, Sine(1, 8000, 8000, 200)), RampFor(PlaySpeed::Fast));
+  EXPECT_EQ(s.position(), 0);
+  EXPECT_EQ(s.length(), 8000);
+  const FrameCount whole = s.framesLeft();
+  EXPECT_NEAR(static_cast<double>(whole), 8000 / 1.5, 90);
+  s.seek(4000);
+  EXPECT_EQ(s.position(), 4000);
+  EXPECT_NEAR(static_cast<double>(s.framesLeft()), 4000 / 1.5, 90);
+  std::vector<audio::Sample> buf(static_cast<std::size_t>(s.framesLeft()));
+  s.read(buf.data(), s.framesLeft());
+  EXPECT_EQ(s.framesLeft(), 0);
+  EXPECT_EQ(s.position(), 8000);
+  s.seek(-50);  // before the start counts as the start
+  EXPECT_EQ(s.position(), 0);
+  s.seek(9000);  // past the end: nothing left
+  EXPECT_EQ(s.framesLeft(), 0);
 }
 
 }  // namespace

@@ -103,5 +103,27 @@ TEST_F(RecorderFixture, DeviceFailureStopsWithAMessage) {
   EXPECT_NE(recorder.lastError().find("failed"), std::string::npos);
 }
 
+
+TEST_F(RecorderFixture, CaptureLimitEndsAFixedTimeExactlyOnAFreeRunningDevice) {
+  device.SetFreeRunning(true);
+  for (const auto& [threshold, quietMs] : {std::pair{kSilentLevel, 0}, {-24, 300}}) {
+    SCOPED_TRACE(threshold);
+    std::vector<std::int16_t> in;
+    AppendSilence(in, quietMs * 8, 1);
+    AppendTone(in, 40000, 1, 8000, 400, 12000);
+    device.SetCaptureData(in);
+    auto sink = audio::MakeRef<audio::LMemorySoundSink>(8000, 1);
+    RecordOptions options;
+    options.startThresholdDb = threshold;
+    options.captureLimitMs = 1234;  // not a whole number of buffers
+    const int stops = log.stopped;
+    ASSERT_TRUE(recorder.Start(audio::SinkHandle(sink), options));
+    ASSERT_TRUE(PumpUntil(queue, [&] { return log.stopped > stops; }));
+    EXPECT_EQ(recorder.capturedFrames(), 9872);
+    // Trimmed: the quiet start goes, all but 50 ms of pre-roll.
+    EXPECT_EQ(sink->framesWritten(), threshold == kSilentLevel ? 9872 : 9872 - 2400 + 400);
+  }
+}
+
 }  // namespace
 }  // namespace quillet::devices
