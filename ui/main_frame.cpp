@@ -1,5 +1,6 @@
 #include "ui/main_frame.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDockWidget>
@@ -275,6 +276,14 @@ void MainFrame::BuildBars() {
     a->setIcon(style()->standardIcon(icon));
     a->setToolTip(Q(MenuLabel(FindCommand(id)->text, buf)));
     transport_->addAction(a);
+  }
+  for (int id : {kCmdRewind, kCmdForward}) {
+    if (auto* b = qobject_cast<QAbstractButton*>(transport_->widgetForAction(action(id)))) {
+      connect(b, &QAbstractButton::pressed, this, [this, id] {
+        if (!busy_) BeginWind(id == kCmdForward);
+      });
+      connect(b, &QAbstractButton::released, this, [this] { EndWind(); });
+    }
   }
   transport_->addSeparator();
   const char* names[4] = {"Start:", "End:", "Length:", "Position:"};
@@ -580,6 +589,7 @@ bool MainFrame::Implemented(int id) const {
     case kCmdSaveFileAs: case kCmdConvertRate: case kCmdConvertMono: case kCmdConvertStereo:
     case kCmdExit: case kCmdGoToStart: case kCmdGoToEnd: case kCmdZoomIn: case kCmdZoomOut:
     case kCmdPlay: case kCmdPlayNormal: case kCmdPlayRepeat: case kCmdStop:
+    case kCmdPlaySlow: case kCmdPlayFast: case kCmdRewind: case kCmdForward:
     case kCmdZoomSelection: case kCmdZoomFull: case kCmdVerticalZoom:
     case kCmdDisplayPlusMinus: case kCmdDisplayLeftRight: case kCmdCascade:
     case kCmdTileHorizontal: case kCmdTileVertical: case kCmdArrangeIcons: case kCmdCloseAll:
@@ -726,7 +736,22 @@ bool MainFrame::Command(int id) {
       return true;
     }
     case kCmdPlay: case kCmdPlayNormal: case kCmdPlayRepeat: case kCmdStop:
+    case kCmdPlaySlow: case kCmdPlayFast:
       return PlayCommand(id);
+    case kCmdRewind: case kCmdForward:
+      // A click (menu, or a button let go at once) steps; held keys and buttons wind.
+      if (windJustEnded_) {
+        windJustEnded_ = false;
+        return true;
+      }
+      {
+        const FramePos step = FramePos{5} * w->doc().sampleRate();
+        const FramePos to = std::clamp<FramePos>(
+            w->doc().cursor() + (id == kCmdForward ? step : -step), 0, w->doc().length());
+        if (PlayingWindow() == w) playback_->player().Reposition(to);
+        w->FollowPosition(to, playback_->paused());
+      }
+      return true;
     case kCmdZoomIn: w->ZoomIn(); return true;
     case kCmdZoomOut: w->ZoomOut(); return true;
     case kCmdZoomSelection: w->ZoomSelection(); return true;
@@ -945,19 +970,56 @@ bool MainFrame::PlayCommand(int id, DocumentWindow* target) {
   }
   if (!w) return false;
   playback_->Stop();
+  playback_->SetSpeed(id == kCmdPlaySlow   ? devices::PlaySpeed::Slow
+                      : id == kCmdPlayFast ? devices::PlaySpeed::Fast
+                                           : devices::PlaySpeed::Normal);
   const core::WaveDocument& doc = w->doc();
   // A selection plays alone (and over and over with repeat); else from the cursor on.
   const bool range = doc.HasSelection();
   const FramePos from = range ? doc.selStart() : doc.cursor();
   const FramePos to = range ? doc.selEnd() : -1;
   if (!playback_->Play(doc, from >= doc.length() ? 0 : from, to)) {
-    std::string text = kPlayDeviceMessage;
+    std::string text = kCheckPlayDeviceMessage;
     if (!playback_->message().empty()) text += "\n\n" + playback_->message();
     ShowMessageBox(this, text, "Quillet", MessageIcon::Information, MessageButtons::Ok);
     return true;
   }
   playback_->SetRepeat(id == kCmdPlayRepeat && range);
+  // Played, but on the default device instead of a stored one that is gone.
+  if (!playback_->message().empty()) statusBar()->showMessage(Q(playback_->message()), 12000);
   return true;
+}
+
+void MainFrame::BeginWind(bool forward) {
+  DocumentWindow* w = active_;
+  if (!w || wind_ != Wind::None) return;
+  const bool wasPlaying = PlayingWindow() == w;
+  const bool scrubbing = wasPlaying && playback_->paused();
+  wind_ = scrubbing ? Wind::FromHold : wasPlaying ? Wind::FromPlay : Wind::FromStop;
+  // With no sound device the cursor still moves, by a step.
+  const FramePos at = wasPlaying ? playback_->position() : w->doc().cursor();
+  if (!playback_->PlayRamp(w->doc(), at,
+                           forward ? devices::ForwardRamp(scrubbing) : devices::RewindRamp(scrubbing))) {
+    const FramePos step = FramePos{5} * w->doc().sampleRate();
+    w->FollowPosition(std::clamp<FramePos>(at + (forward ? step : -step), 0, w->doc().length()));
+    UpdateTimes();
+  }
+}
+
+void MainFrame::EndWind() {
+  if (wind_ == Wind::None) return;
+  const Wind was = wind_;
+  wind_ = Wind::None;
+  windJustEnded_ = true;
+  DocumentWindow* w = PlayingWindow();
+  const FramePos at = w ? playback_->position() : 0;
+  playback_->Stop();
+  if (!w) return;
+  w->FollowPosition(at);
+  // Back to what it was doing before, from where the winding got to.
+  if (was == Wind::FromStop) return;
+  PlayCommand(kCmdPlay, w);
+  if (was == Wind::FromHold) playback_->Pause();
 }
 
 void MainFrame::OnPlayPosition(std::int64_t frame) {
@@ -1022,6 +1084,11 @@ bool MainFrame::HandleKey(int qtKey, Qt::KeyboardModifiers mods, bool autoRepeat
     active_->FollowPosition(to);
     return true;
   }
+  if (!(mods & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier)) &&
+      (vk == kVkLeft || vk == kVkRight || vk == kVkF7 || vk == kVkF8)) {
+    if (!busy_ && active_) BeginWind(vk == kVkRight || vk == kVkF8);
+    return true;
+  }
   const auto it = builtInKeys_.find(code);
   if (it == builtInKeys_.end()) return false;
   if (it->second == kSpaceKey) {
@@ -1035,6 +1102,11 @@ bool MainFrame::HandleKey(int qtKey, Qt::KeyboardModifiers mods, bool autoRepeat
 
 void MainFrame::HandleKeyRelease(int qtKey) {
   if (qtKey == Qt::Key_Shift) shiftHeld_ = false;
+  if (qtKey == Qt::Key_Left || qtKey == Qt::Key_Right || qtKey == Qt::Key_F7 ||
+      qtKey == Qt::Key_F8) {
+    EndWind();
+    windJustEnded_ = false;
+  }
 }
 
 void MainFrame::FitSubWindows() {

@@ -123,6 +123,9 @@ class MainFrame : public QMainWindow {
   void OnPlayPosition(std::int64_t frame);
   void OnPlayStopped();
   void OnSeek(DocumentWindow* w, bool selection);
+  // Rewind and fast forward while a key or button is held.
+  void BeginWind(bool forward);
+  void EndWind();
   DocumentWindow* PlayingWindow() const;
   formats::DispatchEnv Env(bool offerInstall = true);
   void ShowFailure(std::int32_t result);
@@ -164,6 +167,9 @@ class MainFrame : public QMainWindow {
   bool exiting_ = false;
   bool busy_ = false;
   // Shift selection: held, and the frame where it began.
+  enum class Wind { None, FromStop, FromPlay, FromHold };
+  Wind wind_ = Wind::None;
+  bool windJustEnded_ = false;
   bool shiftHeld_ = false;
   std::int64_t shiftAnchor_ = 0;
 };

@@ -6,6 +6,8 @@
 
 #include "core/chain.h"
 #include "core/chain_source.h"
+#include "devices/device_choice.h"
+#include "devices/stretch_play.h"
 
 namespace quillet::ui {
 
@@ -26,11 +28,14 @@ Transport::Transport(platform::SoundSystem& system, settings::Settings& settings
   waker_ = std::make_unique<QtWaker>([this] { queue_->Dispatch(); });
   queue_ = std::make_unique<devices::NotificationQueue>(waker_.get());
   player_ = std::make_unique<devices::LSoundPlayer>(system_, *queue_);
+  control_ = std::make_unique<devices::PlayerControl>(*player_, system_, settings_,
+                                                      devices::TimeStretchAdaptor());
   player_->InstallListener(this, 0);
 }
 
 Transport::~Transport() {
   // The player's threads stop before the queue and the waker they post to go.
+  control_.reset();
   player_.reset();
   queue_.reset();
   waker_.reset();
@@ -50,28 +55,33 @@ void Transport::Forget(const core::WaveDocument* doc) {
   if (doc && doc == playing_) Stop();
 }
 
-bool Transport::PlaySource(audio::SourceHandle source) {
-  message_.clear();
-  // The device is read at each play, so a change in the options takes effect at once.
-  std::string device = settings_.GetString("Settings", "SoundOutDevice", "");
-  if (device == "0") device.clear();
-  if (player_->Open(std::move(source), device)) return true;
-  message_ = player_->lastError();
-  return false;
+bool Transport::Started(bool ok, const core::WaveDocument* doc) {
+  message_ = control_->message();
+  playing_ = ok ? doc : nullptr;
+  return ok;
 }
 
 bool Transport::Play(const core::WaveDocument& doc, FramePos from, FramePos to) {
   const FrameCount length = doc.length();
   from = std::clamp<FramePos>(from, 0, length);
-  to = to < 0 ? length : std::clamp<FramePos>(to, from, length);
-  // A chain cut at the range's end keeps document positions for the play marker.
-  core::AudioChain range(doc.chain().store());
-  range.sampleRate = doc.sampleRate();
-  range.channels = doc.channels();
-  core::ChainCopyRange(doc.chain(), 0, to, range);
-  audio::Ref<core::LChainSoundSource> source = core::ChainOpenSource(range);
-  source->seek(from);
-  const bool ok = PlaySource(std::move(source));
+  to = to < 0 ? -1 : std::clamp<FramePos>(to, from, length);
+  auto source = devices::SourceRange(core::ChainOpenSource(doc.chain()), from, to);
+  return Started(control_->Play(std::move(source)), &doc);
+}
+
+bool Transport::PlayRamp(const core::WaveDocument& doc, FramePos pos,
+                         const devices::SpeedRamp& ramp) {
+  audio::SourceHandle source = core::ChainOpenSource(doc.chain());
+  source->seek(std::clamp<FramePos>(pos, 0, doc.length()));
+  std::string why;
+  source = devices::SourceAtRamp(std::move(source), ramp, devices::TimeStretchAdaptor(), &why);
+  if (!source) {
+    message_ = why;
+    return false;
+  }
+  const devices::DeviceChoice device = devices::ChooseDevice(system_, settings_, devices::kPlayDevice);
+  const bool ok = player_->Open(std::move(source), device.name);
+  message_ = ok ? device.message : player_->lastError();
   playing_ = ok ? &doc : nullptr;
   return ok;
 }
@@ -79,13 +89,8 @@ bool Transport::Play(const core::WaveDocument& doc, FramePos from, FramePos to) 
 void Transport::PlayFrom(const core::WaveDocument& doc, FramePos pos) { Play(doc, pos); }
 
 void Transport::PlayRange(const core::AudioChain& chain, FramePos from, FramePos to) {
-  core::AudioChain range(chain.store());
-  range.sampleRate = chain.sampleRate;
-  range.channels = chain.channels;
-  core::ChainCopyRange(chain, 0, std::max<FramePos>(to, 0), range);
-  audio::Ref<core::LChainSoundSource> source = core::ChainOpenSource(range);
-  source->seek(std::max<FramePos>(from, 0));
-  PlaySource(std::move(source));
+  control_->PlayRange(chain, from, to);
+  message_ = control_->message();
   playing_ = nullptr;
 }
 

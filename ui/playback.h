@@ -11,7 +11,9 @@
 
 #include "core/document.h"
 #include "core/edit_services.h"
+#include "devices/document_playback.h"
 #include "devices/level.h"
+#include "devices/play_speed.h"
 #include "devices/player.h"
 #include "devices/worker_thread.h"
 #include "platform/sound_device.h"
@@ -47,8 +49,14 @@ class Transport final : public QObject, public core::PlaybackControl, private de
   void PlayRange(const core::AudioChain& chain, FramePos from, FramePos to) override;
 
   // Plays [from, to) of doc's audio as it is now (to < 0: to its end); false with
-  // message() set when the device refuses.
+  // message() set when the device refuses (or, after a success, saying that the
+  // stored device is gone and the default one plays).
   bool Play(const core::WaveDocument& doc, FramePos from, FramePos to = -1);
+  // The speed of the next plays (the Play menu's speeds).
+  void SetSpeed(devices::PlaySpeed speed) { control_->SetSpeed(speed); }
+  devices::PlaySpeed speed() const { return control_->speed(); }
+  // Plays doc from pos along ramp (rewind and fast forward while a button is held).
+  bool PlayRamp(const core::WaveDocument& doc, FramePos pos, const devices::SpeedRamp& ramp);
   // Pause holds the play position (a short snippet loops there); Resume plays on.
   void Pause();
   void Resume();
@@ -70,7 +78,7 @@ class Transport final : public QObject, public core::PlaybackControl, private de
   void levelsChanged(const devices::LLevelRecord& levels);
 
  private:
-  bool PlaySource(audio::SourceHandle source);
+  bool Started(bool ok, const core::WaveDocument* doc);
   void Playing(std::uintptr_t) override { emit started(); }
   void Stopped(std::uintptr_t) override;
   void Holding(std::uintptr_t) override { emit positionChanged(position()); }
@@ -84,13 +92,11 @@ class Transport final : public QObject, public core::PlaybackControl, private de
   std::unique_ptr<QtWaker> waker_;
   std::unique_ptr<devices::NotificationQueue> queue_;
   std::unique_ptr<devices::LSoundPlayer> player_;
+  std::unique_ptr<devices::PlayerControl> control_;
   const core::WaveDocument* playing_ = nullptr;
   std::string message_;
 };
 
-// What the Play commands show when the device refuses.
-inline constexpr const char* kPlayDeviceMessage =
-    "Please check that you have selected the correct sound player device using Options. Open "
-    "Options using Tools -> Options";
+using devices::kCheckPlayDeviceMessage;
 
 }  // namespace quillet::ui

@@ -255,12 +255,51 @@ TEST_F(Frame, SelectingWhilePlayingPlaysTheNewSelection) {
   frame_->Command(3006);
 }
 
+TEST_F(Frame, SlowSpeedPlaysTwiceAsLongAndFastTwoThirds) {
+  Open(8000, 1, 8000, 0.5);
+  sound_.SetFreeRunning(true);
+  Key(Qt::Key_F11);
+  ASSERT_TRUE(PumpUntil([&] { return !frame_->playback().IsPlaying(); }));
+  const std::size_t slow = sound_.written().size();
+  EXPECT_NEAR(double(slow), 16000.0, 800.0);
+  frame_->active()->FollowPosition(0);
+  Key(Qt::Key_F12);
+  ASSERT_TRUE(PumpUntil([&] { return !frame_->playback().IsPlaying(); }));
+  EXPECT_NEAR(double(sound_.written().size() - slow), 8000.0 / 1.5, 600.0);
+  // Plain Play is at normal speed again.
+  frame_->active()->FollowPosition(0);
+  const std::size_t before = sound_.written().size();
+  Key(Qt::Key_F9);
+  ASSERT_TRUE(PumpUntil([&] { return !frame_->playback().IsPlaying(); }));
+  EXPECT_EQ(sound_.written().size() - before, 8000u);
+}
+
+TEST_F(Frame, HoldingRightFastForwardsAndLettingGoStopsWhereItGot) {
+  DocumentWindow* w = Open(8000, 1, 800000, 0.5);
+  QTest::keyPress(w->mainDisplay(), Qt::Key_Right);
+  EXPECT_TRUE(frame_->playback().IsPlaying());
+  ASSERT_TRUE(PumpUntil([&] {
+    sound_.AdvanceMs(20);
+    return w->doc().cursor() > 16000;
+  }));
+  QTest::keyRelease(w->mainDisplay(), Qt::Key_Right);
+  QApplication::processEvents();
+  EXPECT_FALSE(frame_->playback().IsPlaying()) << "it was stopped before, so it stops again";
+  const FramePos reached = w->doc().cursor();
+  EXPECT_GT(reached, 16000);
+  // Faster than real time: more audio passed than the device played.
+  EXPECT_GT(reached, sound_.playedFrames());
+  // The menu's Rewind steps back five seconds.
+  frame_->Command(3008);
+  EXPECT_EQ(w->doc().cursor(), std::max<FramePos>(reached - 40000, 0));
+}
+
 TEST_F(Frame, RefusedDeviceSaysToCheckTheOptions) {
   Open();
   sound_.SetOpenFailure("no such device");
   frame_->Command(3002);
   ASSERT_EQ(boxes_.size(), 1u);
-  EXPECT_EQ(boxes_[0].rfind(std::string("Quillet: ") + kPlayDeviceMessage, 0), 0u) << boxes_[0];
+  EXPECT_EQ(boxes_[0].rfind(std::string("Quillet: ") + kCheckPlayDeviceMessage, 0), 0u) << boxes_[0];
   EXPECT_NE(boxes_[0].find("no such device"), std::string::npos);
   EXPECT_FALSE(frame_->playback().IsPlaying());
 }
