@@ -43,6 +43,8 @@ class RecordDialog final : public QDialog, private devices::LRecorderListener {
   bool recorded();
   // The key actions of F5 to F8.
   void DoKey(devices::RecordKeyAction action);
+  // Stops, stores the values and ends.
+  void done(int result) override;
 
   QComboBox* deviceBox() const { return device_; }
   QComboBox* inputBox() const { return input_; }
@@ -59,7 +61,6 @@ class RecordDialog final : public QDialog, private devices::LRecorderListener {
  protected:
   void keyPressEvent(QKeyEvent* e) override;
   void showEvent(QShowEvent* e) override;
-  void done(int result) override;
 
  private:
   void Writing(std::uintptr_t) override;
