@@ -42,6 +42,7 @@
 #include "formats/messages.h"
 #include "platform/frame_time.h"
 #include "platform/record_file.h"
+#include "ui/app_icon.h"
 #include "ui/commands.h"
 #include "ui/dialogs.h"
 #include "ui/document_window.h"
@@ -111,6 +112,7 @@ MainFrame::MainFrame(settings::Settings& settings, core::SegmentStore& store,
       recent_(settings) {
   setObjectName("LMMWC");
   setWindowTitle("Quillet");
+  setWindowIcon(ProgramIcon());
   setAcceptDrops(true);
   prompter_ = std::make_unique<QtPrompter>(this);
   progress_ = std::make_unique<QtProgressFactory>(this, [this](bool on) { SetBusy(!on); });
@@ -388,6 +390,7 @@ void MainFrame::StorePlacement() {
 DocumentWindow* MainFrame::AddDocument(std::unique_ptr<core::WaveDocument> doc) {
   auto* w = new DocumentWindow(std::move(doc));
   QMdiSubWindow* sub = mdi_->addSubWindow(w);
+  sub->setWindowIcon(windowIcon());
   sub->setAttribute(Qt::WA_DeleteOnClose, false);
   connect(w, &DocumentWindow::closeRequested, this, [this](DocumentWindow* d) {
     // Later, so the close event that asked is over before the window goes.

@@ -224,5 +224,17 @@ TEST_F(Frame, TagsAreWrittenAfterASaveAndReadBackWithTheAudioUnchanged) {
   EXPECT_NE(boxes_[0].find("Only wav and mp3 files can have tags edited."), std::string::npos);
 }
 
+TEST_F(Frame, TheFrameAndItsDocumentWindowsCarryTheProgramIcon) {
+  DocumentWindow* w = Open();
+  ASSERT_TRUE(w);
+  const QImage icon = frame_->windowIcon().pixmap(32).toImage();
+  ASSERT_FALSE(icon.isNull());
+  // The icon's dark tile with the yellow cursor line down its middle.
+  EXPECT_EQ(icon.pixelColor(4, 28).rgb() & 0xFFFFFF, 0x000000u);
+  EXPECT_GT(icon.pixelColor(15, 4).red(), 200);
+  EXPECT_GT(icon.pixelColor(15, 4).green(), 200);
+  EXPECT_EQ(w->parentWidget()->windowIcon().cacheKey(), frame_->windowIcon().cacheKey());
+}
+
 }  // namespace
 }  // namespace quillet::ui
