@@ -20,6 +20,7 @@
 
 #include "core/time_text.h"
 #include "devices/device_choice.h"
+#include "devices/document_playback.h"
 #include "platform/frame_time.h"
 #include "ui/level_meter.h"
 #include "ui/playback.h"
@@ -90,8 +91,19 @@ RecordDialog::RecordDialog(QWidget* parent, platform::SoundSystem& system, setti
   queue_ = std::make_unique<devices::NotificationQueue>(waker_.get());
   recorder_ = std::make_unique<devices::LSoundRecorder>(system_, *queue_);
   recorder_->InstallListener(this, 0);
+  player_ = std::make_unique<devices::LSoundPlayer>(system_, *queue_);
 
   auto* nameLabel = new QLabel(Q(name), this);
+  playDevice_ = new QComboBox(this);
+  playDevice_->setObjectName("playDevice");
+  players_ = devices::DeviceList(system_, platform::StreamDirection::Playback);
+  for (const auto& e : players_) playDevice_->addItem(Q(e.label));
+  playDevice_->setCurrentIndex(devices::DevicePosition(players_, values_.playerDevice));
+  playVolume_ = new QSpinBox(this);
+  playVolume_->setObjectName("playVolume");
+  playVolume_->setRange(devices::kMinVolumeDb, devices::kMaxVolumeDb);
+  playVolume_->setSuffix(" dB");
+  playVolume_->setValue(std::clamp(values_.playerVolumeDb, devices::kMinVolumeDb, devices::kMaxVolumeDb));
   device_ = new QComboBox(this);
   device_->setObjectName("device");
   devices_ = devices::DeviceList(system_, platform::StreamDirection::Capture);
@@ -113,6 +125,8 @@ RecordDialog::RecordDialog(QWidget* parent, platform::SoundSystem& system, setti
 
   auto* form = new QFormLayout;
   form->addRow("Name:", nameLabel);
+  form->addRow("Device:", playDevice_);
+  form->addRow("Volume:", playVolume_);
   auto* deviceLabel = new QLabel("Devi&ce:", this);
   deviceLabel->setBuddy(device_);
   form->addRow(deviceLabel, device_);
@@ -144,10 +158,13 @@ RecordDialog::RecordDialog(QWidget* parent, platform::SoundSystem& system, setti
   }
   record_ = new QPushButton(style()->standardIcon(QStyle::SP_DialogNoButton), "&Record", this);
   stop_ = new QPushButton(style()->standardIcon(QStyle::SP_MediaStop), "&Stop", this);
+  play_ = new QPushButton(style()->standardIcon(QStyle::SP_MediaPlay), "&Play", this);
+  play_->setAutoDefault(false);
   record_->setAutoDefault(false);
   stop_->setAutoDefault(false);
   buttons->addWidget(record_);
   buttons->addWidget(stop_);
+  buttons->addWidget(play_);
   auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
 
   auto* layout = new QVBoxLayout(this);
@@ -173,7 +190,15 @@ RecordDialog::RecordDialog(QWidget* parent, platform::SoundSystem& system, setti
   connect(advanced, &QPushButton::clicked, this, [this] { OpenAdvanced(); });
   // Record continues where the position stands (the end after a stop): a pause.
   connect(record_, &QPushButton::clicked, this, [this] { RecordAt(position_->value()); });
-  connect(stop_, &QPushButton::clicked, this, [this] { StopRecording(); });
+  connect(stop_, &QPushButton::clicked, this, [this] {
+    StopRecording();
+    player_->Close();
+  });
+  connect(play_, &QPushButton::clicked, this, [this] { Play(); });
+  connect(playVolume_, &QSpinBox::valueChanged, this, [this](int db) {
+    values_.playerVolumeDb = db;
+    player_->SetVolumeDb(db);
+  });
   connect(box, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
   connect(position_, &QSlider::valueChanged, this, [this](int ms) {
@@ -187,7 +212,8 @@ RecordDialog::RecordDialog(QWidget* parent, platform::SoundSystem& system, setti
 }
 
 RecordDialog::~RecordDialog() {
-  // The recorder's thread stops before the queue and waker it posts to go.
+  // The threads stop before the queue and waker they post to go.
+  player_.reset();
   recorder_.reset();
   queue_.reset();
   waker_.reset();
@@ -198,6 +224,9 @@ void RecordDialog::ReadControls() {
   values_.device = d > 0 && std::size_t(d) < devices_.size() ? devices_[std::size_t(d)].name : std::string();
   values_.channel = input_->currentIndex() - 1;
   values_.volumeDb = volume_->value();
+  const int p = playDevice_->currentIndex();
+  values_.playerDevice = p > 0 && std::size_t(p) < players_.size() ? players_[std::size_t(p)].name : std::string();
+  values_.playerVolumeDb = playVolume_->value();
 }
 
 void RecordDialog::UpdateInput() {
@@ -217,6 +246,7 @@ std::int64_t RecordDialog::LengthMs() {
 }
 
 bool RecordDialog::RecordAt(std::int64_t ms) {
+  player_->Close();
   StopRecording();
   ReadControls();
   values_.Store(settings_);
@@ -233,6 +263,27 @@ bool RecordDialog::RecordAt(std::int64_t ms) {
     return false;
   }
   UpdateTransport();
+  return true;
+}
+
+bool RecordDialog::Play() {
+  StopRecording();
+  player_->Close();
+  ReadControls();
+  const core::AudioChain& chain = take_.chain();
+  const audio::FramePos from = platform::FramesFromMs(position_->value(), chain.sampleRate);
+  // From the end there is nothing to hear: play it all.
+  audio::SourceHandle source =
+      devices::SourceRange(take_.Source(), from < core::ChainLength(chain) ? from : 0);
+  const std::string device = devices::ResolveDevice(system_.ListDevices(platform::StreamDirection::Playback),
+                                                    values_.playerDevice, platform::StreamDirection::Playback)
+                                 .name;
+  player_->SetVolumeDb(values_.playerVolumeDb);
+  if (!player_->Open(std::move(source), device)) {
+    ShowMessageBox(this, devices::kCheckPlayDeviceMessage, "Quillet", platform::MessageIcon::Error,
+                   platform::MessageButtons::Ok);
+    return false;
+  }
   return true;
 }
 
@@ -270,6 +321,7 @@ void RecordDialog::showEvent(QShowEvent* e) {
 }
 
 void RecordDialog::done(int result) {
+  player_->Close();
   StopRecording();
   ReadControls();
   values_.Store(settings_);
@@ -309,6 +361,7 @@ void RecordDialog::UpdateTransport() {
   for (int i = 0; i < 4; ++i)
     transport_[i]->setToolTip(Q(devices::TransportTip(static_cast<devices::TransportButton>(i), on)));
   record_->setEnabled(!on);
+  play_->setEnabled(!on && LengthMs() > 0);
   stop_->setEnabled(on);
   device_->setEnabled(!on);
   if (!on) {

@@ -10,6 +10,7 @@
 
 #include "devices/record_command.h"
 #include "devices/record_dialog_model.h"
+#include "devices/player.h"
 #include "devices/recorder.h"
 #include "platform/sound_device.h"
 #include "settings/settings.h"
@@ -41,6 +42,8 @@ class RecordDialog final : public QDialog, private devices::LRecorderListener {
   bool recording() const;
   // Something was recorded (and not restarted away).
   bool recorded();
+  // Plays the recording from the position on the dialog's playback device.
+  bool Play();
   // The key actions of F5 to F8.
   void DoKey(devices::RecordKeyAction action);
   // Stops, stores the values and ends.
@@ -53,6 +56,8 @@ class RecordDialog final : public QDialog, private devices::LRecorderListener {
   QToolButton* transportButton(int i) const { return transport_[i]; }
   QPushButton* recordButton() const { return record_; }
   QPushButton* stopButton() const { return stop_; }
+  QPushButton* playButton() const { return play_; }
+  devices::LSoundPlayer& player() { return *player_; }
   LevelMeterWidget* meter() const { return meter_; }
   QLabel* timeLabel() const { return time_; }
   devices::LSoundRecorder& recorder() { return *recorder_; }
@@ -86,10 +91,14 @@ class RecordDialog final : public QDialog, private devices::LRecorderListener {
   std::unique_ptr<QtWaker> waker_;
   std::unique_ptr<devices::NotificationQueue> queue_;
   std::unique_ptr<devices::LSoundRecorder> recorder_;
+  std::unique_ptr<devices::LSoundPlayer> player_;
+  std::vector<devices::DeviceEntry> players_;
   devices::RecordMixerLauncher launcher_;
   std::int64_t takeStartMs_ = 0;
   bool autostarted_ = false;
 
+  QComboBox* playDevice_ = nullptr;
+  QSpinBox* playVolume_ = nullptr;
   QComboBox* device_ = nullptr;
   QComboBox* input_ = nullptr;
   QSpinBox* volume_ = nullptr;
@@ -102,6 +111,7 @@ class RecordDialog final : public QDialog, private devices::LRecorderListener {
   QToolButton* transport_[4] = {};
   QPushButton* record_ = nullptr;
   QPushButton* stop_ = nullptr;
+  QPushButton* play_ = nullptr;
 };
 
 // Runs the dialog for the Record command; result() tells "Record Next" apart.

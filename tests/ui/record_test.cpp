@@ -172,7 +172,13 @@ TEST_F(Record, DialogShowsTheInputVolumeOnlyForItsOwnInputAndStoresItsValues) {
     ASSERT_TRUE(PumpUntil([&] { return d.recorder().capturedFrames() >= 6000; }));
     d.StopRecording();
     EXPECT_TRUE(d.recorded());
+    // The recording plays back from the start when the position is at its end.
+    ASSERT_TRUE(d.Play());
+    ASSERT_TRUE(PumpUntil([&] { return std::int64_t(sound_.written().size()) >= take.length(); }));
+    const std::vector<std::int16_t> played = sound_.written();
+    EXPECT_GT(*std::max_element(played.begin(), played.begin() + 4000), 3000);
     d.reject();
+    EXPECT_FALSE(d.player().isOpen());
   }
   EXPECT_EQ(settings_->GetInt("Recorder", "Channel", -1), 0);
   EXPECT_EQ(settings_->GetInt("Recorder", "Volume", 0), -6);
