@@ -162,6 +162,15 @@ TEST_F(Record, DialogShowsTheInputVolumeOnlyForItsOwnInputAndStoresItsValues) {
     EXPECT_EQ(d.inputBox()->currentIndex(), 0);
     EXPECT_TRUE(d.mixerButton()->isVisible());
     EXPECT_FALSE(d.volumeBox()->isVisible());
+    {
+      // Without a recording volume program the button says what to install.
+      const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+      setenv("PATH", (dir_ / "empty").c_str(), 1);
+      d.mixerButton()->click();
+      setenv("PATH", path.c_str(), 1);
+      ASSERT_EQ(boxes_.size(), 1u);
+      EXPECT_NE(boxes_[0].find("No recording volume program is installed."), std::string::npos);
+    }
     d.inputBox()->setCurrentIndex(1);
     EXPECT_FALSE(d.mixerButton()->isVisible());
     EXPECT_TRUE(d.volumeBox()->isVisible());
