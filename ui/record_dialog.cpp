@@ -21,6 +21,8 @@
 #include "core/time_text.h"
 #include "devices/device_choice.h"
 #include "devices/document_playback.h"
+#include "devices/play_speed.h"
+#include "devices/stretch_play.h"
 #include "platform/frame_time.h"
 #include "ui/level_meter.h"
 #include "ui/playback.h"
@@ -154,6 +156,14 @@ RecordDialog::RecordDialog(QWidget* parent, platform::SoundSystem& system, setti
     transport_[i]->setIcon(style()->standardIcon(icons[i]));
     transport_[i]->setFocusPolicy(Qt::NoFocus);
     connect(transport_[i], &QToolButton::clicked, this, [this, i] { Transport(i); });
+    if (i == 1 || i == 2) {
+      connect(transport_[i], &QToolButton::pressed, this, [this, i] {
+        if (!recording()) Wind(i == 2);
+      });
+      connect(transport_[i], &QToolButton::released, this, [this] {
+        if (!recording()) player_->Close();
+      });
+    }
     buttons->addWidget(transport_[i]);
   }
   record_ = new QPushButton(style()->standardIcon(QStyle::SP_DialogNoButton), "&Record", this);
@@ -285,6 +295,25 @@ bool RecordDialog::Play() {
     return false;
   }
   return true;
+}
+
+bool RecordDialog::Wind(bool forward) {
+  const bool scrubbing = player_->isHolding();
+  player_->Close();
+  ReadControls();
+  const core::AudioChain& chain = take_.chain();
+  if (core::ChainLength(chain) == 0) return false;
+  audio::SourceHandle source = take_.Source();
+  source->seek(std::min(platform::FramesFromMs(position_->value(), chain.sampleRate), core::ChainLength(chain)));
+  const devices::SpeedRamp ramp = forward ? devices::ForwardRamp(scrubbing) : devices::RewindRamp(scrubbing);
+  std::string why;
+  source = devices::SourceAtRamp(std::move(source), ramp, devices::TimeStretchAdaptor(), &why);
+  if (!source) return false;
+  const std::string device = devices::ResolveDevice(system_.ListDevices(platform::StreamDirection::Playback),
+                                                    values_.playerDevice, platform::StreamDirection::Playback)
+                                 .name;
+  player_->SetVolumeDb(values_.playerVolumeDb);
+  return player_->Open(std::move(source), device);
 }
 
 void RecordDialog::StopRecording() {

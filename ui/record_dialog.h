@@ -44,6 +44,8 @@ class RecordDialog final : public QDialog, private devices::LRecorderListener {
   bool recorded();
   // Plays the recording from the position on the dialog's playback device.
   bool Play();
+  // Plays the recording through a speed ramp while Rewind or Forward is held.
+  bool Wind(bool forward);
   // The key actions of F5 to F8.
   void DoKey(devices::RecordKeyAction action);
   // Stops, stores the values and ends.

@@ -186,6 +186,12 @@ TEST_F(Record, DialogShowsTheInputVolumeOnlyForItsOwnInputAndStoresItsValues) {
     ASSERT_TRUE(PumpUntil([&] { return std::int64_t(sound_.written().size()) >= take.length(); }));
     const std::vector<std::int16_t> played = sound_.written();
     EXPECT_GT(*std::max_element(played.begin(), played.begin() + 4000), 3000);
+    // Holding Rewind plays back through the speed ramp; letting go stops it.
+    d.player().Close();
+    QTest::mousePress(d.transportButton(1), Qt::LeftButton);
+    EXPECT_TRUE(d.player().isOpen());
+    QTest::mouseRelease(d.transportButton(1), Qt::LeftButton);
+    EXPECT_FALSE(d.player().isOpen());
     d.reject();
     EXPECT_FALSE(d.player().isOpen());
   }
