@@ -1,7 +1,6 @@
 // quillet: the editor. Starts the sample store, opens the main frame, runs its command
 // line and the event loop; the store goes after every document is closed.
 #include <QApplication>
-#include <QIcon>
 #include <QMessageBox>
 
 #include <cstdio>
@@ -12,6 +11,7 @@
 #include "core/working_folder.h"
 #include "effects/dialogs.h"
 #include "settings/settings.h"
+#include "ui/app_icon.h"
 #include "ui/main_frame.h"
 
 int main(int argc, char** argv) {
@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
   QApplication::setOrganizationName("Orvanta");
   QApplication::setApplicationName("Quillet");
   QApplication::setDesktopFileName("quillet");
-  QApplication::setWindowIcon(QIcon::fromTheme("quillet"));
+  QApplication::setWindowIcon(quillet::ui::ProgramIcon());
 
   quillet::settings::Settings& settings = quillet::settings::Settings::Process();
   std::string why;

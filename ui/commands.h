@@ -26,6 +26,7 @@ enum FrameCommand : int {
   kCmdConvertRate = 1006,
   kCmdConvertMono = 1007,
   kCmdConvertStereo = 1008,
+  kCmdEditTags = 1019,
   kCmdExit = 1048,
   kCmdRecentFirst = 1050,
   kCmdRecentLast = 1060,

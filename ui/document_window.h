@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "core/document.h"
+#include "formats/tags.h"
 #include "ui/view_math.h"
 
 class QScrollBar;
@@ -36,6 +37,8 @@ class DocumentWindow : public QWidget {
   bool verticalZoom() const { return verticalZoom_; }
   // PCM width of the file it came from, so saving keeps the depth.
   int sourceBits = 0;
+  // Read when the file is opened, written into it after each save.
+  formats::LAudioTagList tags;
 
   void ZoomIn();
   void ZoomOut();

@@ -18,6 +18,7 @@
 #include <QStyle>
 #include <QStatusBar>
 #include <QTabBar>
+#include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
 #include <QAbstractSpinBox>
@@ -33,6 +34,7 @@
 #include "core/edit_dialogs.h"
 #include "core/edit_task.h"
 #include "core/time_text.h"
+#include "devices/record_command.h"
 #include "effects/commands.h"
 #include "effects/dialogs.h"
 #include "formats/dispatch.h"
@@ -40,6 +42,7 @@
 #include "formats/messages.h"
 #include "platform/frame_time.h"
 #include "platform/record_file.h"
+#include "ui/app_icon.h"
 #include "ui/commands.h"
 #include "ui/dialogs.h"
 #include "ui/document_window.h"
@@ -50,6 +53,8 @@
 #include "ui/progress_dialog.h"
 #include "ui/qt_clipboard.h"
 #include "ui/qt_prompter.h"
+#include "ui/record_dialog.h"
+#include "ui/tags_dialog.h"
 #include "ui/view_math.h"
 #include "ui/wave_display.h"
 
@@ -103,15 +108,17 @@ MainFrame::MainFrame(settings::Settings& settings, core::SegmentStore& store,
       settings_(settings),
       store_(store),
       clipboard_(&store),
+      sound_(sound ? *sound : platform::AlsaSoundSystem()),
       recent_(settings) {
   setObjectName("LMMWC");
   setWindowTitle("Quillet");
+  setWindowIcon(ProgramIcon());
   setAcceptDrops(true);
   prompter_ = std::make_unique<QtPrompter>(this);
   progress_ = std::make_unique<QtProgressFactory>(this, [this](bool on) { SetBusy(!on); });
   systemClipboard_ = std::make_unique<QtClipboard>();
   saveOptions_ = std::make_unique<QtSaveOptions>(this);
-  playback_ = std::make_unique<Transport>(sound ? *sound : platform::AlsaSoundSystem(), settings_);
+  playback_ = std::make_unique<Transport>(sound_, settings_);
   ctx_ = std::make_unique<core::EditContext>(
       core::EditContext{store_, clipboard_, *progress_, settings_});
   ctx_->files = &fileIo_;
@@ -383,6 +390,7 @@ void MainFrame::StorePlacement() {
 DocumentWindow* MainFrame::AddDocument(std::unique_ptr<core::WaveDocument> doc) {
   auto* w = new DocumentWindow(std::move(doc));
   QMdiSubWindow* sub = mdi_->addSubWindow(w);
+  sub->setWindowIcon(windowIcon());
   sub->setAttribute(Qt::WA_DeleteOnClose, false);
   connect(w, &DocumentWindow::closeRequested, this, [this](DocumentWindow* d) {
     // Later, so the close event that asked is over before the window goes.
@@ -480,6 +488,7 @@ DocumentWindow* MainFrame::OpenFile(const std::filesystem::path& file) {
   auto doc = std::make_unique<core::WaveDocument>(std::move(task.chain()), 0, path);
   DocumentWindow* w = AddDocument(std::move(doc));
   w->sourceBits = task.sourceBits();
+  formats::ReadTags(w->tags, path);
   w->doc().ZoomFull();
   if (wasMaximized) w->parentWidget()->showMaximized();
   if (settings_.GetBool("Settings", "AutoArrangeWindows", false)) mdi_->tileSubWindows();
@@ -505,6 +514,10 @@ bool MainFrame::SaveAs(DocumentWindow* w, const std::filesystem::path& file, boo
     }
     return false;
   }
+  // The tags go in after the audio; a file that cannot take them keeps its audio.
+  if (!w->tags.empty() && formats::CanCarryTags(file) && !formats::WriteTags(w->tags, file))
+    ShowMessageBox(this, "The tags could not be written into \"" + file.string() + "\".", "Quillet",
+                   MessageIcon::Warning, MessageButtons::Ok);
   w->doc().SetFile(std::filesystem::absolute(file));
   w->doc().MarkSaved();
   RefreshStates();
@@ -594,7 +607,7 @@ bool MainFrame::Implemented(int id) const {
     case kCmdDisplayPlusMinus: case kCmdDisplayLeftRight: case kCmdCascade:
     case kCmdTileHorizontal: case kCmdTileVertical: case kCmdArrangeIcons: case kCmdCloseAll:
     case kCmdAbout: case kCmdShowCommandBar: case kCmdMainToolbar: case kCmdEffectsToolbar:
-    case kCmdCommandBarLeft: case kCmdCommandBarRight:
+    case kCmdCommandBarLeft: case kCmdCommandBarRight: case kCmdRecord: case kCmdEditTags:
       return true;
     default:
       return false;
@@ -616,6 +629,8 @@ bool MainFrame::Enabled(int id) const {
     case kCmdShowCommandBar: case kCmdMainToolbar: case kCmdEffectsToolbar:
     case kCmdCommandBarLeft: case kCmdCommandBarRight:
       return true;
+    case kCmdRecord:  // without a document it records into a new one
+      return !doc || !doc->busy();
     case kCmdCascade: case kCmdTileHorizontal: case kCmdTileVertical: case kCmdArrangeIcons:
     case kCmdCloseAll:
       return !docs_.empty();
@@ -726,6 +741,8 @@ bool MainFrame::Command(int id) {
     case kCmdSaveFileAs: Save(w, true); return true;
     case kCmdExit: Exit(); return true;
     case kCmdCloseAll: CloseAll(); return true;
+    case kCmdRecord: RecordCommand(); return true;
+    case kCmdEditTags: EditTagsCommand(w); return true;
     case kCmdConvertRate: case kCmdConvertMono: case kCmdConvertStereo:
       ConvertCommand(id);
       return true;
@@ -877,6 +894,36 @@ void MainFrame::EditCommand(int id) {
     default: return;
   }
   ShowFailure(r);
+}
+
+void MainFrame::RecordCommand() {
+  if (!active_) {
+    const std::size_t before = docs_.size();
+    Command(kCmdNewFile);
+    if (docs_.size() == before || !active_) return;  // New File was cancelled
+  }
+  DocumentWindow* w = active_;
+  playback_->Stop();
+  QtRecordSession session(this, sound_, settings_, w->doc().Title());
+  const std::int32_t r = devices::RecordCommand(*ctx_, w->doc(), session);
+  ShowFailure(r);
+  RefreshStates();
+  if (r == platform::kTaskDone && session.result() == devices::kRecordNextResult) {
+    // Record Next: the next take follows this one.
+    core::WaveDocument& doc = w->doc();
+    doc.SetSelection(doc.selEnd(), doc.selEnd(), doc.selEnd());
+    QTimer::singleShot(0, this, [this] { Command(kCmdRecord); });
+  }
+}
+
+void MainFrame::EditTagsCommand(DocumentWindow* w) {
+  const std::filesystem::path& file = w->doc().file();
+  // An untitled document has no kind yet: its tags wait for the save.
+  if (!file.empty() && !formats::CanCarryTags(file)) {
+    ShowMessageBox(this, formats::kTagsRefusedMessage, "Quillet", MessageIcon::Warning, MessageButtons::Ok);
+    return;
+  }
+  if (AskEditTags(this, w->tags)) w->doc().SetModified(true);
 }
 
 void MainFrame::EffectCommand(int id) {

@@ -120,6 +120,8 @@ class MainFrame : public QMainWindow {
   void EffectCommand(int id);
   void ConvertCommand(int id);
   bool PlayCommand(int id, DocumentWindow* target = nullptr);
+  void RecordCommand();
+  void EditTagsCommand(DocumentWindow* w);
   void OnPlayPosition(std::int64_t frame);
   void OnPlayStopped();
   void OnSeek(DocumentWindow* w, bool selection);
@@ -143,6 +145,7 @@ class MainFrame : public QMainWindow {
   std::unique_ptr<core::EditContext> ctx_;
   formats::FormatsFileIo fileIo_;
   std::unique_ptr<QtSaveOptions> saveOptions_;
+  platform::SoundSystem& sound_;
   std::unique_ptr<Transport> playback_;
   LevelMeterWidget* meter_ = nullptr;
   RecentFiles recent_;

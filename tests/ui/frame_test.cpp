@@ -245,8 +245,8 @@ TEST_F(Frame, ToolbarSettingsAreStoredAndTheRecentListIsRebuilt) {
   EXPECT_FALSE(settings_->GetBool("Settings", "ShowCommandBarLeft", true));
   EXPECT_EQ(frame_->dockWidgetArea(frame_->commandBar()), Qt::RightDockWidgetArea);
   // Commands whose capability is missing stay visible and disabled.
-  EXPECT_FALSE(frame_->action(3001)->isEnabled());
-  EXPECT_FALSE(frame_->Command(3001));
+  EXPECT_FALSE(frame_->action(1009)->isEnabled());
+  EXPECT_FALSE(frame_->Command(1009));
 }
 
 }  // namespace
