@@ -465,7 +465,7 @@ audio::SinkHandle MakeEncoderSink(const std::filesystem::path& target,
       ext, folder, "." + target.stem().string().substr(0, 64) + "-");
   if (!temp.ok()) {
     struct Failed final : audio::LSoundSink {
-      explicit Failed(int err) : LSoundSink(0, 1) {
+      explicit Failed(int err) : LSoundSink(44100, 1) {  // a real rate: its own reason is the message
         Fail(std::string("Cannot create a file there: ") + std::strerror(err));
       }
       void write(const audio::Sample*, audio::FrameCount) override {}

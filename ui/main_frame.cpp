@@ -1209,6 +1209,13 @@ void MainFrame::dropEvent(QDropEvent* e) {
 
 bool MainFrame::RunCommandLine(const std::vector<std::string>& args) {
   const EditorCommandLine cl = ParseEditorCommandLine(args);
+  // A command line that ends the program is a script: nobody answers its boxes.
+  const bool scripted = std::any_of(cl.steps.begin(), cl.steps.end(),
+                                    [](const EditorArg& s) { return s.kind == EditorArg::Exit; });
+  struct Unattended {
+    bool previous;
+    ~Unattended() { QtPrompter::SetUnattended(previous); }
+  } unattended{QtPrompter::SetUnattended(scripted)};
   for (const EditorArg& step : cl.steps) {
     switch (step.kind) {
       case EditorArg::OpenFile: OpenFile(step.text); break;

@@ -1,6 +1,8 @@
 #include "ui/qt_prompter.h"
 
+#include <cstdio>
 #include <filesystem>
+#include <utility>
 
 #include <QFileDialog>
 #include <QInputDialog>
@@ -27,33 +29,46 @@ QString Q(std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(s.s
 
 QMessageBox::StandardButtons ButtonsOf(MessageButtons b) {
   switch (b) {
-    case MessageButtons::Ok: return QMessageBox::Ok;
-    case MessageButtons::OkCancel: return QMessageBox::Ok | QMessageBox::Cancel;
-    case MessageButtons::YesNo: return QMessageBox::Yes | QMessageBox::No;
+    case MessageButtons::Ok:
+      return QMessageBox::Ok;
+    case MessageButtons::OkCancel:
+      return QMessageBox::Ok | QMessageBox::Cancel;
+    case MessageButtons::YesNo:
+      return QMessageBox::Yes | QMessageBox::No;
     case MessageButtons::YesNoCancel:
       return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
-    case MessageButtons::RetryCancel: return QMessageBox::Retry | QMessageBox::Cancel;
+    case MessageButtons::RetryCancel:
+      return QMessageBox::Retry | QMessageBox::Cancel;
   }
   return QMessageBox::Ok;
 }
 
 QMessageBox::Icon IconOf(MessageIcon i) {
   switch (i) {
-    case MessageIcon::Information: return QMessageBox::Information;
-    case MessageIcon::Warning: return QMessageBox::Warning;
-    case MessageIcon::Error: return QMessageBox::Critical;
-    case MessageIcon::Question: return QMessageBox::Question;
+    case MessageIcon::Information:
+      return QMessageBox::Information;
+    case MessageIcon::Warning:
+      return QMessageBox::Warning;
+    case MessageIcon::Error:
+      return QMessageBox::Critical;
+    case MessageIcon::Question:
+      return QMessageBox::Question;
   }
   return QMessageBox::NoIcon;
 }
 
 Answer AnswerOf(int button) {
   switch (button) {
-    case QMessageBox::Ok: return Answer::Ok;
-    case QMessageBox::Yes: return Answer::Yes;
-    case QMessageBox::No: return Answer::No;
-    case QMessageBox::Retry: return Answer::Retry;
-    default: return Answer::Cancel;
+    case QMessageBox::Ok:
+      return Answer::Ok;
+    case QMessageBox::Yes:
+      return Answer::Yes;
+    case QMessageBox::No:
+      return Answer::No;
+    case QMessageBox::Retry:
+      return Answer::Retry;
+    default:
+      return Answer::Cancel;
   }
 }
 
@@ -86,7 +101,15 @@ QString FilterText(const platform::FileFilter& f) {
 
 }  // namespace
 
+static bool& UnattendedSlot() {
+  static bool unattended = false;
+  return unattended;
+}
+
 void QtPrompter::SetBoxHook(BoxHook hook) { BoxHookSlot() = std::move(hook); }
+bool QtPrompter::SetUnattended(bool unattended) {
+  return std::exchange(UnattendedSlot(), unattended);
+}
 void QtPrompter::SetFileHook(FileHook hook) { FileHookSlot() = std::move(hook); }
 
 Answer ShowMessageBox(QWidget* parent, std::string_view text, std::string_view caption,
@@ -99,6 +122,11 @@ Answer ShowMessageBox(QWidget* parent, std::string_view text, std::string_view c
   if (auto& hook = BoxHookSlot()) {
     if (auto answer = hook(box)) return platform::IsAnswerOf(buttons, *answer) ? *answer : safe;
   }
+  if (UnattendedSlot()) {
+    std::fprintf(stderr, "%.*s: %.*s\n", static_cast<int>(caption.size()), caption.data(),
+                 static_cast<int>(text.size()), text.data());
+    return safe;
+  }
   const Answer answer = AnswerOf(box.exec());
   return platform::IsAnswerOf(buttons, answer) ? answer : safe;
 }
@@ -109,7 +137,8 @@ Answer QtPrompter::Message(std::string_view text, std::string_view caption, Mess
 }
 
 std::optional<std::string> QtPrompter::AskText(std::string_view text, std::string_view caption,
-                                                std::string_view initial) {
+                                               std::string_view initial) {
+  if (UnattendedSlot()) return std::nullopt;
   bool ok = false;
   const QString answer =
       QInputDialog::getText(parent_, Q(caption), Q(text), QLineEdit::Normal, Q(initial), &ok);
@@ -121,6 +150,7 @@ platform::FileChoice QtPrompter::ChooseFiles(const platform::FileRequest& reques
   if (auto& hook = FileHookSlot()) {
     if (auto choice = hook(request)) return *choice;
   }
+  if (UnattendedSlot()) return {};
   QFileDialog dialog(parent_, Q(request.title));
   QStringList filters;
   for (const auto& f : request.filters) filters << FilterText(f);

@@ -2,8 +2,8 @@
 // The prompt interface as Qt message boxes and file dialogs, with the captions,
 // icons and buttons the operations ask for.
 
-#include <QWidget>
 #include <QPointer>
+#include <QWidget>
 #include <functional>
 
 #include "platform/prompter.h"
@@ -15,9 +15,9 @@ namespace quillet::ui {
 class QtPrompter final : public platform::Prompter {
  public:
   explicit QtPrompter(QWidget* parent) : parent_(parent) {}
-  platform::Answer Message(std::string_view text, std::string_view caption,
-                           platform::MessageIcon icon,
-                           platform::MessageButtons buttons = platform::MessageButtons::Ok) override;
+  platform::Answer Message(
+      std::string_view text, std::string_view caption, platform::MessageIcon icon,
+      platform::MessageButtons buttons = platform::MessageButtons::Ok) override;
   std::optional<std::string> AskText(std::string_view text, std::string_view caption,
                                      std::string_view initial = {}) override;
   platform::FileChoice ChooseFiles(const platform::FileRequest& request) override;
@@ -28,6 +28,11 @@ class QtPrompter final : public platform::Prompter {
   static void SetBoxHook(BoxHook hook);
   using FileHook = std::function<std::optional<platform::FileChoice>(const platform::FileRequest&)>;
   static void SetFileHook(FileHook hook);
+
+  // While set (a command line that ends in -exit), nobody is there to answer: boxes
+  // go to stderr and take the answer that changes nothing, and choosers are
+  // cancelled, so a scripted run ends instead of waiting. Returns the previous value.
+  static bool SetUnattended(bool unattended);
 
  private:
   QPointer<QWidget> parent_;

@@ -187,6 +187,29 @@ TEST_F(Frame, CommandLineSavesAsAndExitsAndReportsAFailedSave) {
   EXPECT_FALSE(std::filesystem::exists(dir_ / "no" / "x.wav"));
 }
 
+// A command line that ends in -exit is a script: a failed save must not wait for
+// someone to close its message box.
+TEST_F(Frame, ScriptedCommandLineNeverWaitsOnAMessageBox) {
+  WriteSine(dir_ / "in.wav", 8000, 1, 800, 0.25);
+  QtPrompter::SetBoxHook({});  // no test answers: a box would really wait
+  int modalBoxesSeen = 0;
+  QTimer watchdog;
+  QObject::connect(&watchdog, &QTimer::timeout, [&] {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+        ++modalBoxesSeen;
+        box->reject();
+      }
+  });
+  watchdog.start(200);
+  EXPECT_TRUE(frame_->RunCommandLine({(dir_ / "in.wav").string(), "-saveas",
+                                      (dir_ / "no" / "x.mp3").string(), "-exit"}));
+  watchdog.stop();
+  EXPECT_EQ(modalBoxesSeen, 0);
+  EXPECT_TRUE(frame_->saveFailed());
+  EXPECT_FALSE(QtPrompter::SetUnattended(false));  // restored after the command line
+}
+
 TEST_F(Frame, WindowArgumentSetsTheClientArea) {
   frame_->RunCommandLine({"-window", "640", "480"});
   QApplication::processEvents();
