@@ -17,7 +17,7 @@ constexpr char kPleaseWait[] = "Please wait...";
 constexpr char kProcessAudio[] = "Process Audio";
 constexpr char kSpeedText[] = "Speed and Pitch Change";
 
-struct EffectSpec {
+struct EffectRecipe {
   const char* undoName;  // also the progress window's caption unless one is given
   const char* text;      // the window's first line; nullptr: runs without a task
   const char* caption = nullptr;
@@ -40,13 +40,13 @@ ProgressFn Progress(platform::LProgressDialog* task) {
   return task ? core::TaskProgress(*task) : ProgressFn{};
 }
 
-std::int32_t RunEffectCommand(EditContext& ctx, WaveDocument& doc, const EffectSpec& spec,
+std::int32_t RunEffectCommand(EditContext& ctx, WaveDocument& doc, const EffectRecipe& info,
                               const PassFn& pass, const CheckFn& check = {},
                               const AfterFn& after = {}) {
   platform::BusyGuard guard(doc.busyFlag());
   if (!core::BeginEdit(ctx, guard)) return kTaskFailed;
-  if (!spec.wholeDocument && !doc.HasSelection()) {
-    if (spec.needsSelection) return core::FailEdit(ctx, nullptr, "There is no selection.");
+  if (!info.wholeDocument && !doc.HasSelection()) {
+    if (info.needsSelection) return core::FailEdit(ctx, nullptr, "There is no selection.");
     core::SelectAll(doc);
   }
   if (check) {
@@ -54,22 +54,23 @@ std::int32_t RunEffectCommand(EditContext& ctx, WaveDocument& doc, const EffectS
   }
   const FramePos start = doc.selStart(), end = doc.selEnd();
   const FrameCount oldLength = doc.length();
-  doc.PushUndo(spec.undoName);
+  doc.PushUndo(info.undoName);
   core::AudioChain work = doc.chain();
   const EffectParams params{&work, end, start};
   PassResult r;
-  if (!spec.text) {
+  if (!info.text) {
     r = pass(params, nullptr);
     if (r.result == kFailed) return core::FailEdit(ctx, nullptr, r.message);
   } else {
-    const std::int32_t result = core::RunEditTask(
-        ctx, spec.caption ? spec.caption : spec.undoName, [&](core::EditTask& task) {
-          task.SetText(0, spec.text);
-          task.SetText(1, spec.secondLine);
-          r = pass(params, &task);
-          if (r.result == kFailed) return core::FailEdit(ctx, &task, r.message);
-          return static_cast<std::int32_t>(r.result);
-        });
+    const std::int32_t result = core::RunEditTask(ctx, info.caption ? info.caption : info.undoName,
+                                                  [&](core::EditTask& task) {
+                                                    task.SetText(0, info.text);
+                                                    task.SetText(1, info.secondLine);
+                                                    r = pass(params, &task);
+                                                    if (r.result == kFailed)
+                                                      return core::FailEdit(ctx, &task, r.message);
+                                                    return static_cast<std::int32_t>(r.result);
+                                                  });
     if (result != kTaskDone) return result;
   }
   if (r.result != kDone) return r.result;
@@ -93,15 +94,15 @@ std::int64_t Scaled(std::int64_t pos, std::int64_t to, std::int64_t from) {
 // keep their times at the new rate.
 std::int32_t ConvertCommand(EditContext& ctx, WaveDocument& doc, std::int64_t rate, int channels,
                             const CheckFn& check) {
-  static constexpr EffectSpec kSpecRate{"Convert Sample Rate", kProcessAudio, nullptr,
-                                        kPleaseWait, false, true};
-  static constexpr EffectSpec kSpecChannels{"Convert Channels", kProcessAudio, nullptr,
-                                            kPleaseWait, false, true};
+  static constexpr EffectRecipe kRateRecipe{"Convert Sample Rate", kProcessAudio, nullptr,
+                                            kPleaseWait,           false,         true};
+  static constexpr EffectRecipe kChannelsRecipe{"Convert Channels", kProcessAudio, nullptr,
+                                                kPleaseWait,        false,         true};
   const std::int64_t oldRate = doc.sampleRate();
   const FramePos selStart = doc.selStart(), selEnd = doc.selEnd(), cursor = doc.cursor();
   const bool rateChange = rate != oldRate;
   return RunEffectCommand(
-      ctx, doc, rateChange ? kSpecRate : kSpecChannels,
+      ctx, doc, rateChange ? kRateRecipe : kChannelsRecipe,
       [&](const EffectParams& p, platform::LProgressDialog* task) {
         return rateChange ? ConvertSampleRate(*p.chain, rate, Progress(task))
                           : ConvertChannelCount(*p.chain, channels, Progress(task));
@@ -117,25 +118,26 @@ std::int32_t ConvertCommand(EditContext& ctx, WaveDocument& doc, std::int64_t ra
 }  // namespace
 
 std::int32_t AmplifyCommand(EditContext& ctx, WaveDocument& doc, int percent) {
-  static constexpr EffectSpec kSpec{"Amplify", nullptr};
-  return RunEffectCommand(ctx, doc, kSpec, [percent](const EffectParams& p, platform::LProgressDialog*) {
-    return Amplify(p, percent);
-  });
+  static constexpr EffectRecipe kRecipe{"Amplify", nullptr};
+  return RunEffectCommand(
+      ctx, doc, kRecipe,
+      [percent](const EffectParams& p, platform::LProgressDialog*) { return Amplify(p, percent); });
 }
 
 std::int32_t NormalizeCommand(EditContext& ctx, WaveDocument& doc, int percent) {
-  static constexpr EffectSpec kSpec{"Normalize", "Normalizing"};
-  return RunEffectCommand(ctx, doc, kSpec, [percent](const EffectParams& p, platform::LProgressDialog*) {
-    return Normalize(p, percent);
-  });
+  static constexpr EffectRecipe kRecipe{"Normalize", "Normalizing"};
+  return RunEffectCommand(ctx, doc, kRecipe,
+                          [percent](const EffectParams& p, platform::LProgressDialog*) {
+                            return Normalize(p, percent);
+                          });
 }
 
 namespace {
 
-std::int32_t EnvelopeWith(EditContext& ctx, WaveDocument& doc, const EffectSpec& spec,
+std::int32_t EnvelopeWith(EditContext& ctx, WaveDocument& doc, const EffectRecipe& info,
                           const EnvelopeShape& shape) {
   return RunEffectCommand(
-      ctx, doc, spec,
+      ctx, doc, info,
       [&shape](const EffectParams& p, platform::LProgressDialog* task) {
         return ApplyEnvelope(p, shape, Progress(task));
       },
@@ -149,39 +151,39 @@ std::int32_t EnvelopeWith(EditContext& ctx, WaveDocument& doc, const EffectSpec&
 }  // namespace
 
 std::int32_t FadeInCommand(EditContext& ctx, WaveDocument& doc) {
-  static constexpr EffectSpec kSpec{"Fade In", "Envelope", nullptr, kPleaseWait, true};
-  return EnvelopeWith(ctx, doc, kSpec, FadeInShape());
+  static constexpr EffectRecipe kRecipe{"Fade In", "Envelope", nullptr, kPleaseWait, true};
+  return EnvelopeWith(ctx, doc, kRecipe, FadeInShape());
 }
 
 std::int32_t FadeOutCommand(EditContext& ctx, WaveDocument& doc) {
-  static constexpr EffectSpec kSpec{"Fade Out", "Envelope", nullptr, kPleaseWait, true};
-  return EnvelopeWith(ctx, doc, kSpec, FadeOutShape());
+  static constexpr EffectRecipe kRecipe{"Fade Out", "Envelope", nullptr, kPleaseWait, true};
+  return EnvelopeWith(ctx, doc, kRecipe, FadeOutShape());
 }
 
 std::int32_t FadeOutAndTrimCommand(EditContext& ctx, WaveDocument& doc) {
-  static constexpr EffectSpec kSpec{"Fade Out and Trim", "Envelope"};
-  return RunEffectCommand(ctx, doc, kSpec, &Plain<FadeOutAndTrim>);
+  static constexpr EffectRecipe kRecipe{"Fade Out and Trim", "Envelope"};
+  return RunEffectCommand(ctx, doc, kRecipe, &Plain<FadeOutAndTrim>);
 }
 
 std::int32_t EnvelopeCommand(EditContext& ctx, WaveDocument& doc, const EnvelopeShape& shape) {
-  static constexpr EffectSpec kSpec{"Envelope", "Envelope"};
-  return EnvelopeWith(ctx, doc, kSpec, shape);
+  static constexpr EffectRecipe kRecipe{"Envelope", "Envelope"};
+  return EnvelopeWith(ctx, doc, kRecipe, shape);
 }
 
 std::int32_t DcOffsetCommand(EditContext& ctx, WaveDocument& doc) {
-  static constexpr EffectSpec kSpec{"DC Offset Correction", "DC Offset Correction"};
-  return RunEffectCommand(ctx, doc, kSpec, &Plain<DcOffsetCorrection>);
+  static constexpr EffectRecipe kRecipe{"DC Offset Correction", "DC Offset Correction"};
+  return RunEffectCommand(ctx, doc, kRecipe, &Plain<DcOffsetCorrection>);
 }
 
 std::int32_t ReverseCommand(EditContext& ctx, WaveDocument& doc) {
-  static constexpr EffectSpec kSpec{"Reverse", "Reversing Sound"};
-  return RunEffectCommand(ctx, doc, kSpec, &Plain<Reverse>);
+  static constexpr EffectRecipe kRecipe{"Reverse", "Reversing Sound"};
+  return RunEffectCommand(ctx, doc, kRecipe, &Plain<Reverse>);
 }
 
 std::int32_t StereoPanCommand(EditContext& ctx, WaveDocument& doc, int position) {
-  static constexpr EffectSpec kSpec{"Stereo Pan", "Stereo Pan", nullptr, kProcessAudio};
+  static constexpr EffectRecipe kRecipe{"Stereo Pan", "Stereo Pan", nullptr, kProcessAudio};
   return RunEffectCommand(
-      ctx, doc, kSpec,
+      ctx, doc, kRecipe,
       [position](const EffectParams& p, platform::LProgressDialog* task) {
         return StereoPan(p, position, Progress(task));
       },
@@ -199,9 +201,9 @@ std::int32_t StereoPanCommand(EditContext& ctx, WaveDocument& doc, int position)
 }
 
 std::int32_t CrossFadeCommand(EditContext& ctx, WaveDocument& doc, const CrossFadeParams& params) {
-  static constexpr EffectSpec kSpec{"Cross Fade", "Cross Fading", "Cross Fading"};
+  static constexpr EffectRecipe kRecipe{"Cross Fade", "Cross Fading", "Cross Fading"};
   return RunEffectCommand(
-      ctx, doc, kSpec,
+      ctx, doc, kRecipe,
       [&params](const EffectParams& p, platform::LProgressDialog* task) {
         return CrossFade(p, params, Progress(task));
       },
@@ -209,10 +211,11 @@ std::int32_t CrossFadeCommand(EditContext& ctx, WaveDocument& doc, const CrossFa
 }
 
 std::int32_t SpeedCommand(EditContext& ctx, WaveDocument& doc, SpeedKind kind, int percent) {
-  static constexpr EffectSpec kSpecs[] = {
-      {"Speed and Pitch Change", kSpeedText}, {"Speed Change", kSpeedText}, {"Pitch Change", kSpeedText}};
+  static constexpr EffectRecipe kRecipes[] = {{"Speed and Pitch Change", kSpeedText},
+                                              {"Speed Change", kSpeedText},
+                                              {"Pitch Change", kSpeedText}};
   return RunEffectCommand(
-      ctx, doc, kSpecs[static_cast<int>(kind)],
+      ctx, doc, kRecipes[static_cast<int>(kind)],
       [kind, percent](const EffectParams& p, platform::LProgressDialog* task) {
         ProgressFn progress = Progress(task);
         if (task) {

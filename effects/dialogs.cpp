@@ -24,49 +24,58 @@ constexpr std::string_view kCrossFadeSection = "CrossFade";
 
 }  // namespace
 
-const PercentDialogSpec kAmplifyDialog{
-    "Amplify", "AmplifyGain", 100, 0, kMaxAmplifyPercent,
-    "Amplify Gain must be less than 400%. Please try again.", kAmplifyPresets};
-const PercentDialogSpec kNormalizeDialog{
-    "Normalize", "NormalizePeakLevel", 100, 0, kMaxNormalizePercent,
-    "Normailze Peak Level must be less than 100%. Please try again.", kNormalizePresets};
-const PercentDialogSpec kStereoPanDialog{"Stereo Pan", "StereoPan", kDefaultPan, 0, 100,
-                                         "Stereo Pan must be between 0 and 100.", {}};
-const PercentDialogSpec kSpeedAndPitchDialog{"Speed and Pitch Change", "SpSpeedPitch", 100, 0,
-                                             kMaxSpeedPercent, kSpeedTooHigh, {}};
-const PercentDialogSpec kSpeedDialog{"Speed Change", "ConstPitchSpeed", 100, 0, kMaxSpeedPercent,
-                                     kSpeedTooHigh, {}};
-const PercentDialogSpec kPitchDialog{"Pitch Change", "ConstSpeedPitch", 100, 0, kMaxSpeedPercent,
-                                     kSpeedTooHigh, {}};
+const PercentDialogInfo kAmplifyDialog{"Amplify",
+                                       "AmplifyGain",
+                                       100,
+                                       0,
+                                       kMaxAmplifyPercent,
+                                       "Amplify Gain must be less than 400%. Please try again.",
+                                       kAmplifyPresets};
+const PercentDialogInfo kNormalizeDialog{
+    "Normalize",
+    "NormalizePeakLevel",
+    100,
+    0,
+    kMaxNormalizePercent,
+    "Normailze Peak Level must be less than 100%. Please try again.",
+    kNormalizePresets};
+const PercentDialogInfo kStereoPanDialog{
+    "Stereo Pan", "StereoPan", kDefaultPan, 0, 100, "Stereo Pan must be between 0 and 100.", {}};
+const PercentDialogInfo kSpeedAndPitchDialog{"Speed and Pitch Change", "SpSpeedPitch", 100, 0,
+                                             kMaxSpeedPercent,         kSpeedTooHigh,  {}};
+const PercentDialogInfo kSpeedDialog{"Speed Change",   "ConstPitchSpeed", 100, 0,
+                                     kMaxSpeedPercent, kSpeedTooHigh,     {}};
+const PercentDialogInfo kPitchDialog{"Pitch Change",   "ConstSpeedPitch", 100, 0,
+                                     kMaxSpeedPercent, kSpeedTooHigh,     {}};
 
 void PercentDialogModel::Load(const settings::Settings& s) {
-  value = s.GetInt(kStoredValues, spec_.key, spec_.defaultValue);
+  value = s.GetInt(kStoredValues, info_.key, info_.defaultValue);
 }
 
 std::vector<std::string> PercentDialogModel::PresetEntries() const {
   std::vector<std::string> out;
-  if (spec_.presets.empty()) return out;
+  if (info_.presets.empty()) return out;
   out.emplace_back("Select Preset");
-  for (const Preset& p : spec_.presets) out.emplace_back(p.name);
+  for (const Preset& p : info_.presets) out.emplace_back(p.name);
   return out;
 }
 
 void PercentDialogModel::ChoosePreset(int entry) {
-  if (entry >= 1 && static_cast<std::size_t>(entry) <= spec_.presets.size())
-    value = spec_.presets[static_cast<std::size_t>(entry - 1)].value;
+  if (entry >= 1 && static_cast<std::size_t>(entry) <= info_.presets.size())
+    value = info_.presets[static_cast<std::size_t>(entry - 1)].value;
 }
 
 Status PercentDialogModel::Validate() const {
-  if (value > spec_.max) return Status::Error(std::string(spec_.tooHigh));
-  if (value < spec_.min)
-    return Status::Error(std::string(spec_.title) + " must be at least " + std::to_string(spec_.min) +
-                         "%. Please try again.");
+  if (value > info_.max) return Status::Error(std::string(info_.tooHigh));
+  if (value < info_.min)
+    return Status::Error(std::string(info_.title) + " must be at least " +
+                         std::to_string(info_.min) + "%. Please try again.");
   return Status::Ok();
 }
 
 Status PercentDialogModel::Confirm(settings::Settings& s) const {
   Status st = Validate();
-  if (st.ok()) s.SetInt(kStoredValues, spec_.key, value);
+  if (st.ok()) s.SetInt(kStoredValues, info_.key, value);
   return st;
 }
 
@@ -139,7 +148,8 @@ bool DecodeEnvelope(std::string_view bytes, EnvelopeShape& shape) {
   if (n > kMaxEnvelopePoints || bytes.size() != 1 + 2 * n) return false;
   EnvelopeShape s(n);
   for (std::size_t i = 0; i < n; ++i)
-    s[i] = {static_cast<std::uint8_t>(bytes[1 + 2 * i]), static_cast<std::uint8_t>(bytes[2 + 2 * i])};
+    s[i] = {static_cast<std::uint8_t>(bytes[1 + 2 * i]),
+            static_cast<std::uint8_t>(bytes[2 + 2 * i])};
   if (!IsValidEnvelope(s)) return false;
   shape = std::move(s);
   return true;
@@ -171,8 +181,9 @@ bool EnvelopeDialogModel::AddPoint(int position, int level, std::size_t* index) 
   const EnvelopePoint p{static_cast<std::uint8_t>(std::clamp(position, 0, 255)),
                         static_cast<std::uint8_t>(std::clamp(level, 0, 255))};
   // Never before the first point or after the last: those mark the selection's ends.
-  auto it = std::upper_bound(shape_.begin() + 1, shape_.end() - 1, p,
-                             [](const EnvelopePoint& a, const EnvelopePoint& b) { return a.position < b.position; });
+  auto it = std::upper_bound(
+      shape_.begin() + 1, shape_.end() - 1, p,
+      [](const EnvelopePoint& a, const EnvelopePoint& b) { return a.position < b.position; });
   const auto at = static_cast<std::size_t>(it - shape_.begin());
   shape_.insert(it, p);
   MovePoint(at, p.position, p.level);

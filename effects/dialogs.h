@@ -22,25 +22,26 @@ struct Preset {
 };
 
 // A dialog with one percentage field.
-struct PercentDialogSpec {
+struct PercentDialogInfo {
   std::string_view title;
   std::string_view key;  // in "StoredValues"
   int defaultValue;
-  int min, max;          // accepted range, both ends included
+  int min, max;              // accepted range, both ends included
   std::string_view tooHigh;  // the message for a value above max
   std::span<const Preset> presets;
 };
 
-extern const PercentDialogSpec kAmplifyDialog;
-extern const PercentDialogSpec kNormalizeDialog;
-extern const PercentDialogSpec kStereoPanDialog;
-extern const PercentDialogSpec kSpeedAndPitchDialog;
-extern const PercentDialogSpec kSpeedDialog;
-extern const PercentDialogSpec kPitchDialog;
+extern const PercentDialogInfo kAmplifyDialog;
+extern const PercentDialogInfo kNormalizeDialog;
+extern const PercentDialogInfo kStereoPanDialog;
+extern const PercentDialogInfo kSpeedAndPitchDialog;
+extern const PercentDialogInfo kSpeedDialog;
+extern const PercentDialogInfo kPitchDialog;
 
 class PercentDialogModel {
  public:
-  explicit PercentDialogModel(const PercentDialogSpec& spec) : spec_(spec), value(spec.defaultValue) {}
+  explicit PercentDialogModel(const PercentDialogInfo& info)
+      : info_(info), value(info.defaultValue) {}
 
   // The stored value, or the default.
   void Load(const settings::Settings& s);
@@ -51,10 +52,10 @@ class PercentDialogModel {
   Status Validate() const;
   // Validates and, when accepted, stores the value; a refusal keeps the dialog open.
   Status Confirm(settings::Settings& s) const;
-  const PercentDialogSpec& spec() const { return spec_; }
+  const PercentDialogInfo& info() const { return info_; }
 
  private:
-  const PercentDialogSpec& spec_;
+  const PercentDialogInfo& info_;
 
  public:
   int value;

@@ -163,8 +163,8 @@ const CommandInfo* FindCommand(int id) {
   return it == kCommands.end() ? nullptr : &*it;
 }
 
-const std::vector<MenuSpec>& MainMenus() {
-  static const std::vector<MenuSpec> menus = {
+const std::vector<MenuInfo>& MainMenus() {
+  static const std::vector<MenuInfo> menus = {
       {"&File",
        {Cmd(1001), Cmd(1002), Cmd(1011), Cmd(1003), Sep(), Cmd(1004), Cmd(1005), Sep(),
         Sub("Copy All Open File(s) to CD", {Cmd(1012), Cmd(1018)}), Cmd(1009), Sep(), Cmd(1013),

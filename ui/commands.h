@@ -69,14 +69,14 @@ const std::vector<CommandInfo>& AllCommands();
 // One entry of a menu: a command, a separator (id 0, no submenu) or a submenu.
 struct MenuEntry {
   int id = 0;
-  std::string_view submenu;             // title of a submenu, when not empty
-  std::vector<MenuEntry> children;      // its entries
+  std::string_view submenu;         // title of a submenu, when not empty
+  std::vector<MenuEntry> children;  // its entries
 };
-struct MenuSpec {
+struct MenuInfo {
   std::string_view title;
   std::vector<MenuEntry> entries;
 };
-const std::vector<MenuSpec>& MainMenus();
+const std::vector<MenuInfo>& MainMenus();
 // The right-click menu of the displays: the Edit commands, Effects, bookmark, region.
 const std::vector<MenuEntry>& ContextMenu();
 

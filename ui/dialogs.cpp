@@ -104,7 +104,7 @@ bool AskNewFile(QWidget* parent, settings::Settings& s, const char* title, const
 
 bool AskPercent(QWidget* parent, settings::Settings& s, effects::PercentDialogModel& model) {
   model.Load(s);
-  CheckedDialog d(parent, Q(model.spec().title));
+  CheckedDialog d(parent, Q(model.info().title));
   d.setObjectName("PercentDialog");
   QSpinBox* field = IntField(model.value, -1000000, 1000000);
   field->setObjectName("value");

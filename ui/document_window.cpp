@@ -14,12 +14,12 @@ namespace quillet::ui {
 namespace {
 
 // Button IDs in layout order, with their text and tooltip.
-struct ButtonSpec {
+struct ButtonInfo {
   int id;
   const char* text;
   const char* tip;
 };
-constexpr ButtonSpec kButtons[8] = {
+constexpr ButtonInfo kButtons[8] = {
     {83, "-", "Zoom Out (Ctrl+Minus)"},
     {84, "+", "Zoom In (Ctrl+Plus)"},
     {85, "[ ]", "Zoom Selection (Ctrl+Shift+S)"},

@@ -228,7 +228,7 @@ void MainFrame::BuildMenus() {
   builtInKeys_[platform::kKeyCtrl | 0xBB] = kCmdZoomIn;  // Ctrl+= / Ctrl+Plus
   builtInKeys_[platform::kKeyCtrl | platform::kKeyShift | 0xBB] = kCmdZoomIn;
   builtInKeys_[platform::kKeyCtrl | 0xBD] = kCmdZoomOut;
-  for (const MenuSpec& m : MainMenus()) {
+  for (const MenuInfo& m : MainMenus()) {
     QMenu* menu = menuBar()->addMenu(Q(m.title));
     if (m.title == "&File") fileMenu_ = menu;
     AddEntries(menu, m.entries);
@@ -930,13 +930,13 @@ void MainFrame::EffectCommand(int id) {
   core::WaveDocument& doc = active_->doc();
   core::EditContext& ctx = *ctx_;
   // The dialog's Confirm stores the value it was given; nullopt: cancelled.
-  auto percent = [this](const effects::PercentDialogSpec& spec) -> std::optional<int> {
-    effects::PercentDialogModel model(spec);
+  auto percent = [this](const effects::PercentDialogInfo& info) -> std::optional<int> {
+    effects::PercentDialogModel model(info);
     if (!AskPercent(this, settings_, model)) return std::nullopt;
     return model.value;
   };
-  auto speed = [&](const effects::PercentDialogSpec& spec, effects::SpeedKind kind) {
-    const auto v = percent(spec);
+  auto speed = [&](const effects::PercentDialogInfo& info, effects::SpeedKind kind) {
+    const auto v = percent(info);
     return v ? effects::SpeedCommand(ctx, doc, kind, *v) : platform::kTaskCancelled;
   };
   std::int32_t r = platform::kTaskCancelled;

@@ -18,10 +18,10 @@ int Narrow(long long v) {
 }
 
 // The percentage of a one-field dialog: parameter 0, or its stored value.
-std::optional<int> Percent(ApplyCall& c, const effects::PercentDialogSpec& spec) {
-  PercentDialogModel m(spec);
+std::optional<int> Percent(ApplyCall& c, const effects::PercentDialogInfo& info) {
+  PercentDialogModel m(info);
   m.Load(c.ctx.settings);
-  const auto given = NumberParam(c, 0, m.value, spec.title);
+  const auto given = NumberParam(c, 0, m.value, info.title);
   if (!given) return std::nullopt;
   m.value = Narrow(*given);
   if (const effects::Status s = m.Validate(); !s.ok()) {
@@ -31,16 +31,16 @@ std::optional<int> Percent(ApplyCall& c, const effects::PercentDialogSpec& spec)
   return m.value;
 }
 
-template <const effects::PercentDialogSpec& Spec,
+template <const effects::PercentDialogInfo& Dialog,
           std::int32_t (*F)(core::EditContext&, core::WaveDocument&, int)>
 int PercentCommand(ApplyCall& c) {
-  const auto pct = Percent(c, Spec);
+  const auto pct = Percent(c, Dialog);
   return pct ? F(c.ctx, c.doc, *pct) : platform::kTaskFailed;
 }
 
-template <const effects::PercentDialogSpec& Spec, SpeedKind Kind>
+template <const effects::PercentDialogInfo& Dialog, SpeedKind Kind>
 int SpeedRow(ApplyCall& c) {
-  const auto pct = Percent(c, Spec);
+  const auto pct = Percent(c, Dialog);
   return pct ? effects::SpeedCommand(c.ctx, c.doc, Kind, *pct) : platform::kTaskFailed;
 }
 
@@ -52,7 +52,8 @@ int Plain(ApplyCall& c) {
 // POS/LEVEL;POS/LEVEL;... (each 0..255), or the user's envelope file.
 int EnvelopeRow(ApplyCall& c) {
   if (c.rawParams.empty())
-    return effects::EnvelopeCommand(c.ctx, c.doc, effects::LoadEnvelope(effects::DefaultDataFolder()));
+    return effects::EnvelopeCommand(c.ctx, c.doc,
+                                    effects::LoadEnvelope(effects::DefaultDataFolder()));
   effects::EnvelopeShape shape;
   std::string_view text = c.rawParams;
   while (!text.empty()) {
@@ -60,7 +61,8 @@ int EnvelopeRow(ApplyCall& c) {
     const std::string_view point = text.substr(0, semi);
     text = semi == std::string_view::npos ? std::string_view() : text.substr(semi + 1);
     const std::size_t slash = point.find('/');
-    const auto pos = slash == std::string_view::npos ? std::nullopt : ParseWholeNumber(point.substr(0, slash));
+    const auto pos =
+        slash == std::string_view::npos ? std::nullopt : ParseWholeNumber(point.substr(0, slash));
     const auto level = pos ? ParseWholeNumber(point.substr(slash + 1)) : std::nullopt;
     if (!level || *pos < 0 || *pos > 255 || *level < 0 || *level > 255)
       return RefuseApply(c, "Envelope points are POS/LEVEL with both from 0 to 255, not \"" +
@@ -97,7 +99,8 @@ int RateRow(ApplyCall& c) {
 
 int ChannelsRow(ApplyCall& c) {
   const auto n = c.params.empty() ? std::nullopt : ParseWholeNumber(c.params[0]);
-  if (!n || (*n != 1 && *n != 2)) return RefuseApply(c, "The channels must be 1 (mono) or 2 (stereo).");
+  if (!n || (*n != 1 && *n != 2))
+    return RefuseApply(c, "The channels must be 1 (mono) or 2 (stereo).");
   return effects::ConvertChannelsCommand(c.ctx, c.doc, static_cast<int>(*n));
 }
 

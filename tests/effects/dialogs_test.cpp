@@ -16,7 +16,7 @@ struct SettingsFixture {
 
 TEST(PercentDialogs, AcceptTheRangeEndsAndRefuseOnePastWithTheirMessages) {
   struct Case {
-    const PercentDialogSpec* spec;
+    const PercentDialogInfo* info;
     int value;
     const char* message;  // empty: accepted
   };
@@ -32,8 +32,8 @@ TEST(PercentDialogs, AcceptTheRangeEndsAndRefuseOnePastWithTheirMessages) {
       {&kSpeedAndPitchDialog, 301, "Speed Change Percent must be less than 300."},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.spec->key) + " " + std::to_string(c.value));
-    PercentDialogModel m(*c.spec);
+    SCOPED_TRACE(std::string(c.info->key) + " " + std::to_string(c.value));
+    PercentDialogModel m(*c.info);
     m.value = c.value;
     const Status st = m.Validate();
     EXPECT_EQ(st.message, c.message);

@@ -59,7 +59,7 @@ TEST(Commands, EveryMenuEntryIsACommandAndIdsAreUnique) {
       }
     }
   };
-  for (const MenuSpec& m : MainMenus()) walk(m.entries);
+  for (const MenuInfo& m : MainMenus()) walk(m.entries);
   walk(ContextMenu());
   EXPECT_EQ(FindCommand(99999), nullptr);
   std::string buf;
