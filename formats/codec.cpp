@@ -33,7 +33,8 @@ void WideToPcm(const std::int32_t* in, int bits, std::size_t count, std::uint8_t
   const int shift = 32 - bits;
   const std::int64_t lim = std::int64_t{1} << (bits - 1);
   for (std::size_t i = 0; i < count; ++i, out += width) {
-    const std::int64_t r = shift ? (std::int64_t{in[i]} + (std::int64_t{1} << (shift - 1))) >> shift : in[i];
+    const std::int64_t r =
+        shift ? (std::int64_t{in[i]} + (std::int64_t{1} << (shift - 1))) >> shift : in[i];
     auto v = static_cast<std::uint32_t>(std::clamp(r, -lim, lim - 1));
     if (width == 1) v ^= 0x80;
     for (int b = 0; b < width; ++b) out[b] = static_cast<std::uint8_t>(v >> (8 * b));
@@ -42,8 +43,9 @@ void WideToPcm(const std::int32_t* in, int bits, std::size_t count, std::uint8_t
 
 WaveFormat WithBlock(WaveFormat f, int blockAlign, int framesPerBlock, std::uint16_t spbExtra) {
   f.blockAlign = static_cast<std::uint16_t>(blockAlign);
-  f.avgBytes = static_cast<std::uint32_t>(std::uint64_t{f.rate} * static_cast<std::uint64_t>(blockAlign) /
-                                          static_cast<std::uint64_t>(framesPerBlock));
+  f.avgBytes =
+      static_cast<std::uint32_t>(std::uint64_t{f.rate} * static_cast<std::uint64_t>(blockAlign) /
+                                 static_cast<std::uint64_t>(framesPerBlock));
   if (spbExtra) {
     f.extra.resize(2);
     platform::StoreLE16(f.extra.data(), spbExtra);
@@ -57,15 +59,21 @@ int AdpcmBlockAlign(std::uint32_t rate, int channels) {
   return perChannel * channels;
 }
 
-WaveFormat MakeMsAdpcmFormat(std::uint32_t rate, int ch) {
+// A 4-bit ADPCM record with the usual block size and its frames per block.
+WaveFormat MakeAdpcmFormat(std::uint16_t tag, std::uint32_t rate, int ch,
+                           int (*framesPerBlock)(int blockAlign, int channels)) {
   WaveFormat f;
-  f.tag = wave_tag::kMsAdpcm;
+  f.tag = tag;
   f.channels = static_cast<std::uint16_t>(ch);
   f.rate = rate;
   f.bits = 4;
   const int align = AdpcmBlockAlign(rate, ch);
-  const int spb = MsAdpcmFramesPerBlock(align, ch);
-  f = WithBlock(f, align, spb, static_cast<std::uint16_t>(spb));
+  const int spb = framesPerBlock(align, ch);
+  return WithBlock(f, align, spb, static_cast<std::uint16_t>(spb));
+}
+
+WaveFormat MakeMsAdpcmFormat(std::uint32_t rate, int ch) {
+  WaveFormat f = MakeAdpcmFormat(wave_tag::kMsAdpcm, rate, ch, &MsAdpcmFramesPerBlock);
   const MsAdpcmCoefs& coefs = StandardMsAdpcmCoefs();
   f.extra.resize(4 + 4 * coefs.c1.size());
   platform::StoreLE16(f.extra.data() + 2, static_cast<std::uint16_t>(coefs.c1.size()));
@@ -81,7 +89,8 @@ WaveFormat MakeMsAdpcmFormat(std::uint32_t rate, int ch) {
 CodecStream::CodecStream(WaveFormat src, WaveFormat dst, bool decoding,
                          std::unique_ptr<CodecBlockCoder> coder)
     : src_(std::move(src)), dst_(std::move(dst)), decoding_(decoding), coder_(std::move(coder)) {
-  scratch_.resize(static_cast<std::size_t>(coder_->framesPerBlock()) * static_cast<std::size_t>(coder_->channels()));
+  scratch_.resize(static_cast<std::size_t>(coder_->framesPerBlock()) *
+                  static_cast<std::size_t>(coder_->channels()));
 }
 
 CodecStream::~CodecStream() = default;
@@ -108,8 +117,8 @@ int CodecStream::framesPerBlock() const { return coder_->framesPerBlock(); }
 
 std::size_t CodecStream::Size(std::size_t bytes, std::uint32_t flags) const {
   const std::size_t block = coder_->blockBytes();
-  const std::size_t pcmBlock = static_cast<std::size_t>(coder_->framesPerBlock()) *
-                               PcmFrameBytes(decoding_ ? dst_ : src_);
+  const std::size_t pcmBlock =
+      static_cast<std::size_t>(coder_->framesPerBlock()) * PcmFrameBytes(decoding_ ? dst_ : src_);
   const std::size_t codedBlock = decoding_ ? block : pcmBlock;  // source side
   const std::size_t otherBlock = decoding_ ? pcmBlock : block;
   if (flags & kStreamSizeDestination) return bytes / otherBlock * codedBlock;
@@ -132,7 +141,8 @@ CodecResult CodecStream::Convert(StreamHeader& h, std::uint32_t flags) {
       if (left == 0 || (left < block && !(flags & kConvertEnd))) break;
       const std::size_t take = std::min(left, block);
       const int frames = coder_->Decode(h.src + h.srcUsed, take, scratch_.data());
-      WideToPcm(scratch_.data(), bits, static_cast<std::size_t>(frames) * static_cast<std::size_t>(ch), h.dst + h.dstUsed);
+      WideToPcm(scratch_.data(), bits,
+                static_cast<std::size_t>(frames) * static_cast<std::size_t>(ch), h.dst + h.dstUsed);
       h.srcUsed += take;
       h.dstUsed += static_cast<std::size_t>(frames) * PcmFrameBytes(dst_);
     }
@@ -146,13 +156,15 @@ CodecResult CodecStream::Convert(StreamHeader& h, std::uint32_t flags) {
     const std::size_t take = std::min(left, inBlock);
     const std::size_t samples = take / PcmFrameBytes(src_) * static_cast<std::size_t>(ch);
     PcmToWide(h.src + h.srcUsed, bits, samples, scratch_.data());
-    std::fill(scratch_.begin() + static_cast<std::ptrdiff_t>(samples), scratch_.end(), 0);  // pad a last short block
+    std::fill(scratch_.begin() + static_cast<std::ptrdiff_t>(samples), scratch_.end(),
+              0);  // pad a last short block
     coder_->Encode(scratch_.data(), h.dst + h.dstUsed);
     h.srcUsed += take;
     h.dstUsed += block;
   }
   // A trailing partial frame can never be used; take it so the caller does not wait for it.
-  if ((flags & kConvertEnd) && h.srcLength - h.srcUsed < PcmFrameBytes(src_)) h.srcUsed = h.srcLength;
+  if ((flags & kConvertEnd) && h.srcLength - h.srcUsed < PcmFrameBytes(src_))
+    h.srcUsed = h.srcLength;
   return CodecResult::Ok;
 }
 
@@ -182,7 +194,8 @@ std::int64_t CodedFrames(const WaveFormat& coded, std::uint64_t dataBytes) {
   if (rest) {
     // Ask the coder what a short last block yields, from a block of zeros.
     std::vector<std::uint8_t> zeros(block);
-    std::vector<std::int32_t> out(static_cast<std::size_t>(fpb) * static_cast<std::size_t>(coder->channels()));
+    std::vector<std::int32_t> out(static_cast<std::size_t>(fpb) *
+                                  static_cast<std::size_t>(coder->channels()));
     frames += coder->Decode(zeros.data(), static_cast<std::size_t>(rest), out.data());
   }
   return frames;
@@ -190,7 +203,8 @@ std::int64_t CodedFrames(const WaveFormat& coded, std::uint64_t dataBytes) {
 
 std::vector<WaveFormat> EncodableFormats(std::uint32_t rate, int channels) {
   std::vector<std::uint32_t> rates = {8000, 11025, 16000, 22050, 32000, 44100, 48000, 88200, 96000};
-  if (rate >= 1 && rate <= kMaxWaveRate && std::find(rates.begin(), rates.end(), rate) == rates.end()) {
+  if (rate >= 1 && rate <= kMaxWaveRate &&
+      std::find(rates.begin(), rates.end(), rate) == rates.end()) {
     rates.push_back(rate);
     std::sort(rates.begin(), rates.end());
   }
@@ -221,14 +235,7 @@ std::vector<WaveFormat> EncodableFormats(std::uint32_t rate, int channels) {
       out.push_back(f);
     });
   each([&](std::uint32_t r, int c) {
-    WaveFormat f;
-    f.tag = wave_tag::kImaAdpcm;
-    f.channels = static_cast<std::uint16_t>(c);
-    f.rate = r;
-    f.bits = 4;
-    const int align = AdpcmBlockAlign(r, c);
-    const int spb = ImaFramesPerBlock(align, c);
-    out.push_back(WithBlock(f, align, spb, static_cast<std::uint16_t>(spb)));
+    out.push_back(MakeAdpcmFormat(wave_tag::kImaAdpcm, r, c, &ImaFramesPerBlock));
   });
   each([&](std::uint32_t r, int c) { out.push_back(MakeMsAdpcmFormat(r, c)); });
   if (channels <= 1) {
