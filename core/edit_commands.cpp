@@ -35,7 +35,7 @@ std::int32_t PasteChain(EditContext& ctx, WaveDocument& doc, const AudioChain& s
   const Format format = TargetFormat(doc, source);
   AudioChain work = doc.chain();
   FrameCount pasted = 0;
-  const std::int32_t r = RunEditTask(ctx, "Paste", [&](EditTask& task) {
+  const std::int32_t r = RunEditTask(ctx, "Paste", [&](EditTask& task) -> std::int32_t {
     AudioChain converted(&ctx.store);
     const std::int32_t c = ConvertChain(ctx, task, source, format.rate, format.channels, converted);
     if (c != kTaskDone) return c;
@@ -364,7 +364,7 @@ std::int32_t InsertFile(EditContext& ctx, WaveDocument& doc, InsertWhere where,
   doc.PushUndo(kNames[static_cast<int>(where)]);
   const Format format = TargetFormat(doc, loaded);
   AudioChain work = doc.chain();
-  const std::int32_t r = RunEditTask(ctx, "Insert File", [&](EditTask& task) {
+  const std::int32_t r = RunEditTask(ctx, "Insert File", [&](EditTask& task) -> std::int32_t {
     AudioChain converted(&ctx.store);
     const std::int32_t c = ConvertChain(ctx, task, loaded, format.rate, format.channels, converted);
     if (c != kTaskDone) return c;

@@ -11,13 +11,9 @@
 #include <string_view>
 
 #include "platform/prompter.h"
+#include "platform/result.h"
 
 namespace quillet::platform {
-
-// Task results: anything but done is a failure that changed nothing.
-inline constexpr std::int32_t kTaskDone = 0;
-inline constexpr std::int32_t kTaskCancelled = 1;  // by the user, or stopped
-inline constexpr std::int32_t kTaskFailed = 2;     // or not run
 
 // One progress window: a caption, two lines of text, a bar and a way to cancel.
 // Destroying it closes the window.

@@ -1,0 +1,110 @@
+#pragma once
+// A command's parameters, described once: one ParamInfo per dialog field, in field
+// order, with its stored-value key, default, range and unit. The editor's dialogs,
+// quillet-cli, the stored values and batch scripts all read, clamp and refuse through
+// the same table, so a range is written in one place.
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "settings/settings.h"
+
+namespace quillet::core {
+
+enum class ParamKind : std::uint8_t {
+  Int,       // a whole number in [min, max]
+  Bool,      // 0 or 1: a check box
+  Choice,    // an index into choices; quillet-cli takes the name or the index
+  Text,      // free text (a voice, a curve, a plug-in's settings)
+  OpenPath,  // a file to read; the editor asks with its open dialog
+  SavePath,  // a file to write; the editor asks with its save dialog
+};
+
+struct ParamInfo {
+  std::string_view name;   // quillet-cli's placeholder: "PCT", "MS", "PATH"
+  std::string_view label;  // the dialog's label, with its & mark
+  // The stored value's key in section; empty: not stored. For a path, the key of
+  // the folder the file dialog starts in.
+  std::string_view key;
+  ParamKind kind = ParamKind::Int;
+  std::int64_t def = 0;
+  std::int64_t min = 0;
+  std::int64_t max = 0;
+  std::string_view unit;  // "%", "ms", "Hz", "dB", "frames"; empty: none
+  // Shown for a value outside [min, max]; empty: "<label> must be between min and max."
+  std::string_view rangeMessage;
+  std::span<const std::string_view> choices;  // the names of a Choice's entries
+  std::string_view textDefault;               // a Text's default
+  std::string_view section = "StoredValues";
+};
+
+class ParamSet;
+
+// A named set of values for the leading count Int, Bool and Choice fields.
+struct ParamPreset {
+  std::string_view name;
+  std::array<std::int64_t, 8> values{};
+  std::size_t count = 1;
+};
+
+struct ParamTable {
+  std::string_view title;  // the dialog's title
+  std::span<const ParamInfo> fields;
+  std::span<const ParamPreset> presets;
+  // A check across fields, after each field's own range: the message refusing the
+  // values, or empty when they are accepted.
+  std::string (*validate)(const ParamSet& values) = nullptr;
+};
+
+// Values for one table. Every front end goes through it: Load (stored values), then
+// the dialog's edits or Parse (quillet-cli, batch), then Validate, then Store.
+class ParamSet {
+ public:
+  // Every field at its default.
+  explicit ParamSet(const ParamTable& table);
+
+  const ParamTable& table() const { return *table_; }
+  std::size_t size() const { return table_->fields.size(); }
+  const ParamInfo& field(std::size_t i) const { return table_->fields[i]; }
+
+  std::int64_t Int(std::size_t i) const { return ints_.at(i); }
+  bool Bool(std::size_t i) const { return ints_.at(i) != 0; }
+  const std::string& Text(std::size_t i) const { return texts_.at(i); }
+  // Sets a value as typed: no clamping, so Validate can refuse it with its message.
+  void SetInt(std::size_t i, std::int64_t v) { ints_.at(i) = v; }
+  void SetText(std::size_t i, std::string v) { texts_.at(i) = std::move(v); }
+
+  // The stored values. Stored values reach the command without a dialog, so each is
+  // clamped into its field's range; one that is not a number, or is out of range,
+  // takes the default (or the nearest end) and adds a line to *notices.
+  void Load(const settings::Settings& s, std::vector<std::string>* notices = nullptr);
+  // Writes every field that has a key.
+  void Store(settings::Settings& s) const;
+  // Fields in order from quillet-cli's or a script's words; an empty or missing word
+  // keeps the value loaded. Refuses extra words and anything that is not a value of
+  // its field, with the message to show; empty when accepted. Ranges are left to
+  // Validate.
+  std::string Parse(std::span<const std::string> words);
+  // Each field's range, then the table's own check: the refusal, or empty.
+  std::string Validate() const;
+  // Entry i of presets() sets the leading number fields.
+  void ChoosePreset(std::size_t i);
+  // "PCT" or "MS,PCT": the field names joined as quillet-cli writes them.
+  std::string Usage() const;
+
+ private:
+  const ParamTable* table_;
+  std::vector<std::int64_t> ints_;
+  std::vector<std::string> texts_;
+};
+
+// True for the kinds held as text.
+inline bool IsTextKind(ParamKind k) {
+  return k == ParamKind::Text || k == ParamKind::OpenPath || k == ParamKind::SavePath;
+}
+
+}  // namespace quillet::core
