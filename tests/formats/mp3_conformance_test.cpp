@@ -104,10 +104,6 @@ struct IsoStream {
 
 void PrintTo(const IsoStream& c, std::ostream* os) { *os << c.name; }
 
-std::string TestData(const std::string& name) {
-  return ReadFileBytes(std::filesystem::path(QUILLET_FORMATS_TEST_DATA) / name);
-}
-
 struct Agreement {
   int skipped = -1;    // our frames before the reference's first, -1 when none fits
   int frames = 0;      // frames compared
@@ -153,8 +149,8 @@ class Mp3IsoStream : public ::testing::TestWithParam<IsoStream> {};
 
 TEST_P(Mp3IsoStream, MatchesReferenceWithinFullAccuracy) {
   const IsoStream& c = GetParam();
-  const std::string bits = TestData(std::string(c.name) + ".bit");
-  const std::string pcm = TestData(std::string(c.name) + ".pcm");
+  const std::string bits = ReadTestData(std::string(c.name) + ".bit");
+  const std::string pcm = ReadTestData(std::string(c.name) + ".pcm");
   ASSERT_FALSE(bits.empty() || pcm.empty()) << "missing test data";
   std::vector<int16_t> ref(pcm.size() / 2);
   for (size_t i = 0; i < ref.size(); ++i)

@@ -108,6 +108,11 @@ inline OurDecoding DecodeOurs(const std::filesystem::path& mp3) {
   return bytes ? DecodeOurs(*bytes) : OurDecoding{};
 }
 
+// A file of tests/formats/data (see its README); empty when missing.
+inline std::string ReadTestData(const std::string& name) {
+  return ReadFileBytes(std::filesystem::path(QUILLET_FORMATS_TEST_DATA) / name);
+}
+
 // Reads a whole source into memory.
 inline std::vector<audio::Sample> ReadAll(audio::LSoundSource& src) {
   std::vector<audio::Sample> all(static_cast<size_t>(src.length() * src.channels()));
