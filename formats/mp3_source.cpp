@@ -128,9 +128,10 @@ void LMP3SoundSource::DecodeNext(bool keep) {
   const auto frameSize = static_cast<size_t>(h.frameBytes());
   frameBytes_.assign(frameSize, 0);
   const uint64_t available = layout_.dataEnd - offset;
-  got = bytes_->ReadAt(offset, frameBytes_.data(), static_cast<size_t>(std::min<uint64_t>(frameSize, available)));
+  const auto want = static_cast<size_t>(std::min<uint64_t>(frameSize, available));
+  got = bytes_->ReadAt(offset, frameBytes_.data(), want);
+  if (got < want) Fail(bytes_->failure());
   const Mp3Step step = decoder_.DecodeFrame(frameBytes_.data(), frameBytes_.size(), pcm_.data());
-  (void)got;
   if (!keep) return;
   currentFrame_ = k;
   const int outChannels = channels();

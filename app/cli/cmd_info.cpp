@@ -20,11 +20,11 @@ std::string Duration(std::int64_t frames, std::int64_t rate) {
 
 }  // namespace
 
-int RunInfo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+platform::TaskResult RunInfo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
             platform::ProgressWindowFactory& progress) {
   if (args.size() != 1) {
     err << "usage: quillet-cli info FILE\n";
-    return 2;
+    return platform::kTaskFailed;
   }
   // No questions: a raw file is read with its stored record.
   formats::DispatchEnv env;
@@ -54,7 +54,7 @@ int RunInfo(const std::vector<std::string>& args, std::ostream& out, std::ostrea
   out << "channels=" << src->channels() << "\n";
   out << "frames=" << src->length() << "\n";
   out << "duration=" << Duration(src->length(), src->sampleRate()) << "\n";
-  return 0;
+  return platform::kTaskDone;
 }
 
 }  // namespace quillet::app

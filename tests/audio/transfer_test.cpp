@@ -49,7 +49,7 @@ TEST(Transfer, CopiesEverythingInBlocksOfAtMost8192) {
       progress.push_back(done);
       return true;
     });
-    EXPECT_EQ(out.result, TaskResult::Done);
+    EXPECT_EQ(out.result, platform::kTaskDone);
     EXPECT_EQ(out.frames, frames);
     EXPECT_EQ(sink.samples(), Ramp(2, frames));
     EXPECT_EQ(progress.size(), static_cast<std::size_t>((frames + 8191) / 8192));
@@ -72,7 +72,7 @@ TEST(Transfer, CancelStopsAfterTheCurrentBlock) {
   CountingSink sink(1);
   int calls = 0;
   const auto out = Transfer(*src, sink, [&](FrameCount, FrameCount) { return ++calls < 2; });
-  EXPECT_EQ(out.result, TaskResult::Cancelled);
+  EXPECT_EQ(out.result, platform::kTaskCancelled);
   EXPECT_EQ(sink.blocks.size(), 2u);
 }
 
@@ -80,24 +80,24 @@ TEST(Transfer, FailingSinkFailsTheTransferWithItsMessage) {
   auto src = RampSource(44100, 1, 5 * 8192);
   CountingSink sink(1, 8192 * 2);
   const auto out = Transfer(*src, sink);
-  EXPECT_EQ(out.result, TaskResult::Failed);
+  EXPECT_EQ(out.result, platform::kTaskFailed);
   EXPECT_EQ(out.message, "No space left on device");
   EXPECT_EQ(sink.blocks.size(), 2u);
 
   // A sink that failed at construction gets nothing.
   LMemorySoundSink broken(44100, 0);
   src->seek(0);
-  EXPECT_EQ(Transfer(*src, broken).result, TaskResult::Failed);
+  EXPECT_EQ(Transfer(*src, broken).result, platform::kTaskFailed);
 }
 
 TEST(Transfer, UnusableSourceOrFormatMismatchFailsWithoutWriting) {
   CountingSink sink(2);
   auto corrupt = MakeNullSource(SoundStatus::Corrupt);
-  EXPECT_EQ(Transfer(*corrupt, sink).result, TaskResult::Failed);
+  EXPECT_EQ(Transfer(*corrupt, sink).result, platform::kTaskFailed);
 
   auto mono = RampSource(44100, 1, 100);
   const auto out = TransferAdapted(mono, sink, {});
-  EXPECT_EQ(out.result, TaskResult::Failed);
+  EXPECT_EQ(out.result, platform::kTaskFailed);
   EXPECT_NE(out.message.find("44100 Hz with 1 channel"), std::string::npos) << out.message;
   EXPECT_TRUE(sink.blocks.empty());
 }
@@ -116,12 +116,12 @@ TEST(Transfer, AdaptorsReduceChannelsBeforeRateAndWidenAfter) {
   };
 
   LMemorySoundSink mono(22050, 1);
-  EXPECT_EQ(TransferAdapted(RampSource(44100, 2, 10), mono, adaptors).result, TaskResult::Done);
+  EXPECT_EQ(TransferAdapted(RampSource(44100, 2, 10), mono, adaptors).result, platform::kTaskDone);
   EXPECT_EQ(calls, (std::vector<std::string>{"ch1", "rate22050"}));
 
   calls.clear();
   LMemorySoundSink stereo(22050, 2);
-  EXPECT_EQ(TransferAdapted(RampSource(44100, 1, 10), stereo, adaptors).result, TaskResult::Done);
+  EXPECT_EQ(TransferAdapted(RampSource(44100, 1, 10), stereo, adaptors).result, platform::kTaskDone);
   EXPECT_EQ(calls, (std::vector<std::string>{"rate22050", "ch2"}));
   EXPECT_EQ(stereo.framesWritten(), 10);
 }

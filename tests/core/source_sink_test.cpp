@@ -155,7 +155,7 @@ TEST(SegmentSink, UnwritableFolderFailsWithAMessageAndLeavesTheTargetAlone) {
   EXPECT_NE(sink->failureMessage().find((dir / "work").string()), std::string::npos) << sink->failureMessage();
   audio::LMemorySoundSource src(44100, audio::AudioBlock(1, 50000));
   const auto out = audio::Transfer(src, *sink);
-  EXPECT_EQ(out.result, audio::TaskResult::Failed);
+  EXPECT_EQ(out.result, platform::kTaskFailed);
   EXPECT_EQ(out.message, sink->failureMessage());
   EXPECT_FALSE(sink->Finish());
   sink.reset();
@@ -192,7 +192,7 @@ TEST(SegmentSink, WriteErrorFailsTheTransfer) {
   const auto out = audio::Transfer(src, *sink);
   ::setrlimit(RLIMIT_FSIZE, &old);
   ::signal(SIGXFSZ, oldHandler);
-  EXPECT_EQ(out.result, audio::TaskResult::Failed);
+  EXPECT_EQ(out.result, platform::kTaskFailed);
   EXPECT_NE(out.message.find("File too large"), std::string::npos) << out.message;
   EXPECT_LT(out.frames, 100000);
   EXPECT_FALSE(sink->Finish());

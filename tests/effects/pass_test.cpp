@@ -18,7 +18,7 @@ TEST(Pass, CancelAtAnyBlockLeavesTheDocumentAsItWas) {
   for (int cancelAt : {1, 2, 4}) {
     int calls = 0;
     const PassResult r = Reverse(doc.All(), [&](FrameCount, FrameCount) { return ++calls < cancelAt; });
-    EXPECT_EQ(r.result, kCancelled);
+    EXPECT_EQ(r.result, platform::kTaskCancelled);
     EXPECT_FALSE(r.changed);
     EXPECT_EQ(doc.chain.segments(), segments);
     EXPECT_EQ(doc.Files(), 1) << "the scratch file must go with the cancelled pass";
@@ -42,7 +42,7 @@ TEST(Pass, SelectionIsClampedAndEmptyOrInvertedRangesChangeNothing) {
   const auto segments = doc.chain.segments();
   for (auto [s, e] : {std::pair<FramePos, FramePos>{500, 400}, {300, 300}, {2000, 3000}}) {
     const PassResult r = Reverse(doc.Range(s, e));
-    EXPECT_EQ(r.result, kDone);
+    EXPECT_EQ(r.result, platform::kTaskDone);
     EXPECT_FALSE(r.changed);
   }
   EXPECT_EQ(doc.chain.segments(), segments);
@@ -56,7 +56,7 @@ TEST(Pass, ProducerOfAnotherChannelCountFails) {
   Doc doc(Noise(2, 100, 3));
   FunctionFilterFactory mono([](SourceHandle) { return MemorySource(AudioBlock(1, 100), 44100); });
   const PassResult r = RunFilterPass(doc.All(), mono);
-  EXPECT_EQ(r.result, kFailed);
+  EXPECT_EQ(r.result, platform::kTaskFailed);
   EXPECT_FALSE(r.message.empty());
   EXPECT_EQ(doc.length(), 100);
 }
