@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "audio/memory.h"
+#include "audio/resample.h"
 
 namespace quillet::audio {
 namespace {
@@ -88,6 +89,54 @@ TEST(Transfer, FailingSinkFailsTheTransferWithItsMessage) {
   LMemorySoundSink broken(44100, 0);
   src->seek(0);
   EXPECT_EQ(Transfer(*src, broken).result, platform::kTaskFailed);
+}
+
+// A ramp whose reads fail from frame failAt on, as a file that vanished would.
+class FailingSource final : public LSoundSource {
+ public:
+  FailingSource(int channels, FrameCount frames, FramePos failAt)
+      : LSoundSource(44100, channels, kWidePeakBound), ramp_(Ramp(channels, frames)), failAt_(failAt) {}
+  void read(Sample* buffer, FrameCount frames) override {
+    LMemorySoundSource inner(44100, ramp_);
+    inner.seek(pos_);
+    inner.read(buffer, frames);
+    pos_ += frames;
+    if (pos_ > failAt_) Fail("Cannot read the file x.aud: Input/output error");
+  }
+  FramePos position() const override { return pos_; }
+  FrameCount length() const override { return ramp_.frames(); }
+  void seek(FramePos frame) override { pos_ = frame; }
+
+ private:
+  AudioBlock ramp_;
+  FramePos failAt_;
+  FramePos pos_ = 0;
+};
+
+// The failure travels through every adaptor to the loop, which stops at the block
+// that failed and does not write it.
+TEST(Transfer, FailedReadStopsAtThatBlockThroughAnyAdaptor) {
+  struct Case {
+    const char* name;
+    std::int32_t rate;
+    int channels;
+  };
+  for (const Case& c : {Case{"direct", 44100, 2}, Case{"channels", 44100, 1}, Case{"rate", 22050, 2},
+                        Case{"both", 48000, 1}}) {
+    SCOPED_TRACE(c.name);
+    auto failing = SourceHandle(MakeRef<FailingSource>(2, 6 * 8192, 2 * 8192 + 10));
+    LMemorySoundSink sink(static_cast<std::uint32_t>(c.rate), c.channels);
+    const auto out = TransferAdapted(failing, sink, StandardFormatAdaptors());
+    EXPECT_EQ(out.result, platform::kTaskFailed);
+    EXPECT_EQ(out.message, "Cannot read the file x.aud: Input/output error");
+    EXPECT_EQ(out.frames, sink.framesWritten());
+    // Whole blocks only, and none from the failed input block on.
+    EXPECT_EQ(out.frames % 8192, 0);
+    EXPECT_LE(out.frames, (2 * 8192 + 10) * std::int64_t{c.rate} / 44100);
+    if (c.rate == 44100) {
+      EXPECT_EQ(out.frames, 2 * 8192);
+    }
+  }
 }
 
 TEST(Transfer, UnusableSourceOrFormatMismatchFailsWithoutWriting) {
