@@ -22,7 +22,8 @@ SoundStatus LSoundSource::status() const {
 
 bool LSoundSource::failed() const {
   if (status_ == SoundStatus::Failed) return true;
-  return std::any_of(inputs_.begin(), inputs_.end(), [](const LSoundSource* s) { return s->failed(); });
+  return std::any_of(inputs_.begin(), inputs_.end(),
+                     [](const LSoundSource* s) { return s->failed(); });
 }
 
 const std::string& LSoundSource::failureMessage() const {

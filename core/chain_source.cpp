@@ -118,8 +118,8 @@ int LChainSoundSource::FileFor(FileId id) {
 }
 
 void LChainSoundSource::FailFile(FileId id, const std::string& reason) {
-  Fail("Cannot read the audio of this document: " + chain_.store()->SampleFilePath(id).string() + ": " +
-       reason);
+  Fail("Cannot read the audio of this document: " + chain_.store()->SampleFilePath(id).string() +
+       ": " + reason);
 }
 
 void LChainSoundSource::ReadSegment(const AudioSegment& seg, FrameCount offset, FrameCount frames,
@@ -133,8 +133,8 @@ void LChainSoundSource::ReadSegment(const AudioSegment& seg, FrameCount offset, 
     const std::size_t want = count * sizeof(Sample);
     const std::size_t bytes = at < 0 ? 0 : detail::ReadAt(fd, out, want, at);
     if (bytes < want)
-      FailFile(seg.fileId, at < 0 || errno == 0 ? "File shorter than its audio"
-                                                : detail::ErrnoText());
+      FailFile(seg.fileId,
+               at < 0 || errno == 0 ? "File shorter than its audio" : detail::ErrnoText());
     got = bytes / sizeof(Sample);
   }
   std::fill(out + got, out + count, Sample{0});

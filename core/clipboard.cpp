@@ -78,7 +78,8 @@ std::optional<std::string> RenderClipboardWave(EditContext& ctx, const AudioChai
   return bytes;
 }
 
-platform::TaskResult LoadClipboardWave(EditContext& ctx, const std::string& bytes, AudioChain& out) {
+platform::TaskResult LoadClipboardWave(EditContext& ctx, const std::string& bytes,
+                                       AudioChain& out) {
   std::string message;
   platform::TempFile file = ExchangeFile(&message);
   if (!file.ok()) return FailEdit(ctx, nullptr, message);

@@ -35,15 +35,17 @@ platform::TaskResult PasteChain(EditContext& ctx, WaveDocument& doc, const Audio
   const Format format = TargetFormat(doc, source);
   AudioChain work = doc.chain();
   FrameCount pasted = 0;
-  const platform::TaskResult r = RunEditTask(ctx, "Paste", [&](EditTask& task) -> platform::TaskResult {
-    AudioChain converted(&ctx.store);
-    const platform::TaskResult c = ConvertChain(ctx, task, source, format.rate, format.channels, converted);
-    if (c != kTaskDone) return c;
-    if (!ChainReplaceRange(work, from, to, converted))
-      return FailEdit(ctx, &task, "The pasted audio does not fit the document.");
-    pasted = ChainLength(converted);
-    return kTaskDone;
-  });
+  const platform::TaskResult r =
+      RunEditTask(ctx, "Paste", [&](EditTask& task) -> platform::TaskResult {
+        AudioChain converted(&ctx.store);
+        const platform::TaskResult c =
+            ConvertChain(ctx, task, source, format.rate, format.channels, converted);
+        if (c != kTaskDone) return c;
+        if (!ChainReplaceRange(work, from, to, converted))
+          return FailEdit(ctx, &task, "The pasted audio does not fit the document.");
+        pasted = ChainLength(converted);
+        return kTaskDone;
+      });
   if (r != kTaskDone) return r;
   doc.SetChain(std::move(work));
   // The pasted length in frames, not through milliseconds, which would lose frames.
@@ -62,7 +64,7 @@ platform::TaskResult TakeSystemAudio(EditContext& ctx, AudioChain& out) {
 
 // Paste Mix and Mix File after the entry is pushed.
 platform::TaskResult MixChain(EditContext& ctx, WaveDocument& doc, const AudioChain& mix,
-                      MixParams params, const char* title) {
+                              MixParams params, const char* title) {
   const FramePos from = doc.selStart(), to = doc.selEnd();
   // Without a selection the mix always runs on over the following audio.
   if (!doc.HasSelection()) params.longer = MixLonger::IncreaseSelection;
@@ -219,7 +221,8 @@ platform::TaskResult PasteMix(EditContext& ctx, WaveDocument& doc, const MixPara
   return MixChain(ctx, doc, mix, params, "Paste Mix");
 }
 
-platform::TaskResult PasteMixFromSystem(EditContext& ctx, WaveDocument& doc, const MixParams& params) {
+platform::TaskResult PasteMixFromSystem(EditContext& ctx, WaveDocument& doc,
+                                        const MixParams& params) {
   platform::BusyGuard guard(doc.busyFlag());
   if (!Begin(ctx, guard)) return kTaskFailed;
   AudioChain mix(&ctx.store);
@@ -229,7 +232,7 @@ platform::TaskResult PasteMixFromSystem(EditContext& ctx, WaveDocument& doc, con
 }
 
 platform::TaskResult MixFile(EditContext& ctx, WaveDocument& doc, const std::filesystem::path& file,
-                     const MixParams& params) {
+                             const MixParams& params) {
   platform::BusyGuard guard(doc.busyFlag());
   if (!Begin(ctx, guard)) return kTaskFailed;
   AudioChain mix(&ctx.store);
@@ -335,7 +338,7 @@ platform::TaskResult Silence(EditContext& ctx, WaveDocument& doc) {
 }
 
 platform::TaskResult InsertSilence(EditContext& ctx, WaveDocument& doc, InsertWhere where,
-                           std::int64_t ms) {
+                                   std::int64_t ms) {
   static constexpr const char* kNames[] = {"Insert Silence At The Start",
                                            "Insert Silence At Current Position",
                                            "Insert Silence At The End"};
@@ -351,7 +354,7 @@ platform::TaskResult InsertSilence(EditContext& ctx, WaveDocument& doc, InsertWh
 }
 
 platform::TaskResult InsertFile(EditContext& ctx, WaveDocument& doc, InsertWhere where,
-                        const std::filesystem::path& file) {
+                                const std::filesystem::path& file) {
   static constexpr const char* kNames[] = {"Insert File At Beginning",
                                            "Insert File At Current Position",
                                            "Insert File At The End"};
@@ -364,14 +367,16 @@ platform::TaskResult InsertFile(EditContext& ctx, WaveDocument& doc, InsertWhere
   doc.PushUndo(kNames[static_cast<int>(where)]);
   const Format format = TargetFormat(doc, loaded);
   AudioChain work = doc.chain();
-  const platform::TaskResult r = RunEditTask(ctx, "Insert File", [&](EditTask& task) -> platform::TaskResult {
-    AudioChain converted(&ctx.store);
-    const platform::TaskResult c = ConvertChain(ctx, task, loaded, format.rate, format.channels, converted);
-    if (c != kTaskDone) return c;
-    if (!ChainInsert(work, at, converted))
-      return FailEdit(ctx, &task, "The inserted audio does not fit the document.");
-    return kTaskDone;
-  });
+  const platform::TaskResult r =
+      RunEditTask(ctx, "Insert File", [&](EditTask& task) -> platform::TaskResult {
+        AudioChain converted(&ctx.store);
+        const platform::TaskResult c =
+            ConvertChain(ctx, task, loaded, format.rate, format.channels, converted);
+        if (c != kTaskDone) return c;
+        if (!ChainInsert(work, at, converted))
+          return FailEdit(ctx, &task, "The inserted audio does not fit the document.");
+        return kTaskDone;
+      });
   if (r != kTaskDone) return r;
   doc.SetChain(std::move(work));
   AfterEdit(ctx, doc, doc.selStart(), Rate(doc));
@@ -421,7 +426,8 @@ void RecallMarks(EditContext& ctx, WaveDocument& doc) {
   if (playing) ctx.player->PlayFrom(doc, doc.cursor());
 }
 
-platform::TaskResult SaveSelectionAs(EditContext& ctx, WaveDocument& doc, const std::filesystem::path& file) {
+platform::TaskResult SaveSelectionAs(EditContext& ctx, WaveDocument& doc,
+                                     const std::filesystem::path& file) {
   platform::BusyGuard guard(doc.busyFlag());
   if (!Begin(ctx, guard)) return kTaskFailed;
   if (!doc.HasSelection()) return FailEdit(ctx, nullptr, kNoSelection);

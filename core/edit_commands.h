@@ -103,9 +103,10 @@ platform::TaskResult Copy(EditContext& ctx, WaveDocument& doc);
 platform::TaskResult Paste(EditContext& ctx, WaveDocument& doc);
 platform::TaskResult PasteFromSystem(EditContext& ctx, WaveDocument& doc);
 platform::TaskResult PasteMix(EditContext& ctx, WaveDocument& doc, const MixParams& params);
-platform::TaskResult PasteMixFromSystem(EditContext& ctx, WaveDocument& doc, const MixParams& params);
+platform::TaskResult PasteMixFromSystem(EditContext& ctx, WaveDocument& doc,
+                                        const MixParams& params);
 platform::TaskResult MixFile(EditContext& ctx, WaveDocument& doc, const std::filesystem::path& file,
-                     const MixParams& params);
+                             const MixParams& params);
 platform::TaskResult Delete(EditContext& ctx, WaveDocument& doc);
 
 void SelectAll(WaveDocument& doc);
@@ -123,9 +124,9 @@ platform::TaskResult TrimEnd(EditContext& ctx, WaveDocument& doc);
 // The selection becomes silence of the same length.
 platform::TaskResult Silence(EditContext& ctx, WaveDocument& doc);
 platform::TaskResult InsertSilence(EditContext& ctx, WaveDocument& doc, InsertWhere where,
-                           std::int64_t ms);
+                                   std::int64_t ms);
 platform::TaskResult InsertFile(EditContext& ctx, WaveDocument& doc, InsertWhere where,
-                        const std::filesystem::path& file);
+                                const std::filesystem::path& file);
 
 // A new document holding the selection; null (with ctx.message) when there is none.
 std::unique_ptr<WaveDocument> CopyToNew(EditContext& ctx, WaveDocument& doc, int untitledNumber);
@@ -137,7 +138,8 @@ void MarkSecond(EditContext& ctx, WaveDocument& doc);
 void RecallMarks(EditContext& ctx, WaveDocument& doc);
 
 // Writes the selection as a WAVE file; the document does not change.
-platform::TaskResult SaveSelectionAs(EditContext& ctx, WaveDocument& doc, const std::filesystem::path& file);
+platform::TaskResult SaveSelectionAs(EditContext& ctx, WaveDocument& doc,
+                                     const std::filesystem::path& file);
 
 // AfterEdit: the cursor goes to pos; with "AutoPlaybackAfterEffects" and a player,
 // playback starts back frames before it.

@@ -32,15 +32,16 @@ audio::ProgressFn TaskProgress(platform::LProgressDialog& task) {
   };
 }
 
-platform::TaskResult FailEdit(EditContext& ctx, platform::LProgressDialog* task, std::string message) {
+platform::TaskResult FailEdit(EditContext& ctx, platform::LProgressDialog* task,
+                              std::string message) {
   ctx.message = std::move(message);
   ctx.messageShown = task && task->running();
   if (ctx.messageShown) task->ShowError(ctx.message);
   return platform::kTaskFailed;
 }
 
-platform::TaskResult CopySourceToChain(EditContext& ctx, EditTask& task, audio::LSoundSource& source,
-                               AudioChain& out) {
+platform::TaskResult CopySourceToChain(EditContext& ctx, EditTask& task,
+                                       audio::LSoundSource& source, AudioChain& out) {
   AudioChain fresh(&ctx.store);
   platform::TaskResult result = platform::kTaskFailed;
   std::string why;
@@ -63,7 +64,8 @@ platform::TaskResult CopySourceToChain(EditContext& ctx, EditTask& task, audio::
   return platform::kTaskDone;
 }
 
-platform::TaskResult LoadAudioFile(EditContext& ctx, const std::filesystem::path& file, AudioChain& out) {
+platform::TaskResult LoadAudioFile(EditContext& ctx, const std::filesystem::path& file,
+                                   AudioChain& out) {
   if (!ctx.files) return FailEdit(ctx, nullptr, "Audio files cannot be opened here.");
   return RunEditTask(ctx, "Loading Audio File Source", [&](EditTask& task) {
     std::string message;
@@ -76,7 +78,7 @@ platform::TaskResult LoadAudioFile(EditContext& ctx, const std::filesystem::path
 }
 
 platform::TaskResult ConvertChain(EditContext& ctx, EditTask& task, const AudioChain& src,
-                          std::uint32_t rate, int channels, AudioChain& out) {
+                                  std::uint32_t rate, int channels, AudioChain& out) {
   if (src.empty() || (src.sampleRate == rate && src.channels == channels)) {
     out = src;
     return platform::kTaskDone;

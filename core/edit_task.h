@@ -45,21 +45,23 @@ audio::ProgressFn TaskProgress(platform::LProgressDialog& task);
 
 // Records why a command failed and shows it over the task's window (or, without a
 // task, leaves the showing to the front end). Returns kTaskFailed.
-platform::TaskResult FailEdit(EditContext& ctx, platform::LProgressDialog* task, std::string message);
+platform::TaskResult FailEdit(EditContext& ctx, platform::LProgressDialog* task,
+                              std::string message);
 
 // Copies source (from its start) into a fresh chain of ctx.store, under task. out
 // receives it only when everything was copied.
-platform::TaskResult CopySourceToChain(EditContext& ctx, EditTask& task, audio::LSoundSource& source,
-                               AudioChain& out);
+platform::TaskResult CopySourceToChain(EditContext& ctx, EditTask& task,
+                                       audio::LSoundSource& source, AudioChain& out);
 
 // Loads file into out under a task titled "Loading Audio File Source". out is
 // untouched unless the result is kTaskDone.
-platform::TaskResult LoadAudioFile(EditContext& ctx, const std::filesystem::path& file, AudioChain& out);
+platform::TaskResult LoadAudioFile(EditContext& ctx, const std::filesystem::path& file,
+                                   AudioChain& out);
 
 // out = src in rate and channels: a copy of the segments when src already has them
 // (or is empty), otherwise src read through ctx.adaptors into new audio, under task.
 // Fails with a message when no converter is available.
 platform::TaskResult ConvertChain(EditContext& ctx, EditTask& task, const AudioChain& src,
-                          std::uint32_t rate, int channels, AudioChain& out);
+                                  std::uint32_t rate, int channels, AudioChain& out);
 
 }  // namespace quillet::core

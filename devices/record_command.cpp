@@ -68,13 +68,15 @@ platform::TaskResult Splice(core::EditContext& ctx, core::WaveDocument& doc, Rec
 
 }  // namespace
 
-platform::TaskResult ApplyRecording(core::EditContext& ctx, core::WaveDocument& doc, RecordingTake& take) {
+platform::TaskResult ApplyRecording(core::EditContext& ctx, core::WaveDocument& doc,
+                                    RecordingTake& take) {
   platform::BusyGuard guard(doc.busyFlag());
   if (!core::BeginEdit(ctx, guard)) return platform::kTaskFailed;
   return Splice(ctx, doc, take);
 }
 
-platform::TaskResult RecordCommand(core::EditContext& ctx, core::WaveDocument& doc, RecordSession& session) {
+platform::TaskResult RecordCommand(core::EditContext& ctx, core::WaveDocument& doc,
+                                   RecordSession& session) {
   // The document stays busy while the dialog runs, so nothing else edits it meanwhile.
   platform::BusyGuard guard(doc.busyFlag());
   if (!core::BeginEdit(ctx, guard)) return platform::kTaskFailed;

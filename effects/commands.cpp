@@ -41,8 +41,8 @@ ProgressFn Progress(platform::LProgressDialog* task) {
 }
 
 platform::TaskResult RunEffectCommand(EditContext& ctx, WaveDocument& doc, const EffectRecipe& info,
-                              const PassFn& pass, const CheckFn& check = {},
-                              const AfterFn& after = {}) {
+                                      const PassFn& pass, const CheckFn& check = {},
+                                      const AfterFn& after = {}) {
   platform::BusyGuard guard(doc.busyFlag());
   if (!core::BeginEdit(ctx, guard)) return kTaskFailed;
   if (!info.wholeDocument && !doc.HasSelection()) {
@@ -62,15 +62,14 @@ platform::TaskResult RunEffectCommand(EditContext& ctx, WaveDocument& doc, const
     r = pass(params, nullptr);
     if (r.result == kTaskFailed) return core::FailEdit(ctx, nullptr, r.message);
   } else {
-    const platform::TaskResult result = core::RunEditTask(ctx, info.caption ? info.caption : info.undoName,
-                                                  [&](core::EditTask& task) {
-                                                    task.SetText(0, info.text);
-                                                    task.SetText(1, info.secondLine);
-                                                    r = pass(params, &task);
-                                                    if (r.result == kTaskFailed)
-                                                      return core::FailEdit(ctx, &task, r.message);
-                                                    return r.result;
-                                                  });
+    const platform::TaskResult result = core::RunEditTask(
+        ctx, info.caption ? info.caption : info.undoName, [&](core::EditTask& task) {
+          task.SetText(0, info.text);
+          task.SetText(1, info.secondLine);
+          r = pass(params, &task);
+          if (r.result == kTaskFailed) return core::FailEdit(ctx, &task, r.message);
+          return r.result;
+        });
     if (result != kTaskDone) return result;
   }
   if (r.result != kTaskDone) return r.result;
@@ -92,8 +91,8 @@ std::int64_t Scaled(std::int64_t pos, std::int64_t to, std::int64_t from) {
 
 // Rate or channel conversion of the whole document; the selection, cursor and view
 // keep their times at the new rate.
-platform::TaskResult ConvertCommand(EditContext& ctx, WaveDocument& doc, std::int64_t rate, int channels,
-                            const CheckFn& check) {
+platform::TaskResult ConvertCommand(EditContext& ctx, WaveDocument& doc, std::int64_t rate,
+                                    int channels, const CheckFn& check) {
   static constexpr EffectRecipe kRateRecipe{"Convert Sample Rate", kProcessAudio, nullptr,
                                             kPleaseWait,           false,         true};
   static constexpr EffectRecipe kChannelsRecipe{"Convert Channels", kProcessAudio, nullptr,
@@ -135,7 +134,7 @@ platform::TaskResult NormalizeCommand(EditContext& ctx, WaveDocument& doc, int p
 namespace {
 
 platform::TaskResult EnvelopeWith(EditContext& ctx, WaveDocument& doc, const EffectRecipe& info,
-                          const EnvelopeShape& shape) {
+                                  const EnvelopeShape& shape) {
   return RunEffectCommand(
       ctx, doc, info,
       [&shape](const EffectParams& p, platform::LProgressDialog* task) {
@@ -165,7 +164,8 @@ platform::TaskResult FadeOutAndTrimCommand(EditContext& ctx, WaveDocument& doc) 
   return RunEffectCommand(ctx, doc, kRecipe, &Plain<FadeOutAndTrim>);
 }
 
-platform::TaskResult EnvelopeCommand(EditContext& ctx, WaveDocument& doc, const EnvelopeShape& shape) {
+platform::TaskResult EnvelopeCommand(EditContext& ctx, WaveDocument& doc,
+                                     const EnvelopeShape& shape) {
   static constexpr EffectRecipe kRecipe{"Envelope", "Envelope"};
   return EnvelopeWith(ctx, doc, kRecipe, shape);
 }
@@ -200,7 +200,8 @@ platform::TaskResult StereoPanCommand(EditContext& ctx, WaveDocument& doc, int p
       });
 }
 
-platform::TaskResult CrossFadeCommand(EditContext& ctx, WaveDocument& doc, const CrossFadeParams& params) {
+platform::TaskResult CrossFadeCommand(EditContext& ctx, WaveDocument& doc,
+                                      const CrossFadeParams& params) {
   static constexpr EffectRecipe kRecipe{"Cross Fade", "Cross Fading", "Cross Fading"};
   return RunEffectCommand(
       ctx, doc, kRecipe,
@@ -210,7 +211,8 @@ platform::TaskResult CrossFadeCommand(EditContext& ctx, WaveDocument& doc, const
       {}, [&doc](FramePos start, FramePos, FrameCount) { doc.SetSelection(start, start, start); });
 }
 
-platform::TaskResult SpeedCommand(EditContext& ctx, WaveDocument& doc, SpeedKind kind, int percent) {
+platform::TaskResult SpeedCommand(EditContext& ctx, WaveDocument& doc, SpeedKind kind,
+                                  int percent) {
   static constexpr EffectRecipe kRecipes[] = {{"Speed and Pitch Change", kSpeedText},
                                               {"Speed Change", kSpeedText},
                                               {"Pitch Change", kSpeedText}};
@@ -235,22 +237,26 @@ platform::TaskResult SpeedCommand(EditContext& ctx, WaveDocument& doc, SpeedKind
       });
 }
 
-platform::TaskResult ConvertSampleRateCommand(EditContext& ctx, WaveDocument& doc, std::int64_t rate) {
-  return ConvertCommand(ctx, doc, rate, doc.channels(), [&]() -> std::optional<platform::TaskResult> {
-    const Status s = CheckSampleRate(rate);
-    if (!s.ok()) return core::FailEdit(ctx, nullptr, s.message);
-    if (rate == doc.sampleRate()) return kTaskDone;  // nothing to convert, nothing to undo
-    return std::nullopt;
-  });
+platform::TaskResult ConvertSampleRateCommand(EditContext& ctx, WaveDocument& doc,
+                                              std::int64_t rate) {
+  return ConvertCommand(ctx, doc, rate, doc.channels(),
+                        [&]() -> std::optional<platform::TaskResult> {
+                          const Status s = CheckSampleRate(rate);
+                          if (!s.ok()) return core::FailEdit(ctx, nullptr, s.message);
+                          if (rate == doc.sampleRate())
+                            return kTaskDone;  // nothing to convert, nothing to undo
+                          return std::nullopt;
+                        });
 }
 
 platform::TaskResult ConvertChannelsCommand(EditContext& ctx, WaveDocument& doc, int channels) {
-  return ConvertCommand(ctx, doc, doc.sampleRate(), channels, [&]() -> std::optional<platform::TaskResult> {
-    if (channels != 1 && channels != 2)
-      return core::FailEdit(ctx, nullptr, "Only mono and stereo are supported.");
-    if (channels == doc.channels()) return kTaskDone;
-    return std::nullopt;
-  });
+  return ConvertCommand(
+      ctx, doc, doc.sampleRate(), channels, [&]() -> std::optional<platform::TaskResult> {
+        if (channels != 1 && channels != 2)
+          return core::FailEdit(ctx, nullptr, "Only mono and stereo are supported.");
+        if (channels == doc.channels()) return kTaskDone;
+        return std::nullopt;
+      });
 }
 
 }  // namespace quillet::effects

@@ -38,7 +38,8 @@ platform::TaskResult FadeOutCommand(EditContext& ctx, WaveDocument& doc);
 // Fade out, then the audio after the selection is cut off.
 platform::TaskResult FadeOutAndTrimCommand(EditContext& ctx, WaveDocument& doc);
 // The user's shape (LoadEnvelope of the data folder, or the envelope dialog's).
-platform::TaskResult EnvelopeCommand(EditContext& ctx, WaveDocument& doc, const EnvelopeShape& shape);
+platform::TaskResult EnvelopeCommand(EditContext& ctx, WaveDocument& doc,
+                                     const EnvelopeShape& shape);
 platform::TaskResult DcOffsetCommand(EditContext& ctx, WaveDocument& doc);
 platform::TaskResult ReverseCommand(EditContext& ctx, WaveDocument& doc);
 // Stereo documents only: a mono one gets the "Convert to Stereo Required" question
@@ -47,13 +48,15 @@ platform::TaskResult StereoPanCommand(EditContext& ctx, WaveDocument& doc, int p
 // Around the selection (the dialog's edited start and end are set as the selection
 // first). Afterwards nothing is selected and the cursor is at the join, the
 // selection start.
-platform::TaskResult CrossFadeCommand(EditContext& ctx, WaveDocument& doc, const CrossFadeParams& params);
+platform::TaskResult CrossFadeCommand(EditContext& ctx, WaveDocument& doc,
+                                      const CrossFadeParams& params);
 // The selection at percent (clamped to 10..300) speed; afterwards the selection covers
 // the changed audio.
 platform::TaskResult SpeedCommand(EditContext& ctx, WaveDocument& doc, SpeedKind kind, int percent);
 // The whole document at rate (6000..96000, else refused with the dialog's message) or
 // with 1 or 2 channels. The selection keeps its times.
-platform::TaskResult ConvertSampleRateCommand(EditContext& ctx, WaveDocument& doc, std::int64_t rate);
+platform::TaskResult ConvertSampleRateCommand(EditContext& ctx, WaveDocument& doc,
+                                              std::int64_t rate);
 platform::TaskResult ConvertChannelsCommand(EditContext& ctx, WaveDocument& doc, int channels);
 
 }  // namespace quillet::effects

@@ -74,8 +74,7 @@ PassResult ConvertSampleRate(AudioChain& chain, std::int64_t rate, const Progres
 }
 
 PassResult ConvertChannelCount(AudioChain& chain, int channels, const ProgressFn& progress) {
-  if (channels != 1 && channels != 2)
-    return Outcome::Failed("Only mono and stereo are supported.");
+  if (channels != 1 && channels != 2) return Outcome::Failed("Only mono and stereo are supported.");
   if (channels == chain.channels) return {};
   return Reformat(chain, static_cast<std::int32_t>(chain.sampleRate), channels, progress);
 }

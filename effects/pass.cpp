@@ -15,8 +15,10 @@ std::string StartFailure(const audio::LSoundSource& filter) {
   switch (filter.status()) {
     case audio::SoundStatus::Corrupt:
       return "The effect could not be started: the audio's rate or channel count is not supported.";
-    case audio::SoundStatus::Empty: return "The effect could not be started: it has no audio to work on.";
-    default: return "The effect could not be started.";
+    case audio::SoundStatus::Empty:
+      return "The effect could not be started: it has no audio to work on.";
+    default:
+      return "The effect could not be started.";
   }
 }
 

@@ -70,7 +70,7 @@ PassResult RunFilterPass(const EffectParams& params, LFilterFactory& factory,
 // Reads [start, end) of chain in blocks, handing each to visit(block); progress as above.
 // Done, cancelled, or failed when a block cannot be read (that block is not visited).
 Outcome ScanSelection(const AudioChain& chain, FramePos start, FramePos end,
-                  const std::function<void(audio::ConstBlockView)>& visit,
-                  const ProgressFn& progress);
+                      const std::function<void(audio::ConstBlockView)>& visit,
+                      const ProgressFn& progress);
 
 }  // namespace quillet::effects

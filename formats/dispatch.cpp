@@ -172,8 +172,8 @@ class DecodeTask final : public platform::LProgressDialog {
 };
 
 platform::TaskResult RunDecoder(const OpenRow& row, std::vector<std::string> argv,
-                        const std::filesystem::path& output, const DispatchEnv& env,
-                        platform::LProgressDialog* task, std::string* detail) {
+                                const std::filesystem::path& output, const DispatchEnv& env,
+                                platform::LProgressDialog* task, std::string* detail) {
   if (task) {
     task->SetText(0, row.progress.empty() ? row.title : row.progress);
     return RunDecoderProgram(*task, argv, output, kDecoderTimeoutMs, detail);
@@ -504,8 +504,8 @@ std::string_view OpenFilterPatterns() {
 namespace {
 
 platform::TaskResult SaveAmr(platform::LProgressDialog& task, const core::AudioChain& chain,
-                     const std::filesystem::path& file, bool* ask, const DispatchEnv& env,
-                     std::string* why) {
+                             const std::filesystem::path& file, bool* ask, const DispatchEnv& env,
+                             std::string* why) {
   settings::Settings& s = settings::Settings::Process();
   AmrEncoderSettings a = AmrEncoderSettings::Load(s);
   if (TakeAsk(ask) && env.options) {
@@ -545,10 +545,11 @@ platform::TaskResult SaveAmr(platform::LProgressDialog& task, const core::AudioC
     return kTaskFailed;
   }
   out.Close();
-  const platform::TaskResult ran = RunDecoderProgram(
-      task, AmrEncoderArgs(ComponentPath(Component::AmrEnc).string(), a.modeRateSelection, wave.string(),
-                           out.path().string()),
-      out.path(), kDecoderTimeoutMs, why);
+  const platform::TaskResult ran =
+      RunDecoderProgram(task,
+                        AmrEncoderArgs(ComponentPath(Component::AmrEnc).string(),
+                                       a.modeRateSelection, wave.string(), out.path().string()),
+                        out.path(), kDecoderTimeoutMs, why);
   if (ran != kTaskDone) return ran;
   if (!PutInPlace(out, file, why)) return kTaskFailed;
   return kTaskDone;

@@ -122,7 +122,8 @@ class InstallTask final : public platform::LProgressDialog {
 
 }  // namespace
 
-platform::TaskResult EnsureComponent(Component c, const InstallPolicy& policy, std::string* message) {
+platform::TaskResult EnsureComponent(Component c, const InstallPolicy& policy,
+                                     std::string* message) {
   if (!ComponentPath(c).empty()) return platform::kTaskDone;
   const ComponentInfo& info = InfoOf(c);
   const std::string missing = "The program \"" + std::string(info.program) +
@@ -280,9 +281,10 @@ std::vector<std::string> AmrEncoderArgs(const std::string& program, int modeInde
   return {program, std::string(kAmrModeNames[static_cast<std::size_t>(modeIndex)]), input, output};
 }
 
-platform::TaskResult RunDecoderProgram(platform::LProgressDialog& task, const std::vector<std::string>& argv,
-                      const std::filesystem::path& output, std::int64_t timeoutMs,
-                      std::string* message) {
+platform::TaskResult RunDecoderProgram(platform::LProgressDialog& task,
+                                       const std::vector<std::string>& argv,
+                                       const std::filesystem::path& output, std::int64_t timeoutMs,
+                                       std::string* message) {
   platform::ChildProcess child;
   platform::ProcessOptions o;
   o.argv = argv;

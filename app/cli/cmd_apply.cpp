@@ -20,7 +20,8 @@ using core::EditContext;
 using core::InsertWhere;
 using core::WaveDocument;
 
-platform::TaskResult RunValidated(ApplyCall& c, const std::optional<std::string>& invalid, auto&& run) {
+platform::TaskResult RunValidated(ApplyCall& c, const std::optional<std::string>& invalid,
+                                  auto&& run) {
   if (invalid) return RefuseApply(c, *invalid);
   return run();
 }

@@ -20,8 +20,8 @@ std::string Duration(std::int64_t frames, std::int64_t rate) {
 
 }  // namespace
 
-platform::TaskResult RunInfo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-            platform::ProgressWindowFactory& progress) {
+platform::TaskResult RunInfo(const std::vector<std::string>& args, std::ostream& out,
+                             std::ostream& err, platform::ProgressWindowFactory& progress) {
   if (args.size() != 1) {
     err << "usage: quillet-cli info FILE\n";
     return platform::kTaskFailed;

@@ -7,8 +7,10 @@
 namespace quillet::app {
 namespace {
 
-platform::TaskResult Forward(CommandContext& c, platform::TaskResult (*run)(const std::vector<std::string>&, std::ostream&, std::ostream&,
-                                          platform::ProgressWindowFactory&)) {
+platform::TaskResult Forward(CommandContext& c,
+                             platform::TaskResult (*run)(const std::vector<std::string>&,
+                                                         std::ostream&, std::ostream&,
+                                                         platform::ProgressWindowFactory&)) {
   std::ostringstream out, err;
   const platform::TaskResult rc = run(c.args, out, err, c.progress);
   std::fputs(out.str().c_str(), c.out);

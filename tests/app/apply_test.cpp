@@ -8,11 +8,11 @@
 #include "app/cli/apply.h"
 #include "app/cli/cli.h"
 #include "app/cli/store.h"
-#include "settings/settings.h"
 #include "apply_fixture.h"
 #include "fixtures/temp_dir.h"
 #include "formats/wav_reader.h"
 #include "formats/wav_writer.h"
+#include "settings/settings.h"
 
 namespace quillet::app {
 namespace {
@@ -147,12 +147,14 @@ TEST_F(ApplyTest, AudioRemovedUnderAnOpenDocumentFailsTheSave) {
   quillet::testing::WriteFileBytes(cleaner, "#!/bin/sh\nrm -f '" + store->workingFolder().string() +
                                                 "'/*.aud\ncp \"$3\" \"$2\"\n");
   std::filesystem::permissions(cleaner, std::filesystem::perms::owner_all);
-  ASSERT_TRUE(settings::Settings::Process().SetString("Components/oggdec", "Path", cleaner.string()));
+  ASSERT_TRUE(
+      settings::Settings::Process().SetString("Components/oggdec", "Path", cleaner.string()));
 
   const Run r = Apply({"insert-file-end:" + (dir / "part.ogg").string()});
   EXPECT_EQ(r.status, 2);
-  EXPECT_NE(r.err.find("Cannot read the audio of this document: " + store->workingFolder().string()),
-            std::string::npos)
+  EXPECT_NE(
+      r.err.find("Cannot read the audio of this document: " + store->workingFolder().string()),
+      std::string::npos)
       << r.err;
   EXPECT_NE(r.err.find(": No such file or directory"), std::string::npos) << r.err;
   EXPECT_EQ(quillet::testing::ReadFileBytes(out), "the user's old file");

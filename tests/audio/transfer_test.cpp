@@ -95,7 +95,9 @@ TEST(Transfer, FailingSinkFailsTheTransferWithItsMessage) {
 class FailingSource final : public LSoundSource {
  public:
   FailingSource(int channels, FrameCount frames, FramePos failAt)
-      : LSoundSource(44100, channels, kWidePeakBound), ramp_(Ramp(channels, frames)), failAt_(failAt) {}
+      : LSoundSource(44100, channels, kWidePeakBound),
+        ramp_(Ramp(channels, frames)),
+        failAt_(failAt) {}
   void read(Sample* buffer, FrameCount frames) override {
     LMemorySoundSource inner(44100, ramp_);
     inner.seek(pos_);
@@ -121,8 +123,8 @@ TEST(Transfer, FailedReadStopsAtThatBlockThroughAnyAdaptor) {
     std::int32_t rate;
     int channels;
   };
-  for (const Case& c : {Case{"direct", 44100, 2}, Case{"channels", 44100, 1}, Case{"rate", 22050, 2},
-                        Case{"both", 48000, 1}}) {
+  for (const Case& c : {Case{"direct", 44100, 2}, Case{"channels", 44100, 1},
+                        Case{"rate", 22050, 2}, Case{"both", 48000, 1}}) {
     SCOPED_TRACE(c.name);
     auto failing = SourceHandle(MakeRef<FailingSource>(2, 6 * 8192, 2 * 8192 + 10));
     LMemorySoundSink sink(static_cast<std::uint32_t>(c.rate), c.channels);
@@ -170,7 +172,8 @@ TEST(Transfer, AdaptorsReduceChannelsBeforeRateAndWidenAfter) {
 
   calls.clear();
   LMemorySoundSink stereo(22050, 2);
-  EXPECT_EQ(TransferAdapted(RampSource(44100, 1, 10), stereo, adaptors).result, platform::kTaskDone);
+  EXPECT_EQ(TransferAdapted(RampSource(44100, 1, 10), stereo, adaptors).result,
+            platform::kTaskDone);
   EXPECT_EQ(calls, (std::vector<std::string>{"rate22050", "ch2"}));
   EXPECT_EQ(stereo.framesWritten(), 10);
 }

@@ -131,8 +131,10 @@ TEST_F(SourceSinkTest, UnreadableSampleFilesFailTheSourceWithTheReason) {
     FrameCount readable;  // frames of the damaged file still there
   };
   const Case cases[] = {
-      {"deleted", [](const auto& f) { std::filesystem::remove(f); }, "No such file or directory", 0},
-      {"short", [](const auto& f) { ASSERT_EQ(::truncate(f.c_str(), 400 * 4), 0); }, "File shorter than its audio", 400},
+      {"deleted", [](const auto& f) { std::filesystem::remove(f); }, "No such file or directory",
+       0},
+      {"short", [](const auto& f) { ASSERT_EQ(::truncate(f.c_str(), 400 * 4), 0); },
+       "File shorter than its audio", 400},
       {"a folder",
        [](const auto& f) {
          std::filesystem::remove(f);
@@ -192,7 +194,8 @@ TEST_F(SourceSinkTest, RunningOutOfDescriptorsFailsUnlessTheCacheCanGiveOneBack)
   EXPECT_FALSE(cached->failed()) << cached->failureMessage();
   EXPECT_EQ(std::vector<Sample>(buf.begin() + 50, buf.begin() + 150), Noise(1, 100, 7));
   ASSERT_TRUE(fresh->failed());
-  EXPECT_NE(fresh->failureMessage().find("Too many open files"), std::string::npos) << fresh->failureMessage();
+  EXPECT_NE(fresh->failureMessage().find("Too many open files"), std::string::npos)
+      << fresh->failureMessage();
 }
 
 TEST_F(SourceSinkTest, SourcesDoNotLeakOrReopenDescriptors) {

@@ -91,8 +91,8 @@ TEST(Pass, UnreadableAudioFailsEveryKindOfPassWithoutChangingTheDocument) {
     const PassResult r = c.run(doc.Range(1000, 20000));
     EXPECT_EQ(r.result, platform::kTaskFailed);
     EXPECT_FALSE(r.changed);
-    EXPECT_EQ(r.message, "Cannot read the audio of this document: " + doc.store.SampleFilePath(id).string() +
-                             ": No such file or directory");
+    EXPECT_EQ(r.message, "Cannot read the audio of this document: " +
+                             doc.store.SampleFilePath(id).string() + ": No such file or directory");
     EXPECT_EQ(doc.chain.segments(), segments);
     EXPECT_EQ(doc.chain.sampleRate, 44100u);
     EXPECT_EQ(doc.Files(), 0) << "no scratch file may stay behind";
@@ -103,14 +103,17 @@ TEST(Pass, UnreadableAudioFailsEveryKindOfPassWithoutChangingTheDocument) {
 TEST(Pass, FilterThatCannotStartGivesItsReason) {
   class Refused final : public audio::LSoundSource {
    public:
-    Refused() : LSoundSource(44100, 1, audio::kWidePeakBound) { Fail("The plug-in x.so could not be loaded."); }
+    Refused() : LSoundSource(44100, 1, audio::kWidePeakBound) {
+      Fail("The plug-in x.so could not be loaded.");
+    }
     void read(Sample*, FrameCount) override {}
     FramePos position() const override { return 0; }
     FrameCount length() const override { return 0; }
     void seek(FramePos) override {}
   };
   Doc doc(Noise(1, 100, 3));
-  FunctionFilterFactory refused([](SourceHandle) { return SourceHandle(audio::MakeRef<Refused>()); });
+  FunctionFilterFactory refused(
+      [](SourceHandle) { return SourceHandle(audio::MakeRef<Refused>()); });
   EXPECT_EQ(RunFilterPass(doc.All(), refused).message, "The plug-in x.so could not be loaded.");
   FunctionFilterFactory none([](SourceHandle) { return SourceHandle(); });
   EXPECT_EQ(RunFilterPass(doc.All(), none).message, "The effect could not be started.");

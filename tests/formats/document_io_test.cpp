@@ -4,11 +4,11 @@
 
 #include <cstdlib>
 
+#include "audio/memory.h"
 #include "core/chain_source.h"
 #include "core/segment_store.h"
 #include "fixtures/programs.h"
 #include "fixtures/temp_dir.h"
-#include "audio/memory.h"
 #include "formats/codec.h"
 #include "formats/wav_writer.h"
 #include "platform/scripted_progress.h"
@@ -147,17 +147,20 @@ TEST_F(DocumentIo, SaveOfAudioThatCannotBeReadFailsAndKeepsTheTarget) {
     SaveChainTask save(load.chain(), dir / name);
     save.Run(owner);
     EXPECT_EQ(save.result, platform::kTaskFailed);
-    EXPECT_NE(save.message().find(sample.string() + ": No such file or directory"), std::string::npos)
+    EXPECT_NE(save.message().find(sample.string() + ": No such file or directory"),
+              std::string::npos)
         << save.message();
     EXPECT_EQ(ReadFileBytes(dir / name), "the user's old file");
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), before) << "a temporary file stayed";
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), before)
+        << "a temporary file stayed";
   }
 }
 
 // A file that shrinks while it is read (or whose reads fail) fails the source with the
 // system's reason instead of reading on as silence; each reader of our own.
 TEST_F(DocumentIo, ReadersFailWhenTheFileEndsBeforeItsAudio) {
-  std::vector<std::string> names = {"r.wav", "ima.wav", "r.aiff", "r.au", "r.gsm", "r.vox", "r.raw"};
+  std::vector<std::string> names = {"r.wav", "ima.wav", "r.aiff", "r.au",
+                                    "r.gsm", "r.vox",   "r.raw"};
   if (quillet::testing::ProgramAvailable("lame")) names.push_back("r.mp3");
   std::vector<audio::Sample> tone(5 * 8192);
   for (std::size_t i = 0; i < tone.size(); ++i)
@@ -180,16 +183,20 @@ TEST_F(DocumentIo, ReadersFailWhenTheFileEndsBeforeItsAudio) {
     ASSERT_TRUE(sink->Finish()) << sink->failureMessage();
     sink = {};
     if (name == "r.mp3") {
-      ASSERT_EQ(quillet::testing::RunProgram({"lame", "--quiet", (dir / "mp3-input.wav").string(), file.string()}), 0);
+      ASSERT_EQ(quillet::testing::RunProgram(
+                    {"lame", "--quiet", (dir / "mp3-input.wav").string(), file.string()}),
+                0);
     }
 
     audio::SourceHandle source = OpenAudioFile(file);
     ASSERT_TRUE(source->ready());
     std::filesystem::resize_file(file, std::filesystem::file_size(file) / 3);
-    audio::LMemorySoundSink into(static_cast<std::uint32_t>(source->sampleRate()), source->channels());
+    audio::LMemorySoundSink into(static_cast<std::uint32_t>(source->sampleRate()),
+                                 source->channels());
     const audio::TransferOutcome moved = audio::Transfer(*source, into);
     EXPECT_EQ(moved.result, platform::kTaskFailed);
-    EXPECT_EQ(moved.message, "Cannot read the file " + file.string() + ": File shorter than when it was opened");
+    EXPECT_EQ(moved.message,
+              "Cannot read the file " + file.string() + ": File shorter than when it was opened");
     EXPECT_EQ(source->status(), audio::SoundStatus::Failed);
   }
 }

@@ -175,7 +175,8 @@ TEST(Components, SettingsStoreWinsOverThePath) {
 
 class Task final : public platform::LProgressDialog {
  public:
-  explicit Task(std::function<platform::TaskResult(Task&)> body) : LProgressDialog("t"), body_(std::move(body)) {}
+  explicit Task(std::function<platform::TaskResult(Task&)> body)
+      : LProgressDialog("t"), body_(std::move(body)) {}
   bool Execute() override {
     result = body_(*this);
     return true;

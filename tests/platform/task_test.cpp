@@ -158,7 +158,7 @@ TEST(Task, WaitForReportsSignalledTimeoutOrClosed) {
   });
   task.Run(owner);
   EXPECT_EQ(got, (std::vector<TaskResult>{kTaskDone, kTaskFailed, kTaskFailed, kTaskDone,
-                                            kTaskCancelled, kTaskCancelled}));
+                                          kTaskCancelled, kTaskCancelled}));
 }
 
 TEST(Task, ErrorsShowOverTheWindowOrTheOwner) {
