@@ -12,14 +12,9 @@ namespace {
 // Why a filter is not ready, in the user's words.
 std::string StartFailure(const audio::LSoundSource& filter) {
   if (!filter.failureMessage().empty()) return filter.failureMessage();
-  switch (filter.status()) {
-    case audio::SoundStatus::Corrupt:
-      return "The effect could not be started: the audio's rate or channel count is not supported.";
-    case audio::SoundStatus::Empty:
-      return "The effect could not be started: it has no audio to work on.";
-    default:
-      return "The effect could not be started.";
-  }
+  if (filter.status() == audio::SoundStatus::Corrupt)
+    return "The effect could not be started: the audio's rate or channel count is not supported.";
+  return "The effect could not be started.";
 }
 
 }  // namespace
