@@ -4,6 +4,7 @@
 #include "formats/dispatch.h"
 #include "formats/wav_reader.h"
 #include "platform/frame_time.h"
+#include "settings/settings.h"
 
 namespace quillet::app {
 namespace {
@@ -27,7 +28,7 @@ int RunInfo(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     return 2;
   }
   // No questions: a raw file is read with its stored record.
-  formats::DispatchEnv env;
+  formats::DispatchEnv env(settings::Settings::Process());
   env.owner = &progress;
   formats::OpenOutcome opened = formats::OpenDispatch(args[0], nullptr, env);
   if (opened.result != platform::kTaskDone) {
