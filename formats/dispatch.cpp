@@ -141,7 +141,7 @@ OpenOutcome OpenDispatch(const std::filesystem::path& file, bool* ask, const Dis
   if (row->read == ReadWay::Own) {
     std::optional<core::ParamSet> options;
     if (row->options) {
-      options = LoadOptions(*row->options, env.settings);
+      options = LoadOptions(*row->options, env.settings, 0, 0, env.notices);
       if (TakeAsk(ask) && env.options) {
         if (!env.options->EditOptions(*row->options, *options)) return cancelled();
         options->Store(env.settings);
@@ -237,7 +237,7 @@ bool SaveOptions(std::string_view ext, std::uint32_t rate, int channels, const D
   if (!env.options) return true;
   if (row.waveChooser) return WaveSaveOptions(rate, channels, env.options->WaveChooser());
   if (!row.options) return true;
-  core::ParamSet values = LoadOptions(*row.options, env.settings, rate, channels);
+  core::ParamSet values = LoadOptions(*row.options, env.settings, rate, channels, env.notices);
   StartFromDocument(*row.options, values, rate, channels);
   if (!env.options->EditOptions(*row.options, values)) return false;
   values.Store(env.settings);
@@ -245,7 +245,8 @@ bool SaveOptions(std::string_view ext, std::uint32_t rate, int channels, const D
 }
 
 audio::SinkHandle MakeSaveSink(const std::filesystem::path& file, std::uint32_t rate, int channels,
-                               const settings::Settings& s, int sourceBits, const LAudioTagList* tags) {
+                               const settings::Settings& s, int sourceBits, const LAudioTagList* tags,
+                               std::vector<std::string>* notices) {
   const FormatRow& row = RowForFile(file);
   if (!row.makeSink) return nullptr;
   SinkRequest request;
@@ -258,7 +259,7 @@ audio::SinkHandle MakeSaveSink(const std::filesystem::path& file, std::uint32_t 
     if (request.program.empty()) return nullptr;
   }
   std::optional<core::ParamSet> options;
-  if (row.options) options = LoadOptions(*row.options, s, rate, channels);
+  if (row.options) options = LoadOptions(*row.options, s, rate, channels, notices);
   request.options = options ? &*options : nullptr;
   if (tags) request.finishing = TagStep(row.tags, *tags);
   return row.makeSink(request);
@@ -271,7 +272,7 @@ namespace {
 std::int32_t SaveThroughWave(platform::LProgressDialog& task, const core::AudioChain& chain,
                              const std::filesystem::path& file, const FormatRow& row,
                              const DispatchEnv& env, std::string* why) {
-  const core::ParamSet options = LoadOptions(*row.options, env.settings);
+  const core::ParamSet options = LoadOptions(*row.options, env.settings, 0, 0, env.notices);
   task.SetText(1, "Preprocessing file...");
   platform::TempFolder folder = platform::TempFolder::Create();
   if (!folder.ok()) return kTaskFailed;
@@ -338,7 +339,8 @@ std::int32_t RunSaveSteps(platform::LProgressDialog& task, const core::AudioChai
   if (!SaveCheck(ext, env, &why)) return finish(kTaskFailed);
   if (TakeAsk(ask) && !SaveOptions(ext, chain.sampleRate, chain.channels, env)) return kTaskCancelled;
   if (row.encodesFromWave) return finish(SaveThroughWave(task, chain, file, row, env, &why));
-  audio::SinkHandle sink = MakeSaveSink(file, chain.sampleRate, chain.channels, env.settings, sourceBits, tags);
+  audio::SinkHandle sink =
+      MakeSaveSink(file, chain.sampleRate, chain.channels, env.settings, sourceBits, tags, env.notices);
   if (!sink) return finish(kTaskFailed);
   if (sink->failed()) {
     why = sink->failureMessage();

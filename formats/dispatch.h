@@ -38,6 +38,9 @@ struct DispatchEnv {
   platform::ProgressWindowFactory* owner = nullptr;  // windows of decoder and install tasks
   SaveOptionsUi* options = nullptr;  // the settings dialogs; none: the stored settings
   bool offerInstall = false;         // offer to install a missing program (editor only)
+  // Receives a line for each stored option that could not be used and was replaced
+  // by its default (quillet-cli prints them).
+  std::vector<std::string>* notices = nullptr;
 };
 
 // The system's default caption of the dispatcher's message boxes.
@@ -71,7 +74,8 @@ bool SaveOptions(std::string_view extension, std::uint32_t rate, int channels,
 // them; a failed tag write fails the sink.
 audio::SinkHandle MakeSaveSink(const std::filesystem::path& file, std::uint32_t rate, int channels,
                                const settings::Settings& s, int sourceBits = 0,
-                               const LAudioTagList* tags = nullptr);
+                               const LAudioTagList* tags = nullptr,
+                               std::vector<std::string>* notices = nullptr);
 
 // Saves chain into file (the "Saving..." steps), tags included. result 0 done, 1
 // cancelled, 2 failed; the failure is shown when *ask was set, and left in *message in
