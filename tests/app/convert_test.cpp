@@ -2,9 +2,7 @@
 // inside the save, and stored options it cannot use named on stderr.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
-#include "app/cli/cli.h"
+#include "apply_fixture.h"
 #include "fixtures/temp_dir.h"
 #include "formats/format_table.h"
 #include "formats/tags.h"
@@ -12,26 +10,6 @@
 
 namespace quillet::app {
 namespace {
-
-struct Converted {
-  int status;
-  std::string err;
-};
-
-Converted Convert(const std::filesystem::path& settingsDir, std::vector<std::string> words) {
-  std::vector<std::string> args{"--settings", settingsDir.string()};
-  args.insert(args.end(), words.begin(), words.end());
-  std::FILE* o = std::tmpfile();
-  std::FILE* e = std::tmpfile();
-  const int status = RunCli(args, Commands(), o, e);
-  std::rewind(e);
-  std::string err;
-  char buf[1024];
-  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, e)) > 0;) err.append(buf, n);
-  std::fclose(o);
-  std::fclose(e);
-  return {status, err};
-}
 
 TEST(Convert, CarriesTheTagsAndNamesStoredOptionsItCannotUse) {
   testing::TempDir dir;
@@ -46,7 +24,7 @@ TEST(Convert, CarriesTheTagsAndNamesStoredOptionsItCannotUse) {
     sink->write(block.data(), 1000);
     ASSERT_TRUE(sink->Finish()) << sink->failureMessage();
   }
-  Converted r = Convert(dir / "cfg", {"convert", in.string(), (dir / "out.wav").string()});
+  ApplyRun r = RunCliIn(dir / "cfg", {"convert", in.string(), (dir / "out.wav").string()});
   ASSERT_EQ(r.status, 0) << r.err;
   formats::LAudioTagList back;
   ASSERT_TRUE(formats::ReadTags(back, dir / "out.wav"));
@@ -54,7 +32,7 @@ TEST(Convert, CarriesTheTagsAndNamesStoredOptionsItCannotUse) {
   EXPECT_EQ(back.Get(formats::kTagArtist), "Somebody");
 
   // A codec index that is no number: the default coding, said once.
-  r = Convert(dir / "cfg", {"--set", "RawAudio/Codec=ulaw", "convert", in.string(), (dir / "out.raw").string()});
+  r = RunCliIn(dir / "cfg", {"--set", "RawAudio/Codec=ulaw", "convert", in.string(), (dir / "out.raw").string()});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(std::filesystem::file_size(dir / "out.raw"), 1000u * 2 * 2);  // 16-bit, the document's stereo
   EXPECT_NE(r.err.find("RawAudio/Codec"), std::string::npos) << r.err;
