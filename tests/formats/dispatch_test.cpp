@@ -196,6 +196,31 @@ TEST_F(Dispatch, UnreadableFilesThroughFfmpegGetTheFormatsMessage) {
   EXPECT_EQ(TempEntries(), 0u);  // the private decoding folders are gone
 }
 
+// A coding our codec manager lacks goes to ffmpeg; without it the message says which
+// package brings it.
+TEST_F(Dispatch, WaveCodingsWeLackAreDecodedByFfmpegOrNamed) {
+  if (!ProgramAvailable("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+  const auto file = dir / "yamaha.wav";
+  ASSERT_EQ(RunProgram({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "sine=frequency=440:duration=0.5:sample_rate=8000",
+                        "-ac", "1", "-c:a", "adpcm_yamaha", file.string()}),
+            0);
+  const OpenOutcome o = OpenDispatch(file, nullptr, env);
+  ASSERT_EQ(o.result, platform::kTaskDone) << o.message;
+  EXPECT_EQ(o.reader, "ffmpeg");
+  EXPECT_EQ(o.source->sampleRate(), 8000);
+  EXPECT_NEAR(static_cast<double>(o.source->length()), 4000, 100);
+
+  const std::string path = std::getenv("PATH");
+  setenv("PATH", (dir / "empty").c_str(), 1);
+  const OpenOutcome missing = OpenDispatch(file, nullptr, env);
+  setenv("PATH", path.c_str(), 1);
+  EXPECT_EQ(missing.result, platform::kTaskFailed);
+  EXPECT_EQ(missing.status, audio::SoundStatus::CodecMissing);
+  EXPECT_NE(missing.message.find("Install the Debian package ffmpeg"), std::string::npos) << missing.message;
+  EXPECT_EQ(missing.message.find("Windows"), std::string::npos);
+  EXPECT_EQ(TempEntries(), 0u);
+}
+
 TEST_F(Dispatch, CancelledDecoderLeavesNothingBehind) {
   if (!ProgramAvailable("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
   const auto wave = MakeWave("long.wav", 44100 * 30);
