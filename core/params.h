@@ -100,7 +100,6 @@ class ParamSet {
   // A default of this set only (a dialog preset with the document's rate): Load and
   // RestoreDefaults use it in place of the table's. Sets the value too.
   void SetDefault(std::size_t i, std::int64_t v) { defs_.at(i) = ints_.at(i) = v; }
-  std::int64_t Default(std::size_t i) const { return defs_.at(i); }
   // Every field back to its default ("Restore Defaults").
   void RestoreDefaults();
   // "PCT" or "MS,PCT": the field names joined as quillet-cli writes them.
