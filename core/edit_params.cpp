@@ -57,9 +57,9 @@ constexpr ParamInfo kSaveRegionFields[] = {
 
 constexpr ParamInfo kSelectTimeFields[] = {
     {.name = "START", .label = "Specified &Time Start", .kind = ParamKind::Text,
-     .textDefault = "0:00:00.00", .required = true},
+     .unit = "a time, h:mm:ss.hh", .textDefault = "0:00:00.00", .required = true},
     {.name = "END", .label = "Specified Time &End", .kind = ParamKind::Text,
-     .textDefault = "0:00:00.00", .required = true}};
+     .unit = "a time, h:mm:ss.hh", .textDefault = "0:00:00.00", .required = true}};
 
 FramePos FrameOfTyped(const std::string& text, const WaveDocument& doc) {
   return platform::FramesFromMs(ParseTimeText(text), doc.sampleRate());

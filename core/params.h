@@ -35,7 +35,8 @@ struct ParamInfo {
   std::int64_t def = 0;
   std::int64_t min = 0;
   std::int64_t max = 0;
-  // "%", "ms", "Hz", "dB", "frames"; empty: none. For a path, the default extension.
+  // "%", "ms", "Hz", "dB", "frames"; empty: none. For a path, the default extension;
+  // for a text, what it holds (quillet-cli's help shows it).
   std::string_view unit;
   // Shown for a value outside [min, max]; empty: "<label> must be between min and max."
   std::string_view rangeMessage;

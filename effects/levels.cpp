@@ -383,7 +383,8 @@ constexpr core::ParamInfo kNormalizeFields[] = {
      .lowMessage = "Normalize Peak Level must be 0% or more. Please try again."}};
 
 constexpr core::ParamInfo kEnvelopeFields[] = {
-    {.name = "POS/LEVEL;POS/LEVEL;...", .label = "Envelope &points:", .kind = core::ParamKind::Text}};
+    {.name = "POS/LEVEL;POS/LEVEL;...", .label = "Envelope &points:", .kind = core::ParamKind::Text,
+     .unit = "points of position and level, each 0..255; empty: the envelope file"}};
 
 std::string CheckEnvelopeText(const core::ParamSet& values) {
   EnvelopeShape shape;

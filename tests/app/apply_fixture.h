@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/cli/cli.h"
+#include "app/registry.h"
 
 namespace quillet::app {
 
@@ -21,7 +22,8 @@ inline ApplyRun RunApply(const std::filesystem::path& settingsDir, const std::st
   args.insert(args.end(), words.begin(), words.end());
   std::FILE* o = std::tmpfile();
   std::FILE* e = std::tmpfile();
-  const int status = RunCli(args, Commands(), o, e);
+  static const core::CommandRegistry registry = BuildCommandRegistry();
+  const int status = RunCli(args, Commands(), registry, o, e);
   std::rewind(e);
   std::string err;
   char buf[1024];
