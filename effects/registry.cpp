@@ -39,10 +39,18 @@ TaskResult Envelope(CommandCall& c) {
   return Result(EnvelopeCommand(c.ctx, *c.doc, shape));
 }
 
+// A conversion to what the document already is does nothing, not even stop playback.
 template <int Channels>
 TaskResult ConvertTo(CommandCall& c) {
   const int channels = c.params ? int(c.params->Int(0)) : Channels;
+  if (channels == c.doc->channels()) return platform::kTaskDone;
   return Result(ConvertChannelsCommand(c.ctx, *c.doc, channels));
+}
+
+TaskResult ConvertRate(CommandCall& c) {
+  const std::int64_t rate = c.params->Int(0);
+  if (rate == c.doc->sampleRate()) return platform::kTaskDone;
+  return Result(ConvertSampleRateCommand(c.ctx, *c.doc, rate));
 }
 
 // The rate dialog starts from the document's rate.
@@ -124,11 +132,7 @@ void RegisterEffectCommands(core::CommandRegistry& r) {
        .description = "Converts the sample rate of the current file.", .cliName = "rate",
        .undoLabel = "Convert Sample Rate", .progressText = "Process Audio",
        .needs = core::kNeedsDocument, .params = &kSampleRateTable, .dialog = "sample-rate",
-       .place = file(500),
-       .run = [](CommandCall& c) {
-         return Result(ConvertSampleRateCommand(c.ctx, *c.doc, c.params->Int(0)));
-       },
-       .prepare = &PrepareRate},
+       .place = file(500), .run = &ConvertRate, .prepare = &PrepareRate},
       // quillet-cli's "channels:N" reaches either conversion through the first.
       {.id = core::kCmdConvertMono, .menuText = "Mono",
        .description = "Converts current file to mono.", .cliName = "channels",
