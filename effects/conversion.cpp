@@ -64,7 +64,7 @@ PassResult ChangeSpeed(const EffectParams& params, SpeedKind kind, int percent,
 
 Status CheckSampleRate(std::int64_t rate) {
   if (rate >= audio::kMinSampleRate && rate <= audio::kMaxSampleRate) return Status::Ok();
-  return Status::Error("Sample rates must be between 6000 and 96000 samples per second.", "");
+  return Status::Error(std::string(kSampleRateRangeMessage), "");
 }
 
 PassResult ConvertSampleRate(AudioChain& chain, std::int64_t rate, const ProgressFn& progress) {
@@ -97,8 +97,7 @@ constexpr core::ParamInfo kPitchFields[] = {SpeedField("ConstSpeedPitch")};
 constexpr core::ParamInfo kSampleRateFields[] = {
     {.name = "HZ", .label = "&Sample Rate:", .def = 44100, .min = audio::kMinSampleRate,
      .max = audio::kMaxSampleRate, .unit = "Hz",
-     .rangeMessage = "Sample rates must be between 6000 and 96000 samples per second.",
-     .required = true}};
+     .rangeMessage = kSampleRateRangeMessage, .required = true}};
 
 constexpr core::ParamInfo kChannelsFields[] = {
     {.name = "N", .label = "&Channels:", .def = 1, .min = 1, .max = 2,

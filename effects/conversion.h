@@ -24,6 +24,9 @@ extern const core::ParamTable kPitchTable;
 SpeedParams SpeedParamsOf(const core::ParamSet& values);
 Status Validate(const SpeedParams& p);
 
+// The refusal of a rate outside 6000..96000 (the rate dialogs' and New File's).
+inline constexpr std::string_view kSampleRateRangeMessage =
+    "Sample rates must be between 6000 and 96000 samples per second.";
 // "Convert Sample Rate": HZ 6000..96000; "channels": N 1 or 2 (quillet-cli only; the
 // menu has a command for each).
 extern const core::ParamTable kSampleRateTable;

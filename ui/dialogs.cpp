@@ -16,6 +16,8 @@
 
 #include "core/edit_params.h"
 #include "core/time_text.h"
+#include "audio/resample.h"
+#include "effects/conversion.h"
 #include "effects/dialogs.h"
 #include "platform/frame_time.h"
 #include "ui/qt_prompter.h"
@@ -269,8 +271,8 @@ bool AskNewFile(DialogCall& call) {
 
 constexpr ParamInfo kNewFileFields[] = {
     {.name = "RATE", .label = "&Sample Rate:", .key = "SelectedSampleRate", .def = 44100,
-     .min = 6000, .max = 96000, .unit = "Hz",
-     .rangeMessage = "Sample rates must be between 6000 and 96000 samples per second.",
+     .min = audio::kMinSampleRate, .max = audio::kMaxSampleRate, .unit = "Hz",
+     .rangeMessage = effects::kSampleRateRangeMessage,
      .section = "Settings"},
     {.name = "CHANNELS", .label = "Channels:", .key = "SelectedChannels", .def = 1, .min = 1,
      .max = 2, .section = "Settings"}};

@@ -151,15 +151,9 @@ TEST(Registry, NamesAreUniqueAndHelpListsEveryCommandWithItsParameters) {
   EXPECT_EQ(again.refusals().size(), 2u);
   EXPECT_EQ(again.all().size(), registry.all().size());
 
-  std::FILE* out = std::tmpfile();
-  std::FILE* err = std::tmpfile();
-  ASSERT_EQ(RunCli(std::vector<std::string>{"help", "apply"}, Commands(), registry, out, err), 0);
-  std::rewind(out);
-  std::string text;
-  char buf[4096];
-  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, out)) > 0;) text.append(buf, n);
-  std::fclose(out);
-  std::fclose(err);
+  const CliOutput help = RunWithTable({"help", "apply"});
+  ASSERT_EQ(help.status, 0);
+  const std::string& text = help.out;
   for (const std::string& name : names) EXPECT_NE(text.find("\n  " + name), std::string::npos) << name;
   EXPECT_NE(text.find("  amplify:PCT "), std::string::npos);
   EXPECT_NE(text.find("PCT: 10..300 %; default 100 (stored: StoredValues/ConstPitchSpeed)"),
