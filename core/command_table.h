@@ -104,7 +104,9 @@ struct Command {
   CommandId id = kCmdNone;
   std::string menuText;     // with its & mark; a shortcut shown after '\t'
   std::string description;  // the status line's text while the item is highlighted
-  std::string keys;         // the built-in shortcut, "Ctrl+Shift+B"; empty: none
+  // The built-in shortcuts, "Ctrl+Shift+B" or several separated by ", ", as Qt
+  // writes them ("Ctrl+Num++" for the keypad); empty: none.
+  std::string keys;
   std::string cliName;      // quillet-cli apply's name; empty: not offered there
   std::string undoLabel;    // the undo entry's name; empty: not undoable
   std::string progressText; // the progress window's first line; empty: no window

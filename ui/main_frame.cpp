@@ -6,7 +6,6 @@
 #include <QDockWidget>
 #include <QDragEnterEvent>
 #include <QFileInfo>
-#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
@@ -30,12 +29,9 @@
 #include <chrono>
 
 #include "core/document.h"
-#include "core/edit_commands.h"
 #include "core/edit_params.h"
-#include "core/edit_task.h"
 #include "core/time_text.h"
 #include "devices/record_command.h"
-#include "effects/dialogs.h"
 #include "formats/dispatch.h"
 #include "formats/document_io.h"
 #include "formats/messages.h"
