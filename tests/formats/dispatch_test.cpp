@@ -276,8 +276,10 @@ class ScriptedOptions final : public SaveOptionsUi, public FormatChooserUi {
   std::vector<core::ParamSet> seen;  // what each dialog was shown
   // Field values to set before answering: (dialog, field, value).
   std::vector<std::tuple<std::string, std::size_t, std::int64_t>> edits;
-  bool EditOptions(const OptionRecord& record, core::ParamSet& values) override {
+  std::vector<std::string> notes;
+  bool EditOptions(const OptionRecord& record, core::ParamSet& values, const std::string& note) override {
     asked.emplace_back(record.dialogName);
+    notes.push_back(note);
     seen.push_back(values);
     for (const auto& [dialog, field, value] : edits)
       if (dialog == record.dialogName) values.SetInt(field, value);
