@@ -18,6 +18,7 @@
 #include "formats/wav_reader.h"
 #include "formats/wav_writer.h"
 #include "platform/paths.h"
+#include "platform/safe_file_writer.h"
 #include "platform/temp_file.h"
 
 namespace quillet::formats {
@@ -393,11 +394,10 @@ platform::TaskResult SaveThroughWave(platform::LProgressDialog& task, const core
       return kTaskFailed;
     }
   }
-  std::filesystem::path dir = file.parent_path();
-  if (dir.empty()) dir = ".";
-  platform::TempFile out = platform::TempFile::Create(".amr", dir, "." + file.stem().string().substr(0, 64) + "-");
+  int err = 0;
+  platform::TempFile out = TempFileBeside(file, &err);
   if (!out.ok()) {
-    *why = std::string("Cannot create a file there: ") + std::strerror(out.error());
+    *why = platform::CannotSaveMessage(file, err);
     return kTaskFailed;
   }
   out.Close();

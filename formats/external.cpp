@@ -14,6 +14,7 @@
 #include "formats/ogg_head.h"
 #include "formats/save_options.h"
 #include "platform/paths.h"
+#include "platform/safe_file_writer.h"
 
 namespace quillet::formats {
 
@@ -479,7 +480,9 @@ void LPipeSoundSink::Abandon() {
   // output_ removes the partial file.
 }
 
-bool PutInPlace(platform::TempFile& temp, const std::filesystem::path& target, std::string* why) {
+bool PutInPlace(platform::TempFile& temp, const std::filesystem::path& requested, std::string* why) {
+  // Through a link to its file; the temporary file was made beside that.
+  const std::filesystem::path target = platform::ResolveSaveTarget(requested).path;
   struct stat st {};
   if (::stat(target.c_str(), &st) == 0) {
     ::chmod(temp.path().c_str(), st.st_mode & 07777);
@@ -496,22 +499,35 @@ bool PutInPlace(platform::TempFile& temp, const std::filesystem::path& target, s
   return true;
 }
 
+platform::TempFile TempFileBeside(const std::filesystem::path& target, int* err) {
+  const platform::SaveTarget resolved = platform::ResolveSaveTarget(target);
+  if (resolved.error) {
+    *err = resolved.error;
+    return {};
+  }
+  std::filesystem::path folder = resolved.path.parent_path();
+  if (folder.empty()) folder = ".";
+  // The extension tells the encoder the container (ffmpeg); a long one is no extension.
+  std::string ext(platform::PathExtension(resolved.path.filename().string()));
+  if (ext.size() > 16) ext.clear();
+  platform::TempFile temp = platform::TempFile::Create(ext, folder, platform::TempNamePrefix(resolved.path) + "-");
+  *err = temp.ok() ? 0 : temp.error();
+  return temp;
+}
+
 audio::SinkHandle MakeEncoderSink(const std::filesystem::path& target,
                                   const std::function<EncodePlan(const std::string& output)>& plan,
                                   FinishingStep finishing) {
-  std::filesystem::path folder = target.parent_path();
-  if (folder.empty()) folder = ".";
-  const std::string ext(platform::PathExtension(target.filename().string()));
-  platform::TempFile temp = platform::TempFile::Create(
-      ext, folder, "." + target.stem().string().substr(0, 64) + "-");
+  int err = 0;
+  platform::TempFile temp = TempFileBeside(target, &err);
   if (!temp.ok()) {
     struct Failed final : audio::LSoundSink {
-      explicit Failed(int err) : LSoundSink(44100, 1) {  // a real rate: its own reason is the message
-        Fail(std::string("Cannot create a file there: ") + std::strerror(err));
+      explicit Failed(std::string why) : LSoundSink(44100, 1) {  // a real rate: its own reason is the message
+        Fail(why);
       }
       void write(const audio::Sample*, audio::FrameCount) override {}
     };
-    return audio::SinkHandle(new Failed(temp.error()));
+    return audio::SinkHandle(new Failed(platform::CannotSaveMessage(target, err)));
   }
   const EncodePlan p = plan(temp.path().string());
   return audio::SinkHandle(new LPipeSoundSink(p, std::move(temp), target, std::move(finishing)));

@@ -159,6 +159,11 @@ class LPipeSoundSink final : public audio::LSoundSink {
 // permissions, a new one gets the usual ones. False with *why set when it cannot.
 bool PutInPlace(platform::TempFile& temp, const std::filesystem::path& target, std::string* why);
 
+// A private temporary file beside the file a save of target replaces (through links),
+// named within the length limit; not ok() with *err set when it cannot be made or
+// that file may not be replaced (EACCES).
+platform::TempFile TempFileBeside(const std::filesystem::path& target, int* err);
+
 // An encoder sink for target; the temporary output beside target gets target's
 // extension. A failed sink (status bit 0, failureMessage set) when the program cannot
 // be started or the file cannot be created.

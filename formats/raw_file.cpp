@@ -238,7 +238,7 @@ LFileSink::LFileSink(const std::filesystem::path& target, std::uint32_t rate, in
   int err = 0;
   file_ = platform::SafeFileWriter::Create(target, &err);
   if (!file_) {
-    Fail("Cannot create a file beside " + target.string() + ": " + std::strerror(err) + ".");
+    Fail(platform::CannotSaveMessage(target, err));
     return;
   }
   WriteHeader(false);
