@@ -138,14 +138,15 @@ TEST_F(ApplyTest, RefusalsNameTheReasonAndLeaveNoOutput) {
 // system's reason, and the old output file is left as it was.
 TEST_F(ApplyTest, AudioRemovedUnderAnOpenDocumentFailsTheSave) {
   WriteRamp(in, 1000);
-  WriteRamp((dir / "part.ogg").string(), 10);  // WAVE bytes; the fake decoder copies them
+  WriteRamp((dir / "part.wav").string(), 10);  // what the fake decoder "decodes" to
+  quillet::testing::WriteFileBytes(dir / "part.ogg", "OggS");
   quillet::testing::WriteFileBytes(out, "the user's old file");
   settings::Settings::SetProcess(settings::FolderLocations(dir / "settings"));
   core::SegmentStore* store = CliStore(stderr);
   ASSERT_NE(store, nullptr);
   const auto cleaner = dir / "oggdec";
   quillet::testing::WriteFileBytes(cleaner, "#!/bin/sh\nrm -f '" + store->workingFolder().string() +
-                                                "'/*.aud\ncp \"$3\" \"$2\"\n");
+                                                "'/*.aud\ncp '" + (dir / "part.wav").string() + "' \"$3\"\n");
   std::filesystem::permissions(cleaner, std::filesystem::perms::owner_all);
   ASSERT_TRUE(
       settings::Settings::Process().SetString("Components/oggdec", "Path", cleaner.string()));

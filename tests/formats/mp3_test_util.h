@@ -61,6 +61,16 @@ inline std::vector<float> Mpg123Decode(const TempDir& dir, const std::filesystem
   return v;
 }
 
+// mpg123's float output with its gapless trimming (the LAME tag's delay and padding).
+inline std::vector<float> Mpg123DecodeGapless(const TempDir& dir, const std::filesystem::path& mp3) {
+  const auto out = dir / (mp3.stem().string() + ".gapless.f32");
+  EXPECT_EQ(RunProgram({"mpg123", "-q", "--gapless", "-e", "f32", "-s", mp3.string()}, out), 0);
+  const std::string bytes = ReadFileBytes(out);
+  std::vector<float> v(bytes.size() / sizeof(float));
+  std::memcpy(v.data(), bytes.data(), v.size() * sizeof(float));
+  return v;
+}
+
 // madplay's (libmad's) 24-bit output, stereo, undithered and unclipped below full scale.
 inline std::vector<float> MadplayDecode(const TempDir& dir, const std::filesystem::path& mp3) {
   const auto out = dir / (mp3.stem().string() + ".mad.s24");
