@@ -17,6 +17,7 @@ using platform::LoadBE16;
 using platform::LoadBE32;
 
 constexpr std::size_t kAiffHeaderBytes = 54;
+constexpr int kMaxChunks = 100000;
 
 bool PlausibleId(const unsigned char* id) {
   for (int i = 0; i < 4; ++i)
@@ -93,7 +94,9 @@ SoundStatus ParseAiff(platform::ByteSource& bytes, AiffLayout* out, ParseLog* lo
   const std::uint64_t fileSize = bytes.Size();
   bool haveComm = false, haveSound = false;
   std::uint64_t pos = 12;
-  while (!(haveComm && haveSound)) {
+  for (int chunks = 0; !(haveComm && haveSound); ++chunks) {
+    // Real files hold a handful of chunks; a run of empty ones is garbage to stop at.
+    if (chunks == kMaxChunks) return refuse("more than " + std::to_string(kMaxChunks) + " chunks");
     unsigned char h[8];
     if (!bytes.ReadExact(pos, h, 8)) break;
     const std::uint32_t size = LoadBE32(h + 4);

@@ -223,13 +223,22 @@ Attempt OpenWithRow(const FormatRow& chosen, const std::filesystem::path& file,
       folder.path() / (raw ? platform::ReplaceExtension(std::string(platform::PathFileName(name)), ".raw")
                            : std::string("Temp1.wav"));
   const std::string program = ComponentPath(component, env.settings).string();
+  // The decoders guess the container from the name (flac takes ".ogg" for Ogg FLAC):
+  // they get a link named for what the content is, inside the private folder.
+  std::string input = name;
+  if (component != Component::Ffmpeg && !row->extension.empty()) {
+    std::error_code ec;
+    const std::filesystem::path link = folder.path() / ("input" + std::string(row->extension));
+    std::filesystem::create_symlink(std::filesystem::absolute(file, ec), link, ec);
+    if (!ec) input = link.string();
+  }
   std::vector<std::string> argv;
   if (surround)
-    argv = OggDecoderRawArgs(program, name, output.string());
+    argv = OggDecoderRawArgs(program, input, output.string());
   else if (component == Component::Ffmpeg)
     argv = FfmpegDecoderArgs(program, name, output.string(), raw);
   else
-    argv = DecoderArgs(component, program, name, output.string());
+    argv = DecoderArgs(component, program, input, output.string());
   std::string detail;
   const platform::TaskResult decoded = RunDecoder(*row, std::move(argv), output, env, task, &detail);
   if (decoded == kTaskCancelled) return cancelled();

@@ -150,7 +150,8 @@ std::vector<std::string> DecoderArgs(Component c, const std::string& program,
   switch (c) {
     case Component::AacDec: return {program, "-q", "-o", PathArg(output), PathArg(input)};
     case Component::OggDec: return {program, "-Q", "-o", PathArg(output), PathArg(input)};
-    case Component::FlacDec: return {program, "-s", "-d", "-o", PathArg(output), PathArg(input)};
+    // Native FLAC whatever the name says (flac takes ".ogg" for Ogg FLAC).
+    case Component::FlacDec: return {program, "-s", "-d", "--no-ogg", "-o", PathArg(output), PathArg(input)};
     default: return FfmpegDecoderArgs(program, input, output);
   }
 }

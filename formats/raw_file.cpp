@@ -73,12 +73,14 @@ std::uint64_t LoadWord(const std::uint8_t* p, int bytes, bool bigEndian) {
   return v;
 }
 
-// Integer PCM of 3 or 4 bytes to the 20-bit scale, rounded.
+// Integer PCM of 3 or 4 bytes to the 20-bit scale, exactly as the WAVE reader takes
+// the same widths, so a file reads alike whatever its container.
 void DecodeWide(const std::uint8_t* in, Sample* out, std::size_t count, int bytes, bool bigEndian) {
-  const int shift = 8 * (4 - bytes);
+  std::uint8_t le[4];
+  const audio::PcmLayout layout = bytes == 3 ? audio::PcmLayout::S24LE : audio::PcmLayout::S32LE;
   for (std::size_t i = 0; i < count; ++i, in += bytes) {
-    const auto w = static_cast<std::int32_t>(static_cast<std::uint32_t>(LoadWord(in, bytes, bigEndian) << shift));
-    out[i] = static_cast<Sample>((std::int64_t{w} + 2048) >> 12);
+    for (int k = 0; k < bytes; ++k) le[k] = in[bigEndian ? bytes - 1 - k : k];
+    audio::PcmToSamples(layout, le, out + i, 1);
   }
 }
 

@@ -46,7 +46,13 @@ void Note(ParseLog* log, std::string line) {
 bool FindChunk(platform::ByteSource& bytes, std::uint32_t id, std::uint64_t* pos,
                std::uint32_t* size, ParseLog* log) {
   const std::uint64_t end = bytes.Size();
-  for (;;) {
+  // Real files hold a handful of chunks; a run of empty ones is garbage to stop at.
+  constexpr int kMaxChunks = 100000;
+  for (int chunks = 0;; ++chunks) {
+    if (chunks == kMaxChunks) {
+      Note(log, "more than " + std::to_string(kMaxChunks) + " chunks");
+      return false;
+    }
     unsigned char h[8];
     if (!bytes.ReadExact(*pos, h, 8)) return false;
     *pos += 8;
