@@ -419,6 +419,11 @@ bool LPipeSoundSink::WriteAll(const std::uint8_t* p, std::size_t n) {
       FailWithProgram("\"" + program_ + "\" stopped taking audio");
       return false;
     }
+    if (platform::ProgramStopRequested()) {
+      child_.Terminate();
+      Fail("The save was stopped.");
+      return false;
+    }
     child_.WaitIo(500);
     idleMs += 500;
   }
@@ -445,10 +450,11 @@ bool LPipeSoundSink::Finish() {
   done_ = true;
   child_.CloseInput();
   if (child_.running()) {
-    const auto outcome = child_.Wait(kExitWaitMs);
-    if (outcome != platform::ChildProcess::WaitOutcome::Exited) {
+    const auto outcome = child_.Wait(kExitWaitMs, [] { return platform::ProgramStopRequested(); });
+    if (outcome == platform::ChildProcess::WaitOutcome::Cancelled)
+      Fail("The save was stopped.");
+    else if (outcome != platform::ChildProcess::WaitOutcome::Exited)
       FailWithProgram("\"" + program_ + "\" did not finish");
-    }
   }
   if (!failed() && !child_.exitStatus().success())
     FailWithProgram("\"" + program_ + "\" failed");

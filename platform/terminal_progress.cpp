@@ -12,9 +12,6 @@ namespace quillet::platform {
 namespace {
 
 volatile sig_atomic_t gInterrupted = 0;
-// Set by a request to stop the program: unlike Ctrl+C it stays, cancelling every
-// window from then on.
-volatile sig_atomic_t gStopped = 0;
 int gOpenWindows = 0;
 struct sigaction gPreviousAction;
 
@@ -74,9 +71,10 @@ class TerminalProgressFactory::Window final : public ProgressWindow {
   }
   bool PumpEvents(int waitMs) override {
     // Ctrl+C is the only event; sleep in short steps so that it is seen quickly.
-    for (int left = std::max(waitMs, 0); !gInterrupted && !gStopped && left > 0; left -= 20)
+    // A request to stop the program, unlike Ctrl+C, stays: every later window cancels too.
+    for (int left = std::max(waitMs, 0); !gInterrupted && !ProgramStopRequested() && left > 0; left -= 20)
       SleepMs(std::min(left, 20));
-    return gInterrupted != 0 || gStopped != 0;
+    return gInterrupted != 0 || ProgramStopRequested();
   }
   void ShowMessage(std::string_view text, std::string_view caption, MessageIcon) override {
     ClearLine();
@@ -122,9 +120,5 @@ void TerminalProgressFactory::ShowOwnerMessage(std::string_view text, std::strin
 }
 
 void TerminalProgressFactory::RequestCancel() { gInterrupted = 1; }
-
-void TerminalProgressFactory::RequestStop() { gStopped = 1; }
-
-void TerminalProgressFactory::ClearStop() { gStopped = 0; }
 
 }  // namespace quillet::platform

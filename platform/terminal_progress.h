@@ -22,10 +22,6 @@ class TerminalProgressFactory final : public ProgressWindowFactory {
 
   // As if Ctrl+C had been pressed (for tests and for callers with their own signals).
   static void RequestCancel();
-  // Cancels the open windows and every one opened later, until ClearStop: for a
-  // program asked to stop (async-signal-safe).
-  static void RequestStop();
-  static void ClearStop();
 
  private:
   class Window;

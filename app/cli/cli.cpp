@@ -148,7 +148,7 @@ int RunCli(std::span<const std::string> args, std::span<const CliCommand> comman
   platform::TerminalProgressFactory progress(err);
   CommandContext context{cl.args, prompter, progress, out, err, commands, registry};
   StopSignals stop;
-  platform::TerminalProgressFactory::ClearStop();
+  platform::ClearProgramStop();
   CommandFn run = cl.command ? cl.command->run : &RunHelp;
   if (cl.help) {
     run = &RunHelp;

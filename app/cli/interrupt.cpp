@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "platform/terminal_progress.h"
+#include "platform/task.h"
 
 namespace quillet::app {
 namespace {
@@ -13,7 +13,7 @@ static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_alw
 
 extern "C" void OnStopSignal(int sig) {
   gReceived.store(sig);
-  platform::TerminalProgressFactory::RequestStop();
+  platform::RequestProgramStop();
 }
 
 extern "C" void OnDeviceInterrupt(int sig) {

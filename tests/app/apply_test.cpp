@@ -2,6 +2,7 @@
 // leave, and the refusals with their messages and exit statuses.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <set>
 
@@ -75,6 +76,44 @@ TEST_F(ApplyTest, EditsLeaveExactlyTheFramesTheyShould) {
     const Run r = Apply(c.words);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(Read(out), c.want);
+  }
+}
+
+// An effect's range is clamped to the audio: --from alone runs to the end, --to alone
+// from the start, and a range past the end is no selection at all.
+TEST_F(ApplyTest, EffectRangesAreClampedToTheAudio) {
+  WriteRamp(in, 1000);
+  auto reversed = [](int from, int to) {
+    Samples v = Part(0, 1000);
+    std::reverse(v.begin() + from, v.begin() + to);
+    return v;
+  };
+  const struct {
+    std::vector<std::string> words;
+    Samples want;
+  } cases[] = {
+      {{"--from", "900", "reverse"}, reversed(900, 1000)},
+      {{"--to", "100", "reverse"}, reversed(0, 100)},
+      {{"--from", "800", "--to", "999999", "reverse"}, reversed(800, 1000)},
+      {{"reverse"}, reversed(0, 1000)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.words));
+    std::filesystem::remove(out);
+    const Run r = Apply(c.words);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Read(out), c.want);
+  }
+  for (const std::vector<std::string>& words :
+       {std::vector<std::string>{"--from", "1000", "--to", "999999", "amplify:50"},
+        std::vector<std::string>{"--from", "5000", "reverse"}, std::vector<std::string>{"--to", "0", "reverse"}}) {
+    SCOPED_TRACE(::testing::PrintToString(words));
+    std::filesystem::remove(out);
+    const Run r = Apply(words);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "quillet-cli: " + words[words.size() - 1].substr(0, words.back().find(':')) +
+                         ": There is no selection.\n");
+    EXPECT_FALSE(std::filesystem::exists(out));
   }
 }
 
