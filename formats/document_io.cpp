@@ -4,6 +4,7 @@
 #include "core/chain_source.h"
 #include "core/segment_sink.h"
 #include "formats/messages.h"
+#include "formats/raw_file.h"
 #include "formats/wav_reader.h"
 
 namespace quillet::formats {
@@ -17,6 +18,7 @@ audio::SourceHandle OpenAudioFile(const std::filesystem::path& file, settings::S
 }
 
 int SourcePcmBits(const audio::LSoundSource& source) {
+  if (const auto* raw = dynamic_cast<const LRawFileSoundSource*>(&source)) return CodingPcmBits(raw->coding());
   const auto* wave = dynamic_cast<const WaveSourceDetails*>(&source);
   if (!wave) return 0;
   const WaveFormat& f = wave->format();

@@ -226,6 +226,39 @@ TEST_F(RealFiles, SurroundChannelsKeepTheirPlaces) {
   EXPECT_EQ(notices[0], MixdownNote(RowFor(".mp3"), 6));
 }
 
+// A save replaces the file a link names (the link stays), never a file that may not be
+// written, and manages names of up to 255 bytes, for our writers and encoders alike.
+TEST_F(RealFiles, SavesFollowLinksSpareReadOnlyFilesAndTakeLongNames) {
+  REQUIRE_TOOLS("flac");
+  const core::AudioChain chain = Load(MakeWave("a.wav", 4000));
+  std::filesystem::create_directories(dir / "music");
+  for (const char* ext : {".wav", ".flac"}) {
+    SCOPED_TRACE(ext);
+    const auto real = dir / "music" / (std::string("song") + ext);
+    const auto link = dir / (std::string("link") + ext);
+    WriteFileBytes(real, "old");
+    std::filesystem::create_symlink(real, link);
+    ASSERT_EQ(Save(chain, link), platform::kTaskDone);
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(core::ChainLength(Load(real)), 4000);
+
+    const auto locked = dir / (std::string("locked") + ext);
+    WriteFileBytes(locked, "keep");
+    std::filesystem::permissions(locked, std::filesystem::perms::owner_read);
+    std::string message;
+    EXPECT_EQ(Save(chain, locked, nullptr, &message), platform::kTaskFailed);
+    EXPECT_NE(message.find("is read-only; it was not replaced."), std::string::npos) << message;
+    EXPECT_EQ(ReadFileBytes(locked), "keep");
+
+    const auto longest = dir / (std::string(255 - std::string(ext).size(), 'n') + ext);
+    EXPECT_EQ(Save(chain, longest, nullptr, &message), platform::kTaskDone) << message;
+    EXPECT_EQ(core::ChainLength(Load(longest)), 4000);
+  }
+  for (const auto& folder : {dir.path(), dir / "music"})
+    for (const auto& e : std::filesystem::directory_iterator(folder))
+      EXPECT_NE(e.path().filename().string().front(), '.') << "left behind: " << e.path();
+}
+
 // A lossless format keeps the depth the document came with.
 TEST_F(RealFiles, FlacKeepsTwentyFourBits) {
   REQUIRE_TOOLS("sox", "flac");
