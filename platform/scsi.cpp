@@ -1,5 +1,7 @@
 #include "platform/scsi.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -25,13 +27,34 @@ SenseTriple ParseSense(const std::uint8_t* sense, std::size_t length) {
   return {};
 }
 
+std::int64_t SenseInformation(const std::uint8_t* sense, std::size_t length) {
+  if (!sense || length < 1) return -1;
+  const std::uint8_t code = sense[0] & 0x7F;
+  if ((code == 0x70 || code == 0x71) && (sense[0] & 0x80) && length >= 7)
+    return (std::int64_t{sense[3]} << 24) | (sense[4] << 16) | (sense[5] << 8) | sense[6];
+  if (code == 0x72 || code == 0x73) {
+    // Descriptors follow the 8-byte header; type 0 is the information descriptor.
+    const std::size_t end = std::min<std::size_t>(length, 8u + (length > 7 ? sense[7] : 0));
+    for (std::size_t at = 8; at + 2 <= end; at += 2u + sense[at + 1]) {
+      if (sense[at] == 0x00 && sense[at + 1] >= 0x0A && at + 12 <= end && (sense[at + 2] & 0x80)) {
+        std::int64_t v = 0;
+        for (int i = 0; i < 8; ++i) v = (v << 8) | sense[at + 4 + i];
+        return v;
+      }
+    }
+  }
+  return -1;
+}
+
 ScsiResult JudgeReply(const RawScsiReply& raw, const ScsiCommand& command) {
   ScsiResult r;
   r.systemError = raw.systemError;
   r.status = raw.status;
   r.hostStatus = raw.hostStatus;
   r.driverStatus = raw.driverStatus;
-  r.sense = ParseSense(raw.sense.data(), std::min<std::size_t>(raw.senseLength, kSenseBytes));
+  const std::size_t senseLength = std::min<std::size_t>(raw.senseLength, kSenseBytes);
+  r.sense = ParseSense(raw.sense.data(), senseLength);
+  r.information = SenseInformation(raw.sense.data(), senseLength);
   r.timedOut = raw.hostStatus == kHostTimedOut || (raw.driverStatus & 0x0F) == kDriverTimeout ||
                raw.systemError == ETIMEDOUT;
   const bool driverError = (raw.driverStatus & ~kDriverSense) != 0;

@@ -62,6 +62,9 @@ inline constexpr std::uint16_t kDriverTimeout = 0x06;
 // The triple from sense data in fixed (70h/71h) or descriptor (72h/73h) format;
 // empty for anything else or too short a buffer.
 SenseTriple ParseSense(const std::uint8_t* sense, std::size_t length);
+// The information field (the failing block of a medium error) when the sense data
+// mark it valid; -1 otherwise.
+std::int64_t SenseInformation(const std::uint8_t* sense, std::size_t length);
 
 struct ScsiResult {
   bool ok = false;
@@ -71,7 +74,8 @@ struct ScsiResult {
   std::uint16_t hostStatus = 0;
   std::uint16_t driverStatus = 0;
   SenseTriple sense;
-  std::size_t transferred = 0;  // data bytes moved
+  std::int64_t information = -1;  // the sense's information field, when valid
+  std::size_t transferred = 0;    // data bytes moved
 
   // "sense 5/24/00", "status 08", "timed out", "Input/output error": for messages.
   std::string Describe() const;
