@@ -48,7 +48,7 @@ bool ScsiWorker::Start(const ScsiCommand& command) {
 
 bool ScsiWorker::pending() const {
   std::lock_guard lock(mutex_);
-  return hasCommand_ || running_;
+  return hasCommand_ || running_ || done_;
 }
 
 RawScsiReply ScsiWorker::Finish() {

@@ -27,6 +27,7 @@ class ScsiWorker {
   // Starts command; its buffer must stay alive until Finish. False while another
   // command is pending or when the worker is not ok.
   bool Start(const ScsiCommand& command);
+  // A command was started and its reply not yet taken by Finish.
   bool pending() const;
   // Readable (poll) while no command is pending.
   int eventFd() const { return event_.get(); }

@@ -79,5 +79,7 @@ int RunApplyCommand(CommandContext& context);
 // play FILE ... and record OUT ... on the sound device (cmd_devices.cpp).
 int RunPlayCommand(CommandContext& context);
 int RunRecordCommand(CommandContext& context);
+// cd drives|toc|lookup|rip|burn ... (cmd_cd.cpp).
+int RunCdCommand(CommandContext& context);
 
 }  // namespace quillet::app
