@@ -105,8 +105,9 @@ ScsiCommand BlankMinimalCommand() {
                      kImmediateTimeoutMs);
 }
 
-std::string ParseToc(const std::uint8_t* reply, std::size_t received, Toc* toc) {
-  *toc = {};
+namespace {
+
+std::string ParseTocInto(const std::uint8_t* reply, std::size_t received, Toc* toc) {
   if (received < 4) return "the table of contents is empty";
   const std::size_t claimed = LoadBE16(reply);
   // Descriptors the length field claims, cut to those that actually arrived.
@@ -132,11 +133,17 @@ std::string ParseToc(const std::uint8_t* reply, std::size_t received, Toc* toc) 
       return "the table of contents lists more than 99 tracks";
     toc->tracks.push_back({number, (d[1] & 0x04) == 0, start});
   }
-  if (!leadOut || toc->tracks.empty()) {
-    toc->tracks.clear();
-    return "the table of contents has no tracks";
-  }
+  if (!leadOut || toc->tracks.empty()) return "the table of contents has no tracks";
   return {};
+}
+
+}  // namespace
+
+std::string ParseToc(const std::uint8_t* reply, std::size_t received, Toc* toc) {
+  *toc = {};
+  std::string error = ParseTocInto(reply, received, toc);
+  if (!error.empty()) *toc = {};
+  return error;
 }
 
 std::int64_t DiscInfo::capacitySectors() const {
