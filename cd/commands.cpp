@@ -1,0 +1,68 @@
+#include "cd/commands.h"
+
+#include <cstdio>
+
+#include "cd/rip.h"
+#include "core/document.h"
+#include "core/segment_sink.h"
+
+namespace quillet::cd {
+
+std::vector<std::string> CdLoadModel::DriveNames() const {
+  std::vector<std::string> names;
+  for (std::size_t i = 0; i < drives.size(); ++i) names.push_back(DriveDisplayName(static_cast<int>(i)));
+  return names;
+}
+
+std::string CdLoadModel::DurationText(const CdTrack& track) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%d:%.2d", track.duration / 60, track.duration % 60);
+  return text;
+}
+
+platform::TaskResult ImportCdTracks(core::EditContext& ctx, core::CommandHost& host,
+                                    const std::string& drive, const CdDisc& disc,
+                                    const std::vector<int>& indexes) {
+  platform::TaskResult result = platform::kTaskDone;
+  ctx.message.clear();
+  for (int index : indexes) {
+    if (index < 0 || index >= static_cast<int>(disc.tracks.size())) continue;
+    const CdTrack& track = disc.tracks[static_cast<std::size_t>(index)];
+    core::AudioChain chain(&ctx.store);
+    chain.sampleRate = 44100;
+    chain.channels = 2;
+    {
+      auto sink = core::ChainOpenSink(chain, 44100, 2);
+      RipTrackTask rip(drive, track, *sink);
+      rip.Run(ctx.progress);
+      if (rip.result != platform::kTaskDone) {
+        if (rip.result == platform::kTaskFailed) ctx.message = rip.message();
+        result = static_cast<platform::TaskResult>(rip.result);
+        continue;
+      }
+    }
+    host.AdoptDocument(std::make_unique<core::WaveDocument>(std::move(chain),
+                                                            host.NextUntitledNumber()));
+  }
+  return result;
+}
+
+void RegisterCdCommands(core::CommandRegistry& registry) {
+  core::Command load;
+  load.id = core::kCmdLoadCdTracks;
+  load.menuText = "&Load Audio CD Track(s)...";
+  load.description = "Load audio track(s) from CDs.";
+  load.keys = "Ctrl+L";
+  load.dialog = "cd-load";
+  load.place = {"&File", {}, 310};
+  load.icon = "media-optical-audio";
+  // The dialog chooses the drive and tracks and calls ImportCdTracks; without it the
+  // command has nothing to load.
+  load.run = [](core::CommandCall& call) {
+    call.ctx.message = "Choose the tracks in the Load Audio CD Track(s) dialog.";
+    return platform::kTaskFailed;
+  };
+  registry.Add(std::move(load));
+}
+
+}  // namespace quillet::cd

@@ -1,0 +1,40 @@
+#pragma once
+// The CD commands for the command table, and what their dialogs run: the "Load
+// Audio CD Track(s)" dialog's model and the import of chosen tracks into new
+// documents.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cd/disc.h"
+#include "core/command_table.h"
+
+namespace quillet::cd {
+
+inline constexpr std::string_view kNoDrivesMessage =
+    "No CD-ROM drives have been detected. If you do have a CD-ROM drive installed but see this "
+    "message please read the Help topic relating to Loading CD Tracks.";
+inline constexpr std::string_view kNoMatchMessage = "No CDDB match found";
+
+// What the "Load Audio CD Track(s)" dialog shows.
+struct CdLoadModel {
+  std::vector<DriveEntry> drives;
+  // "CD-ROM %d" for each drive.
+  std::vector<std::string> DriveNames() const;
+  // A track's row: its title and "%d:%.2d" (minutes and seconds).
+  static std::string DurationText(const CdTrack& track);
+};
+
+// Rips each of disc's tracks at indexes (list order) into a new 44100 Hz stereo
+// document handed to host, titled with the track's title. A failed or cancelled
+// track is dropped and the next one follows; the last failure's message is left in
+// ctx.message. Done when every track came in.
+platform::TaskResult ImportCdTracks(core::EditContext& ctx, core::CommandHost& host,
+                                    const std::string& drive, const CdDisc& disc,
+                                    const std::vector<int>& indexes);
+
+// "&Load Audio CD Track(s)..." (Ctrl+L): its dialog ("cd-load") does the work.
+void RegisterCdCommands(core::CommandRegistry& registry);
+
+}  // namespace quillet::cd

@@ -1,0 +1,67 @@
+// Tracks chosen in the load dialog become new documents; a failed one is dropped
+// and the next still comes in.
+#include <gtest/gtest.h>
+
+#include "cd/commands.h"
+#include "core/chain_source.h"
+#include "core/clipboard.h"
+#include "core/document.h"
+#include "fixtures/cd_image.h"
+#include "fixtures/signals.h"
+#include "fixtures/temp_dir.h"
+#include "platform/scripted_progress.h"
+
+namespace quillet::cd {
+namespace {
+
+class Host final : public core::CommandHost {
+ public:
+  core::WaveDocument* AdoptDocument(std::unique_ptr<core::WaveDocument> doc) override {
+    docs.push_back(std::move(doc));
+    return docs.back().get();
+  }
+  int NextUntitledNumber() override { return static_cast<int>(docs.size()) + 1; }
+  std::vector<std::unique_ptr<core::WaveDocument>> docs;
+};
+
+TEST(CdImport, ChosenTracksBecomeDocumentsAndAFailureIsSkipped) {
+  testing::TempDir dir, storeDir;
+  core::SegmentStore store(storeDir.path());
+  settings::Settings settings(settings::FolderLocations(dir / "settings"));
+  platform::ScriptedProgressFactory progress;
+  core::ProgramClipboard clipboard(&store);
+  core::EditContext ctx{store, clipboard, progress, settings};
+  const auto cue = testing::WriteDiscImage(dir.path(), "disc", {{300}, {301}, {302}});
+  testing::WriteFileBytes(dir / "disc.faults", "medium-error 310\n");  // inside track 2
+  const std::string drive = "sim:" + cue.string();
+  Toc toc{{{1, true, 0}, {2, true, 300}, {3, true, 601}}, 903};
+  const CdDisc disc = DiscFromToc(toc);
+
+  Host host;
+  EXPECT_EQ(ImportCdTracks(ctx, host, drive, disc, {2, 1, 0}), platform::kTaskFailed);
+  EXPECT_NE(ctx.message.find("track 2"), std::string::npos) << ctx.message;
+  ASSERT_EQ(host.docs.size(), 2u);  // track 3 then track 1, in list order
+  const core::WaveDocument& third = *host.docs[0];
+  EXPECT_EQ(third.sampleRate(), 44100u);
+  EXPECT_EQ(third.channels(), 2);
+  EXPECT_EQ(third.length(), 302 * 588);
+  auto source = core::ChainOpenSource(third.chain());
+  const audio::AudioBlock got = testing::ReadSource(*source);
+  for (std::int64_t i = 0; i < 302 * 1176; i += 997)
+    ASSERT_EQ(got.data()[i], testing::ImageSample(601 * 1176 + i) * 16) << i;
+  EXPECT_EQ(host.docs[1]->length(), 300 * 588);
+
+  CdLoadModel model{{{"sim:a.cue", ""}, {"/dev/sr0", ""}}};
+  EXPECT_EQ(model.DriveNames(), (std::vector<std::string>{"CD-ROM 1", "CD-ROM 2"}));
+  EXPECT_EQ(CdLoadModel::DurationText(disc.tracks[2]), "0:04");
+
+  core::CommandRegistry registry;
+  RegisterCdCommands(registry);
+  const core::Command* load = registry.Find(core::kCmdLoadCdTracks);
+  ASSERT_NE(load, nullptr);
+  EXPECT_EQ(load->keys, "Ctrl+L");
+  EXPECT_EQ(load->menuText, "&Load Audio CD Track(s)...");
+}
+
+}  // namespace
+}  // namespace quillet::cd
