@@ -2,7 +2,9 @@
 // and the next still comes in.
 #include <gtest/gtest.h>
 
+#include "cd/burn_entry.h"
 #include "cd/commands.h"
+#include "cd/external_burn.h"
 #include "core/chain_source.h"
 #include "core/clipboard.h"
 #include "core/document.h"
@@ -10,6 +12,7 @@
 #include "fixtures/signals.h"
 #include "fixtures/temp_dir.h"
 #include "platform/scripted_progress.h"
+#include "platform/scripted_prompter.h"
 
 namespace quillet::cd {
 namespace {
@@ -61,6 +64,51 @@ TEST(CdImport, ChosenTracksBecomeDocumentsAndAFailureIsSkipped) {
   ASSERT_NE(load, nullptr);
   EXPECT_EQ(load->keys, "Ctrl+L");
   EXPECT_EQ(load->menuText, "&Load Audio CD Track(s)...");
+}
+
+TEST(CdBurnEntry, NamesDrivesAndUnsavedFilesAreCheckedFirst) {
+  testing::TempDir dir, storeDir;
+  core::SegmentStore store(storeDir.path());
+  settings::Settings settings(settings::FolderLocations(dir / "settings"));
+  platform::ScriptedProgressFactory progress;
+  platform::ScriptedPrompter prompter;
+  core::ProgramClipboard clipboard(&store);
+  core::EditContext ctx{store, clipboard, progress, settings};
+  ctx.prompter = &prompter;
+  const auto track = [] {
+    return testing::MemorySource(testing::Dc(2, 1000, 4096), 44100);
+  };
+
+  BurnSettings s;
+  EXPECT_EQ(BurnAudioTracks(ctx, {{"good", track()}, {"a/b", track()}}, s), platform::kTaskFailed);
+  ASSERT_EQ(prompter.shown().size(), 1u);
+  EXPECT_EQ(prompter.shown()[0].caption, "File Name Invalid");
+  EXPECT_EQ(prompter.shown()[0].text, InvalidTrackNameMessage("a/b"));
+
+  // The simulated drive of the settings is the last of the list.
+  settings.SetString(kCdSection, "SimulatedDrive1", "sim-blank:" + (dir / "out.cue").string());
+  testing::WriteFileBytes(dir / "out.faults", "busy-polls 0\n");
+  s.drive = static_cast<int>(ListCdDrives(settings).size()) - 1;
+  EXPECT_EQ(BurnAudioTracks(ctx, {{"One", track()}, {"Two", track()}}, s), platform::kTaskDone);
+  EXPECT_EQ(testing::ReadBinSamples(dir / "out.bin").size(), std::size_t{(300 + 300) * 1176});
+  testing::WriteFileBytes(dir / "out.faults", "reader-only\n");
+  EXPECT_EQ(BurnAudioTracks(ctx, {{"One", track()}}, s), platform::kTaskFailed);
+  EXPECT_EQ(prompter.shown().back().text, kBurnFailedMessage);
+  s.drive = 99;
+  EXPECT_EQ(BurnAudioTracks(ctx, {{"One", track()}}, s), platform::kTaskFailed);
+  EXPECT_EQ(prompter.shown().back().text, kCannotAccessMessage);
+
+  core::WaveDocument saved(core::AudioChain(&store), 0, dir / "a.wav");
+  core::WaveDocument untitled(core::AudioChain(&store), 1);
+  EXPECT_EQ(CopyOpenFilesToCd(ctx, {&saved, &untitled}, true), platform::kTaskFailed);
+  EXPECT_EQ(prompter.shown().back().caption, kSaveFirstCaption);
+  EXPECT_EQ(prompter.shown().back().text, kSaveFirstMessage);
+  const std::filesystem::path script = dir / "burner";
+  testing::WriteFileBytes(script, "#!/bin/sh\ncat \"$4\" > \"" + (dir / "list").string() + "\"\n");
+  std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+  settings.SetString(kRecorderSection, kBurningProgramKey, script.string());
+  EXPECT_EQ(CopyOpenFilesToCd(ctx, {&saved}, false), platform::kTaskDone);
+  EXPECT_EQ(testing::ReadFileBytes(dir / "list"), (dir / "a.wav").string() + "\n");
 }
 
 }  // namespace
