@@ -26,6 +26,25 @@ struct CdLoadModel {
   static std::string DurationText(const CdTrack& track);
 };
 
+// "Load CD Drives": the drive list, counted under a progress window as the dialog opens.
+class CountDrivesTask final : public platform::LProgressDialog {
+ public:
+  explicit CountDrivesTask(const settings::Settings& s)
+      : LProgressDialog("Load CD Drives"), settings_(s) {}
+  const std::vector<DriveEntry>& drives() const { return drives_; }
+
+ protected:
+  bool Execute() override {
+    drives_ = ListCdDrives(settings_);
+    result = platform::kTaskDone;
+    return true;
+  }
+
+ private:
+  const settings::Settings& settings_;
+  std::vector<DriveEntry> drives_;
+};
+
 // Rips each of disc's tracks at indexes (list order) into a new 44100 Hz stereo
 // document handed to host, titled with the track's title. A failed or cancelled
 // track is dropped and the next one follows; the last failure's message is left in
