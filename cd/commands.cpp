@@ -41,8 +41,9 @@ platform::TaskResult ImportCdTracks(core::EditContext& ctx, core::CommandHost& h
         continue;
       }
     }
-    host.AdoptDocument(std::make_unique<core::WaveDocument>(std::move(chain),
-                                                            host.NextUntitledNumber()));
+    auto doc = std::make_unique<core::WaveDocument>(std::move(chain), host.NextUntitledNumber());
+    doc->SetDisplayTitle(track.title);
+    host.AdoptDocument(std::move(doc));
   }
   return result;
 }

@@ -48,6 +48,7 @@ TEST(CdImport, ChosenTracksBecomeDocumentsAndAFailureIsSkipped) {
   EXPECT_EQ(third.sampleRate(), 44100u);
   EXPECT_EQ(third.channels(), 2);
   EXPECT_EQ(third.length(), 302 * 588);
+  EXPECT_EQ(third.Title(), "Track 03");
   auto source = core::ChainOpenSource(third.chain());
   const audio::AudioBlock got = testing::ReadSource(*source);
   for (std::int64_t i = 0; i < 302 * 1176; i += 997)
