@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "cd/burn_entry.h"
 #include "cd/rip.h"
 #include "core/document.h"
 #include "core/segment_sink.h"
@@ -48,22 +49,32 @@ platform::TaskResult ImportCdTracks(core::EditContext& ctx, core::CommandHost& h
   return result;
 }
 
-void RegisterCdCommands(core::CommandRegistry& registry) {
+void RegisterCdCommands(core::CommandRegistry& registry, CdFront& front) {
   core::Command load;
   load.id = core::kCmdLoadCdTracks;
   load.menuText = "&Load Audio CD Track(s)...";
   load.description = "Load audio track(s) from CDs.";
   load.keys = "Ctrl+L";
-  load.dialog = "cd-load";
   load.place = {"&File", {}, 310};
   load.icon = "media-optical-audio";
-  // The dialog chooses the drive and tracks and calls ImportCdTracks; without it the
-  // command has nothing to load.
-  load.run = [](core::CommandCall& call) {
-    call.ctx.message = "Choose the tracks in the Load Audio CD Track(s) dialog.";
-    return platform::kTaskFailed;
-  };
+  load.run = [&front](core::CommandCall& call) { return front.LoadCdTracks(call); };
   registry.Add(std::move(load));
+
+  const auto copy = [&front](core::CommandId id, const char* text, bool audio, int order) {
+    core::Command c;
+    c.id = id;
+    c.menuText = text;
+    c.description = audio ? "Copy the open files to an audio CD with the CD burning program."
+                          : "Copy the open files to a data CD with the CD burning program.";
+    c.needs = core::kNeedsOpenDocuments;
+    c.place = {"&File", "Copy All Open File(s) to CD...", order};
+    c.run = [&front, audio](core::CommandCall& call) {
+      return CopyOpenFilesToCd(call.ctx, front.OpenDocuments(), audio);
+    };
+    return c;
+  };
+  registry.Add(copy(core::kCmdCopyToCdAudio, "Audio", true, 320));
+  registry.Add(copy(core::kCmdCopyToCdData, "Data", false, 321));
 }
 
 }  // namespace quillet::cd

@@ -53,7 +53,18 @@ platform::TaskResult ImportCdTracks(core::EditContext& ctx, core::CommandHost& h
                                     const std::string& drive, const CdDisc& disc,
                                     const std::vector<int>& indexes);
 
-// "&Load Audio CD Track(s)..." (Ctrl+L): its dialog ("cd-load") does the work.
-void RegisterCdCommands(core::CommandRegistry& registry);
+// What the CD commands need from the editor: its load dialog and its documents.
+class CdFront {
+ public:
+  virtual ~CdFront() = default;
+  // Shows "Load Audio CD Track(s)" and imports the tracks chosen (ImportCdTracks).
+  virtual platform::TaskResult LoadCdTracks(core::CommandCall& call) = 0;
+  // The open documents, in window order.
+  virtual std::vector<const core::WaveDocument*> OpenDocuments() = 0;
+};
+
+// "&Load Audio CD Track(s)..." (Ctrl+L) and "Copy All Open File(s) to CD..." with its
+// "Audio" and "Data" items, in the File menu. front must outlive the registry.
+void RegisterCdCommands(core::CommandRegistry& registry, CdFront& front);
 
 }  // namespace quillet::cd

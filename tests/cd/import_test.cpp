@@ -59,12 +59,45 @@ TEST(CdImport, ChosenTracksBecomeDocumentsAndAFailureIsSkipped) {
   EXPECT_EQ(model.DriveNames(), (std::vector<std::string>{"CD-ROM 1", "CD-ROM 2"}));
   EXPECT_EQ(CdLoadModel::DurationText(disc.tracks[2]), "0:04");
 
+}
+
+// The commands reach the editor's dialog and documents through the front.
+TEST(CdImport, CommandsRunThroughTheFront) {
+  struct Front final : CdFront {
+    platform::TaskResult LoadCdTracks(core::CommandCall&) override {
+      ++loads;
+      return platform::kTaskDone;
+    }
+    std::vector<const core::WaveDocument*> OpenDocuments() override { return docs; }
+    int loads = 0;
+    std::vector<const core::WaveDocument*> docs;
+  } front;
+  testing::TempDir dir, storeDir;
+  core::SegmentStore store(storeDir.path());
+  settings::Settings settings(settings::FolderLocations(dir / "settings"));
+  platform::ScriptedProgressFactory progress;
+  platform::ScriptedPrompter prompter;
+  core::ProgramClipboard clipboard(&store);
+  core::EditContext ctx{store, clipboard, progress, settings};
+  ctx.prompter = &prompter;
+  core::WaveDocument unsaved(core::AudioChain(&store), 1);
+  front.docs = {&unsaved};
+
   core::CommandRegistry registry;
-  RegisterCdCommands(registry);
+  RegisterCdCommands(registry, front);
   const core::Command* load = registry.Find(core::kCmdLoadCdTracks);
   ASSERT_NE(load, nullptr);
   EXPECT_EQ(load->keys, "Ctrl+L");
   EXPECT_EQ(load->menuText, "&Load Audio CD Track(s)...");
+  core::CommandCall call{ctx, nullptr, nullptr, nullptr, load};
+  EXPECT_EQ(load->run(call), platform::kTaskDone);
+  EXPECT_EQ(front.loads, 1);
+  const core::Command* audio = registry.Find(core::kCmdCopyToCdAudio);
+  ASSERT_NE(audio, nullptr);
+  EXPECT_FALSE(core::IsEnabled(*audio, core::CommandState{}));  // no open documents
+  EXPECT_EQ(audio->run(call), platform::kTaskFailed);
+  EXPECT_EQ(prompter.shown().back().caption, kSaveFirstCaption);
+  EXPECT_NE(registry.Find(core::kCmdCopyToCdData), nullptr);
 }
 
 TEST(CdBurnEntry, NamesDrivesAndUnsavedFilesAreCheckedFirst) {
