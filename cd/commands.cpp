@@ -3,6 +3,8 @@
 #include <cstdio>
 
 #include "cd/burn_entry.h"
+#include "cd/external_burn.h"
+#include "core/chain_source.h"
 #include "cd/rip.h"
 #include "core/document.h"
 #include "core/segment_sink.h"
@@ -69,7 +71,17 @@ void RegisterCdCommands(core::CommandRegistry& registry, CdFront& front) {
     c.needs = core::kNeedsOpenDocuments;
     c.place = {"&File", "Copy All Open File(s) to CD...", order};
     c.run = [&front, audio](core::CommandCall& call) {
-      return CopyOpenFilesToCd(call.ctx, front.OpenDocuments(), audio);
+      const bool handOff =
+          !call.ctx.settings.GetString(kRecorderSection, kBurningProgramKey, "").empty();
+      if (handOff || !audio) return CopyOpenFilesToCd(call.ctx, front.OpenDocuments(), audio);
+      BurnSettings settings;
+      if (!front.AskBurnSettings(&settings)) return platform::kTaskCancelled;
+      std::vector<BurnTrack> tracks;
+      for (const core::WaveDocument* d : front.OpenDocuments()) {
+        std::string name = FileNameSafe(d->Title());
+        tracks.push_back({name.empty() ? "Track" : name, core::ChainOpenSource(d->chain())});
+      }
+      return BurnAudioTracks(call.ctx, tracks, settings);
     };
     return c;
   };

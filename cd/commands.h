@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cd/burn.h"
 #include "cd/disc.h"
 #include "core/command_table.h"
 
@@ -61,10 +62,14 @@ class CdFront {
   virtual platform::TaskResult LoadCdTracks(core::CommandCall& call) = 0;
   // The open documents, in window order.
   virtual std::vector<const core::WaveDocument*> OpenDocuments() = 0;
+  // The "Burn CD" dialog over the stored settings; false when cancelled.
+  virtual bool AskBurnSettings(BurnSettings* settings) = 0;
 };
 
 // "&Load Audio CD Track(s)..." (Ctrl+L) and "Copy All Open File(s) to CD..." with its
-// "Audio" and "Data" items, in the File menu. front must outlive the registry.
+// "Audio" and "Data" items, in the File menu. front must outlive the registry. With
+// no burning program configured, "Audio" burns the open documents (one track each,
+// in window order) with the built-in writer after the "Burn CD" dialog.
 void RegisterCdCommands(core::CommandRegistry& registry, CdFront& front);
 
 }  // namespace quillet::cd

@@ -69,7 +69,13 @@ TEST(CdImport, CommandsRunThroughTheFront) {
       return platform::kTaskDone;
     }
     std::vector<const core::WaveDocument*> OpenDocuments() override { return docs; }
+    bool AskBurnSettings(BurnSettings* s) override {
+      *s = burn;
+      return asked++ == 0;  // the first dialog is confirmed, later ones cancelled
+    }
     int loads = 0;
+    int asked = 0;
+    BurnSettings burn;
     std::vector<const core::WaveDocument*> docs;
   } front;
   testing::TempDir dir, storeDir;
@@ -95,9 +101,33 @@ TEST(CdImport, CommandsRunThroughTheFront) {
   const core::Command* audio = registry.Find(core::kCmdCopyToCdAudio);
   ASSERT_NE(audio, nullptr);
   EXPECT_FALSE(core::IsEnabled(*audio, core::CommandState{}));  // no open documents
+  // Without a burning program, Audio burns the documents themselves: saved or not.
+  const auto cue = testing::WriteDiscImage(dir.path(), "src", {{300}});
+  core::AudioChain chain(&store);
+  {
+    Toc toc{{{1, true, 0}}, 300};
+    Host host;
+    ASSERT_EQ(ImportCdTracks(ctx, host, "sim:" + cue.string(), DiscFromToc(toc), {0}),
+              platform::kTaskDone);
+    chain = host.docs[0]->chain();
+  }
+  core::WaveDocument ripped(chain, 2);
+  front.docs = {&ripped};
+  settings.SetString(kCdSection, "SimulatedDrive1", "sim-blank:" + (dir / "out.cue").string());
+  testing::WriteFileBytes(dir / "out.faults", "busy-polls 0\n");
+  front.burn.drive = static_cast<int>(ListCdDrives(settings).size()) - 1;
+  ASSERT_EQ(audio->run(call), platform::kTaskDone) << call.ctx.message;
+  EXPECT_EQ(testing::ReadFileBytes(dir / "out.bin"), testing::ReadFileBytes(dir / "src.bin"));
+  EXPECT_EQ(audio->run(call), platform::kTaskCancelled);  // the dialog cancelled
+
+  // With one configured, the open files must be saved first.
+  front.docs = {&unsaved};
+  settings.SetString(kRecorderSection, kBurningProgramKey, "true");
   EXPECT_EQ(audio->run(call), platform::kTaskFailed);
   EXPECT_EQ(prompter.shown().back().caption, kSaveFirstCaption);
-  EXPECT_NE(registry.Find(core::kCmdCopyToCdData), nullptr);
+  const core::Command* data = registry.Find(core::kCmdCopyToCdData);
+  ASSERT_NE(data, nullptr);
+  EXPECT_EQ(data->run(call), platform::kTaskFailed);
 }
 
 TEST(CdBurnEntry, NamesDrivesAndUnsavedFilesAreCheckedFirst) {
