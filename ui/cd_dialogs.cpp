@@ -177,4 +177,13 @@ bool AskBurnSettings(QWidget* parent, settings::Settings& s, cd::BurnSettings* o
   return true;
 }
 
+platform::TaskResult QtCdFront::LoadCdTracks(core::CommandCall& call) {
+  if (!call.host) return platform::kTaskFailed;
+  return RunLoadCdDialog(parent_, call.ctx, *call.host);
+}
+
+bool QtCdFront::AskBurnSettings(cd::BurnSettings* out) {
+  return ui::AskBurnSettings(parent_, settings_, out);
+}
+
 }  // namespace quillet::ui
