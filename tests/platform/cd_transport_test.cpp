@@ -106,7 +106,7 @@ TEST(ScsiJudge, FailsOnAnyErrorEvenWithoutSense) {
 
 TEST(SgIo, HeaderCarriesDirectionLengthsAndTimeout) {
   std::uint8_t data[2352];
-  std::uint8_t sense[kSenseBytes];
+  std::uint8_t sense[kSenseBytes] = {};
   const struct {
     ScsiDirection direction;
     int expected;
