@@ -97,12 +97,12 @@ bool ExternalBurnTask::Execute() {
             SetProgress((static_cast<double>(i) + static_cast<double>(done) / static_cast<double>(total)) / n);
           return !Pump();
         });
-    if (o.result == audio::TaskResult::Cancelled) {
+    if (o.result == platform::kTaskCancelled) {
       sink->Abandon();
       result = platform::kTaskCancelled;
       return true;
     }
-    if (o.result != audio::TaskResult::Done || !sink->Finish()) {
+    if (o.result != platform::kTaskDone || !sink->Finish()) {
       sink->Abandon();
       return fail(o.message.empty() ? sink->failureMessage() : o.message);
     }

@@ -10,6 +10,7 @@
 #include "cd/cddb.h"
 #include "cd/external_burn.h"
 #include "cd/rip.h"
+#include "formats/dispatch.h"
 #include "formats/document_io.h"
 #include "settings/settings.h"
 
@@ -28,7 +29,7 @@ constexpr const char* kUsage =
     "[--cddb HOST[:PORT] | --no-cddb]\n"
     "       quillet-cli cd burn DRIVE FILE... [--speed N] [--erase] [--simulate]\n";
 
-int Usage(CommandContext& c) {
+platform::TaskResult Usage(CommandContext& c) {
   std::fputs(kUsage, c.err);
   return kTaskFailed;
 }
@@ -104,7 +105,7 @@ bool TakeServer(CommandContext& c, std::size_t& i, platform::HostPort& server) {
   return true;
 }
 
-int Drives(CommandContext& c) {
+platform::TaskResult Drives(CommandContext& c) {
   const auto drives = cd::ListCdDrives(settings::Settings::Process());
   for (std::size_t i = 0; i < drives.size(); ++i)
     std::fprintf(c.out, "%zu\t%s\t%s\n", i + 1, drives[i].name.c_str(), drives[i].label.c_str());
@@ -112,7 +113,7 @@ int Drives(CommandContext& c) {
   return kTaskDone;
 }
 
-int Toc(CommandContext& c) {
+platform::TaskResult Toc(CommandContext& c) {
   if (c.args.size() != 2) return Usage(c);
   const auto drive = Drive(c, c.args[1]);
   if (!drive) return kTaskFailed;
@@ -128,7 +129,7 @@ int Toc(CommandContext& c) {
   return kTaskDone;
 }
 
-int Lookup(CommandContext& c) {
+platform::TaskResult Lookup(CommandContext& c) {
   if (c.args.size() < 2) return Usage(c);
   platform::HostPort server = cd::CddbServer(settings::Settings::Process());
   for (std::size_t i = 2; i < c.args.size(); ++i) {
@@ -160,7 +161,7 @@ int Lookup(CommandContext& c) {
   return kTaskDone;
 }
 
-int Rip(CommandContext& c) {
+platform::TaskResult Rip(CommandContext& c) {
   if (c.args.size() < 3) return Usage(c);
   std::set<int> tracks;
   std::string ext = "wav";
@@ -201,7 +202,7 @@ int Rip(CommandContext& c) {
       return kTaskFailed;
     }
 
-  int status = kTaskDone;
+  platform::TaskResult status = kTaskDone;
   std::set<std::string> used;
   for (const cd::CdTrack& t : disc->tracks) {
     if (!tracks.empty() && !tracks.count(t.number)) continue;
@@ -215,7 +216,7 @@ int Rip(CommandContext& c) {
     if (name.empty() || used.count(name)) name = fallback;
     used.insert(name);
     const std::filesystem::path file = outDir / (name + "." + ext);
-    audio::SinkHandle sink = formats::MakeAudioFileSink(file, 44100, 2, 16);
+    audio::SinkHandle sink = formats::MakeSaveSink(file, 44100, 2, settings::Settings::Process(), 16);
     if (!sink || sink->failed()) {
       std::fprintf(c.err, "%s: %s\n", file.c_str(),
                    sink ? sink->failureMessage().c_str() : "no writer for this extension");
@@ -234,7 +235,7 @@ int Rip(CommandContext& c) {
   return status;
 }
 
-int Burn(CommandContext& c) {
+platform::TaskResult Burn(CommandContext& c) {
   if (c.args.size() < 3) return Usage(c);
   cd::BurnSettings s = cd::BurnSettings::Load(settings::Settings::Process());
   s.eraseCdrw = false;
@@ -264,14 +265,14 @@ int Burn(CommandContext& c) {
   if (!drive) return kTaskFailed;
   std::vector<audio::SourceHandle> tracks;
   for (const std::string& f : files) {
-    audio::SourceHandle src = formats::OpenAudioFile(f);
+    audio::SourceHandle src = formats::OpenAudioFile(f, settings::Settings::Process());
     if (!src || !src->ready()) {
       std::fprintf(c.err, "%s: cannot be read as audio\n", f.c_str());
       return kTaskFailed;
     }
     tracks.push_back(std::move(src));
   }
-  int result;
+  platform::TaskResult result;
   if (s.internal) {
     cd::BurnAudioTask burn(*drive, std::move(tracks), s);
     burn.Run(c.progress);
@@ -287,7 +288,7 @@ int Burn(CommandContext& c) {
 
 }  // namespace
 
-int RunCdCommand(CommandContext& c) {
+platform::TaskResult RunCdCommand(CommandContext& c) {
   if (c.args.empty()) return Usage(c);
   const std::string& sub = c.args[0];
   if (sub == "drives") return c.args.size() == 1 ? Drives(c) : Usage(c);

@@ -6,7 +6,7 @@
 #include "cd/rip.h"
 #include "fixtures/cd_image.h"
 #include "fixtures/temp_dir.h"
-#include "formats/document_io.h"
+#include "formats/wav_writer.h"
 #include "platform/scripted_progress.h"
 #include "platform/sim_drive.h"
 
@@ -81,7 +81,7 @@ TEST_F(RipTest, MediumErrorNamesTrackAndPlaceAndLeavesNoFile) {
   testing::WriteFileBytes(dir_ / "disc.faults", "medium-error 100\n");
   const std::filesystem::path out = dir_ / "out" / "Track 01.wav";
   std::filesystem::create_directories(out.parent_path());
-  audio::SinkHandle sink = formats::MakeAudioFileSink(out, 44100, 2, 16);
+  audio::SinkHandle sink = formats::MakeWavePcmSink(out, 44100, 0, 16, 2);
   ASSERT_TRUE(sink && !sink->failed());
   RipTrackTask rip(drive_, disc_.tracks[0], *sink);
   rip.Run(progress_);
@@ -95,7 +95,7 @@ TEST_F(RipTest, MediumErrorNamesTrackAndPlaceAndLeavesNoFile) {
 
 TEST_F(RipTest, CancelAndDataTracksEndWithoutAFile) {
   const std::filesystem::path out = dir_ / "cancelled.wav";
-  audio::SinkHandle sink = formats::MakeAudioFileSink(out, 44100, 2, 16);
+  audio::SinkHandle sink = formats::MakeWavePcmSink(out, 44100, 0, 16, 2);
   progress_.CancelAtPump(progress_.pumps() + 3);
   RipTrackTask rip(drive_, disc_.tracks[0], *sink);
   rip.Run(progress_);
