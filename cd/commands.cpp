@@ -54,10 +54,10 @@ platform::TaskResult ImportCdTracks(core::EditContext& ctx, core::CommandHost& h
 void RegisterCdCommands(core::CommandRegistry& registry, CdFront& front) {
   core::Command load;
   load.id = core::kCmdLoadCdTracks;
-  load.menuText = "&Load Audio CD Track(s)...";
+  load.menuText = "&Load Audio CD Track(s)...\tCtrl+L";
   load.description = "Load audio track(s) from CDs.";
   load.keys = "Ctrl+L";
-  load.place = {"&File", {}, 310};
+  load.place = {"&File", {}, 300};
   load.icon = "media-optical-audio";
   load.run = [&front](core::CommandCall& call) { return front.LoadCdTracks(call); };
   registry.Add(std::move(load));
@@ -85,8 +85,8 @@ void RegisterCdCommands(core::CommandRegistry& registry, CdFront& front) {
     };
     return c;
   };
-  registry.Add(copy(core::kCmdCopyToCdAudio, "Audio", true, 320));
-  registry.Add(copy(core::kCmdCopyToCdData, "Data", false, 321));
+  registry.Add(copy(core::kCmdCopyToCdAudio, "Audio", true, 310));
+  registry.Add(copy(core::kCmdCopyToCdData, "Data", false, 311));
 }
 
 }  // namespace quillet::cd

@@ -94,7 +94,7 @@ TEST(CdImport, CommandsRunThroughTheFront) {
   const core::Command* load = registry.Find(core::kCmdLoadCdTracks);
   ASSERT_NE(load, nullptr);
   EXPECT_EQ(load->keys, "Ctrl+L");
-  EXPECT_EQ(load->menuText, "&Load Audio CD Track(s)...");
+  EXPECT_EQ(load->menuText, "&Load Audio CD Track(s)...\tCtrl+L");
   core::CommandCall call{ctx, nullptr, nullptr, nullptr, load};
   EXPECT_EQ(load->run(call), platform::kTaskDone);
   EXPECT_EQ(front.loads, 1);
