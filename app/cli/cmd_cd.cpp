@@ -4,7 +4,6 @@
 // simulated drive (sim:IMAGE.cue, sim-blank:OUT.cue, sim-blank-rw:OUT.cue).
 #include <set>
 
-#include "app/cli/apply.h"
 #include "app/cli/cli.h"
 #include "cd/burn.h"
 #include "cd/cddb.h"

@@ -2,9 +2,7 @@
 // that leaves no file, and a burn whose disc reads back as the files burned.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
-#include "app/cli/cli.h"
+#include "apply_fixture.h"
 #include "fixtures/cd_image.h"
 #include "fixtures/line_server.h"
 #include "fixtures/temp_dir.h"
@@ -14,23 +12,9 @@ namespace {
 
 using testing::TempDir;
 
-struct CliRun {
-  int status;
-  std::string out, err;
-};
-
-CliRun Cli(const TempDir& dir, std::vector<std::string> args) {
+CliOutput Cli(const TempDir& dir, std::vector<std::string> args) {
   args.insert(args.begin(), {"--settings", (dir / "settings").string()});
-  std::FILE* out = std::tmpfile();
-  std::FILE* err = std::tmpfile();
-  CliRun r{RunCli(args, Commands(), out, err), {}, {}};
-  for (auto [f, s] : {std::pair{out, &r.out}, std::pair{err, &r.err}}) {
-    std::rewind(f);
-    char buf[4096];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) s->append(buf, n);
-    std::fclose(f);
-  }
-  return r;
+  return RunWithTable(args);
 }
 
 TEST(CdCli, TocLookupRipAndBurnBack) {
@@ -38,7 +22,7 @@ TEST(CdCli, TocLookupRipAndBurnBack) {
   const auto cue = testing::WriteDiscImage(dir.path(), "disc", {{300}, {320, 150}, {310}});
   const std::string drive = "sim:" + cue.string();
 
-  CliRun r = Cli(dir, {"cd", "toc", drive});
+  CliOutput r = Cli(dir, {"cd", "toc", drive});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("track=2 start=450 length=320 type=audio"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("leadout=1080"), std::string::npos);
