@@ -19,7 +19,7 @@
 namespace quillet::devices::testsupport {
 
 // Dispatches notifications until done() holds; false after timeoutMs.
-inline bool PumpUntil(NotificationQueue& queue, const std::function<bool()>& done,
+inline bool PumpUntil(platform::NotificationQueue& queue, const std::function<bool()>& done,
                       int timeoutMs = 20000) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (!done()) {

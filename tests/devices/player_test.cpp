@@ -19,7 +19,7 @@ using audio::FramePos;
 
 struct PlayerFixture : ::testing::Test {
   platform::FakeSoundSystem device;
-  NotificationQueue queue;
+  platform::NotificationQueue queue;
   PlayerLog log;
   LSoundPlayer player{device, queue};
   PlayerFixture() { player.InstallListener(&log, 7); }
