@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace quillet::platform {
@@ -28,6 +29,27 @@ bool PwriteAll(int fd, const unsigned char* p, std::size_t n, std::uint64_t offs
 }
 }  // namespace
 
+mode_t NewFileMode() {
+  // Without /proc (or on kernels before 4.7, which lack the line) assume the usual 022.
+  mode_t mask = 022;
+  if (std::FILE* f = std::fopen("/proc/self/status", "re")) {
+    char line[256];
+    unsigned value = 0;
+    while (std::fgets(line, sizeof line, f))
+      if (std::sscanf(line, "Umask: %o", &value) == 1) {
+        mask = static_cast<mode_t>(value & 0777);
+        break;
+      }
+    std::fclose(f);
+  }
+  return 0666 & ~mask;
+}
+
+mode_t ReplacementMode(const std::filesystem::path& target) {
+  struct stat st {};
+  return ::stat(target.c_str(), &st) == 0 ? st.st_mode & 07777 : NewFileMode();
+}
+
 std::unique_ptr<SafeFileWriter> SafeFileWriter::Create(const std::filesystem::path& target,
                                                        int* errnoOut) {
   std::filesystem::path folder = target.parent_path();
@@ -38,15 +60,7 @@ std::unique_ptr<SafeFileWriter> SafeFileWriter::Create(const std::filesystem::pa
     if (errnoOut) *errnoOut = errno;
     return nullptr;
   }
-  // A replaced file keeps its permissions; a new one gets the usual ones.
-  struct stat st {};
-  if (::stat(target.c_str(), &st) == 0) {
-    ::fchmod(fd, st.st_mode & 07777);
-  } else {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
-  }
+  ::fchmod(fd, ReplacementMode(target));
   return std::unique_ptr<SafeFileWriter>(new SafeFileWriter(fd, target, name));
 }
 

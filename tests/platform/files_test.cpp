@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -114,6 +115,24 @@ TEST(SafeFileWriter, TruncateCutsAndAppendsContinueThere) {
   w->Write("ab", 2);
   ASSERT_TRUE(w->Commit());
   EXPECT_EQ(ReadFileBytes(dir / "t.raw"), "0123ab");
+}
+
+TEST(SafeFileWriter, NewFilesFollowTheUmaskAndReplacedFilesKeepTheirMode) {
+  TempDir dir;
+  const mode_t old = ::umask(027);
+  EXPECT_EQ(NewFileMode(), 0640u);
+  WriteFileBytes(dir / "kept.wav", "old");
+  ::chmod((dir / "kept.wav").c_str(), 0604);
+  for (const char* name : {"new.wav", "kept.wav"}) {
+    auto w = SafeFileWriter::Create(dir / name);
+    ASSERT_TRUE(w && w->Write("new", 3) && w->Commit());
+  }
+  EXPECT_EQ(::umask(old), 027u);
+  struct stat st {};
+  ASSERT_EQ(::stat((dir / "new.wav").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  ASSERT_EQ(::stat((dir / "kept.wav").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0604u);
 }
 
 // A full disk must be reported, never shown as success.
