@@ -22,7 +22,6 @@
 namespace quillet::formats {
 namespace {
 
-using quillet::testing::ProgramAvailable;
 using quillet::testing::ReadFileBytes;
 using quillet::testing::RunProgram;
 using quillet::testing::TempDir;
@@ -139,6 +138,7 @@ class Dispatch : public ::testing::Test {
 };
 
 TEST_F(Dispatch, ExtensionsChooseTheReaderWithoutRegardToCase) {
+  QUILLET_REQUIRE_PROGRAMS("ffmpeg");
   const auto wave = MakeWave("x.wav", 100);
   const std::string bytes = ReadFileBytes(wave);
   WriteFileBytes(dir / "SONG.WAV", bytes);
@@ -154,7 +154,6 @@ TEST_F(Dispatch, ExtensionsChooseTheReaderWithoutRegardToCase) {
     SCOPED_TRACE(c.name);
     const OpenOutcome o = OpenDispatch(dir / c.name, nullptr, env);
     EXPECT_EQ(o.reader, c.reader);
-    if (o.reader == "ffmpeg" && !ProgramAvailable("ffmpeg")) continue;
     ASSERT_EQ(o.result, platform::kTaskDone) << o.message;
   }
   // ".snd" is raw audio with the stored record, not AU: 16-bit mono by default.
@@ -180,7 +179,7 @@ TEST_F(Dispatch, OneSharedAskFlagShowsOneMessageAndBothFail) {
 }
 
 TEST_F(Dispatch, UnreadableFilesThroughFfmpegGetTheFormatsMessage) {
-  if (!ProgramAvailable("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+  QUILLET_REQUIRE_PROGRAMS("ffmpeg");
   WriteFileBytes(dir / "odd.xyz", std::string(3000, 'q'));
   WriteFileBytes(dir / "song.wma", std::string(3000, 'q'));
   const OpenOutcome odd = OpenDispatch(dir / "odd.xyz", nullptr, env);
@@ -198,7 +197,7 @@ TEST_F(Dispatch, UnreadableFilesThroughFfmpegGetTheFormatsMessage) {
 }
 
 TEST_F(Dispatch, CancelledDecoderLeavesNothingBehind) {
-  if (!ProgramAvailable("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+  QUILLET_REQUIRE_PROGRAMS("ffmpeg");
   const auto wave = MakeWave("long.wav", 44100 * 30);
   const auto flac = dir / "long.flac";
   ASSERT_EQ(RunProgram({"ffmpeg", "-v", "error", "-i", wave.string(), flac.string()}), 0);
@@ -319,9 +318,17 @@ TEST_F(Dispatch, RawWithoutAStoredLayoutKeepsTheDocumentsChannels) {
   }
 }
 
+// Like QUILLET_REQUIRE_PROGRAMS, for programs found the way saving finds them.
+bool RequireComponent(Component c) {
+  if (!ComponentPath(c).empty()) return true;
+  ADD_FAILURE() << InfoOf(c).program << " is missing: it comes with the Debian package "
+                << InfoOf(c).package << " (scripts/deps installs what builds or brings it)";
+  return false;
+}
+
 TEST_F(Dispatch, AmrIsReadWithoutTouchingTheStoredRawRecord) {
-  if (ComponentPath(Component::AmrEnc).empty() || !ProgramAvailable("ffmpeg"))
-    GTEST_SKIP() << "the AMR helper or ffmpeg is missing";
+  QUILLET_REQUIRE_PROGRAMS("ffmpeg");
+  if (!RequireComponent(Component::AmrEnc)) return;
   const core::AudioChain chain = Load(MakeWave("n.wav", 8000, 8000, 1));
   ASSERT_EQ(Save(chain, dir / "n.amr"), platform::kTaskDone);
   EXPECT_EQ(ReadFileBytes(dir / "n.amr").substr(0, 6), "#!AMR\n");
@@ -346,14 +353,13 @@ class RoundTrip : public Dispatch, public ::testing::WithParamInterface<Writable
 // Our output read by ffmpeg, and the file read back by us, for every writable format.
 TEST_P(RoundTrip, OurFilesReadElsewhereAndBack) {
   const Writable w = GetParam();
-  if (!ProgramAvailable("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
-  if (*w.program && ComponentPath(w.program == std::string("amrenc") ? Component::AmrEnc
-                                  : w.program == std::string("lame")  ? Component::Mp3Enc
-                                  : w.program == std::string("oggenc") ? Component::OggEnc
-                                  : w.program == std::string("flac")   ? Component::FlacEnc
-                                                                       : Component::Ffmpeg)
-                        .empty())
-    GTEST_SKIP() << w.program << " is not installed";
+  QUILLET_REQUIRE_PROGRAMS("ffmpeg");
+  if (*w.program && !RequireComponent(w.program == std::string("amrenc")   ? Component::AmrEnc
+                                      : w.program == std::string("lame")   ? Component::Mp3Enc
+                                      : w.program == std::string("oggenc") ? Component::OggEnc
+                                      : w.program == std::string("flac")   ? Component::FlacEnc
+                                                                           : Component::Ffmpeg))
+    return;
   const bool amr = std::string(w.ext) == ".amr";
   const int rate = amr ? 8000 : 44100, channels = amr ? 1 : 2;
   const audio::FrameCount frames = 3 * 8192 + 17;
@@ -399,8 +405,7 @@ INSTANTIATE_TEST_SUITE_P(Formats, RoundTrip,
 
 // Files other programs wrote, read by us.
 TEST_F(Dispatch, TheirFilesReadByUs) {
-  if (!ProgramAvailable("sox") || !ProgramAvailable("flac") || !ProgramAvailable("oggenc"))
-    GTEST_SKIP() << "sox, flac or oggenc is not installed";
+  QUILLET_REQUIRE_PROGRAMS("sox", "flac", "oggenc");
   const auto wave = MakeWave("ref.wav", 30000, 22050, 2);
   ASSERT_EQ(RunProgram({"flac", "-s", "-f", "-o", (dir / "t.flac").string(), wave.string()}), 0);
   ASSERT_EQ(RunProgram({"sox", wave.string(), (dir / "t.aiff").string()}), 0);

@@ -135,9 +135,8 @@ namespace {
 // MPEG layer III frames in a WAVE file (as ffmpeg writes them) decode exactly like
 // the same frames in an .mp3 file.
 TEST(WaveMpeg, LayerThreeInWaveDecodesLikeTheMp3File) {
-  using quillet::testing::ProgramAvailable;
   using quillet::testing::RunProgram;
-  if (!ProgramAvailable("ffmpeg")) GTEST_SKIP() << "ffmpeg missing";
+  QUILLET_REQUIRE_PROGRAMS("ffmpeg");
   TempDir dir;
   ASSERT_EQ(RunProgram({"ffmpeg", "-loglevel", "error", "-f", "lavfi", "-i",
                         "sine=frequency=523:duration=1.5:sample_rate=32000", "-ac", "2", "-c:a",

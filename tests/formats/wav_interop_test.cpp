@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "fixtures/programs.h"
 #include "fixtures/temp_dir.h"
 #include "formats/wav_reader.h"
 #include "formats/wav_writer.h"
@@ -59,7 +60,7 @@ struct Made {
 };
 
 TEST(WavInterop, FilesFromOtherProgramsOpenWithTheirFormatAndAudio) {
-  if (!HaveTool("sox") || !HaveTool("ffmpeg") || !HaveTool("flac")) GTEST_SKIP() << "sox, ffmpeg or flac missing";
+  QUILLET_REQUIRE_PROGRAMS("sox", "ffmpeg", "flac");
   TempDir dir;
   const std::string synth = " synth 0.7 sine 300 sine 450 sine 700 sine 1000 sine 1300 sine 2000 vol 0.8";
   const std::vector<Made> cases = {
@@ -99,7 +100,7 @@ TEST(WavInterop, FilesFromOtherProgramsOpenWithTheirFormatAndAudio) {
 }
 
 TEST(WavInterop, WhatWeWriteIsReadBackBySoxAndFfmpeg) {
-  if (!HaveTool("sox") || !HaveTool("ffmpeg")) GTEST_SKIP() << "sox or ffmpeg missing";
+  QUILLET_REQUIRE_PROGRAMS("sox", "ffmpeg");
   TempDir dir;
   const auto in16 = Sine16(12000, 2, 0.8);
   std::vector<Sample> in(in16.begin(), in16.end());
@@ -130,7 +131,7 @@ TEST(WavInterop, WhatWeWriteIsReadBackBySoxAndFfmpeg) {
 // 8/16-bit PCM round trips are bit-exact; 24/32-bit ones are exact within the 20-bit
 // scale, checked on files sox makes and reads.
 TEST(WavInterop, PcmRoundTripsAreBitExactForSox) {
-  if (!HaveTool("sox")) GTEST_SKIP() << "sox missing";
+  QUILLET_REQUIRE_PROGRAMS("sox");
   TempDir dir;
   for (int bits : {8, 16, 24, 32}) {
     SCOPED_TRACE(bits);
