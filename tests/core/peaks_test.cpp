@@ -8,7 +8,7 @@
 namespace quillet::core {
 namespace {
 
-using testing::Noise;
+using quillet::testing::Noise;
 using testing::Written;
 
 class PeaksTest : public ::testing::Test, protected testing::StoreFixture {
@@ -40,7 +40,7 @@ TEST_F(PeaksTest, MappingStaysInBoundsAndRefusesAnEmptyView) {
 
 // Where columns fall on 256-frame blocks both ways measure the same audio.
 TEST_F(PeaksTest, PeakFilesAgreeWithSamplesAtBlockAlignedColumns) {
-  auto s = Noise(2, 64 * 256 * 4, 11, 300000);
+  auto s = Noise(2, 64 * 256 * 4, 11, 300000).samples();
   s[2 * 5000] = 524272;     // one loud sample per channel
   s[2 * 9000 + 1] = -524288;
   AudioChain c = Written(store, 2, s);
@@ -93,7 +93,7 @@ TEST_F(PeaksTest, ZeroGainSegmentDoesNotHideItsNeighbour) {
 TEST_F(PeaksTest, SummaryShortcutGivesTheSameColumnsAsTheFullScan) {
   // Wide columns use the in-memory summary; cutting the chain at odd places makes the
   // columns start and end inside summary groups.
-  auto s = Noise(1, 256 * 64 * 40, 12, 200000);
+  auto s = Noise(1, 256 * 64 * 40, 12, 200000).samples();
   for (std::size_t i = 1234; i < s.size(); i += 77777) s[i] = 524272 - static_cast<Sample>(i % 1000) * 512;
   AudioChain c = Written(store, 1, s);
   ChainDeleteRange(c, 100000, 100333);
@@ -107,7 +107,7 @@ TEST_F(PeaksTest, SummaryShortcutGivesTheSameColumnsAsTheFullScan) {
 }
 
 TEST_F(PeaksTest, WorkerComputesRequestsAndScrollsReuseColumns) {
-  AudioChain c = Written(store, 1, Noise(1, 256 * 4000, 13));
+  AudioChain c = Written(store, 1, Noise(1, 256 * 4000, 13).samples());
   std::atomic<int> lastCount{-1}, lastShift{0};
   PeakWorker w([&](int, int count, int shift) {
     lastCount = count;
@@ -133,7 +133,7 @@ TEST_F(PeaksTest, WorkerComputesRequestsAndScrollsReuseColumns) {
 }
 
 TEST_F(PeaksTest, WorkerStopsMidComputationWhenDestroyed) {
-  AudioChain c = Written(store, 1, Noise(1, 200000, 14));
+  AudioChain c = Written(store, 1, Noise(1, 200000, 14).samples());
   {
     PeakWorker w;
     w.Resize(2048);

@@ -15,7 +15,7 @@ namespace {
 using quillet::testing::OpenDescriptorCount;
 using quillet::testing::ReadFileBytes;
 using quillet::testing::TempDir;
-using testing::Noise;
+using quillet::testing::Noise;
 using testing::ReadAll;
 using testing::Written;
 
@@ -39,7 +39,7 @@ TEST_F(SourceSinkTest, SinkWritesRawSamplesAndOnePeakRecordPerBlock) {
 }
 
 TEST_F(SourceSinkTest, ReadingAroundTheEdgesOfTheChain) {
-  const auto s = Noise(2, 500, 3);
+  const auto s = Noise(2, 500, 3).samples();
   AudioChain c = Written(store, 2, s);
   auto src = ChainOpenSource(c);
   src->seek(-100);
@@ -57,7 +57,7 @@ TEST_F(SourceSinkTest, ReadingAroundTheEdgesOfTheChain) {
 }
 
 TEST_F(SourceSinkTest, SourceIsASnapshotAndReadsAcrossSegmentsInAnyBlockSize) {
-  const auto s = Noise(1, 20000, 4);
+  const auto s = Noise(1, 20000, 4).samples();
   AudioChain c = Written(store, 1, s);
   for (FramePos cut = 1000; cut < 19000; cut += 1500) ChainDeleteRange(c, cut, cut + 7);
   ChainInsertSilence(c, 5, 300);
@@ -121,7 +121,7 @@ TEST_F(SourceSinkTest, TruncateInsideABlockKeepsThePeaksOfTheFramesThatStay) {
 }
 
 TEST_F(SourceSinkTest, MissingOrShortSampleFilesReadAsZerosNotStaleData) {
-  AudioChain c = Written(store, 1, Noise(1, 1000, 5));
+  AudioChain c = Written(store, 1, Noise(1, 1000, 5).samples());
   const FileId id = c.segments()[0].fileId;
   ::truncate(store.SampleFilePath(id).c_str(), 400 * 4);
   std::vector<Sample> buf(1000, 12345);
@@ -133,7 +133,7 @@ TEST_F(SourceSinkTest, MissingOrShortSampleFilesReadAsZerosNotStaleData) {
 TEST_F(SourceSinkTest, SourcesDoNotLeakOrReopenDescriptors) {
   const int before = OpenDescriptorCount();
   {
-    AudioChain c = Written(store, 2, Noise(2, 30000, 6));
+    AudioChain c = Written(store, 2, Noise(2, 30000, 6).samples());
     for (FramePos p = 100; p < 29000; p += 100) ChainDeleteRange(c, p, p + 1);  // 290 segments, one file
     auto src = ChainOpenSource(c);
     std::vector<Sample> buf(2 * 8192);
@@ -148,7 +148,7 @@ TEST(SegmentSink, UnwritableFolderFailsWithAMessageAndLeavesTheTargetAlone) {
   TempDir dir;
   std::filesystem::create_directory(dir / "work");
   SegmentStore store(dir / "work");
-  AudioChain doc = Written(store, 1, Noise(1, 100, 7));
+  AudioChain doc = Written(store, 1, Noise(1, 100, 7).samples());
   std::filesystem::rename(dir / "work", dir / "moved");
   auto sink = ChainOpenSink(doc, 44100, 1);
   EXPECT_TRUE(sink->failed());

@@ -19,7 +19,7 @@ TEST(Alsa, PlaybackReachesTheDeviceByteForByteThroughTheLimiter) {
   {
     LSoundPlayer player(platform::AlsaSoundSystem(), queue);
     player.InstallListener(&log, 0);
-    AudioBlock loud = Noise(2, 57331, 0x7FFF0 * 3, 21);
+    AudioBlock loud = Noise(2, 57331, 21, 0x7FFF0 * 3);
     for (audio::FrameCount f = 0; f < 5000; ++f) loud(0, f) = loud(1, f) = 0;
     ASSERT_TRUE(player.Open(Memory(44100, loud, 0x7FFF0 * 3))) << player.lastError();
     ASSERT_TRUE(PumpUntil(queue, [&] { return log.stopped == 1; }));
