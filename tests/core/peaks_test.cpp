@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
 #include "core/peak_worker.h"
 #include "core_fixture.h"
 
@@ -132,16 +137,24 @@ TEST_F(PeaksTest, WorkerComputesRequestsAndScrollsReuseColumns) {
   EXPECT_EQ(lastCount, 51);
 }
 
-TEST_F(PeaksTest, WorkerStopsMidComputationWhenDestroyed) {
+TEST_F(PeaksTest, DestroyingTheWorkerJoinsItAndLetsGoOfItsChain) {
   AudioChain c = Written(store, 1, Noise(1, 200000, 14).samples());
+  const FileId id = c.segments()[0].fileId;
+  std::atomic<int> ready{0};
   {
-    PeakWorker w;
+    PeakWorker w([&](int, int, int) { ++ready; });
     w.Resize(2048);
     w.SetAudio(c, {});
-    w.RequestView(0, 2048 * 90);  // from samples: slow enough to be interrupted
+    EXPECT_EQ(store.RefCount(id), 2u);  // the worker reads its own copy
+    // From samples, and still under way when the worker goes.
+    for (int i = 0; i < 20; ++i) w.RequestView(i * 1000, 2048 * 90);
   }
+  const int atDestruction = ready.load();
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(ready.load(), atDestruction);  // nothing ran after the destructor returned
+  EXPECT_EQ(store.RefCount(id), 1u);
   ChainClear(c);
-  SUCCEED();  // under ASan, a worker outliving its chain would be reported here
+  EXPECT_FALSE(std::filesystem::exists(store.SampleFilePath(id)));
 }
 
 }  // namespace
