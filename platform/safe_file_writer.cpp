@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 namespace quillet::platform {
@@ -28,27 +27,6 @@ bool PwriteAll(int fd, const unsigned char* p, std::size_t n, std::uint64_t offs
   return true;
 }
 }  // namespace
-
-mode_t NewFileMode() {
-  // Without /proc (or on kernels before 4.7, which lack the line) assume the usual 022.
-  mode_t mask = 022;
-  if (std::FILE* f = std::fopen("/proc/self/status", "re")) {
-    char line[256];
-    unsigned value = 0;
-    while (std::fgets(line, sizeof line, f))
-      if (std::sscanf(line, "Umask: %o", &value) == 1) {
-        mask = static_cast<mode_t>(value & 0777);
-        break;
-      }
-    std::fclose(f);
-  }
-  return 0666 & ~mask;
-}
-
-mode_t ReplacementMode(const std::filesystem::path& target) {
-  struct stat st {};
-  return ::stat(target.c_str(), &st) == 0 ? st.st_mode & 07777 : NewFileMode();
-}
 
 std::unique_ptr<SafeFileWriter> SafeFileWriter::Create(const std::filesystem::path& target,
                                                        int* errnoOut) {

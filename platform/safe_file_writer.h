@@ -4,8 +4,6 @@
 // by Commit. Destroying an uncommitted writer (failure, cancellation) removes the
 // temporary file and leaves the target as it was.
 
-#include <sys/types.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -13,16 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "settings/atomic_file.h"
+
 namespace quillet::platform {
 
-// The permissions a file made now gets: 0666 less the process's umask. The mask is
-// read from /proc, never by setting it: umask() is process-wide, and changing it even
-// for a moment changes the mode of files other threads create meanwhile.
-mode_t NewFileMode();
-// What a file written to replace target should have: target's own permissions when
-// it exists, else those of a new file. Temporary files start private (0600), so the
-// writer gives them these before the rename.
-mode_t ReplacementMode(const std::filesystem::path& target);
+using settings::NewFileMode;
+using settings::ReplacementMode;
 
 class SafeFileWriter {
  public:

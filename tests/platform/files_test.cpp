@@ -8,6 +8,7 @@
 
 #include "fixtures/temp_dir.h"
 #include "platform/byte_source.h"
+#include "platform/record_file.h"
 #include "platform/safe_file_writer.h"
 
 namespace quillet::platform {
@@ -127,12 +128,14 @@ TEST(SafeFileWriter, NewFilesFollowTheUmaskAndReplacedFilesKeepTheirMode) {
     auto w = SafeFileWriter::Create(dir / name);
     ASSERT_TRUE(w && w->Write("new", 3) && w->Commit());
   }
+  // The small record and settings files follow the same rule.
+  ASSERT_TRUE(WriteFileAtomically(dir / "new.qlp", "x"));
   EXPECT_EQ(::umask(old), 027u);
-  struct stat st {};
-  ASSERT_EQ(::stat((dir / "new.wav").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0640u);
-  ASSERT_EQ(::stat((dir / "kept.wav").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0604u);
+  for (const auto& [name, mode] : {std::pair{"new.wav", 0640u}, {"kept.wav", 0604u}, {"new.qlp", 0640u}}) {
+    struct stat st {};
+    ASSERT_EQ(::stat((dir / name).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, mode) << name;
+  }
 }
 
 // A full disk must be reported, never shown as success.
