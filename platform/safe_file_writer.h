@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "settings/atomic_file.h"
+
 namespace quillet::platform {
 
 // The file a save of target really replaces: a symbolic link is followed (link by
@@ -30,6 +32,9 @@ std::string TempNamePrefix(const std::filesystem::path& target);
 
 // Why a save of target could not begin, for errno err from the calls above.
 std::string CannotSaveMessage(const std::filesystem::path& target, int err);
+
+using settings::NewFileMode;
+using settings::ReplacementMode;
 
 class SafeFileWriter {
  public:

@@ -24,7 +24,6 @@
 
 namespace quillet::formats {
 
-using quillet::testing::ProgramAvailable;
 using quillet::testing::ReadFileBytes;
 using quillet::testing::RunProgram;
 using quillet::testing::TempDir;

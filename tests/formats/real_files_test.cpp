@@ -16,17 +16,6 @@ namespace {
 using quillet::testing::MeasureTone;
 using quillet::testing::ReadSource;
 
-bool Have(std::initializer_list<const char*> tools) {
-  for (const char* t : tools)
-    if (!ProgramAvailable(t)) return false;
-  return true;
-}
-
-#define REQUIRE_TOOLS(...)                                                         \
-  do {                                                                             \
-    if (!Have({__VA_ARGS__})) GTEST_SKIP() << "needs " #__VA_ARGS__;               \
-  } while (0)
-
 class RealFiles : public Dispatch {
  protected:
   // Two tones, 24-bit stereo at 8000 Hz: the reference every lossless variant must
@@ -51,7 +40,7 @@ class RealFiles : public Dispatch {
 // Every valid variant a user meets opens with the reader that really reads it and
 // delivers the reference's samples (lossless ones exactly, up to their width).
 TEST_F(RealFiles, ValidVariantsOpenWithTheirContent) {
-  REQUIRE_TOOLS("sox", "ffmpeg", "flac");
+  QUILLET_REQUIRE_PROGRAMS("sox", "ffmpeg", "flac");
   const auto ref = Reference();
   const audio::AudioBlock want = Read(ref);
   const std::string r = ref.string();
@@ -152,7 +141,7 @@ TEST_F(RealFiles, FilesBeyondFourGibibytes) {
 // File names that start with '-' reach no codec program as an option, reading or
 // writing, and what a program prints never becomes the message.
 TEST_F(RealFiles, CodecProgramsTakeNamesAsNamesAndKeepTheirChatter) {
-  REQUIRE_TOOLS("sox", "flac", "oggenc", "oggdec", "lame");
+  QUILLET_REQUIRE_PROGRAMS("sox", "flac", "oggenc", "oggdec", "lame");
   const auto ref = Reference();
   struct Cwd {
     std::filesystem::path old = std::filesystem::current_path();
@@ -179,7 +168,7 @@ TEST_F(RealFiles, CodecProgramsTakeNamesAsNamesAndKeepTheirChatter) {
 // Channels stay where they were: FLAC and Ogg keep all six in WAVE order (Vorbis
 // orders them otherwise inside the file), MP3 gets a mixdown of all of them and says so.
 TEST_F(RealFiles, SurroundChannelsKeepTheirPlaces) {
-  REQUIRE_TOOLS("sox", "flac", "oggenc", "oggdec", "lame");
+  QUILLET_REQUIRE_PROGRAMS("sox", "flac", "oggenc", "oggdec", "lame");
   constexpr double kTones[] = {300, 500, 700, 900, 1100, 1300};
   const auto six = dir / "six.wav";
   ASSERT_EQ(RunProgram({"sox", "-R", "-n", "-r", "16000", "-c", "6", "-b", "16", six.string(), "synth", "1",
@@ -229,7 +218,7 @@ TEST_F(RealFiles, SurroundChannelsKeepTheirPlaces) {
 // A save replaces the file a link names (the link stays), never a file that may not be
 // written, and manages names of up to 255 bytes, for our writers and encoders alike.
 TEST_F(RealFiles, SavesFollowLinksSpareReadOnlyFilesAndTakeLongNames) {
-  REQUIRE_TOOLS("flac");
+  QUILLET_REQUIRE_PROGRAMS("flac");
   const core::AudioChain chain = Load(MakeWave("a.wav", 4000));
   std::filesystem::create_directories(dir / "music");
   for (const char* ext : {".wav", ".flac"}) {
@@ -261,7 +250,7 @@ TEST_F(RealFiles, SavesFollowLinksSpareReadOnlyFilesAndTakeLongNames) {
 
 // A lossless format keeps the depth the document came with.
 TEST_F(RealFiles, FlacKeepsTwentyFourBits) {
-  REQUIRE_TOOLS("sox", "flac");
+  QUILLET_REQUIRE_PROGRAMS("sox", "flac");
   const auto ref = Reference();
   LoadFileTask load(ref, store, env);
   load.Run(owner);
@@ -281,7 +270,7 @@ TEST_F(RealFiles, FlacKeepsTwentyFourBits) {
 // A mono document encodes as mono whatever stereo mode is stored; every mode keeps the
 // length and the pitch of both kinds of document.
 TEST_F(RealFiles, Mp3KeepsLengthAndPitchInEveryMode) {
-  REQUIRE_TOOLS("sox", "lame");
+  QUILLET_REQUIRE_PROGRAMS("sox", "lame");
   for (int channels : {1, 2}) {
     const auto wav = dir / ("tone" + std::to_string(channels) + ".wav");
     ASSERT_EQ(RunProgram({"sox", "-R", "-n", "-r", "44100", "-c", std::to_string(channels), "-b", "16",
