@@ -191,6 +191,14 @@ TEST_F(Dispatch, SaveOptionsAskOnceStoreTheAnswerAndCancelWritesNothing) {
   EXPECT_FALSE(SaveOptions(".xyz", 48000, 2, env));
   EXPECT_FALSE(SaveOptions(".m3u", 48000, 2, env));  // not writable yet: nothing is asked
   EXPECT_EQ(ui.asked, (std::vector<std::string>{"FlacEncodeDlg", "LRawDlg", "FlacEncodeDlg"}));
+  EXPECT_EQ(ui.notes, (std::vector<std::string>(3)));
+  // A format of fewer channels says in its dialog that the document is mixed down.
+  EXPECT_TRUE(SaveOptions(".mp3", 48000, 6, env));
+  EXPECT_TRUE(SaveOptions(".flac", 48000, 6, env));
+  ASSERT_EQ(ui.notes.size(), 5u);
+  EXPECT_EQ(ui.notes[3], MixdownNote(RowFor(".mp3"), 6));
+  EXPECT_NE(ui.notes[3], "");
+  EXPECT_EQ(ui.notes[4], "");
 }
 
 TEST_F(Dispatch, RawWithoutAStoredLayoutKeepsTheDocumentsChannels) {
