@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <csignal>
 #include <cstdlib>
@@ -117,15 +118,19 @@ TEST_F(DocumentIo, CancelledOrFailedSaveKeepsTheOldFile) {
       << nowhere.message();
 }
 
+// Opening a document and opening a file for a command (insert, mix, play) say the same.
 TEST_F(DocumentIo, UnreadableFilesFailWithTheirMessages) {
   WriteFileBytes(dir / "junk.wav", "not a wave file at all");
+  ASSERT_EQ(::mkfifo((dir / "pipe.wav").c_str(), 0600), 0);
   struct Case {
     std::filesystem::path file;
     const char* message;
   } cases[] = {{dir / "junk.wav", "because it is corrupt"},
                {dir / "absent.wav", "Check it exists"},
-               {dir / "junk.mp3", "not a true layer-3 MPEG file"}};
+               {dir / "junk.mp3", "not a true layer-3 MPEG file"},
+               {dir / "pipe.wav", "not a regular file"}};
   WriteFileBytes(dir / "junk.mp3", std::string(5000, 'x'));
+  FormatsFileIo io(settings);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file.string());
     LoadFileTask load(c.file, store, env);
@@ -133,6 +138,9 @@ TEST_F(DocumentIo, UnreadableFilesFailWithTheirMessages) {
     EXPECT_EQ(load.result, platform::kTaskFailed);
     EXPECT_NE(load.message().find(c.message), std::string::npos) << load.message();
     EXPECT_NE(load.message().find(c.file.filename().string()), std::string::npos);
+    std::string message;
+    EXPECT_FALSE(io.Open(c.file, &message)->ready());
+    EXPECT_EQ(message, load.message());
   }
 }
 
