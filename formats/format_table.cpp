@@ -189,9 +189,12 @@ const FormatRow& RowForFile(const std::filesystem::path& file) {
 std::string MixdownNote(const FormatRow& row, int channels) {
   if (channels <= row.maxChannels) return {};
   const std::string_view name = row.saveFilter.substr(0, row.saveFilter.find(" ("));
-  return "This document has " + std::to_string(channels) + " channels; " + std::string(name) + " holds " +
-         (row.maxChannels == 1 ? std::string("one") : "at most " + std::to_string(row.maxChannels)) +
-         ", so all of them are mixed down to " +
+  const std::string start = "This document has " + std::to_string(channels) + " channels; " + std::string(name) +
+                            " holds " +
+                            (row.maxChannels == 1 ? std::string("one") : "at most " + std::to_string(row.maxChannels));
+  // The channel converter's rule for stereo to mono: no mix, the left channel.
+  if (channels == 2 && row.maxChannels == 1) return start + ", so only the left channel is saved.";
+  return start + ", so all of them are mixed down to " +
          (row.maxChannels == 1 ? std::string("mono.")
                                : row.maxChannels == 2 ? std::string("stereo.")
                                                       : std::to_string(row.maxChannels) + " channels.");

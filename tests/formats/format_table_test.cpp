@@ -126,8 +126,11 @@ TEST(FormatTable, SniffingNamesTheRowOfTheContent) {
 TEST(FormatTable, MixdownsAreAnnouncedForFormatsOfFewerChannels) {
   EXPECT_EQ(MixdownNote(RowFor(".mp3"), 6),
             "This document has 6 channels; MPEG Layer-3 holds at most 2, so all of them are mixed down to stereo.");
+  EXPECT_EQ(MixdownNote(RowFor(".amr"), 6),
+            "This document has 6 channels; AMR Narrowband Audio holds one, so all of them are mixed down to mono.");
+  // Stereo to mono is no mix: the converter keeps the left channel, and the note says so.
   EXPECT_EQ(MixdownNote(RowFor(".gsm"), 2),
-            "This document has 2 channels; GSM holds one, so all of them are mixed down to mono.");
+            "This document has 2 channels; GSM holds one, so only the left channel is saved.");
   EXPECT_EQ(MixdownNote(RowFor(".mp3"), 2), "");
   EXPECT_EQ(MixdownNote(RowFor(".flac"), 6), "");
   EXPECT_EQ(MixdownNote(RowFor(".wav"), 255), "");
