@@ -26,6 +26,12 @@ TaskResult Speed(CommandCall& c) {
   return (SpeedCommand(c.ctx, *c.doc, K, SpeedParamsOf(*c.params).percent));
 }
 
+template <SpeedKind K>
+audio::SourceHandle SpeedPreview(audio::SourceHandle selection, const core::ParamSet& values,
+                                 std::string* refusal) {
+  return PreviewSpeed(std::move(selection), K, values.Int(0), refusal);
+}
+
 TaskResult Envelope(CommandCall& c) {
   EnvelopeShape shape;
   const std::string& points = c.params->Text(0);
@@ -120,13 +126,16 @@ void RegisterEffectCommands(core::CommandRegistry& r) {
        .cliName = "speed-pitch", .undoLabel = "Speed and Pitch Change",
        .progressText = "Speed and Pitch Change", .needs = kAudio,
        .params = &kSpeedAndPitchTable, .place = effect(300),
-       .run = &Speed<SpeedKind::SpeedAndPitch>},
+       .run = &Speed<SpeedKind::SpeedAndPitch>,
+       .preview = &SpeedPreview<SpeedKind::SpeedAndPitch>},
       {.id = core::kCmdSpeed, .menuText = "S&peed Change...", .cliName = "speed",
        .undoLabel = "Speed Change", .progressText = "Speed and Pitch Change", .needs = kAudio,
-       .params = &kSpeedTable, .place = effect(310), .run = &Speed<SpeedKind::SpeedOnly>},
+       .params = &kSpeedTable, .place = effect(310), .run = &Speed<SpeedKind::SpeedOnly>,
+       .preview = &SpeedPreview<SpeedKind::SpeedOnly>},
       {.id = core::kCmdPitch, .menuText = "&Pitch Change...", .cliName = "pitch",
        .undoLabel = "Pitch Change", .progressText = "Speed and Pitch Change", .needs = kAudio,
-       .params = &kPitchTable, .place = effect(320), .run = &Speed<SpeedKind::PitchOnly>},
+       .params = &kPitchTable, .place = effect(320), .run = &Speed<SpeedKind::PitchOnly>,
+       .preview = &SpeedPreview<SpeedKind::PitchOnly>},
       {.id = core::kCmdConvertSampleRate, .menuText = "Convert Sample Rate",
        .description = "Converts the sample rate of the current file.", .cliName = "rate",
        .undoLabel = "Convert Sample Rate", .progressText = "Process Audio",

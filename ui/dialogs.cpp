@@ -20,6 +20,7 @@
 #include "effects/conversion.h"
 #include "effects/dialogs.h"
 #include "platform/frame_time.h"
+#include "ui/preview_button.h"
 #include "ui/qt_prompter.h"
 
 namespace quillet::ui {
@@ -51,6 +52,16 @@ class FieldRows {
     Show();
   }
   QWidget* widget(std::size_t i) const { return widgets_[i]; }
+  // Calls edited after every change of a field, typed or chosen.
+  void OnEdit(QObject* context, const std::function<void()>& edited) {
+    for (QWidget* w : widgets_) {
+      if (auto* spin = qobject_cast<QSpinBox*>(w)) QObject::connect(spin, &QSpinBox::valueChanged, context, edited);
+      else if (auto* box = qobject_cast<QCheckBox*>(w)) QObject::connect(box, &QCheckBox::toggled, context, edited);
+      else if (auto* list = qobject_cast<QComboBox*>(w))
+        QObject::connect(list, &QComboBox::currentIndexChanged, context, edited);
+      else if (auto* text = qobject_cast<QLineEdit*>(w)) QObject::connect(text, &QLineEdit::textChanged, context, edited);
+    }
+  }
 
   void Show() {
     for (std::size_t i = 0; i < widgets_.size(); ++i) {
@@ -314,6 +325,14 @@ bool AskParams(DialogCall& call) {
   d.setObjectName("ParamDialog");
   FieldRows rows(d, call.values, call.ctx, true);
   AddPresets(d, call.values, rows);
+  if (call.command && call.command->preview && call.doc) {
+    auto* preview = new PreviewButton(call.ctx ? call.ctx->player : nullptr, *call.doc, [&] {
+      rows.Read();
+      return effects::PreviewOf(*call.command, call.values);
+    });
+    rows.OnEdit(preview, [preview] { preview->Edited(); });
+    d.AddRow("", preview);
+  }
   d.Finish();
   d.SetValidator([&rows] { return rows.Check(); });
   return d.exec() == QDialog::Accepted;
