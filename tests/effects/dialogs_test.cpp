@@ -134,7 +134,7 @@ TEST(EnvelopeFile, RoundTripsAndRefusesDamagedFiles) {
 }
 
 TEST(EnvelopeDialog, PointsStayOrderedBetweenFixedEndsAndWithinLimits) {
-  EnvelopeDialogModel m(DefaultEnvelope());
+  CurveEditModel m(DefaultEnvelope());
   std::size_t i = 0;
   ASSERT_TRUE(m.AddPoint(100, 200, &i));
   EXPECT_EQ(i, 1u);
