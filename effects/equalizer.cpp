@@ -125,15 +125,6 @@ Status ParseEqualizerCurve(std::string_view text, EqualizerCurve& curve) {
   return ParseCurvePoints(text, curve, "Equalizer", "X/Y", "An equalizer curve");
 }
 
-std::string FormatCurve(const EqualizerCurve& curve) {
-  std::string out;
-  for (const EnvelopePoint& p : curve) {
-    if (!out.empty()) out += ';';
-    out += std::to_string(p.position) + "/" + std::to_string(p.level);
-  }
-  return out;
-}
-
 std::array<int, kEqBins> CurveMagnitudes(const EqualizerCurve& curve, std::int64_t rate) {
   std::array<int, kEqBins> m{};
   if (curve.empty()) return m;

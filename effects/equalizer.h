@@ -88,7 +88,6 @@ EqualizerCurve LoadEqualizerCurve(const std::filesystem::path& folder);
 bool SaveEqualizerCurve(const std::filesystem::path& folder, const EqualizerCurve& curve);
 // "X/Y;X/Y;...", 2..64 points each 0..255, x not falling.
 Status ParseEqualizerCurve(std::string_view text, EqualizerCurve& curve);
-std::string FormatCurve(const EqualizerCurve& curve);
 
 // m[0..2048] for a curve at rate (44100 for a rate below 1): each point at bin
 // x x 320000 / rate (the first at bin 0), capped at 2048, linear between points, the

@@ -464,6 +464,15 @@ Status ParseCurvePoints(std::string_view text, EnvelopeShape& shape, std::string
   return Status::Ok();
 }
 
+std::string FormatCurve(const EnvelopeShape& curve) {
+  std::string out;
+  for (const EnvelopePoint& p : curve) {
+    if (!out.empty()) out += ';';
+    out += std::to_string(p.position) + "/" + std::to_string(p.level);
+  }
+  return out;
+}
+
 Status ParseEnvelope(std::string_view text, EnvelopeShape& shape) {
   return ParseCurvePoints(text, shape, "Envelope", "POS/LEVEL", "An envelope");
 }

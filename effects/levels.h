@@ -66,7 +66,8 @@ EnvelopeShape DefaultEnvelope();
 bool IsValidEnvelope(const EnvelopeShape& shape);
 
 // The envelope command's POINTS, "POS/LEVEL;POS/LEVEL;..." (each 0..255); empty: the
-// user's envelope file. The editor has no envelope dialog: it always takes the file.
+// user's envelope file. The editor's envelope dialog edits that file and hands its
+// points over.
 inline constexpr std::size_t kMaxEnvelopePoints = 64;
 extern const core::ParamTable kEnvelopeTable;
 // The shape of a POINTS text, or the message refusing it.
@@ -76,6 +77,8 @@ Status ParseEnvelope(std::string_view text, EnvelopeShape& shape);
 // rising positions."
 Status ParseCurvePoints(std::string_view text, EnvelopeShape& shape, std::string_view noun,
                         std::string_view form, std::string_view article);
+// "POS/LEVEL;POS/LEVEL;...": the text the parsers read back.
+std::string FormatCurve(const EnvelopeShape& shape);
 
 // Frame of position x (0..255) in a selection of `frames`: x = 255 lands on frames.
 FramePos EnvelopeFrame(FrameCount frames, int x);

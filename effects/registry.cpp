@@ -124,7 +124,7 @@ void RegisterEffectCommands(core::CommandRegistry& r) {
        .needs = kAudio, .place = effect(140), .run = &Plain<FadeOutAndTrimCommand>},
       {.id = core::kCmdEnvelope, .menuText = "En&velope...", .cliName = "envelope",
        .undoLabel = "Envelope", .progressText = "Envelope", .needs = kAudio,
-       .params = &kEnvelopeTable, .dialog = std::string(core::kNoDialog), .place = effect(150),
+       .params = &kEnvelopeTable, .dialog = "envelope", .place = effect(150),
        .bars = {.effects = 160}, .run = &Envelope},
       {.id = core::kCmdDcOffset, .menuText = "DCOff&set Correction", .cliName = "dc-offset",
        .undoLabel = "DC Offset Correction", .progressText = "DC Offset Correction",
