@@ -51,7 +51,7 @@ std::optional<devices::PlaySpeed> ParseSpeed(std::string_view s) {
 
 // Plays until the player stops: done at the end, cancelled by Ctrl+C, failed when the
 // device failed.
-platform::TaskResult WaitForPlayer(CommandContext& c, devices::NotificationQueue& queue,
+platform::TaskResult WaitForPlayer(CommandContext& c, platform::NotificationQueue& queue,
                                    devices::LSoundPlayer& player, const PlayWatch& watch,
                                    InterruptGuard& interrupt) {
   while (!watch.stopped) {
@@ -94,7 +94,7 @@ platform::TaskResult PlayPreview(CommandContext& c, const std::string& file, lon
   }
   doc.SetSelection(from, to < 0 ? doc.length() : to, from);
 
-  devices::NotificationQueue queue;
+  platform::NotificationQueue queue;
   devices::LSoundPlayer player(platform::AlsaSoundSystem(), queue);
   PlayWatch watch;
   player.InstallListener(&watch, 0);

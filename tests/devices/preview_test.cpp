@@ -22,7 +22,7 @@ struct PreviewOnAlsa : ::testing::Test {
   testing::TempDir dir;
   core::SegmentStore store{dir.path()};
   settings::Settings settings{settings::FolderLocations(dir / "settings")};
-  NotificationQueue queue;
+  platform::NotificationQueue queue;
   PlayerLog log;
   LSoundPlayer player{platform::AlsaSoundSystem(), queue};
   PlayerControl control{player, platform::AlsaSoundSystem(), settings, TimeStretchAdaptor()};
