@@ -114,12 +114,18 @@ void CurveEditor::PaintGrid(QPainter& p, const QRectF& r) const {
   hline(128, "0 dB");
   hline(64, "-6 dB");
   hline(32, "-12 dB");
+  // The low lines crowd together on the linear axis: a label that would run into the
+  // one before it is left out, its line stays.
+  double labelsEnd = -1e9;
   for (double hz : {100.0, 500.0, 1000.0, 2000.0, 5000.0, 10000.0, 15000.0, 20000.0}) {
     const double x = r.left() + effects::EqPixelOf(hz, r.width(), axis_ == Axis::EqLinear);
     p.setPen(kGrid);
     p.drawLine(QPointF(x, r.top()), QPointF(x, r.bottom()));
-    p.setPen(kLabel);
     const QString text = hz >= 1000 ? QString::number(hz / 1000) + "k" : QString::number(hz);
+    const double half = p.fontMetrics().horizontalAdvance(text) / 2.0 + 2;
+    if (x - half < labelsEnd) continue;
+    labelsEnd = x + half;
+    p.setPen(kLabel);
     p.drawText(QRectF(x - 20, r.bottom() + 2, 40, kBottom - 2), Qt::AlignHCenter | Qt::AlignTop, text);
   }
 }
