@@ -454,7 +454,7 @@ Status ParseCurvePoints(std::string_view text, EnvelopeShape& shape, std::string
     if (slash == std::string_view::npos || !number(point.substr(0, slash), pos) ||
         !number(point.substr(slash + 1), level))
       return Status::Error(std::string(noun) + " points are " + std::string(form) +
-                           " with both from 0 to 255, not \"" + std::string(point) + "\"");
+                           " with both from 0 to 255, not \"" + std::string(point) + "\".");
     out.push_back({static_cast<std::uint8_t>(pos), static_cast<std::uint8_t>(level)});
   }
   if (!IsValidEnvelope(out) || out.size() > kMaxEnvelopePoints)

@@ -187,7 +187,7 @@ TEST_F(ApplyEffectsTest, RefusalsUseTheDialogsMessages) {
       {"channels", "channels: Channels must be given (N)."},
       {"channels:3", "channels: The channels must be 1 (mono) or 2 (stereo)."},
       {"envelope:0/128", "envelope: An envelope needs 2 to 64 points with rising positions."},
-      {"envelope:0/128;10/300", "envelope: Envelope points are POS/LEVEL with both from 0 to 255, not \"10/300\""},
+      {"envelope:0/128;10/300", "envelope: Envelope points are POS/LEVEL with both from 0 to 255, not \"10/300\"."},
       {"envelope:200/128;10/128", "envelope: An envelope needs 2 to 64 points with rising positions."},
       {"cross-fade:10,-1,10", "cross-fade: Cross fade times must not be negative."},
       {"high-pass:0", "high-pass: The frequency must be between 1 and 20000 Hz. Please try again."},

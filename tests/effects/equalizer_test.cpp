@@ -195,7 +195,7 @@ TEST(EqualizerText, ShapesCurvesAndTheStoredCurve) {
       {"notch,-5", "Start Frequency (Hz) must be between 0 and 100000."},
       {"lowpass,1,2,3,4", "Too many parameters: 4 given, at most 3 (FREQ,SLOPE,AMP)."},
       {"0/128", "An equalizer curve needs 2 to 64 points with rising positions."},
-      {"0/128;255/256", "Equalizer points are X/Y with both from 0 to 255, not \"255/256\""},
+      {"0/128;255/256", "Equalizer points are X/Y with both from 0 to 255, not \"255/256\"."},
   };
   core::ParamSet table(kEqualizerTable);
   for (const auto& [text, message] : refused) {
