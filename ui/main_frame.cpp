@@ -661,7 +661,7 @@ bool MainFrame::AskValues(const core::Command& c, core::ParamSet& values,
   if (!fields || c.dialog == core::kNoDialog) return true;
   const DialogDrawer draw = c.dialog.empty() ? &AskParams : FindDialog(c.dialog);
   if (!draw) return false;
-  DialogCall call{this, values, doc, ctx_.get()};
+  DialogCall call{this, values, doc, ctx_.get(), &c};
   if (!draw(call)) return false;
   values.Store(settings_);
   return true;
