@@ -1,0 +1,92 @@
+#pragma once
+// The send itself: the document's audio saved in the chosen format into a private
+// temporary file named after the document (never the person's own file), then the
+// "Sending File..." task over the chosen route. The temporary file goes when the task
+// ends, except for the desktop route, whose mail program may read it later: that copy
+// waits in the outbox folder for a week.
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "core/chain.h"
+#include "core/edit_services.h"
+#include "platform/result.h"
+#include "platform/task.h"
+#include "platform/temp_file.h"
+#include "send/desktop_mail.h"
+#include "send/ftp.h"
+#include "send/send_settings.h"
+#include "send/smtp.h"
+
+namespace quillet::send {
+
+// Time-outs, programs and trust for each route; tests shorten and replace them.
+struct SendRoutes {
+  SmtpOptions smtp;
+  FtpOptions ftp;
+  DesktopMailOptions desktop;
+};
+
+// What to send where, once the dialogs are through.
+struct SendRequest {
+  SendMethod method = SendMethod::Email;
+  std::string recipients;  // comma-separated
+  std::string subject;
+  std::string body;
+  EmailSettings email;  // the route, the host text and the sender
+  FtpJob ftp;           // every field but the file
+};
+
+// "Sending File...": sends files by the request's route. A failure is shown once
+// through the window and kept in message().
+class SendFileTask final : public platform::LProgressDialog {
+ public:
+  SendFileTask(const SendRequest& request, std::vector<std::filesystem::path> files,
+               const SendRoutes& routes);
+  const std::string& message() const { return message_; }
+  // The mail went to the SMTP server over TLS.
+  bool encrypted() const { return encrypted_; }
+
+ protected:
+  bool Execute() override;
+
+ private:
+  const SendRequest& request_;
+  std::vector<std::filesystem::path> files_;
+  const SendRoutes& routes_;
+  std::string message_;
+  bool encrypted_ = false;
+};
+
+// The extensions a file can be sent in (without their dots), in the save dialog's
+// order: every format that writes one audio file.
+std::vector<std::string> SendFormats();
+// ext when it is one of SendFormats() (any case), else the extension of file when it
+// is, else "wav".
+std::string ChooseSendFormat(std::string_view ext, const std::filesystem::path& file);
+
+// Where desktop hand-offs leave their files: $XDG_CACHE_HOME/Orvanta/Quillet/Outbox.
+std::filesystem::path OutboxFolder();
+
+// A file of chain in format (an extension of SendFormats) named after title, in a new
+// private folder inside parent (the system's temporary folder when empty). The folder
+// goes with the returned object unless folder.Release() keeps it.
+struct PreparedFile {
+  platform::TaskResult result = platform::kTaskFailed;
+  std::string message;  // why it failed
+  std::filesystem::path file;
+  platform::TempFolder folder;
+};
+PreparedFile PrepareFile(const core::AudioChain& chain, std::string_view title,
+                         std::string_view format, platform::ProgressWindowFactory& owner,
+                         const std::filesystem::path& parent = {}, int sourceBits = 0);
+
+// The whole send of chain (a document's audio, titled title): PrepareFile, then the
+// task. Failures reach ctx.message (messageShown when the task's window showed it).
+platform::TaskResult SendAudio(core::EditContext& ctx, const core::AudioChain& chain,
+                               std::string_view title, std::string_view format,
+                               const SendRequest& request, const SendRoutes& routes,
+                               bool* encrypted = nullptr);
+
+}  // namespace quillet::send
