@@ -79,5 +79,7 @@ int RunApplyCommand(CommandContext& context);
 // play FILE ... and record OUT ... on the sound device (cmd_devices.cpp).
 int RunPlayCommand(CommandContext& context);
 int RunRecordCommand(CommandContext& context);
+// send email|ftp|desktop FILE ... (cmd_send.cpp).
+int RunSendCommand(CommandContext& context);
 
 }  // namespace quillet::app

@@ -15,6 +15,9 @@ std::span<const CliCommand> Commands() {
       {"record", "OUT --seconds N [--rate HZ] [--channels N]",
        "record N seconds (44100 Hz stereo unless given) with the Recorder settings, save as OUT",
        &RunRecordCommand},
+      {"send", "email|ftp|desktop FILE [OPTIONS]",
+       "send FILE by SMTP mail, FTP upload or the desktop's mail program (\"send\" alone lists the options)",
+       &RunSendCommand},
   };
   return kCommands;
 }
