@@ -164,4 +164,43 @@ platform::TaskResult SendAudio(core::EditContext& ctx, const core::AudioChain& c
   return result;
 }
 
+platform::TaskResult SendCommand(core::EditContext& ctx, core::WaveDocument& doc, SendFront& front,
+                                 SessionPasswords& session, const SendRoutes& routes) {
+  ctx.message.clear();
+  ctx.messageShown = false;
+  if (ctx.player && ctx.player->IsPlaying()) ctx.player->Stop();
+  if (doc.modified() && ctx.prompter) {
+    const platform::Answer a = ctx.prompter->Message(
+        "Save changes to \"" + doc.Title() + "\"?", "Quillet", platform::MessageIcon::Question,
+        platform::MessageButtons::YesNoCancel);
+    if (a == platform::Answer::Cancel) return kTaskCancelled;
+    if (a == platform::Answer::Yes && !front.SaveDocument(doc)) return kTaskCancelled;
+  }
+  SendFileSettings values = SendFileSettings::Load(ctx.settings, session);
+  platform::TaskResult result = kTaskCancelled;
+  const bool sent = front.RunSendDialog(values, session, [&](const SendFileSettings& v) {
+    v.Store(ctx.settings, session);
+    if (const auto refusal = v.Validate()) {
+      if (ctx.prompter)
+        ctx.prompter->Message(refusal->text, refusal->caption, platform::MessageIcon::Error);
+      return false;
+    }
+    SendRequest request;
+    request.method = v.method;
+    request.recipients = v.address;
+    request.email = EmailSettings::Load(ctx.settings, session);
+    request.ftp = FtpJob{v.ftpServer, v.ftpUser, v.ftpPassword, v.ftpDirectory, {}, v.ftpSecure};
+    const std::string format = ChooseSendFormat(v.format, doc.file());
+    result = SendAudio(ctx, doc.chain(), doc.Title(), format, request, routes);
+    // A failure the task did not show (the file could not be made) is shown here, over
+    // the dialog that stays open.
+    if (result == kTaskFailed && !ctx.messageShown && !ctx.message.empty() && ctx.prompter) {
+      ctx.prompter->Message(ctx.message, "Error", platform::MessageIcon::Error);
+      ctx.messageShown = true;
+    }
+    return result == kTaskDone;
+  });
+  return sent ? kTaskDone : (result == kTaskFailed ? kTaskFailed : kTaskCancelled);
+}
+
 }  // namespace quillet::send

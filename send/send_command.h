@@ -6,10 +6,12 @@
 // waits in the outbox folder for a week.
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "core/chain.h"
+#include "core/document.h"
 #include "core/edit_services.h"
 #include "platform/result.h"
 #include "platform/task.h"
@@ -88,5 +90,28 @@ platform::TaskResult SendAudio(core::EditContext& ctx, const core::AudioChain& c
                                std::string_view title, std::string_view format,
                                const SendRequest& request, const SendRoutes& routes,
                                bool* encrypted = nullptr);
+
+// What the Send command asks of its front end (the editor; tests with a script).
+class SendFront {
+ public:
+  virtual ~SendFront() = default;
+  // Called on the dialog's OK: stores the values, refuses invalid ones with their
+  // message, sends; true when it was sent (the dialog then closes; otherwise it stays).
+  using SendAction = std::function<bool(const SendFileSettings& values)>;
+  // The "Send File" dialog over values, its "Settings" button opening "Email
+  // Settings" (EmailSettings with the same session); false when it was cancelled.
+  virtual bool RunSendDialog(SendFileSettings& values, SessionPasswords& session,
+                             const SendAction& send) = 0;
+  // Saves doc as Save File would (asking for a name when it has none); false when it
+  // was not saved.
+  virtual bool SaveDocument(core::WaveDocument& doc) = 0;
+};
+
+// The Send command on doc: playback stops; a modified document offers to be saved
+// first ("Save changes to ...?", Cancel ends the command); then the dialog, whose OK
+// stores its values and sends the document's audio (SendAudio) in the chosen format.
+// kTaskCancelled when the person stopped it anywhere.
+platform::TaskResult SendCommand(core::EditContext& ctx, core::WaveDocument& doc, SendFront& front,
+                                 SessionPasswords& session, const SendRoutes& routes = {});
 
 }  // namespace quillet::send

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
 
 #include "core/clipboard.h"
 #include "core/segment_store.h"
@@ -12,6 +13,7 @@
 #include "formats/document_io.h"
 #include "formats/wav_writer.h"
 #include "platform/scripted_progress.h"
+#include "platform/scripted_prompter.h"
 #include "send/send_command.h"
 #include "send_fixture.h"
 
@@ -134,6 +136,60 @@ TEST_F(SendAudioTest, FailuresAreShownOnceAndLeaveNothingBehind) {
   EXPECT_EQ(std::count(owner_.log().begin(), owner_.log().end(),
                        "message Error: Unable to connect to mail server \"127.0.0.1\"."),
             1);
+}
+
+// The editor's side in a script: each OK of the dialog sends the next values.
+struct ScriptedFront final : SendFront {
+  std::vector<SendFileSettings> oks;
+  std::function<void(int)> beforeOk;  // what the person changes before the n-th OK
+  int shown = 0;
+  int tries = 0;
+  bool RunSendDialog(SendFileSettings&, SessionPasswords&, const SendAction& send) override {
+    ++shown;
+    for (const SendFileSettings& v : oks) {
+      if (beforeOk) beforeOk(++tries);
+      if (send(v)) return true;
+    }
+    return false;  // cancelled after the last try
+  }
+  bool SaveDocument(core::WaveDocument&) override { return false; }
+};
+
+TEST_F(SendAudioTest, CommandAsksToSaveThenKeepsTheDialogUntilSent) {
+  if (!server_.Start("smtp_server.py", {(dir_ / "server").string()})) GTEST_SKIP() << server_.why();
+  platform::ScriptedPrompter prompter;
+  ctx_.prompter = &prompter;
+  settings_.SetBool("Email", "UseMAPI", false);
+  settings_.SetString("Email", "ReplyToEmail", "me@here.test");
+  core::WaveDocument doc(chain_, 3);
+  doc.SetModified(true);
+
+  ScriptedFront front;
+  SessionPasswords session;
+  prompter.QueueAnswer(platform::Answer::Cancel);
+  EXPECT_EQ(SendCommand(ctx_, doc, front, session, routes_), platform::kTaskCancelled);
+  EXPECT_EQ(front.shown, 0);
+  EXPECT_EQ(prompter.shown().at(0).text, "Save changes to \"Untitled 3\"?");
+
+  // An empty address is refused, an unreachable server fails; the dialog stays for
+  // both and the person fixes the host before the third OK.
+  SendFileSettings empty, good;
+  good.address = "a@x.test";
+  good.format = "mp3x";  // not a format: the document's own (WAVE) is used
+  front.oks = {empty, good, good};
+  front.beforeOk = [&](int n) {
+    settings_.SetString("Email", "MailSMTPHost",
+                        "127.0.0.1:" + std::to_string(n == 3 ? server_.port() : 1));
+  };
+  prompter.QueueAnswer(platform::Answer::No);
+  EXPECT_EQ(SendCommand(ctx_, doc, front, session, routes_), platform::kTaskDone) << ctx_.message;
+  EXPECT_EQ(front.tries, 3);
+  EXPECT_EQ(prompter.shown().at(2).text, "Please enter the email address of the recipient.");
+  EXPECT_EQ(settings_.GetString("SendEmail", "Address", ""), "a@x.test");
+  EXPECT_EQ(ReadFileBytes(dir_ / "server" / "mail1.part1"), ownBytes_);
+  EXPECT_NE(ReadFileBytes(dir_ / "server" / "mail1.eml").find("name=\"Untitled 3.wav\""),
+            std::string::npos);
+  EXPECT_TRUE(prompter.problems().empty());
 }
 
 TEST(SendFormatChoice, WritableSingleFileFormatsOnly) {
