@@ -177,6 +177,7 @@ platform::TaskResult SendCommand(core::EditContext& ctx, core::WaveDocument& doc
     if (a == platform::Answer::Yes && !front.SaveDocument(doc)) return kTaskCancelled;
   }
   SendFileSettings values = SendFileSettings::Load(ctx.settings, session);
+  values.format = ChooseSendFormat(values.format, doc.file());
   platform::TaskResult result = kTaskCancelled;
   const bool sent = front.RunSendDialog(values, session, [&](const SendFileSettings& v) {
     v.Store(ctx.settings, session);
