@@ -55,6 +55,12 @@ void SendFileSettings::Store(settings::Settings& s, SessionPasswords& session) c
   s.SetInt("Settings", "SendMethod", static_cast<int>(method));
   s.SetBool("Settings", "SendRememberPasswords", rememberPasswords);
   s.SetString("Settings", "SendFormat", format);
+  // The remember box speaks for the mail host's password too.
+  const SmtpHost host = ParseSmtpHost(s.GetString("Email", "MailSMTPHost", ""));
+  if (!rememberPasswords && !host.password.empty()) {
+    session.smtpPassword = host.password;
+    s.SetString("Email", "MailSMTPHost", FormatSmtpHost(host, false));
+  }
   if (method == SendMethod::Email) {
     s.SetString("SendEmail", "Address", address);
   } else {

@@ -116,6 +116,10 @@ TEST_F(SendSettingsTest, PasswordsAreStoredOnlyWhenAskedAndThenPrivately) {
   mail.rememberPassword = true;
   mail.Store(settings_, session_);
   EXPECT_EQ(settings_.GetString("Email", "MailSMTPHost", ""), "smtp.example.org:joe:s3cret");
+  // Unticking the shared box in Send File forgets the mail password as well.
+  ftp.Store(settings_, session_);
+  EXPECT_EQ(FileText().find("s3cret"), std::string::npos);
+  EXPECT_EQ(session_.smtpPassword, "s3cret");
 }
 
 TEST_F(SendSettingsTest, DialogsRefuseWithTheirMessages) {
