@@ -2,6 +2,7 @@
 
 #include "app/cli/cli_commands.h"
 #include "formats/dispatch.h"
+#include "formats/parse_log.h"
 #include "formats/wav_reader.h"
 #include "platform/frame_time.h"
 
@@ -54,6 +55,8 @@ int RunInfo(const std::vector<std::string>& args, std::ostream& out, std::ostrea
   out << "channels=" << src->channels() << "\n";
   out << "frames=" << src->length() << "\n";
   out << "duration=" << Duration(src->length(), src->sampleRate()) << "\n";
+  if (const auto* n = dynamic_cast<const formats::SourceNotices*>(src.get()))
+    for (const std::string& line : n->notices()) out << "notice=" << line << "\n";
   return 0;
 }
 
