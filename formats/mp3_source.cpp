@@ -146,7 +146,8 @@ void LMP3SoundSource::DecodeNext(bool keep) {
   const auto frameSize = static_cast<size_t>(HeaderOf(k).frameBytes());
   frameBytes_.assign(frameSize, 0);
   const uint64_t available = layout_.dataEnd - offset;
-  bytes_->ReadAt(offset, frameBytes_.data(), static_cast<size_t>(std::min<uint64_t>(frameSize, available)));
+  const auto want = static_cast<size_t>(std::min<uint64_t>(frameSize, available));
+  if (bytes_->ReadAt(offset, frameBytes_.data(), want) < want) Fail(bytes_->failure());
   const Mp3Step step = decoder_.DecodeFrame(frameBytes_.data(), frameBytes_.size(), pcm_.data());
   if (!keep) return;
   currentFrame_ = k;

@@ -5,7 +5,7 @@
 #include <system_error>
 
 #include "core/working_folder.h"
-#include "formats/dispatch.h"
+#include "formats/format_table.h"
 #include "formats/document_io.h"
 #include "platform/paths.h"
 
@@ -16,8 +16,6 @@ using platform::kTaskCancelled;
 using platform::kTaskDone;
 using platform::kTaskFailed;
 
-// Formats whose file is a list pointing at audio elsewhere: nothing to send alone.
-constexpr std::string_view kListFormats[] = {"m3u", "pls", "wpl", "rss"};
 // Hand-off copies older than this are removed by the next hand-off.
 constexpr auto kOutboxKeep = std::chrono::hours(24 * 7);
 
@@ -77,9 +75,7 @@ std::vector<std::string> SendFormats() {
       std::string_view p = patterns.substr(0, semi);
       patterns = semi == std::string_view::npos ? std::string_view() : patterns.substr(semi + 1);
       if (p.substr(0, 2) != "*.") continue;
-      const std::string ext = Lower(p.substr(2));
-      if (std::find(std::begin(kListFormats), std::end(kListFormats), ext) == std::end(kListFormats))
-        out.push_back(ext);
+      out.push_back(Lower(p.substr(2)));
     }
   }
   return out;
@@ -104,7 +100,8 @@ std::filesystem::path OutboxFolder() {
 
 PreparedFile PrepareFile(const core::AudioChain& chain, std::string_view title,
                          std::string_view format, platform::ProgressWindowFactory& owner,
-                         const std::filesystem::path& parent, int sourceBits) {
+                         settings::Settings& settings, const std::filesystem::path& parent,
+                         int sourceBits) {
   PreparedFile out;
   out.folder = platform::TempFolder::Create(parent, "quillet-send-");
   if (!out.folder.ok()) {
@@ -115,11 +112,11 @@ PreparedFile PrepareFile(const core::AudioChain& chain, std::string_view title,
   std::string stem = std::filesystem::path(std::string(title)).stem().string();
   if (stem.empty() || stem == "." || stem == "..") stem = "audio";
   out.file = out.folder.path() / (stem + "." + std::string(format));
-  formats::DispatchEnv env;
+  formats::DispatchEnv env(settings);
   env.owner = &owner;
-  formats::SaveChainTask save(chain, out.file, sourceBits, nullptr, env);
+  formats::SaveChainTask save(chain, out.file, env, sourceBits);
   save.Run(owner);
-  out.result = static_cast<platform::TaskResult>(save.result);
+  out.result = save.result;
   if (out.result == kTaskFailed)
     out.message = save.message().empty() ? "The file to send could not be written." : save.message();
   return out;
@@ -144,7 +141,7 @@ platform::TaskResult SendAudio(core::EditContext& ctx, const core::AudioChain& c
     std::filesystem::create_directories(parent, ec);
     PruneOutbox(parent);
   }
-  PreparedFile prepared = PrepareFile(chain, title, Lower(format), ctx.progress, parent);
+  PreparedFile prepared = PrepareFile(chain, title, Lower(format), ctx.progress, ctx.settings, parent);
   if (prepared.result != kTaskDone) {
     ctx.message = prepared.message;
     return prepared.result;
@@ -155,7 +152,7 @@ platform::TaskResult SendAudio(core::EditContext& ctx, const core::AudioChain& c
     return kTaskFailed;
   }
   if (encrypted) *encrypted = task.encrypted();
-  const auto result = static_cast<platform::TaskResult>(task.result);
+  const platform::TaskResult result = task.result;
   if (result == kTaskFailed) {
     ctx.message = task.message();
     ctx.messageShown = !task.message().empty();

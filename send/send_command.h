@@ -61,8 +61,8 @@ class SendFileTask final : public platform::LProgressDialog {
   bool encrypted_ = false;
 };
 
-// The extensions a file can be sent in (without their dots), in the save dialog's
-// order: every format that writes one audio file.
+// The extensions a file can be sent in (without their dots): those of Save As, in
+// its order.
 std::vector<std::string> SendFormats();
 // ext when it is one of SendFormats() (any case), else the extension of file when it
 // is, else "wav".
@@ -82,7 +82,8 @@ struct PreparedFile {
 };
 PreparedFile PrepareFile(const core::AudioChain& chain, std::string_view title,
                          std::string_view format, platform::ProgressWindowFactory& owner,
-                         const std::filesystem::path& parent = {}, int sourceBits = 0);
+                         settings::Settings& settings, const std::filesystem::path& parent = {},
+                         int sourceBits = 0);
 
 // The whole send of chain (a document's audio, titled title): PrepareFile, then the
 // task. Failures reach ctx.message (messageShown when the task's window showed it).

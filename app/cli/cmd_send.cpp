@@ -95,7 +95,7 @@ send::SendRequest Request(const SendArgs& a, const settings::Settings& s) {
 
 }  // namespace
 
-int RunSendCommand(CommandContext& c) {
+platform::TaskResult RunSendCommand(CommandContext& c) {
   const std::optional<SendArgs> a = Parse(c);
   if (!a) {
     std::fprintf(c.err, "usage: quillet-cli %s\n", kUsage);
@@ -105,7 +105,7 @@ int RunSendCommand(CommandContext& c) {
   const send::SendRequest request = Request(*a, s);
   const send::SendRoutes routes;
   bool encrypted = false;
-  int result = kTaskFailed;
+  platform::TaskResult result = kTaskFailed;
 
   if (!a->values.contains("--format")) {
     if (!std::filesystem::is_regular_file(a->file)) {
@@ -119,10 +119,10 @@ int RunSendCommand(CommandContext& c) {
   } else {
     core::SegmentStore* store = CliStore(c.err);
     if (!store) return kTaskFailed;
-    formats::DispatchEnv env;
+    formats::DispatchEnv env(s);
     env.prompter = &c.prompter;
     env.owner = &c.progress;
-    formats::LoadFileTask load(a->file, *store, nullptr, env);
+    formats::LoadFileTask load(a->file, *store, env);
     load.Run(c.progress);
     if (load.result != kTaskDone) {
       if (!load.message().empty()) std::fprintf(c.err, "%s\n", load.message().c_str());

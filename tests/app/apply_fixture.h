@@ -1,6 +1,6 @@
 #pragma once
-// Running quillet-cli apply in-process with settings of a scratch folder, capturing
-// its exit status and what it wrote to stderr.
+// Running quillet-cli (apply, convert...) in-process with settings of a scratch
+// folder, capturing its exit status and what it wrote to stderr.
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -15,9 +15,8 @@ struct ApplyRun {
   std::string err;
 };
 
-inline ApplyRun RunApply(const std::filesystem::path& settingsDir, const std::string& in,
-                         const std::string& out, const std::vector<std::string>& words) {
-  std::vector<std::string> args{"--settings", settingsDir.string(), "apply", in, out};
+inline ApplyRun RunCliIn(const std::filesystem::path& settingsDir, const std::vector<std::string>& words) {
+  std::vector<std::string> args{"--settings", settingsDir.string()};
   args.insert(args.end(), words.begin(), words.end());
   std::FILE* o = std::tmpfile();
   std::FILE* e = std::tmpfile();
@@ -29,6 +28,13 @@ inline ApplyRun RunApply(const std::filesystem::path& settingsDir, const std::st
   std::fclose(o);
   std::fclose(e);
   return {status, err};
+}
+
+inline ApplyRun RunApply(const std::filesystem::path& settingsDir, const std::string& in,
+                         const std::string& out, const std::vector<std::string>& words) {
+  std::vector<std::string> args{"apply", in, out};
+  args.insert(args.end(), words.begin(), words.end());
+  return RunCliIn(settingsDir, args);
 }
 
 }  // namespace quillet::app
