@@ -1,5 +1,7 @@
 #include "send/mime.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 
@@ -25,6 +27,44 @@ std::string Quoted(std::string_view text) {
     out += c;
   }
   return out + '"';
+}
+
+bool IsAscii(std::string_view text) {
+  for (unsigned char c : text)
+    if (c >= 0x80) return false;
+  return true;
+}
+
+// RFC 2047 encoded words for header text that is not ASCII, each under the 75
+// characters a word may have and never splitting a UTF-8 sequence.
+std::string EncodedWords(std::string_view text) {
+  if (IsAscii(text)) return std::string(text);
+  std::string out;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    std::size_t end = std::min(text.size(), at + 45);
+    while (end < text.size() && end > at + 1 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+      --end;
+    out += (out.empty() ? "" : "\r\n ") + std::string("=?UTF-8?B?") + Base64(text.substr(at, end - at)) + "?=";
+    at = end;
+  }
+  return out;
+}
+
+// RFC 2231 form of a parameter value that is not ASCII.
+std::string ExtendedValue(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out = "UTF-8''";
+  for (unsigned char c : text) {
+    if (std::isalnum(c) || c == '.' || c == '-' || c == '_') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
 }
 
 }  // namespace
@@ -132,7 +172,7 @@ std::string MessageStart(const MailHead& head, std::string_view body, std::strin
   std::string to;
   for (const std::string& r : head.recipients) to += (to.empty() ? "" : ", ") + r;
   std::string out = "MIME-Version: 1.0\r\nFrom: " + head.sender + "\r\nTo: " + to +
-                    "\r\nSubject: " + head.subject + "\r\nDate: " + head.date + "\r\n";
+                    "\r\nSubject: " + EncodedWords(head.subject) + "\r\nDate: " + head.date + "\r\n";
   out += kMailer;
   if (!boundary.empty()) {
     out += "Content-Type: multipart/mixed; boundary=";
@@ -149,9 +189,12 @@ std::string MessageStart(const MailHead& head, std::string_view body, std::strin
 std::string AttachmentStart(std::string_view boundary, std::string_view fileName) {
   std::string out = "\r\n--" + std::string(boundary) + "\r\nContent-Type: ";
   out += AttachmentType(fileName);
-  out += "; name=" + Quoted(fileName) +
-         "\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: attachment; filename=" +
-         Quoted(fileName) + "\r\n\r\n";
+  // A name beyond ASCII goes as encoded words and as an RFC 2231 value, which mail
+  // programs read; plain ones keep the simple quoted form.
+  const bool ascii = IsAscii(fileName);
+  out += "; name=" + Quoted(ascii ? std::string(fileName) : EncodedWords(fileName)) +
+         "\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: attachment; filename" +
+         (ascii ? "=" + Quoted(fileName) : "*=" + ExtendedValue(fileName)) + "\r\n\r\n";
   return out;
 }
 

@@ -79,6 +79,20 @@ TEST(MailText, AttachmentPartNamesItsTypeAndQuotesTheName) {
             "filename=\"say \\\"hi\\\".mp3\"\r\n\r\n");
 }
 
+// Text beyond ASCII cannot go raw into headers; a mail parser must give it back.
+TEST(MailText, HeadersBeyondAsciiAreEncoded) {
+  MailHead head{"me@x.test", {"a@x.test"}, "Grüße aus Köln, eine längere Betreffzeile mit Umlauten äöü", "d"};
+  const std::string start = MessageStart(head, "", "");
+  const std::size_t at = start.find("Subject: ");
+  const std::string subject = start.substr(at, start.find("\r\nDate:") - at);
+  EXPECT_EQ(subject.rfind("Subject: =?UTF-8?B?", 0), 0u) << subject;
+  EXPECT_NE(subject.find("?=\r\n =?UTF-8?B?"), std::string::npos) << "folded into several words";
+  EXPECT_EQ(AttachmentStart("B", "Müller.wav"),
+            "\r\n--B\r\nContent-Type: audio/wav; name=\"=?UTF-8?B?TcO8bGxlci53YXY=?=\"\r\n"
+            "Content-Transfer-Encoding: base64\r\nContent-Disposition: attachment; "
+            "filename*=UTF-8''M%C3%BCller.wav\r\n\r\n");
+}
+
 TEST(SmtpHostText, BothFormsWithPortsAndCredentials) {
   struct Case {
     const char* text;
