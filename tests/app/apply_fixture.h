@@ -7,8 +7,29 @@
 #include <vector>
 
 #include "app/cli/cli.h"
+#include "app/registry.h"
 
 namespace quillet::app {
+
+struct CliOutput {
+  int status;
+  std::string out, err;
+};
+
+// quillet-cli with args on the programs' command table.
+inline CliOutput RunWithTable(const std::vector<std::string>& args) {
+  static const core::CommandRegistry registry = BuildCommandRegistry();
+  std::FILE* files[2] = {std::tmpfile(), std::tmpfile()};
+  const int status = RunCli(args, Commands(), registry, files[0], files[1]);
+  std::string text[2];
+  for (int i = 0; i < 2; ++i) {
+    std::rewind(files[i]);
+    char buf[1024];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, files[i])) > 0;) text[i].append(buf, n);
+    std::fclose(files[i]);
+  }
+  return {status, text[0], text[1]};
+}
 
 struct ApplyRun {
   int status;
@@ -18,16 +39,8 @@ struct ApplyRun {
 inline ApplyRun RunCliIn(const std::filesystem::path& settingsDir, const std::vector<std::string>& words) {
   std::vector<std::string> args{"--settings", settingsDir.string()};
   args.insert(args.end(), words.begin(), words.end());
-  std::FILE* o = std::tmpfile();
-  std::FILE* e = std::tmpfile();
-  const int status = RunCli(args, Commands(), o, e);
-  std::rewind(e);
-  std::string err;
-  char buf[1024];
-  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, e)) > 0;) err.append(buf, n);
-  std::fclose(o);
-  std::fclose(e);
-  return {status, err};
+  const CliOutput r = RunWithTable(args);
+  return {r.status, r.err};
 }
 
 inline ApplyRun RunApply(const std::filesystem::path& settingsDir, const std::string& in,

@@ -42,7 +42,7 @@ struct DeviceCli : ::testing::Test {
     args.insert(args.end(), words.begin(), words.end());
     std::FILE* o = std::tmpfile();
     std::FILE* e = std::tmpfile();
-    const int status = RunCli(args, Commands(), o, e);
+    const int status = RunCli(args, Commands(), core::CommandRegistry{}, o, e);
     return {status, ReadAllOf(o), ReadAllOf(e)};
   }
   // A 16-bit WAVE file of block at rate.
