@@ -162,7 +162,8 @@ platform::TaskResult SendAudio(core::EditContext& ctx, const core::AudioChain& c
 }
 
 platform::TaskResult SendCommand(core::EditContext& ctx, core::WaveDocument& doc, SendFront& front,
-                                 SessionPasswords& session, const SendRoutes& routes) {
+                                 const SendRoutes& routes) {
+  SessionPasswords& session = front.sessionPasswords();
   ctx.message.clear();
   ctx.messageShown = false;
   if (ctx.player && ctx.player->IsPlaying()) ctx.player->Stop();
@@ -199,6 +200,25 @@ platform::TaskResult SendCommand(core::EditContext& ctx, core::WaveDocument& doc
     return result == kTaskDone;
   });
   return sent ? kTaskDone : (result == kTaskFailed ? kTaskFailed : kTaskCancelled);
+}
+
+void RegisterSendCommands(core::CommandRegistry& registry) {
+  registry.Add({
+      .id = core::kCmdSend,
+      .menuText = "Send...",
+      .description = "Sends the file by email.",
+      .needs = core::kNeedsDocument,
+      .place = {"&File", {}, 600, false},
+      .run =
+          [](core::CommandCall& call) {
+            auto* front = dynamic_cast<SendFront*>(call.host);
+            if (!front || !call.doc) {
+              call.ctx.message = "Sending needs the editor's Send File dialog; use quillet-cli send.";
+              return kTaskFailed;
+            }
+            return SendCommand(call.ctx, *call.doc, *front);
+          },
+  });
 }
 
 }  // namespace quillet::send

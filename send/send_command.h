@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/chain.h"
+#include "core/command_table.h"
 #include "core/document.h"
 #include "core/edit_services.h"
 #include "platform/result.h"
@@ -106,6 +107,8 @@ class SendFront {
   // Saves doc as Save File would (asking for a name when it has none); false when it
   // was not saved.
   virtual bool SaveDocument(core::WaveDocument& doc) = 0;
+  // The passwords typed this session, kept for the front end's life.
+  virtual SessionPasswords& sessionPasswords() = 0;
 };
 
 // The Send command on doc: playback stops; a modified document offers to be saved
@@ -113,6 +116,10 @@ class SendFront {
 // stores its values and sends the document's audio (SendAudio) in the chosen format.
 // kTaskCancelled when the person stopped it anywhere.
 platform::TaskResult SendCommand(core::EditContext& ctx, core::WaveDocument& doc, SendFront& front,
-                                 SessionPasswords& session, const SendRoutes& routes = {});
+                                 const SendRoutes& routes = {});
+
+// File > "Send..." (kCmdSend). It needs the editor's dialogs: a command host that is
+// also a SendFront offers them; any other host gets a refusal naming quillet-cli send.
+void RegisterSendCommands(core::CommandRegistry& registry);
 
 }  // namespace quillet::send

@@ -101,9 +101,9 @@ bool RunEmailSettingsDialog(QWidget* parent, settings::Settings& s, send::Sessio
   return d.exec() == QDialog::Accepted;
 }
 
-bool QtSendFront::RunSendDialog(send::SendFileSettings& values, send::SessionPasswords& session,
-                                const SendAction& send) {
-  CheckedOk d(parent_, send::kSendDialogTitle);
+bool RunSendFileDialog(QWidget* parent, settings::Settings& s, send::SendFileSettings& values,
+                       send::SessionPasswords& session, const send::SendFront::SendAction& send) {
+  CheckedOk d(parent, send::kSendDialogTitle);
   d.setObjectName("LSendFileDlg");
   auto* group = new QGroupBox(Q(send::kSendMethodLabel), &d);
   auto* email = new QRadioButton(Q(send::kEmailMethodLabel), group);
@@ -170,7 +170,7 @@ bool QtSendFront::RunSendDialog(send::SendFileSettings& values, send::SessionPas
   QObject::connect(email, &QRadioButton::toggled, &d, enable);
   enable();
   QObject::connect(settingsButton, &QPushButton::clicked, &d,
-                   [&] { RunEmailSettingsDialog(&d, settings_, session); });
+                   [&] { RunEmailSettingsDialog(&d, s, session); });
 
   d.check = [&] {
     values.method = ftp->isChecked() ? send::SendMethod::Ftp : send::SendMethod::Email;

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "app/cli/cli.h"
+#include "app/registry.h"
 #include "fixtures/temp_dir.h"
 #include "send_fixture.h"
 
@@ -17,7 +18,7 @@ using quillet::testing::WriteFileBytes;
 int Cli(const std::vector<std::string>& args, std::string* err = nullptr) {
   std::FILE* out = std::tmpfile();
   std::FILE* errFile = std::tmpfile();
-  const int status = app::RunCli(args, app::Commands(), out, errFile);
+  const int status = app::RunCli(args, app::Commands(), app::BuildCommandRegistry(), out, errFile);
   if (err) {
     std::rewind(errFile);
     char buffer[4096];

@@ -153,6 +153,8 @@ struct ScriptedFront final : SendFront {
     return false;  // cancelled after the last try
   }
   bool SaveDocument(core::WaveDocument&) override { return false; }
+  SessionPasswords& sessionPasswords() override { return session; }
+  SessionPasswords session;
 };
 
 TEST_F(SendAudioTest, CommandAsksToSaveThenKeepsTheDialogUntilSent) {
@@ -165,9 +167,8 @@ TEST_F(SendAudioTest, CommandAsksToSaveThenKeepsTheDialogUntilSent) {
   doc.SetModified(true);
 
   ScriptedFront front;
-  SessionPasswords session;
   prompter.QueueAnswer(platform::Answer::Cancel);
-  EXPECT_EQ(SendCommand(ctx_, doc, front, session, routes_), platform::kTaskCancelled);
+  EXPECT_EQ(SendCommand(ctx_, doc, front, routes_), platform::kTaskCancelled);
   EXPECT_EQ(front.shown, 0);
   EXPECT_EQ(prompter.shown().at(0).text, "Save changes to \"Untitled 3\"?");
 
@@ -182,7 +183,7 @@ TEST_F(SendAudioTest, CommandAsksToSaveThenKeepsTheDialogUntilSent) {
                         "127.0.0.1:" + std::to_string(n == 3 ? server_.port() : 1));
   };
   prompter.QueueAnswer(platform::Answer::No);
-  EXPECT_EQ(SendCommand(ctx_, doc, front, session, routes_), platform::kTaskDone) << ctx_.message;
+  EXPECT_EQ(SendCommand(ctx_, doc, front, routes_), platform::kTaskDone) << ctx_.message;
   EXPECT_EQ(front.tries, 3);
   EXPECT_EQ(prompter.shown().at(2).text, "Please enter the email address of the recipient.");
   EXPECT_EQ(settings_.GetString("SendEmail", "Address", ""), "a@x.test");

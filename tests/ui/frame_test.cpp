@@ -294,7 +294,7 @@ TEST_F(Frame, EveryMenuItemIsARunnableCommand) {
   for (const char* shown : {"Paste From System Clipboard", "Paste Mix From System Clipboard...",
                             "&Amplify...", "Mono", "E&xit\tAlt+F4"})
     EXPECT_NE(std::find(texts.begin(), texts.end(), shown), texts.end()) << shown;
-  for (core::CommandId absent : {core::kCmdSend, core::kCmdLoadCdTracks, core::kCmdOpenProject,
+  for (core::CommandId absent : {core::kCmdLoadCdTracks, core::kCmdOpenProject,
                                  core::kCmdOptions, core::kCmdAutoTrim, core::kCmdHelp})
     EXPECT_EQ(frame_->action(absent), nullptr) << absent;
   EXPECT_TRUE(frame_->commands().refusals().empty());
@@ -307,8 +307,8 @@ TEST_F(Frame, ToolbarSettingsAreStoredAndTheRecentListIsRebuilt) {
   EXPECT_FALSE(settings_->GetBool("Settings", "ShowCommandBarLeft", true));
   EXPECT_EQ(frame_->dockWidgetArea(frame_->commandBar()), Qt::RightDockWidgetArea);
   // Commands whose capability is missing are absent: no action, nothing runs.
-  EXPECT_EQ(frame_->action(core::kCmdSend), nullptr);
-  EXPECT_FALSE(frame_->Command(core::kCmdSend));
+  EXPECT_EQ(frame_->action(core::kCmdLoadCdTracks), nullptr);
+  EXPECT_FALSE(frame_->Command(core::kCmdLoadCdTracks));
 }
 
 }  // namespace

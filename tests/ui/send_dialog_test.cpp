@@ -26,7 +26,6 @@ QDialog* OpenDialog(const char* name) {
 TEST(SendDialog, OkSendsTheTypedValuesAndStaysUntilSent) {
   quillet::testing::TempDir dir;
   settings::Settings s(settings::FolderLocations(dir.path()));
-  QtSendFront front(nullptr, s, {});
   send::SendFileSettings values;
   values.format = "mp3";
   send::SessionPasswords session;
@@ -50,7 +49,7 @@ TEST(SendDialog, OkSendsTheTypedValuesAndStaysUntilSent) {
     d->findChild<QLineEdit*>("address")->setText("a@x.test");
     d->accept();
   });
-  EXPECT_TRUE(front.RunSendDialog(values, session, [&](const send::SendFileSettings& v) {
+  EXPECT_TRUE(RunSendFileDialog(nullptr, s, values, session, [&](const send::SendFileSettings& v) {
     sent.push_back(v);
     return sent.size() == 2;
   }));
