@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <memory>
 #include <mutex>
@@ -40,25 +39,6 @@ struct MultiFree {
   void operator()(CURLM* m) const { curl_multi_cleanup(m); }
 };
 
-bool Unreserved(unsigned char c) {
-  return std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~';
-}
-
-std::string Escape(std::string_view text, bool keepSlash) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : text) {
-    if (Unreserved(c) || (keepSlash && c == '/')) {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
-}
-
 // The server text without a scheme or trailing slashes; empty when it holds what
 // does not belong in a host name.
 std::string HostPart(std::string_view server) {
@@ -81,9 +61,9 @@ std::string UrlPath(std::string_view folder, std::string_view name) {
       out += "%2F";
       folder.remove_prefix(1);
     }
-    if (!folder.empty()) out += Escape(folder, true) + "/";
+    if (!folder.empty()) out += PercentEncode(folder, true) + "/";
   }
-  return out + Escape(name, false);
+  return out + PercentEncode(name);
 }
 
 std::size_t ReadLocal(char* buffer, std::size_t size, std::size_t count, void* user) {

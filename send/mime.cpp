@@ -51,12 +51,13 @@ std::string EncodedWords(std::string_view text) {
   return out;
 }
 
-// RFC 2231 form of a parameter value that is not ASCII.
-std::string ExtendedValue(std::string_view text) {
+}  // namespace
+
+std::string PercentEncode(std::string_view text, bool keepSlash) {
   static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out = "UTF-8''";
+  std::string out;
   for (unsigned char c : text) {
-    if (std::isalnum(c) || c == '.' || c == '-' || c == '_') {
+    if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~' || (keepSlash && c == '/')) {
       out += static_cast<char>(c);
     } else {
       out += '%';
@@ -66,8 +67,6 @@ std::string ExtendedValue(std::string_view text) {
   }
   return out;
 }
-
-}  // namespace
 
 std::string Base64(std::string_view bytes) {
   std::string out;
@@ -194,7 +193,7 @@ std::string AttachmentStart(std::string_view boundary, std::string_view fileName
   const bool ascii = IsAscii(fileName);
   out += "; name=" + Quoted(ascii ? std::string(fileName) : EncodedWords(fileName)) +
          "\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: attachment; filename" +
-         (ascii ? "=" + Quoted(fileName) : "*=" + ExtendedValue(fileName)) + "\r\n\r\n";
+         (ascii ? "=" + Quoted(fileName) : "*=UTF-8''" + PercentEncode(fileName)) + "\r\n\r\n";
   return out;
 }
 

@@ -18,6 +18,10 @@ inline constexpr std::size_t kBase64LineBytes = 57;
 // RFC 2045 base64 of bytes, "=" padding, no line breaks.
 std::string Base64(std::string_view bytes);
 
+// text with every byte but letters, digits and "-._~" (and "/" when keepSlash) as
+// %XX: RFC 3986 URL paths and RFC 2231 parameter values.
+std::string PercentEncode(std::string_view text, bool keepSlash = false);
+
 // "Tue, 04 Mar 2025 09:05:07 +0100" for a local time and its distance east of UTC in
 // seconds (negative west of it; half and quarter hours kept).
 std::string FormatMailDate(const std::tm& local, long eastOfUtcSeconds);
