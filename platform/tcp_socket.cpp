@@ -1,40 +1,28 @@
 #include "platform/tcp_socket.h"
 
 #include <arpa/inet.h>
-#include <errno.h>
 #include <fcntl.h>
 #include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 namespace quillet::platform {
 namespace {
 
-struct AddrInfoDeleter {
-  void operator()(addrinfo* a) const {
-    if (a) ::freeaddrinfo(a);
-  }
-};
-using AddrList = std::unique_ptr<addrinfo, AddrInfoDeleter>;
-
-int MsUntil(NetClock::time_point deadline) {
-  if (deadline == NetClock::time_point::max()) return kNetWaitStepMs;
-  const auto left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - NetClock::now()).count();
-  return static_cast<int>(std::clamp<std::int64_t>(left, 0, kNetWaitStepMs));
-}
+constexpr int kStepMs = 200;
 
 // A name lookup can take many seconds and getaddrinfo cannot be interrupted, so it
-// runs on a thread of its own. The thread owns (shares) everything it touches, so a
-// caller that stops waiting may leave it to finish alone.
+// runs on a thread of its own. The thread shares ownership of everything it
+// touches, so a caller that stops waiting leaves it to finish alone.
 struct Lookup {
   std::mutex lock;
   bool done = false;
@@ -45,203 +33,238 @@ struct Lookup {
   }
 };
 
-addrinfo Hints(int flags) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = flags;
-  return hints;
+std::int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 }  // namespace
 
-NetClock::time_point NetDeadline(int ms) {
-  if (ms < 0) return NetClock::time_point::max();
-  return NetClock::now() + std::chrono::milliseconds(ms);
-}
-
-NetStatus LIPSocketTCP::WaitFor(short events, NetClock::time_point deadline,
-                                const CancelFn& cancel) {
-  for (;;) {
-    if (cancel && cancel()) return NetStatus::Cancelled;
-    pollfd p{fd_.get(), events, 0};
-    const int n = ::poll(&p, 1, MsUntil(deadline));
-    if (n > 0) return NetStatus::Ok;  // ready, or an error the next call reports
-    if (n < 0 && errno != EINTR) {
-      error_ = errno;
-      return NetStatus::Failed;
+std::optional<HostPort> ParseHostPort(std::string_view text, int defaultPort) {
+  const auto allDigits = [](std::string_view s) {
+    return !s.empty() && s.size() <= 5 &&
+           std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+  };
+  std::string_view host = text;
+  std::string_view port;
+  if (text.starts_with("[")) {
+    const std::size_t close = text.find(']');
+    if (close == std::string_view::npos) return std::nullopt;
+    host = text.substr(1, close - 1);
+    const std::string_view rest = text.substr(close + 1);
+    if (!rest.empty()) {
+      if (rest.front() != ':' || !allDigits(rest.substr(1))) return std::nullopt;
+      port = rest.substr(1);
     }
-    if (NetClock::now() >= deadline) return NetStatus::TimedOut;
-  }
-}
-
-NetStatus LIPSocketTCP::Connect(std::string_view hostText, std::uint16_t port, int timeoutMs,
-                                const CancelFn& cancel) {
-  Close();
-  error_ = 0;
-  lookupError_ = 0;
-  const NetClock::time_point deadline = NetDeadline(timeoutMs);
-  std::string host(hostText);
-  if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
-    host = host.substr(1, host.size() - 2);
-  if (host.empty() || host.find('\0') != std::string::npos) {
-    error_ = EHOSTUNREACH;
-    lookupError_ = EAI_NONAME;
-    return NetStatus::Failed;
-  }
-  const std::string service = std::to_string(port);
-
-  AddrList list;
-  addrinfo hints = Hints(AI_NUMERICHOST | AI_NUMERICSERV);
-  addrinfo* found = nullptr;
-  if (::getaddrinfo(host.c_str(), service.c_str(), &hints, &found) == 0) {
-    list.reset(found);
   } else {
-    auto lookup = std::make_shared<Lookup>();
-    try {
-      std::thread([lookup, host, service] {
-        addrinfo h = Hints(AI_NUMERICSERV | AI_ADDRCONFIG);
-        addrinfo* r = nullptr;
-        const int code = ::getaddrinfo(host.c_str(), service.c_str(), &h, &r);
-        std::lock_guard<std::mutex> hold(lookup->lock);
-        lookup->code = code;
-        lookup->result = r;
-        lookup->done = true;
-      }).detach();
-    } catch (const std::system_error& e) {
-      error_ = e.code().value();
-      return NetStatus::Failed;
+    const std::size_t colon = text.rfind(':');
+    // One colon followed by digits only: a port. More colons: a bare IPv6 address.
+    if (colon != std::string_view::npos && text.find(':') == colon &&
+        allDigits(text.substr(colon + 1))) {
+      host = text.substr(0, colon);
+      port = text.substr(colon + 1);
     }
+  }
+  HostPort hp{std::string(host), defaultPort};
+  if (!port.empty()) hp.port = std::stoi(std::string(port));
+  if (hp.host.empty() || hp.port < 1 || hp.port > 65535) return std::nullopt;
+  return hp;
+}
+
+TcpSocket::Status TcpSocket::WaitFor(short events, std::int64_t deadlineMs,
+                                     const CancelFn& cancel) {
+  for (;;) {
+    if (cancel && cancel()) return Status::Cancelled;
+    const std::int64_t left = deadlineMs - NowMs();
+    if (left <= 0) return Status::TimedOut;
+    pollfd p{fd_.get(), events, 0};
+    const int rc = ::poll(&p, 1, static_cast<int>(std::min<std::int64_t>(left, kStepMs)));
+    if (rc < 0 && errno != EINTR) return Status::Failed;
+    if (rc > 0) return Status::Ok;
+  }
+}
+
+TcpSocket::Status TcpSocket::Connect(const std::string& host, int port, int timeoutMs,
+                                     const CancelFn& cancel, std::string* message) {
+  Close();
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  const std::string service = std::to_string(port);
+  // A dotted address is taken as it is; only a name needs the resolver.
+  hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+  const std::int64_t deadline = NowMs() + timeoutMs;
+  int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
+  if (rc != 0) {
+    auto lookup = std::make_shared<Lookup>();
+    std::thread([lookup, host, service] {
+      addrinfo h{};
+      h.ai_family = AF_UNSPEC;
+      h.ai_socktype = SOCK_STREAM;
+      h.ai_flags = AI_NUMERICSERV;
+      addrinfo* r = nullptr;
+      const int code = ::getaddrinfo(host.c_str(), service.c_str(), &h, &r);
+      std::lock_guard<std::mutex> hold(lookup->lock);
+      lookup->code = code;
+      lookup->result = r;
+      lookup->done = true;
+    }).detach();
     for (;;) {
       {
         std::lock_guard<std::mutex> hold(lookup->lock);
         if (lookup->done) {
-          if (lookup->code != 0) {
-            lookupError_ = lookup->code;
-            error_ = EHOSTUNREACH;
-            return NetStatus::Failed;
-          }
-          list.reset(std::exchange(lookup->result, nullptr));
+          rc = lookup->code;
+          found = std::exchange(lookup->result, nullptr);
           break;
         }
       }
-      if (cancel && cancel()) return NetStatus::Cancelled;
-      if (NetClock::now() >= deadline) return NetStatus::TimedOut;
-      std::this_thread::sleep_for(std::chrono::milliseconds(std::min(10, MsUntil(deadline))));
+      if (cancel && cancel()) return Status::Cancelled;
+      if (NowMs() >= deadline) {
+        *message = "cannot find the host \"" + host + "\": timed out";
+        return Status::TimedOut;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
   }
-
-  NetStatus last = NetStatus::Failed;
-  error_ = EHOSTUNREACH;
-  for (const addrinfo* a = list.get(); a; a = a->ai_next) {
-    UniqueFd fd(::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                         a->ai_protocol));
-    if (!fd) {
-      error_ = errno;
+  if (rc != 0) {
+    *message = "cannot find the host \"" + host + "\": " + ::gai_strerror(rc);
+    return Status::Failed;
+  }
+  Status status = Status::Failed;
+  *message = "cannot connect to " + host + ":" + service;
+  for (addrinfo* a = found; a; a = a->ai_next) {
+    fd_.Reset(::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol));
+    if (!fd_) continue;
+    if (::connect(fd_.get(), a->ai_addr, a->ai_addrlen) == 0) {
+      status = Status::Ok;
+      break;
+    }
+    if (errno != EINPROGRESS) {
+      *message += std::string(": ") + std::strerror(errno);
+      fd_.Reset();
       continue;
     }
-    if (::connect(fd.get(), a->ai_addr, a->ai_addrlen) != 0) {
-      if (errno != EINPROGRESS) {
-        error_ = errno;
-        continue;
-      }
-      fd_ = std::move(fd);
-      last = WaitFor(POLLOUT, deadline, cancel);
-      fd = std::move(fd_);
-      if (last != NetStatus::Ok) {
-        if (last == NetStatus::TimedOut) error_ = ETIMEDOUT;
-        if (last == NetStatus::Cancelled || last == NetStatus::TimedOut) return last;
-        continue;
-      }
-      int soError = 0;
-      socklen_t len = sizeof soError;
-      if (::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &soError, &len) != 0) soError = errno;
-      if (soError != 0) {
-        error_ = soError;
-        last = NetStatus::Failed;
-        continue;
-      }
+    status = WaitFor(POLLOUT, deadline, cancel);
+    if (status == Status::Ok) {
+      int err = 0;
+      socklen_t len = sizeof err;
+      ::getsockopt(fd_.get(), SOL_SOCKET, SO_ERROR, &err, &len);
+      if (err == 0) break;
+      *message += std::string(": ") + std::strerror(err);
+      status = Status::Failed;
     }
-    const int one = 1;
-    ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    fd_ = std::move(fd);
-    error_ = 0;
-    return NetStatus::Ok;
+    fd_.Reset();
+    if (status == Status::Cancelled || status == Status::TimedOut) break;
   }
-  return NetStatus::Failed;
+  ::freeaddrinfo(found);
+  if (status == Status::TimedOut) *message += ": timed out";
+  if (status != Status::Ok) fd_.Reset();
+  buffer_.clear();
+  peerClosed_ = false;
+  return status;
 }
 
-NetStatus LIPSocketTCP::SendAll(std::string_view data, NetClock::time_point deadline,
-                                const CancelFn& cancel) {
-  if (!fd_) {
-    error_ = ENOTCONN;
-    return NetStatus::Failed;
-  }
+TcpSocket::Status TcpSocket::Send(std::string_view data, int timeoutMs, const CancelFn& cancel) {
+  if (!fd_) return Status::Failed;
+  const std::int64_t deadline = NowMs() + timeoutMs;
   while (!data.empty()) {
-    const ssize_t n = ::send(fd_.get(), data.data(), data.size(), MSG_NOSIGNAL);
+    const std::size_t piece = std::min<std::size_t>(data.size(), 1024);
+    const ssize_t n = ::send(fd_.get(), data.data(), piece, MSG_NOSIGNAL);
     if (n > 0) {
       data.remove_prefix(static_cast<std::size_t>(n));
       continue;
     }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      const NetStatus s = WaitFor(POLLOUT, deadline, cancel);
-      if (s != NetStatus::Ok) return s;
-      continue;
-    }
-    error_ = n < 0 ? errno : EPIPE;
-    return error_ == EPIPE || error_ == ECONNRESET ? NetStatus::Closed : NetStatus::Failed;
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return Status::Failed;
+    const Status s = WaitFor(POLLOUT, deadline, cancel);
+    if (s != Status::Ok) return s;
   }
-  return NetStatus::Ok;
+  return Status::Ok;
 }
 
-NetStatus LIPSocketTCP::Receive(std::string& out, std::size_t maxBytes,
-                                NetClock::time_point deadline, const CancelFn& cancel) {
-  if (!fd_) {
-    error_ = ENOTCONN;
-    return NetStatus::Failed;
-  }
-  char buffer[4096];
+TcpSocket::Status TcpSocket::ReadLine(std::string* line, std::size_t maxChars, int timeoutMs,
+                                      const CancelFn& cancel) {
+  line->clear();
+  if (!fd_) return Status::Failed;
+  const std::int64_t deadline = NowMs() + timeoutMs;
+  bool dropping = false;  // the kept part is full; the rest of the line is read and dropped
   for (;;) {
-    const ssize_t n =
-        ::recv(fd_.get(), buffer, std::clamp<std::size_t>(maxBytes, 1, sizeof buffer), 0);
-    if (n > 0) {
-      out.append(buffer, static_cast<std::size_t>(n));
-      return NetStatus::Ok;
+    const std::size_t nl = buffer_.find('\n');
+    const std::size_t take = nl == std::string::npos ? buffer_.size() : nl;
+    for (std::size_t i = 0; i < take; ++i) {
+      if (buffer_[i] == '\r') continue;
+      if (line->size() < maxChars) {
+        line->push_back(buffer_[i]);
+      } else {
+        dropping = true;
+      }
     }
-    if (n == 0) return NetStatus::Closed;
-    if (errno == EINTR) continue;
-    if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      const NetStatus s = WaitFor(POLLIN, deadline, cancel);
-      if (s != NetStatus::Ok) return s;
-      continue;
+    buffer_.erase(0, nl == std::string::npos ? take : nl + 1);
+    if (nl != std::string::npos) return Status::Ok;
+    if (peerClosed_) return line->empty() && !dropping ? Status::Closed : Status::Ok;
+    const Status s = WaitFor(POLLIN, deadline, cancel);
+    if (s != Status::Ok) return s;
+    char chunk[4096];
+    const ssize_t n = ::recv(fd_.get(), chunk, sizeof chunk, 0);
+    if (n == 0) {
+      peerClosed_ = true;
+    } else if (n < 0) {
+      if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return Status::Failed;
+    } else {
+      buffer_.append(chunk, static_cast<std::size_t>(n));
     }
-    error_ = errno;
-    return errno == ECONNRESET ? NetStatus::Closed : NetStatus::Failed;
   }
 }
 
-void LIPSocketTCP::ShutdownSend() {
-  if (fd_) ::shutdown(fd_.get(), SHUT_WR);
+TcpSocket::Status TcpSocket::Receive(std::string* out, std::size_t maxBytes, int timeoutMs,
+                                     const CancelFn& cancel) {
+  if (!fd_) return Status::Failed;
+  maxBytes = std::max<std::size_t>(maxBytes, 1);
+  const std::int64_t deadline = NowMs() + timeoutMs;
+  for (;;) {
+    if (!buffer_.empty()) {
+      const std::size_t n = std::min(maxBytes, buffer_.size());
+      out->append(buffer_, 0, n);
+      buffer_.erase(0, n);
+      return Status::Ok;
+    }
+    if (peerClosed_) return Status::Closed;
+    char chunk[4096];
+    const ssize_t n = ::recv(fd_.get(), chunk, std::min(sizeof chunk, maxBytes), 0);
+    if (n > 0) {
+      out->append(chunk, static_cast<std::size_t>(n));
+      return Status::Ok;
+    }
+    if (n == 0) return Status::Closed;
+    if (errno == ECONNRESET) return Status::Closed;
+    if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return Status::Failed;
+    const Status s = WaitFor(POLLIN, deadline, cancel);
+    if (s != Status::Ok) return s;
+  }
 }
 
-std::string LIPSocketTCP::LocalAddressLiteral() const {
+std::string TcpSocket::LocalAddressLiteral() const {
   if (!fd_) return {};
   sockaddr_storage addr{};
   socklen_t len = sizeof addr;
   if (::getsockname(fd_.get(), reinterpret_cast<sockaddr*>(&addr), &len) != 0) return {};
   char text[INET6_ADDRSTRLEN] = {};
-  if (addr.ss_family == AF_INET) {
-    const auto* in = reinterpret_cast<const sockaddr_in*>(&addr);
-    if (!::inet_ntop(AF_INET, &in->sin_addr, text, sizeof text)) return {};
+  if (addr.ss_family == AF_INET &&
+      ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(&addr)->sin_addr, text, sizeof text))
     return "[" + std::string(text) + "]";
-  }
-  if (addr.ss_family == AF_INET6) {
-    const auto* in6 = reinterpret_cast<const sockaddr_in6*>(&addr);
-    if (!::inet_ntop(AF_INET6, &in6->sin6_addr, text, sizeof text)) return {};
+  if (addr.ss_family == AF_INET6 &&
+      ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(&addr)->sin6_addr, text, sizeof text))
     return "[IPv6:" + std::string(text) + "]";
-  }
   return {};
+}
+
+void TcpSocket::Close() {
+  if (!fd_) return;
+  ::shutdown(fd_.get(), SHUT_WR);
+  fd_.Reset();
+  buffer_.clear();
+  peerClosed_ = false;
 }
 
 }  // namespace quillet::platform

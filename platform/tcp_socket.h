@@ -1,74 +1,67 @@
 #pragma once
-// A TCP client connection on a non-blocking socket. Every wait has a deadline and
-// polls the caller's cancel function between steps of at most kNetWaitStepMs, so a
-// task's window stays responsive and a silent or slow peer cannot hold the caller.
-// Used by the mail sender and the CDDB lookup.
+// One TCP connection for line protocols (CDDB, SMTP, FTP control): non-blocking,
+// every wait bounded by a time-out and broken into short steps that ask whether the
+// person cancelled. Lines are bounded: a longer line is cut and its tail dropped.
 
-#include <chrono>
-#include <cstddef>
-#include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
-#include "platform/process.h"
 #include "platform/unique_fd.h"
 
 namespace quillet::platform {
 
-// How long one wait step lasts before cancel is polled again.
-inline constexpr int kNetWaitStepMs = 50;
-
-enum class NetStatus {
-  Ok,
-  Cancelled,  // cancel returned true
-  TimedOut,   // the deadline passed
-  Closed,     // the peer closed its side (a receive found the end)
-  Failed,     // a system error, in error()
+struct HostPort {
+  std::string host;
+  int port = 0;
+  bool operator==(const HostPort&) const = default;
 };
 
-using NetClock = std::chrono::steady_clock;
-// Now plus ms (ms < 0: no deadline).
-NetClock::time_point NetDeadline(int ms);
+// "host", "host:PORT" or "[v6]:PORT"; a remainder after the last colon that is all
+// digits (1..65535) is the port, else the whole text is the host. Nullopt for an
+// empty host or a port out of range.
+std::optional<HostPort> ParseHostPort(std::string_view text, int defaultPort);
 
-class LIPSocketTCP {
+class TcpSocket {
  public:
-  LIPSocketTCP() = default;
-  LIPSocketTCP(LIPSocketTCP&&) = default;
-  LIPSocketTCP& operator=(LIPSocketTCP&&) = default;
+  // Polled between wait steps; true stops the operation (a task's Pump).
+  using CancelFn = std::function<bool()>;
+  enum class Status { Ok, Failed, TimedOut, Cancelled, Closed };
 
-  // host: a numeric address (IPv4, or IPv6 with or without brackets) is taken as it
-  // is; any other name is looked up. Each address is tried in turn until one accepts
-  // or timeoutMs (lookup included) has passed. Failed leaves the reason in error().
-  NetStatus Connect(std::string_view host, std::uint16_t port, int timeoutMs,
-                    const CancelFn& cancel);
+  TcpSocket() = default;
+  ~TcpSocket() { Close(); }
+  TcpSocket(const TcpSocket&) = delete;
+  TcpSocket& operator=(const TcpSocket&) = delete;
 
-  // Sends every byte of data before the deadline.
-  NetStatus SendAll(std::string_view data, NetClock::time_point deadline, const CancelFn& cancel);
-  // Appends what has arrived, at least one byte and at most maxBytes; Closed at the
-  // end of the peer's data.
-  NetStatus Receive(std::string& out, std::size_t maxBytes, NetClock::time_point deadline,
-                    const CancelFn& cancel);
-  // Waits for events (POLLIN, POLLOUT) on the socket.
-  NetStatus WaitFor(short events, NetClock::time_point deadline, const CancelFn& cancel);
-
-  // No more data from us; the peer sees the end of our stream.
-  void ShutdownSend();
-  void Close() { fd_.Reset(); }
-
-  bool connected() const { return fd_.valid(); }
-  int fd() const { return fd_.get(); }
-  // errno of the last failure (a lookup failure is EHOSTUNREACH, with lookupError()).
-  int error() const { return error_; }
-  // The getaddrinfo code when a lookup failed; 0 otherwise.
-  int lookupError() const { return lookupError_; }
-  // Our end's address as an address literal ("[127.0.0.1]", "[IPv6:::1]"), empty
+  // Resolves host (a numeric address, or a name looked up on a thread of its own so
+  // that the wait stays bounded and cancellable) and connects to the first address
+  // that answers within timeoutMs, the lookup included. *message says why on failure.
+  Status Connect(const std::string& host, int port, int timeoutMs, const CancelFn& cancel,
+                 std::string* message);
+  // Sends all of data within timeoutMs.
+  Status Send(std::string_view data, int timeoutMs, const CancelFn& cancel);
+  // The next line: a line feed ends it, carriage returns are dropped, the first
+  // maxChars characters are kept. Closed when the peer ended the stream before a
+  // line feed (a last unterminated line is returned first, with Ok).
+  Status ReadLine(std::string* line, std::size_t maxChars, int timeoutMs, const CancelFn& cancel);
+  // Appends what has arrived (what ReadLine has not taken first), at least one byte
+  // and at most maxBytes; Closed at the end of the peer's data.
+  Status Receive(std::string* out, std::size_t maxBytes, int timeoutMs, const CancelFn& cancel);
+  // Our end's address as an SMTP address literal ("[127.0.0.1]", "[IPv6:::1]"); empty
   // when not connected.
   std::string LocalAddressLiteral() const;
+  // Shuts the connection down for sending and closes it.
+  void Close();
+  bool open() const { return fd_.valid(); }
 
  private:
+  // Waits for events on the socket within deadline steps; Ok when they came.
+  Status WaitFor(short events, std::int64_t deadlineMs, const CancelFn& cancel);
+
   UniqueFd fd_;
-  int error_ = 0;
-  int lookupError_ = 0;
+  std::string buffer_;  // received, not yet returned
+  bool peerClosed_ = false;
 };
 
 }  // namespace quillet::platform

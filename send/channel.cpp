@@ -5,6 +5,9 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
+#include <algorithm>
+#include <cstdint>
+
 namespace quillet::send {
 namespace {
 
@@ -29,6 +32,14 @@ std::string LastSslError() {
   return text;
 }
 
+// What is left of deadline, at least 1 ms so that a passed deadline still times out
+// through the socket's own wait.
+int MsLeft(NetClock::time_point deadline) {
+  const auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - NetClock::now()).count();
+  return static_cast<int>(std::clamp<std::int64_t>(left, 1, 1 << 30));
+}
+
 }  // namespace
 
 struct MailChannel::Tls {
@@ -41,27 +52,27 @@ struct MailChannel::Tls {
 MailChannel::MailChannel() = default;
 MailChannel::~MailChannel() = default;
 
-NetStatus MailChannel::Connect(std::string_view host, std::uint16_t port, int timeoutMs,
-                               const platform::CancelFn& cancel) {
+NetStatus MailChannel::Connect(const std::string& host, int port, int timeoutMs,
+                               const CancelFn& cancel, std::string* message) {
   tls_.reset();
-  return socket_.Connect(host, port, timeoutMs, cancel);
+  return socket_.Connect(host, port, timeoutMs, cancel, message);
 }
 
-NetStatus MailChannel::Flush(NetClock::time_point deadline, const platform::CancelFn& cancel) {
+NetStatus MailChannel::Flush(NetClock::time_point deadline, const CancelFn& cancel) {
   char buffer[16384];
   while (BIO_ctrl_pending(tls_->out) > 0) {
     const int n = BIO_read(tls_->out, buffer, sizeof buffer);
     if (n <= 0) break;
     const NetStatus s =
-        socket_.SendAll(std::string_view(buffer, static_cast<std::size_t>(n)), deadline, cancel);
+        socket_.Send(std::string_view(buffer, static_cast<std::size_t>(n)), MsLeft(deadline), cancel);
     if (s != NetStatus::Ok) return s;
   }
   return NetStatus::Ok;
 }
 
-NetStatus MailChannel::Fill(NetClock::time_point deadline, const platform::CancelFn& cancel) {
+NetStatus MailChannel::Fill(NetClock::time_point deadline, const CancelFn& cancel) {
   std::string got;
-  const NetStatus s = socket_.Receive(got, 16384, deadline, cancel);
+  const NetStatus s = socket_.Receive(&got, 16384, MsLeft(deadline), cancel);
   if (s != NetStatus::Ok) return s;
   if (BIO_write(tls_->in, got.data(), static_cast<int>(got.size())) != static_cast<int>(got.size()))
     return NetStatus::Failed;
@@ -69,7 +80,7 @@ NetStatus MailChannel::Fill(NetClock::time_point deadline, const platform::Cance
 }
 
 NetStatus MailChannel::StartTls(const std::string& serverName, const std::string& caFile,
-                                NetClock::time_point deadline, const platform::CancelFn& cancel) {
+                                NetClock::time_point deadline, const CancelFn& cancel) {
   tlsError_.clear();
   ERR_clear_error();
   auto tls = std::make_unique<Tls>();
@@ -128,8 +139,8 @@ NetStatus MailChannel::StartTls(const std::string& serverName, const std::string
 }
 
 NetStatus MailChannel::Send(std::string_view data, NetClock::time_point deadline,
-                            const platform::CancelFn& cancel) {
-  if (!tls_) return socket_.SendAll(data, deadline, cancel);
+                            const CancelFn& cancel) {
+  if (!tls_) return socket_.Send(data, MsLeft(deadline), cancel);
   while (!data.empty()) {
     const int chunk = static_cast<int>(std::min<std::size_t>(data.size(), 16384));
     const int n = SSL_write(tls_->ssl.get(), data.data(), chunk);
@@ -147,8 +158,8 @@ NetStatus MailChannel::Send(std::string_view data, NetClock::time_point deadline
 }
 
 NetStatus MailChannel::Receive(std::string& out, NetClock::time_point deadline,
-                               const platform::CancelFn& cancel) {
-  if (!tls_) return socket_.Receive(out, 4096, deadline, cancel);
+                               const CancelFn& cancel) {
+  if (!tls_) return socket_.Receive(&out, 4096, MsLeft(deadline), cancel);
   char buffer[4096];
   for (;;) {
     const int n = SSL_read(tls_->ssl.get(), buffer, sizeof buffer);
@@ -165,12 +176,13 @@ NetStatus MailChannel::Receive(std::string& out, NetClock::time_point deadline,
   }
 }
 
-void MailChannel::ShutdownSend() {
+void MailChannel::Close() {
   if (tls_) {
     SSL_shutdown(tls_->ssl.get());
-    Flush(platform::NetDeadline(1000), {});
+    Flush(NetDeadline(1000), {});
+    tls_.reset();
   }
-  socket_.ShutdownSend();
+  socket_.Close();
 }
 
 }  // namespace quillet::send

@@ -5,7 +5,6 @@
 #include <thread>
 
 #include "platform/process.h"
-#include "platform/tcp_socket.h"
 #include "send/mime.h"
 
 namespace quillet::send {
@@ -62,8 +61,8 @@ Outcome SendThroughDesktop(const std::string& recipients, const std::string& sub
     if (!child.Start(p)) return Outcome::Failed(std::string(kMissing));
     // Some mail programs keep xdg-email waiting while their composer is open: past the
     // wait the mail is theirs, and the composer must not be stopped with the call.
-    const auto deadline = platform::NetDeadline(o.handOffMs);
-    while (!child.Poll() && platform::NetClock::now() < deadline) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(o.handOffMs);
+    while (!child.Poll() && std::chrono::steady_clock::now() < deadline) {
       if (progress.Cancelled()) return Outcome::Cancelled();  // stops the call's group
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }

@@ -10,7 +10,6 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/tcp_socket.h"
 #include "platform/unique_fd.h"
 #include "send/mime.h"
 
@@ -18,6 +17,9 @@ namespace quillet::send {
 namespace {
 
 using platform::Outcome;
+
+// How long curl waits for its sockets before the window is asked about a cancel.
+constexpr int kWaitStepMs = 50;
 
 // Where the dialogue had got to: a failure is reported in the words of its step.
 enum class Stage { Login, LoggedIn, Directory, Transfer };
@@ -191,7 +193,7 @@ Outcome UploadFile(const FtpJob& job, const FtpOptions& o, SendProgress& progres
       code = msg && msg->msg == CURLMSG_DONE ? msg->data.result : CURLE_FAILED_INIT;
       break;
     }
-    curl_multi_poll(multi.get(), nullptr, 0, platform::kNetWaitStepMs, nullptr);
+    curl_multi_poll(multi.get(), nullptr, 0, kWaitStepMs, nullptr);
     if (progress.Cancelled()) {
       curl_multi_remove_handle(multi.get(), c);
       return Outcome::Cancelled();

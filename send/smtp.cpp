@@ -16,7 +16,6 @@
 namespace quillet::send {
 namespace {
 
-using platform::NetDeadline;
 using platform::Outcome;
 using platform::UniqueFd;
 
@@ -76,7 +75,7 @@ class Session {
     return cancelled_;
   }
   MailChannel& channel() { return channel_; }
-  const platform::CancelFn& cancel() const { return cancel_; }
+  const CancelFn& cancel() const { return cancel_; }
   bool inboxEmpty() const { return inbox_.empty(); }
 
   NetStatus Send(std::string_view text, int ms) {
@@ -125,7 +124,7 @@ class Session {
   MailChannel channel_;
   ReplyReader reader_;
   std::string inbox_;
-  platform::CancelFn cancel_;
+  CancelFn cancel_;
   bool cancelled_ = false;
 };
 
@@ -233,11 +232,11 @@ SmtpResult SendMail(const MailJob& job, const SmtpOptions& o, SendProgress& prog
 
   const std::string noConnect = "Unable to connect to mail server \"" + host.host + "\".";
   if (!host.portValid) return Stop(s, noConnect);
-  if (s.channel().Connect(host.host, host.port, o.connectMs, s.cancel()) != NetStatus::Ok)
+  std::string connectWhy;
+  if (s.channel().Connect(host.host, host.port, o.connectMs, s.cancel(), &connectWhy) !=
+      NetStatus::Ok)
     return Stop(s, noConnect);
-  const std::string serverName =
-      host.host.size() > 2 && host.host.front() == '[' ? host.host.substr(1, host.host.size() - 2)
-                                                       : host.host;
+  const std::string& serverName = host.host;
   if (host.port == kSmtpsPort &&
       s.channel().StartTls(serverName, o.caFile, NetDeadline(o.connectMs), s.cancel()) !=
           NetStatus::Ok)
@@ -311,9 +310,10 @@ SmtpResult SendMail(const MailJob& job, const SmtpOptions& o, SendProgress& prog
   progress.SetText(1, "Quit");
   progress.SetProgress(0.95);
   if (s.Send("QUIT\r\n", o.commandMs) == NetStatus::Ok) s.Read(reply, o.quitMs);
-  s.channel().ShutdownSend();
+  const bool encrypted = s.channel().encrypted();
+  s.channel().Close();
   progress.SetProgress(1);
-  result.encrypted = s.channel().encrypted();
+  result.encrypted = encrypted;
   return result;
 }
 

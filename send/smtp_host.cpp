@@ -1,6 +1,6 @@
 #include "send/smtp_host.h"
 
-#include <charconv>
+#include "platform/tcp_socket.h"
 
 namespace quillet::send {
 namespace {
@@ -14,22 +14,16 @@ bool AllDigits(std::string_view s) {
 
 // "host", "host:port", "[v6]" or "[v6]:port".
 void TakeHostPort(std::string_view text, SmtpHost& out) {
-  std::size_t colon = std::string_view::npos;
-  if (!text.empty() && text.front() == '[') {
-    const std::size_t close = text.find(']');
-    if (close != std::string_view::npos && close + 1 < text.size() && text[close + 1] == ':')
-      colon = close + 1;
-  } else {
-    colon = text.rfind(':');
+  if (const auto hp = platform::ParseHostPort(text, kSmtpPort)) {
+    out.host = hp->host;
+    out.port = static_cast<std::uint16_t>(hp->port);
+    return;
   }
-  out.host = std::string(text.substr(0, colon));
-  if (colon == std::string_view::npos) return;
-  const std::string_view port = text.substr(colon + 1);
-  unsigned value = 0;
-  const auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), value);
-  out.portValid = AllDigits(port) && ec == std::errc() && end == port.data() + port.size() &&
-                  value >= 1 && value <= 65535;
-  if (out.portValid) out.port = static_cast<std::uint16_t>(value);
+  // A port out of range: the host is still named in the message.
+  out.portValid = false;
+  std::string_view host = text.substr(0, text.rfind(':'));
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+  out.host = std::string(host);
 }
 
 void TakeCredentials(std::string_view text, SmtpHost& out) {
@@ -76,7 +70,7 @@ std::string FormatSmtpHost(const SmtpHost& h, bool withPassword) {
     if (withPassword && !h.password.empty()) out += ":" + h.password;
     out += "@";
   }
-  out += h.host;
+  out += h.host.find(':') == std::string::npos ? h.host : "[" + h.host + "]";
   if (h.port != kSmtpPort) out += ":" + std::to_string(h.port);
   return out;
 }

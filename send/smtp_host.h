@@ -15,7 +15,7 @@ inline constexpr std::uint16_t kSmtpPort = 25;
 inline constexpr std::uint16_t kSmtpsPort = 465;
 
 struct SmtpHost {
-  std::string host;  // a name, a dotted address or a bracketed IPv6 address
+  std::string host;  // a name, a dotted address or an IPv6 address (without brackets)
   std::uint16_t port = kSmtpPort;
   std::string user;  // authentication is used when this is not empty
   std::string password;

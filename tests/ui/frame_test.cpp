@@ -292,9 +292,10 @@ TEST_F(Frame, EveryMenuItemIsARunnableCommand) {
   for (QToolBar* bar : frame_->findChildren<QToolBar*>()) walk(bar->actions());
   EXPECT_GT(texts.size(), 60u);
   for (const char* shown : {"Paste From System Clipboard", "Paste Mix From System Clipboard...",
-                            "&Amplify...", "Mono", "E&xit\tAlt+F4"})
+                            "&Amplify...", "Mono", "E&xit\tAlt+F4",
+                            "&Load Audio CD Track(s)...\tCtrl+L"})
     EXPECT_NE(std::find(texts.begin(), texts.end(), shown), texts.end()) << shown;
-  for (core::CommandId absent : {core::kCmdLoadCdTracks, core::kCmdOpenProject,
+  for (core::CommandId absent : {core::kCmdOpenProject,
                                  core::kCmdOptions, core::kCmdAutoTrim, core::kCmdHelp})
     EXPECT_EQ(frame_->action(absent), nullptr) << absent;
   EXPECT_TRUE(frame_->commands().refusals().empty());
@@ -307,8 +308,8 @@ TEST_F(Frame, ToolbarSettingsAreStoredAndTheRecentListIsRebuilt) {
   EXPECT_FALSE(settings_->GetBool("Settings", "ShowCommandBarLeft", true));
   EXPECT_EQ(frame_->dockWidgetArea(frame_->commandBar()), Qt::RightDockWidgetArea);
   // Commands whose capability is missing are absent: no action, nothing runs.
-  EXPECT_EQ(frame_->action(core::kCmdLoadCdTracks), nullptr);
-  EXPECT_FALSE(frame_->Command(core::kCmdLoadCdTracks));
+  EXPECT_EQ(frame_->action(core::kCmdOpenProject), nullptr);
+  EXPECT_FALSE(frame_->Command(core::kCmdOpenProject));
 }
 
 }  // namespace
