@@ -36,7 +36,7 @@ TEST(CliSend, UploadsTheFileAsItIsAndRefusesIncompleteLines) {
   WriteFileBytes(dir / "take.wav", "RIFF and more");
   testsupport::PythonServer server;
   if (!server.Start("ftp_server.py", {(dir / "root").string(), "joe", "pw"}))
-    GTEST_SKIP() << server.why();
+    FAIL() << server.why();
   const std::string settingsDir = (dir / "settings").string();
   EXPECT_EQ(Cli({"--settings", settingsDir, "send", "ftp", (dir / "take.wav").string(), "--host",
                  "127.0.0.1:" + std::to_string(server.port()), "--user", "joe", "--password", "pw",

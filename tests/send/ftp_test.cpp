@@ -2,6 +2,7 @@
 // folder (plain and FTPS), and each failure speaks of its step.
 #include <gtest/gtest.h>
 
+#include "fixtures/programs.h"
 #include "fixtures/temp_dir.h"
 #include "send/ftp.h"
 #include "send_fixture.h"
@@ -39,11 +40,11 @@ class FtpTest : public ::testing::Test {
   FtpOptions options_;
 };
 
-#define START_OR_SKIP(...) \
-  if (!StartServer(__VA_ARGS__)) GTEST_SKIP() << server_.why()
+#define START_OR_FAIL(...) \
+  if (!StartServer(__VA_ARGS__)) FAIL() << server_.why()
 
 TEST_F(FtpTest, UploadArrivesByteForByteInItsFolder) {
-  START_OR_SKIP();
+  START_OR_FAIL();
   std::filesystem::create_directories(root() / "deep" / "er");
   const std::pair<const char*, std::filesystem::path> folders[] = {
       {"inbox", root() / "inbox"}, {"/inbox/", root() / "inbox"},
@@ -62,7 +63,7 @@ TEST_F(FtpTest, UploadArrivesByteForByteInItsFolder) {
 }
 
 TEST_F(FtpTest, EachFailureNamesItsStep) {
-  START_OR_SKIP();
+  START_OR_FAIL();
   const std::string server = "127.0.0.1:" + std::to_string(server_.port());
   const std::pair<FtpJob, std::string> cases[] = {
       {Job("inbox", "wrong"), "Unable to log onto server \"" + server + "\""},
@@ -89,7 +90,7 @@ TEST_F(FtpTest, EachFailureNamesItsStep) {
 }
 
 TEST_F(FtpTest, UploadNeedsTheServersFinalConfirmation) {
-  START_OR_SKIP({"--fail-final"});
+  START_OR_FAIL({"--fail-final"});
   ScriptedProgress progress;
   const platform::Outcome r = UploadFile(Job(), options_, progress);
   EXPECT_EQ(r.result, platform::kTaskFailed);
@@ -98,8 +99,9 @@ TEST_F(FtpTest, UploadNeedsTheServersFinalConfirmation) {
 
 TEST_F(FtpTest, SecureUploadChecksTheCertificate) {
   TempDir certs;
-  if (!testsupport::MakeCertificate(certs.path())) GTEST_SKIP() << "openssl is missing";
-  START_OR_SKIP({"--tls", (certs / "cert.pem").string(), (certs / "key.pem").string()});
+  QUILLET_REQUIRE_PROGRAMS("openssl");
+  ASSERT_TRUE(testsupport::MakeCertificate(certs.path()));
+  START_OR_FAIL({"--tls", (certs / "cert.pem").string(), (certs / "key.pem").string()});
   FtpJob job = Job();
   job.secure = true;
   ScriptedProgress progress;

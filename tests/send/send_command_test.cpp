@@ -73,7 +73,7 @@ class SendAudioTest : public ::testing::Test {
 };
 
 TEST_F(SendAudioTest, DocumentArrivesByMailInEachFormat) {
-  if (!server_.Start("smtp_server.py", {(dir_ / "server").string()})) GTEST_SKIP() << server_.why();
+  if (!server_.Start("smtp_server.py", {(dir_ / "server").string()})) FAIL() << server_.why();
   ASSERT_EQ(SendAudio(ctx_, chain_, "song.wav", "wav", SmtpRequest(server_.port()), routes_),
             platform::kTaskDone)
       << ctx_.message;
@@ -82,7 +82,7 @@ TEST_F(SendAudioTest, DocumentArrivesByMailInEachFormat) {
   EXPECT_NE(std::find(owner_.log().begin(), owner_.log().end(), "caption Sending File..."),
             owner_.log().end());
 
-  if (!quillet::testing::ProgramAvailable("lame")) GTEST_SKIP() << "lame is missing";
+  QUILLET_REQUIRE_PROGRAMS("lame");
   ASSERT_EQ(SendAudio(ctx_, chain_, "song.wav", "MP3", SmtpRequest(server_.port()), routes_),
             platform::kTaskDone)
       << ctx_.message;
@@ -96,7 +96,7 @@ TEST_F(SendAudioTest, DocumentArrivesByMailInEachFormat) {
 TEST_F(SendAudioTest, UploadAndHandOffKeepTheirCopyOnlyWhereNeeded) {
   std::filesystem::create_directories(dir_ / "root");
   if (!server_.Start("ftp_server.py", {(dir_ / "root").string(), "joe", "pw"}))
-    GTEST_SKIP() << server_.why();
+    FAIL() << server_.why();
   SendRequest ftp;
   ftp.method = SendMethod::Ftp;
   ftp.ftp = FtpJob{"127.0.0.1:" + std::to_string(server_.port()), "joe", "pw", "/", {}};
@@ -158,7 +158,7 @@ struct ScriptedFront final : SendFront {
 };
 
 TEST_F(SendAudioTest, CommandAsksToSaveThenKeepsTheDialogUntilSent) {
-  if (!server_.Start("smtp_server.py", {(dir_ / "server").string()})) GTEST_SKIP() << server_.why();
+  if (!server_.Start("smtp_server.py", {(dir_ / "server").string()})) FAIL() << server_.why();
   platform::ScriptedPrompter prompter;
   ctx_.prompter = &prompter;
   settings_.SetBool("Email", "UseMAPI", false);

@@ -2,6 +2,7 @@
 // refused EHLO, STARTTLS, AUTH PLAIN, refused recipients, and cancelling at each step.
 #include <gtest/gtest.h>
 
+#include "fixtures/programs.h"
 #include "fixtures/temp_dir.h"
 #include "send/smtp.h"
 #include "send_fixture.h"
@@ -55,11 +56,11 @@ class SmtpTest : public ::testing::Test {
   PythonServer server_;
 };
 
-#define START_OR_SKIP(...) \
-  if (!StartServer(__VA_ARGS__)) GTEST_SKIP() << server_.why()
+#define START_OR_FAIL(...) \
+  if (!StartServer(__VA_ARGS__)) FAIL() << server_.why()
 
 TEST_F(SmtpTest, AuthenticatedMailWithAttachmentIsTheDialogueExactly) {
-  START_OR_SKIP({"--auth", "user:pass"});
+  START_OR_FAIL({"--auth", "user:pass"});
   const auto clip = Attachment("clip.wav", 58);
   ScriptedProgress progress;
   const SmtpResult r = SendMail(Job(Host("user:pass"), {clip}), Options(), progress);
@@ -88,7 +89,7 @@ TEST_F(SmtpTest, AuthenticatedMailWithAttachmentIsTheDialogueExactly) {
 }
 
 TEST_F(SmtpTest, RefusedEhloFallsBackToHelo) {
-  START_OR_SKIP({"--no-ehlo"});
+  START_OR_FAIL({"--no-ehlo"});
   ScriptedProgress progress;
   const SmtpResult r = SendMail(Job(Host(), {}), Options(), progress);
   ASSERT_TRUE(r.outcome.done()) << r.outcome.message;
@@ -97,7 +98,7 @@ TEST_F(SmtpTest, RefusedEhloFallsBackToHelo) {
 }
 
 TEST_F(SmtpTest, BodyDotsAndSeveralAttachmentsArriveIntact) {
-  START_OR_SKIP();
+  START_OR_FAIL();
   const auto wav = Attachment("a.wav", 100000);
   const auto mp3 = Attachment("bü.mp3", 57 * 3);
   MailJob job = Job(Host(), {wav, mp3});
@@ -118,8 +119,9 @@ TEST_F(SmtpTest, BodyDotsAndSeveralAttachmentsArriveIntact) {
 
 TEST_F(SmtpTest, StartTlsIsUsedWhenOfferedAndTheCertificateChecked) {
   TempDir certs;
-  if (!testsupport::MakeCertificate(certs.path())) GTEST_SKIP() << "openssl is missing";
-  START_OR_SKIP({"--auth", "u:p", "--tls", (certs / "cert.pem").string(),
+  QUILLET_REQUIRE_PROGRAMS("openssl");
+  ASSERT_TRUE(testsupport::MakeCertificate(certs.path()));
+  START_OR_FAIL({"--auth", "u:p", "--tls", (certs / "cert.pem").string(),
                  (certs / "key.pem").string()});
   SmtpOptions o = Options();
   o.caFile = (certs / "cert.pem").string();
@@ -144,7 +146,7 @@ TEST_F(SmtpTest, StartTlsIsUsedWhenOfferedAndTheCertificateChecked) {
 }
 
 TEST_F(SmtpTest, AuthPlainWhereLoginIsNotOfferedAndWrongPasswordsRefused) {
-  START_OR_SKIP({"--auth", "u:p", "--no-login"});
+  START_OR_FAIL({"--auth", "u:p", "--no-login"});
   ScriptedProgress progress;
   SmtpResult r = SendMail(Job(Host("u:p"), {}), Options(), progress);
   ASSERT_TRUE(r.outcome.done()) << r.outcome.message;
@@ -157,7 +159,7 @@ TEST_F(SmtpTest, AuthPlainWhereLoginIsNotOfferedAndWrongPasswordsRefused) {
 }
 
 TEST_F(SmtpTest, OneAcceptedRecipientIsEnoughNoneIsRefused) {
-  START_OR_SKIP({"--refuse-rcpt", "refuse"});
+  START_OR_FAIL({"--refuse-rcpt", "refuse"});
   ScriptedProgress progress;
   MailJob job = Job(Host(), {});
   job.recipients = "x@refuse.test, b@y.test";
@@ -176,7 +178,7 @@ TEST_F(SmtpTest, OneAcceptedRecipientIsEnoughNoneIsRefused) {
 // Cancelling anywhere ends the task as cancelled, silently; once the message is sent,
 // the mail is the server's and the send counts as done.
 TEST_F(SmtpTest, CancelAtAnyWaitEndsWithoutMessage) {
-  START_OR_SKIP();
+  START_OR_FAIL();
   const auto clip = Attachment("big.wav", 400000);
   for (const char* step : {"Connecting to server", "Logon to mail server", "Sending Message Text",
                            "Sending Message Attachment(s)"}) {

@@ -19,10 +19,10 @@ using testsupport::Frame;
 using quillet::testing::ReadFileBytes;
 
 TEST_F(Frame, SendTheOpenDocumentAsMp3ByMail) {
-  if (!quillet::testing::ProgramAvailable("lame")) GTEST_SKIP() << "lame is missing";
+  QUILLET_REQUIRE_PROGRAMS("lame");
   std::filesystem::create_directories(dir_ / "server");
   quillet::testing::PythonServer server;
-  if (!server.Start("smtp_server.py", {(dir_ / "server").string()})) GTEST_SKIP() << server.why();
+  if (!server.Start("smtp_server.py", {(dir_ / "server").string()})) FAIL() << server.why();
   settings_->SetBool("Email", "UseMAPI", false);
   settings_->SetString("Email", "MailSMTPHost", "127.0.0.1:" + std::to_string(server.port()));
   settings_->SetString("Email", "ReplyToEmail", "me@here.test");
