@@ -65,13 +65,14 @@ bool RunEmailSettingsDialog(QWidget* parent, settings::Settings& s, send::Sessio
   warning->setWordWrap(true);
   auto* hostLabel = new QLabel(Q(send::kSmtpHostLabel), &d);
   hostLabel->setWordWrap(true);
+  auto* replyToLabel = new QLabel(Q(send::kReplyToLabel), &d);
 
   auto* layout = new QVBoxLayout(&d);
   layout->addWidget(desktop);
   layout->addWidget(smtp);
   layout->addWidget(hostLabel);
   layout->addWidget(host);
-  layout->addWidget(new QLabel(Q(send::kReplyToLabel), &d));
+  layout->addWidget(replyToLabel);
   layout->addWidget(replyTo);
   layout->addWidget(remember);
   layout->addWidget(warning);
@@ -79,7 +80,7 @@ bool RunEmailSettingsDialog(QWidget* parent, settings::Settings& s, send::Sessio
   auto enable = [=] {
     for (QWidget* w : {static_cast<QWidget*>(host), static_cast<QWidget*>(replyTo),
                        static_cast<QWidget*>(remember), static_cast<QWidget*>(warning),
-                       static_cast<QWidget*>(hostLabel)})
+                       static_cast<QWidget*>(hostLabel), static_cast<QWidget*>(replyToLabel)})
       w->setEnabled(smtp->isChecked());
   };
   QObject::connect(smtp, &QRadioButton::toggled, &d, enable);
