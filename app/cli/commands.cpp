@@ -20,6 +20,9 @@ std::span<const CliCommand> Commands() {
       {"cd", "drives | toc DRIVE | lookup DRIVE | rip DRIVE OUTDIR | burn DRIVE FILE...",
        "audio CDs: list drives, read a disc's contents and CDDB titles, rip tracks, burn files",
        &RunCdCommand},
+      {"send", "email|ftp|desktop FILE [OPTIONS]",
+       "send FILE by SMTP mail, FTP upload or the desktop's mail program (\"send\" alone lists the options)",
+       &RunSendCommand},
   };
   return kCommands;
 }
