@@ -1,0 +1,315 @@
+#include "effects/plugins/ladspa_host.h"
+
+#include <dirent.h>
+#include <dlfcn.h>
+#include <ladspa.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+namespace quillet::effects::plugins {
+namespace {
+
+// Rates for ports hinted as fractions of the sample rate, before a document is known.
+constexpr float kListingRate = 44100.0f;
+
+// One dlopen'ed library, closed when the last user lets go.
+class Library {
+ public:
+  explicit Library(const std::string& path) : handle_(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {}
+  ~Library() {
+    if (handle_) dlclose(handle_);
+  }
+  Library(const Library&) = delete;
+  Library& operator=(const Library&) = delete;
+  LADSPA_Descriptor_Function entry() const {
+    return handle_ ? reinterpret_cast<LADSPA_Descriptor_Function>(dlsym(handle_, "ladspa_descriptor"))
+                   : nullptr;
+  }
+
+ private:
+  void* handle_;
+};
+
+// The default the port's hints ask for, as the LADSPA header defines them.
+float DefaultOf(const LADSPA_PortRangeHint& h, float lo, float hi) {
+  const LADSPA_PortRangeHintDescriptor d = h.HintDescriptor;
+  const bool log = LADSPA_IS_HINT_LOGARITHMIC(d) && lo > 0 && hi > 0;
+  auto mix = [&](float w) {
+    return log ? std::exp(std::log(lo) * (1 - w) + std::log(hi) * w) : lo * (1 - w) + hi * w;
+  };
+  switch (d & LADSPA_HINT_DEFAULT_MASK) {
+    case LADSPA_HINT_DEFAULT_MINIMUM: return lo;
+    case LADSPA_HINT_DEFAULT_LOW: return mix(0.25f);
+    case LADSPA_HINT_DEFAULT_MIDDLE: return mix(0.5f);
+    case LADSPA_HINT_DEFAULT_HIGH: return mix(0.75f);
+    case LADSPA_HINT_DEFAULT_MAXIMUM: return hi;
+    case LADSPA_HINT_DEFAULT_0: return 0;
+    case LADSPA_HINT_DEFAULT_1: return 1;
+    case LADSPA_HINT_DEFAULT_100: return 100;
+    case LADSPA_HINT_DEFAULT_440: return 440;
+    default: return std::clamp(0.0f, lo, hi);
+  }
+}
+
+PluginInfo Describe(const LADSPA_Descriptor& d, const std::string& path, float rate) {
+  PluginInfo info;
+  info.family = "ladspa";
+  info.id = std::to_string(d.UniqueID);
+  info.label = d.Label ? d.Label : "";
+  info.name = d.Name ? d.Name : info.label;
+  info.path = path;
+  for (unsigned long i = 0; i < d.PortCount; ++i) {
+    const LADSPA_PortDescriptor pd = d.PortDescriptors[i];
+    if (LADSPA_IS_PORT_AUDIO(pd)) {
+      (LADSPA_IS_PORT_INPUT(pd) ? info.audioIns : info.audioOuts)++;
+      continue;
+    }
+    if (!LADSPA_IS_PORT_CONTROL(pd) || !LADSPA_IS_PORT_INPUT(pd)) continue;
+    const LADSPA_PortRangeHint& h = d.PortRangeHints[i];
+    const LADSPA_PortRangeHintDescriptor hd = h.HintDescriptor;
+    const float scale = LADSPA_IS_HINT_SAMPLE_RATE(hd) ? rate : 1.0f;
+    ControlPort p;
+    p.index = int(i);
+    p.name = d.PortNames && d.PortNames[i] ? d.PortNames[i] : std::to_string(i);
+    p.symbol = p.name;
+    p.toggled = LADSPA_IS_HINT_TOGGLED(hd);
+    p.integer = LADSPA_IS_HINT_INTEGER(hd);
+    p.logarithmic = LADSPA_IS_HINT_LOGARITHMIC(hd);
+    // Unbounded ends get a wide but finite range so dialogs and clamps stay sane.
+    p.min = LADSPA_IS_HINT_BOUNDED_BELOW(hd) ? h.LowerBound * scale : (p.toggled ? 0.0f : -1e6f);
+    p.max = LADSPA_IS_HINT_BOUNDED_ABOVE(hd) ? h.UpperBound * scale : (p.toggled ? 1.0f : 1e6f);
+    if (p.max < p.min) std::swap(p.min, p.max);
+    p.def = std::clamp(DefaultOf(h, p.min, p.max), p.min, p.max);
+    info.controls.push_back(std::move(p));
+  }
+  return info;
+}
+
+std::vector<std::string> SharedObjects(const std::string& folder) {
+  std::vector<std::string> files;
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) return files;
+  while (const dirent* e = readdir(dir)) {
+    const std::string name = e->d_name;
+    if (name.size() > 3 && name.compare(name.size() - 3, 3, ".so") == 0) files.push_back(folder + "/" + name);
+  }
+  closedir(dir);
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+// Runs one plug-in instance per group of channels over blocks of the input, with the
+// block size fixed once and the instances activated once (stateful effects keep their
+// state across blocks).
+class LLadspaFilter final : public audio::LSoundSource {
+ public:
+  LLadspaFilter(SourceHandle input, const PluginInfo& info, std::vector<float> values)
+      : LSoundSource(input->sampleRate(), input->channels(), INT32_MAX),
+        input_(std::move(input)),
+        info_(info),
+        values_(std::move(values)) {
+    FollowInput(*input_);
+    setStatus(input_->status());
+    Start();
+  }
+  ~LLadspaFilter() override { Stop(); }
+
+  void read(Sample* buffer, FrameCount frames) override {
+    const int ch = channels();
+    while (!failed() && pendingFrames() < frames) Produce();
+    const FrameCount have = std::min<FrameCount>(frames, pendingFrames());
+    std::copy_n(pending_.begin() + std::ptrdiff_t(head_), std::size_t(have * ch), buffer);
+    std::fill(buffer + have * ch, buffer + frames * ch, 0);
+    head_ += std::size_t(have * ch);
+    position_ += frames;
+  }
+  FramePos position() const override { return position_; }
+  FrameCount length() const override { return input_->length(); }
+  void seek(FramePos frame) override {
+    Stop();
+    Start();
+    input_->seek(frame);
+    position_ = frame;
+  }
+
+ private:
+  FrameCount pendingFrames() const { return FrameCount(pending_.size() - head_) / channels(); }
+
+  void Start() {
+    pending_.clear();
+    head_ = 0;
+    firstBlock_ = true;
+    library_ = std::make_shared<Library>(info_.path);
+    const LADSPA_Descriptor_Function entry = library_->entry();
+    for (unsigned long i = 0; entry && (desc_ = entry(i)) != nullptr; ++i)
+      if (std::to_string(desc_->UniqueID) == info_.id) break;
+    if (!desc_) return Fail("The LADSPA plug-in " + info_.name + " could not be loaded.");
+    if (const std::string why = CheckChannels(info_, channels()); !why.empty()) return Fail(why);
+    const int perInstance = info_.audioIns == 1 ? 1 : channels();
+    const int count = channels() / perInstance;
+    in_.assign(std::size_t(channels()), std::vector<float>(audio::kBlockFrames));
+    out_.assign(std::size_t(channels()), std::vector<float>(audio::kBlockFrames));
+    controls_.assign(std::size_t(count), values_);
+    outputControls_.assign(std::size_t(count), std::vector<float>(desc_->PortCount, 0.0f));
+    for (int k = 0; k < count; ++k) {
+      LADSPA_Handle h = desc_->instantiate(desc_, static_cast<unsigned long>(sampleRate()));
+      if (!h) return Fail("The LADSPA plug-in " + info_.name + " could not be started.");
+      instances_.push_back(h);
+      int audioIn = 0, audioOut = 0;
+      std::size_t control = 0;
+      for (unsigned long p = 0; p < desc_->PortCount; ++p) {
+        const LADSPA_PortDescriptor pd = desc_->PortDescriptors[p];
+        LADSPA_Data* where;
+        if (LADSPA_IS_PORT_AUDIO(pd)) {
+          const int c = k * perInstance + (LADSPA_IS_PORT_INPUT(pd) ? audioIn++ : audioOut++);
+          where = (LADSPA_IS_PORT_INPUT(pd) ? in_ : out_)[std::size_t(c)].data();
+        } else if (LADSPA_IS_PORT_INPUT(pd) && control < controls_[std::size_t(k)].size()) {
+          where = &controls_[std::size_t(k)][control++];
+        } else {
+          where = &outputControls_[std::size_t(k)][p];
+        }
+        desc_->connect_port(h, p, where);
+      }
+      if (desc_->activate) desc_->activate(h);
+    }
+  }
+
+  void Stop() {
+    for (LADSPA_Handle h : instances_) {
+      if (desc_->deactivate) desc_->deactivate(h);
+      desc_->cleanup(h);
+    }
+    instances_.clear();
+    desc_ = nullptr;
+  }
+
+  // The reported latency, from an output control named "latency" after a run.
+  FrameCount Latency() const {
+    for (unsigned long p = 0; p < desc_->PortCount; ++p) {
+      const LADSPA_PortDescriptor pd = desc_->PortDescriptors[p];
+      if (LADSPA_IS_PORT_CONTROL(pd) && LADSPA_IS_PORT_OUTPUT(pd) && desc_->PortNames[p] &&
+          strcasecmp(desc_->PortNames[p], "latency") == 0) {
+        const float l = outputControls_[0][p];
+        // A nonsense report is ignored rather than trusted with the document's length.
+        if (std::isfinite(l) && l > 0 && l < float(sampleRate()) * 10) return FrameCount(l);
+      }
+    }
+    return 0;
+  }
+
+  // Runs one block of input (zeros past its end, which flush a latent plug-in) and
+  // queues the output, without the latency's leading frames.
+  void Produce() {
+    const int ch = channels();
+    const FrameCount n = audio::kBlockFrames;
+    block_.resize(std::size_t(n * ch));
+    input_->read(block_.data(), n);
+    if (input_->failed()) return;
+    for (int c = 0; c < ch; ++c) SamplesToFloat(block_.data() + c, ch, in_[std::size_t(c)].data(), std::size_t(n));
+    for (LADSPA_Handle h : instances_) desc_->run(h, static_cast<unsigned long>(n));
+    bool finite = true;
+    for (int c = 0; c < ch; ++c)
+      finite &= FloatToSamples(out_[std::size_t(c)].data(), block_.data() + c, ch, std::size_t(n));
+    if (!finite)
+      return Fail("The LADSPA plug-in " + info_.name + " produced invalid samples (not a number).");
+    FrameCount skip = 0;
+    if (firstBlock_) {
+      firstBlock_ = false;
+      skip = std::min(Latency(), n);
+      latencyLeft_ = Latency() - skip;
+    } else if (latencyLeft_ > 0) {
+      skip = std::min(latencyLeft_, n);
+      latencyLeft_ -= skip;
+    }
+    if (head_ > 0) {
+      pending_.erase(pending_.begin(), pending_.begin() + std::ptrdiff_t(head_));
+      head_ = 0;
+    }
+    pending_.insert(pending_.end(), block_.begin() + skip * ch, block_.end());
+  }
+
+  SourceHandle input_;
+  PluginInfo info_;
+  std::vector<float> values_;
+  std::shared_ptr<Library> library_;
+  const LADSPA_Descriptor* desc_ = nullptr;
+  std::vector<LADSPA_Handle> instances_;
+  std::vector<std::vector<float>> in_, out_, controls_, outputControls_;
+  std::vector<Sample> block_, pending_;
+  std::size_t head_ = 0;
+  FramePos position_ = 0;
+  bool firstBlock_ = true;
+  FrameCount latencyLeft_ = 0;
+};
+
+}  // namespace
+
+std::vector<std::string> LadspaFolders(const char* pathValue, const char* home) {
+  std::vector<std::string> folders;
+  if (pathValue && *pathValue) {
+    std::string_view s = pathValue;
+    while (!s.empty()) {
+      const std::size_t colon = std::min(s.find(':'), s.size());
+      if (colon > 0) folders.emplace_back(s.substr(0, colon));
+      s.remove_prefix(std::min(colon + 1, s.size()));
+    }
+    return folders;
+  }
+  folders = {"/usr/lib/ladspa", "/usr/local/lib/ladspa"};
+  if (home && *home) folders.push_back(std::string(home) + "/.ladspa");
+  return folders;
+}
+
+std::vector<std::string> LadspaFoldersFromEnvironment() {
+  return LadspaFolders(std::getenv("LADSPA_PATH"), std::getenv("HOME"));
+}
+
+std::vector<PluginInfo> ScanLadspa(const std::vector<std::string>& folders) {
+  std::vector<PluginInfo> found;
+  for (const std::string& folder : folders) {
+    for (const std::string& path : SharedObjects(folder)) {
+      Library lib(path);
+      const LADSPA_Descriptor_Function entry = lib.entry();
+      if (!entry) continue;
+      for (unsigned long i = 0; i < 100000; ++i) {
+        const LADSPA_Descriptor* d = entry(i);
+        if (!d) break;
+        found.push_back(Describe(*d, path, kListingRate));
+      }
+    }
+  }
+  return found;
+}
+
+bool FindLadspa(const std::vector<std::string>& folders, const std::string& id, PluginInfo& info,
+                std::string* why) {
+  int matches = 0;
+  for (PluginInfo& p : ScanLadspa(folders)) {
+    if (p.id == id) {
+      info = std::move(p);
+      return true;
+    }
+    if (p.label == id && matches++ == 0) info = std::move(p);
+  }
+  if (matches == 1) return true;
+  *why = matches == 0 ? "No LADSPA plug-in \"" + id + "\" is installed."
+                      : "Several LADSPA plug-ins are labelled \"" + id + "\": name one by its number.";
+  return false;
+}
+
+std::string CheckChannels(const PluginInfo& info, int channels) {
+  if (info.audioIns == 1 && info.audioOuts == 1) return {};
+  if (info.audioIns == channels && info.audioOuts == channels) return {};
+  return "The plug-in " + info.name + " has " + std::to_string(info.audioIns) + " audio inputs and " +
+         std::to_string(info.audioOuts) + " outputs; it cannot process audio with " +
+         std::to_string(channels) + (channels == 1 ? " channel." : " channels.");
+}
+
+SourceHandle MakeLadspaFilter(SourceHandle input, const PluginInfo& info, std::vector<float> values) {
+  return SourceHandle(audio::MakeRef<LLadspaFilter>(std::move(input), info, std::move(values)));
+}
+
+}  // namespace quillet::effects::plugins
