@@ -1,6 +1,7 @@
 #include "app/registry.h"
 
 #include "core/edit_commands.h"
+#include "effects/plugins/plugin_commands.h"
 #include "effects/registry.h"
 #include "send/send_command.h"
 
@@ -10,6 +11,7 @@ core::CommandRegistry BuildCommandRegistry() {
   core::CommandRegistry r;
   core::RegisterEditCommands(r);
   effects::RegisterEffectCommands(r);
+  effects::plugins::RegisterPluginCommands(r);
   send::RegisterSendCommands(r);
   return r;
 }

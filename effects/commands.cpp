@@ -24,6 +24,7 @@ struct EffectRecipe {
   const char* secondLine = kPleaseWait;
   bool needsSelection = false;  // otherwise all of the audio is selected when nothing is
   bool wholeDocument = false;   // the selection is left alone (conversions)
+  bool undoOnSuccess = false;   // the entry is pushed only once the pass succeeded
 };
 
 // The pass on the selection [params.start, params.end) of a copy of the chain; task is
@@ -54,7 +55,7 @@ platform::TaskResult RunEffectCommand(EditContext& ctx, WaveDocument& doc, const
   }
   const FramePos start = doc.selStart(), end = doc.selEnd();
   const FrameCount oldLength = doc.length();
-  doc.PushUndo(info.undoName);
+  if (!info.undoOnSuccess) doc.PushUndo(info.undoName);
   core::AudioChain work = doc.chain();
   const EffectParams params{&work, end, start};
   PassResult r;
@@ -73,6 +74,7 @@ platform::TaskResult RunEffectCommand(EditContext& ctx, WaveDocument& doc, const
     if (result != kTaskDone) return result;
   }
   if (r.result != kTaskDone) return r.result;
+  if (info.undoOnSuccess) doc.PushUndo(info.undoName);
   if (r.changed) doc.SetChain(std::move(work));
   if (after) after(start, end, oldLength);
   core::AfterEdit(ctx, doc, doc.selStart(), static_cast<FrameCount>(doc.sampleRate()) / 2);
@@ -228,6 +230,24 @@ platform::TaskResult EqualizerCommand(EditContext& ctx, WaveDocument& doc, const
       [&]() -> std::optional<platform::TaskResult> {
         if (IsValidEnvelope(curve)) return std::nullopt;
         return core::FailEdit(ctx, nullptr, "An equalizer curve needs at least two points in rising order.");
+      });
+}
+
+platform::TaskResult OutsideEffectCommand(EditContext& ctx, WaveDocument& doc, const OutsideEffect& effect,
+                                          LFilterFactory& factory) {
+  const EffectRecipe recipe{effect.undoName, effect.text, effect.undoName, kProcessAudio, false, false, true};
+  return RunEffectCommand(
+      ctx, doc, recipe,
+      [&](const EffectParams& p, platform::LProgressDialog* task) {
+        PassResult r = RunFilterPass(p, factory, Progress(task));
+        // The reason goes on the second line; the family's own message leads.
+        if (r.result == kTaskFailed)
+          r.message = std::string(effect.failure) + (r.message.empty() ? "" : "\n\n" + r.message);
+        return r;
+      },
+      [&]() -> std::optional<platform::TaskResult> {
+        if (effect.refusal.empty()) return std::nullopt;
+        return core::FailEdit(ctx, nullptr, std::string(effect.failure) + "\n\n" + effect.refusal);
       });
 }
 

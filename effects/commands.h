@@ -56,6 +56,18 @@ platform::TaskResult CrossFadeCommand(EditContext& ctx, WaveDocument& doc,
 // The filters and delays over the selection; each clamps its values itself.
 platform::TaskResult HighPassCommand(EditContext& ctx, WaveDocument& doc, HighPassParams p);
 platform::TaskResult EqualizerCommand(EditContext& ctx, WaveDocument& doc, const EqualizerCurve& curve);
+// An effect from outside the program (a plug-in): the pass runs factory's filter over
+// a copy of the selection (all of the audio when nothing is selected), and the undo
+// entry is pushed only when it succeeded. A failed pass leads its message with
+// effect.failure; a non-empty effect.refusal refuses before anything runs.
+struct OutsideEffect {
+  const char* undoName;  // also the progress window's caption
+  const char* text;      // the window's first line
+  const char* failure;   // "Applying ... FAILED."
+  std::string refusal;
+};
+platform::TaskResult OutsideEffectCommand(EditContext& ctx, WaveDocument& doc, const OutsideEffect& effect,
+                                          LFilterFactory& factory);
 platform::TaskResult EchoCommand(EditContext& ctx, WaveDocument& doc, EchoParams p);
 platform::TaskResult ReverbCommand(EditContext& ctx, WaveDocument& doc, ReverbParams p);
 // The selection at percent (clamped to 10..300) speed; afterwards the selection covers

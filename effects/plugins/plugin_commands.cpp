@@ -1,0 +1,75 @@
+#include "effects/plugins/plugin_commands.h"
+
+#include "core/document.h"
+#include "effects/commands.h"
+#include "effects/plugins/ladspa_host.h"
+
+namespace quillet::effects::plugins {
+namespace {
+
+std::string StoreKey(const PluginInfo& info) { return info.family + ":" + info.id; }
+
+constexpr core::ParamInfo kLadspaFields[] = {
+    {.name = "LABEL[,PORT=VALUE...]", .label = "&Plug-in (label or number, then PORT=VALUE):",
+     .key = "LadspaEffect", .kind = core::ParamKind::Text, .unit = "a LADSPA label and its settings",
+     .textDefault = "amp_mono"}};
+const core::ParamTable kLadspaTable{"LADSPA/LV2 Effects", kLadspaFields};
+
+}  // namespace
+
+std::vector<PluginInfo> InstalledPlugins() { return ScanLadspa(LadspaFoldersFromEnvironment()); }
+
+bool ValuesFor(const PluginInfo& info, const PluginSpec& spec, const settings::Settings& settings,
+               std::vector<float>& values, std::string* why) {
+  PluginSpec merged{info.id, {}};
+  if (const auto stored = settings.Find(kPluginValuesSection, StoreKey(info))) {
+    PluginSpec old;
+    std::string ignored;
+    // Stored values of a port the plug-in has lost since are dropped quietly.
+    if (ParsePluginSpec(*stored, old, &ignored))
+      for (const auto& v : old.values) {
+        std::vector<float> probe;
+        if (ResolveControls(info, PluginSpec{info.id, {v}}, probe, &ignored)) merged.values.push_back(v);
+      }
+  }
+  merged.values.insert(merged.values.end(), spec.values.begin(), spec.values.end());
+  return ResolveControls(info, merged, values, why);
+}
+
+void StoreValues(const PluginInfo& info, const std::vector<float>& values, settings::Settings& settings) {
+  settings.SetString(kPluginValuesSection, StoreKey(info), FormatPluginSpec(info, values));
+}
+
+platform::TaskResult PluginEffectCommand(core::EditContext& ctx, core::WaveDocument& doc,
+                                         const std::string& family, const std::string& text) {
+  const char* failure = family == "lv2" ? kLv2Failure : kLadspaFailure;
+  auto refuse = [&](const std::string& why) {
+    ctx.message = std::string(failure) + "\n\n" + why;
+    return platform::kTaskFailed;
+  };
+  PluginSpec spec;
+  std::string why;
+  if (!ParsePluginSpec(text, spec, &why)) return refuse(why);
+  PluginInfo info;
+  if (!FindLadspa(LadspaFoldersFromEnvironment(), spec.id, info, &why)) return refuse(why);
+  std::vector<float> values;
+  if (!ValuesFor(info, spec, ctx.settings, values, &why)) return refuse(why);
+  StoreValues(info, values, ctx.settings);
+  FunctionFilterFactory factory([&](SourceHandle in) { return MakeLadspaFilter(std::move(in), info, values); });
+  return OutsideEffectCommand(ctx, doc, {"LADSPA/LV2 Effects", "Applying LADSPA/LV2 Effect", failure,
+                                         CheckChannels(info, doc.channels())},
+                              factory);
+}
+
+void RegisterPluginCommands(core::CommandRegistry& r) {
+  r.Add({.id = core::kCmdPluginEffects, .menuText = "&LADSPA/LV2 Effects...",
+         .description = "Applies an installed LADSPA or LV2 effect to the selection",
+         .cliName = "ladspa", .undoLabel = "LADSPA/LV2 Effects", .progressText = "Applying LADSPA/LV2 Effect",
+         .needs = core::kNeedsAudio, .params = &kLadspaTable,
+         .place = {"&Effects", "", 900, false},
+         .run = [](core::CommandCall& c) {
+           return PluginEffectCommand(c.ctx, *c.doc, "ladspa", c.params->Text(0));
+         }});
+}
+
+}  // namespace quillet::effects::plugins

@@ -1,0 +1,32 @@
+#pragma once
+// The plug-in effects as commands: "LADSPA/LV2 Effects..." in the Effects menu and the
+// quillet-cli names ladspa and lv2. Values are kept per plug-in in the settings store.
+
+#include <string>
+#include <vector>
+
+#include "core/command_table.h"
+#include "effects/plugins/plugin_info.h"
+
+namespace quillet::effects::plugins {
+
+inline constexpr char kPluginValuesSection[] = "PluginValues";
+inline constexpr char kLadspaFailure[] = "Applying LADSPA effect FAILED.";
+inline constexpr char kLv2Failure[] = "Applying LV2 effect FAILED.";
+
+// Every installed LADSPA (and, when built with lilv, LV2) effect.
+std::vector<PluginInfo> InstalledPlugins();
+
+// The values a run of info uses: its stored ones (settings' PluginValues, key
+// "family:id"), then spec's on top. Refuses unknown ports and bad numbers.
+bool ValuesFor(const PluginInfo& info, const PluginSpec& spec, const settings::Settings& settings,
+               std::vector<float>& values, std::string* why);
+void StoreValues(const PluginInfo& info, const std::vector<float>& values, settings::Settings& settings);
+
+// Runs a "LABEL,PORT=VALUE..." (ladspa) or "URI,SYMBOL=VALUE..." (lv2) text on doc.
+platform::TaskResult PluginEffectCommand(core::EditContext& ctx, core::WaveDocument& doc,
+                                         const std::string& family, const std::string& text);
+
+void RegisterPluginCommands(core::CommandRegistry& r);
+
+}  // namespace quillet::effects::plugins

@@ -1,0 +1,219 @@
+// The LADSPA host on the fixture plug-ins built beside the tests: discovery, settings
+// text, channel mapping, latency, misbehaving plug-ins, and the command's undo rule.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "core/clipboard.h"
+#include "core/document.h"
+#include "effects/plugins/ladspa_host.h"
+#include "effects/plugins/plugin_commands.h"
+#include "effects_fixture.h"
+#include "platform/scripted_progress.h"
+
+namespace quillet::effects::testing {
+namespace {
+
+using namespace quillet::effects::plugins;
+
+const std::vector<std::string> kFolders{QUILLET_TEST_PLUGINS "/ladspa"};
+
+PluginInfo Fixture(const std::string& label) {
+  PluginInfo info;
+  std::string why;
+  EXPECT_TRUE(FindLadspa(kFolders, label, info, &why)) << why;
+  return info;
+}
+
+AudioBlock Through(const std::string& label, const AudioBlock& in, std::vector<float> values,
+               std::string* failure = nullptr) {
+  auto src = MakeLadspaFilter(MemorySource(in, 44100), Fixture(label), std::move(values));
+  AudioBlock out = ReadFrames(*src, in.frames(), 1000);  // blocks unlike the plug-in's
+  if (failure) *failure = src->failed() ? src->failureMessage() : "";
+  return out;
+}
+
+TEST(LadspaFolders, FromThePathOrTheStandardPlaces) {
+  EXPECT_EQ(LadspaFolders("/a::/b/c:", "/home/x"), (std::vector<std::string>{"/a", "/b/c"}));
+  EXPECT_EQ(LadspaFolders("", "/home/x"),
+            (std::vector<std::string>{"/usr/lib/ladspa", "/usr/local/lib/ladspa", "/home/x/.ladspa"}));
+  EXPECT_EQ(LadspaFolders(nullptr, nullptr).size(), 2u);
+}
+
+TEST(LadspaScan, ListsEveryFixtureWithPortsAndDefaults) {
+  const std::vector<PluginInfo> all = ScanLadspa(kFolders);
+  ASSERT_EQ(all.size(), 5u);
+  const PluginInfo& gain = all[0];
+  EXPECT_EQ(gain.label, "q_gain");
+  EXPECT_EQ(gain.id, "9901");
+  EXPECT_EQ(gain.name, "Fixture Gain");
+  EXPECT_EQ(gain.audioIns, 1);
+  EXPECT_EQ(gain.audioOuts, 1);
+  ASSERT_EQ(gain.controls.size(), 1u);
+  EXPECT_EQ(gain.controls[0].name, "Gain");
+  EXPECT_EQ(gain.controls[0].index, 2);
+  EXPECT_FLOAT_EQ(gain.controls[0].min, 0);
+  EXPECT_FLOAT_EQ(gain.controls[0].max, 4);
+  EXPECT_FLOAT_EQ(gain.controls[0].def, 1);
+  // The latency port is an output: not a field.
+  EXPECT_EQ(all[1].controls.size(), 1u);
+  EXPECT_EQ(all[2].audioIns, 2);
+  EXPECT_TRUE(ScanLadspa({"/nonexistent"}).empty());
+  const std::string listing = DescribePlugin(gain);
+  EXPECT_NE(listing.find("Gain 0..4 default 1"), std::string::npos) << listing;
+
+  PluginInfo found;
+  std::string why;
+  EXPECT_TRUE(FindLadspa(kFolders, "9903", found, &why));
+  EXPECT_EQ(found.label, "q_swap");
+  EXPECT_FALSE(FindLadspa(kFolders, "nothing", found, &why));
+  EXPECT_NE(why.find("\"nothing\""), std::string::npos);
+}
+
+TEST(PluginSpec, ParsesAndResolvesAgainstThePorts) {
+  const PluginInfo gain = Fixture("q_gain");
+  struct Case {
+    const char* text;
+    bool parses, resolves;
+    float value;
+  } cases[] = {
+      {"q_gain", true, true, 1.0f},          {"q_gain,Gain=0.5", true, true, 0.5f},
+      {"q_gain, gain = 2", true, true, 2.0f}, {"q_gain,2=3", true, true, 3.0f},
+      {"q_gain,Gain=9", true, true, 4.0f},    {"q_gain,Gain=-1", true, true, 0.0f},
+      {"q_gain,Gain=x", false, false, 0},     {"q_gain,Gain", false, false, 0},
+      {"q_gain,Gain=nan", false, false, 0},   {"", false, false, 0},
+      {"q_gain,Volume=1", true, false, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    PluginSpec spec;
+    std::string why;
+    ASSERT_EQ(ParsePluginSpec(c.text, spec, &why), c.parses) << why;
+    if (!c.parses) {
+      EXPECT_FALSE(why.empty());
+      continue;
+    }
+    std::vector<float> values;
+    ASSERT_EQ(ResolveControls(gain, spec, values, &why), c.resolves) << why;
+    if (c.resolves) {
+      EXPECT_FLOAT_EQ(values.at(0), c.value);
+    }
+  }
+  PluginSpec back;
+  std::string why;
+  ASSERT_TRUE(ParsePluginSpec(FormatPluginSpec(gain, {0.25f}), back, &why));
+  EXPECT_EQ(back.id, "q_gain");
+  ASSERT_EQ(back.values.size(), 1u);
+  EXPECT_FLOAT_EQ(back.values[0].second, 0.25f);
+}
+
+TEST(FloatToSamples, TruncatesSaturatesAndSilencesNonNumbers) {
+  const float in[] = {0.5f, -0.5f, 1e30f, -1e30f, std::numeric_limits<float>::quiet_NaN(),
+                      std::numeric_limits<float>::infinity(), 1.0f / kFloatScale * 2.9f};
+  Sample out[7];
+  EXPECT_FALSE(FloatToSamples(in, out, 1, 7));
+  EXPECT_EQ(out[0], 262136);
+  EXPECT_EQ(out[1], -262136);
+  EXPECT_EQ(out[2], INT32_MAX);
+  EXPECT_EQ(out[3], INT32_MIN);
+  EXPECT_EQ(out[4], 0);
+  EXPECT_EQ(out[5], 0);
+  EXPECT_EQ(out[6], 2);
+  EXPECT_TRUE(FloatToSamples(in, out, 1, 2));
+}
+
+TEST(LadspaFilter, MonoPluginRunsOncePerChannel) {
+  const AudioBlock in = Noise(2, 30000, 7, 400000);
+  const AudioBlock out = Through("q_gain", in, {0.5f});
+  ASSERT_EQ(out.frames(), in.frames());
+  for (FrameCount i = 0; i < in.frames(); ++i)
+    for (int c = 0; c < 2; ++c) ASSERT_NEAR(out(c, i), in(c, i) / 2, 1) << i << "/" << c;
+}
+
+TEST(LadspaFilter, MultichannelPluginGetsEveryChannel) {
+  const AudioBlock in = Noise(2, 20000, 3, 300000);
+  const AudioBlock out = Through("q_swap", in, {});
+  for (FrameCount i = 0; i < in.frames(); i += 97) {
+    ASSERT_NEAR(out(0, i), in(1, i), 1);
+    ASSERT_NEAR(out(1, i), in(0, i), 1);
+  }
+  EXPECT_NE(CheckChannels(Fixture("q_swap"), 1), "");
+  EXPECT_EQ(CheckChannels(Fixture("q_swap"), 2), "");
+  EXPECT_EQ(CheckChannels(Fixture("q_gain"), 6), "");
+}
+
+TEST(LadspaFilter, ReportedLatencyIsCompensated) {
+  const AudioBlock in = Noise(1, 20000, 11, 300000);
+  const AudioBlock out = Through("q_latent", in, {1.0f});
+  // Lined up with the input, to the last frame (the tail is flushed with silence).
+  for (FrameCount i = 0; i < in.frames(); ++i) ASSERT_NEAR(out(0, i), in(0, i), 1) << i;
+}
+
+TEST(LadspaFilter, NotANumberFailsThePass) {
+  std::string failure;
+  Through("q_nan", Noise(1, 20000, 5, 1000), {1.0f}, &failure);
+  EXPECT_NE(failure.find("Fixture NaN"), std::string::npos) << failure;
+}
+
+class PluginCommandTest : public ::testing::Test {
+ protected:
+  TempDir dir;
+  core::SegmentStore store{dir.path() / "store"};
+  settings::Settings settings{settings::FolderLocations(dir.path() / "settings")};
+  platform::ScriptedProgressFactory progress;
+  core::ProgramClipboard clipboard{&store};
+  core::EditContext ctx{store,   clipboard, progress, settings, nullptr, nullptr, nullptr,
+                        nullptr, audio::StandardFormatAdaptors(), {}, false};
+
+  void SetUp() override {
+    std::filesystem::create_directories(dir.path() / "store");
+    settings.SetBool("Settings", "AutoPlaybackAfterEffects", false);
+    setenv("LADSPA_PATH", kFolders[0].c_str(), 1);
+  }
+  std::unique_ptr<core::WaveDocument> Make(const AudioBlock& block) {
+    AudioChain chain(&store);
+    auto sink = core::ChainOpenSink(chain, 44100, block.channels());
+    sink->write(block.data(), block.frames());
+    EXPECT_TRUE(sink->Finish());
+    sink.reset();
+    return std::make_unique<core::WaveDocument>(std::move(chain));
+  }
+  static AudioBlock Contents(const core::WaveDocument& doc) {
+    auto src = core::ChainOpenSource(doc.chain());
+    return ReadFrames(*src, doc.length());
+  }
+};
+
+TEST_F(PluginCommandTest, AppliesToAllAndUndoes) {
+  const AudioBlock in = Sine(2, 20000, 44100, 440, 200000);
+  auto doc = Make(in);
+  ASSERT_EQ(PluginEffectCommand(ctx, *doc, "ladspa", "q_gain,Gain=0.5"), platform::kTaskDone) << ctx.message;
+  EXPECT_EQ(doc->history().UndoName(), "LADSPA/LV2 Effects");
+  EXPECT_NEAR(PeakOf(Contents(*doc), 1), 100000, 2);
+  // The value is kept for the plug-in and used when none is given.
+  ASSERT_EQ(PluginEffectCommand(ctx, *doc, "ladspa", "9901"), platform::kTaskDone) << ctx.message;
+  EXPECT_NEAR(PeakOf(Contents(*doc), 0), 50000, 2);
+  doc->Undo();
+  doc->Undo();
+  EXPECT_EQ(PeakOf(Contents(*doc), 0), PeakOf(in, 0));
+}
+
+TEST_F(PluginCommandTest, FailuresLeaveNoUndoEntryAndTheAudio) {
+  const AudioBlock in = Sine(1, 20000, 44100, 440, 200000);
+  auto doc = Make(in);
+  const char* failing[] = {"q_nan", "q_swap", "missing", "q_gain,Volume=2"};
+  for (const char* text : failing) {
+    SCOPED_TRACE(text);
+    ctx.message.clear();
+    EXPECT_EQ(PluginEffectCommand(ctx, *doc, "ladspa", text), platform::kTaskFailed);
+    EXPECT_EQ(ctx.message.rfind(kLadspaFailure, 0), 0u) << ctx.message;
+    EXPECT_FALSE(doc->history().CanUndo());
+    EXPECT_EQ(PeakOf(Contents(*doc), 0), PeakOf(in, 0));
+  }
+}
+
+}  // namespace
+}  // namespace quillet::effects::testing
