@@ -105,6 +105,7 @@ platform::TaskResult RunPlayCommand(CommandContext& context);
 platform::TaskResult RunRecordCommand(CommandContext& context);
 // cd drives|toc|lookup|rip|burn ... (cmd_cd.cpp).
 platform::TaskResult RunCdCommand(CommandContext& context);
+platform::TaskResult RunPluginsCommand(CommandContext& context);
 // send email|ftp|desktop FILE ... (cmd_send.cpp).
 platform::TaskResult RunSendCommand(CommandContext& context);
 

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>
 
 namespace quillet::effects::plugins {
 namespace {
@@ -101,62 +102,44 @@ std::vector<std::string> SharedObjects(const std::string& folder) {
   return files;
 }
 
-// Runs one plug-in instance per group of channels over blocks of the input, with the
-// block size fixed once and the instances activated once (stateful effects keep their
-// state across blocks).
-class LLadspaFilter final : public audio::LSoundSource {
+// The plug-in's instances, one per group of channels, activated once and run on
+// buffers connected once: the block size never changes under a stateful effect.
+class LadspaProcessor final : public LPluginProcessor {
  public:
-  LLadspaFilter(SourceHandle input, const PluginInfo& info, std::vector<float> values)
-      : LSoundSource(input->sampleRate(), input->channels(), INT32_MAX),
-        input_(std::move(input)),
-        info_(info),
-        values_(std::move(values)) {
-    FollowInput(*input_);
-    setStatus(input_->status());
-    Start();
-  }
-  ~LLadspaFilter() override { Stop(); }
-
-  void read(Sample* buffer, FrameCount frames) override {
-    const int ch = channels();
-    while (!failed() && pendingFrames() < frames) Produce();
-    const FrameCount have = std::min<FrameCount>(frames, pendingFrames());
-    std::copy_n(pending_.begin() + std::ptrdiff_t(head_), std::size_t(have * ch), buffer);
-    std::fill(buffer + have * ch, buffer + frames * ch, 0);
-    head_ += std::size_t(have * ch);
-    position_ += frames;
-  }
-  FramePos position() const override { return position_; }
-  FrameCount length() const override { return input_->length(); }
-  void seek(FramePos frame) override {
-    Stop();
-    Start();
-    input_->seek(frame);
-    position_ = frame;
+  ~LadspaProcessor() override {
+    for (LADSPA_Handle h : instances_) {
+      if (desc_->deactivate) desc_->deactivate(h);
+      desc_->cleanup(h);
+    }
   }
 
- private:
-  FrameCount pendingFrames() const { return FrameCount(pending_.size() - head_) / channels(); }
-
-  void Start() {
-    pending_.clear();
-    head_ = 0;
-    firstBlock_ = true;
-    library_ = std::make_shared<Library>(info_.path);
+  bool Start(const PluginInfo& info, const std::vector<float>& values, std::int32_t rate, int channels,
+             std::string* why) {
+    channels_ = channels;
+    library_ = std::make_unique<Library>(info.path);
     const LADSPA_Descriptor_Function entry = library_->entry();
     for (unsigned long i = 0; entry && (desc_ = entry(i)) != nullptr; ++i)
-      if (std::to_string(desc_->UniqueID) == info_.id) break;
-    if (!desc_) return Fail("The LADSPA plug-in " + info_.name + " could not be loaded.");
-    if (const std::string why = CheckChannels(info_, channels()); !why.empty()) return Fail(why);
-    const int perInstance = info_.audioIns == 1 ? 1 : channels();
-    const int count = channels() / perInstance;
-    in_.assign(std::size_t(channels()), std::vector<float>(audio::kBlockFrames));
-    out_.assign(std::size_t(channels()), std::vector<float>(audio::kBlockFrames));
-    controls_.assign(std::size_t(count), values_);
+      if (std::to_string(desc_->UniqueID) == info.id) break;
+    if (!desc_) {
+      *why = "The LADSPA plug-in " + info.name + " could not be loaded.";
+      return false;
+    }
+    if (std::string refusal = CheckChannels(info, channels); !refusal.empty()) {
+      *why = std::move(refusal);
+      return false;
+    }
+    const int perInstance = info.audioIns == 1 ? 1 : channels;
+    const int count = channels / perInstance;
+    in_.assign(std::size_t(channels) * audio::kBlockFrames, 0.0f);
+    out_.assign(in_.size(), 0.0f);
+    controls_.assign(std::size_t(count), values);
     outputControls_.assign(std::size_t(count), std::vector<float>(desc_->PortCount, 0.0f));
     for (int k = 0; k < count; ++k) {
-      LADSPA_Handle h = desc_->instantiate(desc_, static_cast<unsigned long>(sampleRate()));
-      if (!h) return Fail("The LADSPA plug-in " + info_.name + " could not be started.");
+      LADSPA_Handle h = desc_->instantiate(desc_, static_cast<unsigned long>(rate));
+      if (!h) {
+        *why = "The LADSPA plug-in " + info.name + " could not be started.";
+        return false;
+      }
       instances_.push_back(h);
       int audioIn = 0, audioOut = 0;
       std::size_t control = 0;
@@ -165,7 +148,7 @@ class LLadspaFilter final : public audio::LSoundSource {
         LADSPA_Data* where;
         if (LADSPA_IS_PORT_AUDIO(pd)) {
           const int c = k * perInstance + (LADSPA_IS_PORT_INPUT(pd) ? audioIn++ : audioOut++);
-          where = (LADSPA_IS_PORT_INPUT(pd) ? in_ : out_)[std::size_t(c)].data();
+          where = (LADSPA_IS_PORT_INPUT(pd) ? in_ : out_).data() + std::size_t(c) * audio::kBlockFrames;
         } else if (LADSPA_IS_PORT_INPUT(pd) && control < controls_[std::size_t(k)].size()) {
           where = &controls_[std::size_t(k)][control++];
         } else {
@@ -175,74 +158,42 @@ class LLadspaFilter final : public audio::LSoundSource {
       }
       if (desc_->activate) desc_->activate(h);
     }
+    return true;
   }
 
-  void Stop() {
-    for (LADSPA_Handle h : instances_) {
-      if (desc_->deactivate) desc_->deactivate(h);
-      desc_->cleanup(h);
+  bool Process(const float* in, float* out, std::size_t frames, std::string*) override {
+    for (std::size_t done = 0; done < frames;) {
+      const std::size_t n = std::min<std::size_t>(frames - done, audio::kBlockFrames);
+      for (int c = 0; c < channels_; ++c)
+        std::copy_n(in + std::size_t(c) * frames + done, n, in_.data() + std::size_t(c) * audio::kBlockFrames);
+      for (LADSPA_Handle h : instances_) desc_->run(h, static_cast<unsigned long>(n));
+      for (int c = 0; c < channels_; ++c)
+        std::copy_n(out_.data() + std::size_t(c) * audio::kBlockFrames, n, out + std::size_t(c) * frames + done);
+      done += n;
     }
-    instances_.clear();
-    desc_ = nullptr;
+    return true;
   }
 
-  // The reported latency, from an output control named "latency" after a run.
-  FrameCount Latency() const {
+  // From an output control named "latency", as LADSPA plug-ins report it.
+  std::int64_t Latency() const override {
     for (unsigned long p = 0; p < desc_->PortCount; ++p) {
       const LADSPA_PortDescriptor pd = desc_->PortDescriptors[p];
       if (LADSPA_IS_PORT_CONTROL(pd) && LADSPA_IS_PORT_OUTPUT(pd) && desc_->PortNames[p] &&
           strcasecmp(desc_->PortNames[p], "latency") == 0) {
         const float l = outputControls_[0][p];
-        // A nonsense report is ignored rather than trusted with the document's length.
-        if (std::isfinite(l) && l > 0 && l < float(sampleRate()) * 10) return FrameCount(l);
+        return std::isfinite(l) && l > 0 && l < 1e9f ? std::int64_t(l) : 0;
       }
     }
     return 0;
   }
 
-  // Runs one block of input (zeros past its end, which flush a latent plug-in) and
-  // queues the output, without the latency's leading frames.
-  void Produce() {
-    const int ch = channels();
-    const FrameCount n = audio::kBlockFrames;
-    block_.resize(std::size_t(n * ch));
-    input_->read(block_.data(), n);
-    if (input_->failed()) return;
-    for (int c = 0; c < ch; ++c) SamplesToFloat(block_.data() + c, ch, in_[std::size_t(c)].data(), std::size_t(n));
-    for (LADSPA_Handle h : instances_) desc_->run(h, static_cast<unsigned long>(n));
-    bool finite = true;
-    for (int c = 0; c < ch; ++c)
-      finite &= FloatToSamples(out_[std::size_t(c)].data(), block_.data() + c, ch, std::size_t(n));
-    if (!finite)
-      return Fail("The LADSPA plug-in " + info_.name + " produced invalid samples (not a number).");
-    FrameCount skip = 0;
-    if (firstBlock_) {
-      firstBlock_ = false;
-      skip = std::min(Latency(), n);
-      latencyLeft_ = Latency() - skip;
-    } else if (latencyLeft_ > 0) {
-      skip = std::min(latencyLeft_, n);
-      latencyLeft_ -= skip;
-    }
-    if (head_ > 0) {
-      pending_.erase(pending_.begin(), pending_.begin() + std::ptrdiff_t(head_));
-      head_ = 0;
-    }
-    pending_.insert(pending_.end(), block_.begin() + skip * ch, block_.end());
-  }
-
-  SourceHandle input_;
-  PluginInfo info_;
-  std::vector<float> values_;
-  std::shared_ptr<Library> library_;
+ private:
+  std::unique_ptr<Library> library_;
   const LADSPA_Descriptor* desc_ = nullptr;
+  int channels_ = 1;
   std::vector<LADSPA_Handle> instances_;
-  std::vector<std::vector<float>> in_, out_, controls_, outputControls_;
-  std::vector<Sample> block_, pending_;
-  std::size_t head_ = 0;
-  FramePos position_ = 0;
-  bool firstBlock_ = true;
-  FrameCount latencyLeft_ = 0;
+  std::vector<float> in_, out_;
+  std::vector<std::vector<float>> controls_, outputControls_;
 };
 
 }  // namespace
@@ -308,8 +259,37 @@ std::string CheckChannels(const PluginInfo& info, int channels) {
          std::to_string(channels) + (channels == 1 ? " channel." : " channels.");
 }
 
-SourceHandle MakeLadspaFilter(SourceHandle input, const PluginInfo& info, std::vector<float> values) {
-  return SourceHandle(audio::MakeRef<LLadspaFilter>(std::move(input), info, std::move(values)));
+std::unique_ptr<LPluginProcessor> OpenLadspaHere(const PluginInfo& info, const std::vector<float>& values,
+                                                 std::int32_t rate, int channels, std::string* why) {
+  auto p = std::make_unique<LadspaProcessor>();
+  if (!p->Start(info, values, rate, channels, why)) return nullptr;
+  return p;
+}
+
+bool LoadLadspaInfo(const std::string& path, const std::string& id, PluginInfo& info, std::string* why) {
+  Library lib(path);
+  const LADSPA_Descriptor_Function entry = lib.entry();
+  for (unsigned long i = 0; entry && i < 100000; ++i) {
+    const LADSPA_Descriptor* d = entry(i);
+    if (!d) break;
+    if (std::to_string(d->UniqueID) == id) {
+      info = Describe(*d, path, kListingRate);
+      return true;
+    }
+  }
+  *why = "No LADSPA plug-in " + id + " in " + path + ".";
+  return false;
+}
+
+SourceHandle MakeLadspaFilter(SourceHandle input, const PluginInfo& info, std::vector<float> values,
+                              bool hosted) {
+  const std::int32_t rate = input->sampleRate();
+  const int channels = input->channels();
+  ProcessorFactory open = [=](std::string* why) {
+    return hosted ? OpenLadspaHosted(info, values, rate, channels, why)
+                  : OpenLadspaHere(info, values, rate, channels, why);
+  };
+  return MakePluginFilter(std::move(input), std::move(open), info.name);
 }
 
 }  // namespace quillet::effects::plugins

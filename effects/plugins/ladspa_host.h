@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "effects/pass.h"
+#include "effects/plugins/plugin_filter.h"
 #include "effects/plugins/plugin_info.h"
 
 namespace quillet::effects::plugins {
@@ -29,8 +30,13 @@ bool FindLadspa(const std::vector<std::string>& folders, const std::string& id, 
 // Whether a plug-in with these audio ports can run on channels; otherwise the message.
 std::string CheckChannels(const PluginInfo& info, int channels);
 
-// The filter running info over input with the control values (one per info.controls).
-// A plug-in that cannot be loaded or instantiated gives a failed source with the reason.
-SourceHandle MakeLadspaFilter(SourceHandle input, const PluginInfo& info, std::vector<float> values);
+// The plug-in of library path with unique id, described as a scan would.
+bool LoadLadspaInfo(const std::string& path, const std::string& id, PluginInfo& info, std::string* why);
+
+// The filter running info over input with the control values (one per info.controls),
+// in a quillet-plugin-host process when hosted. A plug-in that cannot be loaded or
+// started gives a failed source with the reason.
+SourceHandle MakeLadspaFilter(SourceHandle input, const PluginInfo& info, std::vector<float> values,
+                              bool hosted = true);
 
 }  // namespace quillet::effects::plugins

@@ -28,9 +28,13 @@ PluginInfo Fixture(const std::string& label) {
   return info;
 }
 
+// Points the command and hosted filters at the helper built beside the tests.
+const bool kHostSet = setenv("QUILLET_PLUGIN_HOST", QUILLET_PLUGIN_HOST_PATH, 1) == 0;
+
 AudioBlock Through(const std::string& label, const AudioBlock& in, std::vector<float> values,
-               std::string* failure = nullptr) {
-  auto src = MakeLadspaFilter(MemorySource(in, 44100), Fixture(label), std::move(values));
+                   std::string* failure = nullptr, bool hosted = false) {
+  EXPECT_TRUE(kHostSet);
+  auto src = MakeLadspaFilter(MemorySource(in, 44100), Fixture(label), std::move(values), hosted);
   AudioBlock out = ReadFrames(*src, in.frames(), 1000);  // blocks unlike the plug-in's
   if (failure) *failure = src->failed() ? src->failureMessage() : "";
   return out;
@@ -125,12 +129,28 @@ TEST(FloatToSamples, TruncatesSaturatesAndSilencesNonNumbers) {
   EXPECT_TRUE(FloatToSamples(in, out, 1, 2));
 }
 
-TEST(LadspaFilter, MonoPluginRunsOncePerChannel) {
+TEST(LadspaFilter, MonoPluginRunsOncePerChannelHereAndInTheHost) {
   const AudioBlock in = Noise(2, 30000, 7, 400000);
-  const AudioBlock out = Through("q_gain", in, {0.5f});
-  ASSERT_EQ(out.frames(), in.frames());
-  for (FrameCount i = 0; i < in.frames(); ++i)
-    for (int c = 0; c < 2; ++c) ASSERT_NEAR(out(c, i), in(c, i) / 2, 1) << i << "/" << c;
+  for (bool hosted : {false, true}) {
+    SCOPED_TRACE(hosted);
+    std::string failure;
+    const AudioBlock out = Through("q_gain", in, {0.5f}, &failure, hosted);
+    EXPECT_EQ(failure, "");
+    ASSERT_EQ(out.frames(), in.frames());
+    for (FrameCount i = 0; i < in.frames(); ++i)
+      for (int c = 0; c < 2; ++c) ASSERT_NEAR(out(c, i), in(c, i) / 2, 1) << i << "/" << c;
+  }
+}
+
+TEST(LadspaFilter, ACrashInTheHostFailsThePassOnly) {
+  std::string failure;
+  Through("q_crash", Noise(1, 20000, 5, 1000), {1.0f}, &failure, true);
+  EXPECT_NE(failure.find("Fixture Crash crashed"), std::string::npos) << failure;
+  // A host that cannot be found is a message too, never a run in this process.
+  setenv("QUILLET_PLUGIN_HOST", "/nonexistent/quillet-plugin-host", 1);
+  Through("q_gain", Noise(1, 100, 5, 1000), {1.0f}, &failure, true);
+  setenv("QUILLET_PLUGIN_HOST", QUILLET_PLUGIN_HOST_PATH, 1);
+  EXPECT_NE(failure.find("could not be started"), std::string::npos) << failure;
 }
 
 TEST(LadspaFilter, MultichannelPluginGetsEveryChannel) {
@@ -147,15 +167,17 @@ TEST(LadspaFilter, MultichannelPluginGetsEveryChannel) {
 
 TEST(LadspaFilter, ReportedLatencyIsCompensated) {
   const AudioBlock in = Noise(1, 20000, 11, 300000);
-  const AudioBlock out = Through("q_latent", in, {1.0f});
+  const AudioBlock out = Through("q_latent", in, {1.0f}, nullptr, true);
   // Lined up with the input, to the last frame (the tail is flushed with silence).
   for (FrameCount i = 0; i < in.frames(); ++i) ASSERT_NEAR(out(0, i), in(0, i), 1) << i;
 }
 
 TEST(LadspaFilter, NotANumberFailsThePass) {
-  std::string failure;
-  Through("q_nan", Noise(1, 20000, 5, 1000), {1.0f}, &failure);
-  EXPECT_NE(failure.find("Fixture NaN"), std::string::npos) << failure;
+  for (bool hosted : {false, true}) {
+    std::string failure;
+    Through("q_nan", Noise(1, 20000, 5, 1000), {1.0f}, &failure, hosted);
+    EXPECT_NE(failure.find("Fixture NaN produced invalid samples"), std::string::npos) << failure;
+  }
 }
 
 class PluginCommandTest : public ::testing::Test {
@@ -204,7 +226,7 @@ TEST_F(PluginCommandTest, AppliesToAllAndUndoes) {
 TEST_F(PluginCommandTest, FailuresLeaveNoUndoEntryAndTheAudio) {
   const AudioBlock in = Sine(1, 20000, 44100, 440, 200000);
   auto doc = Make(in);
-  const char* failing[] = {"q_nan", "q_swap", "missing", "q_gain,Volume=2"};
+  const char* failing[] = {"q_nan", "q_crash", "q_swap", "missing", "q_gain,Volume=2"};
   for (const char* text : failing) {
     SCOPED_TRACE(text);
     ctx.message.clear();
