@@ -281,15 +281,4 @@ bool LoadLadspaInfo(const std::string& path, const std::string& id, PluginInfo& 
   return false;
 }
 
-SourceHandle MakeLadspaFilter(SourceHandle input, const PluginInfo& info, std::vector<float> values,
-                              bool hosted) {
-  const std::int32_t rate = input->sampleRate();
-  const int channels = input->channels();
-  ProcessorFactory open = [=](std::string* why) {
-    return hosted ? OpenLadspaHosted(info, values, rate, channels, why)
-                  : OpenLadspaHere(info, values, rate, channels, why);
-  };
-  return MakePluginFilter(std::move(input), std::move(open), info.name);
-}
-
 }  // namespace quillet::effects::plugins

@@ -33,10 +33,4 @@ std::string CheckChannels(const PluginInfo& info, int channels);
 // The plug-in of library path with unique id, described as a scan would.
 bool LoadLadspaInfo(const std::string& path, const std::string& id, PluginInfo& info, std::string* why);
 
-// The filter running info over input with the control values (one per info.controls),
-// in a quillet-plugin-host process when hosted. A plug-in that cannot be loaded or
-// started gives a failed source with the reason.
-SourceHandle MakeLadspaFilter(SourceHandle input, const PluginInfo& info, std::vector<float> values,
-                              bool hosted = true);
-
 }  // namespace quillet::effects::plugins

@@ -3,6 +3,7 @@
 #include "core/document.h"
 #include "effects/commands.h"
 #include "effects/plugins/ladspa_host.h"
+#include "effects/plugins/lv2_host.h"
 
 namespace quillet::effects::plugins {
 namespace {
@@ -10,14 +11,23 @@ namespace {
 std::string StoreKey(const PluginInfo& info) { return info.family + ":" + info.id; }
 
 constexpr core::ParamInfo kLadspaFields[] = {
-    {.name = "LABEL[,PORT=VALUE...]", .label = "&Plug-in (label or number, then PORT=VALUE):",
+    {.name = "LABEL[,PORT=VALUE...]", .label = "&Plug-in (LADSPA label or number, or LV2 URI; then PORT=VALUE):",
      .key = "LadspaEffect", .kind = core::ParamKind::Text, .unit = "a LADSPA label and its settings",
      .textDefault = "amp_mono"}};
 const core::ParamTable kLadspaTable{"LADSPA/LV2 Effects", kLadspaFields};
 
+constexpr core::ParamInfo kLv2Fields[] = {
+    {.name = "URI[,SYMBOL=VALUE...]", .label = "&Plug-in URI, then SYMBOL=VALUE:", .key = "Lv2Effect",
+     .kind = core::ParamKind::Text, .unit = "an LV2 URI and its settings", .required = true}};
+const core::ParamTable kLv2Table{"LV2 Effect", kLv2Fields};
+
 }  // namespace
 
-std::vector<PluginInfo> InstalledPlugins() { return ScanLadspa(LadspaFoldersFromEnvironment()); }
+std::vector<PluginInfo> InstalledPlugins() {
+  std::vector<PluginInfo> all = ScanLadspa(LadspaFoldersFromEnvironment());
+  for (PluginInfo& p : ScanLv2()) all.push_back(std::move(p));
+  return all;
+}
 
 bool ValuesFor(const PluginInfo& info, const PluginSpec& spec, const settings::Settings& settings,
                std::vector<float>& values, std::string* why) {
@@ -42,7 +52,9 @@ void StoreValues(const PluginInfo& info, const std::vector<float>& values, setti
 
 platform::TaskResult PluginEffectCommand(core::EditContext& ctx, core::WaveDocument& doc,
                                          const std::string& family, const std::string& text) {
-  const char* failure = family == "lv2" ? kLv2Failure : kLadspaFailure;
+  // The menu's one field takes either family: an LV2 plug-in is named by its URI.
+  const bool lv2 = family == "lv2" || text.find("://") != std::string::npos;
+  const char* failure = lv2 ? kLv2Failure : kLadspaFailure;
   auto refuse = [&](const std::string& why) {
     ctx.message = std::string(failure) + "\n\n" + why;
     return platform::kTaskFailed;
@@ -51,11 +63,12 @@ platform::TaskResult PluginEffectCommand(core::EditContext& ctx, core::WaveDocum
   std::string why;
   if (!ParsePluginSpec(text, spec, &why)) return refuse(why);
   PluginInfo info;
-  if (!FindLadspa(LadspaFoldersFromEnvironment(), spec.id, info, &why)) return refuse(why);
+  if (!(lv2 ? FindLv2(spec.id, info, &why) : FindLadspa(LadspaFoldersFromEnvironment(), spec.id, info, &why)))
+    return refuse(why);
   std::vector<float> values;
   if (!ValuesFor(info, spec, ctx.settings, values, &why)) return refuse(why);
   StoreValues(info, values, ctx.settings);
-  FunctionFilterFactory factory([&](SourceHandle in) { return MakeLadspaFilter(std::move(in), info, values); });
+  FunctionFilterFactory factory([&](SourceHandle in) { return MakePluginEffectFilter(std::move(in), info, values); });
   return OutsideEffectCommand(ctx, doc, {"LADSPA/LV2 Effects", "Applying LADSPA/LV2 Effect", failure,
                                          CheckChannels(info, doc.channels())},
                               factory);
@@ -70,6 +83,11 @@ void RegisterPluginCommands(core::CommandRegistry& r) {
          .run = [](core::CommandCall& c) {
            return PluginEffectCommand(c.ctx, *c.doc, "ladspa", c.params->Text(0));
          }});
+  // quillet-cli's lv2 word; the editor reaches LV2 through the menu item above.
+  r.Add({.id = r.NextDynamicId(), .cliName = "lv2", .undoLabel = "LADSPA/LV2 Effects",
+         .progressText = "Applying LADSPA/LV2 Effect", .needs = core::kNeedsAudio, .params = &kLv2Table,
+         .dialog = std::string(core::kNoDialog),
+         .run = [](core::CommandCall& c) { return PluginEffectCommand(c.ctx, *c.doc, "lv2", c.params->Text(0)); }});
 }
 
 }  // namespace quillet::effects::plugins

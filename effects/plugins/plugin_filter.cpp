@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "effects/plugins/ladspa_host.h"
+#include "effects/plugins/lv2_host.h"
 #include "platform/process.h"
 
 namespace quillet::effects::plugins {
@@ -256,14 +257,30 @@ std::string PluginHostProgram() {
   return platform::FindProgram("quillet-plugin-host").string();
 }
 
-std::unique_ptr<LPluginProcessor> OpenLadspaHosted(const PluginInfo& info, const std::vector<float>& values,
+std::unique_ptr<LPluginProcessor> OpenHere(const PluginInfo& info, const std::vector<float>& values,
+                                           std::int32_t rate, int channels, std::string* why) {
+  return info.family == "lv2" ? OpenLv2Here(info, values, rate, channels, why)
+                              : OpenLadspaHere(info, values, rate, channels, why);
+}
+
+SourceHandle MakePluginEffectFilter(SourceHandle input, const PluginInfo& info, std::vector<float> values,
+                                    bool hosted) {
+  const std::int32_t rate = input->sampleRate();
+  const int channels = input->channels();
+  ProcessorFactory open = [=](std::string* why) {
+    return hosted ? OpenHosted(info, values, rate, channels, why) : OpenHere(info, values, rate, channels, why);
+  };
+  return MakePluginFilter(std::move(input), std::move(open), info.name);
+}
+
+std::unique_ptr<LPluginProcessor> OpenHosted(const PluginInfo& info, const std::vector<float>& values,
                                                    std::int32_t rate, int channels, std::string* why) {
   const std::string program = PluginHostProgram();
   if (program.empty()) {
     *why = "The plug-in host quillet-plugin-host is missing; reinstall Quillet.";
     return nullptr;
   }
-  std::vector<std::string> argv{program, "ladspa", info.path, info.id, std::to_string(rate),
+  std::vector<std::string> argv{program, info.family, info.path, info.id, std::to_string(rate),
                                 std::to_string(channels)};
   for (float v : values) {
     char text[32];
@@ -276,23 +293,23 @@ std::unique_ptr<LPluginProcessor> OpenLadspaHosted(const PluginInfo& info, const
 }
 
 int ServePlugin(int in, int out, const std::vector<std::string>& args) {
-  // ladspa PATH ID RATE CHANNELS VALUE...
+  // FAMILY PATH ID RATE CHANNELS VALUE...
   std::string why;
   std::unique_ptr<LPluginProcessor> processor;
   int channels = 0;
-  if (args.size() < 5 || args[0] != "ladspa") {
-    why = "usage: quillet-plugin-host ladspa PATH ID RATE CHANNELS [VALUE...]";
+  if (args.size() < 5 || (args[0] != "ladspa" && args[0] != "lv2")) {
+    why = "usage: quillet-plugin-host ladspa|lv2 PATH ID RATE CHANNELS [VALUE...]";
   } else {
     const long rate = std::strtol(args[3].c_str(), nullptr, 10);
     channels = int(std::strtol(args[4].c_str(), nullptr, 10));
     PluginInfo info;
     if (rate < 1 || rate > 10'000'000 || channels < 1 || channels > audio::kMaxChannels) {
       why = "The rate or channel count given to the plug-in host is out of range.";
-    } else if (LoadLadspaInfo(args[1], args[2], info, &why)) {
+    } else if (args[0] == "lv2" ? FindLv2(args[2], info, &why) : LoadLadspaInfo(args[1], args[2], info, &why)) {
       std::vector<float> values;
       for (std::size_t i = 5; i < args.size(); ++i) values.push_back(std::strtof(args[i].c_str(), nullptr));
       values.resize(info.controls.size());
-      processor = OpenLadspaHere(info, values, std::int32_t(rate), channels, &why);
+      processor = OpenHere(info, values, std::int32_t(rate), channels, &why);
     }
   }
   if (!WriteStatus(out, processor ? std::string() : why)) return 2;

@@ -36,10 +36,16 @@ SourceHandle MakePluginFilter(SourceHandle input, ProcessorFactory open, std::st
 std::unique_ptr<LPluginProcessor> OpenLadspaHere(const PluginInfo& info, const std::vector<float>& values,
                                                  std::int32_t rate, int channels, std::string* why);
 
-// The plug-in run in a quillet-plugin-host process of its own, so that a plug-in that
-// crashes fails the pass instead of ending the program.
-std::unique_ptr<LPluginProcessor> OpenLadspaHosted(const PluginInfo& info, const std::vector<float>& values,
+// The plug-in (LADSPA or LV2) run in a quillet-plugin-host process of its own, so that
+// a plug-in that crashes fails the pass instead of ending the program.
+std::unique_ptr<LPluginProcessor> OpenHosted(const PluginInfo& info, const std::vector<float>& values,
                                                    std::int32_t rate, int channels, std::string* why);
+
+// The filter running info (LADSPA or LV2) over input with the control values (one per
+// info.controls), in quillet-plugin-host when hosted. A plug-in that cannot be loaded
+// or started gives a failed source with the reason.
+SourceHandle MakePluginEffectFilter(SourceHandle input, const PluginInfo& info, std::vector<float> values,
+                                    bool hosted = true);
 
 // Where quillet-plugin-host is: $QUILLET_PLUGIN_HOST, beside this program, or on PATH;
 // empty when nowhere.

@@ -57,11 +57,33 @@ TEST_F(PluginsCli, AmpMonoMatchesApplyplugin) {
   EXPECT_LE(worst, 1);
 }
 
+TEST_F(PluginsCli, Lv2PluginRunsFromItsUri) {
+  QUILLET_REQUIRE_PROGRAMS("sox");
+  const auto in = dir.path() / "in.wav", out = dir.path() / "out.wav";
+  ASSERT_EQ(RunProgram({"sox", "-n", "-r", "44100", "-c", "2", "-b", "16", in.string(), "synth", "1", "sine", "440",
+                        "vol", "0.5"}),
+            0);
+  // swh-lv2's amplifier at -6.02 dB: half the level on both channels.
+  const ApplyRun r = RunApply(dir.path() / "settings", in.string(), out.string(),
+                              {"lv2:http://plugin.org.uk/swh-plugins/amp,gain=-6.0206"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto a = Samples(in), b = Samples(out);
+  ASSERT_EQ(a.size(), b.size());
+  int worst = 0;
+  for (std::size_t i = 0; i < a.size(); ++i) worst = std::max(worst, std::abs(a[i] / 2 - b[i]));
+  EXPECT_LE(worst, 1);
+  const ApplyRun bad = RunApply(dir.path() / "settings", in.string(), (dir.path() / "x.wav").string(),
+                                {"lv2:urn:none"});
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_NE(bad.err.find("Applying LV2 effect FAILED."), std::string::npos) << bad.err;
+}
+
 TEST_F(PluginsCli, ListsPluginsAndRefusesUnknownOnes) {
   const CliOutput list = RunWithTable({"plugins"});
   EXPECT_EQ(list.status, 0);
   EXPECT_NE(list.out.find("ladspa\t1048\tamp_mono\tMono Amplifier"), std::string::npos) << list.out;
   EXPECT_NE(list.out.find("Gain 0.."), std::string::npos);
+  EXPECT_NE(list.out.find("lv2\thttp://plugin.org.uk/swh-plugins/amp\tSimple amplifier"), std::string::npos);
   const auto in = dir.path() / "in.wav";
   ASSERT_EQ(RunProgram({"sox", "-n", "-r", "8000", "-c", "2", "-b", "16", in.string(), "synth", "0.1", "sine", "300"}), 0);
   // amp_mono runs once per channel; a missing plug-in fails with the family's message.

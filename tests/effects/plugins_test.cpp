@@ -34,7 +34,7 @@ const bool kHostSet = setenv("QUILLET_PLUGIN_HOST", QUILLET_PLUGIN_HOST_PATH, 1)
 AudioBlock Through(const std::string& label, const AudioBlock& in, std::vector<float> values,
                    std::string* failure = nullptr, bool hosted = false) {
   EXPECT_TRUE(kHostSet);
-  auto src = MakeLadspaFilter(MemorySource(in, 44100), Fixture(label), std::move(values), hosted);
+  auto src = MakePluginEffectFilter(MemorySource(in, 44100), Fixture(label), std::move(values), hosted);
   AudioBlock out = ReadFrames(*src, in.frames(), 1000);  // blocks unlike the plug-in's
   if (failure) *failure = src->failed() ? src->failureMessage() : "";
   return out;
