@@ -2,6 +2,7 @@
 
 #include "core/edit_commands.h"
 #include "effects/plugins/plugin_commands.h"
+#include "effects/plugins/speech.h"
 #include "effects/registry.h"
 #include "send/send_command.h"
 
@@ -12,6 +13,7 @@ core::CommandRegistry BuildCommandRegistry() {
   core::RegisterEditCommands(r);
   effects::RegisterEffectCommands(r);
   effects::plugins::RegisterPluginCommands(r);
+  effects::plugins::RegisterSpeechCommands(r);
   send::RegisterSendCommands(r);
   return r;
 }

@@ -30,13 +30,14 @@ Format TargetFormat(const WaveDocument& doc, const AudioChain& incoming) {
 }
 
 // Paste's work after the entry is pushed: source replaces [from, to) under a task.
-platform::TaskResult PasteChain(EditContext& ctx, WaveDocument& doc, const AudioChain& source) {
+platform::TaskResult PasteChain(EditContext& ctx, WaveDocument& doc, const AudioChain& source,
+                                const char* title = "Paste") {
   const FramePos from = doc.selStart(), to = doc.selEnd();
   const Format format = TargetFormat(doc, source);
   AudioChain work = doc.chain();
   FrameCount pasted = 0;
   const platform::TaskResult r =
-      RunEditTask(ctx, "Paste", [&](EditTask& task) -> platform::TaskResult {
+      RunEditTask(ctx, title, [&](EditTask& task) -> platform::TaskResult {
         AudioChain converted(&ctx.store);
         const platform::TaskResult c =
             ConvertChain(ctx, task, source, format.rate, format.channels, converted);
@@ -164,6 +165,15 @@ platform::TaskResult Paste(EditContext& ctx, WaveDocument& doc) {
   doc.PushUndo("Paste");
   const AudioChain source = ctx.clipboard.chain;
   return PasteChain(ctx, doc, source);
+}
+
+platform::TaskResult InsertMadeAudio(EditContext& ctx, WaveDocument& doc, const AudioChain& audio,
+                                     const char* undoName) {
+  platform::BusyGuard guard(doc.busyFlag());
+  if (!Begin(ctx, guard)) return kTaskFailed;
+  if (!doc.HasSelection()) doc.SetSelection(doc.cursor(), doc.cursor(), doc.cursor());
+  doc.PushUndo(undoName);
+  return PasteChain(ctx, doc, audio, doc.HasSelection() ? "Paste" : undoName);
 }
 
 platform::TaskResult PasteFromSystem(EditContext& ctx, WaveDocument& doc) {

@@ -35,6 +35,11 @@ platform::TaskResult Copy(EditContext& ctx, WaveDocument& doc);
 // selection) and selects what was pasted.
 platform::TaskResult Paste(EditContext& ctx, WaveDocument& doc);
 platform::TaskResult PasteFromSystem(EditContext& ctx, WaveDocument& doc);
+// Audio a command made (synthesized speech) replaces the selection, or goes in at the
+// cursor without one, converted to the document's rate and channels, under the undo
+// entry undoName; the task is titled "Paste" over a selection, undoName otherwise.
+platform::TaskResult InsertMadeAudio(EditContext& ctx, WaveDocument& doc, const AudioChain& audio,
+                                     const char* undoName);
 platform::TaskResult PasteMix(EditContext& ctx, WaveDocument& doc, const MixParams& params);
 platform::TaskResult PasteMixFromSystem(EditContext& ctx, WaveDocument& doc,
                                         const MixParams& params);

@@ -11,7 +11,10 @@
 #include "core/document.h"
 #include "effects/plugins/ladspa_host.h"
 #include "effects/plugins/plugin_commands.h"
+#include "effects/plugins/speech.h"
+#include "fixtures/programs.h"
 #include "effects_fixture.h"
+#include "formats/document_io.h"
 #include "platform/scripted_progress.h"
 
 namespace quillet::effects::testing {
@@ -187,7 +190,8 @@ class PluginCommandTest : public ::testing::Test {
   settings::Settings settings{settings::FolderLocations(dir.path() / "settings")};
   platform::ScriptedProgressFactory progress;
   core::ProgramClipboard clipboard{&store};
-  core::EditContext ctx{store,   clipboard, progress, settings, nullptr, nullptr, nullptr,
+  formats::FormatsFileIo files{settings};
+  core::EditContext ctx{store,   clipboard, progress, settings, nullptr, &files, nullptr,
                         nullptr, audio::StandardFormatAdaptors(), {}, false};
 
   void SetUp() override {
@@ -235,6 +239,70 @@ TEST_F(PluginCommandTest, FailuresLeaveNoUndoEntryAndTheAudio) {
     EXPECT_FALSE(doc->history().CanUndo());
     EXPECT_EQ(PeakOf(Contents(*doc), 0), PeakOf(in, 0));
   }
+}
+
+TEST(Speech, VoicesAreParsedAndFound) {
+  const std::vector<Voice> voices = ParseVoices(
+      "Pty Language       Age/Gender VoiceName          File                 Other Languages\n"
+      " 5  af              --/M      Afrikaans          gmw/af\n"
+      " 2  en-us           --/M      English_(America)  gmw/en-US            (en 3)\n"
+      "garbage\n");
+  ASSERT_EQ(voices.size(), 2u);
+  EXPECT_EQ(voices[1].language, "en-us");
+  EXPECT_EQ(voices[1].name, "English_(America)");
+  EXPECT_EQ(FindVoice(voices, "1"), 1);
+  EXPECT_EQ(FindVoice(voices, "2"), -1);
+  EXPECT_EQ(FindVoice(voices, "af"), 0);
+  EXPECT_EQ(FindVoice(voices, "English_(America)"), 1);
+  EXPECT_EQ(FindVoice(voices, "xx"), -1);
+  EXPECT_EQ(FindVoice(voices, ""), -1);
+}
+
+TEST_F(PluginCommandTest, SpeechGoesInAtTheCursorAndUndoes) {
+  QUILLET_REQUIRE_PROGRAMS("espeak-ng");
+  const AudioBlock in = Dc(2, 44100, 0);
+  auto doc = Make(in);
+  doc->SetSelection(22050, 22050, 22050);
+  ASSERT_EQ(TextToSpeechCommand(ctx, *doc, "en-us", "-hello world, this is a test"), platform::kTaskDone)
+      << ctx.message;
+  EXPECT_EQ(doc->history().UndoName(), "Text To Speech");
+  // About two seconds of speech, at the document's rate and channels, after the cursor.
+  const FrameCount added = doc->length() - in.frames();
+  EXPECT_GT(added, 44100);
+  EXPECT_LT(added, 44100 * 5);
+  const AudioBlock out = Contents(*doc);
+  EXPECT_EQ(PeakOf(out, 0, 0, 22050), 0);
+  EXPECT_GT(RmsOf(out, 0, 22050, 22050 + added), 5000.0);
+  EXPECT_GT(RmsOf(out, 1, 22050, 22050 + added), 5000.0);
+  EXPECT_FALSE(std::filesystem::exists(store.workingFolder() / "Synthesized.wav"));
+  doc->Undo();
+  EXPECT_EQ(doc->length(), in.frames());
+}
+
+TEST_F(PluginCommandTest, SpeechReplacesTheSelectionOrFailsCleanly) {
+  QUILLET_REQUIRE_PROGRAMS("espeak-ng");
+  auto doc = Make(Dc(1, 88200, 1000));
+  doc->SetSelection(0, 88200, 0);
+  ASSERT_EQ(TextToSpeechCommand(ctx, *doc, "0", "one"), platform::kTaskDone) << ctx.message;
+  EXPECT_LT(doc->length(), 88200);  // "one" is shorter than the two seconds it replaced
+  const FrameCount length = doc->length();
+  struct Case {
+    const char* voice;
+    const char* text;
+    const char* message;
+  } cases[] = {{"0", "  ", "There is no text to speak."},
+               {"no-such-voice", "hello", "There is no voice \"no-such-voice\""}};
+  for (const Case& c : cases) {
+    ctx.message.clear();
+    EXPECT_EQ(TextToSpeechCommand(ctx, *doc, c.voice, c.text), platform::kTaskFailed);
+    EXPECT_EQ(ctx.message.rfind(c.message, 0), 0u) << ctx.message;
+  }
+  const std::string path = getenv("PATH");
+  setenv("PATH", "/nonexistent", 1);
+  EXPECT_EQ(TextToSpeechCommand(ctx, *doc, "0", "hello"), platform::kTaskFailed);
+  setenv("PATH", path.c_str(), 1);
+  EXPECT_EQ(ctx.message, kNoSpeechEngine);
+  EXPECT_EQ(doc->length(), length);
 }
 
 }  // namespace
