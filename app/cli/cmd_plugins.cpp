@@ -1,5 +1,6 @@
 #include "app/cli/cli.h"
 #include "effects/plugins/plugin_commands.h"
+#include "settings/settings.h"
 
 namespace quillet::app {
 
@@ -9,7 +10,7 @@ platform::TaskResult RunPluginsCommand(CommandContext& c) {
     std::fputs("usage: quillet-cli plugins\n", c.err);
     return platform::kTaskFailed;
   }
-  for (const effects::plugins::PluginInfo& p : effects::plugins::InstalledPlugins())
+  for (const effects::plugins::PluginInfo& p : effects::plugins::InstalledPlugins(settings::Settings::Process()))
     std::fputs(effects::plugins::DescribePlugin(p).c_str(), c.out);
   return platform::kTaskDone;
 }

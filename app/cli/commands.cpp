@@ -17,7 +17,7 @@ std::span<const CliCommand> Commands() {
       {"record", "OUT --seconds N [--rate HZ] [--channels N]",
        "record N seconds (44100 Hz stereo unless given) with the Recorder settings, save as OUT",
        &RunRecordCommand},
-      {"plugins", "", "list every installed LADSPA and LV2 effect with its controls and their ranges",
+      {"plugins", "", "list every LADSPA and LV2 effect and the VST plug-ins of the VST folder, with their controls",
        &RunPluginsCommand},
       {"cd", "drives | toc DRIVE | lookup DRIVE | rip DRIVE OUTDIR | burn DRIVE FILE...",
        "audio CDs: list drives, read a disc's contents and CDDB titles, rip tracks, burn files",

@@ -4,6 +4,7 @@
 #include "effects/commands.h"
 #include "effects/plugins/ladspa_host.h"
 #include "effects/plugins/lv2_host.h"
+#include "effects/plugins/vst_host.h"
 
 namespace quillet::effects::plugins {
 namespace {
@@ -21,11 +22,22 @@ constexpr core::ParamInfo kLv2Fields[] = {
      .kind = core::ParamKind::Text, .unit = "an LV2 URI and its settings", .required = true}};
 const core::ParamTable kLv2Table{"LV2 Effect", kLv2Fields};
 
+constexpr core::ParamInfo kVstFields[] = {
+    {.name = "PATH[,INDEX=VALUE...]", .label = "&Plug-in (file in the VST folder, or a path; then INDEX=VALUE):",
+     .key = "VstEffect", .kind = core::ParamKind::Text, .unit = "a VST .so file and its parameters (0..1)",
+     .required = true}};
+const core::ParamTable kVstTable{"VST Plugins", kVstFields};
+
 }  // namespace
 
-std::vector<PluginInfo> InstalledPlugins() {
+std::vector<PluginInfo> InstalledPlugins(const settings::Settings& settings) {
   std::vector<PluginInfo> all = ScanLadspa(LadspaFoldersFromEnvironment());
   for (PluginInfo& p : ScanLv2()) all.push_back(std::move(p));
+  for (const std::string& path : VstLibraries(VstFolder(settings))) {
+    PluginInfo info;
+    std::string why;
+    if (LoadVstInfo(path, info, &why)) all.push_back(std::move(info));
+  }
   return all;
 }
 
@@ -53,8 +65,9 @@ void StoreValues(const PluginInfo& info, const std::vector<float>& values, setti
 platform::TaskResult PluginEffectCommand(core::EditContext& ctx, core::WaveDocument& doc,
                                          const std::string& family, const std::string& text) {
   // The menu's one field takes either family: an LV2 plug-in is named by its URI.
-  const bool lv2 = family == "lv2" || text.find("://") != std::string::npos;
-  const char* failure = lv2 ? kLv2Failure : kLadspaFailure;
+  const bool vst = family == "vst";
+  const bool lv2 = !vst && (family == "lv2" || text.find("://") != std::string::npos);
+  const char* failure = vst ? kVstFailure : lv2 ? kLv2Failure : kLadspaFailure;
   auto refuse = [&](const std::string& why) {
     ctx.message = std::string(failure) + "\n\n" + why;
     return platform::kTaskFailed;
@@ -63,14 +76,23 @@ platform::TaskResult PluginEffectCommand(core::EditContext& ctx, core::WaveDocum
   std::string why;
   if (!ParsePluginSpec(text, spec, &why)) return refuse(why);
   PluginInfo info;
-  if (!(lv2 ? FindLv2(spec.id, info, &why) : FindLadspa(LadspaFoldersFromEnvironment(), spec.id, info, &why)))
+  if (vst) {
+    // A bare file name is looked for in the VST folder.
+    const std::string folder = VstFolder(ctx.settings);
+    const std::string path = spec.id.find('/') == std::string::npos && !folder.empty() ? folder + "/" + spec.id : spec.id;
+    if (!LoadVstInfo(path, info, &why)) return refuse(why);
+  } else if (!(lv2 ? FindLv2(spec.id, info, &why)
+                   : FindLadspa(LadspaFoldersFromEnvironment(), spec.id, info, &why))) {
     return refuse(why);
+  }
   std::vector<float> values;
   if (!ValuesFor(info, spec, ctx.settings, values, &why)) return refuse(why);
   StoreValues(info, values, ctx.settings);
   FunctionFilterFactory factory([&](SourceHandle in) { return MakePluginEffectFilter(std::move(in), info, values); });
-  return OutsideEffectCommand(ctx, doc, {"LADSPA/LV2 Effects", "Applying LADSPA/LV2 Effect", failure,
-                                         CheckChannels(info, doc.channels())},
+  return OutsideEffectCommand(ctx, doc,
+                              {vst ? "VST Effects" : "LADSPA/LV2 Effects",
+                               vst ? "Applying VST Effect" : "Applying LADSPA/LV2 Effect", failure,
+                               CheckChannels(info, doc.channels())},
                               factory);
 }
 
@@ -83,6 +105,11 @@ void RegisterPluginCommands(core::CommandRegistry& r) {
          .run = [](core::CommandCall& c) {
            return PluginEffectCommand(c.ctx, *c.doc, "ladspa", c.params->Text(0));
          }});
+  r.Add({.id = core::kCmdVstPlugins, .menuText = "&VST Plugins...",
+         .description = "Applies a VST plug-in from the VST folder to the selection", .cliName = "vst",
+         .undoLabel = "VST Effects", .progressText = "Applying VST Effect", .needs = core::kNeedsAudio,
+         .params = &kVstTable, .place = {"&Effects", "", 910, false},
+         .run = [](core::CommandCall& c) { return PluginEffectCommand(c.ctx, *c.doc, "vst", c.params->Text(0)); }});
   // quillet-cli's lv2 word; the editor reaches LV2 through the menu item above.
   r.Add({.id = r.NextDynamicId(), .cliName = "lv2", .undoLabel = "LADSPA/LV2 Effects",
          .progressText = "Applying LADSPA/LV2 Effect", .needs = core::kNeedsAudio, .params = &kLv2Table,

@@ -1,6 +1,7 @@
 #pragma once
-// The plug-in effects as commands: "LADSPA/LV2 Effects..." in the Effects menu and the
-// quillet-cli names ladspa and lv2. Values are kept per plug-in in the settings store.
+// The plug-in effects as commands: "LADSPA/LV2 Effects..." and "VST Plugins..." in the
+// Effects menu and the quillet-cli names ladspa, lv2 and vst. Values are kept per
+// plug-in in the settings store.
 
 #include <string>
 #include <vector>
@@ -14,8 +15,8 @@ inline constexpr char kPluginValuesSection[] = "PluginValues";
 inline constexpr char kLadspaFailure[] = "Applying LADSPA effect FAILED.";
 inline constexpr char kLv2Failure[] = "Applying LV2 effect FAILED.";
 
-// Every installed LADSPA (and, when built with lilv, LV2) effect.
-std::vector<PluginInfo> InstalledPlugins();
+// Every installed LADSPA and LV2 effect, and the VST plug-ins of the VST folder.
+std::vector<PluginInfo> InstalledPlugins(const settings::Settings& settings);
 
 // The values a run of info uses: its stored ones (settings' PluginValues, key
 // "family:id"), then spec's on top. Refuses unknown ports and bad numbers.
@@ -23,7 +24,8 @@ bool ValuesFor(const PluginInfo& info, const PluginSpec& spec, const settings::S
                std::vector<float>& values, std::string* why);
 void StoreValues(const PluginInfo& info, const std::vector<float>& values, settings::Settings& settings);
 
-// Runs a "LABEL,PORT=VALUE..." (ladspa) or "URI,SYMBOL=VALUE..." (lv2) text on doc.
+// Runs a "LABEL,PORT=VALUE..." (ladspa), "URI,SYMBOL=VALUE..." (lv2) or
+// "PATH,INDEX=VALUE..." (vst) text on doc.
 platform::TaskResult PluginEffectCommand(core::EditContext& ctx, core::WaveDocument& doc,
                                          const std::string& family, const std::string& text);
 

@@ -12,6 +12,7 @@
 
 #include "effects/plugins/ladspa_host.h"
 #include "effects/plugins/lv2_host.h"
+#include "effects/plugins/vst_host.h"
 #include "platform/process.h"
 
 namespace quillet::effects::plugins {
@@ -259,8 +260,9 @@ std::string PluginHostProgram() {
 
 std::unique_ptr<LPluginProcessor> OpenHere(const PluginInfo& info, const std::vector<float>& values,
                                            std::int32_t rate, int channels, std::string* why) {
-  return info.family == "lv2" ? OpenLv2Here(info, values, rate, channels, why)
-                              : OpenLadspaHere(info, values, rate, channels, why);
+  if (info.family == "lv2") return OpenLv2Here(info, values, rate, channels, why);
+  if (info.family == "vst") return OpenVstHere(info, values, rate, channels, why);
+  return OpenLadspaHere(info, values, rate, channels, why);
 }
 
 SourceHandle MakePluginEffectFilter(SourceHandle input, const PluginInfo& info, std::vector<float> values,
@@ -297,15 +299,17 @@ int ServePlugin(int in, int out, const std::vector<std::string>& args) {
   std::string why;
   std::unique_ptr<LPluginProcessor> processor;
   int channels = 0;
-  if (args.size() < 5 || (args[0] != "ladspa" && args[0] != "lv2")) {
-    why = "usage: quillet-plugin-host ladspa|lv2 PATH ID RATE CHANNELS [VALUE...]";
+  if (args.size() < 5 || (args[0] != "ladspa" && args[0] != "lv2" && args[0] != "vst")) {
+    why = "usage: quillet-plugin-host ladspa|lv2|vst PATH ID RATE CHANNELS [VALUE...]";
   } else {
     const long rate = std::strtol(args[3].c_str(), nullptr, 10);
     channels = int(std::strtol(args[4].c_str(), nullptr, 10));
     PluginInfo info;
     if (rate < 1 || rate > 10'000'000 || channels < 1 || channels > audio::kMaxChannels) {
       why = "The rate or channel count given to the plug-in host is out of range.";
-    } else if (args[0] == "lv2" ? FindLv2(args[2], info, &why) : LoadLadspaInfo(args[1], args[2], info, &why)) {
+    } else if (args[0] == "lv2"   ? FindLv2(args[2], info, &why)
+               : args[0] == "vst" ? LoadVstInfo(args[1], info, &why)
+                                  : LoadLadspaInfo(args[1], args[2], info, &why)) {
       std::vector<float> values;
       for (std::size_t i = 5; i < args.size(); ++i) values.push_back(std::strtof(args[i].c_str(), nullptr));
       values.resize(info.controls.size());

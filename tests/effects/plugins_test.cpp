@@ -12,6 +12,7 @@
 #include "effects/plugins/ladspa_host.h"
 #include "effects/plugins/plugin_commands.h"
 #include "effects/plugins/speech.h"
+#include "effects/plugins/vst_host.h"
 #include "fixtures/programs.h"
 #include "effects_fixture.h"
 #include "formats/document_io.h"
@@ -239,6 +240,54 @@ TEST_F(PluginCommandTest, FailuresLeaveNoUndoEntryAndTheAudio) {
     EXPECT_FALSE(doc->history().CanUndo());
     EXPECT_EQ(PeakOf(Contents(*doc), 0), PeakOf(in, 0));
   }
+}
+
+const std::string kVst = QUILLET_TEST_PLUGINS "/vst";
+
+TEST(Vst, LoadsTheGainAndRefusesBrokenPlugins) {
+  EXPECT_EQ(VstLibraries(kVst),
+            (std::vector<std::string>{kVst + "/vst_badmagic.so", kVst + "/vst_gain.so", kVst + "/vst_noreplace.so"}));
+  EXPECT_TRUE(VstLibraries("").empty());
+  EXPECT_TRUE(VstLibraries(QUILLET_TEST_PLUGINS "/none").empty());
+  PluginInfo info;
+  std::string why;
+  ASSERT_TRUE(LoadVstInfo(kVst + "/vst_gain.so", info, &why)) << why;
+  EXPECT_EQ(info.name, "Fixture VST Gain");
+  EXPECT_EQ(info.audioIns, 2);
+  ASSERT_EQ(info.controls.size(), 1u);
+  EXPECT_EQ(info.controls[0].name, "Gain");
+  EXPECT_FLOAT_EQ(info.controls[0].def, 0.5f);
+  EXPECT_FALSE(LoadVstInfo(kVst + "/vst_badmagic.so", info, &why));
+  EXPECT_NE(why.find("wrong magic"), std::string::npos) << why;
+  EXPECT_FALSE(LoadVstInfo(kVst + "/vst_noreplace.so", info, &why));
+  EXPECT_NE(why.find("in place"), std::string::npos) << why;
+  EXPECT_FALSE(LoadVstInfo(kFolders[0] + "/quillet_fixtures.so", info, &why));
+  EXPECT_NE(why.find("no entry point"), std::string::npos) << why;
+}
+
+TEST_F(PluginCommandTest, VstGainHalvesAndBrokenOnesFail) {
+  settings.SetString("Settings", "VSTFolder", kVst);
+  const AudioBlock in = Sine(2, 30000, 44100, 440, 200000);
+  auto doc = Make(in);
+  ASSERT_EQ(PluginEffectCommand(ctx, *doc, "vst", "vst_gain.so"), platform::kTaskDone) << ctx.message;
+  EXPECT_EQ(doc->history().UndoName(), "VST Effects");
+  const AudioBlock out = Contents(*doc);
+  for (FrameCount i = 0; i < in.frames(); i += 13) ASSERT_NEAR(out(1, i), in(1, i) / 2, 1) << i;
+  ASSERT_EQ(PluginEffectCommand(ctx, *doc, "vst", kVst + "/vst_gain.so,0=0.25"), platform::kTaskDone);
+  EXPECT_NEAR(PeakOf(Contents(*doc), 0), 25000, 2);
+  doc->Undo();
+  doc->Undo();
+  for (const char* bad : {"vst_noreplace.so", "vst_badmagic.so", "missing.so"}) {
+    ctx.message.clear();
+    EXPECT_EQ(PluginEffectCommand(ctx, *doc, "vst", bad), platform::kTaskFailed);
+    EXPECT_EQ(ctx.message.rfind(kVstFailure, 0), 0u) << ctx.message;
+  }
+  EXPECT_FALSE(doc->history().CanUndo());
+  EXPECT_EQ(PeakOf(Contents(*doc), 0), PeakOf(in, 0));
+  // A stereo plug-in is refused on mono audio before anything runs.
+  auto mono = Make(Sine(1, 1000, 44100, 440, 1000));
+  EXPECT_EQ(PluginEffectCommand(ctx, *mono, "vst", "vst_gain.so"), platform::kTaskFailed);
+  EXPECT_NE(ctx.message.find("cannot process audio with 1 channel"), std::string::npos) << ctx.message;
 }
 
 TEST(Speech, VoicesAreParsedAndFound) {
