@@ -124,6 +124,22 @@ platform::Outcome ComputeTemporalData(audio::LSoundSource& source, FramePos star
   return platform::Outcome::Done();
 }
 
+TemporalTask::TemporalTask(audio::SourceHandle source, FramePos start, FrameCount length)
+    : LProgressDialog("Temporal Frequency Analysis"), source_(std::move(source)), start_(start), length_(length) {}
+
+bool TemporalTask::Execute() {
+  SetText(0, "Calculating Temporal Frequency Data");
+  SetText(1, "Please wait...");
+  const platform::Outcome r =
+      ComputeTemporalData(*source_, start_, length_, data, [this](FrameCount done, FrameCount total) {
+        SetProgress(static_cast<double>(done) / static_cast<double>(total));
+        return !Pump();
+      });
+  result = r.result;
+  message = r.message;
+  return true;
+}
+
 int TemporalPixel(std::uint16_t magnitude, int brightness) {
   const std::int64_t v = (std::int64_t{magnitude} * std::max(brightness, 0) * 96) >> 16;
   return static_cast<int>(std::min<std::int64_t>(v, 255));

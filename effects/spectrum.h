@@ -11,6 +11,7 @@
 #include "audio/sound.h"
 #include "audio/transfer.h"
 #include "platform/result.h"
+#include "platform/task.h"
 
 namespace quillet::effects {
 
@@ -71,6 +72,22 @@ struct TemporalData {
 platform::Outcome ComputeTemporalData(audio::LSoundSource& source, FramePos start,
                                       FrameCount length, TemporalData& out,
                                       const audio::ProgressFn& progress = {});
+
+// ComputeTemporalData as a task: its window shows the progress, closing it cancels.
+class TemporalTask final : public platform::LProgressDialog {
+ public:
+  TemporalTask(audio::SourceHandle source, FramePos start, FrameCount length);
+  TemporalData data;  // set when the task is done
+  std::string message;  // why it failed
+
+ protected:
+  bool Execute() override;
+
+ private:
+  audio::SourceHandle source_;
+  FramePos start_;
+  FrameCount length_;
+};
 
 // The picture's colour index of a magnitude: min(255, m x brightness x 96 / 2^16).
 inline constexpr int kMinBrightness = 1;
