@@ -73,6 +73,14 @@ class LClickRepairSource final : public audio::LSoundSource {
     nextBlock_ = start - geometry_.block / 4;
     // The filter settles for one block before the first one is examined.
     base_ = filled_ = nextBlock_ - geometry_.block;
+    if (base_ < 0) {
+      // Before the document the detector sees the audio mirrored about its first frame
+      // (odd symmetry), not silence: a recording that starts mid-sound must not look
+      // like a jump out of nothing.
+      head_.resize(static_cast<std::size_t>((1 - base_) * chain.channels));
+      input_->seek(0);
+      input_->read(head_.data(), 1 - base_);
+    }
     input_->seek(base_);
   }
 
@@ -109,8 +117,15 @@ class LClickRepairSource final : public audio::LSoundSource {
       audio_.resize(at + static_cast<std::size_t>(n * ch));
       highPassed_.resize(audio_.size());
       input_->read(audio_.data() + at, n);
-      for (std::size_t i = at; i < audio_.size(); ++i)
-        highPassed_[i] = states_[(i - at) % static_cast<std::size_t>(ch)].Step(filter_, audio_[i]);
+      for (std::size_t i = at; i < audio_.size(); ++i) {
+        const std::size_t c = (i - at) % static_cast<std::size_t>(ch);
+        const FramePos frame = filled_ + static_cast<FramePos>((i - at) / static_cast<std::size_t>(ch));
+        Sample x = audio_[i];
+        if (frame < 0)
+          x = audio::SaturateSample(2 * std::int64_t{head_[c]} -
+                                    head_[static_cast<std::size_t>(-frame * ch) + c]);
+        highPassed_[i] = states_[c].Step(filter_, x);
+      }
       filled_ += n;
     }
   }
@@ -193,6 +208,7 @@ class LClickRepairSource final : public audio::LSoundSource {
   FramePos base_ = 0;   // the document frame at the front of the windows
   FramePos filled_ = 0;
   std::vector<Sample> audio_, highPassed_;
+  std::vector<Sample> head_;  // the document's first frames, for the mirror before it
   std::int64_t repairs_ = 0;
 };
 

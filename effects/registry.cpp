@@ -148,7 +148,7 @@ void RegisterEffectCommands(core::CommandRegistry& r) {
       {.id = core::kCmdClickPopAuto, .menuText = "&Auto Click/Pop Restoration...",
        .cliName = "click-pop-auto", .undoLabel = "Auto Click/Pop Restoration",
        .progressText = "Click/Pop Restoration", .needs = kSelected, .params = &kClickPopTable,
-       .place = effect(400),
+       .dialog = "click-pop", .place = effect(400),
        .run = [](CommandCall& c) {
          return (ClickPopAutoCommand(c.ctx, *c.doc, ClickParamsOf(*c.params)));
        }},

@@ -448,7 +448,13 @@ QMdiSubWindow* AnalysisWindows::Place(QWidget* content, const QString& title, QS
   QMdiSubWindow* sub = mdi_.addSubWindow(content);
   sub->setAttribute(Qt::WA_DeleteOnClose);
   sub->setWindowTitle(title);
+  // Fully inside the document area, at its right edge: the waveform stays in sight.
+  const QRect room = mdi_.viewport()->rect();
+  size = size.boundedTo(QSize(std::max(room.width() - 8, 360), std::max(room.height() - 8, 240)));
   sub->resize(size);
+  const bool top = content->objectName() == "LFrequencyWindow";
+  sub->move(std::max(room.right() - size.width() - 4, 0),
+            top ? 4 : std::max(room.bottom() - size.height() - 4, 0));
   sub->show();
   return sub;
 }

@@ -20,6 +20,7 @@
 #include "effects/conversion.h"
 #include "effects/dialogs.h"
 #include "platform/frame_time.h"
+#include "ui/click_dialog.h"
 #include "ui/qt_prompter.h"
 
 namespace quillet::ui {
@@ -326,6 +327,7 @@ DialogDrawer FindDialog(std::string_view name) {
       {"select-time", &AskSelectTime},
       {"sample-rate", &AskSampleRate},
       {"new-file", &AskNewFile},
+      {"click-pop", &AskClickPop},
   };
   for (const auto& [n, draw] : kDrawers)
     if (n == name) return draw;

@@ -4,8 +4,12 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QScrollBar>
+#include <QSlider>
+#include <QSpinBox>
 #include <QToolButton>
 
+#include "core/chain_source.h"
+#include "formats/wav_reader.h"
 #include "formats/wav_writer.h"
 #include "frame_fixture.h"
 #include "ui/analysis_windows.h"
@@ -15,16 +19,19 @@ namespace {
 
 using testsupport::Frame;
 
-// Partials of 500, 750 and 2000 Hz at 8000 Hz for `seconds`, then a second of silence.
+// Frame i of partials of 500, 750 and 2000 Hz at 8000 Hz.
+audio::Sample ChordAt(int i) {
+  const double t = double(i) / 8000;
+  const double x = 0.4 * std::sin(2 * M_PI * 500 * t) + 0.2 * std::sin(2 * M_PI * 750 * t) +
+                   0.05 * std::sin(2 * M_PI * 2000 * t);
+  return audio::Sample(std::lround(x * 0x7FFF0));
+}
+
+// The chord for `seconds`, then a second of silence.
 void WriteChord(const std::filesystem::path& file, int seconds) {
   constexpr int kRate = 8000;
   std::vector<audio::Sample> v(static_cast<std::size_t>((seconds + 1) * kRate) * 2);
-  for (int i = 0; i < seconds * kRate; ++i) {
-    const double t = double(i) / kRate;
-    const double x = 0.4 * std::sin(2 * M_PI * 500 * t) + 0.2 * std::sin(2 * M_PI * 750 * t) +
-                     0.05 * std::sin(2 * M_PI * 2000 * t);
-    v[std::size_t(i) * 2] = v[std::size_t(i) * 2 + 1] = audio::Sample(std::lround(x * 0x7FFF0));
-  }
+  for (int i = 0; i < seconds * kRate; ++i) v[std::size_t(i) * 2] = v[std::size_t(i) * 2 + 1] = ChordAt(i);
   auto sink = formats::MakeWavePcmSink(file.string(), kRate, 0, 16, 2);
   sink->write(v.data(), audio::FrameCount(v.size() / 2));
   ASSERT_TRUE(sink->Finish());
@@ -178,6 +185,51 @@ TEST_F(Analysis, FrequencyWindowFollowsTheCursorIntoSilence) {
   Wait(600);
   const auto& levels = f->data().levels.at(1);
   EXPECT_TRUE(std::all_of(levels.begin(), levels.end(), [](int v) { return v == effects::kLowestLevel; }));
+}
+
+// A recording with clicks, repaired through the dialog, then undone.
+TEST_F(Analysis, AutoRepairThroughTheDialogRemovesClicksAndUndoBringsThemBack) {
+  WriteChord(dir_ / "clicks.wav", 2);
+  {
+    // Three clicks on the left channel.
+    auto src = formats::OpenWaveFile((dir_ / "clicks.wav").string());
+    audio::AudioBlock b(2, src->length());
+    src->read(b.data(), b.frames());
+    for (audio::FramePos p : {3000, 7000, 11000}) {
+      b(0, p) = audio::SaturateSample(std::int64_t{b(0, p)} + 0x60000);
+      b(0, p + 1) = audio::SaturateSample(std::int64_t{b(0, p + 1)} - 0x30000);
+    }
+    auto sink = formats::MakeWavePcmSink((dir_ / "clicks.wav").string(), 8000, 0, 16, 2);
+    sink->write(b.data(), b.frames());
+    ASSERT_TRUE(sink->Finish());
+  }
+  DocumentWindow* w = frame_->OpenFile(dir_ / "clicks.wav");
+  ASSERT_NE(w, nullptr);
+  auto frames = [&] {
+    auto src = core::ChainOpenSource(w->doc().chain());
+    audio::AudioBlock b(2, w->doc().length());
+    src->read(b.data(), b.frames());
+    return b;
+  };
+  const audio::AudioBlock before = frames();
+  w->doc().SetSelection(0, w->doc().length(), 0);
+  testsupport::DialogScript script("LClickPopDlg", [](QDialog& d) {
+    // At 8000 Hz the 2000 Hz partial passes the detector's high-pass: more sensitivity.
+    d.findChild<QSlider*>("SENSITIVITY")->setValue(80);
+    d.findChild<QSpinBox*>("MAX_US")->setValue(1000);
+  });
+  ASSERT_TRUE(frame_->Command(core::kCmdClickPopAuto));
+  EXPECT_EQ(script.shown(), 1);
+  EXPECT_EQ(settings_->GetInt("Settings", "ClickSensitivity", 0), 80);
+  EXPECT_EQ(settings_->GetInt("Settings", "MaxClickLength", 0), 1000);
+  const audio::AudioBlock after = frames();
+  for (int p : {3000, 7000, 11000}) {
+    EXPECT_LT(std::abs(after(0, p) - ChordAt(p)), 0x18000) << p;
+    EXPECT_GT(std::abs(before(0, p) - ChordAt(p)), 0x20000) << p;
+  }
+  EXPECT_EQ(frame_->action(core::kCmdUndo)->text().toStdString(), "Undo Auto Click/Pop Restoration\tCtrl+Z");
+  ASSERT_TRUE(frame_->Command(core::kCmdUndo));
+  EXPECT_EQ(frames(), before);
 }
 
 }  // namespace
