@@ -132,7 +132,7 @@ void FrequencyGraph::paintEvent(QPaintEvent*) {
     g.drawText(QRect(0, y - 9, p.left() - 6, 18), Qt::AlignRight | Qt::AlignVCenter,
                QString::number(std::lround(db)));
   }
-  g.drawText(QRect(2, p.bottom() + 5, p.left() - 6, 18), Qt::AlignRight | Qt::AlignTop, "Hz");
+  g.drawText(QRect(4, p.bottom() + 5, p.left() - 6, 18), Qt::AlignLeft | Qt::AlignTop, "Hz");
   g.drawText(QRect(2, p.top() - 2, p.left() - 6, 14), Qt::AlignLeft | Qt::AlignTop, "dB");
   if (!data_) return;
   g.setClipRect(p);
@@ -238,7 +238,7 @@ TemporalPicture::TemporalPicture(QWidget* parent) : QWidget(parent) {
   setMinimumSize(320, 200);
 }
 
-QRect TemporalPicture::Plot() const { return rect().adjusted(56, 6, -8, -24); }
+QRect TemporalPicture::Plot() const { return rect().adjusted(56, 6, -24, -24); }
 
 void TemporalPicture::Rebuild() {
   const QRect p = Plot();
