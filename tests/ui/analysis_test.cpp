@@ -217,6 +217,7 @@ TEST_F(Analysis, AutoRepairThroughTheDialogRemovesClicksAndUndoBringsThemBack) {
     // At 8000 Hz the 2000 Hz partial passes the detector's high-pass: more sensitivity.
     d.findChild<QSlider*>("SENSITIVITY")->setValue(80);
     d.findChild<QSpinBox*>("MAX_US")->setValue(1000);
+    if (const char* folder = std::getenv("QUILLET_SCREENSHOTS")) d.grab().save(QString(folder) + "/click-dialog.png");
   });
   ASSERT_TRUE(frame_->Command(core::kCmdClickPopAuto));
   EXPECT_EQ(script.shown(), 1);
