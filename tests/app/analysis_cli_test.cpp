@@ -69,7 +69,9 @@ TEST_F(AnalysisCli, SpectrumShowsEachPartialAtItsLevel) {
     channels[ch].push_back({hz, db});
   }
   ASSERT_EQ(channels.size(), 2u);
-  for (const auto& [c, bins] : channels) {
+  for (const auto& channel : channels) {
+    const int c = channel.first;
+    const auto& bins = channel.second;
     ASSERT_EQ(bins.size(), 2048u);
     auto levelNear = [&](double hz) {
       int best = -200;
