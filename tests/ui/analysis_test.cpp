@@ -1,6 +1,7 @@
 // The analysis windows in the frame, used as a person would: open them on a chord,
 // read the partials, zoom, follow the cursor, and close them.
 #include <QLabel>
+#include <QPushButton>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QScrollBar>
@@ -13,6 +14,7 @@
 #include "formats/wav_writer.h"
 #include "frame_fixture.h"
 #include "ui/analysis_windows.h"
+#include "ui/progress_dialog.h"
 
 namespace quillet::ui {
 namespace {
@@ -174,6 +176,20 @@ TEST_F(Analysis, TemporalSettingsPersistAndLongSelectionsAsk) {
   EXPECT_EQ(settings_->GetInt("Settings", "TFFTVScroll", 0), 100);
   ASSERT_TRUE(frame_->Command(core::kCmdTemporalAnalysis));
   EXPECT_FALSE(frame_->analysis().temporal()->picture()->grid);
+
+  // Cancelled under its progress window, the computation closes the window.
+  std::string text;
+  QtProgressFactory::SetOnOpen([&text](ProgressDialog* d) {
+    QTimer::singleShot(0, d, [&text, d] {  // once the task has named its work
+      text = d->line(0)->text().toStdString();
+      d->cancelButton()->click();
+    });
+  });
+  EXPECT_EQ(frame_->analysis().ShowTemporal(w), platform::kTaskCancelled);
+  QtProgressFactory::SetOnOpen({});
+  QApplication::processEvents();
+  EXPECT_EQ(text, "Calculating Temporal Frequency Data");
+  EXPECT_EQ(frame_->analysis().temporal(), nullptr);
 }
 
 TEST_F(Analysis, FrequencyWindowFollowsTheCursorIntoSilence) {
