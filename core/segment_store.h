@@ -48,6 +48,11 @@ class SegmentStore {
   std::filesystem::path PeakFilePath(FileId id) const;
   const std::filesystem::path& workingFolder() const { return folder_; }
 
+  // Durable: finished sample and peak files are flushed to the disk before any chain
+  // names them, as a crash journal that names them needs. Off by default.
+  void SetDurable(bool durable) { durable_.store(durable, std::memory_order_relaxed); }
+  bool durable() const { return durable_.load(std::memory_order_relaxed); }
+
   // Set by the sink when it publishes; dropped with the id.
   void SetPeakSummary(FileId id, std::shared_ptr<const PeakSummary> summary);
   std::shared_ptr<const PeakSummary> PeakSummaryOf(FileId id) const;
@@ -59,6 +64,7 @@ class SegmentStore {
   std::unique_ptr<std::atomic<std::uint32_t>[]> refs_;
   mutable std::mutex lock_;  // allocation, deletion, summaries
   std::uint32_t lowestFree_ = 0;
+  std::atomic<bool> durable_{false};
   std::vector<std::shared_ptr<const PeakSummary>> summaries_;
 };
 
