@@ -79,5 +79,7 @@ int RunApplyCommand(CommandContext& context);
 // play FILE ... and record OUT ... on the sound device (cmd_devices.cpp).
 int RunPlayCommand(CommandContext& context);
 int RunRecordCommand(CommandContext& context);
+// recover --list | --save DIR | --discard (cmd_recover.cpp).
+int RunRecoverCommand(CommandContext& context);
 
 }  // namespace quillet::app

@@ -15,6 +15,9 @@ std::span<const CliCommand> Commands() {
       {"record", "OUT --seconds N [--rate HZ] [--channels N]",
        "record N seconds (44100 Hz stereo unless given) with the Recorder settings, save as OUT",
        &RunRecordCommand},
+      {"recover", "--list | --save DIR | --discard",
+       "list, save as WAVE files into DIR, or discard the documents of copies of the editor that died",
+       &RunRecoverCommand},
   };
   return kCommands;
 }
