@@ -248,6 +248,7 @@ std::optional<JournalImage> DecodeJournal(std::span<const std::uint8_t> bytes, s
   if (!std::equal(kMagic, kMagic + 4, bytes.begin())) return fail("this is not a journal");
   const std::uint16_t format = static_cast<std::uint16_t>(bytes[4] | bytes[5] << 8);
   if (format != kJournalFormat) return fail("the journal format " + std::to_string(format) + " is unknown");
+  if (bytes[6] != 0 || bytes[7] != 0) return fail("the journal has flags this version does not know");
   const std::uint32_t payload = Le32(bytes.data() + 16);
   if (std::uint64_t{payload} + kJournalHeaderBytes + 4 != bytes.size())
     return fail("the journal holds " + std::to_string(bytes.size()) + " bytes, its header says " +
