@@ -27,7 +27,7 @@ steps=$(grep -c '^done' "$work/ref.log")
 mkdir -p "$work/time-out"
 XDG_CACHE_HOME="$work/time-cache" "$drill" run "$work/in.wav" "$work/time-out" --times > "$work/time.log" &
 pid=$!
-until grep -q '^finished' "$work/time.log"; do
+until grep -qs '^finished' "$work/time.log"; do
   kill -0 "$pid" 2>/dev/null || { echo "the drill stopped early:"; cat "$work/time.log"; exit 1; }
   sleep 0.01
 done

@@ -43,11 +43,10 @@ mkdir -p "$XDG_CONFIG_HOME" "$work/live" "$work/after"
 "$drill" make "$work/in.wav"
 mkdir -p "$work/ref-out"
 XDG_CACHE_HOME="$work/ref-cache" "$drill" run "$work/in.wav" "$work/ref-out" --fingerprints --checkpoint 4 > "$work/ref.log"
-total_ms=$(grep -c '^done' "$work/ref.log")  # replaced below by the measured time
 t0=$(date +%s%3N)
 XDG_CACHE_HOME="$work/time-cache" "$drill" run "$work/in.wav" "$work/ref-out" --checkpoint 4 > "$work/time.log" &
 pid=$!
-until grep -q '^finished' "$work/time.log"; do sleep 0.01; done
+until grep -qs '^finished' "$work/time.log"; do sleep 0.01; done
 total_ms=$(( $(date +%s%3N) - t0 ))
 kill -9 "$pid"; wait "$pid" 2>/dev/null || true
 
@@ -59,13 +58,13 @@ for i in $(seq 1 "$runs"); do
   mount -o loop,commit=300 "$work/disk.img" "$work/live"
   mkdir -p "$work/live/cache" "$work/live/out"
   delay=$(( (RANDOM * 32768 + RANDOM) % (total_ms * 11 / 10 + 1) ))
-  XDG_CACHE_HOME="$work/live/cache" "$drill" run "$work/in.wav" "$work/live/out" --checkpoint 4 > "$work/run.log" 2>&1 &
+  # The drill kills itself at the chosen moment (a timer of its own).
+  XDG_CACHE_HOME="$work/live/cache" "$drill" run "$work/in.wav" "$work/live/out" --checkpoint 4 \
+    --kill-at "0:$((delay * 1000))" > "$work/run.log" 2>&1 &
   pid=$!
-  sleep "$(printf '%d.%03d' $((delay / 1000)) $((delay % 1000)))"
-  kill -9 "$pid"
-  # The cut: the disk as it is this instant, before anything else is written back.
-  cp --sparse=always "$work/disk.img" "$work/cut.img"
   wait "$pid" 2>/dev/null || true
+  # The cut: the disk as it is this instant, before the page cache is written back.
+  cp --sparse=always "$work/disk.img" "$work/cut.img"
   umount "$work/live"
 
   mount -o loop "$work/cut.img" "$work/after"
