@@ -1,15 +1,18 @@
 #include "core/journal_keeper.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -27,19 +30,53 @@ constexpr char kPrefix[] = "doc-";
 // A change of selection or view alone is flushed this long after it is written:
 // dragging a selection must not flush the disk at every mouse move.
 constexpr auto kLightDelay = std::chrono::seconds(1);
+// A log is started afresh (one whole record) once it grows past this and past twice
+// its first record, so that replaying it stays quick.
+constexpr std::int64_t kRotateBytes = 1 << 20;
 
-// The distinct sample files the image names.
-std::vector<FileId> NamedFiles(const JournalImage& j) {
-  std::vector<FileId> ids;
-  auto add = [&](const ChainImage& c) {
+// Which of the 65,536 file ids a set of chains names.
+class IdSet {
+ public:
+  IdSet() : words_(kWords, 0) {}
+  void Add(const ChainImage& c) {
     for (const AudioSegment& s : c.segments)
-      if (s.fileId != kNoFile) ids.push_back(s.fileId);
-  };
-  add(j.present.chain);
-  for (const UndoImage& e : j.undo) add(e.state.chain);
-  std::sort(ids.begin(), ids.end());
-  ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+      if (s.fileId != kNoFile) words_[s.fileId >> 6] |= std::uint64_t{1} << (s.fileId & 63);
+  }
+  bool Has(FileId id) const { return words_[id >> 6] >> (id & 63) & 1; }
+  // The ids of this set that other lacks.
+  std::vector<FileId> Minus(const IdSet& other) const {
+    std::vector<FileId> out;
+    for (std::size_t w = 0; w < kWords; ++w)
+      for (std::uint64_t bits = words_[w] & ~other.words_[w]; bits; bits &= bits - 1)
+        out.push_back(static_cast<FileId>(w * 64 + static_cast<std::size_t>(std::countr_zero(bits))));
+    return out;
+  }
+
+ private:
+  static constexpr std::size_t kWords = 65536 / 64;
+  std::vector<std::uint64_t> words_;
+};
+
+IdSet NamedIds(const JournalImage& j) {
+  IdSet ids;
+  ids.Add(j.present.chain);
+  for (const UndoImage& e : j.undo) ids.Add(e.state.chain);
   return ids;
+}
+
+// Whether an undo entry still holds the state last written for it. Entries are
+// snapshots, never changed in place, and a snapshot's version fixes its audio (every
+// change of the audio comes after a push that gives it a new version), so the
+// segments need no comparing; their count is a cheap guard all the same.
+bool SameState(const UndoHistory::Entry& e, const UndoImage& image) {
+  if (e.name != image.name) return false;
+  if (e.name.empty()) return true;
+  const DocumentState& s = e.state;
+  const StateImage& i = image.state;
+  return s.version == i.version && s.cursor == i.cursor && s.selStart == i.selStart &&
+         s.selEnd == i.selEnd && s.viewStart == i.viewStart && s.viewEnd == i.viewEnd &&
+         s.chain.sampleRate == i.chain.sampleRate && s.chain.channels == i.chain.channels &&
+         s.chain.segments().size() == i.chain.segments.size();
 }
 
 }  // namespace
@@ -71,11 +108,19 @@ bool HoldsJournals(const fs::path& folder) {
   auto it = fs::directory_iterator(folder, ec);
   for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
     int doc;
-    std::uint64_t seq;
-    if (ParseJournalFileName(it->path().filename().string(), &doc, &seq)) return true;
+    std::uint64_t generation;
+    if (ParseJournalFileName(it->path().filename().string(), &doc, &generation) &&
+        !EmptyJournal(it->path()))
+      return true;
   }
   // A folder that cannot be listed might hold some: it is not ours to delete.
   return static_cast<bool>(ec);
+}
+
+bool EmptyJournal(const fs::path& file) {
+  std::error_code ec;
+  const std::uintmax_t size = fs::file_size(file, ec);
+  return !ec && size <= kJournalHeaderBytes;
 }
 
 std::int64_t WallClockMs() {
@@ -86,15 +131,21 @@ std::int64_t WallClockMs() {
 
 namespace detail {
 
+// The logs of every document and the thread that flushes them. A document's newest
+// log file takes its records; older ones wait until it is on the disk, then go.
 class JournalCore {
  public:
   explicit JournalCore(SegmentStore& store) : store_(store), folder_(store.workingFolder()) {
     store_.SetDurable(true);
     thread_ = std::thread([this] { Run(); });
   }
+  ~JournalCore() { Stop(); }
 
-  // Joins the thread after it has flushed everything pending; later writes (of
-  // documents that outlive the keeper) flush on the caller's thread.
+  SegmentStore& store() { return store_; }
+  const fs::path& folder() const { return folder_; }
+
+  // Joins the thread after it has flushed everything pending; later records (of
+  // documents that outlive the keeper) are flushed on the caller's thread.
   void Stop() {
     {
       std::lock_guard lk(m_);
@@ -112,46 +163,45 @@ class JournalCore {
     return n;
   }
 
-  // Writes doc's state as journal sequence of document number.
-  void Write(int number, const WaveDocument& doc, std::uint64_t sequence, std::int64_t changedAtMs,
-             bool light) {
-    const JournalImage image = ImageOf(doc, sequence, changedAtMs);
-    const std::string bytes = EncodeJournal(image);
-    Entry e;
-    e.sequence = sequence;
-    e.path = folder_ / JournalFileName(number, sequence);
-    e.light = light;
-    e.written = Clock::now();
-    e.files = NamedFiles(image);
-    // The document holds all of them now, so they are alive to take.
-    for (FileId id : e.files) store_.AddFileRef(id);
-    e.fd.reset(::open(e.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
-    if (!e.fd || !WriteAt(e.fd.get(), bytes.data(), bytes.size(), 0)) {
-      NoteFailure("Cannot write the recovery journal \"" + e.path.string() + "\": " + ErrnoText() + ".");
-      Drop(e);
-      return;
-    }
-    bool flushHere = false;
+  // A new log of document number, its first record written; it holds held.
+  void Started(int number, std::uint64_t generation, fs::path path, UniqueFd fd, std::int64_t bytes,
+               std::vector<FileId> held) {
     {
       std::lock_guard lk(m_);
       auto it = docs_.find(number);
-      if (it == docs_.end()) {
-        Drop(e);
-        return;
-      }
-      flushHere = stop_;
-      it->second.push_back(std::move(e));
+      if (it == docs_.end()) return;
+      LogFile& f = it->second.emplace_back();
+      f.generation = generation;
+      f.path = std::move(path);
+      f.fd = std::move(fd);
+      f.written = bytes;
+      f.held = std::move(held);
+      f.heavyPending = true;
     }
-    if (flushHere) return FlushNow();
-    wake_.notify_all();
+    Kick();
   }
 
-  // The document is closed: its journals and their references go.
+  // Records appended to the newest log, now bytes long; it also holds added.
+  void Appended(int number, std::int64_t bytes, bool light, const std::vector<FileId>& added) {
+    {
+      std::lock_guard lk(m_);
+      auto it = docs_.find(number);
+      if (it == docs_.end() || it->second.empty()) return;
+      LogFile& f = it->second.back();
+      f.written = bytes;
+      f.held.insert(f.held.end(), added.begin(), added.end());
+      if (!light) f.heavyPending = true;
+      else if (!f.lightSince) f.lightSince = Clock::now();
+    }
+    Kick();
+  }
+
+  // The document is closed: its logs and their references go.
   void Close(int number) {
     std::lock_guard lk(m_);
     auto it = docs_.find(number);
     if (it == docs_.end()) return;
-    for (Entry& e : it->second) Drop(e);
+    for (LogFile& f : it->second) Drop(f);
     docs_.erase(it);
     flushed_.notify_all();
   }
@@ -168,63 +218,81 @@ class JournalCore {
     }
   }
 
-  std::string TakeFailure() {
-    std::lock_guard lk(failureLock_);
-    return std::exchange(failure_, {});
-  }
-
-  ~JournalCore() { Stop(); }
-
- private:
-  struct Entry {
-    std::uint64_t sequence = 0;
-    fs::path path;
-    UniqueFd fd;
-    std::vector<FileId> files;  // each holding one reference of ours
-    bool light = false;
-    bool settled = false;  // flushed, or its flush failed: nothing more to do
-    Clock::time_point written;
-  };
-  // A newest journal chosen for flushing: its document, sequence and own descriptor.
-  struct Pick1 {
-    int number;
-    std::uint64_t sequence;
-    UniqueFd fd;
-  };
-
-  bool AllSettled() const {
-    for (const auto& [n, entries] : docs_)
-      if (!entries.empty() && !entries.back().settled) return false;
-    return true;
-  }
-
   void NoteFailure(std::string text) {
     std::lock_guard lk(failureLock_);
     if (failure_.empty()) failure_ = std::move(text);
   }
 
-  // Unlinks the file and gives back its references.
-  void Drop(Entry& e) {
-    e.fd.reset();
-    std::error_code ec;
-    fs::remove(e.path, ec);
-    for (FileId id : e.files) store_.ReleaseFileRef(id);
-    e.files.clear();
+  std::string TakeFailure() {
+    std::lock_guard lk(failureLock_);
+    return std::exchange(failure_, {});
   }
 
-  // The newest unsettled journal of each document that is due, with m_ held. A
+ private:
+  struct LogFile {
+    std::uint64_t generation = 0;
+    fs::path path;
+    UniqueFd fd;
+    std::int64_t written = 0;     // bytes of whole records
+    std::int64_t synced = 0;      // of them on the disk
+    std::int64_t failedAt = -1;   // a flush up to here failed: not retried until more is written
+    bool named = false;           // its folder entry is on the disk
+    bool heavyPending = false;    // an edit waits to be flushed
+    std::optional<Clock::time_point> lightSince;  // only selection changes wait, since then
+    std::vector<FileId> held;     // each holding one reference of ours
+  };
+  // A log chosen for flushing: its document, generation, length and own descriptor.
+  struct Pick1 {
+    int number;
+    std::uint64_t generation;
+    std::int64_t upTo;
+    bool name;
+    UniqueFd fd;
+  };
+
+  void Kick() {
+    bool here;
+    {
+      std::lock_guard lk(m_);
+      here = stop_;
+    }
+    if (here) FlushNow();
+    else wake_.notify_all();
+  }
+
+  static bool Settled(const LogFile& f) { return (f.synced >= f.written && f.named) || f.failedAt >= f.written; }
+
+  bool AllSettled() const {
+    for (const auto& [n, files] : docs_)
+      if (!files.empty() && !Settled(files.back())) return false;
+    return true;
+  }
+
+  // Unlinks the file and gives back its references.
+  void Drop(LogFile& f) {
+    f.fd.reset();
+    std::error_code ec;
+    fs::remove(f.path, ec);
+    for (FileId id : f.held) store_.ReleaseFileRef(id);
+    f.held.clear();
+  }
+
+  // The newest log of each document with records due for flushing, with m_ held. A
   // descriptor of its own, so a document closed meanwhile is harmless.
   std::vector<Pick1> Pick(Clock::time_point* nextDue) {
     std::vector<Pick1> picks;
     const auto now = Clock::now();
-    for (auto& [n, entries] : docs_) {
-      if (entries.empty() || entries.back().settled) continue;
-      const Entry& e = entries.back();
-      if (e.light && !hurry_ && now - e.written < kLightDelay) {
-        *nextDue = std::min(*nextDue, e.written + kLightDelay);
+    for (auto& [n, files] : docs_) {
+      if (files.empty() || Settled(files.back())) continue;
+      LogFile& f = files.back();
+      const bool due = hurry_ || f.heavyPending || !f.named || !f.lightSince || now - *f.lightSince >= kLightDelay;
+      if (!due) {
+        *nextDue = std::min(*nextDue, *f.lightSince + kLightDelay);
         continue;
       }
-      picks.push_back({n, e.sequence, UniqueFd(::fcntl(e.fd.get(), F_DUPFD_CLOEXEC, 0))});
+      f.heavyPending = false;
+      f.lightSince.reset();
+      picks.push_back({n, f.generation, f.written, !f.named, UniqueFd(::fcntl(f.fd.get(), F_DUPFD_CLOEXEC, 0))});
     }
     return picks;
   }
@@ -240,32 +308,55 @@ class JournalCore {
     FlushRound(std::move(picks));
   }
 
-  // Flushes the picked journals and the folder, then deletes what they supersede.
+  // Flushes the picked logs (and the folder for new ones), then deletes the logs that
+  // a flushed one supersedes.
   void FlushRound(std::vector<Pick1> picks) {
     if (picks.empty()) return;
-    std::vector<bool> ok(picks.size());
-    for (std::size_t i = 0; i < picks.size(); ++i) ok[i] = picks[i].fd && ::fsync(picks[i].fd.get()) == 0;
-    {
+    // The audio first: a record must never reach the disk before the samples it names.
+    // Every file the picked records name was noted fresh before they were written.
+    bool audioOk = true;
+    std::vector<FileId> fresh = store_.TakeFresh();
+    for (std::size_t i = 0; i < fresh.size(); ++i) {
+      for (const fs::path& p : {store_.SampleFilePath(fresh[i]), store_.PeakFilePath(fresh[i])}) {
+        UniqueFd fd(::open(p.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!fd && errno == ENOENT) continue;  // let go of meanwhile
+        if (!fd || ::fsync(fd.get()) != 0) {
+          audioOk = false;
+          for (std::size_t k = i; k < fresh.size(); ++k) store_.NoteFresh(fresh[k]);
+          break;
+        }
+      }
+      if (!audioOk) break;
+    }
+    std::vector<bool> ok(picks.size(), audioOk);
+    bool anyNew = false;
+    for (std::size_t i = 0; i < picks.size(); ++i) {
+      ok[i] = ok[i] && picks[i].fd && ::fdatasync(picks[i].fd.get()) == 0;
+      anyNew |= picks[i].name;
+    }
+    bool dirOk = true;
+    if (anyNew) {
       UniqueFd dir(::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-      if (!dir || ::fsync(dir.get()) != 0) std::fill(ok.begin(), ok.end(), false);
+      dirOk = dir && ::fsync(dir.get()) == 0;
     }
     std::lock_guard lk(m_);
     for (std::size_t i = 0; i < picks.size(); ++i) {
       auto it = docs_.find(picks[i].number);
       if (it == docs_.end()) continue;
-      auto& entries = it->second;
-      auto e = std::find_if(entries.begin(), entries.end(),
-                            [&](const Entry& x) { return x.sequence == picks[i].sequence; });
-      if (e == entries.end()) continue;
-      e->settled = true;
-      if (!ok[i]) {
-        // The older journals stay: the last flushed state is still on the disk.
-        NoteFailure("Cannot flush the recovery journal \"" + e->path.string() + "\" to the disk.");
+      auto& files = it->second;
+      auto f = std::find_if(files.begin(), files.end(),
+                            [&](const LogFile& x) { return x.generation == picks[i].generation; });
+      if (f == files.end()) continue;
+      if (!ok[i] || (picks[i].name && !dirOk)) {
+        // The older logs stay: the last flushed state is still on the disk.
+        f->failedAt = picks[i].upTo;
+        NoteFailure("Cannot flush the recovery journal \"" + f->path.string() + "\" to the disk.");
         continue;
       }
-      e->fd.reset();
-      for (auto old = entries.begin(); old != e; ++old) Drop(*old);
-      entries.erase(entries.begin(), e);
+      f->synced = std::max(f->synced, picks[i].upTo);
+      f->named = true;
+      for (auto old = files.begin(); old != f; ++old) Drop(*old);
+      files.erase(files.begin(), f);
     }
     flushed_.notify_all();
   }
@@ -295,11 +386,11 @@ class JournalCore {
   fs::path folder_;
   std::mutex m_;
   std::condition_variable wake_, flushed_;
-  std::map<int, std::deque<Entry>> docs_;
+  std::map<int, std::deque<LogFile>> docs_;
   int nextDocument_ = 1;
   int inFlight_ = 0;
   bool stop_ = false;
-  bool hurry_ = false;  // flush selection-only changes at once
+  bool hurry_ = false;  // flush selection changes at once
   std::mutex failureLock_;
   std::string failure_;
   std::thread thread_;
@@ -309,6 +400,12 @@ class JournalCore {
 
 namespace {
 
+using detail::ErrnoText;
+using detail::UniqueFd;
+using detail::WriteAt;
+
+// One document's log, written on the document's thread. It keeps the state it last
+// wrote, so each record carries only what changed since.
 class DocumentJournal final : public DocumentRecorder {
  public:
   DocumentJournal(std::shared_ptr<detail::JournalCore> core, std::optional<std::int64_t> changedAtMs)
@@ -320,18 +417,106 @@ class DocumentJournal final : public DocumentRecorder {
 
   void Changed(const WaveDocument& doc, WaveDocument::Change c) override {
     const bool light = c == WaveDocument::Change::Selection || c == WaveDocument::Change::View;
-    // The first call records the document as it came; its time is the one given.
+    // The first record keeps the time given for the document.
     if (!light && !std::exchange(keepTime_, false)) changedAtMs_ = WallClockMs();
     keepTime_ = false;
-    core_->Write(number_, doc, ++sequence_, changedAtMs_, light);
+    last_.sequence = ++sequence_;
+    Scalars(doc);
+    if (light && fd_ >= 0 && !restart_) return Append(EncodeRecord(last_, {false, 0}), true, {});
+
+    RecordParts parts{false, 0};
+    if (doc.chain().sampleRate != last_.present.chain.sampleRate ||
+        doc.chain().channels != last_.present.chain.channels ||
+        doc.chain().segments() != last_.present.chain.segments) {
+      last_.present.chain = ImageOf(doc.chain());
+      parts.presentChain = true;
+    }
+    for (int i = 0; i < kUndoEntries; ++i) {
+      const UndoHistory::Entry& e = doc.history().entry(i);
+      UndoImage& image = last_.undo[static_cast<std::size_t>(i)];
+      if (SameState(e, image)) continue;
+      image.name = e.name;
+      image.state = e.name.empty() ? StateImage{} : StateImage{ImageOf(e.state.chain), e.state.cursor, e.state.selStart,
+                                                               e.state.selEnd, e.state.viewStart, e.state.viewEnd,
+                                                               e.state.version};
+      parts.entries = static_cast<std::uint8_t>(parts.entries | 1u << i);
+    }
+    IdSet named = NamedIds(last_);
+    const std::vector<FileId> dropped = held_.Minus(named);
+    const bool big = written_ > std::max(kRotateBytes, 2 * wholeBytes_);
+    if (fd_ < 0 || restart_ || !dropped.empty() || big) return Restart(std::move(named));
+    const std::vector<FileId> added = named.Minus(held_);
+    for (FileId id : added) core_->store().AddFileRef(id);
+    held_ = std::move(named);
+    Append(EncodeRecord(last_, parts), false, added);
   }
 
  private:
+  void Scalars(const WaveDocument& doc) {
+    last_.changedAtMs = changedAtMs_;
+    last_.untitledNumber = doc.untitledNumber();
+    last_.file = doc.file().string();
+    last_.savedVersion = doc.savedVersion();
+    last_.nextVersion = doc.nextVersion();
+    last_.mark1 = doc.mark1();
+    last_.mark2 = doc.mark2();
+    last_.undoIndex = doc.history().index();
+    StateImage& p = last_.present;
+    p.cursor = doc.cursor();
+    p.selStart = doc.selStart();
+    p.selEnd = doc.selEnd();
+    p.viewStart = doc.viewStart();
+    p.viewEnd = doc.viewEnd();
+    p.version = doc.version();
+  }
+
+  // A new log file opening with the whole state; the old one goes once it is flushed.
+  void Restart(IdSet named) {
+    restart_ = true;
+    const std::uint64_t generation = ++generation_;
+    const fs::path path = core_->folder() / JournalFileName(number_, generation);
+    const std::string bytes = JournalFileHeader() + EncodeRecord(last_);
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (!fd || !WriteAt(fd.get(), bytes.data(), bytes.size(), 0)) {
+      core_->NoteFailure("Cannot write the recovery journal \"" + path.string() + "\": " + ErrnoText() + ".");
+      if (fd) fs::remove(path);
+      return;  // the last log stays as it was; the next change tries again
+    }
+    // The document holds every one of them now, so they are alive to take.
+    std::vector<FileId> held = named.Minus(IdSet());
+    for (FileId id : held) core_->store().AddFileRef(id);
+    fd_ = fd.get();
+    written_ = wholeBytes_ = static_cast<std::int64_t>(bytes.size());
+    held_ = std::move(named);
+    restart_ = false;
+    core_->Started(number_, generation, path, std::move(fd), written_, std::move(held));
+  }
+
+  void Append(const std::string& bytes, bool light, const std::vector<FileId>& added) {
+    if (!WriteAt(fd_, bytes.data(), bytes.size(), written_)) {
+      core_->NoteFailure("Cannot write the recovery journal: " + ErrnoText() + ".");
+      // Whatever part of the record got in goes, and the next change starts afresh.
+      if (::ftruncate(fd_, written_) != 0) {}
+      restart_ = true;
+      core_->Appended(number_, written_, light, added);
+      return;
+    }
+    written_ += static_cast<std::int64_t>(bytes.size());
+    core_->Appended(number_, written_, light, added);
+  }
+
   std::shared_ptr<detail::JournalCore> core_;
   int number_;
   bool keepTime_;
   std::int64_t changedAtMs_;
   std::uint64_t sequence_ = 0;
+  std::uint64_t generation_ = 0;
+  JournalImage last_;        // the state the records so far add up to
+  IdSet held_;               // the ids the newest log holds
+  int fd_ = -1;              // the newest log, owned by the core
+  std::int64_t written_ = 0;
+  std::int64_t wholeBytes_ = 0;  // its first record
+  bool restart_ = false;     // a write failed: the next change starts a new log
 };
 
 }  // namespace

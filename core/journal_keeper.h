@@ -1,11 +1,13 @@
 #pragma once
 // Keeps the crash journal of every open document in this copy's run folder. After
-// each change (once no task holds the document) its state goes into a new journal
-// file at once, so a killed process loses nothing it had finished; a background
-// thread then flushes that file to the disk and only afterwards deletes the journals
-// it supersedes, so a power cut loses at most what was not flushed yet and never the
-// last flushed state. Every sample file a journal on the disk names stays (the
-// keeper holds a reference on it) until that journal is deleted.
+// each change (once no task holds the document) a record of what changed is appended
+// to the document's log at once, so a killed process loses nothing it had finished;
+// a background thread then flushes the log to the disk (a change of selection alone
+// a second later), so a power cut loses at most what was not flushed yet. When the
+// log has grown, or names audio the document has let go of, a new log starts with the
+// whole state, and the old one is deleted only once the new one is on the disk. Every
+// sample file a log on the disk names stays (the keeper holds a reference on it)
+// until that log is deleted.
 
 #include <cstdint>
 #include <filesystem>
@@ -22,13 +24,18 @@ namespace detail {
 class JournalCore;
 }
 
-// "doc-<number>-<sequence>.jnl" in the run folder.
+// "doc-<number>-<generation>.jnl" in the run folder: a document's log, started anew
+// (a higher generation) from time to time.
 inline constexpr char kJournalExtension[] = ".jnl";
-std::string JournalFileName(int document, std::uint64_t sequence);
-// The document number and sequence of a journal's file name; false for other names.
-bool ParseJournalFileName(const std::string& name, int* document, std::uint64_t* sequence);
-// Whether folder holds any journal (a dead copy's folder is kept while it does).
+std::string JournalFileName(int document, std::uint64_t generation);
+// The document number and generation of a journal's file name; false for other names.
+bool ParseJournalFileName(const std::string& name, int* document, std::uint64_t* generation);
+// Whether folder holds any journal with something in it (a dead copy's folder is
+// kept while it does).
 bool HoldsJournals(const std::filesystem::path& folder);
+// A log too short to hold a record (created, but cut off before its first record
+// reached the disk): it records nothing.
+bool EmptyJournal(const std::filesystem::path& file);
 
 // Milliseconds since 1970 on the wall clock.
 std::int64_t WallClockMs();

@@ -65,21 +65,43 @@ Damage Inspect(const JournalImage& j, const fs::path& folder) {
   return d;
 }
 
-std::optional<JournalImage> ReadJournal(const fs::path& p, std::string* error) {
+// The whole of a journal file; false with *error when it cannot be read.
+bool ReadJournalFile(const fs::path& p, std::vector<std::uint8_t>& bytes, std::string* error) {
   detail::UniqueFd fd(::open(p.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-  if (!fd) {
-    *error = detail::ErrnoText();
-    return std::nullopt;
-  }
   struct stat st;
-  if (::fstat(fd.get(), &st) != 0 || st.st_size < 0 ||
-      static_cast<std::uint64_t>(st.st_size) > kMaxJournalBytes) {
-    *error = "the journal is larger than any journal can be";
-    return std::nullopt;
+  if (!fd || ::fstat(fd.get(), &st) != 0) {
+    *error = detail::ErrnoText();
+    return false;
   }
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(st.st_size));
+  bytes.resize(static_cast<std::size_t>(std::max<off_t>(st.st_size, 0)));
   bytes.resize(detail::ReadAt(fd.get(), bytes.data(), bytes.size(), 0));
-  return DecodeJournal(bytes, error);
+  return true;
+}
+
+// What one journal file offers: its newest state, and the newest state whose audio is
+// all there.
+struct Replayed {
+  std::optional<JournalImage> newest, intact;
+  Damage newestDamage;
+  std::string error;  // why the replay stopped before the end
+};
+
+Replayed Replay(const fs::path& file, const fs::path& folder) {
+  Replayed r;
+  std::vector<std::uint8_t> bytes;
+  if (!ReadJournalFile(file, bytes, &r.error)) return r;
+  ReplayJournal(bytes, [&](const JournalImage& j) { r.newest = j; }, &r.error);
+  if (!r.newest) return r;
+  r.newestDamage = Inspect(*r.newest, folder);
+  if (r.newestDamage.frames == 0) {
+    r.intact = r.newest;
+    return r;
+  }
+  // Rare: an earlier state may still be whole.
+  ReplayJournal(bytes, [&](const JournalImage& j) {
+    if (Inspect(j, folder).frames == 0) r.intact = j;
+  }, nullptr);
+  return r;
 }
 
 // Links from to to (the same file under a second name, which costs nothing), copying
@@ -189,38 +211,44 @@ void DeadRun::Scan() {
   std::error_code ec;
   for (auto it = fs::directory_iterator(folder_, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
     int doc;
-    std::uint64_t seq;
-    if (ParseJournalFileName(it->path().filename().string(), &doc, &seq)) journals[doc].push_back(seq);
+    std::uint64_t generation;
+    if (ParseJournalFileName(it->path().filename().string(), &doc, &generation) && !EmptyJournal(it->path()))
+      journals[doc].push_back(generation);
   }
-  for (auto& [number, seqs] : journals) {
-    std::sort(seqs.rbegin(), seqs.rend());
+  for (auto& [number, generations] : journals) {
+    std::sort(generations.rbegin(), generations.rend());
     RecoverableDocument d;
     d.number = number;
-    std::optional<JournalImage> chosen;
-    Damage chosenDamage;
+    // The newest log first; an older one is there only while the newest was not yet
+    // on the disk, and stands in when the newest has nothing whole to offer.
+    std::optional<JournalImage> chosen, fallback;
+    Damage fallbackDamage;
     std::string newestError;
-    bool newestRead = false;
-    for (std::size_t i = 0; i < seqs.size(); ++i) {
-      std::string error;
-      std::optional<JournalImage> image = ReadJournal(folder_ / JournalFileName(number, seqs[i]), &error);
-      if (!image) {
-        if (i == 0) newestError = error;
-        continue;
+    bool newestCut = false, chosenNotNewest = false;
+    for (std::size_t i = 0; i < generations.size() && !chosen; ++i) {
+      Replayed r = Replay(folder_ / JournalFileName(number, generations[i]), folder_);
+      if (i == 0) {
+        newestError = r.error;
+        newestCut = !r.error.empty();
       }
-      if (i == 0) newestRead = true;
-      const Damage damage = Inspect(*image, folder_);
-      // The newest intact state wins; failing that, the newest readable one.
-      if (!chosen || (chosenDamage.frames > 0 && damage.frames == 0)) {
-        chosen = std::move(image);
-        chosenDamage = damage;
+      if (r.intact) {
+        chosenNotNewest = i > 0 || !r.newest || r.intact->sequence != r.newest->sequence;
+        chosen = std::move(r.intact);
+      } else if (r.newest && !fallback) {
+        fallback = std::move(r.newest);
+        fallbackDamage = r.newestDamage;
       }
-      if (damage.frames == 0) break;
     }
-    if (!chosen) {
-      d.name = JournalFileName(number, seqs.front());
+    if (!chosen && !fallback) {
+      d.name = JournalFileName(number, generations.front());
       d.problem = "No journal of it can be read: " + newestError + ".";
       documents_.push_back(std::move(d));
       continue;
+    }
+    Damage damage;
+    if (!chosen) {
+      chosen = std::move(fallback);
+      damage = fallbackDamage;
     }
     d.readable = true;
     d.name = DocumentName(*chosen);
@@ -228,13 +256,13 @@ void DeadRun::Scan() {
     d.sampleRate = chosen->present.chain.sampleRate;
     d.channels = chosen->present.chain.channels;
     d.changedAtMs = chosen->changedAtMs;
-    if (!newestRead)
-      d.problem = "Its last journal cannot be read (" + newestError + "); an earlier state is recovered.";
-    if (chosenDamage.frames > 0) {
-      if (!d.problem.empty()) d.problem += " ";
-      d.problem += std::to_string(chosenDamage.files) + " of its sample files are missing or short: " +
-                   FramesText(chosenDamage.frames) + " of its audio and undo history become silence.";
-    }
+    auto say = [&](const std::string& text) { d.problem += (d.problem.empty() ? "" : " ") + text; };
+    if (newestCut) say("The end of its journal is damaged (" + newestError + "); the last whole state before it is recovered.");
+    if (chosenNotNewest && damage.frames == 0)
+      say("Its latest state names audio that is gone; an earlier state is recovered.");
+    if (damage.frames > 0)
+      say(std::to_string(damage.files) + " of its sample files are missing or short: " + FramesText(damage.frames) +
+          " of its audio and undo history become silence.");
     images_.emplace(number, std::move(*chosen));
     documents_.push_back(std::move(d));
   }

@@ -10,9 +10,6 @@ namespace quillet::core {
 namespace {
 
 constexpr std::size_t kPendingLimit = 64 * 1024;
-// A durable sink starts the disk writing every this many bytes, so that the flush at
-// the end waits for the last stretch only, not for the whole file.
-constexpr std::int64_t kWritebackBytes = 8 << 20;
 
 // Raises mx and lowers mn to the extremes of frames frames of C channels.
 template <int C>
@@ -94,13 +91,6 @@ void LSegmentSoundSink::write(const Sample* buffer, FrameCount frames) {
     return FailOn(store_->SampleFilePath(fileId_), "write");
   setFramesWritten(framesWritten() + frames);
   Accumulate(buffer, frames);
-  if (store_->durable()) {
-    const std::int64_t end = framesWritten() * frameBytes_;
-    if (end - writebackFrom_ >= kWritebackBytes) {
-      ::sync_file_range(sampleFile_.get(), writebackFrom_, end - writebackFrom_, SYNC_FILE_RANGE_WRITE);
-      writebackFrom_ = end;
-    }
-  }
 }
 
 void LSegmentSoundSink::Accumulate(const Sample* buffer, FrameCount frames) {
@@ -158,7 +148,6 @@ void LSegmentSoundSink::truncate(FrameCount frame) {
   if (::ftruncate(peakFile_.get(), records * recordBytes_) != 0)
     return FailOn(store_->PeakFilePath(fileId_), "write");
   setFramesWritten(frame);
-  writebackFrom_ = std::min(writebackFrom_, frame * frameBytes_);
   recordsInFile_ = records;
 
   // The summary group that the cut falls into is rebuilt from the records kept.
@@ -187,12 +176,6 @@ bool LSegmentSoundSink::Finish() {
   finished_ = true;
   if (!failed() && blockFill_ > 0) EmitRecord();
   FlushPeaks();
-  if (!failed() && store_->durable()) {
-    // On the disk before a journal can name the file: a crash must never find a
-    // journal pointing at audio that was still only in memory.
-    if (::fsync(sampleFile_.get()) != 0) FailOn(store_->SampleFilePath(fileId_), "write");
-    else if (::fsync(peakFile_.get()) != 0) FailOn(store_->PeakFilePath(fileId_), "write");
-  }
   if (failed()) {
     Discard();
     return false;
@@ -207,6 +190,8 @@ bool LSegmentSoundSink::Finish() {
     return true;
   }
   store_->SetPeakSummary(fileId_, std::move(summary_));
+  // The journal flushes it before any record naming it: the edit does not wait for the disk.
+  if (store_->durable()) store_->NoteFresh(fileId_);
   // The segment takes over the sink's own reference.
   ChainAppendSegment(*target_, AudioSegment{fileId_, framesWritten(), kUnityGain, 0});
   store_->ReleaseFileRef(fileId_);

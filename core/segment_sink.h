@@ -56,7 +56,6 @@ class LSegmentSoundSink final : public audio::LSoundSink {
   std::vector<Sample> blockMax_, blockMin_;
   std::vector<std::uint8_t> pending_;  // records not yet in the peak file
   std::int64_t recordsInFile_ = 0;
-  std::int64_t writebackFrom_ = 0;  // bytes of the sample file not yet sent to the disk
   std::shared_ptr<PeakSummary> summary_;
   bool finished_ = false;
 };

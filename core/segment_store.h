@@ -48,10 +48,14 @@ class SegmentStore {
   std::filesystem::path PeakFilePath(FileId id) const;
   const std::filesystem::path& workingFolder() const { return folder_; }
 
-  // Durable: finished sample and peak files are flushed to the disk before any chain
-  // names them, as a crash journal that names them needs. Off by default.
+  // Durable: a crash journal keeps this store's chains, so finished sample files are
+  // noted as fresh, and the journal flushes them to the disk before any record that
+  // names them. Off by default.
   void SetDurable(bool durable) { durable_.store(durable, std::memory_order_relaxed); }
   bool durable() const { return durable_.load(std::memory_order_relaxed); }
+  void NoteFresh(FileId id);
+  // The ids noted fresh since the last call.
+  std::vector<FileId> TakeFresh();
 
   // Set by the sink when it publishes; dropped with the id.
   void SetPeakSummary(FileId id, std::shared_ptr<const PeakSummary> summary);
@@ -65,6 +69,7 @@ class SegmentStore {
   mutable std::mutex lock_;  // allocation, deletion, summaries
   std::uint32_t lowestFree_ = 0;
   std::atomic<bool> durable_{false};
+  std::vector<FileId> fresh_;  // under lock_
   std::vector<std::shared_ptr<const PeakSummary>> summaries_;
 };
 

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <set>
+#include <tuple>
 
 #include "core/journal_keeper.h"
 #include "edit_fixture.h"
@@ -36,22 +38,23 @@ class JournalTest : public EditFixture {
     return doc;
   }
 
-  // The journal files of the run folder, by name.
-  std::set<std::string> Journals() const {
-    std::set<std::string> names;
+  // The journal files of the run folder and their sizes.
+  std::map<std::string, std::uintmax_t> Journals() const {
+    std::map<std::string, std::uintmax_t> found;
     for (const auto& e : fs::directory_iterator(store.workingFolder()))
-      if (e.path().extension() == kJournalExtension) names.insert(e.path().filename().string());
-    return names;
+      if (e.is_regular_file() && e.path().extension() == kJournalExtension) found[e.path().filename().string()] = e.file_size();
+    return found;
   }
+  // The state the newest log adds up to.
   JournalImage Newest() const {
     std::uint64_t best = 0;
     std::string bytes;
-    for (const std::string& name : Journals()) {
+    for (const auto& [name, size] : Journals()) {
       int doc;
-      std::uint64_t seq;
-      EXPECT_TRUE(ParseJournalFileName(name, &doc, &seq)) << name;
-      if (seq >= best) {
-        best = seq;
+      std::uint64_t generation;
+      EXPECT_TRUE(ParseJournalFileName(name, &doc, &generation)) << name;
+      if (generation >= best) {
+        best = generation;
         bytes = quillet::testing::ReadFileBytes(store.workingFolder() / name);
       }
     }
@@ -132,7 +135,9 @@ TEST_F(JournalTest, DecodingRefusesDamageWithAReason) {
   // Bytes changed behind a right checksum: a segment count larger than the bytes left
   // (refused before allocating), and reserved header bits (found by the fuzzer: they
   // would not survive a rewrite).
-  const std::size_t countAt = kJournalHeaderBytes + 8 + 4 + 4 + doc->file().string().size() + 8 * 4 + 4 + 2;
+  const std::size_t record = kJournalHeaderBytes;
+  const std::size_t countAt = record + kRecordHeaderBytes + 8 + 4 + 4 + doc->file().string().size() + 8 * 4 +
+                              8 * 6 + 4 + 1 + 4 + 2;
   const std::tuple<std::size_t, std::string, const char*> patches[] = {
       {countAt, std::string("\xff\xff\xff\x7f", 4), "2147483647 segments"},
       {6, std::string("\x06\x00", 2), "flags"},
@@ -140,12 +145,69 @@ TEST_F(JournalTest, DecodingRefusesDamageWithAReason) {
   for (const auto& [at, patch, message] : patches) {
     std::string bad = good;
     bad.replace(at, patch.size(), patch);
-    const std::uint32_t crc = Crc32(Bytes(bad.substr(0, bad.size() - 4)));
-    bad.replace(bad.size() - 4, 4, std::string(reinterpret_cast<const char*>(&crc), 4));
+    const std::uint32_t crc = Crc32(Bytes(bad.substr(record + 8)));
+    bad.replace(record + 4, 4, std::string(reinterpret_cast<const char*>(&crc), 4));
     std::string error;
     EXPECT_FALSE(DecodeJournal(Bytes(bad), &error));
     EXPECT_NE(error.find(message), std::string::npos) << error;
   }
+}
+
+// A log: a whole record, then records of what changed. Replaying gives the state after
+// each; a torn or reordered record ends the log there and the states before it stand.
+TEST_F(JournalTest, ReplayAddsUpChangeRecordsAndStopsAtTheFirstBadOne) {
+  auto doc = EditedDoc();
+  JournalImage a = ImageOf(*doc, 1, 10);
+  JournalImage b = a;
+  b.sequence = 2;
+  b.present.selStart = 3;
+  b.present.cursor = 4;
+  JournalImage c = b;
+  c.sequence = 3;
+  c.present.chain.segments.resize(1);
+  c.undo[5] = UndoImage{"Cut", b.present};
+  c.undoIndex = 5;
+  const std::string log = JournalFileHeader() + EncodeRecord(a) + EncodeRecord(b, {false, 0}) +
+                          EncodeRecord(c, {true, 1u << 5});
+  EXPECT_LT(EncodeRecord(b, {false, 0}).size(), 200u);  // a selection change is small
+
+  std::vector<JournalImage> seen;
+  std::string error = "unset";
+  EXPECT_EQ(ReplayJournal(Bytes(log), [&](const JournalImage& j) { seen.push_back(j); }, &error), 3u);
+  EXPECT_EQ(error, "");
+  EXPECT_EQ(seen, (std::vector<JournalImage>{a, b, c}));
+
+  struct Case {
+    const char* what;
+    std::string bytes;
+    std::size_t records;
+    const char* message;
+  };
+  const std::string head = JournalFileHeader() + EncodeRecord(a);
+  JournalImage stale = c;
+  stale.sequence = 1;
+  const Case cases[] = {
+      {"torn last record", log.substr(0, log.size() - 5), 2, "record 3"},
+      {"changes before any whole record", JournalFileHeader() + EncodeRecord(b, {false, 0}), 0, "never recorded whole"},
+      {"sequence going back", head + EncodeRecord(stale, {false, 0}), 1, "sequence 1 after 1"},
+      {"zeros after the records (a power cut)", head + std::string(64, '\0'), 1, "wrong checksum"},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    std::string why;
+    EXPECT_EQ(ReplayJournal(Bytes(k.bytes), {}, &why), k.records);
+    EXPECT_NE(why.find(k.message), std::string::npos) << why;
+  }
+}
+
+// The standard's check values, through both the eight-byte and the byte-wise paths.
+TEST(JournalCrc, MatchesTheCrc32CheckValues) {
+  const std::pair<std::string, std::uint32_t> cases[] = {
+      {"", 0},
+      {"123456789", 0xCBF43926u},
+      {"The quick brown fox jumps over the lazy dog", 0x414FA339u},
+  };
+  for (const auto& [text, crc] : cases) EXPECT_EQ(Crc32(Bytes(text)), crc) << text;
 }
 
 TEST_F(JournalTest, FileNamesParseOnlyWhenWhole) {
@@ -169,7 +231,7 @@ TEST_F(JournalTest, RecorderWritesAtOnceAndAfterEachEditButNeverHalfwayThroughOn
     // An edit pushes its entry before it changes the audio: while the document is
     // busy nothing is written, so no journal holds the entry without the change.
     platform::BusyGuard guard(doc->busyFlag());
-    const std::set<std::string> before = Journals();
+    const auto before = Journals();
     doc->PushUndo("Half");
     ChainDeleteRange(doc->mutableChain(), 0, 100);
     doc->AudioChanged();
@@ -210,22 +272,46 @@ TEST_F(JournalTest, FlushedJournalSupersedesOlderOnesAndKeepsItsFilesAlive) {
   EXPECT_FALSE(fs::exists(store.SampleFilePath(original)));
 }
 
+// Once the undo ring lets go of audio a log names, a new log starts; the old one and
+// the audio go when the new one is on the disk.
+TEST_F(JournalTest, LettingGoOfAudioStartsANewLogAndFreesTheFilesOnceItIsFlushed) {
+  JournalKeeper keeper(store);
+  auto doc = RampDoc(1000);
+  const FileId first = doc->chain().segments().front().fileId;
+  doc->SetRecorder(keeper.NewRecorder());
+  // Each change brings new audio; after a ring's worth the first file is let go.
+  for (int i = 0; i < kUndoEntries && store.RefCount(first) > 0; ++i) {
+    doc->PushUndo("Replace");
+    doc->SetChain(testing::Written(store, 1, testing::Dc(1, 100, i + 1)));
+    keeper.WaitDurable();
+  }
+  keeper.WaitDurable();
+  EXPECT_EQ(store.RefCount(first), 0u);
+  EXPECT_FALSE(fs::exists(store.SampleFilePath(first)));
+  const auto logs = Journals();
+  ASSERT_EQ(logs.size(), 1u);
+  EXPECT_NE(logs.begin()->first, JournalFileName(1, 1));
+  EXPECT_EQ(Comparable(Newest()), Comparable(ImageOf(*doc, 0, 0)));
+  EXPECT_EQ(keeper.TakeFailure(), "");
+}
+
 TEST_F(JournalTest, AFailedJournalWriteIsReportedAndTheEditStillHappens) {
   JournalKeeper keeper(store);
   auto doc = RampDoc(1000);
-  doc->SetRecorder(keeper.NewRecorder());
-  keeper.WaitDurable();
-  // The next journal's name is taken by a folder: creating it fails.
+  // The second log's name is taken by a folder: starting it fails.
   fs::create_directory(store.workingFolder() / JournalFileName(1, 2));
-  doc->SetSelection(0, 10, 0);
-  keeper.WaitDurable();
-  ASSERT_EQ(Delete(ctx, *doc), platform::kTaskDone);
-  EXPECT_EQ(doc->length(), 990);
+  doc->SetRecorder(keeper.NewRecorder());
+  for (int i = 0; i < kUndoEntries; ++i) {
+    doc->PushUndo("Replace");
+    doc->SetChain(testing::Written(store, 1, testing::Dc(1, 100, i + 1)));
+  }
+  EXPECT_EQ(doc->length(), 100);
   const std::string failure = keeper.TakeFailure();
   EXPECT_NE(failure.find("Cannot write the recovery journal"), std::string::npos) << failure;
   EXPECT_EQ(keeper.TakeFailure(), "");  // reported once
+  doc->SetSelection(0, 10, 0);  // later changes went into a log started after the failure
   keeper.WaitDurable();
-  EXPECT_EQ(ImageLength(Newest().present.chain), 990);  // the next write works again
+  EXPECT_EQ(Comparable(Newest()), Comparable(ImageOf(*doc, 0, 0)));
 }
 
 }  // namespace

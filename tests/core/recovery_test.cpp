@@ -150,17 +150,21 @@ TEST_F(RecoveryTest, EveryDocumentOfEveryDeadCopyIsOffered) {
 }
 
 TEST_F(RecoveryTest, DeadFoldersWithJournalsSurviveTheSweepAndAreLockedWhileOffered) {
-  fs::path dead, empty;
+  fs::path dead, empty, unwritten;
   {
     Copy c(base.path());
     c.Open(1, testing::Ramp(1, 100));
     dead = c.Die("journals");
     c.docs.clear();
     empty = c.Die("nothing");  // a dead copy that had no documents open
+    // One whose log was made but died before a byte of it reached the disk.
+    unwritten = c.Die("unwritten");
+    quillet::testing::WriteFileBytes(unwritten / JournalFileName(1, 1), "");
   }
   { Copy next(base.path()); }  // its start sweeps the dead copies it may
   EXPECT_TRUE(fs::exists(dead));
   EXPECT_FALSE(fs::exists(empty));
+  EXPECT_FALSE(fs::exists(unwritten));
 
   auto runs = FindDeadRuns(base.path());
   ASSERT_EQ(runs.size(), 1u);
@@ -172,55 +176,62 @@ TEST_F(RecoveryTest, DeadFoldersWithJournalsSurviveTheSweepAndAreLockedWhileOffe
   EXPECT_FALSE(fs::exists(dead));
 }
 
-// Damage to the newest journal: the last intact one is recovered and the damage said.
-TEST_F(RecoveryTest, DamagedNewestJournalFallsBackToTheLastIntactState) {
+// Damage at the end of a log (a crash in the middle of a record, a power cut before it
+// reached the disk): the last whole state before it comes back, and the damage is said.
+TEST_F(RecoveryTest, DamagedEndOfTheLogFallsBackToTheLastWholeState) {
   struct Case {
     const char* what;
-    void (*spoil)(const fs::path& journal);
-    const char* problem;
+    void (*spoil)(const fs::path& log, std::uintmax_t from, const fs::path& folder);
+    bool newest;  // the newest state survives
   };
   const Case cases[] = {
-      {"cut short", [](const fs::path& j) { fs::resize_file(j, fs::file_size(j) - 9); }, "header says"},
-      {"empty (power cut)", [](const fs::path& j) { fs::resize_file(j, 0); }, "shorter than its header"},
-      {"a flipped bit",
-       [](const fs::path& j) {
+      {"last record cut short",
+       [](const fs::path& j, std::uintmax_t from, const fs::path&) {
+         fs::resize_file(j, from + (fs::file_size(j) - from) / 2);
+       }, false},
+      {"last record zeros (never reached the disk)",
+       [](const fs::path& j, std::uintmax_t from, const fs::path&) {
          std::string b = quillet::testing::ReadFileBytes(j);
-         b[b.size() / 2] ^= 4;
+         std::fill(b.begin() + static_cast<std::ptrdiff_t>(from), b.end(), '\0');
          quillet::testing::WriteFileBytes(j, b);
-       },
-       "checksum"},
+       }, false},
+      {"a flipped bit in the last record",
+       [](const fs::path& j, std::uintmax_t from, const fs::path&) {
+         std::string b = quillet::testing::ReadFileBytes(j);
+         b[(from + b.size()) / 2] ^= 4;
+         quillet::testing::WriteFileBytes(j, b);
+       }, false},
+      {"a newer log whose first record never reached the disk",
+       [](const fs::path&, std::uintmax_t, const fs::path& folder) {
+         quillet::testing::WriteFileBytes(folder / JournalFileName(1, 2), JournalFileHeader() + "\x40\0\0");
+       }, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     TempDir work;
-    std::vector<Sample> older;
-    fs::path dead, newest;
+    std::vector<Sample> older, newer;
+    fs::path dead;
+    std::uintmax_t olderBytes = 0;
     {
       Copy live(work.path());
       WaveDocument& doc = live.Open(1, testing::Ramp(1, 5000));
       DeleteRange(live, doc, 0, 100);
       older = Contents(doc.chain());
-      dead = live.Die("x");
+      olderBytes = fs::file_size(live.store().workingFolder() / JournalFileName(1, 1));
       DeleteRange(live, doc, 0, 1000);
-      live.session->journals().WaitDurable();
-      // The later journal and its audio join the dead folder; then it is damaged.
-      for (const auto& e : fs::directory_iterator(live.store().workingFolder())) {
-        const fs::path to = dead / e.path().filename();
-        if (!fs::exists(to)) fs::copy_file(e.path(), to);
-        if (e.path().extension() == kJournalExtension) newest = to;
-      }
+      newer = Contents(doc.chain());
+      dead = live.Die("x");
     }
-    c.spoil(newest);
+    c.spoil(dead / JournalFileName(1, 1), olderBytes, dead);
     auto runs = FindDeadRuns(work.path());
     ASSERT_EQ(runs.size(), 1u);
     const RecoverableDocument d = runs[0]->documents().at(0);
-    EXPECT_NE(d.problem.find("an earlier state is recovered"), std::string::npos) << d.problem;
-    EXPECT_NE(d.problem.find(c.problem), std::string::npos) << d.problem;
+    EXPECT_NE(d.problem.find("The end of its journal is damaged"), std::string::npos) << d.problem;
     Copy after(work.path());
     std::string message;
     auto doc = runs[0]->Recover(d, after.store(), &message);
     ASSERT_TRUE(doc) << message;
-    EXPECT_EQ(Contents(doc->chain()), older);
+    EXPECT_EQ(Contents(doc->chain()), c.newest ? newer : older);
   }
 }
 
