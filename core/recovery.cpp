@@ -354,6 +354,20 @@ std::unique_ptr<WaveDocument> DeadRun::Recover(const RecoverableDocument& doc, S
   return d;
 }
 
+bool RecoverDocument(DeadRun& run, const RecoverableDocument& doc, SegmentStore& store,
+                     JournalKeeper& journals,
+                     const std::function<void(std::unique_ptr<WaveDocument>)>& adopt,
+                     std::string* message) {
+  const RecoverableDocument keep = doc;  // Forget drops the run's entry
+  std::unique_ptr<WaveDocument> d = run.Recover(keep, store, message);
+  if (!d) return false;
+  d->SetRecorder(journals.NewRecorder(keep.changedAtMs));
+  adopt(std::move(d));
+  journals.WaitDurable();
+  run.Forget(keep.number);
+  return true;
+}
+
 void DeadRun::Forget(int number) {
   if (gone_) return;
   std::error_code ec;

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -65,6 +66,17 @@ class DeadRun {
 // Every run folder under base whose copy is gone and that holds journals, each locked
 // and read; the oldest first.
 std::vector<std::unique_ptr<DeadRun>> FindDeadRuns(const std::filesystem::path& base);
+
+class JournalKeeper;
+
+// Recovers doc into a running copy: rebuilt in store with a journal of journals (its
+// time of last change kept), handed to adopt, and only once its new journal is on the
+// disk is the dead copy's journal of it deleted, so a crash meanwhile loses neither.
+// False, with *message set and nothing deleted, when it cannot be recovered.
+bool RecoverDocument(DeadRun& run, const RecoverableDocument& doc, SegmentStore& store,
+                     JournalKeeper& journals,
+                     const std::function<void(std::unique_ptr<WaveDocument>)>& adopt,
+                     std::string* message);
 
 // "2024-05-01 14:03:59" in local time.
 std::string LocalTimeText(std::int64_t msSince1970);

@@ -388,6 +388,8 @@ void MainFrame::StorePlacement() {
 }
 
 DocumentWindow* MainFrame::AddDocument(std::unique_ptr<core::WaveDocument> doc) {
+  // Every document the frame shows comes through here: one place to journal them.
+  if (journals_ && !doc->recorder()) doc->SetRecorder(journals_->NewRecorder());
   auto* w = new DocumentWindow(std::move(doc));
   QMdiSubWindow* sub = mdi_->addSubWindow(w);
   sub->setWindowIcon(windowIcon());
@@ -423,6 +425,12 @@ DocumentWindow* MainFrame::AddDocument(std::unique_ptr<core::WaveDocument> doc) 
   Activate(w);
   UpdateTabs();
   return w;
+}
+
+DocumentWindow* MainFrame::AddRecoveredDocument(std::unique_ptr<core::WaveDocument> doc) {
+  // A recovered untitled document keeps its number; new ones count on from it.
+  if (doc->file().empty()) nextUntitled_ = std::max(nextUntitled_, doc->untitledNumber() + 1);
+  return AddDocument(std::move(doc));
 }
 
 void MainFrame::Activate(DocumentWindow* w) {
@@ -642,6 +650,11 @@ bool MainFrame::Enabled(int id) const {
 }
 
 void MainFrame::RefreshStates() {
+  if (journals_) {
+    // Not a box: it would come back at every edit while the disk stays full.
+    if (const std::string failure = journals_->TakeFailure(); !failure.empty())
+      statusBar()->showMessage(Q(failure + " Your changes cannot be recovered after a crash."), 30000);
+  }
   const core::WaveDocument* doc = active_ ? &active_->doc() : nullptr;
   const core::EditCommandStates edit = core::ComputeEditStates(doc, clipboard_);
   for (auto& [id, a] : actions_) a->setEnabled(Enabled(id));

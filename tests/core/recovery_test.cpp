@@ -106,22 +106,24 @@ TEST_F(RecoveryTest, RecoveredDocumentHasItsAudioHistoryPositionsAndName) {
 
   Copy after(base.path());
   std::string message;
-  auto doc = runs[0]->Recover(info, after.store(), &message);
-  ASSERT_TRUE(doc) << message;
-  EXPECT_TRUE(doc->modified());
-  EXPECT_EQ(doc->file(), "/music/interview.wav");
-  EXPECT_EQ(doc->selStart(), 123);
-  EXPECT_EQ(doc->selEnd(), 4567);
-  EXPECT_EQ(doc->cursor(), 200);
-  EXPECT_EQ(doc->viewStart(), 100);
-  EXPECT_TRUE(doc->history().CanRedo());  // the undone silence can come back
-  WaveDocument& live = after.Adopt(std::move(doc));
-  after.session->journals().WaitDurable();
-  runs[0]->Forget(info.number);
+  ASSERT_TRUE(RecoverDocument(*runs[0], info, after.store(), after.session->journals(),
+                              [&](std::unique_ptr<WaveDocument> d) { after.docs.push_back(std::move(d)); },
+                              &message))
+      << message;
+  WaveDocument& doc = *after.docs.back();
+  EXPECT_TRUE(doc.modified());
+  EXPECT_EQ(doc.file(), "/music/interview.wav");
+  EXPECT_EQ(doc.selStart(), 123);
+  EXPECT_EQ(doc.selEnd(), 4567);
+  EXPECT_EQ(doc.cursor(), 200);
+  EXPECT_EQ(doc.viewStart(), 100);
+  EXPECT_TRUE(doc.history().CanRedo());  // the undone silence can come back
+  // The dead copy's folder went only after the new copy's journal held the document.
   EXPECT_TRUE(runs[0]->gone());
   EXPECT_FALSE(fs::exists(runs[0]->folder()));
+  EXPECT_TRUE(HoldsJournals(after.store().workingFolder()));
   // The audio lives in the new copy's folder now, history and all.
-  EXPECT_EQ(Reachable(live), expected);
+  EXPECT_EQ(Reachable(doc), expected);
 }
 
 TEST_F(RecoveryTest, EveryDocumentOfEveryDeadCopyIsOffered) {
