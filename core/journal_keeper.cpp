@@ -30,6 +30,8 @@ constexpr char kPrefix[] = "doc-";
 // A change of selection or view alone is flushed this long after it is written:
 // dragging a selection must not flush the disk at every mouse move.
 constexpr auto kLightDelay = std::chrono::seconds(1);
+// At most this often the disk is asked to flush, however fast the edits come.
+constexpr auto kFlushGap = std::chrono::milliseconds(20);
 // A log is started afresh (one whole record) once it grows past this and past twice
 // its first record, so that replaying it stays quick.
 constexpr std::int64_t kRotateBytes = 1 << 20;
@@ -64,10 +66,9 @@ IdSet NamedIds(const JournalImage& j) {
   return ids;
 }
 
-// Whether an undo entry still holds the state last written for it. Entries are
-// snapshots, never changed in place, and a snapshot's version fixes its audio (every
-// change of the audio comes after a push that gives it a new version), so the
-// segments need no comparing; their count is a cheap guard all the same.
+// Whether an undo entry still holds the state last written for it. The segments are
+// compared too: a version does not always fix the audio (Split changes it without a
+// push), and the comparison costs far less than writing the chain again.
 bool SameState(const UndoHistory::Entry& e, const UndoImage& image) {
   if (e.name != image.name) return false;
   if (e.name.empty()) return true;
@@ -76,7 +77,7 @@ bool SameState(const UndoHistory::Entry& e, const UndoImage& image) {
   return s.version == i.version && s.cursor == i.cursor && s.selStart == i.selStart &&
          s.selEnd == i.selEnd && s.viewStart == i.viewStart && s.viewEnd == i.viewEnd &&
          s.chain.sampleRate == i.chain.sampleRate && s.chain.channels == i.chain.channels &&
-         s.chain.segments().size() == i.chain.segments.size();
+         s.chain.segments() == i.chain.segments;
 }
 
 }  // namespace
@@ -183,6 +184,7 @@ class JournalCore {
 
   // Records appended to the newest log, now bytes long; it also holds added.
   void Appended(int number, std::int64_t bytes, bool light, const std::vector<FileId>& added) {
+    bool wake;
     {
       std::lock_guard lk(m_);
       auto it = docs_.find(number);
@@ -190,10 +192,13 @@ class JournalCore {
       LogFile& f = it->second.back();
       f.written = bytes;
       f.held.insert(f.held.end(), added.begin(), added.end());
+      // The thread is woken only for news: an edit while one already waits is taken
+      // along with it, which spares a thread switch per edit.
+      wake = stop_ || (light ? !f.lightSince && !f.heavyPending : !f.heavyPending);
       if (!light) f.heavyPending = true;
       else if (!f.lightSince) f.lightSince = Clock::now();
     }
-    Kick();
+    if (wake) Kick();
   }
 
   // The document is closed: its logs and their references go.
@@ -379,6 +384,9 @@ class JournalCore {
       lk.lock();
       --inFlight_;
       flushed_.notify_all();
+      // A breather between flushes: edits in quick succession share the next one,
+      // and appends do not keep meeting pages that are being written out.
+      wake_.wait_for(lk, kFlushGap, [this] { return stop_ || hurry_; });
     }
   }
 
