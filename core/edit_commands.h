@@ -18,6 +18,7 @@
 #include "core/document.h"
 #include "core/edit_services.h"
 #include "core/mix.h"
+#include "platform/result.h"
 
 namespace quillet::core {
 
@@ -91,21 +92,22 @@ EditCommandStates ComputeEditStates(const WaveDocument* doc, const ProgramClipbo
 
 enum class InsertWhere { Start, Cursor, End };
 
-std::int32_t UndoEdit(EditContext& ctx, WaveDocument& doc);
-std::int32_t RedoEdit(EditContext& ctx, WaveDocument& doc);
+platform::TaskResult UndoEdit(EditContext& ctx, WaveDocument& doc);
+platform::TaskResult RedoEdit(EditContext& ctx, WaveDocument& doc);
 
-std::int32_t Cut(EditContext& ctx, WaveDocument& doc);
+platform::TaskResult Cut(EditContext& ctx, WaveDocument& doc);
 // Also offers the audio on the system clipboard, rendered when asked for.
-std::int32_t Copy(EditContext& ctx, WaveDocument& doc);
+platform::TaskResult Copy(EditContext& ctx, WaveDocument& doc);
 // Replaces the selection by the clipboard's audio (inserts it at selStart without a
 // selection) and selects what was pasted.
-std::int32_t Paste(EditContext& ctx, WaveDocument& doc);
-std::int32_t PasteFromSystem(EditContext& ctx, WaveDocument& doc);
-std::int32_t PasteMix(EditContext& ctx, WaveDocument& doc, const MixParams& params);
-std::int32_t PasteMixFromSystem(EditContext& ctx, WaveDocument& doc, const MixParams& params);
-std::int32_t MixFile(EditContext& ctx, WaveDocument& doc, const std::filesystem::path& file,
-                     const MixParams& params);
-std::int32_t Delete(EditContext& ctx, WaveDocument& doc);
+platform::TaskResult Paste(EditContext& ctx, WaveDocument& doc);
+platform::TaskResult PasteFromSystem(EditContext& ctx, WaveDocument& doc);
+platform::TaskResult PasteMix(EditContext& ctx, WaveDocument& doc, const MixParams& params);
+platform::TaskResult PasteMixFromSystem(EditContext& ctx, WaveDocument& doc,
+                                        const MixParams& params);
+platform::TaskResult MixFile(EditContext& ctx, WaveDocument& doc, const std::filesystem::path& file,
+                             const MixParams& params);
+platform::TaskResult Delete(EditContext& ctx, WaveDocument& doc);
 
 void SelectAll(WaveDocument& doc);
 void SelectToStart(WaveDocument& doc);
@@ -114,17 +116,17 @@ void SelectToEnd(WaveDocument& doc);
 void SelectTime(WaveDocument& doc, std::int64_t startMs, std::int64_t endMs);
 
 // The selection (all of the audio without one) followed by times more copies.
-std::int32_t RepeatLoop(EditContext& ctx, WaveDocument& doc, int times);
+platform::TaskResult RepeatLoop(EditContext& ctx, WaveDocument& doc, int times);
 // Keeps only the selection (all of the audio without one).
-std::int32_t Trim(EditContext& ctx, WaveDocument& doc);
-std::int32_t TrimStart(EditContext& ctx, WaveDocument& doc);
-std::int32_t TrimEnd(EditContext& ctx, WaveDocument& doc);
+platform::TaskResult Trim(EditContext& ctx, WaveDocument& doc);
+platform::TaskResult TrimStart(EditContext& ctx, WaveDocument& doc);
+platform::TaskResult TrimEnd(EditContext& ctx, WaveDocument& doc);
 // The selection becomes silence of the same length.
-std::int32_t Silence(EditContext& ctx, WaveDocument& doc);
-std::int32_t InsertSilence(EditContext& ctx, WaveDocument& doc, InsertWhere where,
-                           std::int64_t ms);
-std::int32_t InsertFile(EditContext& ctx, WaveDocument& doc, InsertWhere where,
-                        const std::filesystem::path& file);
+platform::TaskResult Silence(EditContext& ctx, WaveDocument& doc);
+platform::TaskResult InsertSilence(EditContext& ctx, WaveDocument& doc, InsertWhere where,
+                                   std::int64_t ms);
+platform::TaskResult InsertFile(EditContext& ctx, WaveDocument& doc, InsertWhere where,
+                                const std::filesystem::path& file);
 
 // A new document holding the selection; null (with ctx.message) when there is none.
 std::unique_ptr<WaveDocument> CopyToNew(EditContext& ctx, WaveDocument& doc, int untitledNumber);
@@ -136,7 +138,8 @@ void MarkSecond(EditContext& ctx, WaveDocument& doc);
 void RecallMarks(EditContext& ctx, WaveDocument& doc);
 
 // Writes the selection as a WAVE file; the document does not change.
-std::int32_t SaveSelectionAs(EditContext& ctx, WaveDocument& doc, const std::filesystem::path& file);
+platform::TaskResult SaveSelectionAs(EditContext& ctx, WaveDocument& doc,
+                                     const std::filesystem::path& file);
 
 // AfterEdit: the cursor goes to pos; with "AutoPlaybackAfterEffects" and a player,
 // playback starts back frames before it.

@@ -37,19 +37,18 @@ class SpeedFactory final : public LFilterFactory {
 PassResult Reformat(AudioChain& chain, std::int32_t rate, int channels, const ProgressFn& progress) {
   std::string message;
   SourceHandle src = audio::ConvertFormat(SourceHandle(core::ChainOpenSource(chain)), rate, channels, &message);
-  if (!src) return {kFailed, message, false};
+  if (!src) return Outcome::Failed(message);
   AudioChain result(chain.store());
   {
     auto sink = core::ChainOpenSink(result, static_cast<std::uint32_t>(rate), channels);
     const audio::TransferOutcome t = audio::Transfer(*src, *sink, progress);
-    if (t.result == audio::TaskResult::Cancelled) return {kCancelled, {}, false};
-    if (t.result != audio::TaskResult::Done) return {kFailed, t.message, false};
-    if (!sink->Finish()) return {kFailed, sink->failureMessage(), false};
+    if (!t.done()) return t;
+    if (!sink->Finish()) return Outcome::Failed(sink->failureMessage());
   }
   result.sampleRate = static_cast<std::uint32_t>(rate);
   result.channels = channels;
   chain = std::move(result);
-  return {kDone, {}, true};
+  return {Outcome::Done(), true};
 }
 
 }  // namespace
@@ -69,14 +68,13 @@ Status CheckSampleRate(std::int64_t rate) {
 
 PassResult ConvertSampleRate(AudioChain& chain, std::int64_t rate, const ProgressFn& progress) {
   const Status s = CheckSampleRate(rate);
-  if (!s.ok()) return {kFailed, s.message, false};
+  if (!s.ok()) return Outcome::Failed(s.message);
   if (rate == chain.sampleRate) return {};
   return Reformat(chain, static_cast<std::int32_t>(rate), chain.channels, progress);
 }
 
 PassResult ConvertChannelCount(AudioChain& chain, int channels, const ProgressFn& progress) {
-  if (channels != 1 && channels != 2)
-    return {kFailed, "Only mono and stereo are supported.", false};
+  if (channels != 1 && channels != 2) return Outcome::Failed("Only mono and stereo are supported.");
   if (channels == chain.channels) return {};
   return Reformat(chain, static_cast<std::int32_t>(chain.sampleRate), channels, progress);
 }

@@ -19,7 +19,7 @@ PassResult Amplify(const EffectParams& params, int percent) {
   percent = std::clamp(percent, 0, kMaxAmplifyPercent);
   if (!params.chain || percent == 100 || !ClampSelection(*params.chain, start, end)) return {};
   core::ChainScaleRangeGain(*params.chain, start, end, percent);
-  return {kDone, {}, true};
+  return {Outcome::Done(), true};
 }
 
 namespace {
@@ -65,7 +65,8 @@ bool ReadRecords(const std::filesystem::path& file, std::int64_t first, std::int
 
 }  // namespace
 
-std::int64_t SelectionPeak(const AudioChain& chain, FramePos start, FramePos end) {
+std::int64_t SelectionPeak(const AudioChain& chain, FramePos start, FramePos end,
+                           std::string* failure) {
   if (!ClampSelection(chain, start, end)) return 0;
   constexpr FrameCount kBlock = core::kPeakBlockFrames;
   const int recordBytes = 2 * chain.channels;
@@ -111,6 +112,10 @@ std::int64_t SelectionPeak(const AudioChain& chain, FramePos start, FramePos end
     src->seek(from);
     buffer.resize(static_cast<std::size_t>(to - from) * chain.channels);
     src->read(buffer.data(), to - from);
+    if (src->failed()) {
+      if (failure) *failure = src->failureMessage();
+      return 0;
+    }
     for (Sample s : buffer) best = std::max(best, std::abs(std::int64_t{s}));
   }
   return best;
@@ -125,7 +130,9 @@ int NormalizeGain(int percent, std::int64_t peak) {
 PassResult Normalize(const EffectParams& params, int percent) {
   FramePos start = params.start, end = params.end;
   if (!params.chain || !ClampSelection(*params.chain, start, end)) return {};
-  const std::int64_t peak = SelectionPeak(*params.chain, start, end);
+  std::string failure;
+  const std::int64_t peak = SelectionPeak(*params.chain, start, end, &failure);
+  if (!failure.empty()) return Outcome::Failed(failure);
   if (peak <= 0) return {};
   return Amplify(params, NormalizeGain(percent, peak));
 }
@@ -148,6 +155,7 @@ FramePos EnvelopeFrame(FrameCount frames, int x) {
 LEnvelopeFilter::LEnvelopeFilter(SourceHandle input, const EnvelopeShape& shape, FrameCount frames)
     : LSoundSource(input->sampleRate(), input->channels(), input->peakBound() * 2),
       input_(std::move(input)) {
+  FollowInput(*input_);
   for (const EnvelopePoint& pt : shape) {
     frames_.push_back(EnvelopeFrame(frames, pt.position));
     gains_.push_back(std::int64_t{pt.level} << 17);
@@ -191,7 +199,7 @@ PassResult ApplyEnvelope(const EffectParams& params, const EnvelopeShape& shape,
 
 PassResult FadeOutAndTrim(const EffectParams& params, const ProgressFn& progress) {
   PassResult r = ApplyEnvelope(params, FadeOutShape(), progress);
-  if (r.result != kDone || !params.chain) return r;
+  if (!r.done() || !params.chain) return r;
   FramePos start = params.start, end = params.end;
   if (!ClampSelection(*params.chain, start, end)) return r;
   if (core::ChainLength(*params.chain) > end) {
@@ -208,7 +216,9 @@ class LOffsetFilter final : public audio::LSoundSource {
   LOffsetFilter(SourceHandle input, std::vector<std::int64_t> offsets)
       : LSoundSource(input->sampleRate(), input->channels(), input->peakBound() * 2),
         input_(std::move(input)),
-        offsets_(std::move(offsets)) {}
+        offsets_(std::move(offsets)) {
+    FollowInput(*input_);
+  }
   void read(Sample* buffer, FrameCount frames) override {
     input_->read(buffer, frames);
     const int ch = channels();
@@ -239,7 +249,7 @@ PassResult DcOffsetCorrection(const EffectParams& params, const ProgressFn& prog
   if (!params.chain || !ClampSelection(*params.chain, start, end)) return {};
   const int ch = params.chain->channels;
   std::vector<double> sums(static_cast<std::size_t>(ch), 0.0);
-  const int scan = ScanSelection(
+  const Outcome scan = ScanSelection(
       *params.chain, start, end,
       [&](audio::ConstBlockView b) {
         for (int c = 0; c < ch; ++c) {
@@ -249,7 +259,7 @@ PassResult DcOffsetCorrection(const EffectParams& params, const ProgressFn& prog
         }
       },
       Half(progress, false));
-  if (scan != kDone) return {scan, {}, false};
+  if (!scan.done()) return scan;
   std::vector<std::int64_t> means(static_cast<std::size_t>(ch));
   for (int c = 0; c < ch; ++c)
     means[static_cast<std::size_t>(c)] =
@@ -264,7 +274,9 @@ PassResult DcOffsetCorrection(const EffectParams& params, const ProgressFn& prog
 LReverseSource::LReverseSource(SourceHandle input)
     : LSoundSource(input->sampleRate(), input->channels(), input->peakBound()),
       input_(std::move(input)),
-      length_(std::max<FrameCount>(input_->length(), 0)) {}
+      length_(std::max<FrameCount>(input_->length(), 0)) {
+  FollowInput(*input_);
+}
 
 void LReverseSource::read(Sample* buffer, FrameCount frames) {
   if (frames <= 0) return;
@@ -302,6 +314,8 @@ class LCrossFadeSource final : public audio::LSoundSource {
         a_(core::ChainOpenSource(chain)),
         b_(core::ChainOpenSource(chain)),
         lead_(lead), gap_(gap), fadeIn_(fadeIn), fadeOut_(fadeOut) {
+    FollowInput(*a_);
+    FollowInput(*b_);
     a_->seek(fromA);
     b_->seek(fromB);
   }

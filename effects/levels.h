@@ -21,8 +21,10 @@ PassResult Amplify(const EffectParams& params, int percent);
 
 // The largest |sample| of [start, end), segment gains applied. Reads the peak records
 // and only the blocks of samples that may hold the peak; falls back to the samples
-// where a peak file is missing. progress covers the sample reads.
-std::int64_t SelectionPeak(const AudioChain& chain, FramePos start, FramePos end);
+// where a peak file is missing. 0 with *failure set (when given) when the samples
+// cannot be read.
+std::int64_t SelectionPeak(const AudioChain& chain, FramePos start, FramePos end,
+                           std::string* failure = nullptr);
 // The amplify percentage normalize applies for a peak: percent x 0x7FFF0 / peak, at
 // most 400; 100 (nothing) for silence.
 int NormalizeGain(int percent, std::int64_t peak);

@@ -171,9 +171,9 @@ class DecodeTask final : public platform::LProgressDialog {
   std::filesystem::path output_;
 };
 
-std::int32_t RunDecoder(const OpenRow& row, std::vector<std::string> argv,
-                        const std::filesystem::path& output, const DispatchEnv& env,
-                        platform::LProgressDialog* task, std::string* detail) {
+platform::TaskResult RunDecoder(const OpenRow& row, std::vector<std::string> argv,
+                                const std::filesystem::path& output, const DispatchEnv& env,
+                                platform::LProgressDialog* task, std::string* detail) {
   if (task) {
     task->SetText(0, row.progress.empty() ? row.title : row.progress);
     return RunDecoderProgram(*task, argv, output, kDecoderTimeoutMs, detail);
@@ -301,7 +301,7 @@ OpenOutcome OpenDispatch(const std::filesystem::path& file, bool* ask, const Dis
       !ComponentPath(Component::Ffmpeg).empty())
     component = Component::Ffmpeg;
   std::string why;
-  const int ensured = EnsureComponent(component, PolicyOf(env), &why);
+  const platform::TaskResult ensured = EnsureComponent(component, PolicyOf(env), &why);
   if (ensured == kTaskCancelled) {
     out.result = kTaskCancelled;
     return out;
@@ -320,7 +320,7 @@ OpenOutcome OpenDispatch(const std::filesystem::path& file, bool* ask, const Dis
                                       ? FfmpegDecoderArgs(program, name, output.string(), amr)
                                       : DecoderArgs(component, program, name, output.string());
   std::string detail;
-  const std::int32_t decoded = RunDecoder(row, std::move(argv), output, env, task, &detail);
+  const platform::TaskResult decoded = RunDecoder(row, std::move(argv), output, env, task, &detail);
   if (decoded == kTaskCancelled) {
     out.result = kTaskCancelled;
     return out;
@@ -503,16 +503,16 @@ std::string_view OpenFilterPatterns() {
 
 namespace {
 
-std::int32_t SaveAmr(platform::LProgressDialog& task, const core::AudioChain& chain,
-                     const std::filesystem::path& file, bool* ask, const DispatchEnv& env,
-                     std::string* why) {
+platform::TaskResult SaveAmr(platform::LProgressDialog& task, const core::AudioChain& chain,
+                             const std::filesystem::path& file, bool* ask, const DispatchEnv& env,
+                             std::string* why) {
   settings::Settings& s = settings::Settings::Process();
   AmrEncoderSettings a = AmrEncoderSettings::Load(s);
   if (TakeAsk(ask) && env.options) {
     if (!env.options->EditAmr(a)) return kTaskCancelled;
     a.Store(s);
   }
-  const int ensured = EnsureComponent(Component::AmrEnc, PolicyOf(env), why);
+  const platform::TaskResult ensured = EnsureComponent(Component::AmrEnc, PolicyOf(env), why);
   if (ensured != kTaskDone) return ensured;
   task.SetText(1, "Preprocessing file...");
   platform::TempFolder folder = platform::TempFolder::Create();
@@ -525,9 +525,9 @@ std::int32_t SaveAmr(platform::LProgressDialog& task, const core::AudioChain& ch
       return kTaskFailed;
     }
     const audio::TransferOutcome moved = TransferUnderTask(task, core::ChainOpenSource(chain), *sink);
-    if (moved.result != audio::TaskResult::Done) {
+    if (!moved.done()) {
       *why = moved.message;
-      return static_cast<std::int32_t>(moved.result);
+      return moved.result;
     }
   }
   {
@@ -545,10 +545,11 @@ std::int32_t SaveAmr(platform::LProgressDialog& task, const core::AudioChain& ch
     return kTaskFailed;
   }
   out.Close();
-  const std::int32_t ran = RunDecoderProgram(
-      task, AmrEncoderArgs(ComponentPath(Component::AmrEnc).string(), a.modeRateSelection, wave.string(),
-                           out.path().string()),
-      out.path(), kDecoderTimeoutMs, why);
+  const platform::TaskResult ran =
+      RunDecoderProgram(task,
+                        AmrEncoderArgs(ComponentPath(Component::AmrEnc).string(),
+                                       a.modeRateSelection, wave.string(), out.path().string()),
+                        out.path(), kDecoderTimeoutMs, why);
   if (ran != kTaskDone) return ran;
   if (!PutInPlace(out, file, why)) return kTaskFailed;
   return kTaskDone;
@@ -556,27 +557,27 @@ std::int32_t SaveAmr(platform::LProgressDialog& task, const core::AudioChain& ch
 
 }  // namespace
 
-std::int32_t RunSaveSteps(platform::LProgressDialog& task, const core::AudioChain& chain,
-                          const std::filesystem::path& file, bool* ask, const DispatchEnv& env,
-                          int sourceBits, std::string* message) {
+platform::Outcome RunSaveSteps(platform::LProgressDialog& task, const core::AudioChain& chain,
+                               const std::filesystem::path& file, bool* ask, const DispatchEnv& env,
+                               int sourceBits) {
   const bool asking = ask && *ask;
   const std::string ext = Ext(file);
   std::string why;
-  auto finish = [&](std::int32_t result) {
-    if (result == kTaskFailed) {
-      *message = SaveFailureMessage(file.string());
-      if (!why.empty()) *message += "\n" + why;
-      if (asking && env.prompter)
-        env.prompter->Message(*message, kMessageCaption, platform::MessageIcon::Error);
-      if (ask) *ask = false;
-    }
-    return result;
+  auto finish = [&](platform::TaskResult result) {
+    if (result != kTaskFailed) return platform::Outcome{result, {}};
+    platform::Outcome failed = platform::Outcome::Failed(SaveFailureMessage(file.string()));
+    if (!why.empty()) failed.message += "\n" + why;
+    if (asking && env.prompter)
+      env.prompter->Message(failed.message, kMessageCaption, platform::MessageIcon::Error);
+    if (ask) *ask = false;
+    return failed;
   };
   task.SetText(0, "Process Audio");
   if (Is(ext, {".amr"})) return finish(SaveAmr(task, chain, file, ask, env, &why));
   task.SetText(1, "Saving file...");
   if (!SaveCheck(ext, env, &why)) return finish(kTaskFailed);
-  if (TakeAsk(ask) && !SaveOptions(ext, chain.sampleRate, chain.channels, env)) return kTaskCancelled;
+  if (TakeAsk(ask) && !SaveOptions(ext, chain.sampleRate, chain.channels, env))
+    return platform::Outcome::Cancelled();
   audio::SinkHandle sink = MakeSaveSink(file, chain.sampleRate, chain.channels, sourceBits);
   if (!sink) return finish(kTaskFailed);
   if (sink->failed()) {
@@ -585,8 +586,8 @@ std::int32_t RunSaveSteps(platform::LProgressDialog& task, const core::AudioChai
     return finish(kTaskFailed);
   }
   const audio::TransferOutcome moved = TransferUnderTask(task, core::ChainOpenSource(chain), *sink);
-  if (moved.result == audio::TaskResult::Failed) why = moved.message;
-  return finish(static_cast<std::int32_t>(moved.result));
+  if (moved.result == kTaskFailed) why = moved.message;
+  return finish(moved.result);
 }
 
 // ---- the file dialogs of the commands

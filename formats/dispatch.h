@@ -21,6 +21,7 @@
 #include "core/chain.h"
 #include "formats/save_options.h"
 #include "platform/prompter.h"
+#include "platform/result.h"
 #include "platform/task.h"
 
 namespace quillet::formats {
@@ -36,11 +37,11 @@ struct DispatchEnv {
 // The system's default caption of the dispatcher's message boxes.
 inline constexpr std::string_view kMessageCaption = "Quillet";
 
-struct OpenOutcome {
-  std::int32_t result = platform::kTaskFailed;  // 0 opened, 1 cancelled, 2 failed
-  audio::SourceHandle source;                   // set when opened
-  std::string reader;   // "wave", "mp3", "aiff", "au", "gsm", "vox", "raw", "dct", or the program
-  std::string message;  // why it failed, in the words of the message box
+// The message is why it failed, in the words of the message box.
+struct OpenOutcome : platform::Outcome {
+  OpenOutcome() : Outcome(Failed({})) {}
+  audio::SourceHandle source;  // set when opened
+  std::string reader;  // "wave", "mp3", "aiff", "au", "gsm", "vox", "raw", "dct", or the program
   audio::SoundStatus status = audio::SoundStatus::Corrupt;  // of a failed open
 };
 
@@ -68,11 +69,11 @@ std::span<const platform::FileFilter> SaveAsFilters();
 // Every extension of the open table, as the open dialog's audio filter.
 std::string_view OpenFilterPatterns();
 
-// Saves chain into file (the "Saving..." steps). result 0 done, 1 cancelled, 2 failed;
-// the failure is shown when *ask was set, and left in *message in any case.
-std::int32_t RunSaveSteps(platform::LProgressDialog& task, const core::AudioChain& chain,
-                          const std::filesystem::path& file, bool* ask, const DispatchEnv& env,
-                          int sourceBits, std::string* message);
+// Saves chain into file (the "Saving..." steps); the target is replaced only when
+// every block was read and written. A failure is shown when *ask was set.
+platform::Outcome RunSaveSteps(platform::LProgressDialog& task, const core::AudioChain& chain,
+                               const std::filesystem::path& file, bool* ask, const DispatchEnv& env,
+                               int sourceBits);
 
 // The file dialogs of the Open and Save As commands, with their stored folders.
 // Files to open, empty when cancelled ("Open Audio File", "OpenFileDir").

@@ -33,7 +33,10 @@ int SourcePcmBits(const audio::LSoundSource& source) {
 
 audio::SourceHandle FormatsFileIo::Open(const std::filesystem::path& file, std::string* message) {
   audio::SourceHandle source = formats::OpenAudioFile(file);
-  if (!source->ready()) *message = formats::OpenFailureMessage(source->status(), file.string());
+  if (!source->ready())
+    *message = source->failed() && !source->failureMessage().empty()
+                   ? source->failureMessage()
+                   : formats::OpenFailureMessage(source->status(), file.string());
   return source;
 }
 
@@ -45,18 +48,18 @@ audio::TransferOutcome FormatsFileIo::SaveWave(audio::LSoundSource& source,
       target, static_cast<std::uint32_t>(source.sampleRate()), source.channels());
   if (!sink || sink->failed()) {
     if (sink) sink->Abandon();
-    out.result = audio::TaskResult::Failed;
+    out.result = platform::kTaskFailed;
     out.message = formats::SaveFailureMessage(target.string());
     return out;
   }
   out = audio::Transfer(source, *sink, progress);
-  if (out.result == audio::TaskResult::Done && !sink->Finish()) {
-    out.result = audio::TaskResult::Failed;
+  if (out.result == platform::kTaskDone && !sink->Finish()) {
+    out.result = platform::kTaskFailed;
     out.message = sink->failureMessage();
   }
-  if (out.result != audio::TaskResult::Done) {
+  if (out.result != platform::kTaskDone) {
     sink->Abandon();
-    if (out.result == audio::TaskResult::Failed)
+    if (out.result == platform::kTaskFailed)
       out.message = formats::SaveFailureMessage(target.string()) +
                     (out.message.empty() ? "" : "\n" + out.message);
   }
@@ -73,11 +76,11 @@ audio::TransferOutcome TransferUnderTask(platform::LProgressDialog& task,
         task.SetProgress(total > 0 ? static_cast<double>(done) / static_cast<double>(total) : 0.0);
         return !task.Pump();
       });
-  if (out.result == audio::TaskResult::Done && !sink.Finish()) {
-    out.result = audio::TaskResult::Failed;
+  if (out.result == platform::kTaskDone && !sink.Finish()) {
+    out.result = platform::kTaskFailed;
     out.message = sink.failureMessage();
   }
-  if (out.result != audio::TaskResult::Done) sink.Abandon();
+  if (out.result != platform::kTaskDone) sink.Abandon();
   return out;
 }
 
@@ -108,13 +111,13 @@ bool LoadFileTask::Execute() {
   }
   const audio::TransferOutcome moved = TransferUnderTask(*this, source, *sink);
   sink = {};
-  result = static_cast<std::int32_t>(moved.result);
-  if (moved.result == audio::TaskResult::Done) {
+  result = moved.result;
+  if (moved.result == platform::kTaskDone) {
     // An empty file still gives the document its rate and channels.
     loaded.sampleRate = static_cast<std::uint32_t>(source->sampleRate());
     loaded.channels = source->channels();
     chain_ = std::move(loaded);
-  } else if (moved.result == audio::TaskResult::Failed) {
+  } else if (moved.result == platform::kTaskFailed) {
     message_ = moved.message.empty()
                    ? OpenFailureMessage(audio::SoundStatus::Corrupt, file_.string())
                    : moved.message;
@@ -132,7 +135,9 @@ SaveChainTask::SaveChainTask(const core::AudioChain& chain, std::filesystem::pat
       env_(env) {}
 
 bool SaveChainTask::Execute() {
-  result = RunSaveSteps(*this, chain_, file_, ask_, env_, sourceBits_, &message_);
+  platform::Outcome saved = RunSaveSteps(*this, chain_, file_, ask_, env_, sourceBits_);
+  result = saved.result;
+  message_ = std::move(saved.message);
   return true;
 }
 

@@ -106,7 +106,7 @@ class InstallTask final : public platform::LProgressDialog {
     platform::ProcessOptions o;
     o.argv = {pkexec.string(), apt.string(), "install", "-y", package_};
     if (!child.Start(o)) return true;
-    const std::int32_t waited = WaitFor([&] { return child.Poll(); }, 600000);
+    const platform::TaskResult waited = WaitFor([&] { return child.Poll(); }, 600000);
     if (waited != platform::kTaskDone) {
       child.Terminate();
       result = waited;
@@ -122,7 +122,8 @@ class InstallTask final : public platform::LProgressDialog {
 
 }  // namespace
 
-int EnsureComponent(Component c, const InstallPolicy& policy, std::string* message) {
+platform::TaskResult EnsureComponent(Component c, const InstallPolicy& policy,
+                                     std::string* message) {
   if (!ComponentPath(c).empty()) return platform::kTaskDone;
   const ComponentInfo& info = InfoOf(c);
   const std::string missing = "The program \"" + std::string(info.program) +
@@ -280,9 +281,10 @@ std::vector<std::string> AmrEncoderArgs(const std::string& program, int modeInde
   return {program, std::string(kAmrModeNames[static_cast<std::size_t>(modeIndex)]), input, output};
 }
 
-int RunDecoderProgram(platform::LProgressDialog& task, const std::vector<std::string>& argv,
-                      const std::filesystem::path& output, std::int64_t timeoutMs,
-                      std::string* message) {
+platform::TaskResult RunDecoderProgram(platform::LProgressDialog& task,
+                                       const std::vector<std::string>& argv,
+                                       const std::filesystem::path& output, std::int64_t timeoutMs,
+                                       std::string* message) {
   platform::ChildProcess child;
   platform::ProcessOptions o;
   o.argv = argv;
@@ -304,7 +306,7 @@ int RunDecoderProgram(platform::LProgressDialog& task, const std::vector<std::st
   std::int64_t left = timeoutMs;
   for (;;) {
     const std::int64_t slice = left < 0 ? 500 : std::min<std::int64_t>(500, left);
-    const std::int32_t w = task.WaitFor(exited, slice);
+    const platform::TaskResult w = task.WaitFor(exited, slice);
     if (w == platform::kTaskDone) break;
     if (w == platform::kTaskCancelled) {
       child.Terminate();

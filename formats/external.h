@@ -59,9 +59,10 @@ struct InstallPolicy {
   platform::ProgressWindowFactory* owner = nullptr;
 };
 
-// 0 when the component is (now) installed, 1 when the person declined or cancelled
-// the installation, 2 when it is missing (message set: what to install).
-int EnsureComponent(Component c, const InstallPolicy& policy, std::string* message);
+// Done when the component is (now) installed, cancelled when the person declined or
+// cancelled the installation, failed when it is missing (message set: what to install).
+platform::TaskResult EnsureComponent(Component c, const InstallPolicy& policy,
+                                     std::string* message);
 
 // Command lines. Each starts with the program's path.
 std::vector<std::string> DecoderArgs(Component c, const std::string& program,
@@ -96,12 +97,13 @@ std::uint32_t Mp3EncodingRate(const Mp3EncoderSettings& m, std::uint32_t documen
 inline constexpr std::int64_t kDecoderTimeoutMs = 3600000;
 
 // Runs a decoder program under task: waits in slices while the window is pumped, the
-// bar creeping towards the end. 0 when it exited with status 0 and output is a
-// non-empty file; 1 when cancelled; 2 otherwise (message set, with the program's last
+// bar creeping towards the end. Done when it exited with status 0 and output is a
+// non-empty file; cancelled; failed otherwise (message set, with the program's last
 // words). A cancelled or timed-out program is stopped with its whole group.
-int RunDecoderProgram(platform::LProgressDialog& task, const std::vector<std::string>& argv,
-                      const std::filesystem::path& output, std::int64_t timeoutMs,
-                      std::string* message);
+platform::TaskResult RunDecoderProgram(platform::LProgressDialog& task,
+                                       const std::vector<std::string>& argv,
+                                       const std::filesystem::path& output, std::int64_t timeoutMs,
+                                       std::string* message);
 
 // The sink of every encoder program. The program writes a private temporary file
 // beside target; Finish waits for it to exit and renames that file over target only

@@ -13,6 +13,8 @@ std::string OpenFailureMessage(audio::SoundStatus status, std::string_view file)
       return "Cannot open the file \"" + name +
              "\" because the required ACM codec is not installed on this PC.\n\nOpen the file with Windows "
              "Media Player to auto-install the codec then reattempt to load it.";
+    case audio::SoundStatus::Failed:
+      return "Cannot read the file \"" + name + "\".";
     case audio::SoundStatus::Ready:
     case audio::SoundStatus::Empty:
       break;

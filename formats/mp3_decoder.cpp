@@ -296,7 +296,7 @@ bool ParseMp3Header(const uint8_t* b, Mp3Header& h) {
   if (((b[1] >> 1) & 3) != 1) return false;  // layer III only
   const int bitrateIndex = b[2] >> 4;
   const int rateIndex = (b[2] >> 2) & 3;
-  if (bitrateIndex == 0 || bitrateIndex == 15 || rateIndex == 3) return false;
+  if (bitrateIndex == 15 || rateIndex == 3) return false;
   h.version = versionBits == 3 ? 0 : versionBits == 2 ? 1 : 2;
   h.crc = (b[1] & 1) == 0;
   h.bitrate = kBitratesKbps[h.version == 0 ? 0 : 1][bitrateIndex] * 1000;
@@ -305,7 +305,27 @@ bool ParseMp3Header(const uint8_t* b, Mp3Header& h) {
   h.padding = (b[2] >> 1) & 1;
   h.mode = b[3] >> 6;
   h.modeExtension = (b[3] >> 4) & 3;
+  h.freeBytes = 0;
   return true;
+}
+
+int FindFreeFormatBytes(const uint8_t* data, size_t size, bool atEnd) {
+  Mp3Header h;
+  if (size < 4 || !ParseMp3Header(data, h) || !h.freeFormat()) return 0;
+  // The frame must hold its header, CRC and side information.
+  const size_t shortest = 4 + (h.crc ? 2 : 0) + static_cast<size_t>(h.sideInfoBytes());
+  const size_t longest = std::min(static_cast<size_t>(h.maxFrameBytes()), size - 4);
+  for (size_t d = shortest; d <= longest; ++d) {
+    Mp3Header n;
+    if (data[d] != 0xFF || !ParseMp3Header(data + d, n) || !n.SameStream(h)) continue;
+    const int unpadded = static_cast<int>(d) - h.padding;
+    const size_t after = d + static_cast<size_t>(unpadded + n.padding);
+    Mp3Header m;
+    const bool confirmed = after + 4 <= size ? ParseMp3Header(data + after, m) && m.SameStream(h)
+                                             : atEnd && after == size;
+    if (confirmed) return unpadded;
+  }
+  return 0;
 }
 
 struct Mp3Decoder::State {
@@ -318,6 +338,9 @@ struct Mp3Decoder::State {
   float xr[2][576] = {};
   float time[576] = {};
   int count[2] = {};  // lines up to the last non-zero one, per channel
+  // A mono frame leaves channel 1 behind: stereo resumes from silence there, not from
+  // whatever came before the mono frames, so seeking gives what reading through gives.
+  bool channel1Idle = false;
 
   void Stereo(const Mp3Header& h, const GranuleInfo* g, const mp3::ScaleFactorBands& bands, int intensityScale);
   void Synthesize(int ch, const GranuleInfo& g, const mp3::ScaleFactorBands& bands, float* out, int channels);
@@ -485,6 +508,13 @@ void Mp3Decoder::State::DecodeGranules(const Mp3Header& h, const SideInfo& si, B
   const int channels = h.channels();
   const mp3::ScaleFactorBands& bands = mp3::kScaleFactorBands[h.version * 3 + h.sampleRateIndex];
   const bool intensity = h.mode == 1 && (h.modeExtension & 1);
+  if (channels == 1) {
+    channel1Idle = true;
+  } else if (channel1Idle) {
+    std::fill(overlap[1], overlap[1] + 576, 0.0f);
+    synth[1].Reset();
+    channel1Idle = false;
+  }
   for (int gr = 0; gr < (mpeg1 ? 2 : 1); ++gr) {
     int intensityScale = 0;
     for (int ch = 0; ch < channels; ++ch) {
@@ -526,6 +556,12 @@ Mp3Step Mp3Decoder::DecodeFrame(const uint8_t* data, size_t size, float* out) {
   Mp3Step step;
   Mp3Header h;
   if (size < 4 || !ParseMp3Header(data, h)) return step;
+  if (h.freeFormat()) {
+    if (freeBytes_ == 0) freeBytes_ = FindFreeFormatBytes(data, size, true);
+    h.freeBytes = freeBytes_;
+    // A length set for another stream must not overflow the reservoir.
+    if (freeBytes_ == 0 || h.frameBytes() > h.maxFrameBytes()) return step;
+  }
   const auto frameBytes = static_cast<size_t>(h.frameBytes());
   const size_t sideStart = 4 + (h.crc ? 2 : 0);
   const size_t mainStart = sideStart + static_cast<size_t>(h.sideInfoBytes());
@@ -537,6 +573,7 @@ Mp3Step Mp3Decoder::DecodeFrame(const uint8_t* data, size_t size, float* out) {
   State& s = *state_;
   const bool mpeg1 = h.version == 0;
   const int channels = h.channels();
+  step.channels = channels;
   SideInfo si;
   BitReader side(data + sideStart, static_cast<size_t>(h.sideInfoBytes()));
   if (mpeg1) {

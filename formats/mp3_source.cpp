@@ -41,21 +41,19 @@ class Window {
   std::vector<uint8_t> buf_;
 };
 
-// The first confirmed header at or after offset that belongs with `like` (when given).
-int64_t Sync(Window& w, uint64_t offset, uint64_t end, const Mp3Header* like, Mp3Header& h) {
-  uint64_t from = offset;
-  while (from < end && from - offset <= kMaxSyncSkip) {
-    size_t got = 0;
-    // Enough to see the largest frame's successor behind any start we may accept.
-    const uint8_t* p = w.At(from, kMaxSyncSkip + 4096, got);
-    if (!p) return -1;
-    const size_t limit = static_cast<size_t>(kMaxSyncSkip - (from - offset));
-    const int64_t at = FindMp3Frame(p, got, 0, limit, from + got >= end, h);
-    if (at < 0) return -1;
-    if (!like || h.SameStream(*like)) return static_cast<int64_t>(from) + at;
-    from += static_cast<uint64_t>(at) + 1;
-  }
-  return -1;
+// The first confirmed header at or after offset, whichever stream it belongs to.
+int64_t Sync(Window& w, uint64_t offset, uint64_t end, int freeBytes, Mp3Header& h) {
+  size_t got = 0;
+  // Enough to see the largest frame's successor behind any start we may accept.
+  const uint8_t* p = w.At(offset, kMaxSyncSkip + 4096, got);
+  if (!p) return -1;
+  const int64_t at = FindMp3Frame(p, got, 0, kMaxSyncSkip, offset + got >= end, freeBytes, h);
+  return at < 0 ? -1 : static_cast<int64_t>(offset) + at;
+}
+
+std::string Describe(const Mp3Header& h) {
+  static constexpr const char* kVersions[] = {"MPEG-1", "MPEG-2", "MPEG 2.5"};
+  return std::to_string(h.sampleRate) + " Hz " + kVersions[h.version] + (h.freeFormat() ? " free format" : "");
 }
 
 }  // namespace
@@ -70,12 +68,16 @@ bool ScanMp3Layout(platform::ByteSource& bytes, Mp3Layout& layout) {
   if (size >= layout.dataStart + 128 && bytes.ReadExact(size - 128, tail, 128) && IsId3v1Tag(tail))
     layout.dataEnd = size - 128;
   layout.frames.clear();
+  layout.frameChannels.clear();
+  layout.notices.clear();
+  layout.channels = 0;
 
   Window w(bytes, layout.dataEnd);
   Mp3Header h;
-  int64_t at = Sync(w, layout.dataStart, layout.dataEnd, nullptr, h);
+  int64_t at = Sync(w, layout.dataStart, layout.dataEnd, 0, h);
   if (at < 0) return false;
   layout.first = h;
+  layout.freeBytes = h.freeBytes;
   auto offset = static_cast<uint64_t>(at);
   {
     size_t got = 0;
@@ -85,9 +87,6 @@ bool ScanMp3Layout(platform::ByteSource& bytes, Mp3Layout& layout) {
       layout.vbrHeader = true;
       layout.vbrFrames = vbr.frames;
       offset += static_cast<uint64_t>(h.frameBytes());
-    } else {
-      layout.frames.push_back(offset);
-      offset += static_cast<uint64_t>(h.frameBytes());
     }
   }
   while (offset + 4 <= layout.dataEnd) {
@@ -96,53 +95,70 @@ bool ScanMp3Layout(platform::ByteSource& bytes, Mp3Layout& layout) {
     Mp3Header next;
     if (!(got == 4 && ParseMp3Header(p, next) && next.SameStream(layout.first))) {
       // Garbage between frames: search on, as far as the sync search allows.
-      at = Sync(w, offset + 1, layout.dataEnd, &layout.first, next);
+      at = Sync(w, offset, layout.dataEnd, layout.freeBytes, next);
       if (at < 0) break;
+      if (!next.SameStream(layout.first)) {
+        // Decoding on at the first frame's rate would play the rest at the wrong speed.
+        layout.notices.push_back("The MPEG audio changes from " + Describe(layout.first) + " to " +
+                                 Describe(next) + " at byte " + std::to_string(at) + ", after " +
+                                 std::to_string(layout.frames.size()) + " frames; the rest of the file is left out.");
+        break;
+      }
       offset = static_cast<uint64_t>(at);
     }
-    // A last frame cut short still decodes, but not a lone header without its side information.
-    if (offset + 4 + static_cast<uint64_t>(next.sideInfoBytes()) > layout.dataEnd) break;
+    next.freeBytes = layout.freeBytes;
+    // A last frame cut short is left out, as the reference decoders do: its main data is
+    // incomplete and would decode to a burst of wrong spectrum.
+    if (offset + static_cast<uint64_t>(next.frameBytes()) > layout.dataEnd) break;
     layout.frames.push_back(offset);
+    layout.frameChannels.push_back(static_cast<uint8_t>(next.channels()));
+    layout.channels = std::max(layout.channels, next.channels());
     offset += static_cast<uint64_t>(next.frameBytes());
   }
   return !layout.frames.empty() || layout.vbrHeader;
 }
 
 LMP3SoundSource::LMP3SoundSource(std::unique_ptr<platform::ByteSource> bytes, Mp3Layout layout)
-    : LSoundSource(layout.first.sampleRate, layout.first.channels(), audio::kWidePeakBound),
+    : LSoundSource(layout.first.sampleRate, std::max(layout.channels, 1), audio::kWidePeakBound),
+      SourceNotices(layout.notices),
       bytes_(std::move(bytes)),
       layout_(std::move(layout)),
       samplesPerFrame_(layout_.first.samplesPerFrame()),
       length_(static_cast<audio::FrameCount>(layout_.frames.size()) * samplesPerFrame_),
       current_(static_cast<size_t>(samplesPerFrame_) * static_cast<size_t>(channels())),
-      pcm_(Mp3Decoder::kMaxSamplesPerFrame * 2) {}
+      pcm_(Mp3Decoder::kMaxSamplesPerFrame * 2) {
+  decoder_.SetFreeFormatBytes(layout_.freeBytes);
+}
+
+Mp3Header LMP3SoundSource::HeaderOf(int64_t k) {
+  uint8_t head[4];
+  Mp3Header h;
+  if (bytes_->ReadAt(layout_.frames[static_cast<size_t>(k)], head, 4) != 4 || !ParseMp3Header(head, h) ||
+      !h.SameStream(layout_.first))
+    h = layout_.first;  // the file changed since the scan
+  h.freeBytes = layout_.freeBytes;
+  return h;
+}
 
 void LMP3SoundSource::DecodeNext(bool keep) {
   const int64_t k = nextToDecode_++;
   const uint64_t offset = layout_.frames[static_cast<size_t>(k)];
-  size_t got = 0;
-  uint8_t head[4];
-  Mp3Header h;
-  if (bytes_->ReadAt(offset, head, 4) != 4 || !ParseMp3Header(head, h)) h = layout_.first;
-  // A frame cut short by the end of the file decodes with zeros in place of the missing bytes.
-  const auto frameSize = static_cast<size_t>(h.frameBytes());
+  const auto frameSize = static_cast<size_t>(HeaderOf(k).frameBytes());
   frameBytes_.assign(frameSize, 0);
   const uint64_t available = layout_.dataEnd - offset;
-  got = bytes_->ReadAt(offset, frameBytes_.data(), static_cast<size_t>(std::min<uint64_t>(frameSize, available)));
+  const auto want = static_cast<size_t>(std::min<uint64_t>(frameSize, available));
+  if (bytes_->ReadAt(offset, frameBytes_.data(), want) < want) Fail(bytes_->failure());
   const Mp3Step step = decoder_.DecodeFrame(frameBytes_.data(), frameBytes_.size(), pcm_.data());
-  (void)got;
   if (!keep) return;
   currentFrame_ = k;
   const int outChannels = channels();
-  const int inChannels = h.channels();
+  const int inChannels = std::max(step.channels, 1);
   const int n = std::min(step.framesProduced, samplesPerFrame_);
   audio::Sample* out = current_.data();
   for (int i = 0; i < n; ++i) {
     for (int ch = 0; ch < outChannels; ++ch) {
-      // A mono frame in a stereo stream feeds both channels, a stereo one in mono the mean.
-      float v = inChannels == outChannels ? pcm_[static_cast<size_t>(i * inChannels + ch)]
-                : inChannels == 1        ? pcm_[static_cast<size_t>(i)]
-                                         : 0.5f * (pcm_[static_cast<size_t>(2 * i)] + pcm_[static_cast<size_t>(2 * i + 1)]);
+      // A mono frame among stereo ones feeds both channels, as the channel converter does.
+      float v = pcm_[static_cast<size_t>(i * inChannels + std::min(ch, inChannels - 1))];
       v = std::clamp(v * kFullScale, -kPeak, kPeak);  // saturate; NaN cannot arise from finite input
       out[i * outChannels + ch] = static_cast<audio::Sample>(std::lrint(v));
     }
@@ -161,11 +177,7 @@ void LMP3SoundSource::DecodeFrameAt(int64_t k) {
     int reach = 0;
     while (s > 0 && reach < maxBack) {
       --s;
-      size_t got = 0;
-      uint8_t head[4];
-      Mp3Header h;
-      got = bytes_->ReadAt(layout_.frames[static_cast<size_t>(s)], head, 4);
-      reach += got == 4 && ParseMp3Header(head, h) ? std::max(h.mainDataBytes(), 1) : maxBack;
+      reach += std::max(HeaderOf(s).mainDataBytes(), 1);
     }
     decoder_.Reset();
     nextToDecode_ = s;

@@ -4,28 +4,38 @@
 
 #include <filesystem>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "audio/sound.h"
 #include "formats/mp3_decoder.h"
+#include "formats/parse_log.h"
 #include "platform/byte_source.h"
 
 namespace quillet::formats {
 
 // Where the audio frames of a file lie, found by one pass over the frame headers.
 struct Mp3Layout {
-  Mp3Header first;                    // the first audio frame's header: rate and channels
+  Mp3Header first;                    // the first frame's header: rate, version, free format
   std::vector<uint64_t> frames;       // byte offset of every audio frame (VBR header frame left out)
+  std::vector<uint8_t> frameChannels; // 1 or 2 for each of frames: the mode may change between frames
+  int channels = 0;                   // the most any frame has
+  int freeBytes = 0;                  // free format: the frame length without padding
   uint64_t dataStart = 0;             // after an ID3v2 tag
   uint64_t dataEnd = 0;               // before an ID3v1 tag
   bool vbrHeader = false;             // a "Xing", "Info" or "VBRI" frame was passed over
   uint32_t vbrFrames = 0;             // its frame count, 0 when it gives none
+  std::vector<std::string> notices;   // what was left out of the stream, and why
 };
 
-// Scans bytes for layer III frames; false when no confirmed frame exists.
+// Scans bytes for layer III frames; false when no confirmed frame exists. Frames end where
+// the version or sample rate changes (with a notice) and before a frame cut short by the
+// end of the data.
 bool ScanMp3Layout(platform::ByteSource& bytes, Mp3Layout& layout);
 
-class LMP3SoundSource final : public audio::LSoundSource {
+// Frames come in the layout's channel count: a mono frame of a stream that changes mode
+// feeds both channels.
+class LMP3SoundSource final : public audio::LSoundSource, public SourceNotices {
  public:
   LMP3SoundSource(std::unique_ptr<platform::ByteSource> bytes, Mp3Layout layout);
 
@@ -41,6 +51,8 @@ class LMP3SoundSource final : public audio::LSoundSource {
   // Decodes frame k into current_, through a lead-in from an earlier frame when k does not
   // follow the last decoded frame.
   void DecodeFrameAt(int64_t k);
+  // Frame k's header with the stream's free-format length.
+  Mp3Header HeaderOf(int64_t k);
   void DecodeNext(bool keep);
 
   std::unique_ptr<platform::ByteSource> bytes_;

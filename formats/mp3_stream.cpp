@@ -47,11 +47,16 @@ Mp3VbrHeader ParseMp3VbrHeader(const uint8_t* frame, size_t size, const Mp3Heade
   return vbr;
 }
 
-int64_t FindMp3Frame(const uint8_t* data, size_t size, size_t from, size_t maxSkip, bool atEnd, Mp3Header& out) {
+int64_t FindMp3Frame(const uint8_t* data, size_t size, size_t from, size_t maxSkip, bool atEnd, int freeBytes,
+                     Mp3Header& out) {
   for (size_t pos = from; pos + 4 <= size && pos - from <= maxSkip; ++pos) {
     if (data[pos] != 0xFF) continue;
     Mp3Header h;
     if (!ParseMp3Header(data + pos, h)) continue;
+    if (h.freeFormat()) {
+      h.freeBytes = freeBytes ? freeBytes : FindFreeFormatBytes(data + pos, size - pos, atEnd);
+      if (h.freeBytes == 0 || h.frameBytes() > h.maxFrameBytes()) continue;
+    }
     const size_t next = pos + static_cast<size_t>(h.frameBytes());
     bool confirmed = false;
     if (next + 4 <= size) {

@@ -27,7 +27,9 @@ Mp3VbrHeader ParseMp3VbrHeader(const uint8_t* frame, size_t size, const Mp3Heade
 
 // Finds the first layer III header at data[from..] that is confirmed by the header of the
 // following frame (or whose frame ends exactly at `size` when `atEnd`), looking at no more
-// than maxSkip start positions. Returns the offset, or -1.
-int64_t FindMp3Frame(const uint8_t* data, size_t size, size_t from, size_t maxSkip, bool atEnd, Mp3Header& out);
+// than maxSkip start positions. A free-format header takes freeBytes as its length, or when
+// that is 0 the length found from the sync words after it. Returns the offset, or -1.
+int64_t FindMp3Frame(const uint8_t* data, size_t size, size_t from, size_t maxSkip, bool atEnd, int freeBytes,
+                     Mp3Header& out);
 
 }  // namespace quillet::formats

@@ -20,4 +20,17 @@ class ParseLog {
   std::vector<std::string> lines_;
 };
 
+// What a source that opened wants its user told all the same: a part of the file it left
+// out and why. quillet-cli info prints each line as "notice=".
+class SourceNotices {
+ public:
+  const std::vector<std::string>& notices() const { return notices_; }
+
+ protected:
+  SourceNotices() = default;
+  explicit SourceNotices(std::vector<std::string> notices) : notices_(std::move(notices)) {}
+  ~SourceNotices() = default;
+  std::vector<std::string> notices_;
+};
+
 }  // namespace quillet::formats

@@ -121,6 +121,10 @@ LWavePCMSoundSink::LWavePCMSoundSink(const std::filesystem::path& target, std::u
   for (FrameCount left = std::min(framesKept, old->length()); left > 0 && !failed();) {
     const FrameCount n = std::min(left, audio::kBlockFrames);
     old->read(block.data(), n);
+    if (old->failed()) {
+      Fail(old->failureMessage());
+      return;
+    }
     write(block.data(), n);
     left -= n;
   }

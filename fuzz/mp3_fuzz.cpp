@@ -1,4 +1,5 @@
-// The MP3 reader on arbitrary bytes: open, read through, seek back and read again.
+// The MP3 reader on arbitrary bytes (seeds include free format, mode changes and a rate
+// change): open, read through, seek back and read again.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>

@@ -721,7 +721,7 @@ void MainFrame::SetBusy(bool busy) {
   if (!busy) RefreshStates();
 }
 
-void MainFrame::ShowFailure(std::int32_t result) {
+void MainFrame::ShowFailure(platform::TaskResult result) {
   if (result == platform::kTaskFailed && !ctx_->message.empty() && !ctx_->messageShown)
     ShowMessageBox(this, ctx_->message, "Quillet", MessageIcon::Warning, MessageButtons::Ok);
   ctx_->message.clear();
@@ -832,7 +832,7 @@ bool MainFrame::Command(int id) {
 void MainFrame::EditCommand(int id) {
   core::WaveDocument& doc = active_->doc();
   core::EditContext& ctx = *ctx_;
-  std::int32_t r = platform::kTaskDone;
+  platform::TaskResult r = platform::kTaskDone;
   auto newDoc = [this](std::unique_ptr<core::WaveDocument> d) {
     if (d) AddDocument(std::move(d));
   };
@@ -918,7 +918,7 @@ void MainFrame::RecordCommand() {
   DocumentWindow* w = active_;
   playback_->Stop();
   QtRecordSession session(this, sound_, settings_, w->doc().Title());
-  const std::int32_t r = devices::RecordCommand(*ctx_, w->doc(), session);
+  const platform::TaskResult r = devices::RecordCommand(*ctx_, w->doc(), session);
   ShowFailure(r);
   RefreshStates();
   if (r == platform::kTaskDone && session.result() == devices::kRecordNextResult) {
@@ -952,7 +952,7 @@ void MainFrame::EffectCommand(int id) {
     const auto v = percent(info);
     return v ? effects::SpeedCommand(ctx, doc, kind, *v) : platform::kTaskCancelled;
   };
-  std::int32_t r = platform::kTaskCancelled;
+  platform::TaskResult r = platform::kTaskCancelled;
   switch (id) {
     case 4001:
       if (const auto v = percent(effects::kAmplifyDialog)) r = effects::AmplifyCommand(ctx, doc, *v);
@@ -993,7 +993,7 @@ void MainFrame::EffectCommand(int id) {
 
 void MainFrame::ConvertCommand(int id) {
   core::WaveDocument& doc = active_->doc();
-  std::int32_t r = platform::kTaskCancelled;
+  platform::TaskResult r = platform::kTaskCancelled;
   if (id == kCmdConvertRate) {
     std::int64_t rate = doc.sampleRate();
     if (!AskSampleRate(this, rate) || rate == doc.sampleRate()) return;

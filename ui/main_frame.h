@@ -136,7 +136,7 @@ class MainFrame : public QMainWindow {
   void EndWind();
   DocumentWindow* PlayingWindow() const;
   formats::DispatchEnv Env(bool offerInstall = true);
-  void ShowFailure(std::int32_t result);
+  void ShowFailure(platform::TaskResult result);
   void ShowContextMenu(QPoint pos);
   bool Implemented(int id) const;
   bool Enabled(int id) const;

@@ -12,6 +12,7 @@
 
 #include "core/document.h"
 #include "core/edit_services.h"
+#include "platform/result.h"
 
 namespace quillet::app {
 
@@ -28,7 +29,7 @@ struct ApplyCall {
 };
 
 // A task result; a refusal writes its reason to call.err or leaves it in ctx.message.
-using ApplyFn = int (*)(ApplyCall& call);
+using ApplyFn = platform::TaskResult (*)(ApplyCall& call);
 
 struct ApplyCommand {
   std::string_view name;    // menu or batch name, lower case with hyphens
@@ -45,7 +46,7 @@ std::span<const ApplyCommand> EffectApplyCommands();
 std::span<const ApplyCommand> AllApplyCommands();
 
 // Records message as the command's refusal; returns kTaskFailed.
-int RefuseApply(ApplyCall& call, const std::string& message);
+platform::TaskResult RefuseApply(ApplyCall& call, const std::string& message);
 // Parameter i as a whole number, stored when it is not given; nullopt after a refusal
 // when it is not a number (what names it in the message).
 std::optional<long long> NumberParam(ApplyCall& call, std::size_t i, long long stored,

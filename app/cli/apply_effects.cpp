@@ -32,25 +32,25 @@ std::optional<int> Percent(ApplyCall& c, const effects::PercentDialogInfo& info)
 }
 
 template <const effects::PercentDialogInfo& Dialog,
-          std::int32_t (*F)(core::EditContext&, core::WaveDocument&, int)>
-int PercentCommand(ApplyCall& c) {
+          platform::TaskResult (*F)(core::EditContext&, core::WaveDocument&, int)>
+platform::TaskResult PercentCommand(ApplyCall& c) {
   const auto pct = Percent(c, Dialog);
   return pct ? F(c.ctx, c.doc, *pct) : platform::kTaskFailed;
 }
 
 template <const effects::PercentDialogInfo& Dialog, SpeedKind Kind>
-int SpeedRow(ApplyCall& c) {
+platform::TaskResult SpeedRow(ApplyCall& c) {
   const auto pct = Percent(c, Dialog);
   return pct ? effects::SpeedCommand(c.ctx, c.doc, Kind, *pct) : platform::kTaskFailed;
 }
 
-template <std::int32_t (*F)(core::EditContext&, core::WaveDocument&)>
-int Plain(ApplyCall& c) {
+template <platform::TaskResult (*F)(core::EditContext&, core::WaveDocument&)>
+platform::TaskResult Plain(ApplyCall& c) {
   return F(c.ctx, c.doc);
 }
 
 // POS/LEVEL;POS/LEVEL;... (each 0..255), or the user's envelope file.
-int EnvelopeRow(ApplyCall& c) {
+platform::TaskResult EnvelopeRow(ApplyCall& c) {
   if (c.rawParams.empty())
     return effects::EnvelopeCommand(c.ctx, c.doc,
                                     effects::LoadEnvelope(effects::DefaultDataFolder()));
@@ -75,7 +75,7 @@ int EnvelopeRow(ApplyCall& c) {
   return effects::EnvelopeCommand(c.ctx, c.doc, shape);
 }
 
-int CrossFadeRow(ApplyCall& c) {
+platform::TaskResult CrossFadeRow(ApplyCall& c) {
   effects::CrossFadeDialogModel m;
   m.Load(c.ctx.settings);
   const auto gap = NumberParam(c, 0, m.params.gapMs, "The gap time");
@@ -87,7 +87,7 @@ int CrossFadeRow(ApplyCall& c) {
   return effects::CrossFadeCommand(c.ctx, c.doc, m.params);
 }
 
-int RateRow(ApplyCall& c) {
+platform::TaskResult RateRow(ApplyCall& c) {
   if (c.params.empty()) return RefuseApply(c, "Name the new rate: rate:HZ");
   std::int64_t rate = 0;
   if (!ParseWholeNumber(c.params[0]))
@@ -97,7 +97,7 @@ int RateRow(ApplyCall& c) {
   return effects::ConvertSampleRateCommand(c.ctx, c.doc, rate);
 }
 
-int ChannelsRow(ApplyCall& c) {
+platform::TaskResult ChannelsRow(ApplyCall& c) {
   const auto n = c.params.empty() ? std::nullopt : ParseWholeNumber(c.params[0]);
   if (!n || (*n != 1 && *n != 2))
     return RefuseApply(c, "The channels must be 1 (mono) or 2 (stereo).");

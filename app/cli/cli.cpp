@@ -118,7 +118,7 @@ int RunCli(std::span<const std::string> args, std::span<const CliCommand> comman
   }
   if (!cl.error.empty()) {
     std::fprintf(err, "quillet-cli: %s\nTry \"quillet-cli --help\".\n", cl.error.c_str());
-    return 2;
+    return platform::kTaskFailed;
   }
 
   // The store is replaced first: overrides belong to the store they are set on.
@@ -136,10 +136,10 @@ int RunCli(std::span<const std::string> args, std::span<const CliCommand> comman
     context.args.clear();
     if (cl.command) context.args.emplace_back(cl.command->name);
   }
-  const int status = run(context);
+  const platform::TaskResult status = run(context);
   std::fflush(out);
   std::fflush(err);
-  return status == 0 || status == 1 ? status : 2;
+  return status;
 }
 
 }  // namespace quillet::app

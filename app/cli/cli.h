@@ -27,8 +27,8 @@ struct CommandContext {
   std::span<const CliCommand> commands;
 };
 
-// Returns a task result: 0 done, 1 cancelled, 2 failed.
-using CommandFn = int (*)(CommandContext& context);
+// Returns a task result, which is also the exit status.
+using CommandFn = platform::TaskResult (*)(CommandContext& context);
 
 struct CliCommand {
   std::string_view name;
@@ -70,16 +70,16 @@ int RunCli(std::span<const std::string> args, std::span<const CliCommand> comman
            std::FILE* out, std::FILE* err);
 
 // The help command: the overview, or one command's usage with args {NAME}.
-int RunHelp(CommandContext& context);
+platform::TaskResult RunHelp(CommandContext& context);
 // info and convert on the command table (cmd_table_wave.cpp).
-int RunInfoCommand(CommandContext& context);
-int RunConvertCommand(CommandContext& context);
+platform::TaskResult RunInfoCommand(CommandContext& context);
+platform::TaskResult RunConvertCommand(CommandContext& context);
 // apply IN OUT [--from F] [--to F] COMMAND[:P1,P2,...]... (cmd_apply.cpp).
-int RunApplyCommand(CommandContext& context);
+platform::TaskResult RunApplyCommand(CommandContext& context);
 // play FILE ... and record OUT ... on the sound device (cmd_devices.cpp).
-int RunPlayCommand(CommandContext& context);
-int RunRecordCommand(CommandContext& context);
+platform::TaskResult RunPlayCommand(CommandContext& context);
+platform::TaskResult RunRecordCommand(CommandContext& context);
 // recover --list | --save DIR | --discard (cmd_recover.cpp).
-int RunRecoverCommand(CommandContext& context);
+platform::TaskResult RunRecoverCommand(CommandContext& context);
 
 }  // namespace quillet::app

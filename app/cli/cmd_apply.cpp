@@ -20,12 +20,13 @@ using core::EditContext;
 using core::InsertWhere;
 using core::WaveDocument;
 
-int RunValidated(ApplyCall& c, const std::optional<std::string>& invalid, auto&& run) {
+platform::TaskResult RunValidated(ApplyCall& c, const std::optional<std::string>& invalid,
+                                  auto&& run) {
   if (invalid) return RefuseApply(c, *invalid);
   return run();
 }
 
-int InsertSilenceAt(ApplyCall& c, InsertWhere where) {
+platform::TaskResult InsertSilenceAt(ApplyCall& c, InsertWhere where) {
   core::InsertSilenceDialogModel m = core::InsertSilenceDialogModel::Load(c.ctx.settings);
   const auto ms = NumberParam(c, 0, m.ms, "The silence time");
   if (!ms) return platform::kTaskFailed;
@@ -33,7 +34,7 @@ int InsertSilenceAt(ApplyCall& c, InsertWhere where) {
   return RunValidated(c, m.Validate(), [&] { return core::InsertSilence(c.ctx, c.doc, where, m.ms); });
 }
 
-int InsertFileAt(ApplyCall& c, InsertWhere where) {
+platform::TaskResult InsertFileAt(ApplyCall& c, InsertWhere where) {
   if (c.rawParams.empty()) return RefuseApply(c, "Name the file to insert: insert-file-...:PATH");
   return core::InsertFile(c.ctx, c.doc, where, c.rawParams);
 }
@@ -65,7 +66,7 @@ std::optional<core::MixParams> MixParams(ApplyCall& c, std::size_t first, const 
   return m.Params();
 }
 
-int MixFileCommand(ApplyCall& c) {
+platform::TaskResult MixFileCommand(ApplyCall& c) {
   // The path may hold commas: the last four fields are the numbers when there are more.
   if (c.params.empty() || c.params[0].empty())
     return RefuseApply(c, "Name the file to mix: mix-file:PATH,VOLUME,PAN,LONGER,FADE");
@@ -81,13 +82,13 @@ int MixFileCommand(ApplyCall& c) {
   return core::MixFile(c.ctx, c.doc, path, *params);
 }
 
-int PasteMixCommand(ApplyCall& c) {
+platform::TaskResult PasteMixCommand(ApplyCall& c) {
   const auto params = MixParams(c, 0, "Paste Mix");
   if (!params) return platform::kTaskFailed;
   return core::PasteMix(c.ctx, c.doc, *params);
 }
 
-int RepeatCommand(ApplyCall& c) {
+platform::TaskResult RepeatCommand(ApplyCall& c) {
   core::RepeatLoopDialogModel m = core::RepeatLoopDialogModel::Load(c.ctx.settings);
   const auto times = NumberParam(c, 0, m.times, "The repeat count");
   if (!times) return platform::kTaskFailed;
@@ -95,8 +96,8 @@ int RepeatCommand(ApplyCall& c) {
   return RunValidated(c, m.Validate(), [&] { return core::RepeatLoop(c.ctx, c.doc, m.times); });
 }
 
-template <std::int32_t (*F)(EditContext&, WaveDocument&)>
-int Plain(ApplyCall& c) {
+template <platform::TaskResult (*F)(EditContext&, WaveDocument&)>
+platform::TaskResult Plain(ApplyCall& c) {
   return F(c.ctx, c.doc);
 }
 
@@ -164,7 +165,7 @@ void PrintUsage(std::FILE* err) {
 
 }  // namespace
 
-int RefuseApply(ApplyCall& c, const std::string& message) {
+platform::TaskResult RefuseApply(ApplyCall& c, const std::string& message) {
   c.ctx.message = message;
   c.ctx.messageShown = false;
   return platform::kTaskFailed;
@@ -199,7 +200,7 @@ std::span<const ApplyCommand> AllApplyCommands() {
   return all;
 }
 
-int RunApplyCommand(CommandContext& c) {
+platform::TaskResult RunApplyCommand(CommandContext& c) {
   std::vector<std::string> files;
   std::optional<long long> from, to;
   std::vector<Step> steps;
@@ -261,7 +262,7 @@ int RunApplyCommand(CommandContext& c) {
     ApplyCall call{ctx, doc, step.params, step.rawParams, c.err};
     ctx.message.clear();
     ctx.messageShown = false;
-    const int result = step.command->run(call);
+    const platform::TaskResult result = step.command->run(call);
     if (result == platform::kTaskDone) continue;
     if (result == platform::kTaskFailed && !ctx.message.empty() && !ctx.messageShown)
       std::fprintf(c.err, "quillet-cli: %.*s: %s\n", static_cast<int>(step.command->name.size()),

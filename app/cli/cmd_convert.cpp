@@ -8,7 +8,7 @@
 
 namespace quillet::app {
 
-int RunConvertCommand(CommandContext& c) {
+platform::TaskResult RunConvertCommand(CommandContext& c) {
   if (c.args.size() != 2) {
     std::fputs("usage: quillet-cli convert IN OUT\n", c.err);
     return platform::kTaskFailed;

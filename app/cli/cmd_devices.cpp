@@ -27,7 +27,7 @@ using platform::kTaskFailed;
 // How often the command looks for Ctrl+C while the device runs.
 constexpr int kPollMs = 50;
 
-int Usage(CommandContext& c, const char* usage) {
+platform::TaskResult Usage(CommandContext& c, const char* usage) {
   std::fprintf(c.err, "usage: quillet-cli %s\n", usage);
   return kTaskFailed;
 }
@@ -51,7 +51,7 @@ std::optional<devices::PlaySpeed> ParseSpeed(std::string_view s) {
 
 }  // namespace
 
-int RunPlayCommand(CommandContext& c) {
+platform::TaskResult RunPlayCommand(CommandContext& c) {
   constexpr const char* kUsage = "play FILE [--from F] [--to F] [--speed normal|slow|fast]";
   std::optional<std::string> file;
   long long from = 0, to = -1;
@@ -127,7 +127,7 @@ int RunPlayCommand(CommandContext& c) {
   return kTaskDone;
 }
 
-int RunRecordCommand(CommandContext& c) {
+platform::TaskResult RunRecordCommand(CommandContext& c) {
   constexpr const char* kUsage = "record OUT --seconds N [--rate HZ] [--channels N]";
   std::optional<std::string> out;
   double seconds = 0;

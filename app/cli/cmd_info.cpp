@@ -2,6 +2,7 @@
 
 #include "app/cli/cli_commands.h"
 #include "formats/dispatch.h"
+#include "formats/parse_log.h"
 #include "formats/wav_reader.h"
 #include "platform/frame_time.h"
 
@@ -20,11 +21,11 @@ std::string Duration(std::int64_t frames, std::int64_t rate) {
 
 }  // namespace
 
-int RunInfo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-            platform::ProgressWindowFactory& progress) {
+platform::TaskResult RunInfo(const std::vector<std::string>& args, std::ostream& out,
+                             std::ostream& err, platform::ProgressWindowFactory& progress) {
   if (args.size() != 1) {
     err << "usage: quillet-cli info FILE\n";
-    return 2;
+    return platform::kTaskFailed;
   }
   // No questions: a raw file is read with its stored record.
   formats::DispatchEnv env;
@@ -54,7 +55,9 @@ int RunInfo(const std::vector<std::string>& args, std::ostream& out, std::ostrea
   out << "channels=" << src->channels() << "\n";
   out << "frames=" << src->length() << "\n";
   out << "duration=" << Duration(src->length(), src->sampleRate()) << "\n";
-  return 0;
+  if (const auto* n = dynamic_cast<const formats::SourceNotices*>(src.get()))
+    for (const std::string& line : n->notices()) out << "notice=" << line << "\n";
+  return platform::kTaskDone;
 }
 
 }  // namespace quillet::app

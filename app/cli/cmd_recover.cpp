@@ -39,7 +39,7 @@ fs::path FreeTarget(const fs::path& dir, const std::string& name, std::set<fs::p
   return p;
 }
 
-int SaveAll(CommandContext& c, std::vector<std::unique_ptr<core::DeadRun>>& runs, const fs::path& dir) {
+platform::TaskResult SaveAll(CommandContext& c, std::vector<std::unique_ptr<core::DeadRun>>& runs, const fs::path& dir) {
   std::error_code ec;
   if (!fs::is_directory(dir, ec)) {
     std::fprintf(c.err, "quillet-cli: \"%s\" is not a folder\n", dir.c_str());
@@ -50,7 +50,7 @@ int SaveAll(CommandContext& c, std::vector<std::unique_ptr<core::DeadRun>>& runs
   formats::DispatchEnv env;
   env.prompter = &c.prompter;
   env.owner = &c.progress;
-  int status = platform::kTaskDone;
+  platform::TaskResult status = platform::kTaskDone;
   std::set<fs::path> taken;
   for (auto& run : runs) {
     for (const core::RecoverableDocument& d : run->documents()) {
@@ -80,7 +80,7 @@ int SaveAll(CommandContext& c, std::vector<std::unique_ptr<core::DeadRun>>& runs
 
 }  // namespace
 
-int RunRecoverCommand(CommandContext& c) {
+platform::TaskResult RunRecoverCommand(CommandContext& c) {
   const bool list = c.args.size() == 1 && c.args[0] == "--list";
   const bool save = c.args.size() == 2 && c.args[0] == "--save";
   const bool discard = c.args.size() == 1 && c.args[0] == "--discard";

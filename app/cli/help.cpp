@@ -13,10 +13,10 @@ void PrintCommandLine(std::FILE* out, const CliCommand& c) {
 
 }  // namespace
 
-int RunHelp(CommandContext& context) {
+platform::TaskResult RunHelp(CommandContext& context) {
   if (context.args.size() > 1) {
     std::fprintf(context.err, "quillet-cli: help takes at most one command name\n");
-    return 2;
+    return platform::kTaskFailed;
   }
   if (context.args.size() == 1) {
     for (const CliCommand& c : context.commands) {
@@ -25,10 +25,10 @@ int RunHelp(CommandContext& context) {
                    static_cast<int>(c.name.size()), c.name.data(),
                    static_cast<int>(c.usage.size()), c.usage.data());
       std::fprintf(context.out, "%.*s\n", static_cast<int>(c.summary.size()), c.summary.data());
-      return 0;
+      return platform::kTaskDone;
     }
     std::fprintf(context.err, "quillet-cli: unknown command \"%s\"\n", context.args[0].c_str());
-    return 2;
+    return platform::kTaskFailed;
   }
   std::FILE* out = context.out;
   std::fputs("usage: quillet-cli [OPTIONS] COMMAND [ARGS...]\n\nCommands:\n", out);
@@ -42,7 +42,7 @@ int RunHelp(CommandContext& context) {
       "  --                           end of options\n"
       "\nExit status: 0 done, 1 cancelled, 2 failed.\n",
       out);
-  return 0;
+  return platform::kTaskDone;
 }
 
 }  // namespace quillet::app

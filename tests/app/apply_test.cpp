@@ -7,10 +7,12 @@
 
 #include "app/cli/apply.h"
 #include "app/cli/cli.h"
+#include "app/cli/store.h"
 #include "apply_fixture.h"
 #include "fixtures/temp_dir.h"
 #include "formats/wav_reader.h"
 #include "formats/wav_writer.h"
+#include "settings/settings.h"
 
 namespace quillet::app {
 namespace {
@@ -129,6 +131,33 @@ TEST_F(ApplyTest, RefusalsNameTheReasonAndLeaveNoOutput) {
   const Run missing = Apply({"trim"});
   EXPECT_EQ(missing.status, 2);
   EXPECT_FALSE(missing.err.empty());
+}
+
+// A decoder program that cleans the store's folder as a cache cleaner would, while the
+// document is open: the save that follows cannot read the audio, exits 2 with the
+// system's reason, and the old output file is left as it was.
+TEST_F(ApplyTest, AudioRemovedUnderAnOpenDocumentFailsTheSave) {
+  WriteRamp(in, 1000);
+  WriteRamp((dir / "part.ogg").string(), 10);  // WAVE bytes; the fake decoder copies them
+  quillet::testing::WriteFileBytes(out, "the user's old file");
+  settings::Settings::SetProcess(settings::FolderLocations(dir / "settings"));
+  core::SegmentStore* store = CliStore(stderr);
+  ASSERT_NE(store, nullptr);
+  const auto cleaner = dir / "oggdec";
+  quillet::testing::WriteFileBytes(cleaner, "#!/bin/sh\nrm -f '" + store->workingFolder().string() +
+                                                "'/*.aud\ncp \"$3\" \"$2\"\n");
+  std::filesystem::permissions(cleaner, std::filesystem::perms::owner_all);
+  ASSERT_TRUE(
+      settings::Settings::Process().SetString("Components/oggdec", "Path", cleaner.string()));
+
+  const Run r = Apply({"insert-file-end:" + (dir / "part.ogg").string()});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(
+      r.err.find("Cannot read the audio of this document: " + store->workingFolder().string()),
+      std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find(": No such file or directory"), std::string::npos) << r.err;
+  EXPECT_EQ(quillet::testing::ReadFileBytes(out), "the user's old file");
 }
 
 TEST(ApplyTable, HasEveryEditOnceUnderItsName) {

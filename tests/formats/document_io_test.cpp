@@ -4,10 +4,12 @@
 
 #include <cstdlib>
 
+#include "audio/memory.h"
 #include "core/chain_source.h"
 #include "core/segment_store.h"
 #include "fixtures/programs.h"
 #include "fixtures/temp_dir.h"
+#include "formats/codec.h"
 #include "formats/wav_writer.h"
 #include "platform/scripted_progress.h"
 
@@ -123,6 +125,79 @@ TEST_F(DocumentIo, UnreadableFilesFailWithTheirMessages) {
     EXPECT_EQ(load.result, platform::kTaskFailed);
     EXPECT_NE(load.message().find(c.message), std::string::npos) << load.message();
     EXPECT_NE(load.message().find(c.file.filename().string()), std::string::npos);
+  }
+}
+
+// A cache cleaner removed a sample file of the open document: the save fails with the
+// system's reason and the file it would have replaced stays byte for byte, whichever
+// writer (our own, or an encoder program fed through a pipe) was at work.
+TEST_F(DocumentIo, SaveOfAudioThatCannotBeReadFailsAndKeepsTheTarget) {
+  const auto in = MakeWave("in.wav", 3 * 8192);
+  for (const char* name : {"old.wav", "old.aiff", "old.au", "old.flac"}) {
+    SCOPED_TRACE(name);
+    if (std::string(name) == "old.flac" && !quillet::testing::ProgramAvailable("flac")) continue;
+    LoadFileTask load(in, store);
+    load.Run(owner);
+    ASSERT_EQ(load.result, platform::kTaskDone) << load.message();
+    const auto sample = store.SampleFilePath(load.chain().segments()[0].fileId);
+    std::filesystem::remove(sample);
+    WriteFileBytes(dir / name, "the user's old file");
+    const auto before = std::distance(std::filesystem::directory_iterator(dir.path()), {});
+
+    SaveChainTask save(load.chain(), dir / name);
+    save.Run(owner);
+    EXPECT_EQ(save.result, platform::kTaskFailed);
+    EXPECT_NE(save.message().find(sample.string() + ": No such file or directory"),
+              std::string::npos)
+        << save.message();
+    EXPECT_EQ(ReadFileBytes(dir / name), "the user's old file");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), before)
+        << "a temporary file stayed";
+  }
+}
+
+// A file that shrinks while it is read (or whose reads fail) fails the source with the
+// system's reason instead of reading on as silence; each reader of our own.
+TEST_F(DocumentIo, ReadersFailWhenTheFileEndsBeforeItsAudio) {
+  std::vector<std::string> names = {"r.wav", "ima.wav", "r.aiff", "r.au",
+                                    "r.gsm", "r.vox",   "r.raw"};
+  if (quillet::testing::ProgramAvailable("lame")) names.push_back("r.mp3");
+  std::vector<audio::Sample> tone(5 * 8192);
+  for (std::size_t i = 0; i < tone.size(); ++i)
+    tone[i] = static_cast<audio::Sample>(((i * 37) % 2000 - 1000) * 64);
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    const auto file = dir / name;
+    audio::SinkHandle sink;
+    if (name == "ima.wav") {
+      for (const WaveFormat& f : EncodableFormats(8000, 1)) {
+        if (f.tag == wave_tag::kImaAdpcm) sink = MakeWaveFormatSink(file, f);
+      }
+    } else if (name == "r.mp3") {
+      sink = MakeWavePcmSink(dir / "mp3-input.wav", 8000, 0, 16, 1);
+    } else {
+      sink = MakeSaveSink(file, 8000, 1);
+    }
+    ASSERT_TRUE(sink && !sink->failed());
+    sink->write(tone.data(), static_cast<audio::FrameCount>(tone.size()));
+    ASSERT_TRUE(sink->Finish()) << sink->failureMessage();
+    sink = {};
+    if (name == "r.mp3") {
+      ASSERT_EQ(quillet::testing::RunProgram(
+                    {"lame", "--quiet", (dir / "mp3-input.wav").string(), file.string()}),
+                0);
+    }
+
+    audio::SourceHandle source = OpenAudioFile(file);
+    ASSERT_TRUE(source->ready());
+    std::filesystem::resize_file(file, std::filesystem::file_size(file) / 3);
+    audio::LMemorySoundSink into(static_cast<std::uint32_t>(source->sampleRate()),
+                                 source->channels());
+    const audio::TransferOutcome moved = audio::Transfer(*source, into);
+    EXPECT_EQ(moved.result, platform::kTaskFailed);
+    EXPECT_EQ(moved.message,
+              "Cannot read the file " + file.string() + ": File shorter than when it was opened");
+    EXPECT_EQ(source->status(), audio::SoundStatus::Failed);
   }
 }
 

@@ -175,14 +175,15 @@ TEST(Components, SettingsStoreWinsOverThePath) {
 
 class Task final : public platform::LProgressDialog {
  public:
-  explicit Task(std::function<int(Task&)> body) : LProgressDialog("t"), body_(std::move(body)) {}
+  explicit Task(std::function<platform::TaskResult(Task&)> body)
+      : LProgressDialog("t"), body_(std::move(body)) {}
   bool Execute() override {
     result = body_(*this);
     return true;
   }
 
  private:
-  std::function<int(Task&)> body_;
+  std::function<platform::TaskResult(Task&)> body_;
 };
 
 TEST(RunDecoder, ExitStatusAndOutputDecideTheResult) {

@@ -27,7 +27,7 @@ TEST(Mp3Header, AcceptsLayerThreeOnlyWithRealRates) {
       {{0xFF, 0xF3, 0x80, 0xC4}, true, 22050, 64000, 208, 576},    // MPEG-2, mono
       {{0xFF, 0xE3, 0x40, 0xC4}, true, 11025, 32000, 208, 576},    // MPEG 2.5
       {{0xFF, 0xE3, 0x48, 0xC4}, true, 8000, 32000, 288, 576},     // MPEG 2.5, 8 kHz
-      {{0xFF, 0xFB, 0x00, 0x64}, false, 0, 0, 0, 0},               // free format
+      {{0xFF, 0xFB, 0x00, 0x64}, true, 44100, 0, 0, 1152},         // free format: length unknown
       {{0xFF, 0xFB, 0xF0, 0x64}, false, 0, 0, 0, 0},               // bit-rate index 15
       {{0xFF, 0xFB, 0x9C, 0x64}, false, 0, 0, 0, 0},               // sample-rate index 3
       {{0xFF, 0xFD, 0x90, 0x64}, false, 0, 0, 0, 0},               // layer II

@@ -147,20 +147,27 @@ TEST(Mp3Source, GarbageBetweenFramesIsPassedOver) {
   EXPECT_EQ(ReadAll(*src), ReadAll(*reference));
 }
 
-TEST(Mp3Source, TruncatedFileDecodesWhatItHas) {
+// A frame cut short by the end of the file is left out, as mpg123 leaves it out: part of its
+// main data is missing, so it would decode to a burst of wrong spectrum.
+TEST(Mp3Source, TruncatedFileDropsThePartialFrame) {
   QUILLET_REQUIRE_MP3_TOOLS();
   TempDir dir;
   const std::string plain = ReadFileBytes(MakeMp3(dir, "cut", 2, kToneSweep, {"-b", "128", "-t"}));
   auto whole = OpenBytes(plain);
   const auto full = ReadAll(*whole);
-  // Cut in the middle of the last-but-ten frame: the frames before it are unchanged.
   const auto& layout = static_cast<formats::LMP3SoundSource&>(*whole).layout();
   const size_t k = layout.frames.size() - 10;
-  auto src = OpenBytes(plain.substr(0, layout.frames[k] + 200));
-  ASSERT_TRUE(src->ready());
-  EXPECT_EQ(src->length(), static_cast<audio::FrameCount>(k + 1) * 1152);
-  const auto got = ReadAll(*src);
-  EXPECT_EQ(Slice(got, 2, 0, static_cast<audio::FrameCount>(k) * 1152), Slice(full, 2, 0, static_cast<audio::FrameCount>(k) * 1152));
+  for (size_t cut : {size_t{200}, size_t{5}}) {
+    SCOPED_TRACE(cut);
+    const std::string bytes = plain.substr(0, layout.frames[k] + cut);
+    auto src = OpenBytes(bytes);
+    ASSERT_TRUE(src->ready());
+    EXPECT_EQ(src->length(), static_cast<audio::FrameCount>(k) * 1152);
+    const auto cutFile = dir / "cut_short.mp3";
+    WriteFileBytes(cutFile, bytes);
+    EXPECT_EQ(static_cast<size_t>(src->length() * 2), Mpg123Decode(dir, cutFile).size());
+    EXPECT_EQ(ReadAll(*src), Slice(full, 2, 0, src->length()));
+  }
 }
 
 TEST(Mp3Source, StatusSaysWhyAFileCannotBeRead) {
@@ -223,6 +230,134 @@ TEST(Mp3Source, CorruptBytesDecodeWithoutHarm) {
     const auto peak = static_cast<Sample>(audio::kWidePeakBound);
     EXPECT_TRUE(std::all_of(all.begin(), all.end(), [&](Sample s) { return s >= -peak && s <= peak; }));
     EXPECT_EQ(ReadAt(*src, src->length() / 3, 5000), Slice(all, src->channels(), src->length() / 3, 5000));
+  }
+}
+
+// Offsets of the frames of a stream whose frames follow each other without gaps.
+std::vector<size_t> FrameOffsets(const std::string& bytes) {
+  platform::MemoryByteSource view(bytes);
+  formats::Mp3Layout layout;
+  EXPECT_TRUE(formats::ScanMp3Layout(view, layout));
+  std::vector<size_t> offsets(layout.frames.begin(), layout.frames.end());
+  offsets.push_back(bytes.size());
+  return offsets;
+}
+
+// A stream that changes mode: mono frames come in both channels, and seeking anywhere, also
+// to the first stereo frame after mono ones, gives what reading through gives.
+TEST(Mp3Source, ModeChangesKeepEveryFrameAndSeekExactly) {
+  const std::string iso = ReadTestData("l3-he_mode.bit");
+  ASSERT_FALSE(iso.empty());
+  const std::vector<size_t> at = FrameOffsets(iso);
+  ASSERT_EQ(at.size(), 129u);
+  auto frames = [&](size_t from, size_t to) { return iso.substr(at[from], at[to] - at[from]); };
+  struct Case {
+    const char* name;
+    std::string bytes;
+    std::vector<int> boundaries;  // frames where the channel count changes
+  };
+  const Case cases[] = {
+      {"iso stream", iso, {10, 110}},
+      // Stereo, mono, stereo again: channel 1 must not resume from before the mono frames.
+      {"stereo mono stereo", frames(30, 40) + frames(118, 128) + frames(40, 50), {10, 20}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto src = OpenBytes(c.bytes);
+    ASSERT_TRUE(src->ready());
+    ASSERT_EQ(src->channels(), 2);
+    const auto& layout = static_cast<formats::LMP3SoundSource&>(*src).layout();
+    const std::vector<Sample> all = ReadAll(*src);
+    bool sawStereo = false;
+    for (size_t f = 0; f < layout.frameChannels.size(); ++f) {
+      bool same = true;
+      for (size_t i = f * 1152; i < (f + 1) * 1152 && same; ++i) same = all[2 * i] == all[2 * i + 1];
+      if (layout.frameChannels[f] == 1) {
+        EXPECT_TRUE(same) << "mono frame " << f << " differs between channels";
+      }
+      sawStereo |= !same;
+    }
+    EXPECT_TRUE(sawStereo);
+    for (int b : c.boundaries)
+      for (audio::FramePos p : {b * 1152 - 1, b * 1152, b * 1152 + 700, (b + 1) * 1152 + 3}) {
+        SCOPED_TRACE(p);
+        EXPECT_EQ(ReadAt(*src, p, 2000), Slice(all, 2, p, 2000));
+      }
+  }
+}
+
+// A change of sample rate or MPEG version mid-way is a new stream: decoding it at the
+// first one's rate would play it at the wrong speed, so the source ends there and says so.
+TEST(Mp3Source, RateOrVersionChangeEndsTheStreamWithANotice) {
+  QUILLET_REQUIRE_MP3_TOOLS();
+  TempDir dir;
+  const std::string first = ReadFileBytes(MakeMp3(dir, "first", 2, kToneSweep, {"-b", "128", "-t"}));
+  auto alone = OpenBytes(first);
+  ASSERT_TRUE(alone->ready());
+  EXPECT_TRUE(static_cast<formats::LMP3SoundSource&>(*alone).notices().empty());
+  const struct {
+    const char* name;
+    std::vector<std::string> lame;
+    const char* says;
+  } cases[] = {{"rate", {"--resample", "48", "-b", "128", "-t"}, "48000 Hz MPEG-1"},
+               {"version", {"--resample", "22.05", "-b", "64", "-t"}, "22050 Hz MPEG-2"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string second = ReadFileBytes(MakeMp3(dir, c.name, 2, kToneSweep, c.lame));
+    auto src = OpenBytes(first + second);
+    ASSERT_TRUE(src->ready());
+    EXPECT_EQ(src->sampleRate(), 44100);
+    EXPECT_EQ(src->length(), alone->length());
+    EXPECT_EQ(ReadAll(*src), ReadAll(*alone));
+    const auto& notices = static_cast<formats::LMP3SoundSource&>(*src).notices();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices[0].find("from 44100 Hz MPEG-1 to " + std::string(c.says)), std::string::npos) << notices[0];
+    EXPECT_NE(notices[0].find("at byte " + std::to_string(first.size())), std::string::npos) << notices[0];
+  }
+}
+
+// Synthetic free-format frames: a header (MPEG-1, 44.1 kHz, bit-rate index 0, stereo) and
+// silence, `length` bytes each.
+std::string FreeFormatFrames(int count, size_t length) {
+  std::string frame(length, '\0');
+  frame[0] = '\xFF', frame[1] = '\xFB', frame[2] = '\x00', frame[3] = '\x00';
+  std::string out;
+  for (int i = 0; i < count; ++i) out += frame;
+  return out;
+}
+
+TEST(Mp3Source, FreeFormatFramesAreFoundWithinTheLargestLegalFrame) {
+  // The largest legal free-format frame at 44.1 kHz: 320 kbit/s, padded.
+  const size_t largest = 144 * 320000 / 44100 + 1;
+  const struct {
+    const char* name;
+    std::string bytes;
+    audio::FrameCount frames;  // 0: refused
+  } cases[] = {
+      {"short frames", FreeFormatFrames(5, 300), 5 * 1152},
+      {"largest frames", FreeFormatFrames(5, largest), 5 * 1152},
+      {"frames past the largest", FreeFormatFrames(5, largest + 1), 0},
+      {"a lone frame", FreeFormatFrames(1, 300), 0},
+      // No second sync word within reach: corrupt, not a reason to read the whole file.
+      {"no second sync", FreeFormatFrames(1, 300) + std::string(4 << 20, '\x55'), 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto src = OpenBytes(c.bytes);
+    EXPECT_EQ(src->ready(), c.frames > 0);
+    EXPECT_EQ(src->length(), c.frames);
+    if (c.frames == 0) {
+      EXPECT_EQ(src->status(), audio::SoundStatus::Corrupt);
+    }
+  }
+  // The ISO stream: seeking gives what reading through gives.
+  auto src = OpenBytes(ReadTestData("l3-he_free.bit"));
+  ASSERT_TRUE(src->ready());
+  EXPECT_EQ(static_cast<formats::LMP3SoundSource&>(*src).layout().freeBytes, 391);
+  const std::vector<Sample> all = ReadAll(*src);
+  for (audio::FramePos p : {audio::FramePos{0}, audio::FramePos{1152 * 7 + 11}, src->length() - 1500}) {
+    SCOPED_TRACE(p);
+    EXPECT_EQ(ReadAt(*src, p, 3000), Slice(all, 2, p, 3000));
   }
 }
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -60,31 +61,56 @@ inline std::vector<float> Mpg123Decode(const TempDir& dir, const std::filesystem
   return v;
 }
 
+// madplay's (libmad's) 24-bit output, stereo, undithered and unclipped below full scale.
+inline std::vector<float> MadplayDecode(const TempDir& dir, const std::filesystem::path& mp3) {
+  const auto out = dir / (mp3.stem().string() + ".mad.s24");
+  EXPECT_EQ(RunProgram({"madplay", "-q", "-d", "-b", "24", "-S", "-o", "raw:-", mp3.string()}, out), 0);
+  const std::string bytes = ReadFileBytes(out);
+  std::vector<float> v(bytes.size() / 3);
+  for (size_t i = 0; i < v.size(); ++i) {
+    const auto* b = reinterpret_cast<const uint8_t*>(bytes.data() + 3 * i);
+    const int32_t s = static_cast<int32_t>(uint32_t{b[0]} << 8 | uint32_t{b[1]} << 16 | uint32_t{b[2]} << 24) >> 8;
+    v[i] = static_cast<float>(s) / 8388608.0f;
+  }
+  return v;
+}
+
 struct OurDecoding {
-  std::vector<float> samples;  // interleaved, full scale 1.0
+  std::vector<float> samples;  // interleaved in the layout's channel count, full scale 1.0
   int channels = 0;
   unsigned blockTypes = 0;
 };
 
-// Our decoder over the frames the source's scan finds, before any integer conversion.
-inline OurDecoding DecodeOurs(const std::filesystem::path& mp3) {
+// Our decoder over the frames the source's scan finds, before any integer conversion; a mono
+// frame of a stream that changes mode is doubled, as the source does.
+inline OurDecoding DecodeOurs(platform::ByteSource& bytes) {
   OurDecoding result;
-  auto bytes = platform::FileByteSource::Open(mp3);
-  if (!bytes) return result;
   formats::Mp3Layout layout;
-  if (!formats::ScanMp3Layout(*bytes, layout)) return result;
-  result.channels = layout.first.channels();
+  if (!formats::ScanMp3Layout(bytes, layout)) return result;
+  result.channels = layout.channels;
   formats::Mp3Decoder decoder;
+  decoder.SetFreeFormatBytes(layout.freeBytes);
   std::vector<float> pcm(formats::Mp3Decoder::kMaxSamplesPerFrame * 2);
   std::vector<uint8_t> frame(2048);
   for (uint64_t offset : layout.frames) {
-    const size_t got = bytes->ReadAt(offset, frame.data(), frame.size());
+    const size_t got = bytes.ReadAt(offset, frame.data(), frame.size());
     const formats::Mp3Step step = decoder.DecodeFrame(frame.data(), got, pcm.data());
     result.blockTypes |= step.blockTypes;
-    result.samples.insert(result.samples.end(), pcm.begin(),
-                          pcm.begin() + step.framesProduced * result.channels);
+    for (int i = 0; i < step.framesProduced; ++i)
+      for (int ch = 0; ch < result.channels; ++ch)
+        result.samples.push_back(pcm[static_cast<size_t>(i * step.channels + std::min(ch, step.channels - 1))]);
   }
   return result;
+}
+
+inline OurDecoding DecodeOurs(const std::filesystem::path& mp3) {
+  auto bytes = platform::FileByteSource::Open(mp3);
+  return bytes ? DecodeOurs(*bytes) : OurDecoding{};
+}
+
+// A file of tests/formats/data (see its README); empty when missing.
+inline std::string ReadTestData(const std::string& name) {
+  return ReadFileBytes(std::filesystem::path(QUILLET_FORMATS_TEST_DATA) / name);
 }
 
 // Reads a whole source into memory.
