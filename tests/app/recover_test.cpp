@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "app/cli/cli.h"
+#include "apply_fixture.h"
 #include "core/journal_keeper.h"
 #include "core/segment_sink.h"
 #include "core/working_folder.h"
@@ -17,20 +18,6 @@ namespace {
 namespace fs = std::filesystem;
 using audio::Sample;
 
-struct CliRun {
-  int status;
-  std::string out, err;
-};
-
-std::string Drain(std::FILE* f) {
-  std::rewind(f);
-  std::string s;
-  char buf[1024];
-  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) s.append(buf, n);
-  std::fclose(f);
-  return s;
-}
-
 class RecoverCliTest : public ::testing::Test {
  protected:
   testing::TempDir dir;
@@ -42,10 +29,7 @@ class RecoverCliTest : public ::testing::Test {
                                   "--set", "Settings/WorkingFolder=" + base.string(), "recover"};
     args.insert(args.end(), words.begin(), words.end());
     fs::create_directories(dir / "settings");
-    std::FILE* o = std::tmpfile();
-    std::FILE* e = std::tmpfile();
-    const int status = RunCli(args, Commands(), o, e);
-    return {status, Drain(o), Drain(e)};
+    return RunCliCaptured(args);
   }
 
   // An editor that had take.wav open (cut down by two deletes) and died.
