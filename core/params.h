@@ -40,6 +40,9 @@ struct ParamInfo {
   std::span<const std::string_view> choices;  // the names of a Choice's entries
   std::string_view textDefault;               // a Text's default
   std::string_view section = "StoredValues";
+  // An Int taken from a list (bit rates): the only values accepted; choices, when
+  // given, name them for display. Empty: any value in [min, max].
+  std::span<const std::int64_t> values;
 };
 
 class ParamSet;
@@ -79,8 +82,9 @@ class ParamSet {
   void SetText(std::size_t i, std::string v) { texts_.at(i) = std::move(v); }
 
   // The stored values. Stored values reach the command without a dialog, so each is
-  // clamped into its field's range; one that is not a number, or is out of range,
-  // takes the default (or the nearest end) and adds a line to *notices.
+  // clamped into its field's range: one that is not a number takes the default, an Int
+  // out of range the nearest end, a Choice or listed Int that names no entry the
+  // default; each such fall-back adds a line to *notices.
   void Load(const settings::Settings& s, std::vector<std::string>* notices = nullptr);
   // Writes every field that has a key.
   void Store(settings::Settings& s) const;
@@ -93,12 +97,18 @@ class ParamSet {
   std::string Validate() const;
   // Entry i of presets() sets the leading number fields.
   void ChoosePreset(std::size_t i);
+  // A default of this set only (a dialog preset with the document's rate): Load and
+  // RestoreDefaults use it in place of the table's. Sets the value too.
+  void SetDefault(std::size_t i, std::int64_t v) { defs_.at(i) = ints_.at(i) = v; }
+  // Every field back to its default ("Restore Defaults").
+  void RestoreDefaults();
   // "PCT" or "MS,PCT": the field names joined as quillet-cli writes them.
   std::string Usage() const;
 
  private:
   const ParamTable* table_;
   std::vector<std::int64_t> ints_;
+  std::vector<std::int64_t> defs_;
   std::vector<std::string> texts_;
 };
 

@@ -8,16 +8,12 @@
 
 namespace quillet::formats {
 
-audio::SourceHandle OpenAudioFile(const std::filesystem::path& file, std::string* readerName) {
-  OpenOutcome opened = OpenDispatch(file, nullptr, {});
+audio::SourceHandle OpenAudioFile(const std::filesystem::path& file, settings::Settings& s,
+                                  std::string* readerName) {
+  OpenOutcome opened = OpenDispatch(file, nullptr, DispatchEnv(s));
   if (readerName) *readerName = opened.reader;
   if (opened.result == platform::kTaskDone) return opened.source;
   return audio::MakeNullSource(opened.status);
-}
-
-audio::SinkHandle MakeAudioFileSink(const std::filesystem::path& file, std::uint32_t rate,
-                                    int channels, int sourceBits) {
-  return MakeSaveSink(file, rate, channels, sourceBits);
 }
 
 int SourcePcmBits(const audio::LSoundSource& source) {
@@ -32,7 +28,7 @@ int SourcePcmBits(const audio::LSoundSource& source) {
 }
 
 audio::SourceHandle FormatsFileIo::Open(const std::filesystem::path& file, std::string* message) {
-  audio::SourceHandle source = formats::OpenAudioFile(file);
+  audio::SourceHandle source = formats::OpenAudioFile(file, settings_);
   if (!source->ready())
     *message = source->failed() && !source->failureMessage().empty()
                    ? source->failureMessage()
@@ -44,8 +40,8 @@ audio::TransferOutcome FormatsFileIo::SaveWave(audio::LSoundSource& source,
                                               const std::filesystem::path& target,
                                               const audio::ProgressFn& progress) {
   audio::TransferOutcome out;
-  audio::SinkHandle sink = formats::MakeAudioFileSink(
-      target, static_cast<std::uint32_t>(source.sampleRate()), source.channels());
+  audio::SinkHandle sink = formats::MakeSaveSink(
+      target, static_cast<std::uint32_t>(source.sampleRate()), source.channels(), settings_);
   if (!sink || sink->failed()) {
     if (sink) sink->Abandon();
     out.result = platform::kTaskFailed;
@@ -84,12 +80,12 @@ audio::TransferOutcome TransferUnderTask(platform::LProgressDialog& task,
   return out;
 }
 
-LoadFileTask::LoadFileTask(std::filesystem::path file, core::SegmentStore& store, bool* ask,
-                           DispatchEnv env)
+LoadFileTask::LoadFileTask(std::filesystem::path file, core::SegmentStore& store, DispatchEnv env,
+                           bool* ask)
     : LProgressDialog("Loading Audio File Source"),
       file_(std::move(file)),
-      ask_(ask),
       env_(env),
+      ask_(ask),
       chain_(&store) {}
 
 bool LoadFileTask::Execute() {
@@ -125,17 +121,18 @@ bool LoadFileTask::Execute() {
   return true;
 }
 
-SaveChainTask::SaveChainTask(const core::AudioChain& chain, std::filesystem::path file,
-                             int sourceBits, bool* ask, DispatchEnv env)
+SaveChainTask::SaveChainTask(const core::AudioChain& chain, std::filesystem::path file, DispatchEnv env,
+                             int sourceBits, bool* ask, LAudioTagList tags)
     : LProgressDialog("Saving..."),
       chain_(chain),
       file_(std::move(file)),
+      env_(env),
       sourceBits_(sourceBits),
       ask_(ask),
-      env_(env) {}
+      tags_(std::move(tags)) {}
 
 bool SaveChainTask::Execute() {
-  platform::Outcome saved = RunSaveSteps(*this, chain_, file_, ask_, env_, sourceBits_);
+  platform::Outcome saved = RunSaveSteps(*this, chain_, file_, ask_, env_, sourceBits_, &tags_);
   result = saved.result;
   message_ = std::move(saved.message);
   return true;

@@ -108,6 +108,7 @@ MainFrame::MainFrame(settings::Settings& settings, core::SegmentStore& store,
       settings_(settings),
       store_(store),
       clipboard_(&store),
+      fileIo_(settings),
       sound_(sound ? *sound : platform::AlsaSoundSystem()),
       recent_(settings) {
   setObjectName("LMMWC");
@@ -461,7 +462,7 @@ DocumentWindow* MainFrame::NewDocument(std::uint32_t rate, int channels) {
 }
 
 formats::DispatchEnv MainFrame::Env(bool offerInstall) {
-  formats::DispatchEnv env;
+  formats::DispatchEnv env(settings_);
   env.prompter = prompter_.get();
   env.owner = progress_.get();
   env.options = saveOptions_.get();
@@ -479,7 +480,7 @@ DocumentWindow* MainFrame::OpenFile(const std::filesystem::path& file) {
   }
   playback_->Stop();
   bool ask = true;
-  formats::LoadFileTask task(path, store_, &ask, Env());
+  formats::LoadFileTask task(path, store_, Env(), &ask);
   task.Run(*progress_);
   if (task.result != platform::kTaskDone) {
     // The dispatcher shows its own messages and then clears the flag.
@@ -508,7 +509,9 @@ bool MainFrame::SaveAs(DocumentWindow* w, const std::filesystem::path& file, boo
   if (!w || w->doc().busy()) return false;
   playback_->Forget(&w->doc());
   bool ask = askOptions;
-  formats::SaveChainTask task(w->doc().chain(), file, w->sourceBits, &ask, Env());
+  // The tags go into the file before it replaces the old one: a failed tag write fails
+  // the save and keeps the old file.
+  formats::SaveChainTask task(w->doc().chain(), file, Env(), w->sourceBits, &ask, w->tags);
   task.Run(*progress_);
   if (task.result != platform::kTaskDone) {
     if (task.result == platform::kTaskFailed) {
@@ -522,10 +525,6 @@ bool MainFrame::SaveAs(DocumentWindow* w, const std::filesystem::path& file, boo
     }
     return false;
   }
-  // The tags go in after the audio; a file that cannot take them keeps its audio.
-  if (!w->tags.empty() && formats::CanCarryTags(file) && !formats::WriteTags(w->tags, file))
-    ShowMessageBox(this, "The tags could not be written into \"" + file.string() + "\".", "Quillet",
-                   MessageIcon::Warning, MessageButtons::Ok);
   w->doc().SetFile(std::filesystem::absolute(file));
   w->doc().MarkSaved();
   RefreshStates();
@@ -536,14 +535,15 @@ bool MainFrame::Save(DocumentWindow* w, bool askName) {
   if (!w) return false;
   const std::filesystem::path current = w->doc().file();
   if (!askName && !current.empty()) {
-    if (!formats::IsRealAudioName(current)) return SaveAs(w, current);
-    if (!formats::AskSaveRealAudioElsewhere(*prompter_)) return false;
+    const std::string_view question = formats::SaveElsewhereQuestion(current);
+    if (question.empty()) return SaveAs(w, current);
+    if (!formats::AskSaveElsewhere(*prompter_, question)) return false;
   }
   playback_->Stop();
   const std::filesystem::path proposed =
       current.empty() ? std::filesystem::path(w->doc().Title() + ".wav") : current;
   const std::optional<std::filesystem::path> target =
-      formats::ChooseSaveAsTarget(*prompter_, proposed);
+      formats::ChooseSaveAsTarget(*prompter_, settings_, proposed);
   if (!target) return false;
   return SaveAs(w, *target, /*askOptions=*/true);
 }
@@ -747,7 +747,7 @@ bool MainFrame::Command(int id) {
     }
     case kCmdOpenFile:
       playback_->Stop();
-      for (const auto& f : formats::ChooseFilesToOpen(*prompter_)) OpenFile(f);
+      for (const auto& f : formats::ChooseFilesToOpen(*prompter_, settings_)) OpenFile(f);
       return true;
     case kCmdCloseFile: CloseDocument(w); return true;
     case kCmdSaveFile: Save(w, w->doc().file().empty()); return true;

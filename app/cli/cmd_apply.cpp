@@ -240,7 +240,11 @@ platform::TaskResult RunApplyCommand(CommandContext& c) {
 
   core::SegmentStore* store = CliStore(c.err);
   if (!store) return platform::kTaskFailed;
-  formats::LoadFileTask load(files[0], *store);
+  settings::Settings& settings = settings::Settings::Process();
+  formats::DispatchEnv env(settings);
+  env.prompter = &c.prompter;
+  env.owner = &c.progress;
+  formats::LoadFileTask load(files[0], *store, env);
   load.Run(c.progress);
   if (load.result != platform::kTaskDone) {
     if (!load.message().empty()) std::fprintf(c.err, "%s\n", load.message().c_str());
@@ -254,8 +258,8 @@ platform::TaskResult RunApplyCommand(CommandContext& c) {
 
   core::ProgramClipboard clipboard(store);
   platform::FakeClipboard system;
-  formats::FormatsFileIo fileIo;
-  EditContext ctx{*store, clipboard, c.progress, settings::Settings::Process(), nullptr,
+  formats::FormatsFileIo fileIo(settings);
+  EditContext ctx{*store, clipboard, c.progress, settings, nullptr,
                   &fileIo, &system, &c.prompter, formats::DefaultAdaptors(), {}, false};
   for (Step& step : steps) {
     if (step.command->kind == ApplyKind::Effect && !ranged) core::SelectAll(doc);
@@ -270,7 +274,10 @@ platform::TaskResult RunApplyCommand(CommandContext& c) {
     return result == platform::kTaskCancelled ? result : platform::kTaskFailed;
   }
 
-  formats::SaveChainTask save(doc.chain(), files[1], load.sourceBits());
+  // The input's tags go with its audio, as the batch converter carries them.
+  formats::LAudioTagList tags;
+  formats::ReadTags(tags, files[0]);
+  formats::SaveChainTask save(doc.chain(), files[1], env, load.sourceBits(), nullptr, std::move(tags));
   save.Run(c.progress);
   if (save.result == platform::kTaskFailed) std::fprintf(c.err, "%s\n", save.message().c_str());
   return save.result;

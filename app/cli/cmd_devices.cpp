@@ -87,7 +87,7 @@ platform::TaskResult RunPlayCommand(CommandContext& c) {
     return kTaskFailed;
   }
 
-  formats::FormatsFileIo files;
+  formats::FormatsFileIo files(settings::Settings::Process());
   std::string message;
   audio::SourceHandle source = files.Open(*file, &message);
   if (!source || !source->ready()) {
@@ -215,11 +215,11 @@ platform::TaskResult RunRecordCommand(CommandContext& c) {
     }
   }
 
-  formats::DispatchEnv env;
+  formats::DispatchEnv env(settings);
   env.prompter = &c.prompter;
   env.owner = &c.progress;
   const core::AudioChain& recorded = take.chain();
-  formats::SaveChainTask save(recorded, *out, 16, nullptr, env);
+  formats::SaveChainTask save(recorded, *out, env, 16);
   save.Run(c.progress);
   if (save.result != kTaskDone) {
     if (!save.message().empty()) std::fprintf(c.err, "%s\n", save.message().c_str());

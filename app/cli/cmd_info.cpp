@@ -5,6 +5,7 @@
 #include "formats/parse_log.h"
 #include "formats/wav_reader.h"
 #include "platform/frame_time.h"
+#include "settings/settings.h"
 
 namespace quillet::app {
 namespace {
@@ -28,7 +29,7 @@ platform::TaskResult RunInfo(const std::vector<std::string>& args, std::ostream&
     return platform::kTaskFailed;
   }
   // No questions: a raw file is read with its stored record.
-  formats::DispatchEnv env;
+  formats::DispatchEnv env(settings::Settings::Process());
   env.owner = &progress;
   formats::OpenOutcome opened = formats::OpenDispatch(args[0], nullptr, env);
   if (opened.result != platform::kTaskDone) {

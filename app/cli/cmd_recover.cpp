@@ -47,7 +47,7 @@ platform::TaskResult SaveAll(CommandContext& c, std::vector<std::unique_ptr<core
   }
   core::SegmentStore* store = CliStore(c.err);
   if (!store) return platform::kTaskFailed;
-  formats::DispatchEnv env;
+  formats::DispatchEnv env(settings::Settings::Process());
   env.prompter = &c.prompter;
   env.owner = &c.progress;
   platform::TaskResult status = platform::kTaskDone;
@@ -64,7 +64,7 @@ platform::TaskResult SaveAll(CommandContext& c, std::vector<std::unique_ptr<core
       }
       const fs::path target = FreeTarget(dir, d.name, taken);
       // 24-bit PCM unless a WAVE format is stored: it holds every bit of the audio.
-      formats::SaveChainTask save(doc->chain(), target, 24, nullptr, env);
+      formats::SaveChainTask save(doc->chain(), target, env, 24);
       save.Run(c.progress);
       if (save.result == platform::kTaskCancelled) return save.result;
       if (save.result != platform::kTaskDone) {

@@ -1,6 +1,6 @@
 #pragma once
-// Running quillet-cli in-process (apply with settings of a scratch folder), capturing
-// its exit status and what it wrote.
+// Running quillet-cli (apply, convert...) in-process with settings of a scratch
+// folder, capturing its exit status and what it wrote.
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -38,12 +38,18 @@ struct ApplyRun {
   std::string err;
 };
 
-inline ApplyRun RunApply(const std::filesystem::path& settingsDir, const std::string& in,
-                         const std::string& out, const std::vector<std::string>& words) {
-  std::vector<std::string> args{"--settings", settingsDir.string(), "apply", in, out};
+inline ApplyRun RunCliIn(const std::filesystem::path& settingsDir, const std::vector<std::string>& words) {
+  std::vector<std::string> args{"--settings", settingsDir.string()};
   args.insert(args.end(), words.begin(), words.end());
   const CliRun r = RunCliCaptured(args);
   return {r.status, r.err};
+}
+
+inline ApplyRun RunApply(const std::filesystem::path& settingsDir, const std::string& in,
+                         const std::string& out, const std::vector<std::string>& words) {
+  std::vector<std::string> args{"apply", in, out};
+  args.insert(args.end(), words.begin(), words.end());
+  return RunCliIn(settingsDir, args);
 }
 
 }  // namespace quillet::app

@@ -11,6 +11,7 @@
 #include "core/working_folder.h"
 #include "fixtures/temp_dir.h"
 #include "formats/document_io.h"
+#include "settings/settings.h"
 
 namespace quillet::app {
 namespace {
@@ -72,7 +73,8 @@ TEST_F(RecoverCliTest, ListsSavesAndDiscardsWhatADeadEditorLeft) {
     // Never over a file that is there: numbered instead.
     const fs::path written = dir / "out" / (round == 0 ? "take (2).wav" : "take (3).wav");
     EXPECT_EQ(save.out, written.string() + "\n");
-    auto src = formats::OpenAudioFile(written);
+    settings::Settings& process = settings::Settings::Process();
+    auto src = formats::OpenAudioFile(written, process);
     ASSERT_TRUE(src->ready());
     ASSERT_EQ(src->length(), 2000);
     std::vector<Sample> got(expected.size());

@@ -3,6 +3,8 @@
 // playback through the player on the fake device.
 #include <QComboBox>
 #include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QLineEdit>
 #include <QSpinBox>
 #include <QTest>
@@ -12,6 +14,7 @@
 #include "formats/document_io.h"
 #include "formats/save_options.h"
 #include "frame_fixture.h"
+#include "ui/format_dialogs.h"
 #include "ui/level_meter.h"
 #include "ui/playback.h"
 
@@ -103,7 +106,7 @@ TEST_F(Frame, SaveAsMp3AsksItsOptionsAndWhetherToReplace) {
   });
   answers_ = {Answer::No, Answer::Yes};  // not the first time, then replace it
   DialogScript script("LMp3EncodeDlg", [](QDialog& d) {
-    auto* rate = d.findChild<QComboBox*>("cbrRate");
+    auto* rate = d.findChild<QComboBox*>("CBRBitRate");
     rate->setCurrentIndex(rate->findText("64 kbps"));
   });
   frame_->Command(1005);
@@ -117,13 +120,50 @@ TEST_F(Frame, SaveAsMp3AsksItsOptionsAndWhetherToReplace) {
   EXPECT_EQ(w->doc().file(), std::filesystem::absolute(dir_ / "out.mp3"));
   EXPECT_FALSE(w->doc().modified());
   std::string reader;
-  const audio::SourceHandle saved = formats::OpenAudioFile(dir_ / "out.mp3", &reader);
+  const audio::SourceHandle saved = formats::OpenAudioFile(dir_ / "out.mp3", *settings_, &reader);
   ASSERT_TRUE(saved->ready());
   EXPECT_EQ(reader, "mp3");
   // lame may lower the rate for a low bit rate: the duration is what stays.
   EXPECT_NEAR(double(saved->length()) / saved->sampleRate(), 1.0, 0.06);
   // 64 kbit/s for one second: about 8 kB, not the 128 kbit/s default.
   EXPECT_LT(std::filesystem::file_size(dir_ / "out.mp3"), 12000u);
+}
+
+// The option dialogs are drawn from their field tables: the mode radios enable their
+// fields, the table's check refuses under "Invalid value", Restore Defaults gives the
+// document's channels back.
+TEST_F(Frame, OptionDialogsFollowTheirTables) {
+  QtSaveOptions options(frame_.get());
+  core::ParamSet values = formats::LoadOptions(formats::kOggOptions, *settings_, 44100, 2);
+  bool checked = false;
+  DialogScript script("OggEncodeDlg", [&](QDialog& d) {
+    auto* min = d.findChild<QComboBox*>("VBRMinBitRate");
+    auto* max = d.findChild<QComboBox*>("VBRMaxBitRate");
+    auto* channels = d.findChild<QComboBox*>("Channels");
+    ASSERT_TRUE(min && max && channels);
+    EXPECT_FALSE(min->isEnabled());  // quality mode
+    d.findChild<QRadioButton*>("Quality.off")->setChecked(true);
+    EXPECT_TRUE(min->isEnabled());
+    EXPECT_FALSE(d.findChild<QComboBox*>("VBRQuality")->isEnabled());
+    channels->setCurrentIndex(0);
+    d.findChild<QPushButton*>("restoreDefaults")->click();
+    EXPECT_EQ(channels->currentText(), "Stereo");  // the document's, not mono
+    d.findChild<QRadioButton*>("Quality.off")->setChecked(true);
+    min->setCurrentIndex(min->findText("224 kbps"));
+    max->setCurrentIndex(max->findText("32 kbps"));
+    d.accept();
+    EXPECT_TRUE(d.isVisible()) << "refused, the dialog stays";
+    max->setCurrentIndex(max->findText("224 kbps"));
+    checked = true;
+  });
+  ASSERT_TRUE(options.EditOptions(formats::kOggOptions, values));
+  EXPECT_TRUE(checked);
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_EQ(boxes_[0], "Invalid value: The minimum bit rate must not be above the maximum bit rate.");
+  EXPECT_FALSE(values.Bool(formats::kOggByQuality));
+  EXPECT_EQ(values.Int(formats::kOggVbrMin), 224);
+  EXPECT_EQ(values.Int(formats::kOggVbrMax), 224);
+  EXPECT_EQ(values.Int(formats::kOggChannels), 2);
 }
 
 TEST_F(Frame, SaveAsWaveUsesTheFormatChosenInTheChooserAndRemembersIt) {

@@ -171,7 +171,7 @@ TEST_F(Frame, CommandLineSavesAsAndExitsAndReportsAFailedSave) {
                                       (dir_ / "out.wav").string(), "-exit", "-close"}));
   EXPECT_FALSE(frame_->saveFailed());
   std::string reader;
-  const audio::SourceHandle saved = formats::OpenAudioFile(dir_ / "out.wav", &reader);
+  const audio::SourceHandle saved = formats::OpenAudioFile(dir_ / "out.wav", *settings_, &reader);
   ASSERT_TRUE(saved->ready());
   EXPECT_EQ(saved->length(), 4000);
   EXPECT_EQ(saved->channels(), 2);

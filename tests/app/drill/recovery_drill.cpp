@@ -31,6 +31,7 @@
 #include "core/recovery.h"
 #include "core/working_folder.h"
 #include "effects/commands.h"
+#include "formats/dispatch.h"
 #include "formats/document_io.h"
 #include "platform/clipboard.h"
 #include "platform/scripted_progress.h"
@@ -83,7 +84,7 @@ std::string Fingerprint(const WaveDocument& d) {
 }
 
 int Make(const fs::path& file) {
-  auto sink = formats::MakeAudioFileSink(file, kRate, 2, 16);
+  auto sink = formats::MakeSaveSink(file, kRate, 2, settings::Settings::Process(), 16);
   constexpr core::FrameCount kFrames = 20 * kRate;
   std::vector<audio::Sample> v(2 * static_cast<std::size_t>(kFrames));
   std::uint32_t noise = 12345;
@@ -139,7 +140,8 @@ int Run(const fs::path& in, const fs::path& outDir, const RunOptions& o) {
   }
   core::SegmentStore& store = session->store();
   core::JournalKeeper& journals = session->journals();
-  formats::LoadFileTask load(in, store);
+  formats::DispatchEnv env(settings::Settings::Process());
+  formats::LoadFileTask load(in, store, env);
   platform::ScriptedProgressFactory progress;
   load.Run(progress);
   if (load.result != platform::kTaskDone) {
@@ -151,7 +153,7 @@ int Run(const fs::path& in, const fs::path& outDir, const RunOptions& o) {
 
   core::ProgramClipboard clipboard(&store);
   platform::FakeClipboard system;
-  formats::FormatsFileIo files;
+  formats::FormatsFileIo files(settings::Settings::Process());
   core::EditContext ctx{store, clipboard, progress, settings::Settings::Process(), nullptr, &files,
                         &system, nullptr, formats::DefaultAdaptors(), {}, false};
   auto sec = [](double s) { return static_cast<FramePos>(s * kRate); };
@@ -164,7 +166,7 @@ int Run(const fs::path& in, const fs::path& outDir, const RunOptions& o) {
   auto save = [&](const char* name) {
     return [&, name]() -> std::int32_t {
       const fs::path target = outDir / name;
-      formats::SaveChainTask task(doc.chain(), target, 24);
+      formats::SaveChainTask task(doc.chain(), target, env, 24);
       task.Run(progress);
       if (task.result != platform::kTaskDone) return task.result;
       // One change: the document names its new file and counts as saved together.
