@@ -73,6 +73,12 @@ bool ReadJournalFile(const fs::path& p, std::vector<std::uint8_t>& bytes, std::s
     *error = detail::ErrnoText();
     return false;
   }
+  // Logs start afresh long before this; anything larger is not one of ours.
+  constexpr off_t kMaxLogBytes = off_t{1} << 30;
+  if (st.st_size > kMaxLogBytes) {
+    *error = "the journal is " + std::to_string(st.st_size) + " bytes long, larger than any journal can be";
+    return false;
+  }
   bytes.resize(static_cast<std::size_t>(std::max<off_t>(st.st_size, 0)));
   bytes.resize(detail::ReadAt(fd.get(), bytes.data(), bytes.size(), 0));
   return true;
