@@ -103,7 +103,7 @@ platform::TaskResult RunRecoverCommand(CommandContext& c) {
   }
   if (save) return SaveAll(c, runs, c.args[1]);
   for (auto& run : runs) run->Discard();
-  std::fprintf(c.err, "%zu documents discarded.\n", documents);
+  std::fprintf(c.err, "%zu document%s discarded.\n", documents, documents == 1 ? "" : "s");
   return platform::kTaskDone;
 }
 
