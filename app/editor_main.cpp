@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/registry.h"
 #include "core/journal_keeper.h"
 #include "core/recovery.h"
 #include "core/working_folder.h"
@@ -45,7 +46,7 @@ int main(int argc, char** argv) {
 
   int status = 0;
   {
-    quillet::ui::MainFrame frame(settings, store->store(),
+    quillet::ui::MainFrame frame(settings, store->store(), quillet::app::BuildCommandRegistry(),
                                  quillet::effects::DefaultDataFolder() / "keys.dat");
     frame.SetJournals(&store->journals());
     frame.show();

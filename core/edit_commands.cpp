@@ -103,41 +103,6 @@ AudioChain Excerpt(const AudioChain& chain, FramePos from, FramePos to) {
 
 }  // namespace
 
-bool EditCommandStates::Enabled(int id) const {
-  switch (id) {
-    case kCmdUndo: return canUndo;
-    case kCmdRedo: return canRedo;
-    case kCmdPaste:
-    case kCmdPasteMix: return canPaste;
-    case kCmdCut:
-    case kCmdCopy:
-    case kCmdDelete:
-    case kCmdRepeatLoop:
-    case kCmdTrim:
-    case kCmdSilence:
-    case kCmdCopyToNew:
-    case kCmdSaveRegion:
-    case kCmdFadeIn:
-    case kCmdFadeOut: return hasSelection;
-    default: return hasDocument;
-  }
-}
-
-EditCommandStates ComputeEditStates(const WaveDocument* doc, const ProgramClipboard& clipboard) {
-  EditCommandStates s;
-  if (doc) {
-    s.undoText = doc->history().UndoMenuText();
-    s.redoText = doc->history().RedoMenuText();
-  }
-  if (!doc || doc->busy()) return s;
-  s.hasDocument = true;
-  s.hasSelection = doc->HasSelection();
-  s.canUndo = doc->history().CanUndo();
-  s.canRedo = doc->history().CanRedo();
-  s.canPaste = !clipboard.Empty();
-  return s;
-}
-
 void AfterEdit(EditContext& ctx, WaveDocument& doc, FramePos pos, FrameCount back) {
   doc.SetCursor(pos);
   if (!ctx.player || !ctx.settings.GetBool("Settings", "AutoPlaybackAfterEffects", true)) return;

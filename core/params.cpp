@@ -53,8 +53,10 @@ bool SameText(std::string_view a, std::string_view b) {
          });
 }
 
-// The label as a sentence's subject: without '&', the trailing ':' and blanks.
+// The label as a sentence's subject: without '&', the trailing ':' and blanks. A
+// path's label is its file dialog's title, so a path is "The file".
 std::string Subject(const ParamInfo& f) {
+  if (IsPath(f.kind)) return "The file";
   std::string s;
   for (char c : f.label.empty() ? f.name : f.label)
     if (c != '&') s += c;
@@ -173,15 +175,29 @@ void ParamSet::Store(settings::Settings& s) const {
   }
 }
 
-std::string ParamSet::Parse(std::span<const std::string> words) {
+std::string ParamSet::Parse(std::span<const std::string> given) {
+  std::vector<std::string> words(given.begin(), given.end());
   if (words.size() > size()) {
-    if (size() == 0) return "This command takes no parameters.";
-    return "Too many parameters: " + std::to_string(words.size()) + " given, at most " +
-           std::to_string(size()) + " (" + Usage() + ").";
+    std::size_t text = size();
+    for (std::size_t i = 0; i < size(); ++i)
+      if (IsTextKind(field(i).kind)) text = i;
+    if (text == size()) {
+      if (size() == 0) return "This command takes no parameters.";
+      return "Too many parameters: " + std::to_string(words.size()) + " given, at most " +
+             std::to_string(size()) + " (" + Usage() + ").";
+    }
+    // The words split off the text field at its commas go back into it.
+    const std::size_t extra = words.size() - size();
+    for (std::size_t k = 1; k <= extra; ++k) words[text] += "," + words[text + k];
+    words.erase(words.begin() + std::ptrdiff_t(text + 1),
+                words.begin() + std::ptrdiff_t(text + 1 + extra));
   }
-  for (std::size_t i = 0; i < words.size(); ++i) {
-    if (words[i].empty()) continue;
+  for (std::size_t i = 0; i < size(); ++i) {
     const ParamInfo& f = field(i);
+    if (i >= words.size() || words[i].empty()) {
+      if (f.required) return Subject(f) + " must be given (" + Usage() + ").";
+      continue;
+    }
     if (IsTextKind(f.kind)) {
       texts_[i] = words[i];
       continue;
@@ -197,7 +213,7 @@ std::string ParamSet::Validate() const {
   for (std::size_t i = 0; i < size(); ++i) {
     const ParamInfo& f = field(i);
     if (IsTextKind(f.kind)) {
-      if (IsPath(f.kind) && texts_[i].empty()) return "Name the file: " + Subject(f) + ".";
+      if (IsPath(f.kind) && texts_[i].empty()) return Subject(f) + " must be given.";
       continue;
     }
     if (!f.values.empty()) {
@@ -209,6 +225,7 @@ std::string ParamSet::Validate() const {
       return Subject(f) + " must be one of " + list + ".";
     }
     if (ints_[i] >= Lowest(f) && ints_[i] <= Highest(f)) continue;
+    if (ints_[i] < Lowest(f) && !f.lowMessage.empty()) return std::string(f.lowMessage);
     if (!f.rangeMessage.empty()) return std::string(f.rangeMessage);
     return Subject(f) + " must be between " + std::to_string(Lowest(f)) + " and " +
            std::to_string(Highest(f)) + ".";
@@ -233,6 +250,17 @@ std::string ParamSet::Usage() const {
     out += field(i).name;
   }
   return out;
+}
+
+std::string CheckValues(const ParamTable& table, std::initializer_list<std::int64_t> values) {
+  ParamSet set(table);
+  std::size_t i = 0;
+  for (std::int64_t v : values) {
+    while (i < set.size() && IsTextKind(set.field(i).kind)) ++i;
+    if (i == set.size()) break;
+    set.SetInt(i++, v);
+  }
+  return set.Validate();
 }
 
 }  // namespace quillet::core

@@ -7,13 +7,13 @@
 // "AutoPlaybackAfterEffects" is set. A cancelled or failed effect leaves the audio as
 // it was (the pushed entry stays, as for edits).
 //
-// The values come from the front end, which runs the dialog models of
-// effects/dialogs.h (stored values, presets, validation); the commands clamp them
-// again, since stored values and scripts reach them without a dialog.
+// The values come from the front end, which fills them through the units' parameter
+// tables (stored values, presets, validation); the commands clamp them again, since
+// stored values and scripts reach them without a dialog.
 //
 // Each returns a task result: kTaskDone, kTaskCancelled, or kTaskFailed with the
-// reason in ctx.message. Command IDs and enabled states are those of
-// core::EditCommandStates.
+// reason in ctx.message. Their IDs, texts and enable rules are registered in
+// effects/registry.h.
 
 #include <cstdint>
 

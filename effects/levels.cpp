@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 
 #include "core/chain_source.h"
@@ -370,6 +371,96 @@ PassResult CrossFade(const EffectParams& params, const CrossFadeParams& cf,
   const FrameCount total = std::max(mixed, lead + out);
   LCrossFadeSource producer(*params.chain, origin, end - mixed, lead, gap, in, out);
   return SpliceProduced(*params.chain, origin, end - mixed + total, producer, total, progress);
+}
+
+}  // namespace quillet::effects
+
+namespace quillet::effects {
+namespace {
+
+constexpr core::ParamPreset kAmplifyPresets[] = {
+    {"Quarter Volume", {25}}, {"Half Volume", {50}}, {"Double Volume", {200}}, {"Triple Volume", {300}}};
+constexpr core::ParamInfo kAmplifyFields[] = {
+    {.name = "PCT", .label = "Amplify &Gain:", .key = "AmplifyGain", .def = 100, .min = 0,
+     .max = kMaxAmplifyPercent, .unit = "%",
+     .rangeMessage = "Amplify Gain must be less than 400%. Please try again.",
+     .lowMessage = "Amplify Gain must be 0% or more. Please try again."}};
+
+constexpr core::ParamPreset kNormalizePresets[] = {{"Very Soft Audio Level", {20}},
+                                                   {"Soft Audio Level", {40}},
+                                                   {"Normal Audio Level", {75}},
+                                                   {"Maximum Audio Level", {100}}};
+constexpr core::ParamInfo kNormalizeFields[] = {
+    {.name = "PCT", .label = "Normalize &Peak Level:", .key = "NormalizePeakLevel", .def = 100,
+     .min = 0, .max = kMaxNormalizePercent, .unit = "%",
+     .rangeMessage = "Normailze Peak Level must be less than 100%. Please try again.",
+     .lowMessage = "Normalize Peak Level must be 0% or more. Please try again."}};
+
+constexpr core::ParamInfo kEnvelopeFields[] = {
+    {.name = "POS/LEVEL;POS/LEVEL;...", .label = "Envelope &points:", .kind = core::ParamKind::Text,
+     .unit = "points of position and level, each 0..255; empty: the envelope file"}};
+
+std::string CheckEnvelopeText(const core::ParamSet& values) {
+  EnvelopeShape shape;
+  return values.Text(0).empty() ? std::string() : ParseEnvelope(values.Text(0), shape).message;
+}
+
+constexpr std::string_view kNegativeTimes = "Cross fade times must not be negative.";
+constexpr core::ParamInfo kCrossFadeFields[] = {
+    {.name = "GAP_MS", .label = "&Gap:", .key = "GapTimeMS", .def = 300, .min = 0,
+     .max = 3600000, .unit = "ms", .lowMessage = kNegativeTimes, .section = "CrossFade"},
+    {.name = "IN_MS", .label = "Fade &in:", .key = "FadeInTimeMS", .def = 300, .min = 0,
+     .max = 3600000, .unit = "ms", .lowMessage = kNegativeTimes, .section = "CrossFade"},
+    {.name = "OUT_MS", .label = "Fade &out:", .key = "FadeOutTimeMS", .def = 300, .min = 0,
+     .max = 3600000, .unit = "ms", .lowMessage = kNegativeTimes, .section = "CrossFade"}};
+
+}  // namespace
+
+const core::ParamTable kAmplifyTable{"Amplify", kAmplifyFields, kAmplifyPresets};
+const core::ParamTable kNormalizeTable{"Normalize", kNormalizeFields, kNormalizePresets};
+const core::ParamTable kEnvelopeTable{"Envelope", kEnvelopeFields, {}, &CheckEnvelopeText};
+const core::ParamTable kCrossFadeTable{"Cross Fade", kCrossFadeFields};
+
+AmplifyParams AmplifyParamsOf(const core::ParamSet& v) { return {int(v.Int(0))}; }
+Status Validate(const AmplifyParams& p) {
+  return Status::Refusal(core::CheckValues(kAmplifyTable, {p.gainPct}));
+}
+
+NormalizeParams NormalizeParamsOf(const core::ParamSet& v) { return {int(v.Int(0))}; }
+Status Validate(const NormalizeParams& p) {
+  return Status::Refusal(core::CheckValues(kNormalizeTable, {p.peakPct}));
+}
+
+CrossFadeParams CrossFadeParamsOf(const core::ParamSet& v) {
+  return {int(v.Int(0)), int(v.Int(1)), int(v.Int(2))};
+}
+Status Validate(const CrossFadeParams& p) {
+  return Status::Refusal(core::CheckValues(kCrossFadeTable, {p.gapMs, p.fadeInMs, p.fadeOutMs}));
+}
+
+Status ParseEnvelope(std::string_view text, EnvelopeShape& shape) {
+  EnvelopeShape out;
+  while (!text.empty()) {
+    const std::size_t semi = text.find(';');
+    const std::string_view point = text.substr(0, semi);
+    text = semi == std::string_view::npos ? std::string_view() : text.substr(semi + 1);
+    const std::size_t slash = point.find('/');
+    int pos = -1, level = -1;
+    const auto number = [](std::string_view s, int& v) {
+      const auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+      return ec == std::errc() && p == s.data() + s.size() && v >= 0 && v <= 255;
+    };
+    if (slash == std::string_view::npos || !number(point.substr(0, slash), pos) ||
+        !number(point.substr(slash + 1), level))
+      return Status::Error("Envelope points are POS/LEVEL with both from 0 to 255, not \"" +
+                           std::string(point) + "\"");
+    out.push_back({static_cast<std::uint8_t>(pos), static_cast<std::uint8_t>(level)});
+  }
+  if (!IsValidEnvelope(out) || out.size() > kMaxEnvelopePoints)
+    return Status::Error("An envelope needs 2 to " + std::to_string(kMaxEnvelopePoints) +
+                         " points with rising positions.");
+  shape = std::move(out);
+  return Status::Ok();
 }
 
 }  // namespace quillet::effects

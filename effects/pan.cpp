@@ -68,4 +68,19 @@ PassResult StereoPan(const EffectParams& params, int position, const ProgressFn&
   return RunFilterPass(params, f, progress);
 }
 
+namespace {
+
+constexpr core::ParamInfo kPanFields[] = {
+    {.name = "POS", .label = "&Stereo Pan (L - R):", .key = "StereoPan", .def = kDefaultPan,
+     .min = 0, .max = 100, .rangeMessage = "Stereo Pan must be between 0 and 100."}};
+
+}  // namespace
+
+const core::ParamTable kStereoPanTable{"Stereo Pan", kPanFields};
+
+PanParams PanParamsOf(const core::ParamSet& v) { return {int(v.Int(0))}; }
+Status Validate(const PanParams& p) {
+  return Status::Refusal(core::CheckValues(kStereoPanTable, {p.position}));
+}
+
 }  // namespace quillet::effects

@@ -5,7 +5,6 @@
 #include <charconv>
 #include <cmath>
 
-#include "app/cli/apply.h"
 #include "app/cli/cli.h"
 #include "app/cli/interrupt.h"
 #include "app/cli/store.h"

@@ -1,36 +1,34 @@
 #pragma once
 // Running quillet-cli (apply, convert...) in-process with settings of a scratch
-// folder, capturing its exit status and what it wrote.
+// folder, capturing its exit status and what it wrote to stderr.
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "app/cli/cli.h"
+#include "app/registry.h"
 
 namespace quillet::app {
 
-// A whole quillet-cli run in-process: its exit status and what it wrote.
-struct CliRun {
+struct CliOutput {
   int status;
   std::string out, err;
 };
 
-inline std::string DrainTempFile(std::FILE* f) {
-  std::rewind(f);
-  std::string s;
-  char buf[1024];
-  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) s.append(buf, n);
-  std::fclose(f);
-  return s;
-}
-
-inline CliRun RunCliCaptured(const std::vector<std::string>& args) {
-  std::FILE* o = std::tmpfile();
-  std::FILE* e = std::tmpfile();
-  const int status = RunCli(args, Commands(), o, e);
-  std::string out = DrainTempFile(o);
-  return {status, std::move(out), DrainTempFile(e)};
+// quillet-cli with args on the programs' command table.
+inline CliOutput RunWithTable(const std::vector<std::string>& args) {
+  static const core::CommandRegistry registry = BuildCommandRegistry();
+  std::FILE* files[2] = {std::tmpfile(), std::tmpfile()};
+  const int status = RunCli(args, Commands(), registry, files[0], files[1]);
+  std::string text[2];
+  for (int i = 0; i < 2; ++i) {
+    std::rewind(files[i]);
+    char buf[1024];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, files[i])) > 0;) text[i].append(buf, n);
+    std::fclose(files[i]);
+  }
+  return {status, text[0], text[1]};
 }
 
 struct ApplyRun {
@@ -41,7 +39,7 @@ struct ApplyRun {
 inline ApplyRun RunCliIn(const std::filesystem::path& settingsDir, const std::vector<std::string>& words) {
   std::vector<std::string> args{"--settings", settingsDir.string()};
   args.insert(args.end(), words.begin(), words.end());
-  const CliRun r = RunCliCaptured(args);
+  const CliOutput r = RunWithTable(args);
   return {r.status, r.err};
 }
 

@@ -120,7 +120,7 @@ std::string Contents(std::FILE* f) {
 Captured RunCaptured(const Args& args) {
   std::FILE* out = std::tmpfile();
   std::FILE* err = std::tmpfile();
-  const int status = RunCli(args, kTable, out, err);
+  const int status = RunCli(args, kTable, core::CommandRegistry{}, out, err);
   return {status, Contents(out), Contents(err)};
 }
 

@@ -9,7 +9,6 @@
 #include <thread>
 
 #include "app/cli/cli.h"
-#include "apply_fixture.h"
 #include "devices/device_test_support.h"
 #include "formats/document_io.h"
 #include "formats/wav_writer.h"
@@ -19,6 +18,20 @@ namespace {
 
 using namespace devices::testsupport;
 
+struct CliRun {
+  int status;
+  std::string out, err;
+};
+
+std::string ReadAllOf(std::FILE* f) {
+  std::rewind(f);
+  std::string s;
+  char buf[1024];
+  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) s.append(buf, n);
+  std::fclose(f);
+  return s;
+}
+
 struct DeviceCli : ::testing::Test {
   testing::TempDir dir;
   PrivateAlsa alsa;
@@ -27,7 +40,10 @@ struct DeviceCli : ::testing::Test {
   CliRun Run(std::vector<std::string> words) {
     std::vector<std::string> args{"--settings", (dir.path() / "settings").string()};
     args.insert(args.end(), words.begin(), words.end());
-    return RunCliCaptured(args);
+    std::FILE* o = std::tmpfile();
+    std::FILE* e = std::tmpfile();
+    const int status = RunCli(args, Commands(), core::CommandRegistry{}, o, e);
+    return {status, ReadAllOf(o), ReadAllOf(e)};
   }
   // A 16-bit WAVE file of block at rate.
   std::string Wave(const std::string& name, const audio::AudioBlock& block, int rate) {

@@ -24,13 +24,13 @@ class RecoverCliTest : public ::testing::Test {
   testing::TempDir dir;
   fs::path base = dir / "work";
 
-  CliRun Recover(std::vector<std::string> words) {
+  CliOutput Recover(std::vector<std::string> words) {
     std::vector<std::string> args{"--settings", (dir / "settings").string(),
                                   "--set", "Settings/UseDefaultWorkingDir=0",
                                   "--set", "Settings/WorkingFolder=" + base.string(), "recover"};
     args.insert(args.end(), words.begin(), words.end());
     fs::create_directories(dir / "settings");
-    return RunCliCaptured(args);
+    return RunWithTable(args);
   }
 
   // An editor that had take.wav open (cut down by two deletes) and died.
@@ -60,7 +60,7 @@ class RecoverCliTest : public ::testing::Test {
 TEST_F(RecoverCliTest, ListsSavesAndDiscardsWhatADeadEditorLeft) {
   const std::vector<Sample> expected = LeaveDeadEditor();
 
-  CliRun list = Recover({"--list"});
+  CliOutput list = Recover({"--list"});
   EXPECT_EQ(list.status, 0) << list.err;
   EXPECT_EQ(list.out.rfind("take.wav\tframes=2000\trate=32000\tchannels=2\tchanged=", 0), 0u) << list.out;
   EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), 1);
@@ -68,7 +68,7 @@ TEST_F(RecoverCliTest, ListsSavesAndDiscardsWhatADeadEditorLeft) {
   fs::create_directories(dir / "out");
   testing::WriteFileBytes(dir / "out" / "take.wav", "someone else's file");
   for (int round = 0; round < 2; ++round) {
-    const CliRun save = Recover({"--save", (dir / "out").string()});
+    const CliOutput save = Recover({"--save", (dir / "out").string()});
     ASSERT_EQ(save.status, 0) << save.err;
     // Never over a file that is there: numbered instead.
     const fs::path written = dir / "out" / (round == 0 ? "take (2).wav" : "take (3).wav");
@@ -95,11 +95,11 @@ TEST_F(RecoverCliTest, RefusesBadArgumentsAndAMissingFolder) {
   LeaveDeadEditor();
   for (const std::vector<std::string>& words :
        {std::vector<std::string>{}, {"--save"}, {"--list", "--discard"}, {"--purge"}}) {
-    const CliRun r = Recover(words);
+    const CliOutput r = Recover(words);
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("usage: quillet-cli recover"), std::string::npos) << r.err;
   }
-  const CliRun r = Recover({"--save", (dir / "missing").string()});
+  const CliOutput r = Recover({"--save", (dir / "missing").string()});
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("is not a folder"), std::string::npos) << r.err;
   EXPECT_TRUE(fs::exists(base / "run-dead"));  // refusals delete nothing

@@ -183,7 +183,7 @@ TEST_F(DocumentIo, ReadersFailWhenTheFileEndsBeforeItsAudio) {
     } else if (name == "r.mp3") {
       sink = MakeWavePcmSink(dir / "mp3-input.wav", 8000, 0, 16, 1);
     } else {
-      sink = MakeSaveSink(file, 8000, 1);
+      sink = MakeSaveSink(file, 8000, 1, settings);
     }
     ASSERT_TRUE(sink && !sink->failed());
     sink->write(tone.data(), static_cast<audio::FrameCount>(tone.size()));
@@ -195,7 +195,7 @@ TEST_F(DocumentIo, ReadersFailWhenTheFileEndsBeforeItsAudio) {
                 0);
     }
 
-    audio::SourceHandle source = OpenAudioFile(file);
+    audio::SourceHandle source = OpenAudioFile(file, settings);
     ASSERT_TRUE(source->ready());
     std::filesystem::resize_file(file, std::filesystem::file_size(file) / 3);
     audio::LMemorySoundSink into(static_cast<std::uint32_t>(source->sampleRate()),
@@ -206,6 +206,8 @@ TEST_F(DocumentIo, ReadersFailWhenTheFileEndsBeforeItsAudio) {
               "Cannot read the file " + file.string() + ": File shorter than when it was opened");
     EXPECT_EQ(source->status(), audio::SoundStatus::Failed);
   }
+}
+
 LAudioTagList SomeTags() {
   LAudioTagList t;
   t.Set(kTagTitle, "Dawn Chorus");

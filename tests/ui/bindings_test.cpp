@@ -35,10 +35,10 @@ std::vector<std::int16_t> SineSamples(int from, int to, double amplitude) {
 TEST_F(Frame, NormalizeFromTheMenuStoresItsValueAndRunsTheCommand) {
   DocumentWindow* w = Open(8000, 1, 8000, 0.25);
   settings_->SetBool("Settings", "AutoPlaybackAfterEffects", false);
-  DialogScript script("PercentDialog", [](QDialog& d) {
-    d.findChild<QSpinBox*>("value")->setValue(50);
+  DialogScript script("ParamDialog", [](QDialog& d) {
+    d.findChild<QSpinBox*>("PCT")->setValue(50);
   });
-  frame_->action(4002)->trigger();
+  frame_->action(core::kCmdNormalize)->trigger();
   EXPECT_EQ(script.shown(), 1);
   EXPECT_EQ(settings_->GetInt("StoredValues", "NormalizePeakLevel", 0), 50)
       << "the dialog's Confirm stores the value";
@@ -51,14 +51,14 @@ TEST_F(Frame, NormalizeFromTheMenuStoresItsValueAndRunsTheCommand) {
 TEST_F(Frame, EffectsPlayFromJustBeforeTheChangeWhenAutoPlayIsOn) {
   DocumentWindow* w = Open(8000, 1, 16000, 0.5);
   w->doc().SetSelection(8000, 12000, 8000);
-  frame_->Command(4018);  // Reverse
+  frame_->Command(core::kCmdReverse);  // Reverse
   EXPECT_EQ(w->doc().history().UndoName(), "Reverse");
   EXPECT_EQ(sound_.opens(), 1);
   EXPECT_TRUE(frame_->playback().IsPlaying());
   // Half a second before the selection (the device's clock stands still, so nothing
   // has been heard yet).
   EXPECT_EQ(frame_->playback().position(), 4000);
-  frame_->Command(3006);
+  frame_->Command(core::kCmdStop);
   EXPECT_FALSE(frame_->playback().IsPlaying());
 }
 
@@ -70,7 +70,7 @@ TEST_F(Frame, CrossFadeWorksOnTheTimesTypedInItsDialog) {
     d.findChild<QLineEdit*>("start")->setText("0:00:01.00");
     d.findChild<QLineEdit*>("end")->setText("0:00:01.50");
   });
-  frame_->Command(4021);
+  frame_->Command(core::kCmdCrossFade);
   EXPECT_EQ(script.shown(), 1);
   EXPECT_EQ(w->doc().history().UndoName(), "Cross Fade");
   // The join is at the typed start, and the selected half second is gone.
@@ -81,12 +81,12 @@ TEST_F(Frame, CrossFadeWorksOnTheTimesTypedInItsDialog) {
 TEST_F(Frame, ConvertToMonoFromTheMenuIsOneUndoableCommand) {
   DocumentWindow* w = Open(8000, 2, 4000, 0.5);
   settings_->SetBool("Settings", "AutoPlaybackAfterEffects", false);
-  EXPECT_TRUE(frame_->action(1008)->isChecked());
-  frame_->action(1007)->trigger();
+  EXPECT_TRUE(frame_->action(core::kCmdConvertStereo)->isChecked());
+  frame_->action(core::kCmdConvertMono)->trigger();
   EXPECT_EQ(w->doc().channels(), 1);
-  EXPECT_TRUE(frame_->action(1007)->isChecked());
+  EXPECT_TRUE(frame_->action(core::kCmdConvertMono)->isChecked());
   EXPECT_EQ(frame_->statusRate()->text().toStdString(), "Sample Rate: 8000   Mono");
-  frame_->Command(2001);
+  frame_->Command(core::kCmdUndo);
   EXPECT_EQ(w->doc().channels(), 2);
 }
 
@@ -109,7 +109,7 @@ TEST_F(Frame, SaveAsMp3AsksItsOptionsAndWhetherToReplace) {
     auto* rate = d.findChild<QComboBox*>("CBRBitRate");
     rate->setCurrentIndex(rate->findText("64 kbps"));
   });
-  frame_->Command(1005);
+  frame_->Command(core::kCmdSaveFileAs);
   EXPECT_EQ(chooserCalls, 2);
   ASSERT_GE(boxes_.size(), 2u);
   EXPECT_EQ(boxes_[0],
@@ -278,7 +278,7 @@ TEST_F(Frame, SelectingWhilePlayingPlaysTheNewSelection) {
   DocumentWindow* w = Open(8000, 1, 80000, 0.5);
   WaveDisplay* d = w->mainDisplay();
   ASSERT_TRUE(d->WaitIdle(std::chrono::seconds(5)));
-  frame_->Command(3002);
+  frame_->Command(core::kCmdPlay);
   ASSERT_TRUE(frame_->playback().IsPlaying());
   const int x0 = d->width() / 2, x1 = d->width() * 3 / 4;
   QTest::mousePress(d, Qt::LeftButton, {}, QPoint(x0, 20));
@@ -292,7 +292,7 @@ TEST_F(Frame, SelectingWhilePlayingPlaysTheNewSelection) {
   QTest::mouseClick(d, Qt::LeftButton, {}, QPoint(x0 / 2, 20));
   EXPECT_FALSE(w->doc().HasSelection());
   EXPECT_EQ(frame_->playback().position(), d->FrameAtPixel(x0 / 2));
-  frame_->Command(3006);
+  frame_->Command(core::kCmdStop);
 }
 
 TEST_F(Frame, SlowSpeedPlaysTwiceAsLongAndFastTwoThirds) {
@@ -330,14 +330,14 @@ TEST_F(Frame, HoldingRightFastForwardsAndLettingGoStopsWhereItGot) {
   // Faster than real time: more audio passed than the device played.
   EXPECT_GT(reached, sound_.playedFrames());
   // The menu's Rewind steps back five seconds.
-  frame_->Command(3008);
+  frame_->Command(core::kCmdRewind);
   EXPECT_EQ(w->doc().cursor(), std::max<FramePos>(reached - 40000, 0));
 }
 
 TEST_F(Frame, RefusedDeviceSaysToCheckTheOptions) {
   Open();
   sound_.SetOpenFailure("no such device");
-  frame_->Command(3002);
+  frame_->Command(core::kCmdPlay);
   ASSERT_EQ(boxes_.size(), 1u);
   EXPECT_EQ(boxes_[0].rfind(std::string("Quillet: ") + kCheckPlayDeviceMessage, 0), 0u) << boxes_[0];
   EXPECT_NE(boxes_[0].find("no such device"), std::string::npos);

@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 
+#include "app/registry.h"
 #include "core/document.h"
 #include "core/working_folder.h"
 #include "fixtures/temp_dir.h"
@@ -83,7 +84,8 @@ class Frame : public ::testing::Test {
   }
   void MakeFrame(std::filesystem::path keys = {}) {
     frame_.reset();
-    frame_ = std::make_unique<MainFrame>(*settings_, session_->store(), keys, &sound_);
+    frame_ = std::make_unique<MainFrame>(*settings_, session_->store(),
+                                         app::BuildCommandRegistry(), keys, &sound_);
     frame_->resize(1000, 700);
     frame_->show();
     QApplication::processEvents();
