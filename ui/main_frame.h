@@ -35,6 +35,7 @@ class QToolBar;
 namespace quillet::ui {
 
 class DocumentWindow;
+class QtCdFront;
 class QtPrompter;
 class QtProgressFactory;
 class QtSaveOptions;
@@ -166,6 +167,8 @@ class MainFrame : public QMainWindow {
   core::JournalKeeper* journals_ = nullptr;
   core::CommandRegistry commands_;
   Host host_{*this};
+  // The CD commands' way to the load dialog and the open documents.
+  std::unique_ptr<QtCdFront> cdFront_;
   core::ProgramClipboard clipboard_;
   std::unique_ptr<QtPrompter> prompter_;
   std::unique_ptr<QtProgressFactory> progress_;
