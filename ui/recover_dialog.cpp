@@ -27,11 +27,14 @@ RecoverDialog::RecoverDialog(QWidget* parent, const std::vector<std::unique_ptr<
   setObjectName("RecoverDocuments");
   setWindowTitle(kCaption);
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(new QLabel(
+  auto* intro = new QLabel(
       "Quillet was not closed properly last time. These documents were open, with the changes "
       "made to them. Check the ones to recover or to discard; the others are offered again "
       "at the next start.",
-      this));
+      this);
+  // Unwrapped, the text alone would set the dialog's width.
+  intro->setWordWrap(true);
+  layout->addWidget(intro);
   list_ = new QTreeWidget(this);
   list_->setObjectName("documents");
   list_->setRootIsDecorated(false);
