@@ -324,6 +324,10 @@ TEST_F(PluginCommandTest, SpeechGoesInAtTheCursorAndUndoes) {
   EXPECT_GT(RmsOf(out, 0, 22050, 22050 + added), 5000.0);
   EXPECT_GT(RmsOf(out, 1, 22050, 22050 + added), 5000.0);
   EXPECT_FALSE(std::filesystem::exists(store.workingFolder() / "Synthesized.wav"));
+  const auto& log = progress.log();
+  for (const char* line : {"caption Synthesize Voice", "text0 Synthesizing Voice", "text1 Please wait",
+                           "caption Loading Audio File Source", "caption Text To Speech"})
+    EXPECT_NE(std::find(log.begin(), log.end(), line), log.end()) << line;
   doc->Undo();
   EXPECT_EQ(doc->length(), in.frames());
 }
@@ -333,6 +337,8 @@ TEST_F(PluginCommandTest, SpeechReplacesTheSelectionOrFailsCleanly) {
   auto doc = Make(Dc(1, 88200, 1000));
   doc->SetSelection(0, 88200, 0);
   ASSERT_EQ(TextToSpeechCommand(ctx, *doc, "0", "one"), platform::kTaskDone) << ctx.message;
+  // Over a selection the speech goes in through the Paste task.
+  EXPECT_NE(std::find(progress.log().begin(), progress.log().end(), "caption Paste"), progress.log().end());
   EXPECT_LT(doc->length(), 88200);  // "one" is shorter than the two seconds it replaced
   const FrameCount length = doc->length();
   struct Case {
