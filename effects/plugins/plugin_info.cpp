@@ -73,10 +73,11 @@ bool ResolveControls(const PluginInfo& info, const PluginSpec& spec, std::vector
       *why = info.name + " has no control \"" + name + "\".";
       return false;
     }
-    float x = std::clamp(v, it->min, it->max);
+    float x = v;
     if (it->toggled) x = x > 0 ? 1.0f : 0.0f;
     if (it->integer) x = std::round(x);
-    values[std::size_t(it - info.controls.begin())] = x;
+    // Clamped last, so that rounding cannot step outside a fractional bound.
+    values[std::size_t(it - info.controls.begin())] = std::clamp(x, it->min, it->max);
   }
   return true;
 }

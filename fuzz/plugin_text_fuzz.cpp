@@ -1,0 +1,39 @@
+// The plug-in texts from outside: "LABEL,PORT=VALUE" settings (quillet-cli, stored
+// values) resolved against a plug-in's controls, and espeak-ng's voice listing. The first
+// byte picks the reader; resolved values must stay inside each control's range.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "effects/plugins/plugin_info.h"
+#include "effects/plugins/speech.h"
+
+using namespace quillet::effects::plugins;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size == 0) return 0;
+  const std::string rest(reinterpret_cast<const char*>(data + 1), size - 1);
+  if (data[0] % 2 == 0) {
+    PluginInfo info;
+    info.name = info.id = "fuzz";
+    info.controls = {{.index = 2, .symbol = "gain", .name = "Gain", .min = 0, .max = 4, .def = 1},
+                     {.index = 3, .symbol = "on", .name = "On", .min = 0, .max = 1, .def = 0, .toggled = true},
+                     {.index = 4, .symbol = "n", .name = "N", .min = -5, .max = 5, .def = 0, .integer = true}};
+    PluginSpec spec;
+    std::string why;
+    if (!ParsePluginSpec(rest, spec, &why)) return why.empty() ? (std::abort(), 0) : 0;
+    std::vector<float> values;
+    if (!ResolveControls(info, spec, values, &why)) return 0;
+    if (values.size() != info.controls.size()) std::abort();
+    for (std::size_t i = 0; i < values.size(); ++i)
+      if (!(values[i] >= info.controls[i].min && values[i] <= info.controls[i].max)) std::abort();
+    PluginSpec back;
+    if (!ParsePluginSpec(FormatPluginSpec(info, values), back, &why)) std::abort();
+  } else {
+    const std::vector<Voice> voices = ParseVoices(rest);
+    const int i = FindVoice(voices, rest.substr(0, rest.find('\n')));
+    if (i >= int(voices.size())) std::abort();
+  }
+  return 0;
+}
