@@ -12,6 +12,7 @@
 #include "core/chain_source.h"
 #include "core/segment_sink.h"
 #include "formats/wave_format.h"
+#include "platform/frame_time.h"
 #include "platform/paths.h"
 #include "platform/record_file.h"
 
@@ -81,6 +82,7 @@ Outcome WriteAudio(const core::AudioChain& chain, platform::SafeFileWriter& out,
   return Outcome::Done();
 }
 
+// A document's positions are stored in signed 32-bit fields.
 bool FitsFrames(core::FramePos p) { return p >= 0 && p <= std::numeric_limits<std::int32_t>::max(); }
 
 }  // namespace
@@ -112,7 +114,8 @@ std::string CheckProjectContents(const ProjectContents& c) {
     if (!textFits(d.record.path) || !textFits(d.record.previousPath))
       return "The path of " + (d.record.path.empty() ? Describe("file", i) : d.record.path) +
              " is longer than the 259 characters a project can hold.";
-    if (!audioFits(d.audio)) return "The audio of " + Describe("file", i) + " is too long for a project.";
+    if (!audioFits(d.audio) || !FitsFrames(core::ChainLength(d.audio)))
+      return "The audio of " + Describe("file", i) + " is too long for a project.";
   }
   for (const core::Bookmark& b : c.bookmarks)
     if (!textFits(b.name) || !textFits(b.documentKey))
@@ -261,18 +264,23 @@ Outcome ReadAudio(Reader& r, core::SegmentStore* store, std::string_view what, c
 std::string SavedTitle(const DocumentRecord& d) { return std::string(platform::PathFileName(d.path)); }
 
 // Bookmarks were stored grouped by document in document order: each goes to the first
-// document from the previous one's on whose name is its key. Unsaved documents had
-// titles the file does not keep, so a key no saved document has goes to the next
-// unsaved one.
+// document from the previous one's on whose name is its key and whose audio reaches
+// its position. Unsaved documents had titles the file does not keep, so a key no
+// saved document has goes to the next unsaved one. (Two documents of one name leave
+// no mark where the first one's group ends: the position is the only hint.)
 std::vector<int> AssignBookmarks(const std::vector<ProjectDocument>& docs,
                                  const std::vector<core::Bookmark>& marks) {
   auto savedName = [&](std::string_view key) {
     return std::any_of(docs.begin(), docs.end(),
                        [&](const ProjectDocument& d) { return !d.record.path.empty() && SameName(SavedTitle(d.record), key); });
   };
-  auto matches = [&](std::size_t j, const core::Bookmark& b) {
+  auto named = [&](std::size_t j, const core::Bookmark& b) {
     const DocumentRecord& rec = docs[j].record;
     return rec.path.empty() ? !savedName(b.documentKey) : SameName(SavedTitle(rec), b.documentKey);
+  };
+  auto matches = [&](std::size_t j, const core::Bookmark& b) {
+    const core::AudioChain& a = docs[j].audio;
+    return platform::MsFromFrames(core::ChainLength(a), a.sampleRate) >= b.positionMs && named(j, b);
   };
   std::vector<int> out;
   std::size_t from = 0;
@@ -282,6 +290,8 @@ std::vector<int> AssignBookmarks(const std::vector<ProjectDocument>& docs,
       if (matches(j, b)) found = static_cast<int>(j);
     for (std::size_t j = 0; j < from && found < 0; ++j)
       if (matches(j, b)) found = static_cast<int>(j);
+    for (std::size_t j = 0; j < docs.size() && found < 0; ++j)
+      if (named(j, b)) found = static_cast<int>(j);
     if (found >= 0) from = static_cast<std::size_t>(found);
     out.push_back(found);
   }
