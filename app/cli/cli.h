@@ -90,5 +90,8 @@ platform::TaskResult RunPlayCommand(CommandContext& context);
 platform::TaskResult RunRecordCommand(CommandContext& context);
 // cd drives|toc|lookup|rip|burn ... (cmd_cd.cpp).
 platform::TaskResult RunCdCommand(CommandContext& context);
+// bookmarks FILE ... and project create|list|extract ... (cmd_project.cpp).
+platform::TaskResult RunBookmarksCommand(CommandContext& context);
+platform::TaskResult RunProjectCommand(CommandContext& context);
 
 }  // namespace quillet::app
