@@ -7,12 +7,14 @@
 #include "core/document.h"
 #include "effects/conversion.h"
 #include "formats/dispatch.h"
+#include "batch/project.h"
 #include "cd/commands.h"
 #include "ui/cd_dialogs.h"
 #include "ui/dialogs.h"
 #include "ui/document_window.h"
 #include "ui/main_frame.h"
 #include "ui/playback.h"
+#include "ui/project_front.h"
 #include "ui/qt_prompter.h"
 
 namespace quillet::ui {
@@ -265,6 +267,7 @@ void MainFrame::RegisterFrameCommands() {
     return docs;
   });
   cd::RegisterCdCommands(commands_, *cdFront_);
+  batch::RegisterProjectCommands(commands_, project_->session(), *project_);
 }
 
 }  // namespace quillet::ui
