@@ -16,7 +16,9 @@ sync
   "$cli" --settings "$work/settings" project create "$work/p.qlp" "$work/a.wav" "$work/b.wav" >/dev/null
 echo "project: $(stat -c %s "$work/p.qlp") bytes"
 sync
-/usr/bin/time -f "cp: %e s wall, %U+%S s CPU, peak RSS %M KiB" cp "$work/p.qlp" "$work/copy.qlp"
+# The project's writer syncs before it renames; so does this copy.
+/usr/bin/time -f "cp + sync: %e s wall, %U+%S s CPU, peak RSS %M KiB" \
+  sh -c 'cp "$1" "$2" && sync "$2"' sh "$work/p.qlp" "$work/copy.qlp"
 rm "$work/copy.qlp"
 sync
 /usr/bin/time -f "project extract: %e s wall, %U+%S s CPU, peak RSS %M KiB" \
