@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <memory>
 #include <string_view>
+#include <system_error>
+#include <vector>
 
 #include "batch/bookmarks.h"
 #include "batch/project_file.h"
@@ -16,14 +18,31 @@
 
 namespace {
 
-// One store for the run: audio the fuzzer's projects hold goes into real sample files.
-quillet::core::SegmentStore& Store() {
-  static std::unique_ptr<quillet::core::SegmentStore> store = [] {
+// One store for the run: audio the fuzzer's projects hold goes into real sample files,
+// and the folder goes with the store at exit.
+class RunStore {
+ public:
+  RunStore() {
     char folder[] = "/tmp/quillet-project-fuzz-XXXXXX";
     if (!mkdtemp(folder)) std::abort();
-    return std::make_unique<quillet::core::SegmentStore>(folder);
-  }();
-  return *store;
+    folder_ = folder;
+    store_ = std::make_unique<quillet::core::SegmentStore>(folder_);
+  }
+  ~RunStore() {
+    store_.reset();
+    std::error_code ec;
+    std::filesystem::remove_all(folder_, ec);
+  }
+  quillet::core::SegmentStore& store() { return *store_; }
+
+ private:
+  std::filesystem::path folder_;
+  std::unique_ptr<quillet::core::SegmentStore> store_;
+};
+
+quillet::core::SegmentStore& Store() {
+  static RunStore run;
+  return run.store();
 }
 
 }  // namespace
