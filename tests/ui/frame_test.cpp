@@ -308,8 +308,8 @@ TEST_F(Frame, ToolbarSettingsAreStoredAndTheRecentListIsRebuilt) {
   EXPECT_FALSE(settings_->GetBool("Settings", "ShowCommandBarLeft", true));
   EXPECT_EQ(frame_->dockWidgetArea(frame_->commandBar()), Qt::RightDockWidgetArea);
   // Commands whose capability is missing are absent: no action, nothing runs.
-  EXPECT_EQ(frame_->action(core::kCmdOpenProject), nullptr);
-  EXPECT_FALSE(frame_->Command(core::kCmdOpenProject));
+  EXPECT_EQ(frame_->action(core::kCmdOptions), nullptr);
+  EXPECT_FALSE(frame_->Command(core::kCmdOptions));
 }
 
 }  // namespace
