@@ -188,7 +188,7 @@ platform::TaskResult StereoPanCommand(EditContext& ctx, WaveDocument& doc, int p
         return StereoPan(p, position, Progress(task));
       },
       [&]() -> std::optional<platform::TaskResult> {
-        const Status s = CheckStereo(doc.channels());
+        const Status s = CheckStereo(doc.channels(), ctx.frontEnd);
         if (s.ok()) return std::nullopt;
         ctx.message = s.message;
         if (ctx.prompter) {
@@ -290,6 +290,35 @@ platform::TaskResult ConvertChannelsCommand(EditContext& ctx, WaveDocument& doc,
           return core::FailEdit(ctx, nullptr, "Only mono and stereo are supported.");
         if (channels == doc.channels()) return kTaskDone;
         return std::nullopt;
+      });
+}
+
+platform::TaskResult ClickPopAutoCommand(EditContext& ctx, WaveDocument& doc,
+                                         const ClickParams& params) {
+  static constexpr EffectRecipe kRecipe{"Auto Click/Pop Restoration", "Click/Pop Restoration",
+                                        nullptr, kPleaseWait, true};
+  return RunEffectCommand(ctx, doc, kRecipe,
+                          [&params](const EffectParams& p, platform::LProgressDialog* task) {
+                            return AutoClickRepair(p, params, Progress(task));
+                          });
+}
+
+platform::TaskResult ClickPopManualCommand(EditContext& ctx, WaveDocument& doc) {
+  static constexpr EffectRecipe kRecipe{"Manual Click/Pop Repair", nullptr, nullptr, kPleaseWait,
+                                        true};
+  return RunEffectCommand(
+      ctx, doc, kRecipe,
+      [](const EffectParams& p, platform::LProgressDialog*) { return ManualClickRepair(p); },
+      [&]() -> std::optional<platform::TaskResult> {
+        const Status s = CheckManualRepairLength(doc.selEnd() - doc.selStart(), doc.sampleRate());
+        if (s.ok()) return std::nullopt;
+        ctx.message = s.message;
+        if (ctx.prompter) {
+          ctx.prompter->Message(s.message, s.caption, platform::MessageIcon::Error,
+                                platform::MessageButtons::Ok);
+          ctx.messageShown = true;
+        }
+        return kTaskFailed;
       });
 }
 

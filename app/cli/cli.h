@@ -71,6 +71,10 @@ std::optional<SettingOverride> ParseSettingOverride(std::string_view text);
 int RunCli(std::span<const std::string> args, std::span<const CliCommand> commands,
            const core::CommandRegistry& registry, std::FILE* out, std::FILE* err);
 
+// Each notice of a run once ("quillet-cli: ..."): reading and writing may load one
+// record twice.
+void PrintNotices(std::FILE* err, const std::vector<std::string>& notices);
+
 // Whole decimal number of text, or nullopt (nothing else may follow it).
 std::optional<long long> ParseWholeNumber(std::string_view text);
 
@@ -99,6 +103,9 @@ platform::TaskResult RunApplyCommand(CommandContext& context);
 // play FILE ... and record OUT ... on the sound device (cmd_devices.cpp).
 platform::TaskResult RunPlayCommand(CommandContext& context);
 platform::TaskResult RunRecordCommand(CommandContext& context);
+// spectrum FILE --at FRAME and spectrogram FILE OUT.png ... (cmd_analysis.cpp).
+platform::TaskResult RunSpectrumCommand(CommandContext& context);
+platform::TaskResult RunSpectrogramCommand(CommandContext& context);
 // cd drives|toc|lookup|rip|burn ... (cmd_cd.cpp).
 platform::TaskResult RunCdCommand(CommandContext& context);
 // bookmarks FILE ... and project create|list|extract ... (cmd_project.cpp).
@@ -106,5 +113,7 @@ platform::TaskResult RunBookmarksCommand(CommandContext& context);
 platform::TaskResult RunProjectCommand(CommandContext& context);
 // send email|ftp|desktop FILE ... (cmd_send.cpp).
 platform::TaskResult RunSendCommand(CommandContext& context);
+// recover --list | --save DIR | --discard (cmd_recover.cpp).
+platform::TaskResult RunRecoverCommand(CommandContext& context);
 
 }  // namespace quillet::app
