@@ -11,6 +11,7 @@
 #include "audio/sound.h"
 #include "audio/transfer.h"
 #include "core/chain.h"
+#include "core/session.h"
 #include "platform/clipboard.h"
 #include "platform/prompter.h"
 #include "platform/task.h"
@@ -64,6 +65,8 @@ struct EditContext {
   std::string message;
   // The message was already shown (over a task's window).
   bool messageShown = false;
+  // What commands keep for the rest of this front end's run.
+  SessionState session;
 };
 
 }  // namespace quillet::core

@@ -20,6 +20,7 @@
 #include "core/document.h"
 #include "core/edit_services.h"
 #include "effects/conversion.h"
+#include "effects/dynamics.h"
 #include "effects/levels.h"
 #include "platform/result.h"
 
@@ -58,5 +59,22 @@ platform::TaskResult SpeedCommand(EditContext& ctx, WaveDocument& doc, SpeedKind
 platform::TaskResult ConvertSampleRateCommand(EditContext& ctx, WaveDocument& doc,
                                               std::int64_t rate);
 platform::TaskResult ConvertChannelsCommand(EditContext& ctx, WaveDocument& doc, int channels);
+
+platform::TaskResult CompressorCommand(EditContext& ctx, WaveDocument& doc,
+                                       const CompressorParams& params);
+platform::TaskResult NoiseGateCommand(EditContext& ctx, WaveDocument& doc, int levelDb);
+platform::TaskResult AutoGainControlCommand(EditContext& ctx, WaveDocument& doc);
+// Cuts the quiet audio at both ends of the document (the selection plays no part) at
+// thresholdDb below its loudest peak. Afterwards the cursor is at the start, whatever
+// the result.
+platform::TaskResult AutoTrimCommand(EditContext& ctx, WaveDocument& doc, int thresholdDb);
+// Spectral subtraction of the selection's own noise profile at percentile.
+platform::TaskResult NoiseReductionAutoCommand(EditContext& ctx, WaveDocument& doc, int percentile);
+// Makes [from, to) (the selection in the editor) the noise profile ctx.session keeps;
+// the document does not change. More than 8 seconds is refused with its own caption.
+platform::TaskResult GrabNoiseCommand(EditContext& ctx, WaveDocument& doc, FramePos from, FramePos to);
+// Spectral subtraction of the grabbed profile; refused without one, or when it was made
+// for another rate or channel count.
+platform::TaskResult NoiseReductionCommand(EditContext& ctx, WaveDocument& doc);
 
 }  // namespace quillet::effects
