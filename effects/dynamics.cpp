@@ -26,15 +26,15 @@ std::uint32_t BoundTimes(std::uint32_t bound, std::int64_t gain) {
 
 int BlockLevel(std::span<const Sample> samples) {
   if (samples.empty()) return kMinDecibel;
-  // Values beyond 2^29 are far above any level the table holds; bounding them keeps
-  // the sum of squares of a whole 8192-frame stereo block inside 64 bits.
-  constexpr std::int64_t kBound = std::int64_t{1} << 24;
-  std::uint64_t sum = 0;
+  // Squares of samples far above full scale reach 2^52: a block of them needs more
+  // than 64 bits.
+  __extension__ typedef unsigned __int128 Wide;
+  Wide sum = 0;
   for (const Sample s : samples) {
-    const std::int64_t v = std::clamp<std::int64_t>(s >> 5, -kBound, kBound);
+    const std::int64_t v = s >> 5;
     sum += static_cast<std::uint64_t>(v * v);
   }
-  const std::uint64_t mean = sum / samples.size();
+  const auto mean = static_cast<std::uint64_t>(sum / samples.size());
   if (mean == 0) return kMinDecibel;
   const double dB = std::round(10 * std::log10(static_cast<double>(mean) / kLevelReference));
   return static_cast<int>(std::clamp<double>(dB, kMinDecibel, kMaxDecibel));

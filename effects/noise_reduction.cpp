@@ -78,7 +78,8 @@ Outcome EstimateNoiseProfile(audio::LSoundSource& source, FrameCount frames, int
       std::uint32_t* h = histograms.data() + static_cast<std::size_t>(c) * bins * kLevels;
       for (std::size_t k = 0; k < bins; ++k) ++h[k * kLevels + static_cast<std::size_t>(BinLevel(std::norm(spectrum[k])) + kLevelOffset)];
     }
-    if (progress && !progress(std::min(frames, (step + 1) * n), frames)) return Outcome::Cancelled();
+    const FrameCount done = step + 1 == steps ? frames : (step + 1) * n;
+    if (progress && !progress(done, frames)) return Outcome::Cancelled();
   }
   // (B / 10 x p) / 10 is 0 for fewer than ten frames: at least one must count.
   const std::int64_t p = std::clamp(percentile, 0, 100);
@@ -136,12 +137,14 @@ void LSpectralSubtraction::Step() {
     for (std::size_t k = 0; k < n_; ++k) frame_[k] = static_cast<float>(raw_[k * ch + c]) * window_[k];
     fft_.Forward(frame_, spectrum_);
     // The noise estimate: each bin as it is when it is within the profile, else cut
-    // down to it. (The upper half of the spectrum mirrors these bins.)
+    // down to it. The upper half of the spectrum mirrors these bins (bin N - k goes
+    // with bin k); the one at half the rate takes its neighbour's profile.
     const float* q = limit_.data() + c * bins_;
     const float* q2 = limitSquared_.data() + c * bins_;
-    for (std::size_t k = 0; k < bins_; ++k) {
+    for (std::size_t k = 0; k <= bins_; ++k) {
+      const std::size_t at = std::min(k, bins_ - 1);
       const float m2 = std::norm(spectrum_[k]);
-      if (m2 > q2[k]) spectrum_[k] *= q[k] / std::sqrt(m2);
+      if (m2 > q2[at]) spectrum_[k] *= q[at] / std::sqrt(m2);
     }
     fft_.Inverse(spectrum_, frame_);
     float* acc = overlap_.data() + c * n_;
