@@ -292,10 +292,10 @@ TEST_F(Frame, EveryMenuItemIsARunnableCommand) {
   for (QToolBar* bar : frame_->findChildren<QToolBar*>()) walk(bar->actions());
   EXPECT_GT(texts.size(), 60u);
   for (const char* shown : {"Paste From System Clipboard", "Paste Mix From System Clipboard...",
-                            "&Amplify...", "Mono", "E&xit\tAlt+F4"})
+                            "&Amplify...", "Mono", "&Auto Trim", "E&xit\tAlt+F4"})
     EXPECT_NE(std::find(texts.begin(), texts.end(), shown), texts.end()) << shown;
   for (core::CommandId absent : {core::kCmdSend, core::kCmdLoadCdTracks, core::kCmdOpenProject,
-                                 core::kCmdOptions, core::kCmdAutoTrim, core::kCmdHelp})
+                                 core::kCmdOptions, core::kCmdHelp})
     EXPECT_EQ(frame_->action(absent), nullptr) << absent;
   EXPECT_TRUE(frame_->commands().refusals().empty());
 }
