@@ -4,25 +4,20 @@
 // counters. QUILLET_BENCH_INPUT names an audio file for the throughput benchmarks
 // (bench/dynamics_vs_peers.sh).
 #include <benchmark/benchmark.h>
-#include <unistd.h>
 
 #include <cmath>
-#include <cstdlib>
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <random>
 #include <vector>
 
 #include "audio/memory.h"
+#include "bench/bench_support.h"
 #include "core/chain_source.h"
-#include "core/segment_sink.h"
 #include "effects/auto_trim.h"
 #include "effects/dynamics.h"
 #include "effects/gain_control.h"
 #include "effects/noise_reduction.h"
-#include "formats/document_io.h"
-#include "settings/settings.h"
 
 namespace {
 
@@ -39,14 +34,7 @@ constexpr double kFullScale = 0x7FFF0;
 // The throughput input: the named file read into memory, or a minute of speech-like
 // stereo (a tone whose level comes and goes, over steady hiss).
 const AudioBlock& Input() {
-  static const AudioBlock block = [] {
-    if (const char* file = std::getenv("QUILLET_BENCH_INPUT")) {
-      settings::Settings store(settings::DefaultLocations());
-      SourceHandle src = formats::OpenAudioFile(file, store);
-      AudioBlock b(src->channels(), src->length());
-      src->read(b.data(), b.frames());
-      return b;
-    }
+  static const AudioBlock block = bench::LoadInput([] {
     AudioBlock b(2, 60LL * kRate);
     std::mt19937 rng(1);
     std::normal_distribution<double> hiss(0, 500);
@@ -57,7 +45,7 @@ const AudioBlock& Input() {
         b(c, i) = static_cast<Sample>(env * 150000 * std::sin(2 * kPi * (300 + 50 * c) * t) + hiss(rng));
     }
     return b;
-  }();
+  });
   return block;
 }
 
@@ -74,16 +62,7 @@ const effects::NoiseProfile& Profile() {
 }
 
 void Drain(benchmark::State& state, const std::function<SourceHandle(SourceHandle)>& build) {
-  std::vector<Sample> buf(8192 * static_cast<std::size_t>(Input().channels()));
-  FrameCount frames = 0;
-  for (auto _ : state) {
-    SourceHandle s = build(audio::MakeRef<audio::LMemorySoundSource>(kRate, Input()));
-    const FrameCount len = s->length();
-    for (FrameCount done = 0; done < len; done += 8192) s->read(buf.data(), std::min<FrameCount>(8192, len - done));
-    benchmark::DoNotOptimize(buf.data());
-    frames += Input().frames();
-  }
-  state.SetItemsProcessed(frames);
+  bench::Drain(state, Input(), build);
 }
 
 void BM_Compressor(benchmark::State& state) {
@@ -112,32 +91,9 @@ void BM_NoiseReductionAutoProfile(benchmark::State& state) {
   state.SetItemsProcessed(frames);
 }
 
-// A ten-minute stereo document in a private store.
-struct TenMinutes {
-  std::filesystem::path dir =
-      std::filesystem::temp_directory_path() / ("quillet-bench-dynamics-" + std::to_string(::getpid()));
-  std::unique_ptr<core::SegmentStore> store;
-  std::unique_ptr<core::AudioChain> chain;
-  TenMinutes() {
-    std::filesystem::create_directories(dir);
-    store = std::make_unique<core::SegmentStore>(dir);
-    chain = std::make_unique<core::AudioChain>(store.get());
-    auto sink = core::ChainOpenSink(*chain, kRate, 2);
-    const FrameCount minute = std::min<FrameCount>(Input().frames(), 60LL * kRate);
-    std::vector<Sample> stereo(static_cast<std::size_t>(minute) * 2);
-    for (FrameCount i = 0; i < minute; ++i)
-      for (int c = 0; c < 2; ++c) stereo[static_cast<std::size_t>(i * 2 + c)] = Input()(std::min(c, Input().channels() - 1), i);
-    for (int i = 0; i < 10; ++i) sink->write(stereo.data(), minute);
-    sink->Finish();
-  }
-  ~TenMinutes() {
-    chain.reset();
-    store.reset();
-    std::filesystem::remove_all(dir);
-  }
-};
+using bench::TenMinutes;
 TenMinutes& Doc() {
-  static TenMinutes doc;
+  static TenMinutes doc(Input(), "dynamics");
   return doc;
 }
 
