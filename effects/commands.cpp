@@ -43,9 +43,8 @@ ProgressFn Progress(platform::LProgressDialog* task) {
   return task ? core::TaskProgress(*task) : ProgressFn{};
 }
 
-platform::TaskResult RunEffectCommand(EditContext& ctx, WaveDocument& doc, const EffectRecipe& info,
-                                      const PassFn& pass, const CheckFn& check = {},
-                                      const AfterFn& after = {}) {
+platform::TaskResult RunEffect(EditContext& ctx, WaveDocument& doc, const EffectRecipe& info,
+                               const PassFn& pass, const CheckFn& check, const AfterFn& after) {
   platform::BusyGuard guard(doc.busyFlag());
   if (!core::BeginEdit(ctx, guard)) return kTaskFailed;
   if (!info.wholeDocument && !doc.HasSelection()) {
@@ -80,6 +79,18 @@ platform::TaskResult RunEffectCommand(EditContext& ctx, WaveDocument& doc, const
   if (after) after(start, end, oldLength);
   core::AfterEdit(ctx, doc, doc.selStart(), static_cast<FrameCount>(doc.sampleRate()) / 2);
   return kTaskDone;
+}
+
+// A cancelled, refused or failed effect leaves the selection as it was too, not the
+// whole of the audio it selected to work on.
+platform::TaskResult RunEffectCommand(EditContext& ctx, WaveDocument& doc, const EffectRecipe& info,
+                                      const PassFn& pass, const CheckFn& check = {},
+                                      const AfterFn& after = {}) {
+  const FramePos selStart = doc.selStart(), selEnd = doc.selEnd(), cursor = doc.cursor();
+  const platform::TaskResult r = RunEffect(ctx, doc, info, pass, check, after);
+  const bool moved = doc.selStart() != selStart || doc.selEnd() != selEnd || doc.cursor() != cursor;
+  if (r != kTaskDone && moved) doc.SetSelection(selStart, selEnd, cursor);
+  return r;
 }
 
 // A pass that needs nothing but the selection and the progress.

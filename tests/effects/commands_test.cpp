@@ -226,9 +226,12 @@ TEST_F(CommandsTest, CancelledOrRefusedEffectsLeaveTheAudio) {
   for (int pump : {1, 2}) {
     SCOPED_TRACE(pump);
     auto doc = Make(original);
+    doc->SetCursor(777);
     progress.CancelAtPump(progress.pumps() + pump);
     EXPECT_EQ(ReverseCommand(ctx, *doc), platform::kTaskCancelled);
     EXPECT_EQ(Contents(*doc), original);
+    // Nothing was selected, and nothing is: not the whole audio the effect took.
+    EXPECT_EQ(std::tuple(doc->selStart(), doc->selEnd(), doc->cursor()), std::tuple(0, 0, 777));
     // The entry stays, and restores the same state.
     EXPECT_EQ(doc->history().UndoName(), "Reverse");
     progress.CancelAtPump(0);
