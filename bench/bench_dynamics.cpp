@@ -42,7 +42,8 @@ const AudioBlock& Input() {
       const double t = static_cast<double>(i) / kRate;
       const double env = std::max(0.0, std::sin(2 * kPi * 0.7 * t));
       for (int c = 0; c < 2; ++c)
-        b(c, i) = static_cast<Sample>(env * 150000 * std::sin(2 * kPi * (300 + 50 * c) * t) + hiss(rng));
+        b(c, i) =
+            static_cast<Sample>(env * 150000 * std::sin(2 * kPi * (300 + 50 * c) * t) + hiss(rng));
     }
     return b;
   });
@@ -55,7 +56,8 @@ const effects::NoiseProfile& Profile() {
   static const effects::NoiseProfile profile = [] {
     effects::NoiseProfile p;
     auto src = audio::MakeRef<audio::LMemorySoundSource>(kRate, Input());
-    effects::EstimateNoiseProfile(*src, std::min<FrameCount>(2 * kRate, Input().frames()), effects::kGrabPercentile, p);
+    effects::EstimateNoiseProfile(*src, std::min<FrameCount>(2 * kRate, Input().frames()),
+                                  effects::kGrabPercentile, p);
     return p;
   }();
   return profile;
@@ -67,11 +69,14 @@ void Drain(benchmark::State& state, const std::function<SourceHandle(SourceHandl
 
 void BM_Compressor(benchmark::State& state) {
   Drain(state, [](SourceHandle in) {
-    return SourceHandle(audio::MakeRef<effects::LCompressorFilter>(in, effects::CompressorParams{-20, 4, 0}));
+    return SourceHandle(
+        audio::MakeRef<effects::LCompressorFilter>(in, effects::CompressorParams{-20, 4, 0}));
   });
 }
 void BM_NoiseGate(benchmark::State& state) {
-  Drain(state, [](SourceHandle in) { return SourceHandle(audio::MakeRef<effects::LNoiseGateFilter>(in, -30)); });
+  Drain(state, [](SourceHandle in) {
+    return SourceHandle(audio::MakeRef<effects::LNoiseGateFilter>(in, -30));
+  });
 }
 void BM_NoiseReduction(benchmark::State& state) {
   Profile();
@@ -124,7 +129,8 @@ void BM_AutoTrimTenMinutes(benchmark::State& state) {
 AudioBlock Sine(FrameCount frames, double freq, double amplitude) {
   AudioBlock b(1, frames);
   for (FrameCount i = 0; i < frames; ++i)
-    b(0, i) = static_cast<Sample>(std::lround(amplitude * std::sin(2 * kPi * freq * static_cast<double>(i) / kRate)));
+    b(0, i) = static_cast<Sample>(
+        std::lround(amplitude * std::sin(2 * kPi * freq * static_cast<double>(i) / kRate)));
   return b;
 }
 AudioBlock WhiteNoise(FrameCount frames, double dBfs, unsigned seed) {
@@ -151,7 +157,8 @@ double Rms(const AudioBlock& b, FrameCount from, FrameCount to) {
 double ToneLevel(const AudioBlock& b, double freq, FrameCount from, FrameCount to) {
   std::complex<double> z = 0;
   for (FrameCount i = from; i < to; ++i)
-    z += static_cast<double>(b(0, i)) * std::polar(1.0, -2 * kPi * freq * static_cast<double>(i) / kRate);
+    z += static_cast<double>(b(0, i)) *
+         std::polar(1.0, -2 * kPi * freq * static_cast<double>(i) / kRate);
   return std::abs(z) * 2 / static_cast<double>(to - from);
 }
 double Db(double ratio) { return 20 * std::log10(ratio); }
@@ -169,7 +176,8 @@ void BM_NoiseReductionQuality(benchmark::State& state) {
   effects::EstimateNoiseProfile(*sample, 2 * kRate, effects::kGrabPercentile, profile);
   AudioBlock out;
   for (auto _ : state) {
-    effects::LSpectralSubtraction f(audio::MakeRef<audio::LMemorySoundSource>(kRate, Plus(tone, noise)), profile);
+    effects::LSpectralSubtraction f(
+        audio::MakeRef<audio::LMemorySoundSource>(kRate, Plus(tone, noise)), profile);
     out = Run(f);
   }
   const FrameCount a = kRate, b = 5 * kRate;
@@ -181,7 +189,8 @@ void BM_NoiseReductionQuality(benchmark::State& state) {
 
 // The gate at -30 dB over noise at -60 dBFS, and a -6 dBFS tone through it.
 void BM_NoiseGateQuality(benchmark::State& state) {
-  const AudioBlock noise = WhiteNoise(3 * kRate, -60, 4), tone = Sine(3 * kRate, 1000, kFullScale / 2);
+  const AudioBlock noise = WhiteNoise(3 * kRate, -60, 4),
+                   tone = Sine(3 * kRate, 1000, kFullScale / 2);
   AudioBlock gated, passed;
   for (auto _ : state) {
     effects::LNoiseGateFilter g(audio::MakeRef<audio::LMemorySoundSource>(kRate, noise), -30);
@@ -189,7 +198,8 @@ void BM_NoiseGateQuality(benchmark::State& state) {
     effects::LNoiseGateFilter t(audio::MakeRef<audio::LMemorySoundSource>(kRate, tone), -30);
     passed = Run(t);
   }
-  state.counters["noise_dB"] = Db(Rms(gated, kRate / 10, 3 * kRate) / Rms(noise, kRate / 10, 3 * kRate));
+  state.counters["noise_dB"] =
+      Db(Rms(gated, kRate / 10, 3 * kRate) / Rms(noise, kRate / 10, 3 * kRate));
   state.counters["tone_dB"] = Db(ToneLevel(passed, 1000, kRate / 10, 3 * kRate) / (kFullScale / 2));
 }
 

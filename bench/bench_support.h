@@ -49,7 +49,8 @@ inline void Drain(benchmark::State& state, const AudioBlock& input,
   for (auto _ : state) {
     SourceHandle s = build(audio::MakeRef<audio::LMemorySoundSource>(kBenchRate, input));
     const FrameCount len = s->length();
-    for (FrameCount done = 0; done < len; done += 8192) s->read(buf.data(), std::min<FrameCount>(8192, len - done));
+    for (FrameCount done = 0; done < len; done += 8192)
+      s->read(buf.data(), std::min<FrameCount>(8192, len - done));
     benchmark::DoNotOptimize(buf.data());
     frames += input.frames();
   }
@@ -63,7 +64,8 @@ struct TenMinutes {
   std::unique_ptr<core::SegmentStore> store;
   std::unique_ptr<core::AudioChain> chain;
   TenMinutes(const AudioBlock& input, const std::string& name)
-      : dir(std::filesystem::temp_directory_path() / ("quillet-bench-" + name + "-" + std::to_string(::getpid()))) {
+      : dir(std::filesystem::temp_directory_path() /
+            ("quillet-bench-" + name + "-" + std::to_string(::getpid()))) {
     std::filesystem::create_directories(dir);
     store = std::make_unique<core::SegmentStore>(dir);
     chain = std::make_unique<core::AudioChain>(store.get());
@@ -71,7 +73,8 @@ struct TenMinutes {
     const FrameCount minute = std::min<FrameCount>(input.frames(), 60LL * kBenchRate);
     std::vector<Sample> stereo(static_cast<std::size_t>(minute) * 2);
     for (FrameCount i = 0; i < minute; ++i)
-      for (int c = 0; c < 2; ++c) stereo[static_cast<std::size_t>(i * 2 + c)] = input(std::min(c, input.channels() - 1), i);
+      for (int c = 0; c < 2; ++c)
+        stereo[static_cast<std::size_t>(i * 2 + c)] = input(std::min(c, input.channels() - 1), i);
     for (int i = 0; i < 10; ++i) sink->write(stereo.data(), minute);
     sink->Finish();
   }

@@ -13,9 +13,14 @@ static_assert(kTrimBlock == core::kPeakBlockFrames, "auto trim works in peak rec
 // Peak records read at a time (a few kilobytes), with progress and cancel between.
 constexpr std::int64_t kRecordsPerRead = 8192;
 
-constexpr core::ParamInfo kAutoTrimFields[] = {
-    {.name = "DB", .label = "AutoTrim &Threshold", .key = "AutoTrimThreshold", .def = -20,
-     .min = kMinDecibel, .max = 0, .unit = "dB", .section = "Settings"}};
+constexpr core::ParamInfo kAutoTrimFields[] = {{.name = "DB",
+                                                .label = "AutoTrim &Threshold",
+                                                .key = "AutoTrimThreshold",
+                                                .def = -20,
+                                                .min = kMinDecibel,
+                                                .max = 0,
+                                                .unit = "dB",
+                                                .section = "Settings"}};
 
 }  // namespace
 
@@ -45,7 +50,8 @@ Outcome ChainBlockPeaks(const AudioChain& chain, std::vector<std::uint8_t>& peak
       for (std::int64_t r = r0; r < r0 + n; ++r) {
         const std::uint8_t* rec = records.data() + (r - r0) * 2 * ch;
         const std::int64_t byte = *std::max_element(rec, rec + 2 * ch);
-        const auto value = static_cast<std::uint8_t>(std::min<std::int64_t>(byte * scale >> 8, 255));
+        const auto value =
+            static_cast<std::uint8_t>(std::min<std::int64_t>(byte * scale >> 8, 255));
         if (value == 0) continue;
         // The record's frames that the segment plays, in document frames.
         const FramePos from = segStart + std::max(r * kTrimBlock, seg.startFrame) - seg.startFrame;
@@ -53,7 +59,8 @@ Outcome ChainBlockPeaks(const AudioChain& chain, std::vector<std::uint8_t>& peak
         for (FramePos b = from / kTrimBlock; b <= (to - 1) / kTrimBlock; ++b)
           peaks[static_cast<std::size_t>(b)] = std::max(peaks[static_cast<std::size_t>(b)], value);
       }
-      const FrameCount done = segStart + std::min((r0 + n) * kTrimBlock - seg.startFrame, seg.frameCount);
+      const FrameCount done =
+          segStart + std::min((r0 + n) * kTrimBlock - seg.startFrame, seg.frameCount);
       if (progress && !progress(done, length)) return Outcome::Cancelled();
     }
   }

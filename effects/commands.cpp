@@ -282,21 +282,23 @@ platform::TaskResult ConvertChannelsCommand(EditContext& ctx, WaveDocument& doc,
 platform::TaskResult CompressorCommand(EditContext& ctx, WaveDocument& doc,
                                        const CompressorParams& params) {
   static constexpr EffectRecipe kRecipe{"Dynamic Range Compressor", "Dynamic Range Compressor"};
-  return RunEffectCommand(ctx, doc, kRecipe, [&params](const EffectParams& p, platform::LProgressDialog* task) {
-    return Compress(p, params, Progress(task));
-  });
+  return RunEffectCommand(ctx, doc, kRecipe,
+                          [&params](const EffectParams& p, platform::LProgressDialog* task) {
+                            return Compress(p, params, Progress(task));
+                          });
 }
 
 platform::TaskResult NoiseGateCommand(EditContext& ctx, WaveDocument& doc, int levelDb) {
   static constexpr EffectRecipe kRecipe{"Noise Reduction", "Noise Reduction"};
-  return RunEffectCommand(ctx, doc, kRecipe, [levelDb](const EffectParams& p, platform::LProgressDialog* task) {
-    return NoiseGate(p, levelDb, Progress(task));
-  });
+  return RunEffectCommand(ctx, doc, kRecipe,
+                          [levelDb](const EffectParams& p, platform::LProgressDialog* task) {
+                            return NoiseGate(p, levelDb, Progress(task));
+                          });
 }
 
 platform::TaskResult AutoGainControlCommand(EditContext& ctx, WaveDocument& doc) {
-  static constexpr EffectRecipe kRecipe{"Automatic Gain Control", "Performing Automatic Gain Control",
-                                        nullptr, "Please Wait..."};
+  static constexpr EffectRecipe kRecipe{
+      "Automatic Gain Control", "Performing Automatic Gain Control", nullptr, "Please Wait..."};
   return RunEffectCommand(ctx, doc, kRecipe, &Plain<AutomaticGainControl>);
 }
 
@@ -305,15 +307,16 @@ platform::TaskResult AutoTrimCommand(EditContext& ctx, WaveDocument& doc, int th
   if (!core::BeginEdit(ctx, guard)) return kTaskFailed;
   const core::AudioChain chain = doc.chain();
   TrimRange keep{0, doc.length()};
-  const platform::TaskResult result = core::RunEditTask(ctx, "Auto Trim", [&](core::EditTask& task) {
-    task.SetText(0, "AutoTrim");
-    task.SetText(1, kPleaseWait);
-    std::vector<std::uint8_t> peaks;
-    const Outcome o = ChainBlockPeaks(chain, peaks, Progress(&task));
-    if (o.result == kTaskFailed) return core::FailEdit(ctx, &task, o.message);
-    if (o.done()) keep = AutoTrimRange(peaks, core::ChainLength(chain), thresholdDb);
-    return o.result;
-  });
+  const platform::TaskResult result =
+      core::RunEditTask(ctx, "Auto Trim", [&](core::EditTask& task) {
+        task.SetText(0, "AutoTrim");
+        task.SetText(1, kPleaseWait);
+        std::vector<std::uint8_t> peaks;
+        const Outcome o = ChainBlockPeaks(chain, peaks, Progress(&task));
+        if (o.result == kTaskFailed) return core::FailEdit(ctx, &task, o.message);
+        if (o.done()) keep = AutoTrimRange(peaks, core::ChainLength(chain), thresholdDb);
+        return o.result;
+      });
   if (result == kTaskDone) {
     doc.PushUndo("Auto Trim");
     core::ChainTrim(doc.mutableChain(), keep.start, keep.end);
@@ -327,18 +330,21 @@ platform::TaskResult AutoTrimCommand(EditContext& ctx, WaveDocument& doc, int th
 
 namespace {
 
-constexpr EffectRecipe kNoiseReductionRecipe{"Noise Reduction", "Noise Reduction", "Noise Reduction"};
+constexpr EffectRecipe kNoiseReductionRecipe{"Noise Reduction", "Noise Reduction",
+                                             "Noise Reduction"};
 
 }  // namespace
 
-platform::TaskResult NoiseReductionAutoCommand(EditContext& ctx, WaveDocument& doc, int percentile) {
+platform::TaskResult NoiseReductionAutoCommand(EditContext& ctx, WaveDocument& doc,
+                                               int percentile) {
   return RunEffectCommand(ctx, doc, kNoiseReductionRecipe,
                           [percentile](const EffectParams& p, platform::LProgressDialog* task) {
                             return SubtractNoiseAuto(p, percentile, Progress(task));
                           });
 }
 
-platform::TaskResult GrabNoiseCommand(EditContext& ctx, WaveDocument& doc, FramePos from, FramePos to) {
+platform::TaskResult GrabNoiseCommand(EditContext& ctx, WaveDocument& doc, FramePos from,
+                                      FramePos to) {
   platform::BusyGuard guard(doc.busyFlag());
   if (!core::BeginEdit(ctx, guard)) return kTaskFailed;
   const core::AudioChain chain = doc.chain();
@@ -347,13 +353,14 @@ platform::TaskResult GrabNoiseCommand(EditContext& ctx, WaveDocument& doc, Frame
   if (const Status s = CheckGrabLength(to - from, chain.sampleRate); !s.ok())
     return Refuse(ctx, s, platform::MessageIcon::Error);
   NoiseProfile profile;
-  const platform::TaskResult result = core::RunEditTask(ctx, "Noise Reduction", [&](core::EditTask& task) {
-    task.SetText(0, "Get Noise Sample");
-    task.SetText(1, kPleaseWait);
-    const Outcome o = GrabNoiseProfile(chain, from, to, profile, Progress(&task));
-    if (o.result == kTaskFailed) return core::FailEdit(ctx, &task, o.message);
-    return o.result;
-  });
+  const platform::TaskResult result =
+      core::RunEditTask(ctx, "Noise Reduction", [&](core::EditTask& task) {
+        task.SetText(0, "Get Noise Sample");
+        task.SetText(1, kPleaseWait);
+        const Outcome o = GrabNoiseProfile(chain, from, to, profile, Progress(&task));
+        if (o.result == kTaskFailed) return core::FailEdit(ctx, &task, o.message);
+        return o.result;
+      });
   if (result == kTaskDone) ctx.session.Get<GrabbedNoise>().profile = std::move(profile);
   return result;
 }

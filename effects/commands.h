@@ -72,7 +72,8 @@ platform::TaskResult AutoTrimCommand(EditContext& ctx, WaveDocument& doc, int th
 platform::TaskResult NoiseReductionAutoCommand(EditContext& ctx, WaveDocument& doc, int percentile);
 // Makes [from, to) (the selection in the editor) the noise profile ctx.session keeps;
 // the document does not change. More than 8 seconds is refused with its own caption.
-platform::TaskResult GrabNoiseCommand(EditContext& ctx, WaveDocument& doc, FramePos from, FramePos to);
+platform::TaskResult GrabNoiseCommand(EditContext& ctx, WaveDocument& doc, FramePos from,
+                                      FramePos to);
 // Spectral subtraction of the grabbed profile; refused without one, or when it was made
 // for another rate or channel count.
 platform::TaskResult NoiseReductionCommand(EditContext& ctx, WaveDocument& doc);

@@ -18,7 +18,8 @@ namespace {
 constexpr double kLevelReference = 0x800012;
 
 std::uint32_t BoundTimes(std::uint32_t bound, std::int64_t gain) {
-  const double b = static_cast<double>(bound) * static_cast<double>(gain) / static_cast<double>(kUnity);
+  const double b =
+      static_cast<double>(bound) * static_cast<double>(gain) / static_cast<double>(kUnity);
   return static_cast<std::uint32_t>(std::clamp(b, static_cast<double>(bound), 4294967295.0));
 }
 
@@ -42,18 +43,23 @@ int BlockLevel(std::span<const Sample> samples) {
 
 std::int64_t OnePoleCoefficient(double hz, std::int64_t rate) {
   if (rate <= 0) return 0;
-  return static_cast<std::int64_t>((1 - std::exp(-2 * std::numbers::pi * hz / static_cast<double>(rate))) * 256);
+  return static_cast<std::int64_t>(
+      (1 - std::exp(-2 * std::numbers::pi * hz / static_cast<double>(rate))) * 256);
 }
 
 // ---- Compressor ----
 
 namespace {
 
-constexpr std::string_view kRatioNames[kCompressorRatioCount] = {"1:1", "3:2", "2:1", "3:1",
+constexpr std::string_view kRatioNames[kCompressorRatioCount] = {"1:1", "3:2", "2:1",  "3:1",
                                                                  "4:1", "5:1", "Limit"};
-constexpr double kRatioSlopes[kCompressorRatioCount] = {
-    1.0, 0.9623506263981255, 0.9440608762859234, 0.9261187281287935,
-    0.9172759353897796, 0.9120108393559098, 0.8912509382363546};
+constexpr double kRatioSlopes[kCompressorRatioCount] = {1.0,
+                                                        0.9623506263981255,
+                                                        0.9440608762859234,
+                                                        0.9261187281287935,
+                                                        0.9172759353897796,
+                                                        0.9120108393559098,
+                                                        0.8912509382363546};
 // 1 dB less per dB above the table's upper bound.
 constexpr double kLimitSlope = 0.8913;
 constexpr int kWindowMs = 45;
@@ -70,7 +76,8 @@ CompressorGains CompressorGainTable(int thresholdDb, double slope, int upper) {
   const int t = std::clamp(thresholdDb, kMinDecibel, kMaxDecibel);
   upper = std::clamp(upper, kMinDecibel, kMaxDecibel);
   CompressorGains table{};
-  double running = t < 0 ? static_cast<double>(kUnity) / std::pow(slope, -t) : static_cast<double>(kUnity);
+  double running =
+      t < 0 ? static_cast<double>(kUnity) / std::pow(slope, -t) : static_cast<double>(kUnity);
   for (int level = -128; level <= kMaxDecibel; ++level) {
     table[static_cast<std::size_t>(level + 128)] = static_cast<std::int64_t>(running);
     if (level < t) continue;
@@ -185,7 +192,9 @@ std::array<int, kGateBands> GateThresholds(int levelDb) {
   return {c(levelDb + 3), c(levelDb), c(levelDb - 3), c(levelDb)};
 }
 
-FrameCount GateBlock(std::int64_t rate) { return std::clamp<FrameCount>(rate / 30, 20, audio::kBlockFrames); }
+FrameCount GateBlock(std::int64_t rate) {
+  return std::clamp<FrameCount>(rate / 30, 20, audio::kBlockFrames);
+}
 
 LNoiseGateFilter::LNoiseGateFilter(SourceHandle input, int levelDb)
     : LSoundSource(input->sampleRate(), input->channels(), input->peakBound()),
@@ -201,7 +210,8 @@ LNoiseGateFilter::LNoiseGateFilter(SourceHandle input, int levelDb)
   const auto thresholds = GateThresholds(levelDb);
   for (int b = 0; b < kGateBands; ++b) {
     // -127 dB is a tiny gain, not 0, but the divisor is guarded all the same.
-    const std::int64_t linear = std::max<std::int64_t>(DecibelGain(thresholds[static_cast<std::size_t>(b)]), 1);
+    const std::int64_t linear =
+        std::max<std::int64_t>(DecibelGain(thresholds[static_cast<std::size_t>(b)]), 1);
     scale_[static_cast<std::size_t>(b)] = (std::int64_t{1} << 40) / linear;
   }
   const std::size_t samples = static_cast<std::size_t>(block_) * channels();
@@ -237,7 +247,8 @@ void LNoiseGateFilter::ReadAndSplit(std::vector<std::int64_t>& bands) {
   }
 }
 
-std::array<std::int64_t, kGateBands> LNoiseGateFilter::TargetsOf(const std::vector<std::int64_t>& bands) const {
+std::array<std::int64_t, kGateBands> LNoiseGateFilter::TargetsOf(
+    const std::vector<std::int64_t>& bands) const {
   std::array<std::int64_t, kGateBands> p{};
   for (std::size_t i = 0; i < bands.size(); i += kGateBands)
     for (std::size_t b = 0; b < kGateBands; ++b) p[b] = std::max(p[b], std::abs(bands[i + b]));
@@ -310,18 +321,35 @@ namespace {
 
 constexpr core::ParamPreset kCompressorPresets[] = {{"General Voice Level", {-20, 4, 0}, 3},
                                                     {"TV / Radio Advertisement", {0, 2, 10}, 3}};
-constexpr core::ParamInfo kCompressorFields[] = {
-    {.name = "THRESHOLD_DB", .label = "&Threshold:", .key = "CompressorThreshold", .def = 0,
-     .min = -40, .max = 0, .unit = "dB"},
-    {.name = "RATIO_INDEX", .label = "&Ratio:", .key = "CompressorRatio",
-     .kind = core::ParamKind::Choice, .def = 0, .choices = kRatioNames},
-    {.name = "LIMIT_DB", .label = "&Limit:", .key = "CompressorLimit", .def = 0, .min = 0,
-     .max = 12, .unit = "dB"}};
+constexpr core::ParamInfo kCompressorFields[] = {{.name = "THRESHOLD_DB",
+                                                  .label = "&Threshold:",
+                                                  .key = "CompressorThreshold",
+                                                  .def = 0,
+                                                  .min = -40,
+                                                  .max = 0,
+                                                  .unit = "dB"},
+                                                 {.name = "RATIO_INDEX",
+                                                  .label = "&Ratio:",
+                                                  .key = "CompressorRatio",
+                                                  .kind = core::ParamKind::Choice,
+                                                  .def = 0,
+                                                  .choices = kRatioNames},
+                                                 {.name = "LIMIT_DB",
+                                                  .label = "&Limit:",
+                                                  .key = "CompressorLimit",
+                                                  .def = 0,
+                                                  .min = 0,
+                                                  .max = 12,
+                                                  .unit = "dB"}};
 
 constexpr core::ParamPreset kNoiseGatePresets[] = {{"Remove Hum and Hiss", {-20}}};
-constexpr core::ParamInfo kNoiseGateFields[] = {
-    {.name = "DB", .label = "Noise Gate &Level:", .key = "NoiseGateLevel", .def = -30, .min = -40,
-     .max = 0, .unit = "dB"}};
+constexpr core::ParamInfo kNoiseGateFields[] = {{.name = "DB",
+                                                 .label = "Noise Gate &Level:",
+                                                 .key = "NoiseGateLevel",
+                                                 .def = -30,
+                                                 .min = -40,
+                                                 .max = 0,
+                                                 .unit = "dB"}};
 
 }  // namespace
 
@@ -334,7 +362,8 @@ CompressorParams CompressorParamsOf(const core::ParamSet& v) {
   return {int(v.Int(0)), int(v.Int(1)), int(v.Int(2))};
 }
 Status Validate(const CompressorParams& p) {
-  return Status::Refusal(core::CheckValues(kCompressorTable, {p.thresholdDb, p.ratioIndex, p.limitDb}));
+  return Status::Refusal(
+      core::CheckValues(kCompressorTable, {p.thresholdDb, p.ratioIndex, p.limitDb}));
 }
 
 NoiseGateParams NoiseGateParamsOf(const core::ParamSet& v) { return {int(v.Int(0))}; }

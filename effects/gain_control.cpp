@@ -19,7 +19,9 @@ constexpr std::size_t kLookahead = 50;
 // The speech band the levels are weighted to.
 constexpr double kHighPassHz = 450, kLowPassHz = 2200;
 
-std::size_t Index(int level) { return static_cast<std::size_t>(std::clamp(level, kMinDecibel, kMaxDecibel) - kMinDecibel); }
+std::size_t Index(int level) {
+  return static_cast<std::size_t>(std::clamp(level, kMinDecibel, kMaxDecibel) - kMinDecibel);
+}
 
 // The per-block gains of the second pass, linear within each block from the previous
 // block's gain, limited at 16-bit full scale.
@@ -98,23 +100,30 @@ int ReferenceLevel(const LevelHistogram& h) {
 
 int GainCurve(int r) {
   double dB;
-  if (r < -9) dB = 4.5;
-  else if (r <= 1) dB = 4.5 - 0.5 * (r + 9);
-  else dB = 1 - r;
+  if (r < -9)
+    dB = 4.5;
+  else if (r <= 1)
+    dB = 4.5 - 0.5 * (r + 9);
+  else
+    dB = 1 - r;
   return static_cast<int>(std::clamp<double>(std::round(dB), kMinDecibel, kMaxDecibel));
 }
 
 void LevelTracker::Arrive(int level) {
   level = std::clamp(level, kMinDecibel, kMaxDecibel);
-  if (count_ == window_.size()) --histogram_[Index(window_[next_])];
-  else ++count_;
+  if (count_ == window_.size())
+    --histogram_[Index(window_[next_])];
+  else
+    ++count_;
   window_[next_] = level;
   next_ = (next_ + 1) % window_.size();
   ++histogram_[Index(level)];
   const int q = Loud();
   const int s = this->level();
-  if (level > s && s < q && s < 8) smoothed_ += (q - smoothed_) / 12;
-  else if (level < s && s > q && s > -2) smoothed_ += (q - smoothed_) / 50;
+  if (level > s && s < q && s < 8)
+    smoothed_ += (q - smoothed_) / 12;
+  else if (level < s && s > q && s > -2)
+    smoothed_ += (q - smoothed_) / 50;
 }
 
 int LevelTracker::Loud() const {
@@ -142,7 +151,8 @@ Outcome GainControlGains(const EffectParams& params, std::vector<std::int64_t>& 
   const std::int64_t lpCoef = OnePoleCoefficient(kLowPassHz, rate);
 
   SourceHandle src = SelectionSource(*params.chain, start, end);
-  std::vector<Sample> buffer(static_cast<std::size_t>(block) * ch), weighted(static_cast<std::size_t>(block));
+  std::vector<Sample> buffer(static_cast<std::size_t>(block) * ch),
+      weighted(static_cast<std::size_t>(block));
   std::vector<std::array<std::int64_t, 2>> sections(static_cast<std::size_t>(ch), {0, 0});
   std::vector<int> levels(blocks * static_cast<std::size_t>(ch));
   std::vector<LevelHistogram> histograms(static_cast<std::size_t>(ch), LevelHistogram{});
@@ -159,11 +169,13 @@ Outcome GainControlGains(const EffectParams& params, std::vector<std::int64_t>& 
         band += (high - (band >> 8)) * lpCoef;
         weighted[static_cast<std::size_t>(i)] = audio::SaturateSample(band >> 8);
       }
-      const int level = BlockLevel(std::span<const Sample>(weighted.data(), static_cast<std::size_t>(n)));
+      const int level =
+          BlockLevel(std::span<const Sample>(weighted.data(), static_cast<std::size_t>(n)));
       levels[b * static_cast<std::size_t>(ch) + static_cast<std::size_t>(c)] = level;
       ++histograms[static_cast<std::size_t>(c)][Index(level)];
     }
-    if (progress && !progress(static_cast<FrameCount>(b + 1) * block, total)) return Outcome::Cancelled();
+    if (progress && !progress(static_cast<FrameCount>(b + 1) * block, total))
+      return Outcome::Cancelled();
   }
 
   // One gain for all channels, so that the stereo image stays: each block counts at
@@ -172,7 +184,8 @@ Outcome GainControlGains(const EffectParams& params, std::vector<std::int64_t>& 
   std::vector<int> references(static_cast<std::size_t>(ch));
   bool any = false;
   for (int c = 0; c < ch; ++c) {
-    references[static_cast<std::size_t>(c)] = ReferenceLevel(histograms[static_cast<std::size_t>(c)]);
+    references[static_cast<std::size_t>(c)] =
+        ReferenceLevel(histograms[static_cast<std::size_t>(c)]);
     any |= references[static_cast<std::size_t>(c)] > kMinDecibel;
   }
   if (!any) return {};
@@ -187,7 +200,8 @@ Outcome GainControlGains(const EffectParams& params, std::vector<std::int64_t>& 
   std::size_t arrived = 0;
   gains.resize(blocks);
   for (std::size_t b = 0; b < blocks; ++b) {
-    for (; arrived < blocks && arrived <= b + kLookahead; ++arrived) tracker.Arrive(relative(arrived));
+    for (; arrived < blocks && arrived <= b + kLookahead; ++arrived)
+      tracker.Arrive(relative(arrived));
     gains[b] = DecibelGain(GainCurve(tracker.level()));
   }
   return {};

@@ -53,8 +53,8 @@ std::int64_t SelectionPeak(const AudioChain& chain, FramePos start, FramePos end
     const std::int32_t useGain = std::abs(seg.gain >> 15);
     const FramePos fileFrom = seg.startFrame + (a - origin), fileTo = seg.startFrame + (b - origin);
     const std::int64_t r0 = fileFrom / kBlock, r1 = (fileTo - 1) / kBlock;
-    if (!chain.store() ||
-        !core::ReadPeakRecords(*chain.store(), seg.fileId, r0, r1 - r0 + 1, chain.channels, records)) {
+    if (!chain.store() || !core::ReadPeakRecords(*chain.store(), seg.fileId, r0, r1 - r0 + 1,
+                                                 chain.channels, records)) {
       ranges.push_back({a, b, INT32_MAX});  // no peaks: read the samples
       continue;
     }

@@ -25,7 +25,8 @@ constexpr double kOverlapSum = 4 * 0.54;
 std::vector<float> HammingWindow(std::size_t n) {
   std::vector<float> w(n);
   for (std::size_t k = 0; k < n; ++k)
-    w[k] = static_cast<float>(0.54 - 0.46 * std::cos(2 * std::numbers::pi * static_cast<double>(k) / static_cast<double>(n)));
+    w[k] = static_cast<float>(0.54 - 0.46 * std::cos(2 * std::numbers::pi * static_cast<double>(k) /
+                                                     static_cast<double>(n)));
   return w;
 }
 
@@ -38,8 +39,9 @@ int BinLevel(float magnitudeSquared) {
 }
 
 std::string FrameTooLarge(std::int64_t rate) {
-  return "Noise reduction cannot work at " + std::to_string(rate) + " Hz: its spectral frame would be above " +
-         std::to_string(kMaxSpectralFrame) + " samples.";
+  return "Noise reduction cannot work at " + std::to_string(rate) +
+         " Hz: its spectral frame would be above " + std::to_string(kMaxSpectralFrame) +
+         " samples.";
 }
 
 }  // namespace
@@ -73,10 +75,14 @@ Outcome EstimateNoiseProfile(audio::LSoundSource& source, FrameCount frames, int
     if (source.failed()) return Outcome::Failed(source.failureMessage());
     for (int c = 0; c < ch; ++c) {
       for (std::size_t k = 0; k < size; ++k)
-        in[k] = static_cast<float>(block[k * static_cast<std::size_t>(ch) + static_cast<std::size_t>(c)]) * window[k];
+        in[k] = static_cast<float>(
+                    block[k * static_cast<std::size_t>(ch) + static_cast<std::size_t>(c)]) *
+                window[k];
       fft.Forward(in, spectrum);
       std::uint32_t* h = histograms.data() + static_cast<std::size_t>(c) * bins * kLevels;
-      for (std::size_t k = 0; k < bins; ++k) ++h[k * kLevels + static_cast<std::size_t>(BinLevel(std::norm(spectrum[k])) + kLevelOffset)];
+      for (std::size_t k = 0; k < bins; ++k)
+        ++h[k * kLevels +
+            static_cast<std::size_t>(BinLevel(std::norm(spectrum[k])) + kLevelOffset)];
     }
     const FrameCount done = step + 1 == steps ? frames : (step + 1) * n;
     if (progress && !progress(done, frames)) return Outcome::Cancelled();
@@ -99,7 +105,8 @@ Outcome EstimateNoiseProfile(audio::LSoundSource& source, FrameCount frames, int
 
 LSpectralSubtraction::LSpectralSubtraction(SourceHandle input, const NoiseProfile& profile)
     : LSoundSource(input->sampleRate(), input->channels(),
-                   static_cast<std::uint32_t>(std::min<std::uint64_t>(2ULL * input->peakBound(), UINT32_MAX))),
+                   static_cast<std::uint32_t>(
+                       std::min<std::uint64_t>(2ULL * input->peakBound(), UINT32_MAX))),
       input_(std::move(input)),
       n_(static_cast<std::size_t>(std::max(profile.frameSize, 8))),
       hop_(n_ / 4),
@@ -113,7 +120,8 @@ LSpectralSubtraction::LSpectralSubtraction(SourceHandle input, const NoiseProfil
       out_(hop_ * static_cast<std::size_t>(channels())) {
   FollowInput(*input_);
   limit_.assign(bins_ * static_cast<std::size_t>(channels()), std::numeric_limits<float>::max());
-  for (std::size_t i = 0; i < limit_.size() && i < profile.magnitudes.size(); ++i) limit_[i] = profile.magnitudes[i];
+  for (std::size_t i = 0; i < limit_.size() && i < profile.magnitudes.size(); ++i)
+    limit_[i] = profile.magnitudes[i];
   for (float q : limit_) limitSquared_.push_back(q * q);
   seek(0);
 }
@@ -134,7 +142,8 @@ void LSpectralSubtraction::Step() {
   input_->read(raw_.data() + (n_ - hop_) * ch, static_cast<FrameCount>(hop_));
   const float norm = static_cast<float>(1 / (kOverlapSum * static_cast<double>(n_)));
   for (std::size_t c = 0; c < ch; ++c) {
-    for (std::size_t k = 0; k < n_; ++k) frame_[k] = static_cast<float>(raw_[k * ch + c]) * window_[k];
+    for (std::size_t k = 0; k < n_; ++k)
+      frame_[k] = static_cast<float>(raw_[k * ch + c]) * window_[k];
     fft_.Forward(frame_, spectrum_);
     // The noise estimate: each bin as it is when it is within the profile, else cut
     // down to it. The upper half of the spectrum mirrors these bins (bin N - k goes
@@ -186,7 +195,8 @@ void LSpectralSubtraction::read(Sample* buffer, FrameCount frames) {
 Status CheckGrabLength(FrameCount frames, std::int64_t rate) {
   if (rate <= 0 || frames / rate <= kMaxGrabSeconds) return Status::Ok();
   return Status::Error(
-      "You cannot sample an area of your audio longer than 8 seconds. Please select a shorter area.",
+      "You cannot sample an area of your audio longer than 8 seconds. Please select a shorter "
+      "area.",
       "Manual Noise Reduction Error");
 }
 
@@ -196,7 +206,8 @@ Status CheckProfileFits(const NoiseProfile& profile, std::int64_t rate, int chan
         "There is no noise sample yet. Select a stretch that holds nothing but the noise and "
         "choose Grab Noise Sample from Selected Area first.",
         "Noise Reduction");
-  if (profile.frameSize == SpectralFrameSize(rate) && profile.channels == channels) return Status::Ok();
+  if (profile.frameSize == SpectralFrameSize(rate) && profile.channels == channels)
+    return Status::Ok();
   return Status::Error(
       "The noise sample you took is not compatible with the selection you are attempting to "
       "apply it to.",
@@ -205,7 +216,8 @@ Status CheckProfileFits(const NoiseProfile& profile, std::int64_t rate, int chan
 
 Outcome GrabNoiseProfile(const AudioChain& chain, FramePos from, FramePos to, NoiseProfile& profile,
                          const ProgressFn& progress) {
-  if (!ClampSelection(chain, from, to)) return Outcome::Failed("There is no selection to sample the noise from.");
+  if (!ClampSelection(chain, from, to))
+    return Outcome::Failed("There is no selection to sample the noise from.");
   SourceHandle src = SelectionSource(chain, from, to);
   return EstimateNoiseProfile(*src, to - from, kGrabPercentile, profile, progress);
 }
@@ -221,28 +233,43 @@ PassResult SubtractNoise(const EffectParams& params, const NoiseProfile& profile
   return RunFilterPass(params, f, progress);
 }
 
-PassResult SubtractNoiseAuto(const EffectParams& params, int percentile, const ProgressFn& progress) {
+PassResult SubtractNoiseAuto(const EffectParams& params, int percentile,
+                             const ProgressFn& progress) {
   FramePos start = params.start, end = params.end;
   if (!params.chain || !ClampSelection(*params.chain, start, end)) return {};
   SourceHandle src = SelectionSource(*params.chain, start, end);
   NoiseProfile profile;
-  const Outcome estimated = EstimateNoiseProfile(*src, end - start, percentile, profile, ProgressPart(progress, 0, 30));
+  const Outcome estimated =
+      EstimateNoiseProfile(*src, end - start, percentile, profile, ProgressPart(progress, 0, 30));
   if (!estimated.done()) return estimated;
   return SubtractNoise({params.chain, end, start}, profile, ProgressPart(progress, 30, 100));
 }
 
 namespace {
 
-constexpr core::ParamInfo kAutoNoiseFields[] = {
-    {.name = "THRESHOLD", .label = "Noise &Threshold:", .key = "SSNoiseThreshold", .def = 30,
-     .min = 0, .max = 100, .unit = "%"}};
+constexpr core::ParamInfo kAutoNoiseFields[] = {{.name = "THRESHOLD",
+                                                 .label = "Noise &Threshold:",
+                                                 .key = "SSNoiseThreshold",
+                                                 .def = 30,
+                                                 .min = 0,
+                                                 .max = 100,
+                                                 .unit = "%"}};
 
 constexpr std::int64_t kMaxFrame = std::numeric_limits<std::int64_t>::max() / 2;
-constexpr core::ParamInfo kGrabFields[] = {
-    {.name = "FROM", .label = "&From:", .def = 0, .min = 0, .max = kMaxFrame, .unit = "frames",
-     .required = true},
-    {.name = "TO", .label = "&To:", .def = 0, .min = 0, .max = kMaxFrame, .unit = "frames",
-     .required = true}};
+constexpr core::ParamInfo kGrabFields[] = {{.name = "FROM",
+                                            .label = "&From:",
+                                            .def = 0,
+                                            .min = 0,
+                                            .max = kMaxFrame,
+                                            .unit = "frames",
+                                            .required = true},
+                                           {.name = "TO",
+                                            .label = "&To:",
+                                            .def = 0,
+                                            .min = 0,
+                                            .max = kMaxFrame,
+                                            .unit = "frames",
+                                            .required = true}};
 
 }  // namespace
 

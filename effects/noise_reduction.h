@@ -81,7 +81,8 @@ PassResult SubtractNoise(const EffectParams& params, const NoiseProfile& profile
                          const ProgressFn& progress = {});
 // The selection less its own profile at percentile: the estimate reports the first 30 %
 // of the progress.
-PassResult SubtractNoiseAuto(const EffectParams& params, int percentile, const ProgressFn& progress = {});
+PassResult SubtractNoiseAuto(const EffectParams& params, int percentile,
+                             const ProgressFn& progress = {});
 
 // The grabbed profile, kept in the front end's session until the next grab.
 struct GrabbedNoise {

@@ -80,7 +80,8 @@ ProgressFn ProgressPart(const ProgressFn& progress, int fromPct, int toPct) {
   return [progress, fromPct, toPct](FrameCount done, FrameCount total) {
     if (total <= 0) return progress(fromPct, 100);
     // Parts per million, so that long runs still move the bar smoothly.
-    const double share = fromPct + (toPct - fromPct) * static_cast<double>(done) / static_cast<double>(total);
+    const double share =
+        fromPct + (toPct - fromPct) * static_cast<double>(done) / static_cast<double>(total);
     return progress(static_cast<FrameCount>(share * 10000), 1000000);
   };
 }

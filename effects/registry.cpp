@@ -3,8 +3,8 @@
 #include "effects/registry.h"
 
 #include "core/document.h"
-#include "effects/commands.h"
 #include "effects/auto_trim.h"
+#include "effects/commands.h"
 #include "effects/dialogs.h"
 #include "effects/noise_reduction.h"
 #include "effects/pan.h"

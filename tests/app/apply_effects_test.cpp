@@ -2,9 +2,9 @@
 // stored values taken when no parameter is given, and the dialogs' refusals.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <algorithm>
 #include <set>
 
 #include "app/cli/cli.h"
@@ -220,7 +220,8 @@ TEST_F(ApplyEffectsTest, NoiseSampleGrabbedOnceServesTheCommandsAfterIt) {
       {{"compressor:-41,0,0"}, "quillet-cli: compressor: Threshold must be between -40 and 0."},
       {{"compressor:-20,7,0"}, "quillet-cli: compressor: "},
       {{"noise-gate:1"}, "quillet-cli: noise-gate: Noise Gate Level must be between -40 and 0."},
-      {{"noise-reduction-auto:101"}, "quillet-cli: noise-reduction-auto: Noise Threshold must be between 0 and 100."},
+      {{"noise-reduction-auto:101"},
+       "quillet-cli: noise-reduction-auto: Noise Threshold must be between 0 and 100."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.words.front());
@@ -236,10 +237,13 @@ TEST_F(ApplyEffectsTest, NoiseSampleGrabbedOnceServesTheCommandsAfterIt) {
   const Run nine = Apply({"noise-grab:0,72000"});
   EXPECT_EQ(nine.status, 2);
   EXPECT_EQ(nine.err.rfind("Manual Noise Reduction Error: You cannot sample an area of your audio "
-                           "longer than 8 seconds. Please select a shorter area.", 0),
+                           "longer than 8 seconds. Please select a shorter area.",
+                           0),
             0u)
       << nine.err;
-  EXPECT_EQ(Apply({"compressor:-20,4:1,3", "noise-gate:-20", "agc", "noise-reduction-auto:30"}).status, 0);
+  EXPECT_EQ(
+      Apply({"compressor:-20,4:1,3", "noise-gate:-20", "agc", "noise-reduction-auto:30"}).status,
+      0);
 }
 
 TEST_F(ApplyEffectsTest, AutoTrimTakesItsThresholdFromTheSettingsOrTheWord) {

@@ -68,21 +68,27 @@ struct Named {
 
 TEST_F(CommandsTest, EachCommandPushesItsUndoNameAndShowsItsProgressTexts) {
   const Named cases[] = {
-      {"Amplify", nullptr, nullptr, nullptr, [](auto& c, auto& d) { return AmplifyCommand(c, d, 50); }},
+      {"Amplify", nullptr, nullptr, nullptr,
+       [](auto& c, auto& d) { return AmplifyCommand(c, d, 50); }},
       {"Normalize", "Normalize", "Normalizing", "Please wait...",
        [](auto& c, auto& d) { return NormalizeCommand(c, d, 100); }},
       {"Fade In", "Fade In", "Envelope", "Please wait...", FadeInCommand},
       {"Fade Out", "Fade Out", "Envelope", "Please wait...", FadeOutCommand},
-      {"Fade Out and Trim", "Fade Out and Trim", "Envelope", "Please wait...", FadeOutAndTrimCommand},
+      {"Fade Out and Trim", "Fade Out and Trim", "Envelope", "Please wait...",
+       FadeOutAndTrimCommand},
       {"Envelope", "Envelope", "Envelope", "Please wait...",
-       [](auto& c, auto& d) { return EnvelopeCommand(c, d, {{0, 128}, {128, 40}, {255, 128}}); }},
+       [](auto& c, auto& d) {
+         return EnvelopeCommand(c, d, {{0, 128}, {128, 40}, {255, 128}});
+       }},
       {"DC Offset Correction", "DC Offset Correction", "DC Offset Correction", "Please wait...",
        DcOffsetCommand},
       {"Reverse", "Reverse", "Reversing Sound", "Please wait...", ReverseCommand},
       {"Stereo Pan", "Stereo Pan", "Stereo Pan", "Process Audio",
        [](auto& c, auto& d) { return StereoPanCommand(c, d, 20); }},
       {"Cross Fade", "Cross Fading", "Cross Fading", "Please wait...",
-       [](auto& c, auto& d) { return CrossFadeCommand(c, d, {10, 10, 10}); }},
+       [](auto& c, auto& d) {
+         return CrossFadeCommand(c, d, {10, 10, 10});
+       }},
       {"Speed and Pitch Change", "Speed and Pitch Change", "Process Audio", "Please wait...",
        [](auto& c, auto& d) { return SpeedCommand(c, d, SpeedKind::SpeedAndPitch, 150); }},
       {"Speed Change", "Speed Change", "Process Audio", "Please wait...",
@@ -94,7 +100,10 @@ TEST_F(CommandsTest, EachCommandPushesItsUndoNameAndShowsItsProgressTexts) {
       {"Convert Channels", "Convert Channels", "Process Audio", "Please wait...",
        [](auto& c, auto& d) { return ConvertChannelsCommand(c, d, 1); }},
       {"Dynamic Range Compressor", "Dynamic Range Compressor", "Dynamic Range Compressor",
-       "Please wait...", [](auto& c, auto& d) { return CompressorCommand(c, d, {-30, 4, 0}); }},
+       "Please wait...",
+       [](auto& c, auto& d) {
+         return CompressorCommand(c, d, {-30, 4, 0});
+       }},
       {"Noise Reduction", "Noise Reduction", "Noise Reduction", "Please wait...",
        [](auto& c, auto& d) { return NoiseGateCommand(c, d, -10); }},
       {"Noise Reduction", "Noise Reduction", "Noise Reduction", "Please wait...",
@@ -313,7 +322,8 @@ TEST_F(CommandsTest, GrabbedNoiseProfileLastsForTheSessionAndIsCheckedBeforeUse)
   EXPECT_EQ(GrabNoiseCommand(ctx, *mono, 0, 8 * 44100), platform::kTaskCancelled);
   progress.CancelAtPump(0);
   EXPECT_EQ(ctx.session.Find<GrabbedNoise>(), nullptr);
-  ASSERT_EQ(GrabNoiseCommand(ctx, *mono, 0, FrameCount(8.9 * 44100)), platform::kTaskDone) << ctx.message;
+  ASSERT_EQ(GrabNoiseCommand(ctx, *mono, 0, FrameCount(8.9 * 44100)), platform::kTaskDone)
+      << ctx.message;
   ASSERT_NE(ctx.session.Find<GrabbedNoise>(), nullptr);
   EXPECT_EQ(ctx.session.Find<GrabbedNoise>()->profile.channels, 1);
   EXPECT_EQ(Contents(*mono), original);
@@ -327,7 +337,8 @@ TEST_F(CommandsTest, GrabbedNoiseProfileLastsForTheSessionAndIsCheckedBeforeUse)
   auto stereo = Make(Noise(2, 20000, 9, kFullScale / 100));
   EXPECT_EQ(NoiseReductionCommand(ctx, *stereo), platform::kTaskFailed);
   EXPECT_EQ(ctx.message,
-            "The noise sample you took is not compatible with the selection you are attempting to apply it to.");
+            "The noise sample you took is not compatible with the selection you are attempting to "
+            "apply it to.");
   EXPECT_FALSE(stereo->history().CanUndo());
 }
 
@@ -349,13 +360,15 @@ TEST_F(CommandsTest, AutomaticGainControlIsOneUndoableStepUnderItsTexts) {
 TEST_F(CommandsTest, AutoTrimCutsQuietEndsAsOneUndoableStepAndCancelKeepsThem) {
   AudioBlock b(2, 3 * 44100);
   const AudioBlock tone = Sine(2, 44100, 44100, 440, kFullScale / 2);
-  std::copy(tone.data(), tone.data() + tone.samples().size(), b.data() + 2 * 2 * 44100);  // ends loud
+  std::copy(tone.data(), tone.data() + tone.samples().size(),
+            b.data() + 2 * 2 * 44100);  // ends loud
   for (bool cancel : {true, false}) {
     SCOPED_TRACE(cancel);
     auto doc = Make(b);
     doc->SetSelection(100, 200, 150);
     if (cancel) progress.CancelAtPump(progress.pumps() + 1);
-    EXPECT_EQ(AutoTrimCommand(ctx, *doc, -20), cancel ? platform::kTaskCancelled : platform::kTaskDone);
+    EXPECT_EQ(AutoTrimCommand(ctx, *doc, -20),
+              cancel ? platform::kTaskCancelled : platform::kTaskDone);
     progress.CancelAtPump(0);
     EXPECT_TRUE(Logged("caption Auto Trim"));
     EXPECT_TRUE(Logged("text0 AutoTrim"));

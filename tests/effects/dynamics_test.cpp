@@ -20,7 +20,9 @@ using namespace testing;
 constexpr double kRate = 44100;
 
 // 10^(dB / 20) of 16-bit full scale as a peak amplitude.
-Sample AtDbfs(double dB) { return static_cast<Sample>(std::lround(kFullScale * std::pow(10.0, dB / 20))); }
+Sample AtDbfs(double dB) {
+  return static_cast<Sample>(std::lround(kFullScale * std::pow(10.0, dB / 20)));
+}
 // Uniform noise whose RMS is dB below full scale.
 AudioBlock NoiseAtDbfs(int channels, FrameCount frames, double dB, unsigned seed = 1) {
   return Noise(channels, frames, seed, static_cast<Sample>(AtDbfs(dB) * std::sqrt(3.0)));
@@ -40,7 +42,8 @@ AudioBlock Joined(const std::vector<AudioBlock>& parts) {
 
 TEST(BlockLevel, SquareAndSineAtFullScaleSilenceAndValuesFarAboveIt) {
   AudioBlock square(2, 1000);
-  for (FrameCount i = 0; i < 1000; ++i) square(0, i) = square(1, i) = i % 2 ? kFullScale : -kFullScale;
+  for (FrameCount i = 0; i < 1000; ++i)
+    square(0, i) = square(1, i) = i % 2 ? kFullScale : -kFullScale;
   const auto level = [](const AudioBlock& b) { return BlockLevel(b.samples()); };
   EXPECT_EQ(level(square), 15);
   EXPECT_EQ(level(Sine(1, 44100, kRate, 1000, kFullScale)), 12);
@@ -55,7 +58,9 @@ TEST(BlockLevel, SquareAndSineAtFullScaleSilenceAndValuesFarAboveIt) {
 TEST(Compressor, GainTableComesBackToUnityAtLevelZeroAndLimitsFromItsUpperBound) {
   const double b = CompressorSlope(4);  // 4:1
   const CompressorGains t = CompressorGainTable(-20, b, 127);
-  const auto at = [&](const CompressorGains& g, int level) { return g[static_cast<std::size_t>(level + 128)]; };
+  const auto at = [&](const CompressorGains& g, int level) {
+    return g[static_cast<std::size_t>(level + 128)];
+  };
   EXPECT_NEAR(double(at(t, 0)), double(kUnity), 8);
   // Below the threshold the make-up gain: 20 dB x (1 - 1/4) = 15 dB.
   EXPECT_NEAR(Db(double(at(t, -60)) / double(kUnity)), 15, 0.01);
@@ -69,7 +74,8 @@ TEST(Compressor, GainTableComesBackToUnityAtLevelZeroAndLimitsFromItsUpperBound)
   for (std::int64_t g : flat) EXPECT_EQ(g, kUnity);
 
   // A limit of 10 dB above a 0 dB threshold: 1 dB less per dB from level 10 on.
-  const CompressorGains limited = CompressorGainTable(0, CompressorSlope(2), CompressorUpperBound({0, 2, 10}));
+  const CompressorGains limited =
+      CompressorGainTable(0, CompressorSlope(2), CompressorUpperBound({0, 2, 10}));
   EXPECT_NEAR(Db(double(at(limited, 20)) / double(at(limited, 10))), -10, 0.02);
   EXPECT_EQ(CompressorUpperBound({-20, 4, 0}), 127);
 
@@ -93,7 +99,8 @@ TEST(Compressor, OneToOneAtZeroIsBitIdenticalForEveryLengthAndBlock) {
     for (FrameCount len : {0, 1, 1983, 1984, 8191, 8192, 8193, 50000}) {
       SCOPED_TRACE(std::to_string(ch) + " channels, " + std::to_string(len) + " frames");
       AudioBlock in = Noise(ch, len, 3);
-      if (len > 10) in(0, len / 2) = std::numeric_limits<Sample>::max();  // far above full scale too
+      if (len > 10)
+        in(0, len / 2) = std::numeric_limits<Sample>::max();  // far above full scale too
       LCompressorFilter f(MemorySource(in, 44100), {});
       EXPECT_EQ(Filter(f, 441), in);
     }
@@ -123,8 +130,9 @@ TEST(Compressor, SteadyLoudToneSettlesAtItsTableGainWhateverTheReadSize) {
 TEST(Compressor, GainGoesDownFasterThanItComesBack) {
   // Quiet, loud, quiet: the gain falls within about a window after the onset and rises
   // again more slowly after the end.
-  const AudioBlock in = Joined({Sine(1, 44100, kRate, 500, AtDbfs(-30)), Sine(1, 44100, kRate, 500, AtDbfs(-3)),
-                                Sine(1, 44100, kRate, 500, AtDbfs(-30))});
+  const AudioBlock in =
+      Joined({Sine(1, 44100, kRate, 500, AtDbfs(-30)), Sine(1, 44100, kRate, 500, AtDbfs(-3)),
+              Sine(1, 44100, kRate, 500, AtDbfs(-30))});
   LCompressorFilter f(MemorySource(in, 44100), {-30, 6, 0});
   const AudioBlock out = Filter(f);
   const FrameCount w = CompressorWindow(44100);
@@ -187,7 +195,9 @@ TEST(GainControl, CurveAndReferenceFollowTheirRules) {
   EXPECT_EQ(GainCurve(200), -127);
 
   LevelHistogram h{};
-  const auto at = [&](int level) -> std::int64_t& { return h[static_cast<std::size_t>(level + 127)]; };
+  const auto at = [&](int level) -> std::int64_t& {
+    return h[static_cast<std::size_t>(level + 127)];
+  };
   EXPECT_EQ(ReferenceLevel(h), -127) << "nothing measured";
   at(-127) = 500;  // pauses
   at(-10) = 200;
@@ -255,7 +265,8 @@ std::vector<std::uint8_t> SampleBlockPeaks(const AudioBlock& b) {
   for (FrameCount i = 0; i < b.frames(); ++i)
     for (int c = 0; c < b.channels(); ++c) {
       auto& v = out[static_cast<std::size_t>(i / 256)];
-      v = std::max(v, static_cast<std::uint8_t>(std::min<std::int64_t>(255, std::abs(std::int64_t{b(c, i)}) >> 11)));
+      v = std::max(v, static_cast<std::uint8_t>(
+                          std::min<std::int64_t>(255, std::abs(std::int64_t{b(c, i)}) >> 11)));
     }
   return out;
 }
@@ -272,7 +283,10 @@ TEST(AutoTrim, RangeKeepsOneBlockOfMarginAndAllOfAudioThatIsLoudAtItsEnds) {
       {"silent throughout", P(10, 0), 2560, {0, 2560}},
       {"no peaks at all", P{}, 0, {0, 0}},
       {"loud in the middle", P{0, 0, 0, 200, 255, 0, 0, 0}, 2048, {512, 1536}},
-      {"quiet blocks under the threshold count as silence", P{5, 5, 200, 5, 5, 5}, 1536, {256, 1024}},
+      {"quiet blocks under the threshold count as silence",
+       P{5, 5, 200, 5, 5, 5},
+       1536,
+       {256, 1024}},
       {"loud first block: nothing before it", P{255, 0, 0, 0}, 1024, {0, 512}},
       {"loud last block is kept", P{0, 0, 0, 255}, 1000, {512, 1000}},
       {"one block", P{90}, 100, {0, 100}},
@@ -290,7 +304,8 @@ TEST(AutoTrim, RangeKeepsOneBlockOfMarginAndAllOfAudioThatIsLoudAtItsEnds) {
 }
 
 TEST(AutoTrim, BlockPeaksFollowGainsAndEditsAndNeverUnderstateTheSamples) {
-  AudioBlock tone = Joined({AudioBlock(2, 44100), Sine(2, 44100, kRate, 440, AtDbfs(-6)), AudioBlock(2, 44100)});
+  AudioBlock tone =
+      Joined({AudioBlock(2, 44100), Sine(2, 44100, kRate, 440, AtDbfs(-6)), AudioBlock(2, 44100)});
   Doc doc(tone);
   std::vector<std::uint8_t> peaks;
   ASSERT_TRUE(ChainBlockPeaks(doc.chain, peaks).done());
@@ -331,8 +346,9 @@ TEST(AutoTrim, MissingPeakFileFailsWithItsNameAndCancelStops) {
   Doc doc(Sine(1, 44100, kRate, 440, AtDbfs(-6)));
   std::vector<std::uint8_t> peaks;
   int calls = 0;
-  EXPECT_EQ(ChainBlockPeaks(doc.chain, peaks, [&](FrameCount, FrameCount) { return ++calls < 1; }).result,
-            platform::kTaskCancelled);
+  EXPECT_EQ(
+      ChainBlockPeaks(doc.chain, peaks, [&](FrameCount, FrameCount) { return ++calls < 1; }).result,
+      platform::kTaskCancelled);
   const auto file = doc.store.PeakFilePath(doc.chain.segments().front().fileId);
   std::filesystem::resize_file(file, 100);
   const Outcome o = ChainBlockPeaks(doc.chain, peaks);

@@ -51,8 +51,8 @@ AudioBlock Subtract(const AudioBlock& in, const NoiseProfile& p, FrameCount bloc
 
 TEST(NoiseReduction, FrameSizeFollowsTheRateUpTo8192) {
   const std::pair<std::int64_t, int> cases[] = {
-      {44100, 1024}, {22050, 512}, {48000, 2048}, {32000, 1024}, {96000, 4096}, {8000, 256}, {11025, 256},
-      {6000, 256},   {1, 8},       {0, 8},        {350000, 8192}, {400000, 0}};
+      {44100, 1024}, {22050, 512}, {48000, 2048}, {32000, 1024}, {96000, 4096},  {8000, 256},
+      {11025, 256},  {6000, 256},  {1, 8},        {0, 8},        {350000, 8192}, {400000, 0}};
   for (const auto& [rate, n] : cases) EXPECT_EQ(SpectralFrameSize(rate), n) << rate;
 }
 
@@ -82,7 +82,8 @@ TEST(NoiseReduction, GrabbedProfileTakesNoiseUnderAToneDownAndKeepsTheTone) {
 // every bin exceeds takes next to nothing. Both show the overlap-add at unity: as
 // windows that add up to 2.16 the first would turn noise over and make it louder.
 TEST(NoiseReduction, OverlapAddIsUnitySoAllOrNothingIsTaken) {
-  const AudioBlock in = Sum(Sine(2, 30000, kRate, 440, kFullScale / 3), NoiseAtDbfs(2, 30000, -30, 4));
+  const AudioBlock in =
+      Sum(Sine(2, 30000, kRate, 440, kFullScale / 3), NoiseAtDbfs(2, 30000, -30, 4));
   const AudioBlock all = Subtract(in, Flat(1e12f, 2));
   ASSERT_EQ(all.frames(), in.frames());
   EXPECT_LE(PeakOf(all, 0), 1);
@@ -106,7 +107,8 @@ TEST(NoiseReduction, LengthIsKeptAndOutputDoesNotDependOnReadSizes) {
     f.seek(0);
     EXPECT_EQ(ReadSource(f), whole);
   }
-  EXPECT_EQ(Subtract(AudioBlock(2, 5000), Flat(100, 2)), AudioBlock(2, 5000)) << "silence stays silence";
+  EXPECT_EQ(Subtract(AudioBlock(2, 5000), Flat(100, 2)), AudioBlock(2, 5000))
+      << "silence stays silence";
 }
 
 TEST(NoiseReduction, ShortOrOddGrabsStillMakeAProfile) {
@@ -132,7 +134,8 @@ TEST(NoiseReduction, ShortOrOddGrabsStillMakeAProfile) {
   }
 
   // Percentiles beyond 100 are clamped, not read past the histogram.
-  const NoiseProfile over = ProfileOf(hiss, 1000), top = ProfileOf(hiss, 100), bottom = ProfileOf(hiss, -5);
+  const NoiseProfile over = ProfileOf(hiss, 1000), top = ProfileOf(hiss, 100),
+                     bottom = ProfileOf(hiss, -5);
   EXPECT_EQ(over.magnitudes, top.magnitudes);
   for (std::size_t k = 0; k < 512; ++k) EXPECT_LE(bottom.magnitudes[k], top.magnitudes[k]);
 }
@@ -141,14 +144,16 @@ TEST(NoiseReduction, GrabLimitAndProfileFitAreCheckedWithTheirMessages) {
   EXPECT_TRUE(CheckGrabLength(FrameCount(8.9 * 44100), 44100).ok());
   const Status nine = CheckGrabLength(9 * 44100, 44100);
   EXPECT_EQ(nine.message,
-            "You cannot sample an area of your audio longer than 8 seconds. Please select a shorter area.");
+            "You cannot sample an area of your audio longer than 8 seconds. Please select a "
+            "shorter area.");
   EXPECT_EQ(nine.caption, "Manual Noise Reduction Error");
 
   const NoiseProfile mono = Flat(100, 1);
   EXPECT_TRUE(CheckProfileFits(mono, 44100, 1).ok());
   EXPECT_TRUE(CheckProfileFits(mono, 32000, 1).ok()) << "the same frame size";
   const std::string incompatible =
-      "The noise sample you took is not compatible with the selection you are attempting to apply it to.";
+      "The noise sample you took is not compatible with the selection you are attempting to apply "
+      "it to.";
   EXPECT_EQ(CheckProfileFits(mono, 44100, 2).message, incompatible);
   EXPECT_EQ(CheckProfileFits(mono, 22050, 1).message, incompatible);
   EXPECT_FALSE(CheckProfileFits(NoiseProfile{}, 44100, 1).ok());
@@ -183,7 +188,9 @@ TEST(NoiseReduction, AutomaticPassFindsTheNoiseFloorOfTheSelectionItself) {
   ASSERT_EQ(out.frames(), in.frames());
   const FrameCount a = 22050 + 11025 + 2000, b = 88200 - 2000;  // between two bursts
   EXPECT_LT(Db(RmsOf(out, 0, a, b) / RmsOf(in, 0, a, b)), -5);
-  EXPECT_NEAR(Db(MeasureTone(out, 0, kRate, 2000, 88200 + 1000, 88200 + 10000).amplitude / (kFullScale / 4)), 0, 1);
+  EXPECT_NEAR(Db(MeasureTone(out, 0, kRate, 2000, 88200 + 1000, 88200 + 10000).amplitude /
+                 (kFullScale / 4)),
+              0, 1);
   // The estimate fills the first 30 % of the bar, and the bar never goes back.
   ASSERT_FALSE(reported.empty());
   EXPECT_TRUE(std::is_sorted(reported.begin(), reported.end()));

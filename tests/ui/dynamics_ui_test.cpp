@@ -49,7 +49,8 @@ std::vector<std::int16_t> Audio(const core::WaveDocument& doc) {
   std::vector<audio::Sample> s(static_cast<std::size_t>(doc.length()));
   src->read(s.data(), doc.length());
   std::vector<std::int16_t> out;
-  for (audio::Sample x : s) out.push_back(std::int16_t(std::clamp((x + 8) >> 4, -32768, 32767)));  // as played
+  for (audio::Sample x : s)
+    out.push_back(std::int16_t(std::clamp((x + 8) >> 4, -32768, 32767)));  // as played
   return out;
 }
 
@@ -99,12 +100,14 @@ TEST_F(DynamicsFrame, GrabbedNoiseSampleCleansTheWholeFilePlaysItAndUndoes) {
   const auto cleaned = Audio(w->doc());
   ASSERT_EQ(cleaned.size(), original.size());
   EXPECT_LT(Rms(cleaned, 500, 7500), Rms(original, 500, 7500) / 5) << "the hiss is gone";
-  EXPECT_NEAR(Rms(cleaned, 9000, 31000), Rms(original, 9000, 31000), Rms(original, 9000, 31000) / 20);
+  EXPECT_NEAR(Rms(cleaned, 9000, 31000), Rms(original, 9000, 31000),
+              Rms(original, 9000, 31000) / 20);
   ASSERT_TRUE(PumpUntil([&] { return sound_.written().size() >= playedBefore + cleaned.size(); }));
   const auto heard = sound_.written();
-  const auto m = std::mismatch(cleaned.begin(), cleaned.end(), heard.begin() + std::ptrdiff_t(playedBefore));
-  EXPECT_TRUE(m.first == cleaned.end()) << "what plays is the cleaned audio; not from frame "
-                                        << (m.first - cleaned.begin());
+  const auto m =
+      std::mismatch(cleaned.begin(), cleaned.end(), heard.begin() + std::ptrdiff_t(playedBefore));
+  EXPECT_TRUE(m.first == cleaned.end())
+      << "what plays is the cleaned audio; not from frame " << (m.first - cleaned.begin());
 
   frame_->Command(core::kCmdStop);
   Key(Qt::Key_Z, Qt::ControlModifier);
