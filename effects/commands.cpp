@@ -321,10 +321,11 @@ platform::TaskResult AutoTrimCommand(EditContext& ctx, WaveDocument& doc, int th
     doc.PushUndo("Auto Trim");
     core::ChainTrim(doc.mutableChain(), keep.start, keep.end);
     doc.AudioChanged();
+    doc.ZoomFull();
+    core::AfterEdit(ctx, doc, 0, 0);
   }
+  // Cancelled or failed: nothing plays, only the cursor goes back to the start.
   doc.SetCursor(0);
-  doc.ZoomFull();
-  core::AfterEdit(ctx, doc, 0, 0);
   return result;
 }
 

@@ -87,7 +87,8 @@ Outcome EstimateNoiseProfile(audio::LSoundSource& source, FrameCount frames, int
     const FrameCount done = step + 1 == steps ? frames : (step + 1) * n;
     if (progress && !progress(done, frames)) return Outcome::Cancelled();
   }
-  // (B / 10 x p) / 10 is 0 for fewer than ten frames: at least one must count.
+  // B x p / 100, not (B / 10 x p) / 10: the truncation of B / 10 lowers the percentile of
+  // short grabs a lot (to nothing under ten frames). At least one frame must count.
   const std::int64_t p = std::clamp(percentile, 0, 100);
   const auto needed = static_cast<std::uint32_t>(std::max<std::int64_t>(1, steps * p / 100));
   NoiseProfile made{n, ch, std::vector<float>(static_cast<std::size_t>(ch) * bins)};
