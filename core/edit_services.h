@@ -31,6 +31,9 @@ class PlaybackControl {
   virtual void PlayFrom(const WaveDocument& doc, FramePos pos) = 0;
   // Plays [from, to) of chain (the preview of a typed range).
   virtual void PlayRange(const AudioChain& chain, FramePos from, FramePos to) = 0;
+  // Plays source from its position at normal speed (an effect's preview); false with
+  // *message set when the device refuses it.
+  virtual bool PlaySource(audio::SourceHandle source, std::string* message) = 0;
 };
 
 class AudioFileIo {

@@ -16,12 +16,6 @@ namespace {
 
 using core::WaveDocument;
 
-// One step of the command line: a command of the table and the values it runs with.
-struct Step {
-  const core::Command* command;
-  std::optional<core::ParamSet> values;
-};
-
 std::vector<std::string> SplitParams(std::string_view text) {
   std::vector<std::string> out;
   if (text.empty()) return out;
@@ -44,10 +38,10 @@ void Refuse(std::FILE* err, const core::Command& c, const std::string& message) 
   std::fprintf(err, "quillet-cli: %s: %s\n", c.cliName.c_str(), message.c_str());
 }
 
-// The command named by word (NAME[:P1,P2,...]) with its stored values, the words
-// given over them, validated; nullopt after the refusal is written to err.
-std::optional<Step> ParseStep(const std::string& word, const core::CommandRegistry& registry,
-                              std::FILE* err) {
+}  // namespace
+
+std::optional<CommandWord> ParseCommandWord(const std::string& word, const core::CommandRegistry& registry,
+                                            std::FILE* err, bool validate) {
   const std::size_t colon = word.find(':');
   const std::string name = word.substr(0, colon);
   const core::Command* command = registry.FindCli(name);
@@ -58,7 +52,7 @@ std::optional<Step> ParseStep(const std::string& word, const core::CommandRegist
   }
   const std::vector<std::string> words =
       SplitParams(colon == std::string::npos ? std::string_view() : std::string_view(word).substr(colon + 1));
-  Step step{command, std::nullopt};
+  CommandWord step{command, std::nullopt};
   if (!command->params) {
     if (words.empty()) return step;
     Refuse(err, *command, "This command takes no parameters.");
@@ -69,18 +63,16 @@ std::optional<Step> ParseStep(const std::string& word, const core::CommandRegist
   values.Load(settings::Settings::Process(), &notices);
   for (const std::string& n : notices) Refuse(err, *command, n);
   std::string why = values.Parse(words);
-  if (why.empty()) why = values.Validate();
+  if (why.empty() && validate) why = values.Validate();
   if (why.empty()) return step;
   Refuse(err, *command, why);
   return std::nullopt;
 }
 
-}  // namespace
-
 platform::TaskResult RunApplyCommand(CommandContext& c) {
   std::vector<std::string> files;
   std::optional<long long> from, to;
-  std::vector<Step> steps;
+  std::vector<CommandWord> steps;
   for (std::size_t i = 0; i < c.args.size(); ++i) {
     const std::string& arg = c.args[i];
     if (arg == "--from" || arg == "--to") {
@@ -94,7 +86,7 @@ platform::TaskResult RunApplyCommand(CommandContext& c) {
     } else if (files.size() < 2) {
       files.push_back(arg);
     } else {
-      std::optional<Step> step = ParseStep(arg, c.registry, c.err);
+      std::optional<CommandWord> step = ParseCommandWord(arg, c.registry, c.err, true);
       if (!step) return platform::kTaskFailed;
       steps.push_back(std::move(*step));
     }
@@ -131,7 +123,7 @@ platform::TaskResult RunApplyCommand(CommandContext& c) {
   formats::FormatsFileIo fileIo(settings);
   core::EditContext ctx{*store, clipboard, c.progress, settings, nullptr,
                   &fileIo, &system, &c.prompter, formats::DefaultAdaptors(), {}, false};
-  for (Step& step : steps) {
+  for (CommandWord& step : steps) {
     if (step.command->range == core::CliRange::Effect && !ranged) core::SelectAll(doc);
     core::CommandCall call{ctx, &doc, step.values ? &*step.values : nullptr, nullptr, step.command};
     ctx.message.clear();

@@ -86,9 +86,14 @@ TEST_F(CommandsTest, EachCommandPushesItsUndoNameAndShowsItsProgressTexts) {
       {"Stereo Pan", "Stereo Pan", "Stereo Pan", "Process Audio",
        [](auto& c, auto& d) { return StereoPanCommand(c, d, 20); }},
       {"Cross Fade", "Cross Fading", "Cross Fading", "Please wait...",
-       [](auto& c, auto& d) {
-         return CrossFadeCommand(c, d, {10, 10, 10});
-       }},
+       [](auto& c, auto& d) { return CrossFadeCommand(c, d, {10, 10, 10}); }},
+      {"High-Pass Filter", "High-Pass Filter", "Low Cut Filter", "Please wait...",
+       [](auto& c, auto& d) { return HighPassCommand(c, d, {250}); }},
+      {"Equalizer", "Equalizer", "Equalizing", "Please wait...",
+       [](auto& c, auto& d) { return EqualizerCommand(c, d, {{0, 128}, {100, 20}, {255, 128}}); }},
+      {"Echo", "Echo", "Echo", "Please wait...", [](auto& c, auto& d) { return EchoCommand(c, d, {10, 50}); }},
+      {"Reverb", "Reverb", "Reverb", "Please wait...",
+       [](auto& c, auto& d) { return ReverbCommand(c, d, {50, 100}); }},
       {"Speed and Pitch Change", "Speed and Pitch Change", "Process Audio", "Please wait...",
        [](auto& c, auto& d) { return SpeedCommand(c, d, SpeedKind::SpeedAndPitch, 150); }},
       {"Speed Change", "Speed Change", "Process Audio", "Please wait...",
