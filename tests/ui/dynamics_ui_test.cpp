@@ -3,6 +3,7 @@
 // applied to the whole file, played, and undone.
 #include <QComboBox>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QSpinBox>
 
 #include <gtest/gtest.h>
@@ -128,6 +129,13 @@ TEST_F(DynamicsFrame, DialogsTakeTheirPresetsAndStoreWhatWasConfirmed) {
     emit preset->activated(i);
     EXPECT_EQ(d.findChild<QSpinBox*>("THRESHOLD_DB")->value(), -20);
     EXPECT_EQ(d.findChild<QComboBox*>("RATIO_INDEX")->currentText(), "4:1");
+    // The preview plays the preset as chosen; the button then stops it.
+    auto* preview = d.findChild<QPushButton*>("preview");
+    ASSERT_TRUE(preview);
+    preview->click();
+    EXPECT_EQ(preview->text(), "&Stop");
+    preview->click();
+    EXPECT_EQ(preview->text(), "Pre&view");
   });
   MenuItem(frame_->menuBar(), "Dynamic Range Co&mpressor")->trigger();
   EXPECT_EQ(compressor.shown(), 1);
@@ -135,7 +143,10 @@ TEST_F(DynamicsFrame, DialogsTakeTheirPresetsAndStoreWhatWasConfirmed) {
   EXPECT_EQ(settings_->GetInt("StoredValues", "CompressorThreshold", 0), -20);
   EXPECT_EQ(settings_->GetInt("StoredValues", "CompressorRatio", 0), 4);
 
-  DialogScript gate("ParamDialog", [](QDialog& d) { d.findChild<QSpinBox*>("DB")->setValue(-40); });
+  DialogScript gate("ParamDialog", [](QDialog& d) {
+    EXPECT_FALSE(d.findChild<QPushButton*>("preview")) << "the gate offers no preview";
+    d.findChild<QSpinBox*>("DB")->setValue(-40);
+  });
   MenuItem(frame_->menuBar(), "Apply Multi-band Noise Gating")->trigger();
   EXPECT_EQ(gate.shown(), 1);
   EXPECT_EQ(settings_->GetInt("StoredValues", "NoiseGateLevel", 0), -40);
