@@ -214,7 +214,7 @@ platform::TaskResult StereoPanCommand(EditContext& ctx, WaveDocument& doc, int p
         return StereoPan(p, position, Progress(task));
       },
       [&]() -> std::optional<platform::TaskResult> {
-        const Status s = CheckStereo(doc.channels());
+        const Status s = CheckStereo(doc.channels(), ctx.frontEnd);
         if (s.ok()) return std::nullopt;
         return Refuse(ctx, s, platform::MessageIcon::Question, platform::MessageButtons::OkCancel);
       });
@@ -410,7 +410,7 @@ platform::TaskResult NoiseReductionCommand(EditContext& ctx, WaveDocument& doc) 
         return SubtractNoise(p, profile, Progress(task));
       },
       [&]() -> std::optional<platform::TaskResult> {
-        const Status s = CheckProfileFits(profile, doc.sampleRate(), doc.channels());
+        const Status s = CheckProfileFits(profile, doc.sampleRate(), doc.channels(), ctx.frontEnd);
         if (s.ok()) return std::nullopt;
         return core::FailEdit(ctx, nullptr, s.message);
       });

@@ -201,11 +201,15 @@ Status CheckGrabLength(FrameCount frames, std::int64_t rate) {
       "Manual Noise Reduction Error");
 }
 
-Status CheckProfileFits(const NoiseProfile& profile, std::int64_t rate, int channels) {
+Status CheckProfileFits(const NoiseProfile& profile, std::int64_t rate, int channels,
+                        core::FrontEnd frontEnd) {
   if (profile.empty())
     return Status::Error(
-        "There is no noise sample yet. Select a stretch that holds nothing but the noise and "
-        "choose Grab Noise Sample from Selected Area first.",
+        "There is no noise sample yet. Select a stretch that holds nothing but "
+        "the noise and choose " +
+            std::string(core::CommandWording(frontEnd, "Grab Noise Sample from Selected Area",
+                                             "noise-grab")) +
+            " first.",
         "Noise Reduction");
   if (profile.frameSize == SpectralFrameSize(rate) && profile.channels == channels)
     return Status::Ok();

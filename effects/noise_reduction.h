@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "audio/fft.h"
+#include "core/edit_services.h"
 #include "core/params.h"
 #include "effects/pass.h"
 #include "effects/status.h"
@@ -71,7 +72,8 @@ inline constexpr int kMaxGrabSeconds = 8;
 inline constexpr int kGrabPercentile = 90;
 Status CheckGrabLength(FrameCount frames, std::int64_t rate);
 // Refused with its message when profile was made for another frame size or channel count.
-Status CheckProfileFits(const NoiseProfile& profile, std::int64_t rate, int channels);
+Status CheckProfileFits(const NoiseProfile& profile, std::int64_t rate, int channels,
+                        core::FrontEnd frontEnd = core::FrontEnd::Editor);
 
 // The profile of [from, to) of chain at the grab's percentile.
 Outcome GrabNoiseProfile(const AudioChain& chain, FramePos from, FramePos to, NoiseProfile& profile,
