@@ -292,9 +292,9 @@ TEST_F(Frame, EveryMenuItemIsARunnableCommand) {
   for (QToolBar* bar : frame_->findChildren<QToolBar*>()) walk(bar->actions());
   EXPECT_GT(texts.size(), 60u);
   for (const char* shown : {"Paste From System Clipboard", "Paste Mix From System Clipboard...",
-                            "&Amplify...", "Mono", "&Auto Trim", "E&xit	Alt+F4",
-                            "&Load Audio CD Track(s)...	Ctrl+L", "Open Project...",
-                            "&Set Bookmark	Ctrl+B", "Asse&mble Regions"})
+                            "&Amplify...", "Mono", "&Auto Trim", "E&xit\tAlt+F4",
+                            "&Load Audio CD Track(s)...\tCtrl+L", "Open Project...",
+                            "&Set Bookmark\tCtrl+B", "Asse&mble Regions"})
     EXPECT_NE(std::find(texts.begin(), texts.end(), shown), texts.end()) << shown;
   for (core::CommandId absent : {core::kCmdOptions, core::kCmdHelp})
     EXPECT_EQ(frame_->action(absent), nullptr) << absent;
