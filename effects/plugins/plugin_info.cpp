@@ -65,7 +65,9 @@ bool ResolveControls(const PluginInfo& info, const PluginSpec& spec, std::vector
                      std::string* why) {
   values.clear();
   for (const ControlPort& p : info.controls) values.push_back(p.def);
-  for (const auto& [name, v] : spec.values) {
+  for (const auto& given : spec.values) {
+    const std::string& name = given.first;
+    const float v = given.second;
     auto it = std::find_if(info.controls.begin(), info.controls.end(), [&](const ControlPort& p) {
       return p.symbol == name || SameName(p.name, name) || std::to_string(p.index) == name;
     });
