@@ -1,6 +1,7 @@
 // The MP3 sound source: exact seeking, tags, the VBR header frame, damaged files and statuses.
 
 #include <algorithm>
+#include <cmath>
 #include <random>
 
 #include "mp3_test_util.h"
@@ -230,6 +231,53 @@ TEST(Mp3Source, CorruptBytesDecodeWithoutHarm) {
     const auto peak = static_cast<Sample>(audio::kWidePeakBound);
     EXPECT_TRUE(std::all_of(all.begin(), all.end(), [&](Sample s) { return s >= -peak && s <= peak; }));
     EXPECT_EQ(ReadAt(*src, src->length() / 3, 5000), Slice(all, src->channels(), src->length() / 3, 5000));
+  }
+}
+
+// Reading through decodes spans on worker threads, each from its own lead-in: the samples
+// must be exactly those of one decoder going through the whole stream, whatever the reads'
+// sizes and after a jump back, including low bit rates (main data reaching several frames
+// back), one-granule frames and a stream whose channel mode changes.
+TEST(Mp3Source, WorkersGiveTheSamplesOfOneDecoder) {
+  QUILLET_REQUIRE_MP3_TOOLS();
+  TempDir dir;
+  const std::vector<std::string> sweep = {"synth", "14", "sine", "300-3000", "sine", "5000"};
+  const std::string iso = ReadTestData("l3-he_mode.bit");
+  ASSERT_FALSE(iso.empty());
+  const struct {
+    const char* name;
+    std::string bytes;
+  } cases[] = {
+      {"cbr32 reservoir", ReadFileBytes(MakeMp3(dir, "r32", 2, sweep, {"-b", "32"}))},
+      {"vbr", ReadFileBytes(MakeMp3(dir, "vbr", 2, {"synth", "14", "pinknoise", "gain", "-6"}, {"-V", "4"}))},
+      {"mpeg2", ReadFileBytes(MakeMp3(dir, "lsf", 2, sweep, {"--resample", "22.05", "-b", "24"}))},
+      {"mode changes", iso + iso + iso},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    platform::MemoryByteSource view(c.bytes);
+    const OurDecoding through = DecodeOurs(view);
+    std::vector<Sample> expected(through.samples.size());
+    for (size_t i = 0; i < expected.size(); ++i)
+      expected[i] = static_cast<Sample>(std::lrint(std::clamp(through.samples[i] * 524288.0f, -2097152.0f, 2097152.0f)));
+
+    auto src = formats::OpenMp3Source(std::make_unique<platform::MemoryByteSource>(c.bytes), 3);
+    ASSERT_TRUE(src->ready());
+    const auto& mp3 = static_cast<formats::LMP3SoundSource&>(*src);
+    ASSERT_GT(mp3.layout().frames.size(), 300u);
+    const int ch = src->channels();
+    ASSERT_EQ(expected.size(), static_cast<size_t>(src->length() * ch));
+    std::vector<Sample> got(expected.size());
+    for (audio::FramePos at = 0; at < src->length(); at += 1000)
+      src->read(got.data() + at * ch, std::min<audio::FrameCount>(1000, src->length() - at));
+    EXPECT_TRUE(got == expected);
+    EXPECT_GT(mp3.framesFromWorkers(), static_cast<int64_t>(mp3.layout().frames.size()) / 2);
+
+    // Back to a quarter of the way and through again: the workers restart from a lead-in.
+    const int64_t before = mp3.framesFromWorkers();
+    const audio::FramePos quarter = src->length() / 4 + 17;
+    EXPECT_TRUE(ReadAt(*src, quarter, src->length() - quarter) == Slice(expected, ch, quarter, src->length() - quarter));
+    EXPECT_GT(mp3.framesFromWorkers(), before);
   }
 }
 
