@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/registry.h"
 #include "core/working_folder.h"
 #include "effects/dialogs.h"
 #include "settings/settings.h"
@@ -35,7 +36,7 @@ int main(int argc, char** argv) {
 
   int status = 0;
   {
-    quillet::ui::MainFrame frame(settings, store->store(),
+    quillet::ui::MainFrame frame(settings, store->store(), quillet::app::BuildCommandRegistry(),
                                  quillet::effects::DefaultDataFolder() / "keys.dat");
     frame.show();
     frame.raise();

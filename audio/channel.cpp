@@ -5,7 +5,9 @@
 namespace quillet::audio {
 
 LChannelConverter::LChannelConverter(SourceHandle input, int channels)
-    : LSoundSource(input->sampleRate(), channels, input->peakBound()), input_(std::move(input)) {}
+    : LSoundSource(input->sampleRate(), channels, input->peakBound()), input_(std::move(input)) {
+  FollowInput(*input_);
+}
 
 void LChannelConverter::read(Sample* buffer, FrameCount frames) {
   if (frames <= 0) return;

@@ -158,6 +158,7 @@ LRateConverter::LRateConverter(SourceHandle input, std::int32_t targetRate, doub
       input_(std::move(input)),
       kernel_(BuildKernel(input_->sampleRate(), sampleRate(), margin)),
       hist_(static_cast<std::size_t>(channels())) {
+  FollowInput(*input_);
   if (input_->position() != 0) input_->seek(0);
   Restart(0);
 }
@@ -260,7 +261,9 @@ void LRateConverter::read(Sample* buffer, FrameCount frames) {
 }
 
 LRelabelSource::LRelabelSource(SourceHandle input, std::int32_t rate)
-    : LSoundSource(rate, input->channels(), input->peakBound()), input_(std::move(input)) {}
+    : LSoundSource(rate, input->channels(), input->peakBound()), input_(std::move(input)) {
+  FollowInput(*input_);
+}
 
 SourceHandle ConvertRate(SourceHandle input, std::int32_t rate) {
   if (!input || !input->ready()) return input;

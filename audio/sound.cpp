@@ -16,6 +16,29 @@ LSoundSource::LSoundSource(std::int32_t sampleRate, int channels, std::uint32_t 
   }
 }
 
+SoundStatus LSoundSource::status() const {
+  return status_ == SoundStatus::Ready && failed() ? SoundStatus::Failed : status_;
+}
+
+bool LSoundSource::failed() const {
+  if (status_ == SoundStatus::Failed) return true;
+  return std::any_of(inputs_.begin(), inputs_.end(),
+                     [](const LSoundSource* s) { return s->failed(); });
+}
+
+const std::string& LSoundSource::failureMessage() const {
+  if (!failure_.empty()) return failure_;
+  for (const LSoundSource* s : inputs_)
+    if (s->failed()) return s->failureMessage();
+  return failure_;  // empty
+}
+
+void LSoundSource::Fail(std::string_view why) {
+  if (status_ == SoundStatus::Failed) return;
+  status_ = SoundStatus::Failed;
+  failure_ = why.empty() ? std::string_view("The audio could not be read.") : why;
+}
+
 LNullSoundSource::LNullSoundSource(SoundStatus status) : LSoundSource(11025, 1, kWidePeakBound) {
   setStatus(status);
 }

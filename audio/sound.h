@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "audio/block.h"
 #include "audio/ref.h"
@@ -13,13 +14,18 @@
 
 namespace quillet::audio {
 
-// The status byte of a source.
+// The status byte of a source. The first five are set when the source is made; Failed
+// comes later, when reading its audio goes wrong.
 enum class SoundStatus : std::uint8_t {
   Ready = 0,
   Empty = 1,         // the handle holds no real source
   Corrupt = 3,       // not a valid file of its format (layout, rate or channels)
   CannotOpen = 4,    // the file cannot be opened
   CodecMissing = 5,  // a codec needed to decode it is missing
+  // Reading failed (an I/O error, a file shorter than it should be, a decoder that
+  // died): what it delivers is no longer the real audio. Sticky, with a reason in
+  // failureMessage(). Reads still fill the buffer (zeros where nothing was read).
+  Failed = 6,
 };
 
 class LSoundSource : public RefCounted {
@@ -29,7 +35,9 @@ class LSoundSource : public RefCounted {
   LSoundSource(std::int32_t sampleRate, int channels, std::uint32_t peakBound);
 
   // Fills frames x channels samples at the position and advances it by frames.
-  // Never fails: anything before frame 0 or at or after the end reads as zeros.
+  // Anything before frame 0 or at or after the end reads as zeros. A read that cannot
+  // deliver the real audio still fills the buffer but marks the source failed: every
+  // consumer that keeps what it reads checks failed() after each block.
   virtual void read(Sample* buffer, FrameCount frames) = 0;
   void read(BlockView out) { read(out.data(), out.frames()); }
   // Frames delivered so far; negative after a seek before the start.
@@ -42,18 +50,29 @@ class LSoundSource : public RefCounted {
   int channels() const { return channels_; }
   // The largest absolute sample value this source may deliver.
   std::uint32_t peakBound() const { return peakBound_; }
-  SoundStatus status() const { return status_; }
-  bool ready() const { return status_ == SoundStatus::Ready; }
+  // Failed as soon as this source or any input it follows has failed.
+  SoundStatus status() const;
+  bool ready() const { return status() == SoundStatus::Ready; }
+  bool failed() const;
+  // Why reading failed; empty while it has not.
+  const std::string& failureMessage() const;
 
  protected:
   void setStatus(SoundStatus s) { status_ = s; }
   void setPeakBound(std::uint32_t b) { peakBound_ = b; }
+  // Marks the source Failed; the first reason is kept (a general one when why is empty).
+  void Fail(std::string_view why);
+  // For filters and adaptors: input's failure becomes this source's, so no filter has
+  // to pass it on by hand. input must live as long as this source (a held handle).
+  void FollowInput(const LSoundSource& input) { inputs_.push_back(&input); }
 
  private:
   std::int32_t sampleRate_;
   std::uint32_t peakBound_;
   int channels_;
   SoundStatus status_ = SoundStatus::Ready;
+  std::string failure_;
+  std::vector<const LSoundSource*> inputs_;
 };
 
 // The empty source: 11025 Hz mono, reads zeros, length 0.

@@ -34,6 +34,7 @@ LTimeStretchSource::LTimeStretchSource(SourceHandle input, double startSpeed, do
       endSpeed_(ClampMagnitude(endSpeed, kMinEndSpeed, kMaxStretchSpeed)),
       ramp_(std::clamp<FrameCount>(rampFrames, 0, kMaxRampFrames)),
       inputStart_(inputStart) {
+  FollowInput(*input_);
   seg_ = std::clamp<FrameCount>(sampleRate() / 90, 20, 2730);
   // Plays the running position for the first half, then fades over to the next one.
   const FrameCount firstHalf = seg_ / 2, second = seg_ - firstHalf;

@@ -12,7 +12,10 @@ std::string Describe(std::int64_t rate, int channels) {
 }
 
 TransferOutcome Failure(std::string message) {
-  return {TaskResult::Failed, 0, std::move(message)};
+  TransferOutcome out;
+  out.result = platform::kTaskFailed;
+  out.message = std::move(message);
+  return out;
 }
 
 }  // namespace
@@ -37,6 +40,7 @@ SourceHandle AdaptSource(SourceHandle source, std::int32_t rate, int channels,
 }
 
 TransferOutcome Transfer(LSoundSource& source, LSoundSink& sink, const ProgressFn& progress) {
+  if (source.failed()) return Failure(source.failureMessage());
   if (!source.ready())
     return Failure("The audio source is not usable (status " +
                    std::to_string(static_cast<int>(source.status())) + ").");
@@ -56,11 +60,16 @@ TransferOutcome Transfer(LSoundSource& source, LSoundSink& sink, const ProgressF
     if (pos >= total) break;
     const FrameCount n = std::min(kBlockFrames, total - pos);
     source.read(buffer.data(), n);
+    if (source.failed()) {
+      TransferOutcome failed = Failure(source.failureMessage());
+      failed.frames = out.frames;
+      return failed;
+    }
     sink.write(buffer.data(), n);
     if (sink.failed()) return Failure(sink.failureMessage());
     out.frames += n;
     if (progress && !progress(pos + n - start, total - start)) {
-      out.result = TaskResult::Cancelled;
+      out.result = platform::kTaskCancelled;
       return out;
     }
   }
@@ -69,8 +78,8 @@ TransferOutcome Transfer(LSoundSource& source, LSoundSink& sink, const ProgressF
 
 TransferOutcome TransferAdapted(SourceHandle source, LSoundSink& sink,
                                 const FormatAdaptors& adaptors, const ProgressFn& progress) {
-  std::string message;
   if (!source->ready()) return Transfer(*source, sink, progress);
+  std::string message;
   SourceHandle adapted = AdaptSource(std::move(source), static_cast<std::int32_t>(sink.sampleRate()),
                                      sink.channels(), adaptors, &message);
   if (!adapted) return Failure(message);

@@ -6,16 +6,12 @@
 #include <string>
 
 #include "audio/sound.h"
+#include "platform/result.h"
 
 namespace quillet::audio {
 
-// Task results: 0 done, 1 cancelled, 2 failed.
-enum class TaskResult : int { Done = 0, Cancelled = 1, Failed = 2 };
-
-struct TransferOutcome {
-  TaskResult result = TaskResult::Done;
+struct TransferOutcome : platform::Outcome {
   FrameCount frames = 0;  // frames written into the sink
-  std::string message;    // why it failed; empty otherwise
 };
 
 // Called after every block with the frames moved so far and the expected total;
@@ -37,7 +33,8 @@ SourceHandle AdaptSource(SourceHandle source, std::int32_t rate, int channels,
                          const FormatAdaptors& adaptors, std::string* message);
 
 // Copies from the source's position to its end into sink. Fails without writing when
-// the formats differ or either side is not usable, and as soon as the sink fails.
+// the formats differ or either side is not usable, and as soon as the sink fails or a
+// read fails (that block is not written).
 // The sink is not finished: its owner calls Finish and checks it.
 TransferOutcome Transfer(LSoundSource& source, LSoundSink& sink, const ProgressFn& progress = {});
 // AdaptSource to the sink's format, then Transfer.

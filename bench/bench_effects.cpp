@@ -22,6 +22,7 @@
 #include "effects/levels.h"
 #include "effects/pan.h"
 #include "formats/document_io.h"
+#include "settings/settings.h"
 
 namespace {
 
@@ -48,7 +49,9 @@ AudioBlock Tone(int channels, FrameCount frames, double rate, double freq, doubl
 const AudioBlock& Input() {
   static const AudioBlock block = [] {
     if (const char* file = std::getenv("QUILLET_BENCH_INPUT")) {
-      SourceHandle src = formats::OpenAudioFile(file);
+      // The user's stored raw records, as quillet-cli would read the file.
+      settings::Settings store(settings::DefaultLocations());
+      SourceHandle src = formats::OpenAudioFile(file, store);
       AudioBlock b(src->channels(), src->length());
       src->read(b.data(), b.frames());
       return b;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cerrno>
 
 namespace quillet::core {
 namespace {
@@ -96,8 +97,17 @@ int LChainSoundSource::FileFor(FileId id) {
       f.lastUse = useClock_;
       return f.fd.get();
     }
-  // A file that cannot be opened is remembered too (as -1), so it is not retried per block.
-  detail::UniqueFd fd(::open(chain_.store()->SampleFilePath(id).c_str(), O_RDONLY | O_CLOEXEC));
+  const std::filesystem::path path = chain_.store()->SampleFilePath(id);
+  detail::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd && (errno == EMFILE || errno == ENFILE) && !files_.empty()) {
+    // Our own cache may be what holds the descriptors: give them back and try once more.
+    files_.clear();
+    fd = detail::UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  }
+  if (!fd) {
+    FailFile(id, detail::ErrnoText());
+    return -1;  // the failure is sticky, so it is not retried per block
+  }
   if (files_.size() == kMaxOpenFiles) {
     auto oldest = std::min_element(files_.begin(), files_.end(),
                                    [](const auto& a, const auto& b) { return a.lastUse < b.lastUse; });
@@ -107,14 +117,25 @@ int LChainSoundSource::FileFor(FileId id) {
   return files_.back().fd.get();
 }
 
+void LChainSoundSource::FailFile(FileId id, const std::string& reason) {
+  Fail("Cannot read the audio of this document: " + chain_.store()->SampleFilePath(id).string() +
+       ": " + reason);
+}
+
 void LChainSoundSource::ReadSegment(const AudioSegment& seg, FrameCount offset, FrameCount frames,
                                     Sample* out) {
   const std::size_t count = static_cast<std::size_t>(frames) * channels();
-  const int fd = seg.fileId == kNoFile || !chain_.store() ? -1 : FileFor(seg.fileId);
+  const bool silent = seg.fileId == kNoFile || !chain_.store();
+  const int fd = silent || failed() ? -1 : FileFor(seg.fileId);
   std::size_t got = 0;
   if (fd >= 0) {
     const std::int64_t at = (seg.startFrame + offset) * channels() * std::int64_t{sizeof(Sample)};
-    got = at < 0 ? 0 : detail::ReadAt(fd, out, count * sizeof(Sample), at) / sizeof(Sample);
+    const std::size_t want = count * sizeof(Sample);
+    const std::size_t bytes = at < 0 ? 0 : detail::ReadAt(fd, out, want, at);
+    if (bytes < want)
+      FailFile(seg.fileId,
+               at < 0 || errno == 0 ? "File shorter than its audio" : detail::ErrnoText());
+    got = bytes / sizeof(Sample);
   }
   std::fill(out + got, out + count, Sample{0});
   const std::int32_t g = seg.gain >> 15;

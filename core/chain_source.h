@@ -22,8 +22,10 @@ class LChainSoundSource final : public audio::LSoundSource {
  public:
   explicit LChainSoundSource(const AudioChain& chain);
 
-  // Silence before frame 0, past the end and for silent segments; a sample file that
-  // is missing or shorter than its segment reads as zeros.
+  // Silence before frame 0, past the end and for silent segments. A sample file that
+  // cannot be opened or read, or is shorter than its segment, reads as zeros and fails
+  // the source with the system's reason ("Cannot read the audio of this document:
+  // PATH: REASON").
   void read(Sample* buffer, FrameCount frames) override;
   FramePos position() const override { return framePos_; }
   FrameCount length() const override { return chainLength_; }
@@ -33,6 +35,7 @@ class LChainSoundSource final : public audio::LSoundSource {
   // The descriptor of a segment file, from a small cache: reading across many segments
   // of a few files must not reopen a file per block.
   int FileFor(FileId id);
+  void FailFile(FileId id, const std::string& reason);
   void ReadSegment(const AudioSegment& seg, FrameCount offset, FrameCount frames, Sample* out);
 
   AudioChain chain_;

@@ -58,12 +58,11 @@ std::optional<std::string> RenderClipboardWave(EditContext& ctx, const AudioChai
   if (!file.ok()) return std::nullopt;
   file.Close();
   const AudioChain snapshot = chain;
-  const std::int32_t r = RunEditTask(ctx, "Saving to clipboard", [&](EditTask& task) {
+  const platform::TaskResult r = RunEditTask(ctx, "Saving to clipboard", [&](EditTask& task) {
     auto source = ChainOpenSource(snapshot);
     const audio::TransferOutcome saved = ctx.files->SaveWave(*source, file.path(), TaskProgress(task));
-    const auto result = static_cast<std::int32_t>(saved.result);
-    if (result == platform::kTaskFailed) return FailEdit(ctx, &task, saved.message);
-    return result;
+    if (saved.result == platform::kTaskFailed) return FailEdit(ctx, &task, saved.message);
+    return saved.result;
   });
   if (r != platform::kTaskDone) {
     *message = ctx.message;
@@ -79,7 +78,8 @@ std::optional<std::string> RenderClipboardWave(EditContext& ctx, const AudioChai
   return bytes;
 }
 
-int LoadClipboardWave(EditContext& ctx, const std::string& bytes, AudioChain& out) {
+platform::TaskResult LoadClipboardWave(EditContext& ctx, const std::string& bytes,
+                                       AudioChain& out) {
   std::string message;
   platform::TempFile file = ExchangeFile(&message);
   if (!file.ok()) return FailEdit(ctx, nullptr, message);

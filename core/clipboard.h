@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/chain.h"
+#include "platform/result.h"
 
 namespace quillet::core {
 
@@ -30,6 +31,6 @@ std::optional<std::string> RenderClipboardWave(EditContext& ctx, const AudioChai
                                                std::string* message);
 // Loads WAVE bytes from the system clipboard into out under "Loading Audio File
 // Source". A task result; out is untouched unless it is kTaskDone.
-int LoadClipboardWave(EditContext& ctx, const std::string& bytes, AudioChain& out);
+platform::TaskResult LoadClipboardWave(EditContext& ctx, const std::string& bytes, AudioChain& out);
 
 }  // namespace quillet::core

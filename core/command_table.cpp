@@ -6,8 +6,15 @@
 namespace quillet::core {
 
 bool CommandRegistry::Add(Command c) {
-  if (c.id == kCmdNone || Find(c.id)) return false;
-  if (!c.cliName.empty() && FindCli(c.cliName)) return false;
+  std::string why;
+  if (c.id == kCmdNone) why = "has no ID";
+  else if (Find(c.id)) why = "has the ID of another command";
+  else if (!c.cliName.empty() && FindCli(c.cliName)) why = "has the quillet-cli name of another";
+  if (!why.empty()) {
+    refusals_.push_back("Command " + std::to_string(c.id) + " (\"" + MenuLabel(c.menuText) +
+                        "\") " + why + ".");
+    return false;
+  }
   commands_.push_back(std::move(c));
   return true;
 }
@@ -45,6 +52,15 @@ bool IsEnabled(const Command& c, const CommandState& state) {
   if ((needs & kNeedsClipboard) && (!state.clipboard || state.clipboard->Empty())) return false;
   if ((needs & kNeedsOpenDocuments) && state.openDocuments == 0) return false;
   return !c.enabled || c.enabled(state);
+}
+
+
+std::string MenuLabel(std::string_view text) {
+  std::string out;
+  for (char c : text.substr(0, text.find('\t')))
+    if (c != '&') out += c;
+  while (!out.empty() && out.back() == ' ') out.pop_back();
+  return out;
 }
 
 }  // namespace quillet::core

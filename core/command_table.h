@@ -60,6 +60,18 @@ struct MenuPlace {
   bool contextMenu = false;  // also in the displays' right-click menu
 };
 
+// Where a command sits on the editor's bars: its position on each (0: not there);
+// positions that differ in the hundreds are split by a separator.
+struct BarPlace {
+  int main = 0;     // the main toolbar
+  int effects = 0;  // the effects toolbar
+  int command = 0;  // the command bar
+};
+
+// Command::dialog of a command whose values the editor takes as loaded (and
+// prepared) without asking: they are for quillet-cli and scripts.
+inline constexpr std::string_view kNoDialog = "none";
+
 // What a front end offers commands beyond the document.
 class CommandHost {
  public:
@@ -92,7 +104,9 @@ struct Command {
   CommandId id = kCmdNone;
   std::string menuText;     // with its & mark; a shortcut shown after '\t'
   std::string description;  // the status line's text while the item is highlighted
-  std::string keys;         // the built-in shortcut, "Ctrl+Shift+B"; empty: none
+  // The built-in shortcuts, "Ctrl+Shift+B" or several separated by ", ", as Qt
+  // writes them ("Ctrl+Num++" for the keypad); empty: none.
+  std::string keys;
   std::string cliName;      // quillet-cli apply's name; empty: not offered there
   std::string undoLabel;    // the undo entry's name; empty: not undoable
   std::string progressText; // the progress window's first line; empty: no window
@@ -100,9 +114,11 @@ struct Command {
   std::uint32_t needs = kNeedsNothing;
   const ParamTable* params = nullptr;  // its dialog's fields; null: none
   // The front end's own dialog for params ("equalizer", "cross-fade"); empty: the
-  // generic one drawn from the table (or none without a table).
+  // generic one drawn from the table (or none without a table); kNoDialog: none.
+  // Path fields are asked with their file dialogs first, before any other field.
   std::string dialog;
   MenuPlace place;
+  BarPlace bars;
   CliRange range = CliRange::Effect;
   std::string macroName;  // the name in the hot-key editor's macro list; empty: not offered
   int macroOrder = 0;     // its place in that list
@@ -111,15 +127,18 @@ struct Command {
   CommandPredicate enabled;  // a rule beyond needs; empty: none
   CommandPredicate checked;  // set: the item is checkable and shows this
   CommandText text;          // set: the menu text follows the state (Undo, Redo)
-  // Fills the values the dialog starts from with what depends on the document (the
-  // selection's times, say), after the stored values are loaded.
+  // Fills the values the editor's dialog starts from with what depends on the
+  // document (the selection's times, say), after the stored values are loaded.
+  // quillet-cli and scripts do not call it: their words and stored values decide.
   std::function<void(ParamSet& values, const WaveDocument* doc)> prepare;
 };
 
 class CommandRegistry {
  public:
-  // Adds c; false, adding nothing, when its ID or quillet-cli name is already taken.
+  // Adds c; false, adding nothing, when its ID or quillet-cli name is already taken
+  // (the reason is kept in refusals()).
   bool Add(Command c);
+  const std::vector<std::string>& refusals() const { return refusals_; }
   // Null for an ID or name that is no command (IDs read from files are checked here).
   const Command* Find(int id) const;
   const Command* FindCli(std::string_view name) const;
@@ -130,8 +149,12 @@ class CommandRegistry {
 
  private:
   std::deque<Command> commands_;
+  std::vector<std::string> refusals_;
   std::int32_t nextDynamic_ = kCmdFirstDynamic;
 };
+
+// The menu text without '&' marks, the shortcut after '\t' and trailing blanks.
+std::string MenuLabel(std::string_view menuText);
 
 // Whether c may run now: not while busy, and every need and its own rule hold.
 bool IsEnabled(const Command& c, const CommandState& state);

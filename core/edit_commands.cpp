@@ -30,20 +30,22 @@ Format TargetFormat(const WaveDocument& doc, const AudioChain& incoming) {
 }
 
 // Paste's work after the entry is pushed: source replaces [from, to) under a task.
-std::int32_t PasteChain(EditContext& ctx, WaveDocument& doc, const AudioChain& source) {
+platform::TaskResult PasteChain(EditContext& ctx, WaveDocument& doc, const AudioChain& source) {
   const FramePos from = doc.selStart(), to = doc.selEnd();
   const Format format = TargetFormat(doc, source);
   AudioChain work = doc.chain();
   FrameCount pasted = 0;
-  const std::int32_t r = RunEditTask(ctx, "Paste", [&](EditTask& task) -> std::int32_t {
-    AudioChain converted(&ctx.store);
-    const std::int32_t c = ConvertChain(ctx, task, source, format.rate, format.channels, converted);
-    if (c != kTaskDone) return c;
-    if (!ChainReplaceRange(work, from, to, converted))
-      return FailEdit(ctx, &task, "The pasted audio does not fit the document.");
-    pasted = ChainLength(converted);
-    return kTaskDone;
-  });
+  const platform::TaskResult r =
+      RunEditTask(ctx, "Paste", [&](EditTask& task) -> platform::TaskResult {
+        AudioChain converted(&ctx.store);
+        const platform::TaskResult c =
+            ConvertChain(ctx, task, source, format.rate, format.channels, converted);
+        if (c != kTaskDone) return c;
+        if (!ChainReplaceRange(work, from, to, converted))
+          return FailEdit(ctx, &task, "The pasted audio does not fit the document.");
+        pasted = ChainLength(converted);
+        return kTaskDone;
+      });
   if (r != kTaskDone) return r;
   doc.SetChain(std::move(work));
   // The pasted length in frames, not through milliseconds, which would lose frames.
@@ -53,7 +55,7 @@ std::int32_t PasteChain(EditContext& ctx, WaveDocument& doc, const AudioChain& s
 }
 
 // The system clipboard's audio in out; false with a message when it has none.
-std::int32_t TakeSystemAudio(EditContext& ctx, AudioChain& out) {
+platform::TaskResult TakeSystemAudio(EditContext& ctx, AudioChain& out) {
   if (!ctx.systemClipboard) return FailEdit(ctx, nullptr, "There is no system clipboard.");
   std::optional<std::string> bytes = ctx.systemClipboard->ReadWave();
   if (!bytes) return FailEdit(ctx, nullptr, "The clipboard holds no audio.");
@@ -61,15 +63,15 @@ std::int32_t TakeSystemAudio(EditContext& ctx, AudioChain& out) {
 }
 
 // Paste Mix and Mix File after the entry is pushed.
-std::int32_t MixChain(EditContext& ctx, WaveDocument& doc, const AudioChain& mix,
-                      MixParams params, const char* title) {
+platform::TaskResult MixChain(EditContext& ctx, WaveDocument& doc, const AudioChain& mix,
+                              MixParams params, const char* title) {
   const FramePos from = doc.selStart(), to = doc.selEnd();
   // Without a selection the mix always runs on over the following audio.
   if (!doc.HasSelection()) params.longer = MixLonger::IncreaseSelection;
   params.volumePct = std::clamp(params.volumePct, 0, 100);
   AudioChain work = doc.chain();
   FrameCount mixed = 0;
-  const std::int32_t r = RunEditTask(ctx, title, [&](EditTask& task) {
+  const platform::TaskResult r = RunEditTask(ctx, title, [&](EditTask& task) {
     const MixOutcome out = MixIntoChain(ctx, task, work, from, to, mix, params);
     mixed = out.mixedFrames;
     return out.result;
@@ -101,41 +103,6 @@ AudioChain Excerpt(const AudioChain& chain, FramePos from, FramePos to) {
 
 }  // namespace
 
-bool EditCommandStates::Enabled(int id) const {
-  switch (id) {
-    case kCmdUndo: return canUndo;
-    case kCmdRedo: return canRedo;
-    case kCmdPaste:
-    case kCmdPasteMix: return canPaste;
-    case kCmdCut:
-    case kCmdCopy:
-    case kCmdDelete:
-    case kCmdRepeatLoop:
-    case kCmdTrim:
-    case kCmdSilence:
-    case kCmdCopyToNew:
-    case kCmdSaveRegion:
-    case kCmdFadeIn:
-    case kCmdFadeOut: return hasSelection;
-    default: return hasDocument;
-  }
-}
-
-EditCommandStates ComputeEditStates(const WaveDocument* doc, const ProgramClipboard& clipboard) {
-  EditCommandStates s;
-  if (doc) {
-    s.undoText = doc->history().UndoMenuText();
-    s.redoText = doc->history().RedoMenuText();
-  }
-  if (!doc || doc->busy()) return s;
-  s.hasDocument = true;
-  s.hasSelection = doc->HasSelection();
-  s.canUndo = doc->history().CanUndo();
-  s.canRedo = doc->history().CanRedo();
-  s.canPaste = !clipboard.Empty();
-  return s;
-}
-
 void AfterEdit(EditContext& ctx, WaveDocument& doc, FramePos pos, FrameCount back) {
   doc.SetCursor(pos);
   if (!ctx.player || !ctx.settings.GetBool("Settings", "AutoPlaybackAfterEffects", true)) return;
@@ -143,21 +110,21 @@ void AfterEdit(EditContext& ctx, WaveDocument& doc, FramePos pos, FrameCount bac
   ctx.player->PlayFrom(doc, doc.cursor());
 }
 
-std::int32_t UndoEdit(EditContext& ctx, WaveDocument& doc) {
+platform::TaskResult UndoEdit(EditContext& ctx, WaveDocument& doc) {
   platform::BusyGuard guard(doc.busyFlag());
   if (!Begin(ctx, guard)) return kTaskFailed;
   if (!doc.Undo()) return FailEdit(ctx, nullptr, "There is nothing to undo.");
   return kTaskDone;
 }
 
-std::int32_t RedoEdit(EditContext& ctx, WaveDocument& doc) {
+platform::TaskResult RedoEdit(EditContext& ctx, WaveDocument& doc) {
   platform::BusyGuard guard(doc.busyFlag());
   if (!Begin(ctx, guard)) return kTaskFailed;
   if (!doc.Redo()) return FailEdit(ctx, nullptr, "There is nothing to redo.");
   return kTaskDone;
 }
 
-std::int32_t Cut(EditContext& ctx, WaveDocument& doc) {
+platform::TaskResult Cut(EditContext& ctx, WaveDocument& doc) {
   platform::BusyGuard guard(doc.busyFlag());
   if (!Begin(ctx, guard)) return kTaskFailed;
   if (!doc.HasSelection()) return FailEdit(ctx, nullptr, kNoSelection);
@@ -170,7 +137,7 @@ std::int32_t Cut(EditContext& ctx, WaveDocument& doc) {
   return kTaskDone;
 }
 
-std::int32_t Copy(EditContext& ctx, WaveDocument& doc) {
+platform::TaskResult Copy(EditContext& ctx, WaveDocument& doc) {
   platform::BusyGuard guard(doc.busyFlag());
   ctx.message.clear();
   ctx.messageShown = false;
@@ -190,7 +157,7 @@ std::int32_t Copy(EditContext& ctx, WaveDocument& doc) {
   return kTaskDone;
 }
 
-std::int32_t Paste(EditContext& ctx, WaveDocument& doc) {
+platform::TaskResult Paste(EditContext& ctx, WaveDocument& doc) {
   platform::BusyGuard guard(doc.busyFlag());
   if (!Begin(ctx, guard)) return kTaskFailed;
   if (ctx.clipboard.Empty()) return FailEdit(ctx, nullptr, "The clipboard is empty.");
@@ -199,18 +166,18 @@ std::int32_t Paste(EditContext& ctx, WaveDocument& doc) {
   return PasteChain(ctx, doc, source);
 }
 
-std::int32_t PasteFromSystem(EditContext& ctx, WaveDocument& doc) {
+platform::TaskResult PasteFromSystem(EditContext& ctx, WaveDocument& doc) {
   platform::BusyGuard guard(doc.busyFlag());
   if (!Begin(ctx, guard)) return kTaskFailed;
   // Read before the entry is pushed: a clipboard without audio must not delete the
   // selection as an empty paste would.
   AudioChain source(&ctx.store);
-  if (const std::int32_t r = TakeSystemAudio(ctx, source); r != kTaskDone) return r;
+  if (const platform::TaskResult r = TakeSystemAudio(ctx, source); r != kTaskDone) return r;
   doc.PushUndo("Paste");
   return PasteChain(ctx, doc, source);
 }
 
-std::int32_t PasteMix(EditContext& ctx, WaveDocument& doc, const MixParams& params) {
+platform::TaskResult PasteMix(EditContext& ctx, WaveDocument& doc, const MixParams& params) {
   platform::BusyGuard guard(doc.busyFlag());
   if (!Begin(ctx, guard)) return kTaskFailed;
   if (ctx.clipboard.Empty()) return FailEdit(ctx, nullptr, "The clipboard is empty.");
@@ -219,26 +186,27 @@ std::int32_t PasteMix(EditContext& ctx, WaveDocument& doc, const MixParams& para
   return MixChain(ctx, doc, mix, params, "Paste Mix");
 }
 
-std::int32_t PasteMixFromSystem(EditContext& ctx, WaveDocument& doc, const MixParams& params) {
+platform::TaskResult PasteMixFromSystem(EditContext& ctx, WaveDocument& doc,
+                                        const MixParams& params) {
   platform::BusyGuard guard(doc.busyFlag());
   if (!Begin(ctx, guard)) return kTaskFailed;
   AudioChain mix(&ctx.store);
-  if (const std::int32_t r = TakeSystemAudio(ctx, mix); r != kTaskDone) return r;
+  if (const platform::TaskResult r = TakeSystemAudio(ctx, mix); r != kTaskDone) return r;
   doc.PushUndo("Paste Mix");
   return MixChain(ctx, doc, mix, params, "Paste Mix");
 }
 
-std::int32_t MixFile(EditContext& ctx, WaveDocument& doc, const std::filesystem::path& file,
-                     const MixParams& params) {
+platform::TaskResult MixFile(EditContext& ctx, WaveDocument& doc, const std::filesystem::path& file,
+                             const MixParams& params) {
   platform::BusyGuard guard(doc.busyFlag());
   if (!Begin(ctx, guard)) return kTaskFailed;
   AudioChain mix(&ctx.store);
-  if (const std::int32_t r = LoadAudioFile(ctx, file, mix); r != kTaskDone) return r;
+  if (const platform::TaskResult r = LoadAudioFile(ctx, file, mix); r != kTaskDone) return r;
   doc.PushUndo("Mix File");
   return MixChain(ctx, doc, mix, params, "Mix File");
 }
 
-std::int32_t Delete(EditContext& ctx, WaveDocument& doc) {
+platform::TaskResult Delete(EditContext& ctx, WaveDocument& doc) {
   platform::BusyGuard guard(doc.busyFlag());
   if (!Begin(ctx, guard)) return kTaskFailed;
   if (!doc.HasSelection()) return FailEdit(ctx, nullptr, kNoSelection);
@@ -266,7 +234,7 @@ void SelectTime(WaveDocument& doc, std::int64_t startMs, std::int64_t endMs) {
                    doc.cursor());
 }
 
-std::int32_t RepeatLoop(EditContext& ctx, WaveDocument& doc, int times) {
+platform::TaskResult RepeatLoop(EditContext& ctx, WaveDocument& doc, int times) {
   platform::BusyGuard guard(doc.busyFlag());
   if (!Begin(ctx, guard)) return kTaskFailed;
   if (times < 1) return FailEdit(ctx, nullptr, "The repeat count must be 1 or more.");
@@ -279,7 +247,7 @@ std::int32_t RepeatLoop(EditContext& ctx, WaveDocument& doc, int times) {
   return kTaskDone;
 }
 
-std::int32_t Trim(EditContext& ctx, WaveDocument& doc) {
+platform::TaskResult Trim(EditContext& ctx, WaveDocument& doc) {
   platform::BusyGuard guard(doc.busyFlag());
   if (!Begin(ctx, guard)) return kTaskFailed;
   if (!doc.HasSelection()) SelectAll(doc);
@@ -293,7 +261,7 @@ std::int32_t Trim(EditContext& ctx, WaveDocument& doc) {
   return kTaskDone;
 }
 
-std::int32_t TrimStart(EditContext& ctx, WaveDocument& doc) {
+platform::TaskResult TrimStart(EditContext& ctx, WaveDocument& doc) {
   platform::BusyGuard guard(doc.busyFlag());
   if (!Begin(ctx, guard)) return kTaskFailed;
   const FramePos at = doc.selStart();
@@ -307,7 +275,7 @@ std::int32_t TrimStart(EditContext& ctx, WaveDocument& doc) {
   return kTaskDone;
 }
 
-std::int32_t TrimEnd(EditContext& ctx, WaveDocument& doc) {
+platform::TaskResult TrimEnd(EditContext& ctx, WaveDocument& doc) {
   platform::BusyGuard guard(doc.busyFlag());
   if (!Begin(ctx, guard)) return kTaskFailed;
   const FramePos at = doc.selEnd();
@@ -322,7 +290,7 @@ std::int32_t TrimEnd(EditContext& ctx, WaveDocument& doc) {
   return kTaskDone;
 }
 
-std::int32_t Silence(EditContext& ctx, WaveDocument& doc) {
+platform::TaskResult Silence(EditContext& ctx, WaveDocument& doc) {
   platform::BusyGuard guard(doc.busyFlag());
   if (!Begin(ctx, guard)) return kTaskFailed;
   if (!doc.HasSelection()) return FailEdit(ctx, nullptr, kNoSelection);
@@ -334,8 +302,8 @@ std::int32_t Silence(EditContext& ctx, WaveDocument& doc) {
   return kTaskDone;
 }
 
-std::int32_t InsertSilence(EditContext& ctx, WaveDocument& doc, InsertWhere where,
-                           std::int64_t ms) {
+platform::TaskResult InsertSilence(EditContext& ctx, WaveDocument& doc, InsertWhere where,
+                                   std::int64_t ms) {
   static constexpr const char* kNames[] = {"Insert Silence At The Start",
                                            "Insert Silence At Current Position",
                                            "Insert Silence At The End"};
@@ -350,8 +318,8 @@ std::int32_t InsertSilence(EditContext& ctx, WaveDocument& doc, InsertWhere wher
   return kTaskDone;
 }
 
-std::int32_t InsertFile(EditContext& ctx, WaveDocument& doc, InsertWhere where,
-                        const std::filesystem::path& file) {
+platform::TaskResult InsertFile(EditContext& ctx, WaveDocument& doc, InsertWhere where,
+                                const std::filesystem::path& file) {
   static constexpr const char* kNames[] = {"Insert File At Beginning",
                                            "Insert File At Current Position",
                                            "Insert File At The End"};
@@ -359,19 +327,21 @@ std::int32_t InsertFile(EditContext& ctx, WaveDocument& doc, InsertWhere where,
   if (!Begin(ctx, guard)) return kTaskFailed;
   AudioChain loaded(&ctx.store);
   // A file that cannot be loaded ends the command before any undo entry.
-  if (const std::int32_t r = LoadAudioFile(ctx, file, loaded); r != kTaskDone) return r;
+  if (const platform::TaskResult r = LoadAudioFile(ctx, file, loaded); r != kTaskDone) return r;
   const FramePos at = InsertPosition(doc, where);
   doc.PushUndo(kNames[static_cast<int>(where)]);
   const Format format = TargetFormat(doc, loaded);
   AudioChain work = doc.chain();
-  const std::int32_t r = RunEditTask(ctx, "Insert File", [&](EditTask& task) -> std::int32_t {
-    AudioChain converted(&ctx.store);
-    const std::int32_t c = ConvertChain(ctx, task, loaded, format.rate, format.channels, converted);
-    if (c != kTaskDone) return c;
-    if (!ChainInsert(work, at, converted))
-      return FailEdit(ctx, &task, "The inserted audio does not fit the document.");
-    return kTaskDone;
-  });
+  const platform::TaskResult r =
+      RunEditTask(ctx, "Insert File", [&](EditTask& task) -> platform::TaskResult {
+        AudioChain converted(&ctx.store);
+        const platform::TaskResult c =
+            ConvertChain(ctx, task, loaded, format.rate, format.channels, converted);
+        if (c != kTaskDone) return c;
+        if (!ChainInsert(work, at, converted))
+          return FailEdit(ctx, &task, "The inserted audio does not fit the document.");
+        return kTaskDone;
+      });
   if (r != kTaskDone) return r;
   doc.SetChain(std::move(work));
   AfterEdit(ctx, doc, doc.selStart(), Rate(doc));
@@ -421,7 +391,8 @@ void RecallMarks(EditContext& ctx, WaveDocument& doc) {
   if (playing) ctx.player->PlayFrom(doc, doc.cursor());
 }
 
-std::int32_t SaveSelectionAs(EditContext& ctx, WaveDocument& doc, const std::filesystem::path& file) {
+platform::TaskResult SaveSelectionAs(EditContext& ctx, WaveDocument& doc,
+                                     const std::filesystem::path& file) {
   platform::BusyGuard guard(doc.busyFlag());
   if (!Begin(ctx, guard)) return kTaskFailed;
   if (!doc.HasSelection()) return FailEdit(ctx, nullptr, kNoSelection);
@@ -430,9 +401,8 @@ std::int32_t SaveSelectionAs(EditContext& ctx, WaveDocument& doc, const std::fil
   return RunEditTask(ctx, "Saving...", [&](EditTask& task) {
     auto source = ChainOpenSource(part);
     const audio::TransferOutcome saved = ctx.files->SaveWave(*source, file, TaskProgress(task));
-    const auto result = static_cast<std::int32_t>(saved.result);
-    if (result == platform::kTaskFailed) return FailEdit(ctx, &task, saved.message);
-    return result;
+    if (saved.result == platform::kTaskFailed) return FailEdit(ctx, &task, saved.message);
+    return saved.result;
   });
 }
 

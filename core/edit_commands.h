@@ -15,97 +15,32 @@
 #include <string>
 
 #include "core/clipboard.h"
+#include "core/command_table.h"
 #include "core/document.h"
 #include "core/edit_services.h"
 #include "core/mix.h"
+#include "platform/result.h"
 
 namespace quillet::core {
 
-// Command IDs of the Edit menu, and of the effects and conversions that run on a
-// document the same way (their operations live in effects/commands.h).
-enum EditCommandId : int {
-  kCmdConvertSampleRate = 1006,
-  kCmdConvertMono = 1007,
-  kCmdConvertStereo = 1008,
-  kCmdUndo = 2001,
-  kCmdCut = 2002,
-  kCmdCopy = 2003,
-  kCmdPaste = 2004,
-  kCmdPasteMix = 2005,
-  kCmdDelete = 2006,
-  kCmdSelectAll = 2007,
-  kCmdMixFile = 2008,
-  kCmdRepeatLoop = 2009,
-  kCmdTrim = 2010,
-  kCmdTrimStart = 2011,
-  kCmdTrimEnd = 2012,
-  kCmdAutoTrim = 2013,
-  kCmdSilence = 2014,
-  kCmdInsertSilenceStart = 2015,
-  kCmdInsertSilenceHere = 2016,
-  kCmdInsertSilenceEnd = 2017,
-  kCmdInsertFileStart = 2018,
-  kCmdInsertFileHere = 2019,
-  kCmdInsertFileEnd = 2020,
-  kCmdCopyToNew = 2021,
-  kCmdSelectToStart = 2022,
-  kCmdSelectToEnd = 2023,
-  kCmdPasteSystem = 2025,
-  kCmdPasteMixSystem = 2026,
-  kCmdSelectTime = 2027,
-  kCmdSaveRegion = 2028,
-  kCmdSplit = 2029,
-  kCmdMarkFirst = 2030,
-  kCmdMarkSecond = 2031,
-  kCmdRecallMarks = 2032,
-  kCmdRedo = 2033,
-  kCmdAmplify = 4001,
-  kCmdNormalize = 4002,
-  kCmdFadeIn = 4006,
-  kCmdFadeOut = 4007,
-  kCmdEnvelope = 4008,
-  kCmdFadeOutAndTrim = 4013,
-  kCmdSpeedAndPitch = 4014,
-  kCmdSpeed = 4015,
-  kCmdPitch = 4016,
-  kCmdDcOffset = 4017,
-  kCmdReverse = 4018,
-  kCmdCrossFade = 4021,
-  kCmdStereoPan = 4022,
-};
-
-// What the menus bind to: enabled states and the Undo and Redo texts. The fades need
-// a selection; the other effects select all of the audio first when there is none.
-struct EditCommandStates {
-  bool hasDocument = false;
-  bool hasSelection = false;
-  bool canUndo = false;
-  bool canRedo = false;
-  bool canPaste = false;
-  std::string undoText = "Undo \tCtrl+Z";
-  std::string redoText = "Redo \tCtrl+Y";
-  bool Enabled(int commandId) const;
-};
-// doc may be null (no active document); a busy document enables nothing.
-EditCommandStates ComputeEditStates(const WaveDocument* doc, const ProgramClipboard& clipboard);
-
 enum class InsertWhere { Start, Cursor, End };
 
-std::int32_t UndoEdit(EditContext& ctx, WaveDocument& doc);
-std::int32_t RedoEdit(EditContext& ctx, WaveDocument& doc);
+platform::TaskResult UndoEdit(EditContext& ctx, WaveDocument& doc);
+platform::TaskResult RedoEdit(EditContext& ctx, WaveDocument& doc);
 
-std::int32_t Cut(EditContext& ctx, WaveDocument& doc);
+platform::TaskResult Cut(EditContext& ctx, WaveDocument& doc);
 // Also offers the audio on the system clipboard, rendered when asked for.
-std::int32_t Copy(EditContext& ctx, WaveDocument& doc);
+platform::TaskResult Copy(EditContext& ctx, WaveDocument& doc);
 // Replaces the selection by the clipboard's audio (inserts it at selStart without a
 // selection) and selects what was pasted.
-std::int32_t Paste(EditContext& ctx, WaveDocument& doc);
-std::int32_t PasteFromSystem(EditContext& ctx, WaveDocument& doc);
-std::int32_t PasteMix(EditContext& ctx, WaveDocument& doc, const MixParams& params);
-std::int32_t PasteMixFromSystem(EditContext& ctx, WaveDocument& doc, const MixParams& params);
-std::int32_t MixFile(EditContext& ctx, WaveDocument& doc, const std::filesystem::path& file,
-                     const MixParams& params);
-std::int32_t Delete(EditContext& ctx, WaveDocument& doc);
+platform::TaskResult Paste(EditContext& ctx, WaveDocument& doc);
+platform::TaskResult PasteFromSystem(EditContext& ctx, WaveDocument& doc);
+platform::TaskResult PasteMix(EditContext& ctx, WaveDocument& doc, const MixParams& params);
+platform::TaskResult PasteMixFromSystem(EditContext& ctx, WaveDocument& doc,
+                                        const MixParams& params);
+platform::TaskResult MixFile(EditContext& ctx, WaveDocument& doc, const std::filesystem::path& file,
+                             const MixParams& params);
+platform::TaskResult Delete(EditContext& ctx, WaveDocument& doc);
 
 void SelectAll(WaveDocument& doc);
 void SelectToStart(WaveDocument& doc);
@@ -114,17 +49,17 @@ void SelectToEnd(WaveDocument& doc);
 void SelectTime(WaveDocument& doc, std::int64_t startMs, std::int64_t endMs);
 
 // The selection (all of the audio without one) followed by times more copies.
-std::int32_t RepeatLoop(EditContext& ctx, WaveDocument& doc, int times);
+platform::TaskResult RepeatLoop(EditContext& ctx, WaveDocument& doc, int times);
 // Keeps only the selection (all of the audio without one).
-std::int32_t Trim(EditContext& ctx, WaveDocument& doc);
-std::int32_t TrimStart(EditContext& ctx, WaveDocument& doc);
-std::int32_t TrimEnd(EditContext& ctx, WaveDocument& doc);
+platform::TaskResult Trim(EditContext& ctx, WaveDocument& doc);
+platform::TaskResult TrimStart(EditContext& ctx, WaveDocument& doc);
+platform::TaskResult TrimEnd(EditContext& ctx, WaveDocument& doc);
 // The selection becomes silence of the same length.
-std::int32_t Silence(EditContext& ctx, WaveDocument& doc);
-std::int32_t InsertSilence(EditContext& ctx, WaveDocument& doc, InsertWhere where,
-                           std::int64_t ms);
-std::int32_t InsertFile(EditContext& ctx, WaveDocument& doc, InsertWhere where,
-                        const std::filesystem::path& file);
+platform::TaskResult Silence(EditContext& ctx, WaveDocument& doc);
+platform::TaskResult InsertSilence(EditContext& ctx, WaveDocument& doc, InsertWhere where,
+                                   std::int64_t ms);
+platform::TaskResult InsertFile(EditContext& ctx, WaveDocument& doc, InsertWhere where,
+                                const std::filesystem::path& file);
 
 // A new document holding the selection; null (with ctx.message) when there is none.
 std::unique_ptr<WaveDocument> CopyToNew(EditContext& ctx, WaveDocument& doc, int untitledNumber);
@@ -136,10 +71,14 @@ void MarkSecond(EditContext& ctx, WaveDocument& doc);
 void RecallMarks(EditContext& ctx, WaveDocument& doc);
 
 // Writes the selection as a WAVE file; the document does not change.
-std::int32_t SaveSelectionAs(EditContext& ctx, WaveDocument& doc, const std::filesystem::path& file);
+platform::TaskResult SaveSelectionAs(EditContext& ctx, WaveDocument& doc,
+                                     const std::filesystem::path& file);
 
 // AfterEdit: the cursor goes to pos; with "AutoPlaybackAfterEffects" and a player,
 // playback starts back frames before it.
 void AfterEdit(EditContext& ctx, WaveDocument& doc, FramePos pos, FrameCount back);
+
+// The Edit menu's commands (all but Auto Trim, which comes with its effect) into r.
+void RegisterEditCommands(CommandRegistry& r);
 
 }  // namespace quillet::core

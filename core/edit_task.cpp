@@ -16,7 +16,7 @@ bool BeginEdit(EditContext& ctx, const platform::BusyGuard& guard) {
   return true;
 }
 
-std::int32_t RunEditTask(EditContext& ctx, std::string title, EditTask::Work work) {
+platform::TaskResult RunEditTask(EditContext& ctx, std::string title, EditTask::Work work) {
   EditTask task(std::move(title), std::move(work));
   if (!task.Run(ctx.progress)) {
     if (ctx.message.empty()) ctx.message = "The progress window could not be opened.";
@@ -32,24 +32,25 @@ audio::ProgressFn TaskProgress(platform::LProgressDialog& task) {
   };
 }
 
-std::int32_t FailEdit(EditContext& ctx, platform::LProgressDialog* task, std::string message) {
+platform::TaskResult FailEdit(EditContext& ctx, platform::LProgressDialog* task,
+                              std::string message) {
   ctx.message = std::move(message);
   ctx.messageShown = task && task->running();
   if (ctx.messageShown) task->ShowError(ctx.message);
   return platform::kTaskFailed;
 }
 
-std::int32_t CopySourceToChain(EditContext& ctx, EditTask& task, audio::LSoundSource& source,
-                               AudioChain& out) {
+platform::TaskResult CopySourceToChain(EditContext& ctx, EditTask& task,
+                                       audio::LSoundSource& source, AudioChain& out) {
   AudioChain fresh(&ctx.store);
-  std::int32_t result = platform::kTaskFailed;
+  platform::TaskResult result = platform::kTaskFailed;
   std::string why;
   {
     auto sink = ChainOpenSink(fresh, static_cast<std::uint32_t>(source.sampleRate()),
                               source.channels());
     if (sink->failed()) return FailEdit(ctx, &task, sink->failureMessage());
     const audio::TransferOutcome moved = audio::Transfer(source, *sink, TaskProgress(task));
-    result = static_cast<std::int32_t>(moved.result);
+    result = moved.result;
     why = moved.message;
     if (result == platform::kTaskDone && !sink->Finish()) {
       result = platform::kTaskFailed;
@@ -63,7 +64,8 @@ std::int32_t CopySourceToChain(EditContext& ctx, EditTask& task, audio::LSoundSo
   return platform::kTaskDone;
 }
 
-std::int32_t LoadAudioFile(EditContext& ctx, const std::filesystem::path& file, AudioChain& out) {
+platform::TaskResult LoadAudioFile(EditContext& ctx, const std::filesystem::path& file,
+                                   AudioChain& out) {
   if (!ctx.files) return FailEdit(ctx, nullptr, "Audio files cannot be opened here.");
   return RunEditTask(ctx, "Loading Audio File Source", [&](EditTask& task) {
     std::string message;
@@ -75,8 +77,8 @@ std::int32_t LoadAudioFile(EditContext& ctx, const std::filesystem::path& file, 
   });
 }
 
-std::int32_t ConvertChain(EditContext& ctx, EditTask& task, const AudioChain& src,
-                          std::uint32_t rate, int channels, AudioChain& out) {
+platform::TaskResult ConvertChain(EditContext& ctx, EditTask& task, const AudioChain& src,
+                                  std::uint32_t rate, int channels, AudioChain& out) {
   if (src.empty() || (src.sampleRate == rate && src.channels == channels)) {
     out = src;
     return platform::kTaskDone;

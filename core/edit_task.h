@@ -16,7 +16,7 @@ namespace quillet::core {
 
 class EditTask final : public platform::LProgressDialog {
  public:
-  using Work = std::function<std::int32_t(EditTask&)>;
+  using Work = std::function<platform::TaskResult(EditTask&)>;
   EditTask(std::string title, Work work)
       : LProgressDialog(std::move(title)), work_(std::move(work)) {}
 
@@ -37,7 +37,7 @@ bool BeginEdit(EditContext& ctx, const platform::BusyGuard& guard);
 
 // Runs work as a task titled title over ctx's progress windows; its result, or
 // kTaskFailed when the window could not be opened.
-std::int32_t RunEditTask(EditContext& ctx, std::string title, EditTask::Work work);
+platform::TaskResult RunEditTask(EditContext& ctx, std::string title, EditTask::Work work);
 
 // Progress of a store operation shown on task's bar, with its events pumped after
 // every block; returns false (stop) once the window is closed.
@@ -45,21 +45,23 @@ audio::ProgressFn TaskProgress(platform::LProgressDialog& task);
 
 // Records why a command failed and shows it over the task's window (or, without a
 // task, leaves the showing to the front end). Returns kTaskFailed.
-std::int32_t FailEdit(EditContext& ctx, platform::LProgressDialog* task, std::string message);
+platform::TaskResult FailEdit(EditContext& ctx, platform::LProgressDialog* task,
+                              std::string message);
 
 // Copies source (from its start) into a fresh chain of ctx.store, under task. out
 // receives it only when everything was copied.
-std::int32_t CopySourceToChain(EditContext& ctx, EditTask& task, audio::LSoundSource& source,
-                               AudioChain& out);
+platform::TaskResult CopySourceToChain(EditContext& ctx, EditTask& task,
+                                       audio::LSoundSource& source, AudioChain& out);
 
 // Loads file into out under a task titled "Loading Audio File Source". out is
 // untouched unless the result is kTaskDone.
-std::int32_t LoadAudioFile(EditContext& ctx, const std::filesystem::path& file, AudioChain& out);
+platform::TaskResult LoadAudioFile(EditContext& ctx, const std::filesystem::path& file,
+                                   AudioChain& out);
 
 // out = src in rate and channels: a copy of the segments when src already has them
 // (or is empty), otherwise src read through ctx.adaptors into new audio, under task.
 // Fails with a message when no converter is available.
-std::int32_t ConvertChain(EditContext& ctx, EditTask& task, const AudioChain& src,
-                          std::uint32_t rate, int channels, AudioChain& out);
+platform::TaskResult ConvertChain(EditContext& ctx, EditTask& task, const AudioChain& src,
+                                  std::uint32_t rate, int channels, AudioChain& out);
 
 }  // namespace quillet::core

@@ -72,6 +72,11 @@ MixOutcome MixIntoChain(EditContext& ctx, EditTask& task, AudioChain& doc, Frame
       const FrameCount m = std::min(audio::kBlockFrames, n - done);
       base->read(a.data(), m);
       over->read(b.data(), m);
+      if (base->failed() || over->failed()) {
+        sink->Abandon();
+        out.result = FailEdit(ctx, &task, (base->failed() ? *base : *over).failureMessage());
+        return out;
+      }
       for (FrameCount i = 0; i < m; ++i) {
         const FrameCount k = done + i;
         std::int64_t gl = gains.left, gr = gains.right;

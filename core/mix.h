@@ -30,7 +30,7 @@ struct MixGains {
 MixGains MixChannelGains(int volumePct, int pan);
 
 struct MixOutcome {
-  std::int32_t result = 0;  // task result
+  platform::TaskResult result = platform::kTaskDone;
   FrameCount mixedFrames = 0;  // frames of the document that were mixed over, from `from`
 };
 

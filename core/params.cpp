@@ -22,6 +22,16 @@ std::int64_t Highest(const ParamInfo& f) {
   }
 }
 
+bool Listed(const ParamInfo& f, std::int64_t v) {
+  return std::find(f.values.begin(), f.values.end(), v) != f.values.end();
+}
+
+// Whether v names an entry of a list field; plain Ints are checked by range.
+bool InList(const ParamInfo& f, std::int64_t v) {
+  if (!f.values.empty()) return Listed(f, v);
+  return f.kind != ParamKind::Choice || (v >= 0 && v <= Highest(f));
+}
+
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
   while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
@@ -43,8 +53,10 @@ bool SameText(std::string_view a, std::string_view b) {
          });
 }
 
-// The label as a sentence's subject: without '&', the trailing ':' and blanks.
+// The label as a sentence's subject: without '&', the trailing ':' and blanks. A
+// path's label is its file dialog's title, so a path is "The file".
 std::string Subject(const ParamInfo& f) {
+  if (IsPath(f.kind)) return "The file";
   std::string s;
   for (char c : f.label.empty() ? f.name : f.label)
     if (c != '&') s += c;
@@ -54,10 +66,10 @@ std::string Subject(const ParamInfo& f) {
 
 // The word for one value of f, or the refusal.
 std::string ParseWord(const ParamInfo& f, std::string_view word, std::int64_t& value) {
-  if (f.kind == ParamKind::Choice) {
+  if (f.kind == ParamKind::Choice || !f.values.empty()) {
     for (std::size_t i = 0; i < f.choices.size(); ++i) {
       if (SameText(Trim(word), f.choices[i])) {
-        value = std::int64_t(i);
+        value = f.values.empty() ? std::int64_t(i) : f.values[std::min(i, f.values.size() - 1)];
         return {};
       }
     }
@@ -83,13 +95,26 @@ std::string ParseWord(const ParamInfo& f, std::string_view word, std::int64_t& v
 }  // namespace
 
 ParamSet::ParamSet(const ParamTable& table)
-    : table_(&table), ints_(table.fields.size()), texts_(table.fields.size()) {
+    : table_(&table),
+      ints_(table.fields.size()),
+      defs_(table.fields.size()),
+      texts_(table.fields.size()) {
   for (std::size_t i = 0; i < size(); ++i) {
     const ParamInfo& f = field(i);
+    defs_[i] = f.def;
     if (IsTextKind(f.kind))
       texts_[i] = std::string(f.textDefault);
     else
       ints_[i] = f.def;
+  }
+}
+
+void ParamSet::RestoreDefaults() {
+  for (std::size_t i = 0; i < size(); ++i) {
+    if (IsTextKind(field(i).kind))
+      texts_[i] = std::string(field(i).textDefault);
+    else
+      ints_[i] = defs_[i];
   }
 }
 
@@ -102,18 +127,28 @@ void ParamSet::Load(const settings::Settings& s, std::vector<std::string>* notic
       continue;
     }
     const std::optional<std::string> raw = s.Find(f.section, f.key);
+    const std::int64_t def = defs_[i];
     if (!raw || Trim(*raw).empty()) {
-      ints_[i] = f.def;
+      ints_[i] = def;
       continue;
     }
+    const std::string where = std::string(f.section) + "/" + std::string(f.key);
     std::int64_t v = 0;
     if (f.kind == ParamKind::Bool) {
-      v = s.GetBool(f.section, f.key, f.def != 0) ? 1 : 0;
+      v = s.GetBool(f.section, f.key, def != 0) ? 1 : 0;
     } else if (!WholeNumber(*raw, v)) {
-      ints_[i] = f.def;
+      ints_[i] = def;
       if (notices)
-        notices->push_back("The stored value \"" + *raw + "\" of " + std::string(f.section) + "/" +
-                           std::string(f.key) + " is not a number; " + std::to_string(f.def) +
+        notices->push_back("The stored value \"" + *raw + "\" of " + where + " is not a number; " +
+                           std::to_string(def) + " is used instead.");
+      continue;
+    }
+    // The nearest entry of a list is no better a guess than any other.
+    if (!InList(f, v)) {
+      ints_[i] = def;
+      if (notices)
+        notices->push_back("The stored value " + std::to_string(v) + " of " + where +
+                           " is not one of the offered values; " + std::to_string(def) +
                            " is used instead.");
       continue;
     }
@@ -140,15 +175,29 @@ void ParamSet::Store(settings::Settings& s) const {
   }
 }
 
-std::string ParamSet::Parse(std::span<const std::string> words) {
+std::string ParamSet::Parse(std::span<const std::string> given) {
+  std::vector<std::string> words(given.begin(), given.end());
   if (words.size() > size()) {
-    if (size() == 0) return "This command takes no parameters.";
-    return "Too many parameters: " + std::to_string(words.size()) + " given, at most " +
-           std::to_string(size()) + " (" + Usage() + ").";
+    std::size_t text = size();
+    for (std::size_t i = 0; i < size(); ++i)
+      if (IsTextKind(field(i).kind)) text = i;
+    if (text == size()) {
+      if (size() == 0) return "This command takes no parameters.";
+      return "Too many parameters: " + std::to_string(words.size()) + " given, at most " +
+             std::to_string(size()) + " (" + Usage() + ").";
+    }
+    // The words split off the text field at its commas go back into it.
+    const std::size_t extra = words.size() - size();
+    for (std::size_t k = 1; k <= extra; ++k) words[text] += "," + words[text + k];
+    words.erase(words.begin() + std::ptrdiff_t(text + 1),
+                words.begin() + std::ptrdiff_t(text + 1 + extra));
   }
-  for (std::size_t i = 0; i < words.size(); ++i) {
-    if (words[i].empty()) continue;
+  for (std::size_t i = 0; i < size(); ++i) {
     const ParamInfo& f = field(i);
+    if (i >= words.size() || words[i].empty()) {
+      if (f.required) return Subject(f) + " must be given (" + Usage() + ").";
+      continue;
+    }
     if (IsTextKind(f.kind)) {
       texts_[i] = words[i];
       continue;
@@ -164,10 +213,19 @@ std::string ParamSet::Validate() const {
   for (std::size_t i = 0; i < size(); ++i) {
     const ParamInfo& f = field(i);
     if (IsTextKind(f.kind)) {
-      if (IsPath(f.kind) && texts_[i].empty()) return "Name the file: " + Subject(f) + ".";
+      if (IsPath(f.kind) && texts_[i].empty()) return Subject(f) + " must be given.";
       continue;
     }
+    if (!f.values.empty()) {
+      if (Listed(f, ints_[i])) continue;
+      if (!f.rangeMessage.empty()) return std::string(f.rangeMessage);
+      std::string list;
+      for (std::size_t v = 0; v < f.values.size(); ++v)
+        list += (v ? ", " : "") + std::to_string(f.values[v]);
+      return Subject(f) + " must be one of " + list + ".";
+    }
     if (ints_[i] >= Lowest(f) && ints_[i] <= Highest(f)) continue;
+    if (ints_[i] < Lowest(f) && !f.lowMessage.empty()) return std::string(f.lowMessage);
     if (!f.rangeMessage.empty()) return std::string(f.rangeMessage);
     return Subject(f) + " must be between " + std::to_string(Lowest(f)) + " and " +
            std::to_string(Highest(f)) + ".";
@@ -192,6 +250,17 @@ std::string ParamSet::Usage() const {
     out += field(i).name;
   }
   return out;
+}
+
+std::string CheckValues(const ParamTable& table, std::initializer_list<std::int64_t> values) {
+  ParamSet set(table);
+  std::size_t i = 0;
+  for (std::int64_t v : values) {
+    while (i < set.size() && IsTextKind(set.field(i).kind)) ++i;
+    if (i == set.size()) break;
+    set.SetInt(i++, v);
+  }
+  return set.Validate();
 }
 
 }  // namespace quillet::core

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <initializer_list>
 #include <span>
 #include <string>
 #include <string_view>
@@ -34,12 +35,23 @@ struct ParamInfo {
   std::int64_t def = 0;
   std::int64_t min = 0;
   std::int64_t max = 0;
-  std::string_view unit;  // "%", "ms", "Hz", "dB", "frames"; empty: none
+  // "%", "ms", "Hz", "dB", "frames"; empty: none. For a path, the default extension;
+  // for a text, what it holds (quillet-cli's help shows it).
+  std::string_view unit;
   // Shown for a value outside [min, max]; empty: "<label> must be between min and max."
   std::string_view rangeMessage;
-  std::span<const std::string_view> choices;  // the names of a Choice's entries
-  std::string_view textDefault;               // a Text's default
+  // Shown instead for a value below min, where rangeMessage speaks of the top end only.
+  std::string_view lowMessage;
+  // The names of a Choice's entries. For a path, the file dialog's filters, each
+  // "Name (*.ext ...)"; empty: all files.
+  std::span<const std::string_view> choices;
+  std::string_view textDefault;  // a Text's default
   std::string_view section = "StoredValues";
+  // An Int taken from a list (bit rates): the only values accepted; choices, when
+  // given, name them for display. Empty: any value in [min, max].
+  std::span<const std::int64_t> values;
+  // quillet-cli and scripts must give it: there is no stored value to fall back on.
+  bool required = false;
 };
 
 class ParamSet;
@@ -79,28 +91,40 @@ class ParamSet {
   void SetText(std::size_t i, std::string v) { texts_.at(i) = std::move(v); }
 
   // The stored values. Stored values reach the command without a dialog, so each is
-  // clamped into its field's range; one that is not a number, or is out of range,
-  // takes the default (or the nearest end) and adds a line to *notices.
+  // clamped into its field's range: one that is not a number takes the default, an Int
+  // out of range the nearest end, a Choice or listed Int that names no entry the
+  // default; each such fall-back adds a line to *notices.
   void Load(const settings::Settings& s, std::vector<std::string>* notices = nullptr);
   // Writes every field that has a key.
   void Store(settings::Settings& s) const;
   // Fields in order from quillet-cli's or a script's words; an empty or missing word
-  // keeps the value loaded. Refuses extra words and anything that is not a value of
-  // its field, with the message to show; empty when accepted. Ranges are left to
-  // Validate.
+  // keeps the value loaded. Words beyond the table's size belong to its last text
+  // field, commas included (a path may hold them); without one they are refused. So is
+  // anything that is not a value of its field, and a missing required word, with the
+  // message to show; empty when accepted. Ranges are left to Validate.
   std::string Parse(std::span<const std::string> words);
   // Each field's range, then the table's own check: the refusal, or empty.
   std::string Validate() const;
   // Entry i of presets() sets the leading number fields.
   void ChoosePreset(std::size_t i);
+  // A default of this set only (a dialog preset with the document's rate): Load and
+  // RestoreDefaults use it in place of the table's. Sets the value too.
+  void SetDefault(std::size_t i, std::int64_t v) { defs_.at(i) = ints_.at(i) = v; }
+  // Every field back to its default ("Restore Defaults").
+  void RestoreDefaults();
   // "PCT" or "MS,PCT": the field names joined as quillet-cli writes them.
   std::string Usage() const;
 
  private:
   const ParamTable* table_;
   std::vector<std::int64_t> ints_;
+  std::vector<std::int64_t> defs_;
   std::vector<std::string> texts_;
 };
+
+// The refusal (or empty) for table's leading number fields at values, the others at
+// their defaults: how a unit checks its parameter struct against its table.
+std::string CheckValues(const ParamTable& table, std::initializer_list<std::int64_t> values);
 
 // True for the kinds held as text.
 inline bool IsTextKind(ParamKind k) {

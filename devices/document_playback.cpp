@@ -15,6 +15,7 @@ LEndAtSource::LEndAtSource(audio::SourceHandle inner, FramePos end)
       inner_(std::move(inner)),
       end_(std::clamp<FramePos>(end, 0, std::max<FrameCount>(inner_->length(), 0))) {
   setStatus(inner_->status());
+  FollowInput(*inner_);
 }
 
 void LEndAtSource::read(audio::Sample* buffer, FrameCount frames) {

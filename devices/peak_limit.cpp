@@ -17,6 +17,7 @@ LPeakLimitSource::LPeakLimitSource(audio::SourceHandle inner, std::uint32_t limi
       limit_(std::min<std::uint32_t>(limit, 0x3FFFFF)),
       blockFrames_(std::clamp<audio::FrameCount>(inner_->sampleRate() / 35, 20, 8192)) {
   if (!inner_->ready()) setStatus(inner_->status());
+  FollowInput(*inner_);
   for (auto& b : blocks_) b = audio::AudioBlock(channels(), blockFrames_);
   Fill();
 }

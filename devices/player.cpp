@@ -240,14 +240,15 @@ void LSoundPlayer::Feed() {
       sinceLoop = 0;
       left = FramesLeft(*source_);
     }
-    if (left < 1) {
+    const FrameCount n = std::min(left, bufferFrames_);
+    // Audio that cannot be read ends the play as its end would.
+    if (n > 0 && !source_->failed()) source_->read(b.samples.data(), n);
+    if (left < 1 || source_->failed()) {
       std::lock_guard lock(mutex_);
       feederDone_ = true;
       changed_.notify_all();
       break;
     }
-    const FrameCount n = std::min(left, bufferFrames_);
-    source_->read(b.samples.data(), n);
     const LLevelRecord levels = MeanSquareLevels({b.samples.data(), channels_, n});
     const FramePos end = source_->position();
     sinceLoop += n;

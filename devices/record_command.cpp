@@ -50,7 +50,7 @@ audio::SourceHandle RecordingTake::Source() {
 namespace {
 
 // After BeginEdit, under the caller's busy guard.
-std::int32_t Splice(core::EditContext& ctx, core::WaveDocument& doc, RecordingTake& take) {
+platform::TaskResult Splice(core::EditContext& ctx, core::WaveDocument& doc, RecordingTake& take) {
   const AudioChain recorded = take.chain();
   const FrameCount length = core::ChainLength(recorded);
   if (length == 0) return platform::kTaskCancelled;
@@ -68,13 +68,15 @@ std::int32_t Splice(core::EditContext& ctx, core::WaveDocument& doc, RecordingTa
 
 }  // namespace
 
-std::int32_t ApplyRecording(core::EditContext& ctx, core::WaveDocument& doc, RecordingTake& take) {
+platform::TaskResult ApplyRecording(core::EditContext& ctx, core::WaveDocument& doc,
+                                    RecordingTake& take) {
   platform::BusyGuard guard(doc.busyFlag());
   if (!core::BeginEdit(ctx, guard)) return platform::kTaskFailed;
   return Splice(ctx, doc, take);
 }
 
-std::int32_t RecordCommand(core::EditContext& ctx, core::WaveDocument& doc, RecordSession& session) {
+platform::TaskResult RecordCommand(core::EditContext& ctx, core::WaveDocument& doc,
+                                   RecordSession& session) {
   // The document stays busy while the dialog runs, so nothing else edits it meanwhile.
   platform::BusyGuard guard(doc.busyFlag());
   if (!core::BeginEdit(ctx, guard)) return platform::kTaskFailed;

@@ -11,6 +11,7 @@
 #include "core/document.h"
 #include "core/edit_services.h"
 #include "core/segment_sink.h"
+#include "platform/result.h"
 
 namespace quillet::devices {
 
@@ -51,7 +52,8 @@ class RecordingTake {
 // recording; otherwise it replaces the selection (inserted at selStart without
 // one) under the undo name "Record", the selection then covers it and the cursor
 // stands at its start. Playback is stopped first; nothing plays afterwards.
-std::int32_t ApplyRecording(core::EditContext& ctx, core::WaveDocument& doc, RecordingTake& take);
+platform::TaskResult ApplyRecording(core::EditContext& ctx, core::WaveDocument& doc,
+                                    RecordingTake& take);
 
 // What runs the record dialog: fills take; true when something was recorded.
 class RecordSession {
@@ -62,6 +64,7 @@ class RecordSession {
 
 // The whole command on doc: stop playback, run the session on a recording in
 // doc's format, apply it. kTaskCancelled when nothing was recorded.
-std::int32_t RecordCommand(core::EditContext& ctx, core::WaveDocument& doc, RecordSession& session);
+platform::TaskResult RecordCommand(core::EditContext& ctx, core::WaveDocument& doc,
+                                   RecordSession& session);
 
 }  // namespace quillet::devices

@@ -11,6 +11,7 @@ LStretchPlaySource::LStretchPlaySource(audio::SourceHandle input, const SpeedRam
     : LVariableSpeedSource(input->sampleRate(), input->channels(), input->peakBound()),
       input_(std::move(input)),
       ramp_(ramp) {
+  FollowInput(*input_);
   Build(input_->position());
 }
 

@@ -31,7 +31,7 @@ struct EffectRecipe {
 using PassFn = std::function<PassResult(const EffectParams&, platform::LProgressDialog* task)>;
 // Runs before the entry is pushed: a result ends the command there (a refusal with
 // ctx.message set, or kTaskDone when there is nothing to do).
-using CheckFn = std::function<std::optional<std::int32_t>()>;
+using CheckFn = std::function<std::optional<platform::TaskResult>()>;
 // Places selection and cursor once the new audio is in; by default the selection
 // stays where it was.
 using AfterFn = std::function<void(FramePos start, FramePos end, FrameCount oldLength)>;
@@ -40,9 +40,9 @@ ProgressFn Progress(platform::LProgressDialog* task) {
   return task ? core::TaskProgress(*task) : ProgressFn{};
 }
 
-std::int32_t RunEffectCommand(EditContext& ctx, WaveDocument& doc, const EffectRecipe& info,
-                              const PassFn& pass, const CheckFn& check = {},
-                              const AfterFn& after = {}) {
+platform::TaskResult RunEffectCommand(EditContext& ctx, WaveDocument& doc, const EffectRecipe& info,
+                                      const PassFn& pass, const CheckFn& check = {},
+                                      const AfterFn& after = {}) {
   platform::BusyGuard guard(doc.busyFlag());
   if (!core::BeginEdit(ctx, guard)) return kTaskFailed;
   if (!info.wholeDocument && !doc.HasSelection()) {
@@ -50,7 +50,7 @@ std::int32_t RunEffectCommand(EditContext& ctx, WaveDocument& doc, const EffectR
     core::SelectAll(doc);
   }
   if (check) {
-    if (const std::optional<std::int32_t> stop = check()) return *stop;
+    if (const std::optional<platform::TaskResult> stop = check()) return *stop;
   }
   const FramePos start = doc.selStart(), end = doc.selEnd();
   const FrameCount oldLength = doc.length();
@@ -60,20 +60,19 @@ std::int32_t RunEffectCommand(EditContext& ctx, WaveDocument& doc, const EffectR
   PassResult r;
   if (!info.text) {
     r = pass(params, nullptr);
-    if (r.result == kFailed) return core::FailEdit(ctx, nullptr, r.message);
+    if (r.result == kTaskFailed) return core::FailEdit(ctx, nullptr, r.message);
   } else {
-    const std::int32_t result = core::RunEditTask(ctx, info.caption ? info.caption : info.undoName,
-                                                  [&](core::EditTask& task) {
-                                                    task.SetText(0, info.text);
-                                                    task.SetText(1, info.secondLine);
-                                                    r = pass(params, &task);
-                                                    if (r.result == kFailed)
-                                                      return core::FailEdit(ctx, &task, r.message);
-                                                    return static_cast<std::int32_t>(r.result);
-                                                  });
+    const platform::TaskResult result = core::RunEditTask(
+        ctx, info.caption ? info.caption : info.undoName, [&](core::EditTask& task) {
+          task.SetText(0, info.text);
+          task.SetText(1, info.secondLine);
+          r = pass(params, &task);
+          if (r.result == kTaskFailed) return core::FailEdit(ctx, &task, r.message);
+          return r.result;
+        });
     if (result != kTaskDone) return result;
   }
-  if (r.result != kDone) return r.result;
+  if (r.result != kTaskDone) return r.result;
   if (r.changed) doc.SetChain(std::move(work));
   if (after) after(start, end, oldLength);
   core::AfterEdit(ctx, doc, doc.selStart(), static_cast<FrameCount>(doc.sampleRate()) / 2);
@@ -92,8 +91,8 @@ std::int64_t Scaled(std::int64_t pos, std::int64_t to, std::int64_t from) {
 
 // Rate or channel conversion of the whole document; the selection, cursor and view
 // keep their times at the new rate.
-std::int32_t ConvertCommand(EditContext& ctx, WaveDocument& doc, std::int64_t rate, int channels,
-                            const CheckFn& check) {
+platform::TaskResult ConvertCommand(EditContext& ctx, WaveDocument& doc, std::int64_t rate,
+                                    int channels, const CheckFn& check) {
   static constexpr EffectRecipe kRateRecipe{"Convert Sample Rate", kProcessAudio, nullptr,
                                             kPleaseWait,           false,         true};
   static constexpr EffectRecipe kChannelsRecipe{"Convert Channels", kProcessAudio, nullptr,
@@ -117,14 +116,14 @@ std::int32_t ConvertCommand(EditContext& ctx, WaveDocument& doc, std::int64_t ra
 
 }  // namespace
 
-std::int32_t AmplifyCommand(EditContext& ctx, WaveDocument& doc, int percent) {
+platform::TaskResult AmplifyCommand(EditContext& ctx, WaveDocument& doc, int percent) {
   static constexpr EffectRecipe kRecipe{"Amplify", nullptr};
   return RunEffectCommand(
       ctx, doc, kRecipe,
       [percent](const EffectParams& p, platform::LProgressDialog*) { return Amplify(p, percent); });
 }
 
-std::int32_t NormalizeCommand(EditContext& ctx, WaveDocument& doc, int percent) {
+platform::TaskResult NormalizeCommand(EditContext& ctx, WaveDocument& doc, int percent) {
   static constexpr EffectRecipe kRecipe{"Normalize", "Normalizing"};
   return RunEffectCommand(ctx, doc, kRecipe,
                           [percent](const EffectParams& p, platform::LProgressDialog*) {
@@ -134,14 +133,14 @@ std::int32_t NormalizeCommand(EditContext& ctx, WaveDocument& doc, int percent) 
 
 namespace {
 
-std::int32_t EnvelopeWith(EditContext& ctx, WaveDocument& doc, const EffectRecipe& info,
-                          const EnvelopeShape& shape) {
+platform::TaskResult EnvelopeWith(EditContext& ctx, WaveDocument& doc, const EffectRecipe& info,
+                                  const EnvelopeShape& shape) {
   return RunEffectCommand(
       ctx, doc, info,
       [&shape](const EffectParams& p, platform::LProgressDialog* task) {
         return ApplyEnvelope(p, shape, Progress(task));
       },
-      [&]() -> std::optional<std::int32_t> {
+      [&]() -> std::optional<platform::TaskResult> {
         if (IsValidEnvelope(shape)) return std::nullopt;
         return core::FailEdit(ctx, nullptr,
                               "An envelope needs at least two points in rising order.");
@@ -150,44 +149,45 @@ std::int32_t EnvelopeWith(EditContext& ctx, WaveDocument& doc, const EffectRecip
 
 }  // namespace
 
-std::int32_t FadeInCommand(EditContext& ctx, WaveDocument& doc) {
+platform::TaskResult FadeInCommand(EditContext& ctx, WaveDocument& doc) {
   static constexpr EffectRecipe kRecipe{"Fade In", "Envelope", nullptr, kPleaseWait, true};
   return EnvelopeWith(ctx, doc, kRecipe, FadeInShape());
 }
 
-std::int32_t FadeOutCommand(EditContext& ctx, WaveDocument& doc) {
+platform::TaskResult FadeOutCommand(EditContext& ctx, WaveDocument& doc) {
   static constexpr EffectRecipe kRecipe{"Fade Out", "Envelope", nullptr, kPleaseWait, true};
   return EnvelopeWith(ctx, doc, kRecipe, FadeOutShape());
 }
 
-std::int32_t FadeOutAndTrimCommand(EditContext& ctx, WaveDocument& doc) {
+platform::TaskResult FadeOutAndTrimCommand(EditContext& ctx, WaveDocument& doc) {
   static constexpr EffectRecipe kRecipe{"Fade Out and Trim", "Envelope"};
   return RunEffectCommand(ctx, doc, kRecipe, &Plain<FadeOutAndTrim>);
 }
 
-std::int32_t EnvelopeCommand(EditContext& ctx, WaveDocument& doc, const EnvelopeShape& shape) {
+platform::TaskResult EnvelopeCommand(EditContext& ctx, WaveDocument& doc,
+                                     const EnvelopeShape& shape) {
   static constexpr EffectRecipe kRecipe{"Envelope", "Envelope"};
   return EnvelopeWith(ctx, doc, kRecipe, shape);
 }
 
-std::int32_t DcOffsetCommand(EditContext& ctx, WaveDocument& doc) {
+platform::TaskResult DcOffsetCommand(EditContext& ctx, WaveDocument& doc) {
   static constexpr EffectRecipe kRecipe{"DC Offset Correction", "DC Offset Correction"};
   return RunEffectCommand(ctx, doc, kRecipe, &Plain<DcOffsetCorrection>);
 }
 
-std::int32_t ReverseCommand(EditContext& ctx, WaveDocument& doc) {
+platform::TaskResult ReverseCommand(EditContext& ctx, WaveDocument& doc) {
   static constexpr EffectRecipe kRecipe{"Reverse", "Reversing Sound"};
   return RunEffectCommand(ctx, doc, kRecipe, &Plain<Reverse>);
 }
 
-std::int32_t StereoPanCommand(EditContext& ctx, WaveDocument& doc, int position) {
+platform::TaskResult StereoPanCommand(EditContext& ctx, WaveDocument& doc, int position) {
   static constexpr EffectRecipe kRecipe{"Stereo Pan", "Stereo Pan", nullptr, kProcessAudio};
   return RunEffectCommand(
       ctx, doc, kRecipe,
       [position](const EffectParams& p, platform::LProgressDialog* task) {
         return StereoPan(p, position, Progress(task));
       },
-      [&]() -> std::optional<std::int32_t> {
+      [&]() -> std::optional<platform::TaskResult> {
         const Status s = CheckStereo(doc.channels());
         if (s.ok()) return std::nullopt;
         ctx.message = s.message;
@@ -200,7 +200,8 @@ std::int32_t StereoPanCommand(EditContext& ctx, WaveDocument& doc, int position)
       });
 }
 
-std::int32_t CrossFadeCommand(EditContext& ctx, WaveDocument& doc, const CrossFadeParams& params) {
+platform::TaskResult CrossFadeCommand(EditContext& ctx, WaveDocument& doc,
+                                      const CrossFadeParams& params) {
   static constexpr EffectRecipe kRecipe{"Cross Fade", "Cross Fading", "Cross Fading"};
   return RunEffectCommand(
       ctx, doc, kRecipe,
@@ -210,7 +211,8 @@ std::int32_t CrossFadeCommand(EditContext& ctx, WaveDocument& doc, const CrossFa
       {}, [&doc](FramePos start, FramePos, FrameCount) { doc.SetSelection(start, start, start); });
 }
 
-std::int32_t SpeedCommand(EditContext& ctx, WaveDocument& doc, SpeedKind kind, int percent) {
+platform::TaskResult SpeedCommand(EditContext& ctx, WaveDocument& doc, SpeedKind kind,
+                                  int percent) {
   static constexpr EffectRecipe kRecipes[] = {{"Speed and Pitch Change", kSpeedText},
                                               {"Speed Change", kSpeedText},
                                               {"Pitch Change", kSpeedText}};
@@ -235,22 +237,26 @@ std::int32_t SpeedCommand(EditContext& ctx, WaveDocument& doc, SpeedKind kind, i
       });
 }
 
-std::int32_t ConvertSampleRateCommand(EditContext& ctx, WaveDocument& doc, std::int64_t rate) {
-  return ConvertCommand(ctx, doc, rate, doc.channels(), [&]() -> std::optional<std::int32_t> {
-    const Status s = CheckSampleRate(rate);
-    if (!s.ok()) return core::FailEdit(ctx, nullptr, s.message);
-    if (rate == doc.sampleRate()) return kTaskDone;  // nothing to convert, nothing to undo
-    return std::nullopt;
-  });
+platform::TaskResult ConvertSampleRateCommand(EditContext& ctx, WaveDocument& doc,
+                                              std::int64_t rate) {
+  return ConvertCommand(ctx, doc, rate, doc.channels(),
+                        [&]() -> std::optional<platform::TaskResult> {
+                          const Status s = CheckSampleRate(rate);
+                          if (!s.ok()) return core::FailEdit(ctx, nullptr, s.message);
+                          if (rate == doc.sampleRate())
+                            return kTaskDone;  // nothing to convert, nothing to undo
+                          return std::nullopt;
+                        });
 }
 
-std::int32_t ConvertChannelsCommand(EditContext& ctx, WaveDocument& doc, int channels) {
-  return ConvertCommand(ctx, doc, doc.sampleRate(), channels, [&]() -> std::optional<std::int32_t> {
-    if (channels != 1 && channels != 2)
-      return core::FailEdit(ctx, nullptr, "Only mono and stereo are supported.");
-    if (channels == doc.channels()) return kTaskDone;
-    return std::nullopt;
-  });
+platform::TaskResult ConvertChannelsCommand(EditContext& ctx, WaveDocument& doc, int channels) {
+  return ConvertCommand(
+      ctx, doc, doc.sampleRate(), channels, [&]() -> std::optional<platform::TaskResult> {
+        if (channels != 1 && channels != 2)
+          return core::FailEdit(ctx, nullptr, "Only mono and stereo are supported.");
+        if (channels == doc.channels()) return kTaskDone;
+        return std::nullopt;
+      });
 }
 
 }  // namespace quillet::effects

@@ -7,13 +7,13 @@
 // "AutoPlaybackAfterEffects" is set. A cancelled or failed effect leaves the audio as
 // it was (the pushed entry stays, as for edits).
 //
-// The values come from the front end, which runs the dialog models of
-// effects/dialogs.h (stored values, presets, validation); the commands clamp them
-// again, since stored values and scripts reach them without a dialog.
+// The values come from the front end, which fills them through the units' parameter
+// tables (stored values, presets, validation); the commands clamp them again, since
+// stored values and scripts reach them without a dialog.
 //
 // Each returns a task result: kTaskDone, kTaskCancelled, or kTaskFailed with the
-// reason in ctx.message. Command IDs and enabled states are those of
-// core::EditCommandStates.
+// reason in ctx.message. Their IDs, texts and enable rules are registered in
+// effects/registry.h.
 
 #include <cstdint>
 
@@ -21,6 +21,7 @@
 #include "core/edit_services.h"
 #include "effects/conversion.h"
 #include "effects/levels.h"
+#include "platform/result.h"
 
 namespace quillet::effects {
 
@@ -28,31 +29,34 @@ using core::EditContext;
 using core::WaveDocument;
 
 // Segment gains of the selection times percent / 100 (0..400); no task, no samples.
-std::int32_t AmplifyCommand(EditContext& ctx, WaveDocument& doc, int percent);
+platform::TaskResult AmplifyCommand(EditContext& ctx, WaveDocument& doc, int percent);
 // The selection's peak brought to percent (0..100) of full scale.
-std::int32_t NormalizeCommand(EditContext& ctx, WaveDocument& doc, int percent);
+platform::TaskResult NormalizeCommand(EditContext& ctx, WaveDocument& doc, int percent);
 // Fade in and out need a selection (they are disabled without one).
-std::int32_t FadeInCommand(EditContext& ctx, WaveDocument& doc);
-std::int32_t FadeOutCommand(EditContext& ctx, WaveDocument& doc);
+platform::TaskResult FadeInCommand(EditContext& ctx, WaveDocument& doc);
+platform::TaskResult FadeOutCommand(EditContext& ctx, WaveDocument& doc);
 // Fade out, then the audio after the selection is cut off.
-std::int32_t FadeOutAndTrimCommand(EditContext& ctx, WaveDocument& doc);
+platform::TaskResult FadeOutAndTrimCommand(EditContext& ctx, WaveDocument& doc);
 // The user's shape (LoadEnvelope of the data folder, or the envelope dialog's).
-std::int32_t EnvelopeCommand(EditContext& ctx, WaveDocument& doc, const EnvelopeShape& shape);
-std::int32_t DcOffsetCommand(EditContext& ctx, WaveDocument& doc);
-std::int32_t ReverseCommand(EditContext& ctx, WaveDocument& doc);
+platform::TaskResult EnvelopeCommand(EditContext& ctx, WaveDocument& doc,
+                                     const EnvelopeShape& shape);
+platform::TaskResult DcOffsetCommand(EditContext& ctx, WaveDocument& doc);
+platform::TaskResult ReverseCommand(EditContext& ctx, WaveDocument& doc);
 // Stereo documents only: a mono one gets the "Convert to Stereo Required" question
 // through ctx.prompter (or ctx.message without one) and nothing changes.
-std::int32_t StereoPanCommand(EditContext& ctx, WaveDocument& doc, int position);
+platform::TaskResult StereoPanCommand(EditContext& ctx, WaveDocument& doc, int position);
 // Around the selection (the dialog's edited start and end are set as the selection
 // first). Afterwards nothing is selected and the cursor is at the join, the
 // selection start.
-std::int32_t CrossFadeCommand(EditContext& ctx, WaveDocument& doc, const CrossFadeParams& params);
+platform::TaskResult CrossFadeCommand(EditContext& ctx, WaveDocument& doc,
+                                      const CrossFadeParams& params);
 // The selection at percent (clamped to 10..300) speed; afterwards the selection covers
 // the changed audio.
-std::int32_t SpeedCommand(EditContext& ctx, WaveDocument& doc, SpeedKind kind, int percent);
+platform::TaskResult SpeedCommand(EditContext& ctx, WaveDocument& doc, SpeedKind kind, int percent);
 // The whole document at rate (6000..96000, else refused with the dialog's message) or
 // with 1 or 2 channels. The selection keeps its times.
-std::int32_t ConvertSampleRateCommand(EditContext& ctx, WaveDocument& doc, std::int64_t rate);
-std::int32_t ConvertChannelsCommand(EditContext& ctx, WaveDocument& doc, int channels);
+platform::TaskResult ConvertSampleRateCommand(EditContext& ctx, WaveDocument& doc,
+                                              std::int64_t rate);
+platform::TaskResult ConvertChannelsCommand(EditContext& ctx, WaveDocument& doc, int channels);
 
 }  // namespace quillet::effects

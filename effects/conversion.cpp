@@ -37,19 +37,18 @@ class SpeedFactory final : public LFilterFactory {
 PassResult Reformat(AudioChain& chain, std::int32_t rate, int channels, const ProgressFn& progress) {
   std::string message;
   SourceHandle src = audio::ConvertFormat(SourceHandle(core::ChainOpenSource(chain)), rate, channels, &message);
-  if (!src) return {kFailed, message, false};
+  if (!src) return Outcome::Failed(message);
   AudioChain result(chain.store());
   {
     auto sink = core::ChainOpenSink(result, static_cast<std::uint32_t>(rate), channels);
     const audio::TransferOutcome t = audio::Transfer(*src, *sink, progress);
-    if (t.result == audio::TaskResult::Cancelled) return {kCancelled, {}, false};
-    if (t.result != audio::TaskResult::Done) return {kFailed, t.message, false};
-    if (!sink->Finish()) return {kFailed, sink->failureMessage(), false};
+    if (!t.done()) return t;
+    if (!sink->Finish()) return Outcome::Failed(sink->failureMessage());
   }
   result.sampleRate = static_cast<std::uint32_t>(rate);
   result.channels = channels;
   chain = std::move(result);
-  return {kDone, {}, true};
+  return {Outcome::Done(), true};
 }
 
 }  // namespace
@@ -64,21 +63,55 @@ PassResult ChangeSpeed(const EffectParams& params, SpeedKind kind, int percent,
 
 Status CheckSampleRate(std::int64_t rate) {
   if (rate >= audio::kMinSampleRate && rate <= audio::kMaxSampleRate) return Status::Ok();
-  return Status::Error("Sample rates must be between 6000 and 96000 samples per second.", "");
+  return Status::Error(std::string(kSampleRateRangeMessage), "");
 }
 
 PassResult ConvertSampleRate(AudioChain& chain, std::int64_t rate, const ProgressFn& progress) {
   const Status s = CheckSampleRate(rate);
-  if (!s.ok()) return {kFailed, s.message, false};
+  if (!s.ok()) return Outcome::Failed(s.message);
   if (rate == chain.sampleRate) return {};
   return Reformat(chain, static_cast<std::int32_t>(rate), chain.channels, progress);
 }
 
 PassResult ConvertChannelCount(AudioChain& chain, int channels, const ProgressFn& progress) {
-  if (channels != 1 && channels != 2)
-    return {kFailed, "Only mono and stereo are supported.", false};
+  if (channels != 1 && channels != 2) return Outcome::Failed("Only mono and stereo are supported.");
   if (channels == chain.channels) return {};
   return Reformat(chain, static_cast<std::int32_t>(chain.sampleRate), channels, progress);
+}
+
+namespace {
+
+constexpr std::string_view kSpeedTooHigh = "Speed Change Percent must be less than 300.";
+constexpr std::string_view kSpeedTooLow = "Speed Change Percent must be at least 10.";
+constexpr core::ParamInfo SpeedField(std::string_view storedKey) {
+  return {.name = "PCT", .label = "Speed Change &Percent:", .key = storedKey, .def = 100,
+          .min = kMinSpeedPercent, .max = kMaxSpeedPercent, .unit = "%",
+          .rangeMessage = kSpeedTooHigh, .lowMessage = kSpeedTooLow};
+}
+constexpr core::ParamInfo kSpeedAndPitchFields[] = {SpeedField("SpSpeedPitch")};
+constexpr core::ParamInfo kSpeedFields[] = {SpeedField("ConstPitchSpeed")};
+constexpr core::ParamInfo kPitchFields[] = {SpeedField("ConstSpeedPitch")};
+
+constexpr core::ParamInfo kSampleRateFields[] = {
+    {.name = "HZ", .label = "&Sample Rate:", .def = 44100, .min = audio::kMinSampleRate,
+     .max = audio::kMaxSampleRate, .unit = "Hz",
+     .rangeMessage = kSampleRateRangeMessage, .required = true}};
+
+constexpr core::ParamInfo kChannelsFields[] = {
+    {.name = "N", .label = "&Channels:", .def = 1, .min = 1, .max = 2,
+     .rangeMessage = "The channels must be 1 (mono) or 2 (stereo).", .required = true}};
+
+}  // namespace
+
+const core::ParamTable kSpeedAndPitchTable{"Speed and Pitch Change", kSpeedAndPitchFields};
+const core::ParamTable kSpeedTable{"Speed Change", kSpeedFields};
+const core::ParamTable kPitchTable{"Pitch Change", kPitchFields};
+const core::ParamTable kSampleRateTable{"Convert Sample Rate", kSampleRateFields};
+const core::ParamTable kChannelsTable{"Convert Channels", kChannelsFields};
+
+SpeedParams SpeedParamsOf(const core::ParamSet& v) { return {int(v.Int(0))}; }
+Status Validate(const SpeedParams& p) {
+  return Status::Refusal(core::CheckValues(kSpeedTable, {p.percent}));
 }
 
 }  // namespace quillet::effects

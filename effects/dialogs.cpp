@@ -3,121 +3,15 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "audio/resample.h"
-#include "effects/conversion.h"
-#include "effects/pan.h"
-#include "platform/frame_time.h"
 #include "platform/record_file.h"
 
 namespace quillet::effects {
-namespace {
-
-constexpr Preset kAmplifyPresets[] = {
-    {"Quarter Volume", 25}, {"Half Volume", 50}, {"Double Volume", 200}, {"Triple Volume", 300}};
-constexpr Preset kNormalizePresets[] = {{"Very Soft Audio Level", 20},
-                                        {"Soft Audio Level", 40},
-                                        {"Normal Audio Level", 75},
-                                        {"Maximum Audio Level", 100}};
-constexpr std::string_view kSpeedTooHigh = "Speed Change Percent must be less than 300.";
-
-constexpr std::string_view kCrossFadeSection = "CrossFade";
-
-}  // namespace
-
-const PercentDialogInfo kAmplifyDialog{"Amplify",
-                                       "AmplifyGain",
-                                       100,
-                                       0,
-                                       kMaxAmplifyPercent,
-                                       "Amplify Gain must be less than 400%. Please try again.",
-                                       kAmplifyPresets};
-const PercentDialogInfo kNormalizeDialog{
-    "Normalize",
-    "NormalizePeakLevel",
-    100,
-    0,
-    kMaxNormalizePercent,
-    "Normailze Peak Level must be less than 100%. Please try again.",
-    kNormalizePresets};
-const PercentDialogInfo kStereoPanDialog{
-    "Stereo Pan", "StereoPan", kDefaultPan, 0, 100, "Stereo Pan must be between 0 and 100.", {}};
-const PercentDialogInfo kSpeedAndPitchDialog{"Speed and Pitch Change", "SpSpeedPitch", 100, 0,
-                                             kMaxSpeedPercent,         kSpeedTooHigh,  {}};
-const PercentDialogInfo kSpeedDialog{"Speed Change",   "ConstPitchSpeed", 100, 0,
-                                     kMaxSpeedPercent, kSpeedTooHigh,     {}};
-const PercentDialogInfo kPitchDialog{"Pitch Change",   "ConstSpeedPitch", 100, 0,
-                                     kMaxSpeedPercent, kSpeedTooHigh,     {}};
-
-void PercentDialogModel::Load(const settings::Settings& s) {
-  value = s.GetInt(kStoredValues, info_.key, info_.defaultValue);
-}
-
-std::vector<std::string> PercentDialogModel::PresetEntries() const {
-  std::vector<std::string> out;
-  if (info_.presets.empty()) return out;
-  out.emplace_back("Select Preset");
-  for (const Preset& p : info_.presets) out.emplace_back(p.name);
-  return out;
-}
-
-void PercentDialogModel::ChoosePreset(int entry) {
-  if (entry >= 1 && static_cast<std::size_t>(entry) <= info_.presets.size())
-    value = info_.presets[static_cast<std::size_t>(entry - 1)].value;
-}
-
-Status PercentDialogModel::Validate() const {
-  if (value > info_.max) return Status::Error(std::string(info_.tooHigh));
-  if (value < info_.min)
-    return Status::Error(std::string(info_.title) + " must be at least " +
-                         std::to_string(info_.min) + "%. Please try again.");
-  return Status::Ok();
-}
-
-Status PercentDialogModel::Confirm(settings::Settings& s) const {
-  Status st = Validate();
-  if (st.ok()) s.SetInt(kStoredValues, info_.key, value);
-  return st;
-}
-
-void CrossFadeDialogModel::Load(const settings::Settings& s) {
-  params.gapMs = s.GetInt(kCrossFadeSection, "GapTimeMS", 300);
-  params.fadeInMs = s.GetInt(kCrossFadeSection, "FadeInTimeMS", 300);
-  params.fadeOutMs = s.GetInt(kCrossFadeSection, "FadeOutTimeMS", 300);
-}
-
-Status CrossFadeDialogModel::Validate() const {
-  if (params.gapMs < 0 || params.fadeInMs < 0 || params.fadeOutMs < 0)
-    return Status::Error("Cross fade times must not be negative.");
-  if (endMs < startMs) return Status::Error("The selection end must not be before its start.");
-  return Status::Ok();
-}
-
-Status CrossFadeDialogModel::Confirm(settings::Settings& s) const {
-  Status st = Validate();
-  if (!st.ok()) return st;
-  s.SetInt(kCrossFadeSection, "GapTimeMS", params.gapMs);
-  s.SetInt(kCrossFadeSection, "FadeInTimeMS", params.fadeInMs);
-  s.SetInt(kCrossFadeSection, "FadeOutTimeMS", params.fadeOutMs);
-  return st;
-}
-
-FramePos CrossFadeDialogModel::StartFrame(std::int64_t rate) const {
-  return platform::FramesFromMs(startMs, rate);
-}
-FramePos CrossFadeDialogModel::EndFrame(std::int64_t rate) const {
-  return platform::FramesFromMs(endMs, rate);
-}
 
 std::span<const std::string_view> SampleRateEntries() {
   static constexpr std::string_view kRates[] = {"6000",  "8000",  "11025", "16000",
                                                 "22050", "32000", "44100", "48000",
                                                 "64000", "88200", "96000"};
   return kRates;
-}
-
-Status ParseSampleRate(std::string_view text, std::int64_t& rate) {
-  rate = settings::ParseLeadingInt(text);
-  return CheckSampleRate(rate);
 }
 
 std::filesystem::path DefaultDataFolder() {

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 
 #include "core/chain_source.h"
@@ -19,7 +20,7 @@ PassResult Amplify(const EffectParams& params, int percent) {
   percent = std::clamp(percent, 0, kMaxAmplifyPercent);
   if (!params.chain || percent == 100 || !ClampSelection(*params.chain, start, end)) return {};
   core::ChainScaleRangeGain(*params.chain, start, end, percent);
-  return {kDone, {}, true};
+  return {Outcome::Done(), true};
 }
 
 namespace {
@@ -65,7 +66,8 @@ bool ReadRecords(const std::filesystem::path& file, std::int64_t first, std::int
 
 }  // namespace
 
-std::int64_t SelectionPeak(const AudioChain& chain, FramePos start, FramePos end) {
+std::int64_t SelectionPeak(const AudioChain& chain, FramePos start, FramePos end,
+                           std::string* failure) {
   if (!ClampSelection(chain, start, end)) return 0;
   constexpr FrameCount kBlock = core::kPeakBlockFrames;
   const int recordBytes = 2 * chain.channels;
@@ -111,6 +113,10 @@ std::int64_t SelectionPeak(const AudioChain& chain, FramePos start, FramePos end
     src->seek(from);
     buffer.resize(static_cast<std::size_t>(to - from) * chain.channels);
     src->read(buffer.data(), to - from);
+    if (src->failed()) {
+      if (failure) *failure = src->failureMessage();
+      return 0;
+    }
     for (Sample s : buffer) best = std::max(best, std::abs(std::int64_t{s}));
   }
   return best;
@@ -125,7 +131,9 @@ int NormalizeGain(int percent, std::int64_t peak) {
 PassResult Normalize(const EffectParams& params, int percent) {
   FramePos start = params.start, end = params.end;
   if (!params.chain || !ClampSelection(*params.chain, start, end)) return {};
-  const std::int64_t peak = SelectionPeak(*params.chain, start, end);
+  std::string failure;
+  const std::int64_t peak = SelectionPeak(*params.chain, start, end, &failure);
+  if (!failure.empty()) return Outcome::Failed(failure);
   if (peak <= 0) return {};
   return Amplify(params, NormalizeGain(percent, peak));
 }
@@ -148,6 +156,7 @@ FramePos EnvelopeFrame(FrameCount frames, int x) {
 LEnvelopeFilter::LEnvelopeFilter(SourceHandle input, const EnvelopeShape& shape, FrameCount frames)
     : LSoundSource(input->sampleRate(), input->channels(), input->peakBound() * 2),
       input_(std::move(input)) {
+  FollowInput(*input_);
   for (const EnvelopePoint& pt : shape) {
     frames_.push_back(EnvelopeFrame(frames, pt.position));
     gains_.push_back(std::int64_t{pt.level} << 17);
@@ -191,7 +200,7 @@ PassResult ApplyEnvelope(const EffectParams& params, const EnvelopeShape& shape,
 
 PassResult FadeOutAndTrim(const EffectParams& params, const ProgressFn& progress) {
   PassResult r = ApplyEnvelope(params, FadeOutShape(), progress);
-  if (r.result != kDone || !params.chain) return r;
+  if (!r.done() || !params.chain) return r;
   FramePos start = params.start, end = params.end;
   if (!ClampSelection(*params.chain, start, end)) return r;
   if (core::ChainLength(*params.chain) > end) {
@@ -208,7 +217,9 @@ class LOffsetFilter final : public audio::LSoundSource {
   LOffsetFilter(SourceHandle input, std::vector<std::int64_t> offsets)
       : LSoundSource(input->sampleRate(), input->channels(), input->peakBound() * 2),
         input_(std::move(input)),
-        offsets_(std::move(offsets)) {}
+        offsets_(std::move(offsets)) {
+    FollowInput(*input_);
+  }
   void read(Sample* buffer, FrameCount frames) override {
     input_->read(buffer, frames);
     const int ch = channels();
@@ -239,7 +250,7 @@ PassResult DcOffsetCorrection(const EffectParams& params, const ProgressFn& prog
   if (!params.chain || !ClampSelection(*params.chain, start, end)) return {};
   const int ch = params.chain->channels;
   std::vector<double> sums(static_cast<std::size_t>(ch), 0.0);
-  const int scan = ScanSelection(
+  const Outcome scan = ScanSelection(
       *params.chain, start, end,
       [&](audio::ConstBlockView b) {
         for (int c = 0; c < ch; ++c) {
@@ -249,7 +260,7 @@ PassResult DcOffsetCorrection(const EffectParams& params, const ProgressFn& prog
         }
       },
       Half(progress, false));
-  if (scan != kDone) return {scan, {}, false};
+  if (!scan.done()) return scan;
   std::vector<std::int64_t> means(static_cast<std::size_t>(ch));
   for (int c = 0; c < ch; ++c)
     means[static_cast<std::size_t>(c)] =
@@ -264,7 +275,9 @@ PassResult DcOffsetCorrection(const EffectParams& params, const ProgressFn& prog
 LReverseSource::LReverseSource(SourceHandle input)
     : LSoundSource(input->sampleRate(), input->channels(), input->peakBound()),
       input_(std::move(input)),
-      length_(std::max<FrameCount>(input_->length(), 0)) {}
+      length_(std::max<FrameCount>(input_->length(), 0)) {
+  FollowInput(*input_);
+}
 
 void LReverseSource::read(Sample* buffer, FrameCount frames) {
   if (frames <= 0) return;
@@ -302,6 +315,8 @@ class LCrossFadeSource final : public audio::LSoundSource {
         a_(core::ChainOpenSource(chain)),
         b_(core::ChainOpenSource(chain)),
         lead_(lead), gap_(gap), fadeIn_(fadeIn), fadeOut_(fadeOut) {
+    FollowInput(*a_);
+    FollowInput(*b_);
     a_->seek(fromA);
     b_->seek(fromB);
   }
@@ -356,6 +371,96 @@ PassResult CrossFade(const EffectParams& params, const CrossFadeParams& cf,
   const FrameCount total = std::max(mixed, lead + out);
   LCrossFadeSource producer(*params.chain, origin, end - mixed, lead, gap, in, out);
   return SpliceProduced(*params.chain, origin, end - mixed + total, producer, total, progress);
+}
+
+}  // namespace quillet::effects
+
+namespace quillet::effects {
+namespace {
+
+constexpr core::ParamPreset kAmplifyPresets[] = {
+    {"Quarter Volume", {25}}, {"Half Volume", {50}}, {"Double Volume", {200}}, {"Triple Volume", {300}}};
+constexpr core::ParamInfo kAmplifyFields[] = {
+    {.name = "PCT", .label = "Amplify &Gain:", .key = "AmplifyGain", .def = 100, .min = 0,
+     .max = kMaxAmplifyPercent, .unit = "%",
+     .rangeMessage = "Amplify Gain must be less than 400%. Please try again.",
+     .lowMessage = "Amplify Gain must be 0% or more. Please try again."}};
+
+constexpr core::ParamPreset kNormalizePresets[] = {{"Very Soft Audio Level", {20}},
+                                                   {"Soft Audio Level", {40}},
+                                                   {"Normal Audio Level", {75}},
+                                                   {"Maximum Audio Level", {100}}};
+constexpr core::ParamInfo kNormalizeFields[] = {
+    {.name = "PCT", .label = "Normalize &Peak Level:", .key = "NormalizePeakLevel", .def = 100,
+     .min = 0, .max = kMaxNormalizePercent, .unit = "%",
+     .rangeMessage = "Normailze Peak Level must be less than 100%. Please try again.",
+     .lowMessage = "Normalize Peak Level must be 0% or more. Please try again."}};
+
+constexpr core::ParamInfo kEnvelopeFields[] = {
+    {.name = "POS/LEVEL;POS/LEVEL;...", .label = "Envelope &points:", .kind = core::ParamKind::Text,
+     .unit = "points of position and level, each 0..255; empty: the envelope file"}};
+
+std::string CheckEnvelopeText(const core::ParamSet& values) {
+  EnvelopeShape shape;
+  return values.Text(0).empty() ? std::string() : ParseEnvelope(values.Text(0), shape).message;
+}
+
+constexpr std::string_view kNegativeTimes = "Cross fade times must not be negative.";
+constexpr core::ParamInfo kCrossFadeFields[] = {
+    {.name = "GAP_MS", .label = "&Gap:", .key = "GapTimeMS", .def = 300, .min = 0,
+     .max = 3600000, .unit = "ms", .lowMessage = kNegativeTimes, .section = "CrossFade"},
+    {.name = "IN_MS", .label = "Fade &in:", .key = "FadeInTimeMS", .def = 300, .min = 0,
+     .max = 3600000, .unit = "ms", .lowMessage = kNegativeTimes, .section = "CrossFade"},
+    {.name = "OUT_MS", .label = "Fade &out:", .key = "FadeOutTimeMS", .def = 300, .min = 0,
+     .max = 3600000, .unit = "ms", .lowMessage = kNegativeTimes, .section = "CrossFade"}};
+
+}  // namespace
+
+const core::ParamTable kAmplifyTable{"Amplify", kAmplifyFields, kAmplifyPresets};
+const core::ParamTable kNormalizeTable{"Normalize", kNormalizeFields, kNormalizePresets};
+const core::ParamTable kEnvelopeTable{"Envelope", kEnvelopeFields, {}, &CheckEnvelopeText};
+const core::ParamTable kCrossFadeTable{"Cross Fade", kCrossFadeFields};
+
+AmplifyParams AmplifyParamsOf(const core::ParamSet& v) { return {int(v.Int(0))}; }
+Status Validate(const AmplifyParams& p) {
+  return Status::Refusal(core::CheckValues(kAmplifyTable, {p.gainPct}));
+}
+
+NormalizeParams NormalizeParamsOf(const core::ParamSet& v) { return {int(v.Int(0))}; }
+Status Validate(const NormalizeParams& p) {
+  return Status::Refusal(core::CheckValues(kNormalizeTable, {p.peakPct}));
+}
+
+CrossFadeParams CrossFadeParamsOf(const core::ParamSet& v) {
+  return {int(v.Int(0)), int(v.Int(1)), int(v.Int(2))};
+}
+Status Validate(const CrossFadeParams& p) {
+  return Status::Refusal(core::CheckValues(kCrossFadeTable, {p.gapMs, p.fadeInMs, p.fadeOutMs}));
+}
+
+Status ParseEnvelope(std::string_view text, EnvelopeShape& shape) {
+  EnvelopeShape out;
+  while (!text.empty()) {
+    const std::size_t semi = text.find(';');
+    const std::string_view point = text.substr(0, semi);
+    text = semi == std::string_view::npos ? std::string_view() : text.substr(semi + 1);
+    const std::size_t slash = point.find('/');
+    int pos = -1, level = -1;
+    const auto number = [](std::string_view s, int& v) {
+      const auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+      return ec == std::errc() && p == s.data() + s.size() && v >= 0 && v <= 255;
+    };
+    if (slash == std::string_view::npos || !number(point.substr(0, slash), pos) ||
+        !number(point.substr(slash + 1), level))
+      return Status::Error("Envelope points are POS/LEVEL with both from 0 to 255, not \"" +
+                           std::string(point) + "\"");
+    out.push_back({static_cast<std::uint8_t>(pos), static_cast<std::uint8_t>(level)});
+  }
+  if (!IsValidEnvelope(out) || out.size() > kMaxEnvelopePoints)
+    return Status::Error("An envelope needs 2 to " + std::to_string(kMaxEnvelopePoints) +
+                         " points with rising positions.");
+  shape = std::move(out);
+  return Status::Ok();
 }
 
 }  // namespace quillet::effects

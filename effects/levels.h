@@ -4,9 +4,12 @@
 // stored values and batch scripts reach it without a dialog.
 
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
+#include "core/params.h"
 #include "effects/pass.h"
+#include "effects/status.h"
 
 namespace quillet::effects {
 
@@ -15,17 +18,35 @@ inline constexpr int kMaxNormalizePercent = 100;
 // The level normalize brings the peak to at 100 %: 16-bit full scale.
 inline constexpr std::int64_t kNormalizeFullScale = 0x7FFF0;
 
+// "Amplify": GAIN 0..400 % with its presets.
+struct AmplifyParams {
+  int gainPct = 100;
+};
+extern const core::ParamTable kAmplifyTable;
+AmplifyParams AmplifyParamsOf(const core::ParamSet& values);
+Status Validate(const AmplifyParams& p);
+
 // Scales the gains of [start, end) by percent (clamped to 0..400); no samples are read
 // or written, so it costs the same for any length.
 PassResult Amplify(const EffectParams& params, int percent);
 
 // The largest |sample| of [start, end), segment gains applied. Reads the peak records
 // and only the blocks of samples that may hold the peak; falls back to the samples
-// where a peak file is missing. progress covers the sample reads.
-std::int64_t SelectionPeak(const AudioChain& chain, FramePos start, FramePos end);
+// where a peak file is missing. 0 with *failure set (when given) when the samples
+// cannot be read.
+std::int64_t SelectionPeak(const AudioChain& chain, FramePos start, FramePos end,
+                           std::string* failure = nullptr);
 // The amplify percentage normalize applies for a peak: percent x 0x7FFF0 / peak, at
 // most 400; 100 (nothing) for silence.
 int NormalizeGain(int percent, std::int64_t peak);
+// "Normalize": PEAK 0..100 % of full scale with its presets.
+struct NormalizeParams {
+  int peakPct = 100;
+};
+extern const core::ParamTable kNormalizeTable;
+NormalizeParams NormalizeParamsOf(const core::ParamSet& values);
+Status Validate(const NormalizeParams& p);
+
 // Brings the peak of [start, end) to percent (clamped to 0..100) of full scale.
 PassResult Normalize(const EffectParams& params, int percent);
 
@@ -43,6 +64,13 @@ EnvelopeShape FadeOutShape();
 EnvelopeShape DefaultEnvelope();
 // At least 2 points, positions not falling.
 bool IsValidEnvelope(const EnvelopeShape& shape);
+
+// The envelope command's POINTS, "POS/LEVEL;POS/LEVEL;..." (each 0..255); empty: the
+// user's envelope file. The editor has no envelope dialog: it always takes the file.
+inline constexpr std::size_t kMaxEnvelopePoints = 64;
+extern const core::ParamTable kEnvelopeTable;
+// The shape of a POINTS text, or the message refusing it.
+Status ParseEnvelope(std::string_view text, EnvelopeShape& shape);
 
 // Frame of position x (0..255) in a selection of `frames`: x = 255 lands on frames.
 FramePos EnvelopeFrame(FrameCount frames, int x);
@@ -100,6 +128,11 @@ struct CrossFadeParams {
   int fadeInMs = 300;
   int fadeOutMs = 300;
 };
+// "Cross Fade": GAP_MS, IN_MS, OUT_MS in section "CrossFade". The editor's dialog also
+// edits the selection, which the command works on.
+extern const core::ParamTable kCrossFadeTable;
+CrossFadeParams CrossFadeParamsOf(const core::ParamSet& values);
+Status Validate(const CrossFadeParams& p);
 PassResult CrossFade(const EffectParams& params, const CrossFadeParams& cf,
                      const ProgressFn& progress = {});
 

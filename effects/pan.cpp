@@ -13,6 +13,7 @@ LChannelMixer::LChannelMixer(SourceHandle input, const std::array<std::vector<in
                    // Two channels at up to +3 dB each can reach about 2.8 times the input.
                    static_cast<std::uint32_t>(std::min<std::uint64_t>(input->peakBound() * 3ULL, UINT32_MAX))),
       input_(std::move(input)) {
+  FollowInput(*input_);
   for (std::size_t o = 0; o < 2; ++o) {
     gains_[o].assign(static_cast<std::size_t>(input_->channels()), 0);
     for (std::size_t i = 0; i < gains_[o].size() && i < rows[o].size(); ++i)
@@ -61,10 +62,25 @@ Status CheckStereo(int channels) {
 PassResult StereoPan(const EffectParams& params, int position, const ProgressFn& progress) {
   if (!params.chain) return {};
   const Status s = CheckStereo(params.chain->channels);
-  if (!s.ok()) return {kFailed, s.message, false};
+  if (!s.ok()) return Outcome::Failed(s.message);
   const auto rows = PanRows(position);
   FunctionFilterFactory f([&](SourceHandle in) { return MakeChannelMixer(std::move(in), rows); });
   return RunFilterPass(params, f, progress);
+}
+
+namespace {
+
+constexpr core::ParamInfo kPanFields[] = {
+    {.name = "POS", .label = "&Stereo Pan (L - R):", .key = "StereoPan", .def = kDefaultPan,
+     .min = 0, .max = 100, .rangeMessage = "Stereo Pan must be between 0 and 100."}};
+
+}  // namespace
+
+const core::ParamTable kStereoPanTable{"Stereo Pan", kPanFields};
+
+PanParams PanParamsOf(const core::ParamSet& v) { return {int(v.Int(0))}; }
+Status Validate(const PanParams& p) {
+  return Status::Refusal(core::CheckValues(kStereoPanTable, {p.position}));
 }
 
 }  // namespace quillet::effects

@@ -4,6 +4,7 @@
 #include <array>
 #include <vector>
 
+#include "core/params.h"
 #include "effects/pass.h"
 #include "effects/status.h"
 
@@ -30,6 +31,14 @@ class LChannelMixer final : public audio::LSoundSource {
 SourceHandle MakeChannelMixer(SourceHandle input, const std::array<std::vector<int>, 2>& rows);
 
 inline constexpr int kDefaultPan = 50;
+// "Stereo Pan": POS 0 (left) .. 100 (right), stored as "StereoPan".
+struct PanParams {
+  int position = kDefaultPan;
+};
+extern const core::ParamTable kStereoPanTable;
+PanParams PanParamsOf(const core::ParamSet& values);
+Status Validate(const PanParams& p);
+
 // The decibel rows of the pan at position 0..100 (clamped): p = 0 keeps both channels
 // at +3 dB, 50 sums them at unity, 100 exchanges them at +3 dB.
 std::array<std::vector<int>, 2> PanRows(int position);

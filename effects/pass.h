@@ -10,6 +10,7 @@
 #include "audio/sound.h"
 #include "audio/transfer.h"
 #include "core/chain.h"
+#include "platform/result.h"
 
 namespace quillet::effects {
 
@@ -18,11 +19,7 @@ using audio::FramePos;
 using audio::ProgressFn;
 using audio::SourceHandle;
 using core::AudioChain;
-
-// Task results.
-inline constexpr int kDone = 0;
-inline constexpr int kCancelled = 1;
-inline constexpr int kFailed = 2;
+using platform::Outcome;
 
 // What every effect works on: the document's chain and the selection [start, end).
 struct EffectParams {
@@ -31,10 +28,10 @@ struct EffectParams {
   FramePos start = 0;
 };
 
-struct PassResult {
-  int result = kDone;
-  std::string message;  // why it failed
-  bool changed = false; // whether the chain was replaced
+struct PassResult : Outcome {
+  PassResult() = default;
+  PassResult(Outcome o, bool changedChain = false) : Outcome(std::move(o)), changed(changedChain) {}
+  bool changed = false;  // whether the chain was replaced
 };
 
 // Builds the filter an effect runs: a source over input (the selection as frames
@@ -59,19 +56,21 @@ SourceHandle SelectionSource(const AudioChain& chain, FramePos start, FramePos e
 
 // Writes `frames` frames of producer (which must have the chain's channel count) into
 // a scratch chain of the chain's format, in blocks of at most 8192 frames, then
-// replaces [from, to) with it. progress(done, frames) returning false cancels.
+// replaces [from, to) with it. progress(done, frames) returning false cancels; a
+// producer that fails a read fails the pass with its reason.
 PassResult SpliceProduced(AudioChain& chain, FramePos from, FramePos to,
                           audio::LSoundSource& producer, FrameCount frames,
                           const ProgressFn& progress);
 
-// The effect pass with a filter.
+// The effect pass with a filter. A filter that cannot start fails the pass with its
+// reason.
 PassResult RunFilterPass(const EffectParams& params, LFilterFactory& factory,
                          const ProgressFn& progress = {});
 
 // Reads [start, end) of chain in blocks, handing each to visit(block); progress as above.
-// Returns kDone or kCancelled.
-int ScanSelection(const AudioChain& chain, FramePos start, FramePos end,
-                  const std::function<void(audio::ConstBlockView)>& visit,
-                  const ProgressFn& progress);
+// Done, cancelled, or failed when a block cannot be read (that block is not visited).
+Outcome ScanSelection(const AudioChain& chain, FramePos start, FramePos end,
+                      const std::function<void(audio::ConstBlockView)>& visit,
+                      const ProgressFn& progress);
 
 }  // namespace quillet::effects

@@ -14,6 +14,10 @@ struct Status {
   static Status Error(std::string text, std::string caption = "Invalid value") {
     return {std::move(text), std::move(caption)};
   }
+  // A table's refusal (empty: ok), under "Invalid value".
+  static Status Refusal(std::string text) {
+    return text.empty() ? Ok() : Error(std::move(text));
+  }
 };
 
 }  // namespace quillet::effects

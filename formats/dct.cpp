@@ -22,6 +22,7 @@ class RangeByteSource final : public platform::ByteSource {
     return base_->ReadAt(offset_ + offset, out, n);
   }
   std::uint64_t Size() const override { return size_; }
+  std::string failure() const override { return base_->failure(); }
 
  private:
   std::shared_ptr<platform::ByteSource> base_;

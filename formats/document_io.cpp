@@ -8,16 +8,12 @@
 
 namespace quillet::formats {
 
-audio::SourceHandle OpenAudioFile(const std::filesystem::path& file, std::string* readerName) {
-  OpenOutcome opened = OpenDispatch(file, nullptr, {});
+audio::SourceHandle OpenAudioFile(const std::filesystem::path& file, settings::Settings& s,
+                                  std::string* readerName) {
+  OpenOutcome opened = OpenDispatch(file, nullptr, DispatchEnv(s));
   if (readerName) *readerName = opened.reader;
   if (opened.result == platform::kTaskDone) return opened.source;
   return audio::MakeNullSource(opened.status);
-}
-
-audio::SinkHandle MakeAudioFileSink(const std::filesystem::path& file, std::uint32_t rate,
-                                    int channels, int sourceBits) {
-  return MakeSaveSink(file, rate, channels, sourceBits);
 }
 
 int SourcePcmBits(const audio::LSoundSource& source) {
@@ -32,8 +28,11 @@ int SourcePcmBits(const audio::LSoundSource& source) {
 }
 
 audio::SourceHandle FormatsFileIo::Open(const std::filesystem::path& file, std::string* message) {
-  audio::SourceHandle source = formats::OpenAudioFile(file);
-  if (!source->ready()) *message = formats::OpenFailureMessage(source->status(), file.string());
+  audio::SourceHandle source = formats::OpenAudioFile(file, settings_);
+  if (!source->ready())
+    *message = source->failed() && !source->failureMessage().empty()
+                   ? source->failureMessage()
+                   : formats::OpenFailureMessage(source->status(), file.string());
   return source;
 }
 
@@ -41,22 +40,22 @@ audio::TransferOutcome FormatsFileIo::SaveWave(audio::LSoundSource& source,
                                               const std::filesystem::path& target,
                                               const audio::ProgressFn& progress) {
   audio::TransferOutcome out;
-  audio::SinkHandle sink = formats::MakeAudioFileSink(
-      target, static_cast<std::uint32_t>(source.sampleRate()), source.channels());
+  audio::SinkHandle sink = formats::MakeSaveSink(
+      target, static_cast<std::uint32_t>(source.sampleRate()), source.channels(), settings_);
   if (!sink || sink->failed()) {
     if (sink) sink->Abandon();
-    out.result = audio::TaskResult::Failed;
+    out.result = platform::kTaskFailed;
     out.message = formats::SaveFailureMessage(target.string());
     return out;
   }
   out = audio::Transfer(source, *sink, progress);
-  if (out.result == audio::TaskResult::Done && !sink->Finish()) {
-    out.result = audio::TaskResult::Failed;
+  if (out.result == platform::kTaskDone && !sink->Finish()) {
+    out.result = platform::kTaskFailed;
     out.message = sink->failureMessage();
   }
-  if (out.result != audio::TaskResult::Done) {
+  if (out.result != platform::kTaskDone) {
     sink->Abandon();
-    if (out.result == audio::TaskResult::Failed)
+    if (out.result == platform::kTaskFailed)
       out.message = formats::SaveFailureMessage(target.string()) +
                     (out.message.empty() ? "" : "\n" + out.message);
   }
@@ -73,20 +72,20 @@ audio::TransferOutcome TransferUnderTask(platform::LProgressDialog& task,
         task.SetProgress(total > 0 ? static_cast<double>(done) / static_cast<double>(total) : 0.0);
         return !task.Pump();
       });
-  if (out.result == audio::TaskResult::Done && !sink.Finish()) {
-    out.result = audio::TaskResult::Failed;
+  if (out.result == platform::kTaskDone && !sink.Finish()) {
+    out.result = platform::kTaskFailed;
     out.message = sink.failureMessage();
   }
-  if (out.result != audio::TaskResult::Done) sink.Abandon();
+  if (out.result != platform::kTaskDone) sink.Abandon();
   return out;
 }
 
-LoadFileTask::LoadFileTask(std::filesystem::path file, core::SegmentStore& store, bool* ask,
-                           DispatchEnv env)
+LoadFileTask::LoadFileTask(std::filesystem::path file, core::SegmentStore& store, DispatchEnv env,
+                           bool* ask)
     : LProgressDialog("Loading Audio File Source"),
       file_(std::move(file)),
-      ask_(ask),
       env_(env),
+      ask_(ask),
       chain_(&store) {}
 
 bool LoadFileTask::Execute() {
@@ -108,13 +107,13 @@ bool LoadFileTask::Execute() {
   }
   const audio::TransferOutcome moved = TransferUnderTask(*this, source, *sink);
   sink = {};
-  result = static_cast<std::int32_t>(moved.result);
-  if (moved.result == audio::TaskResult::Done) {
+  result = moved.result;
+  if (moved.result == platform::kTaskDone) {
     // An empty file still gives the document its rate and channels.
     loaded.sampleRate = static_cast<std::uint32_t>(source->sampleRate());
     loaded.channels = source->channels();
     chain_ = std::move(loaded);
-  } else if (moved.result == audio::TaskResult::Failed) {
+  } else if (moved.result == platform::kTaskFailed) {
     message_ = moved.message.empty()
                    ? OpenFailureMessage(audio::SoundStatus::Corrupt, file_.string())
                    : moved.message;
@@ -122,17 +121,20 @@ bool LoadFileTask::Execute() {
   return true;
 }
 
-SaveChainTask::SaveChainTask(const core::AudioChain& chain, std::filesystem::path file,
-                             int sourceBits, bool* ask, DispatchEnv env)
+SaveChainTask::SaveChainTask(const core::AudioChain& chain, std::filesystem::path file, DispatchEnv env,
+                             int sourceBits, bool* ask, LAudioTagList tags)
     : LProgressDialog("Saving..."),
       chain_(chain),
       file_(std::move(file)),
+      env_(env),
       sourceBits_(sourceBits),
       ask_(ask),
-      env_(env) {}
+      tags_(std::move(tags)) {}
 
 bool SaveChainTask::Execute() {
-  result = RunSaveSteps(*this, chain_, file_, ask_, env_, sourceBits_, &message_);
+  platform::Outcome saved = RunSaveSteps(*this, chain_, file_, ask_, env_, sourceBits_, &tags_);
+  result = saved.result;
+  message_ = std::move(saved.message);
   return true;
 }
 

@@ -17,17 +17,11 @@
 namespace quillet::formats {
 
 // The reader for a file, chosen by its extension (OpenDispatch without questions or
-// windows); a source whose status tells why it cannot be used when the file cannot be
-// read. readerName (optional) receives the reader's name for quillet-cli info.
-audio::SourceHandle OpenAudioFile(const std::filesystem::path& file,
+// windows, with the raw records and program paths of s); a source whose status tells
+// why it cannot be used when the file cannot be read. readerName (optional) receives
+// the reader's name for quillet-cli info.
+audio::SourceHandle OpenAudioFile(const std::filesystem::path& file, settings::Settings& s,
                                   std::string* readerName = nullptr);
-
-// The writer for a file chosen by its extension, with the stored format options and
-// the document's rate and channels where those do not fix them. With no format stored,
-// PCM keeps sourceBits (8, 16, 24 or 32; 0: the 16-bit preset), so a 24-bit file
-// does not lose its depth. Null or failed when it cannot be made; the caller reports it.
-audio::SinkHandle MakeAudioFileSink(const std::filesystem::path& file, std::uint32_t rate,
-                                    int channels, int sourceBits = 0);
 
 // The PCM width of the file a source reads (8, 16, 24 or 32), 0 when not PCM.
 int SourcePcmBits(const audio::LSoundSource& source);
@@ -36,21 +30,26 @@ int SourcePcmBits(const audio::LSoundSource& source);
 const audio::FormatAdaptors& DefaultAdaptors();
 
 // Audio files for the edit commands through the format code: the reader chosen by
-// extension, and the writer chosen by the target's extension with the stored format
-// options. Shared by the editor and quillet-cli.
+// extension, and the writer chosen by the target's extension with the format options
+// stored in the caller's store. Shared by the editor and quillet-cli.
 class FormatsFileIo final : public core::AudioFileIo {
  public:
+  explicit FormatsFileIo(settings::Settings& s) : settings_(s) {}
   audio::SourceHandle Open(const std::filesystem::path& file, std::string* message) override;
   audio::TransferOutcome SaveWave(audio::LSoundSource& source, const std::filesystem::path& target,
                                   const audio::ProgressFn& progress) override;
+
+ private:
+  settings::Settings& settings_;
 };
 
 // "Loading Audio File Source": opens file and copies it into a new chain of store.
 class LoadFileTask final : public platform::LProgressDialog {
  public:
-  // ask: the caller's ask flag (see dispatch.h); env: who answers questions.
-  LoadFileTask(std::filesystem::path file, core::SegmentStore& store, bool* ask = nullptr,
-               DispatchEnv env = {});
+  // env: the settings and who answers questions; ask: the caller's ask flag (see
+  // dispatch.h).
+  LoadFileTask(std::filesystem::path file, core::SegmentStore& store, DispatchEnv env,
+               bool* ask = nullptr);
 
   // The loaded audio once result is 0.
   core::AudioChain& chain() { return chain_; }
@@ -64,20 +63,21 @@ class LoadFileTask final : public platform::LProgressDialog {
 
  private:
   std::filesystem::path file_;
-  bool* ask_;
   DispatchEnv env_;
+  bool* ask_;
   core::AudioChain chain_;
   std::string message_;
   int sourceBits_ = 0;
 };
 
 // "Saving...": writes chain (from its start) into file with the writer its extension
-// chooses (RunSaveSteps). The target is replaced only when everything was written.
-// With the ask flag set the format's options are asked first and a failure is shown.
+// chooses (RunSaveSteps), with tags inside when the format carries them. The target is
+// replaced only when everything, tags included, was written. With the ask flag set
+// the format's options are asked first and a failure is shown.
 class SaveChainTask final : public platform::LProgressDialog {
  public:
-  SaveChainTask(const core::AudioChain& chain, std::filesystem::path file, int sourceBits = 0,
-                bool* ask = nullptr, DispatchEnv env = {});
+  SaveChainTask(const core::AudioChain& chain, std::filesystem::path file, DispatchEnv env,
+                int sourceBits = 0, bool* ask = nullptr, LAudioTagList tags = {});
 
   const std::string& message() const { return message_; }
 
@@ -87,9 +87,10 @@ class SaveChainTask final : public platform::LProgressDialog {
  private:
   const core::AudioChain& chain_;
   std::filesystem::path file_;
+  DispatchEnv env_;
   int sourceBits_;
   bool* ask_;
-  DispatchEnv env_;
+  LAudioTagList tags_;
   std::string message_;
 };
 

@@ -11,8 +11,8 @@
 #include <mutex>
 
 #include "audio/pcm.h"
+#include "formats/save_options.h"
 #include "platform/paths.h"
-#include "settings/settings.h"
 
 namespace quillet::formats {
 
@@ -59,10 +59,9 @@ void SetExtraComponentFolder(const std::filesystem::path& folder) {
   gExtraFolder = folder;
 }
 
-std::filesystem::path ComponentPath(Component c) {
+std::filesystem::path ComponentPath(Component c, const settings::Settings& s) {
   const ComponentInfo& info = InfoOf(c);
   const std::string section = "Components/" + std::string(info.name);
-  const settings::Settings& s = settings::Settings::Process();
   for (settings::Scope scope : {settings::Scope::Machine, settings::Scope::User}) {
     const std::string stored = s.GetString(section, "Path", "", scope);
     if (!stored.empty() && IsExecutable(stored)) return stored;
@@ -82,9 +81,11 @@ std::filesystem::path ComponentPath(Component c) {
 }
 
 std::string CannotInstallMessage(Component c) {
-  return "Quillet cannot install the required install-on-demand component \"" +
-         std::string(InfoOf(c).name) + "\". Please download it from " + std::string(kComponentsPage) +
-         " and install it manually.";
+  const ComponentInfo& info = InfoOf(c);
+  return "Quillet cannot install the required install-on-demand component \"" + std::string(info.name) +
+         "\" (the program \"" + std::string(info.program) + "\"). Install the Debian package " +
+         std::string(info.package) + " (sudo apt-get install " + std::string(info.package) +
+         "), then try again.";
 }
 
 namespace {
@@ -106,7 +107,7 @@ class InstallTask final : public platform::LProgressDialog {
     platform::ProcessOptions o;
     o.argv = {pkexec.string(), apt.string(), "install", "-y", package_};
     if (!child.Start(o)) return true;
-    const std::int32_t waited = WaitFor([&] { return child.Poll(); }, 600000);
+    const platform::TaskResult waited = WaitFor([&] { return child.Poll(); }, 600000);
     if (waited != platform::kTaskDone) {
       child.Terminate();
       result = waited;
@@ -122,8 +123,9 @@ class InstallTask final : public platform::LProgressDialog {
 
 }  // namespace
 
-int EnsureComponent(Component c, const InstallPolicy& policy, std::string* message) {
-  if (!ComponentPath(c).empty()) return platform::kTaskDone;
+platform::TaskResult EnsureComponent(Component c, const settings::Settings& s, const InstallPolicy& policy,
+                    std::string* message) {
+  if (!ComponentPath(c, s).empty()) return platform::kTaskDone;
   const ComponentInfo& info = InfoOf(c);
   const std::string missing = "The program \"" + std::string(info.program) +
                               "\" is not installed (Debian package \"" + std::string(info.package) +
@@ -136,9 +138,9 @@ int EnsureComponent(Component c, const InstallPolicy& policy, std::string* messa
     InstallTask install{std::string(info.package)};
     install.Run(*policy.owner);
     if (install.result == platform::kTaskCancelled) return platform::kTaskCancelled;
-    if (!ComponentPath(c).empty()) return platform::kTaskDone;
+    if (!ComponentPath(c, s).empty()) return platform::kTaskDone;
   }
-  if (message) *message = CannotInstallMessage(c) + "\n" + missing;
+  if (message) *message = CannotInstallMessage(c);
   return platform::kTaskFailed;
 }
 
@@ -164,10 +166,10 @@ std::vector<std::string> FfmpegDecoderArgs(const std::string& program, const std
   return a;
 }
 
-std::uint32_t Mp3EncodingRate(const Mp3EncoderSettings& m, std::uint32_t documentRate) {
+std::uint32_t Mp3EncodingRate(const core::ParamSet& m, std::uint32_t documentRate) {
   std::uint32_t r = std::min<std::uint32_t>(documentRate, 48000);
-  if (m.topBitRate() >= 161 && documentRate < 32000) return 44100;
-  if (m.bottomBitRate() < 32 && r > 22050) r = 22050;
+  if (Mp3TopBitRate(m) >= 161 && documentRate < 32000) return 44100;
+  if (Mp3BottomBitRate(m) < 32 && r > 22050) r = 22050;
   static constexpr std::uint32_t kKept[] = {48000, 44100, 32000, 24000, 22050, 16000, 11025, 8000};
   if (std::find(std::begin(kKept), std::end(kKept), r) != std::end(kKept)) return r;
   if (r > 44100) return 44100;
@@ -180,29 +182,30 @@ std::uint32_t Mp3EncodingRate(const Mp3EncoderSettings& m, std::uint32_t documen
   return 8000;
 }
 
-EncodePlan Mp3EncodePlan(const Mp3EncoderSettings& m, const std::string& program,
-                         std::uint32_t rate, int channels, const std::string& output) {
+EncodePlan Mp3EncodePlan(const core::ParamSet& m, const std::string& program, std::uint32_t rate,
+                         int channels, const std::string& output) {
   static constexpr const char* kModes[] = {"s", "j", "f", "m"};
   EncodePlan p;
   p.rate = Mp3EncodingRate(m, rate);
   // lame takes at most two channels of raw input.
   p.channels = std::clamp(channels, 1, 2);
-  int mode = m.channelMode < 0 || m.channelMode > 3 ? 1 : m.channelMode;
-  if (m.topBitRate() < 24) {
+  const std::int64_t stored = m.Int(kMp3ChannelMode);
+  int mode = stored < 0 || stored > 3 ? 1 : int(stored);
+  if (Mp3TopBitRate(m) < 24) {
     p.channels = 1;
     mode = 3;
   }
   p.argv.push_back(program);
   if (p.channels == 2 && mode == 3) p.argv.push_back("-a");
   p.argv.insert(p.argv.end(), {"-m", kModes[mode]});
-  if (m.errorProtection) p.argv.push_back("-p");
-  if (m.constantBitRate) {
-    p.argv.insert(p.argv.end(), {"-b", std::to_string(m.cbrBitRate)});
-    if (m.highQuality) p.argv.push_back("-h");
+  if (m.Bool(kMp3Crc)) p.argv.push_back("-p");
+  if (m.Bool(kMp3Cbr)) {
+    p.argv.insert(p.argv.end(), {"-b", std::to_string(m.Int(kMp3CbrRate))});
+    if (m.Bool(kMp3HighQuality)) p.argv.push_back("-h");
   } else {
-    p.argv.insert(p.argv.end(), {"-v", "-b", std::to_string(m.vbrMinBitRate), "-B",
-                                 std::to_string(m.vbrMaxBitRate), "-V",
-                                 std::to_string(m.vbrQuality)});
+    p.argv.insert(p.argv.end(), {"-v", "-b", std::to_string(m.Int(kMp3VbrMin)), "-B",
+                                 std::to_string(m.Int(kMp3VbrMax)), "-V",
+                                 std::to_string(m.Int(kMp3VbrQuality))});
   }
   char khz[32];
   std::snprintf(khz, sizeof khz, "%u.%.3u", p.rate / 1000, p.rate % 1000);
@@ -211,36 +214,37 @@ EncodePlan Mp3EncodePlan(const Mp3EncoderSettings& m, const std::string& program
   return p;
 }
 
-EncodePlan OggEncodePlan(const OggEncoderSettings& o, const std::string& program,
-                         std::uint32_t rate, int channels, const std::string& output) {
+EncodePlan OggEncodePlan(const core::ParamSet& o, const std::string& program, std::uint32_t rate,
+                         int channels, const std::string& output) {
   EncodePlan p;
   p.rate = rate;
   p.channels = channels;
+  const int wanted = int(o.Int(kOggChannels));
   p.argv = {program, "-C", std::to_string(channels), "-R", std::to_string(rate)};
-  if (channels == 2 && o.channels == 1) p.argv.push_back("--downmix");
-  if (!o.quality) {
-    const int c = std::min(channels, o.channels);
-    const int maxRate = std::min(o.vbrMaxBitRate, CapKbps(rate, c));
-    const int minRate = std::min(o.vbrMinBitRate, maxRate);
+  if (channels == 2 && wanted == 1) p.argv.push_back("--downmix");
+  if (!o.Bool(kOggByQuality)) {
+    const int c = std::min(channels, wanted);
+    const int maxRate = std::min(int(o.Int(kOggVbrMax)), CapKbps(rate, c));
+    const int minRate = std::min(int(o.Int(kOggVbrMin)), maxRate);
     p.argv.insert(p.argv.end(),
                   {"-m", std::to_string(minRate), "-M", std::to_string(maxRate)});
   } else {
-    p.argv.insert(p.argv.end(), {"-q", std::to_string(o.vbrQuality)});
+    p.argv.insert(p.argv.end(), {"-q", std::to_string(o.Int(kOggQuality))});
   }
-  if (o.stripComments) p.argv.push_back("--discard-comments");
+  if (o.Bool(kOggStripComments)) p.argv.push_back("--discard-comments");
   p.argv.insert(p.argv.end(), {"-Q", "-", "-o", output});
   return p;
 }
 
-EncodePlan FlacEncodePlan(const FlacEncoderSettings& f, const std::string& program,
+EncodePlan FlacEncodePlan(const core::ParamSet& f, const std::string& program,
                           const std::string& output) {
   EncodePlan p;
-  p.rate = f.sampleRate;
-  p.channels = std::clamp(f.channels, 1, 2);
+  p.rate = std::uint32_t(f.Int(kFlacRate));
+  p.channels = int(std::clamp<std::int64_t>(f.Int(kFlacChannels), 1, 2));
   p.argv = {program,
             "--channels=" + std::to_string(p.channels),
-            "--sample-rate=" + std::to_string(f.sampleRate),
-            "--compression-level-" + std::to_string(std::clamp(f.compression, 0, 8)),
+            "--sample-rate=" + std::to_string(p.rate),
+            "--compression-level-" + std::to_string(std::clamp<std::int64_t>(f.Int(kFlacCompression), 0, 8)),
             "--endian=little",
             "--bps=16",
             "--sign=signed",
@@ -251,8 +255,8 @@ EncodePlan FlacEncodePlan(const FlacEncoderSettings& f, const std::string& progr
   return p;
 }
 
-EncodePlan AacEncodePlan(const AacEncoderSettings& a, const std::string& program,
-                         std::uint32_t rate, int channels, const std::string& output) {
+EncodePlan AacEncodePlan(const core::ParamSet& a, const std::string& program, std::uint32_t rate,
+                         int channels, const std::string& output) {
   const bool adts = platform::SameExtension(platform::PathExtension(output), ".aac");
   EncodePlan p;
   p.rate = rate;
@@ -260,29 +264,30 @@ EncodePlan AacEncodePlan(const AacEncoderSettings& a, const std::string& program
   p.argv = {program, "-nostdin", "-hide_banner", "-loglevel", "error", "-y",
             "-f",    "s16le",    "-ac",          std::to_string(channels),
             "-ar",   std::to_string(rate),       "-i",       "-",     "-c:a", "aac"};
-  if (a.averageBitRate) {
-    p.argv.insert(p.argv.end(), {"-b:a", Kbps(std::min(a.abrBitRate, CapKbps(rate, channels)))});
+  if (a.Bool(kAacAbr)) {
+    p.argv.insert(p.argv.end(), {"-b:a", Kbps(std::min(int(a.Int(kAacAbrRate)), CapKbps(rate, channels)))});
   } else {
     // Quality in percent (100 = the encoder's normal quality) on ffmpeg's 0.1..2 scale.
     char q[16];
-    std::snprintf(q, sizeof q, "%.2f", std::clamp(a.vbrQuality, 10, 200) / 100.0);
+    std::snprintf(q, sizeof q, "%.2f", double(std::clamp<std::int64_t>(a.Int(kAacQuality), 10, 200)) / 100.0);
     p.argv.insert(p.argv.end(), {"-q:a", q});
   }
-  if (a.forceMpeg2 && adts) p.argv.insert(p.argv.end(), {"-write_mpeg2", "1"});
-  if (a.disableTns) p.argv.insert(p.argv.end(), {"-aac_tns", "0"});
+  if (a.Bool(kAacMpeg2) && adts) p.argv.insert(p.argv.end(), {"-write_mpeg2", "1"});
+  if (a.Bool(kAacNoTns)) p.argv.insert(p.argv.end(), {"-aac_tns", "0"});
   p.argv.insert(p.argv.end(), {"-f", adts ? "adts" : "ipod", output});
   return p;
 }
 
-std::vector<std::string> AmrEncoderArgs(const std::string& program, int modeIndex,
+std::vector<std::string> AmrEncoderArgs(const std::string& program, std::int64_t modeIndex,
                                         const std::string& input, const std::string& output) {
-  if (modeIndex < 0 || modeIndex >= static_cast<int>(kAmrModeNames.size())) modeIndex = 4;
+  if (modeIndex < 0 || modeIndex >= std::int64_t(std::size(kAmrModeNames))) modeIndex = 4;
   return {program, std::string(kAmrModeNames[static_cast<std::size_t>(modeIndex)]), input, output};
 }
 
-int RunDecoderProgram(platform::LProgressDialog& task, const std::vector<std::string>& argv,
-                      const std::filesystem::path& output, std::int64_t timeoutMs,
-                      std::string* message) {
+platform::TaskResult RunDecoderProgram(platform::LProgressDialog& task,
+                                       const std::vector<std::string>& argv,
+                                       const std::filesystem::path& output, std::int64_t timeoutMs,
+                                       std::string* message) {
   platform::ChildProcess child;
   platform::ProcessOptions o;
   o.argv = argv;
@@ -304,7 +309,7 @@ int RunDecoderProgram(platform::LProgressDialog& task, const std::vector<std::st
   std::int64_t left = timeoutMs;
   for (;;) {
     const std::int64_t slice = left < 0 ? 500 : std::min<std::int64_t>(500, left);
-    const std::int32_t w = task.WaitFor(exited, slice);
+    const platform::TaskResult w = task.WaitFor(exited, slice);
     if (w == platform::kTaskDone) break;
     if (w == platform::kTaskCancelled) {
       child.Terminate();
@@ -346,11 +351,12 @@ constexpr std::int64_t kExitWaitMs = 120000;  // after the end of input
 }  // namespace
 
 LPipeSoundSink::LPipeSoundSink(const EncodePlan& plan, platform::TempFile outputTemp,
-                               std::filesystem::path target)
+                               std::filesystem::path target, FinishingStep finishing)
     : LSoundSink(plan.rate, plan.channels),
       output_(std::move(outputTemp)),
       target_(std::move(target)),
-      program_(plan.argv.empty() ? std::string() : plan.argv.front()) {
+      program_(plan.argv.empty() ? std::string() : plan.argv.front()),
+      finishing_(std::move(finishing)) {
   if (failed()) return;
   output_.Close();  // the program writes it
   platform::ProcessOptions o;
@@ -422,6 +428,15 @@ bool LPipeSoundSink::Finish() {
   std::error_code ec;
   if (!failed() && (std::filesystem::file_size(output_.path(), ec) == 0 || ec))
     FailWithProgram("\"" + program_ + "\" wrote nothing");
+  if (!failed() && finishing_) {
+    int err = 0;
+    std::string why;
+    const std::unique_ptr<WritableBytes> bytes = OpenWritableFile(output_.path(), &err);
+    if (!bytes)
+      Fail(std::string("Cannot reopen the encoded file: ") + std::strerror(err));
+    else if (!finishing_(*bytes, &why))
+      Fail(why);
+  }
   if (failed()) return false;
   std::string why;
   if (!PutInPlace(output_, target_, &why)) {
@@ -457,7 +472,8 @@ bool PutInPlace(platform::TempFile& temp, const std::filesystem::path& target, s
 }
 
 audio::SinkHandle MakeEncoderSink(const std::filesystem::path& target,
-                                  const std::function<EncodePlan(const std::string& output)>& plan) {
+                                  const std::function<EncodePlan(const std::string& output)>& plan,
+                                  FinishingStep finishing) {
   std::filesystem::path folder = target.parent_path();
   if (folder.empty()) folder = ".";
   const std::string ext(platform::PathExtension(target.filename().string()));
@@ -473,7 +489,7 @@ audio::SinkHandle MakeEncoderSink(const std::filesystem::path& target,
     return audio::SinkHandle(new Failed(temp.error()));
   }
   const EncodePlan p = plan(temp.path().string());
-  return audio::SinkHandle(new LPipeSoundSink(p, std::move(temp), target));
+  return audio::SinkHandle(new LPipeSoundSink(p, std::move(temp), target, std::move(finishing)));
 }
 
 }  // namespace quillet::formats

@@ -1,8 +1,8 @@
 #pragma once
 // Codec programs run as separate processes: decoders that write a WAVE (or raw) file,
 // and encoders fed 16-bit little-endian PCM through a pipe. Programs are found
-// through the settings store first ("Components/<name>", key "Path") and the PATH
-// second, and started from an argument vector, never through a shell.
+// through the caller's settings store first ("Components/<name>", key "Path") and the
+// PATH second, and started from an argument vector, never through a shell.
 
 #include <cstdint>
 #include <functional>
@@ -13,11 +13,13 @@
 #include <vector>
 
 #include "audio/sound.h"
-#include "formats/save_options.h"
+#include "core/params.h"
+#include "formats/tags.h"
 #include "platform/process.h"
 #include "platform/prompter.h"
 #include "platform/task.h"
 #include "platform/temp_file.h"
+#include "settings/settings.h"
 
 namespace quillet::formats {
 
@@ -44,10 +46,10 @@ const ComponentInfo& InfoOf(Component c);
 void SetExtraComponentFolder(const std::filesystem::path& folder);
 
 // The program's full path, or empty when it is not installed.
-std::filesystem::path ComponentPath(Component c);
+std::filesystem::path ComponentPath(Component c, const settings::Settings& s);
 
-inline constexpr std::string_view kComponentsPage = "https://www.orvanta.com/quillet/components";
-// "Quillet cannot install the required install-on-demand component ..." for c.
+// "Quillet cannot install the required install-on-demand component ..." for c, with
+// the Debian package that brings it.
 std::string CannotInstallMessage(Component c);
 
 // How a missing component is handled.
@@ -59,9 +61,10 @@ struct InstallPolicy {
   platform::ProgressWindowFactory* owner = nullptr;
 };
 
-// 0 when the component is (now) installed, 1 when the person declined or cancelled
-// the installation, 2 when it is missing (message set: what to install).
-int EnsureComponent(Component c, const InstallPolicy& policy, std::string* message);
+// Done when the component is (now) installed, cancelled when the person declined or
+// cancelled the installation, failed when it is missing (message set: what to install).
+platform::TaskResult EnsureComponent(Component c, const settings::Settings& s,
+                                     const InstallPolicy& policy, std::string* message);
 
 // Command lines. Each starts with the program's path.
 std::vector<std::string> DecoderArgs(Component c, const std::string& program,
@@ -77,41 +80,42 @@ struct EncodePlan {
   std::uint32_t rate = 0;  // of the PCM fed to it
   int channels = 0;
 };
-// rate and channels are the document's.
-EncodePlan Mp3EncodePlan(const Mp3EncoderSettings& m, const std::string& program,
-                         std::uint32_t rate, int channels, const std::string& output);
-EncodePlan OggEncodePlan(const OggEncoderSettings& o, const std::string& program,
-                         std::uint32_t rate, int channels, const std::string& output);
-EncodePlan FlacEncodePlan(const FlacEncoderSettings& f, const std::string& program,
+// Each from its record's values (save_options.h); rate and channels are the document's.
+EncodePlan Mp3EncodePlan(const core::ParamSet& m, const std::string& program, std::uint32_t rate,
+                         int channels, const std::string& output);
+EncodePlan OggEncodePlan(const core::ParamSet& o, const std::string& program, std::uint32_t rate,
+                         int channels, const std::string& output);
+EncodePlan FlacEncodePlan(const core::ParamSet& f, const std::string& program,
                           const std::string& output);
 // ffmpeg's AAC encoder; output's extension picks ADTS (".aac") or MP4 (".m4a").
-EncodePlan AacEncodePlan(const AacEncoderSettings& a, const std::string& program,
-                         std::uint32_t rate, int channels, const std::string& output);
-std::vector<std::string> AmrEncoderArgs(const std::string& program, int modeIndex,
+EncodePlan AacEncodePlan(const core::ParamSet& a, const std::string& program, std::uint32_t rate,
+                         int channels, const std::string& output);
+std::vector<std::string> AmrEncoderArgs(const std::string& program, std::int64_t modeIndex,
                                         const std::string& input, const std::string& output);
 
 // The MP3 encoding rate for a document rate under the bit rates of m.
-std::uint32_t Mp3EncodingRate(const Mp3EncoderSettings& m, std::uint32_t documentRate);
+std::uint32_t Mp3EncodingRate(const core::ParamSet& m, std::uint32_t documentRate);
 
 inline constexpr std::int64_t kDecoderTimeoutMs = 3600000;
 
 // Runs a decoder program under task: waits in slices while the window is pumped, the
-// bar creeping towards the end. 0 when it exited with status 0 and output is a
-// non-empty file; 1 when cancelled; 2 otherwise (message set, with the program's last
+// bar creeping towards the end. Done when it exited with status 0 and output is a
+// non-empty file; cancelled; failed otherwise (message set, with the program's last
 // words). A cancelled or timed-out program is stopped with its whole group.
-int RunDecoderProgram(platform::LProgressDialog& task, const std::vector<std::string>& argv,
-                      const std::filesystem::path& output, std::int64_t timeoutMs,
-                      std::string* message);
+platform::TaskResult RunDecoderProgram(platform::LProgressDialog& task,
+                                       const std::vector<std::string>& argv,
+                                       const std::filesystem::path& output, std::int64_t timeoutMs,
+                                       std::string* message);
 
 // The sink of every encoder program. The program writes a private temporary file
-// beside target; Finish waits for it to exit and renames that file over target only
-// when the program succeeded, so a dead, failing or cancelled encoder never leaves a
-// half-written file in place of a good one.
+// beside target; Finish waits for it to exit, runs the finishing step (the tags) on
+// that file and renames it over target only when both succeeded, so a dead, failing
+// or cancelled encoder never leaves a half-written file in place of a good one.
 class LPipeSoundSink final : public audio::LSoundSink {
  public:
   // plan.argv must name the output as outputTemp's path.
   LPipeSoundSink(const EncodePlan& plan, platform::TempFile outputTemp,
-                 std::filesystem::path target);
+                 std::filesystem::path target, FinishingStep finishing = {});
   ~LPipeSoundSink() override;
   void write(const audio::Sample* buffer, audio::FrameCount frames) override;
   bool Finish() override;
@@ -126,6 +130,7 @@ class LPipeSoundSink final : public audio::LSoundSink {
   std::filesystem::path target_;
   std::string program_;
   std::vector<std::uint8_t> pcm_;
+  FinishingStep finishing_;
   bool done_ = false;
 };
 
@@ -137,6 +142,7 @@ bool PutInPlace(platform::TempFile& temp, const std::filesystem::path& target, s
 // extension. A failed sink (status bit 0, failureMessage set) when the program cannot
 // be started or the file cannot be created.
 audio::SinkHandle MakeEncoderSink(const std::filesystem::path& target,
-                                  const std::function<EncodePlan(const std::string& output)>& plan);
+                                  const std::function<EncodePlan(const std::string& output)>& plan,
+                                  FinishingStep finishing = {});
 
 }  // namespace quillet::formats

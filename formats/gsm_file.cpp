@@ -73,7 +73,9 @@ class LGsmSoundSource final : public audio::LSoundSource {
 
   void DecodeFrame(std::int64_t frame) {
     gsm_byte in[kFrameBytes] = {};
-    bytes_->ReadAt(static_cast<std::uint64_t>(frame) * kFrameBytes, in, kFrameBytes);
+    const std::uint64_t at = static_cast<std::uint64_t>(frame) * kFrameBytes;
+    if (bytes_->ReadAt(at, in, kFrameBytes) < kFrameBytes && at + kFrameBytes <= bytes_->Size())
+      Fail(bytes_->failure());
     // The signature nibble carries no audio; a frame that lacks it is decoded anyway.
     in[0] = static_cast<gsm_byte>((GSM_MAGIC << 4) | (in[0] & 0x0F));
     if (gsm_decode(gsm_.get(), in, decoded_) < 0) std::fill(std::begin(decoded_), std::end(decoded_), gsm_signal{0});

@@ -10,9 +10,12 @@ std::string OpenFailureMessage(audio::SoundStatus status, std::string_view file)
     case audio::SoundStatus::CannotOpen:
       return "Cannot open the file \"" + name + "\". Check it exists and you have read access.";
     case audio::SoundStatus::CodecMissing:
+      // The open dispatcher hands such files to ffmpeg when it is installed.
       return "Cannot open the file \"" + name +
-             "\" because the required ACM codec is not installed on this PC.\n\nOpen the file with Windows "
-             "Media Player to auto-install the codec then reattempt to load it.";
+             "\" because the required codec is not installed on this computer.\n\nInstall the Debian "
+             "package ffmpeg (sudo apt-get install ffmpeg), then open the file again.";
+    case audio::SoundStatus::Failed:
+      return "Cannot read the file \"" + name + "\".";
     case audio::SoundStatus::Ready:
     case audio::SoundStatus::Empty:
       break;

@@ -154,14 +154,16 @@ struct SpanBytes {
   std::vector<uint8_t> bytes;
 };
 
-void ReadSpanBytes(platform::ByteSource& source, const Mp3Layout& layout, int64_t from, int64_t to, SpanBytes& out) {
+// False when the file gave fewer bytes than the scan found (an I/O error, a file cut since).
+bool ReadSpanBytes(platform::ByteSource& source, const Mp3Layout& layout, int64_t from, int64_t to, SpanBytes& out) {
   out.base = layout.frames[static_cast<size_t>(from)];
   const uint64_t end = to < static_cast<int64_t>(layout.frames.size()) ? layout.frames[static_cast<size_t>(to)]
                                                                       : layout.dataEnd;
   const auto size = static_cast<size_t>(end - out.base);
   out.bytes.resize(size + kTailPadding);
   const size_t got = source.ReadAt(out.base, out.bytes.data(), size);
-  std::fill(out.bytes.begin() + static_cast<std::ptrdiff_t>(got), out.bytes.end(), 0);  // a file cut since the scan
+  std::fill(out.bytes.begin() + static_cast<std::ptrdiff_t>(got), out.bytes.end(), 0);
+  return got == size;
 }
 
 // Decodes frames [from, to) from their bytes; those from keepFrom on go to out, one frame of
@@ -269,7 +271,8 @@ class LMP3SoundSource::Pipeline {
       job->first = next_;
       job->count = std::min(kWorkerSpan, frames - next_);
       job->leadStart = source_.LeadInStart(job->first);
-      ReadSpanBytes(*source_.bytes_, source_.layout_, job->leadStart, job->first + job->count, job->in);
+      if (!ReadSpanBytes(*source_.bytes_, source_.layout_, job->leadStart, job->first + job->count, job->in))
+        source_.Fail(source_.bytes_->failure());
       next_ += job->count;
       {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -379,7 +382,7 @@ void LMP3SoundSource::Fetch(int64_t k) {
     from = LeadInStart(k);
   }
   SpanBytes in;
-  ReadSpanBytes(*bytes_, layout_, from, k + count, in);
+  if (!ReadSpanBytes(*bytes_, layout_, from, k + count, in)) Fail(bytes_->failure());
   span_.first = k;
   span_.count = count;
   span_.samples.resize(static_cast<size_t>(count) * static_cast<size_t>(samplesPerFrame_) *

@@ -113,8 +113,8 @@ void LRawFileSoundSource::read(Sample* buffer, FrameCount frames) {
   for (FramePos f = from; f < to;) {
     const FrameCount n = std::min<FrameCount>(to - f, audio::kBlockFrames);
     const std::size_t want = static_cast<std::size_t>(n) * frameBytes_;
-    // A file that shrank under us reads as silence.
     const std::size_t got = bytes_->ReadAt(dataOffset_ + static_cast<std::uint64_t>(f) * frameBytes_, buffer_.data(), want);
+    if (got < want) Fail(bytes_->failure());
     std::fill(buffer_.begin() + static_cast<std::ptrdiff_t>(got), buffer_.begin() + static_cast<std::ptrdiff_t>(want),
               coding_ == RawCoding::U8 ? 0x80 : coding_ == RawCoding::MuLaw ? 0xFF : coding_ == RawCoding::ALaw ? 0xD5 : 0);
     DecodeSamples(coding_, buffer_.data(), out, static_cast<std::size_t>(n * ch));

@@ -1,15 +1,17 @@
 #pragma once
-// The format options of the encoders: each record with its settings section, keys and
-// defaults, the choices its dialog offers, and the validation the dialog runs. The
-// dialogs themselves are the front end's (SaveOptionsUi); these models are what they
-// edit, and what the sink factory reads.
+// The options a save asks for (and a raw open), one field table per record: MP3, Ogg,
+// FLAC, AAC/M4A, AMR, raw and VOX. Each table gives the stored keys, defaults, ranges
+// and the dialog's labels in field order; loading, storing, checking and drawing all
+// go through it, so a key is written once. The encoders read the loaded values by
+// field index.
 
-#include <array>
 #include <cstdint>
-#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "core/params.h"
 #include "formats/simple_formats.h"
 #include "settings/settings.h"
 
@@ -17,106 +19,98 @@ namespace quillet::formats {
 
 class FormatChooserUi;
 
-// Bit rates of the MP3 dialog, kbit/s.
-inline constexpr std::array<int, 16> kMp3BitRates = {8,  16, 24,  32,  40,  48,  56,  64,
-                                                     80, 96, 112, 128, 144, 160, 192, 224};
-// Bit rates of the Ogg dialog, kbit/s.
-inline constexpr std::array<int, 13> kOggBitRates = {32,  40,  48,  56,  64,  80, 96,
-                                                     112, 128, 144, 160, 192, 224};
-inline constexpr std::array<std::string_view, 4> kMp3ChannelModes = {"Stereo", "Joint", "Force",
-                                                                     "Mono"};
-
 inline constexpr std::string_view kMp3Section = "MP3Encoder";
 inline constexpr std::string_view kOggSection = "OggEncoder";
 inline constexpr std::string_view kFlacSection = "FlacEncoder";
 inline constexpr std::string_view kAacSection = "AACEncoder";
 inline constexpr std::string_view kAmrSection = "AMREncoder";
+inline constexpr std::string_view kRawSection = "RawAudio";
+inline constexpr std::string_view kVoxSection = "VoxAudio";
 
-struct Mp3EncoderSettings {
-  bool constantBitRate = true;
-  int cbrBitRate = 128;  // kbit/s
-  bool highQuality = true;
-  int vbrMinBitRate = 32;   // kbit/s
-  int vbrMaxBitRate = 128;  // kbit/s
-  int vbrQuality = 4;       // 0 (highest) .. 9
-  bool errorProtection = false;
-  int channelMode = 1;  // index into kMp3ChannelModes
-
-  // With a top rate of 161 or more the minimum is at least 32.
-  static Mp3EncoderSettings Load(const settings::Settings& s);
-  void Store(settings::Settings& s) const;
-  int topBitRate() const { return constantBitRate ? cbrBitRate : vbrMaxBitRate; }
-  int bottomBitRate() const { return constantBitRate ? cbrBitRate : vbrMinBitRate; }
+// How the options dialog draws a field beyond what its kind says.
+enum class OptionWidget : std::uint8_t {
+  Auto,          // Bool: check box; Choice or listed Int: a list; Int: a number box
+  ModeRadios,    // a Bool as two radio buttons, each heading the fields it enables
+  EditableList,  // an Int typed or picked from suggestions
 };
 
-struct OggEncoderSettings {
-  bool quality = true;  // quality mode rather than bit-rate mode
-  int vbrQuality = 4;   // 0 .. 10
-  int vbrMinBitRate = 96;
-  int vbrMaxBitRate = 128;
-  int channels = 2;  // 1 or 2
-  bool stripComments = false;
-
-  // A missing "Channels" follows the document (mono only for mono documents): a
-  // stereo recording is never folded to mono unless someone chose it.
-  static OggEncoderSettings Load(const settings::Settings& s, int documentChannels);
-  void Store(settings::Settings& s) const;
+struct OptionLook {
+  OptionWidget widget = OptionWidget::Auto;
+  // ModeRadios: the off button's text; it goes before the first field it enables
+  // (the label is the on button's).
+  std::string_view offLabel;
+  // The ModeRadios field that enables this one, and in which state; -1: always.
+  int mode = -1;
+  bool whenOn = true;
+  std::span<const std::int64_t> suggestions;  // EditableList
 };
 
-struct FlacEncoderSettings {
-  int compression = 4;  // 0 (fastest) .. 8 (best)
-  int channels = 2;     // 1 or 2
-  std::uint32_t sampleRate = 44100;
-
-  // FLAC is lossless: a missing "Channels" or "SampleRate" follows the document
-  // instead of downmixing and resampling it.
-  static FlacEncoderSettings Load(const settings::Settings& s, std::uint32_t documentRate,
-                                  int documentChannels);
-  void Store(settings::Settings& s) const;
+// One record: its table, how its dialog looks, and how it meets the document.
+struct OptionRecord {
+  std::string_view dialogName;  // the dialog's resource name ("LMp3EncodeDlg")
+  const core::ParamTable* table = nullptr;
+  std::span<const OptionLook> looks;  // one per field of table
+  // The fields holding a rate and a channel count (-1: none). With followsDocument
+  // they take the document's when nothing is stored; with startsFromDocument the
+  // dialog shows the document's whatever is stored (raw and VOX).
+  int rateField = -1;
+  int channelsField = -1;
+  bool followsDocument = false;
+  bool startsFromDocument = false;
+  bool restoreDefaults = false;  // the dialog offers "Restore Defaults"
+  std::string_view refusalCaption = "Invalid value";
+  void (*afterLoad)(core::ParamSet& values) = nullptr;  // a rule across stored values
 };
 
-struct AacEncoderSettings {
-  bool averageBitRate = false;  // ABR rather than VBR
-  int abrBitRate = 128;         // kbit/s
-  int vbrQuality = 100;         // percent
-  bool forceMpeg2 = false;
-  bool disableTns = false;
+extern const OptionRecord kMp3Options;   // "MP3 Encoder Settings"
+extern const OptionRecord kOggOptions;   // "Ogg Encoder Settings"
+extern const OptionRecord kFlacOptions;  // "Flac Encoder Settings"
+extern const OptionRecord kAacOptions;   // "AAC / M4A Encoder Settings"
+extern const OptionRecord kAmrOptions;   // "AMR Encoder Settings"
+extern const OptionRecord kRawOptions;   // "Codec Settings" on "RawAudio"
+extern const OptionRecord kVoxOptions;   // "Codec Settings" on "VoxAudio"
 
-  static AacEncoderSettings Load(const settings::Settings& s);
-  void Store(settings::Settings& s) const;
+// Field indices, in dialog order.
+enum Mp3Field : std::size_t {
+  kMp3Cbr, kMp3CbrRate, kMp3HighQuality, kMp3VbrMin, kMp3VbrMax, kMp3VbrQuality,
+  kMp3ChannelMode, kMp3Crc,
 };
-
-inline constexpr std::array<std::string_view, 8> kAmrRateNames = {
-    "4.75", "5.15", "5.9", "6.7", "7.4", "7.95", "10.2", "12.2"};
-inline constexpr std::array<std::string_view, 8> kAmrModeNames = {
-    "MR475", "MR515", "MR59", "MR67", "MR74", "MR795", "MR102", "MR122"};
-
-struct AmrEncoderSettings {
-  int modeRateSelection = 4;  // index into kAmrModeNames
-
-  static AmrEncoderSettings Load(const settings::Settings& s);
-  void Store(settings::Settings& s) const;
+enum OggField : std::size_t {
+  kOggByQuality, kOggQuality, kOggVbrMin, kOggVbrMax, kOggChannels, kOggStripComments,
 };
+enum FlacField : std::size_t { kFlacCompression, kFlacRate, kFlacChannels };
+enum AacField : std::size_t { kAacAbr, kAacAbrRate, kAacQuality, kAacMpeg2, kAacNoTns };
+enum AmrField : std::size_t { kAmrMode };
+enum RawField : std::size_t { kRawCodec, kRawRate, kRawChannels };
 
-// A dialog's refusal: the text of the "Invalid value" box, empty when acceptable.
-std::string ValidateMp3(const Mp3EncoderSettings& m);
-std::string ValidateOgg(const OggEncoderSettings& o);
-std::string ValidateFlac(const FlacEncoderSettings& f);
-std::string ValidateAac(const AacEncoderSettings& a);
-inline constexpr std::string_view kInvalidValueCaption = "Invalid value";
+inline constexpr std::string_view kAmrModeNames[] = {"MR475", "MR515", "MR59", "MR67",
+                                                     "MR74",  "MR795", "MR102", "MR122"};
 
-// The dialogs of the save options (and of opening raw files). Each edits its record
-// in place and returns false when cancelled; the caller stores what was accepted.
+// The record's values for a document of rate and channels (0: unknown), from the
+// stored ones over the defaults. A stored value that is not a number or not offered
+// falls back to the default and adds a line to *notices.
+core::ParamSet LoadOptions(const OptionRecord& record, const settings::Settings& s,
+                           std::uint32_t rate = 0, int channels = 0,
+                           std::vector<std::string>* notices = nullptr);
+
+// The dialog's starting values: the document's rate and channels over the stored
+// ones when the record starts from the document.
+void StartFromDocument(const OptionRecord& record, core::ParamSet& values, std::uint32_t rate,
+                       int channels);
+
+// MP3: the top and bottom bit rates of the chosen mode, kbit/s.
+int Mp3TopBitRate(const core::ParamSet& m);
+int Mp3BottomBitRate(const core::ParamSet& m);
+// The raw reader's and writer's layout from a raw or VOX record.
+RawSettings RawFromOptions(const core::ParamSet& values);
+
+// The dialogs of the save options (and of opening raw files), answered by the front
+// end. EditOptions shows the record's dialog over values; on OK values holds what was
+// accepted (already checked), on cancel it is unchanged and the answer is false.
 class SaveOptionsUi {
  public:
   virtual ~SaveOptionsUi() = default;
-  virtual bool EditMp3(Mp3EncoderSettings& m) = 0;  // "MP3 Encoder Settings"
-  virtual bool EditOgg(OggEncoderSettings& o) = 0;  // "Ogg Encoder Settings"
-  virtual bool EditFlac(FlacEncoderSettings& f) = 0;  // "Flac Encoder Settings"
-  virtual bool EditAac(AacEncoderSettings& a) = 0;    // "AAC / M4A Encoder Settings"
-  virtual bool EditAmr(AmrEncoderSettings& a) = 0;    // "AMR Encoder Settings"
-  // "Codec Settings" on the record of section ("RawAudio" or "VoxAudio").
-  virtual bool EditRaw(RawSettings& r, std::string_view section) = 0;
+  virtual bool EditOptions(const OptionRecord& record, core::ParamSet& values) = 0;
   // The WAVE format chooser.
   virtual FormatChooserUi& WaveChooser() = 0;
 };

@@ -19,10 +19,6 @@
 #include "formats/parse_log.h"
 #include "platform/byte_source.h"
 
-namespace quillet::settings {
-class Settings;
-}
-
 namespace quillet::formats {
 
 // Indices of the raw codec list (the order of the codec settings dialog).
@@ -41,13 +37,15 @@ inline constexpr int kRawCodecCount = 7;
 struct RawSettings {
   std::int32_t sampleRate = 44100;
   int channels = 1;
-  int codec = kRawPcm16LE;  // index into RawCodecNames()
+  int codec = kRawPcm16LE;  // index into kRawCodecNames
 };
 // The defaults of a ".vox" file: 8000 Hz mono Dialogic ADPCM.
 inline constexpr RawSettings kVoxDefaults{8000, 1, kRawDialogicAdpcm};
 
 // The raw codec list, in the words of the codec settings dialog.
-std::span<const std::string_view> RawCodecNames();
+inline constexpr std::string_view kRawCodecNames[kRawCodecCount] = {
+    "Dialogic ADPCM", "G711 uLaw", "G711 aLaw", "16 bit PCM (LE)",
+    "8 bit unsigned", "8 bit signed", "16 bit PCM (BE)"};
 
 // Readers. The ByteSource forms are for tests and fuzzing; a log receives what was
 // corrected or refused.
@@ -77,19 +75,5 @@ audio::SinkHandle MakeGsmSink(const std::filesystem::path& file, std::uint32_t r
 audio::SinkHandle MakeRawSink(const std::filesystem::path& file, std::uint32_t rate, int channels, int codec);
 audio::SinkHandle MakeVoxSink(const std::filesystem::path& file, std::uint32_t rate, int channels,
                               int codec = kRawDialogicAdpcm);
-
-// The codec settings dialog ("Codec Settings") as a plain model: its lists, its check
-// and the stored record. Sections are "VoxAudio" and "RawAudio".
-inline constexpr std::string_view kVoxSection = "VoxAudio";
-inline constexpr std::string_view kRawSection = "RawAudio";
-std::span<const std::string_view> RawSampleRateChoices();  // "6000" .. "196000"
-std::span<const std::string_view> RawChannelChoices();     // "1 - Mono", "2 - Stereo"
-// The message to show when the rate cannot be accepted (6000..196000 inclusive), else
-// nothing.
-std::optional<std::string> CheckRawSampleRate(std::int64_t rate);
-// The record of a section, with that section's defaults (kVoxDefaults for "VoxAudio",
-// RawSettings{} otherwise); channels 0 read as 1.
-RawSettings LoadRawSettings(const settings::Settings& store, std::string_view section);
-void StoreRawSettings(settings::Settings& store, std::string_view section, const RawSettings& s);
 
 }  // namespace quillet::formats

@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/paths.h"
+#include "formats/format_table.h"
 #include "platform/unique_fd.h"
 #include "settings/settings.h"
 
@@ -250,21 +250,12 @@ class FileWritableBytes final : public WritableBytes {
     }
     return true;
   }
-  bool Sync() { return ::fsync(fd_.get()) == 0; }
 
  private:
   platform::UniqueFd fd_;
 };
 
-enum class TagKind { None, Id3, Riff };
-
-TagKind KindOf(const std::filesystem::path& file) {
-  const std::string name = file.string();
-  const std::string_view ext = platform::PathExtension(name);
-  if (platform::SameExtension(ext, ".mp3")) return TagKind::Id3;
-  if (platform::SameExtension(ext, ".wav")) return TagKind::Riff;
-  return TagKind::None;
-}
+TagSupport KindOf(const std::filesystem::path& file) { return RowForFile(file).tags; }
 
 }  // namespace
 
@@ -307,7 +298,7 @@ std::optional<int> GenreIndex(std::string_view name) {
 
 std::span<const TagField> TagEditorFields() { return kEditorFields; }
 
-bool CanCarryTags(const std::filesystem::path& file) { return KindOf(file) != TagKind::None; }
+bool CanCarryTags(const std::filesystem::path& file) { return KindOf(file) != TagSupport::None; }
 
 std::size_t MemoryWritableBytes::ReadAt(std::uint64_t offset, void* out, std::size_t n) {
   if (offset >= bytes_.size()) return 0;
@@ -510,23 +501,34 @@ bool WriteRiffTags(WritableBytes& bytes, const LAudioTagList& tags) {
 }
 
 bool ReadTags(LAudioTagList& tags, const std::filesystem::path& file) {
-  const TagKind kind = KindOf(file);
-  if (kind == TagKind::None) return false;
+  const TagSupport kind = KindOf(file);
+  if (kind == TagSupport::None) return false;
   auto bytes = platform::FileByteSource::Open(file);
   if (!bytes) return false;
-  return kind == TagKind::Id3 ? ReadId3v1(*bytes, tags) : ReadRiffTags(*bytes, tags);
+  return kind == TagSupport::Id3v1 ? ReadId3v1(*bytes, tags) : ReadRiffTags(*bytes, tags);
 }
 
-bool WriteTags(const LAudioTagList& tags, const std::filesystem::path& file) {
-  const TagKind kind = KindOf(file);
-  if (kind == TagKind::None) return false;
+std::unique_ptr<WritableBytes> OpenWritableFile(const std::filesystem::path& file, int* err) {
   platform::UniqueFd fd(::open(file.c_str(), O_RDWR | O_CLOEXEC));
-  if (!fd) return false;
+  if (!fd) {
+    if (err) *err = errno;
+    return nullptr;
+  }
   struct stat st {};
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  FileWritableBytes bytes(std::move(fd));
-  const bool ok = kind == TagKind::Id3 ? WriteId3v1(bytes, tags) : WriteRiffTags(bytes, tags);
-  return bytes.Sync() && ok;
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (err) *err = EINVAL;
+    return nullptr;
+  }
+  return std::make_unique<FileWritableBytes>(std::move(fd));
+}
+
+FinishingStep TagStep(TagSupport kind, const LAudioTagList& tags) {
+  if (kind == TagSupport::None || tags.empty()) return {};
+  return [kind, tags](WritableBytes& bytes, std::string* why) {
+    const bool ok = kind == TagSupport::Id3v1 ? WriteId3v1(bytes, tags) : WriteRiffTags(bytes, tags);
+    if (!ok && why) *why = "The tags could not be written.";
+    return ok;
+  };
 }
 
 }  // namespace quillet::formats

@@ -1,11 +1,15 @@
 #pragma once
 // Descriptive tags of a document (title, artist, album, genre, track, date, comment):
 // read from and written to an MP3 file's ID3v1.1 tag or a WAVE file's RIFF "INFO" list
-// and "DISP" chunk. Other files carry none. Writing touches only the tag's own bytes
-// and the end of the file, never the audio.
+// and "DISP" chunk; the format table says which files carry which. Writing touches
+// only the tag's own bytes and the end of the file, never the audio. A save writes
+// them into its temporary file (TagStep), so a failed tag write fails the save and
+// leaves the old file alone.
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -24,6 +28,13 @@ inline constexpr std::string_view kTagGenre = "GENRE";
 inline constexpr std::string_view kTagTrack = "TRACKNUMBER";
 inline constexpr std::string_view kTagDate = "DATE";
 inline constexpr std::string_view kTagComment = "COMMENT";
+
+// The tags a format carries.
+enum class TagSupport : std::uint8_t {
+  None,
+  RiffInfo,  // "LIST"/"INFO" and "DISP" chunks of a WAVE file
+  Id3v1,     // the last 128 bytes of an MP3 file
+};
 
 // An ordered list of (key, value) pairs.
 class LAudioTagList {
@@ -48,11 +59,8 @@ std::span<const std::string_view> Id3Genres();
 // Index of a genre name, without regard to ASCII case.
 std::optional<int> GenreIndex(std::string_view name);
 
-// Reads by extension (".mp3": ID3v1, ".wav": RIFF); true when anything was read.
+// Reads the tags the file's format carries; true when anything was read.
 bool ReadTags(LAudioTagList& tags, const std::filesystem::path& file);
-// Writes by extension; false when the file cannot be opened or written, carries no
-// tags, or is not a valid file of its kind.
-bool WriteTags(const LAudioTagList& tags, const std::filesystem::path& file);
 
 // Bytes that can also be overwritten and extended: a file opened for update, or memory.
 class WritableBytes : public platform::ByteSource {
@@ -73,6 +81,15 @@ class MemoryWritableBytes final : public WritableBytes {
   std::string bytes_;
 };
 
+// A regular file opened for update; null (errno in *err) when it cannot be.
+std::unique_ptr<WritableBytes> OpenWritableFile(const std::filesystem::path& file, int* err = nullptr);
+
+// One more step on a finished temporary file before it replaces its target: false,
+// with *why set, fails the save.
+using FinishingStep = std::function<bool(WritableBytes& bytes, std::string* why)>;
+// Writes tags of kind into the file; empty when there is nothing to write.
+FinishingStep TagStep(TagSupport kind, const LAudioTagList& tags);
+
 // The parsers and writers on bytes; the readers only add to tags.
 bool ReadId3v1(platform::ByteSource& bytes, LAudioTagList& tags);
 bool ReadRiffTags(platform::ByteSource& bytes, LAudioTagList& tags);
@@ -87,7 +104,7 @@ struct TagField {
   std::string_view label;
 };
 std::span<const TagField> TagEditorFields();
-// Only these files can have their tags edited.
+// Only files whose format carries tags can have them edited.
 bool CanCarryTags(const std::filesystem::path& file);
 inline constexpr std::string_view kTagsRefusedMessage = "Only wav and mp3 files can have tags edited.";
 

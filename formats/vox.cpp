@@ -117,6 +117,7 @@ void LVoxSoundSource::Decode(Sample* out, FrameCount n) {
   const std::uint64_t lastByte = static_cast<std::uint64_t>(decoded_ + n - 1) / 2;
   const std::size_t want = static_cast<std::size_t>(lastByte - firstByte + 1);
   const std::size_t got = bytes_->ReadAt(firstByte, buffer_.data(), want);
+  if (got < want && firstByte + want <= bytes_->Size()) Fail(bytes_->failure());
   std::fill(buffer_.begin() + static_cast<std::ptrdiff_t>(got), buffer_.begin() + static_cast<std::ptrdiff_t>(want), 0);
   for (FrameCount i = 0; i < n; ++i, ++decoded_) {
     if (decoded_ % kCheckpointSamples == 0 &&

@@ -154,6 +154,7 @@ void LWavePCMSoundSource::read(Sample* buffer, FrameCount frames) {
         dataOffset_ + static_cast<std::uint64_t>(f) * frameBytes_, buffer_.data(), want);
     std::fill(buffer_.begin() + static_cast<std::ptrdiff_t>(got),
               buffer_.begin() + static_cast<std::ptrdiff_t>(want), 0);
+    if (got < want) Fail(bytes_->failure());
     audio::PcmToSamples(layout_, buffer_.data(), out, static_cast<std::size_t>(n) * ch);
     out += n * static_cast<FrameCount>(ch);
     f += n;
@@ -206,7 +207,7 @@ void LACMSoundSource::read(Sample* buffer, FrameCount frames) {
   const FramePos start = pos_;
   pos_ += frames;
   std::fill(buffer, buffer + frames * static_cast<FrameCount>(ch), Sample{0});
-  if (status() != audio::SoundStatus::Ready || pos_ <= 0) return;
+  if (!ready() || pos_ <= 0) return;
   const FrameCount lead = start < 0 ? -start : 0;
   Sample* out = buffer + lead * static_cast<FrameCount>(ch);
   FrameCount wanted = frames - lead;
@@ -228,7 +229,11 @@ void LACMSoundSource::read(Sample* buffer, FrameCount frames) {
     const auto more =
         static_cast<std::size_t>(std::min<std::uint64_t>(room, dataBytes_ - consumed_));
     const std::size_t got = bytes_->ReadAt(dataOffset_ + consumed_, in_.data() + inFill_, more);
-    consumed_ += more;  // a short read (file shrank) counts as zeros
+    consumed_ += more;
+    if (got < more) {
+      Fail(bytes_->failure());
+      return;
+    }
     std::fill(in_.begin() + static_cast<std::ptrdiff_t>(inFill_ + got),
               in_.begin() + static_cast<std::ptrdiff_t>(inFill_ + more), 0);
     inFill_ += more;

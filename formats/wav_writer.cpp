@@ -34,6 +34,28 @@ audio::PcmLayout LayoutForWidth(int width) {
   return audio::PcmLayout::S32LE;
 }
 
+// The temporary file as bytes a finishing step can read, overwrite and extend.
+class WriterBytes final : public WritableBytes {
+ public:
+  explicit WriterBytes(platform::SafeFileWriter& file) : file_(file) {}
+  std::size_t ReadAt(std::uint64_t offset, void* out, std::size_t n) override {
+    return file_.ReadAt(offset, out, n);
+  }
+  std::uint64_t Size() const override { return file_.size(); }
+  bool WriteAt(std::uint64_t offset, const void* data, std::size_t n) override {
+    const auto* p = static_cast<const std::uint8_t*>(data);
+    const std::uint8_t zero = 0;
+    while (file_.size() < offset)
+      if (!file_.Write(&zero, 1)) return false;
+    const std::size_t inside = static_cast<std::size_t>(std::min<std::uint64_t>(n, file_.size() - offset));
+    if (inside > 0 && !file_.WriteAt(offset, p, inside)) return false;
+    return inside == n || file_.Write(p + inside, n - inside);
+  }
+
+ private:
+  platform::SafeFileWriter& file_;
+};
+
 // The sink's rate and channels, checked by the LSoundSink base.
 int SinkChannels(const WaveFormat& f) { return f.channels == 0 ? 1 : f.channels; }
 
@@ -97,6 +119,12 @@ bool LWaveFileSink::Finish() {
     const std::uint64_t riff = headerBytes() - 8 + dataBytes_ + (dataBytes_ & 1);
     WriteHeader(static_cast<std::uint32_t>(riff), static_cast<std::uint32_t>(dataBytes_));
   }
+  if (!failed() && finishing_) {
+    WriterBytes bytes(*file_);
+    std::string why;
+    if (!finishing_(bytes, &why))
+      Fail(why + (file_->error() ? " " + WriteError(file_->error()) : std::string()));
+  }
   if (!failed() && !file_->Commit()) Fail(WriteError(file_->error() ? file_->error() : EIO));
   file_.reset();  // an uncommitted temporary file goes with it
   return !failed();
@@ -121,6 +149,10 @@ LWavePCMSoundSink::LWavePCMSoundSink(const std::filesystem::path& target, std::u
   for (FrameCount left = std::min(framesKept, old->length()); left > 0 && !failed();) {
     const FrameCount n = std::min(left, audio::kBlockFrames);
     old->read(block.data(), n);
+    if (old->failed()) {
+      Fail(old->failureMessage());
+      return;
+    }
     write(block.data(), n);
     left -= n;
   }
@@ -200,9 +232,16 @@ audio::SinkHandle MakeWavePcmSink(const std::filesystem::path& target, std::uint
   return audio::SinkHandle(audio::MakeRef<LWavePCMSoundSink>(target, rate, framesKept, bits, channels));
 }
 
-audio::SinkHandle MakeWaveFormatSink(const std::filesystem::path& target, const WaveFormat& format) {
-  if (format.tag == wave_tag::kPcm) return MakeWavePcmSink(target, format.rate, 0, format.bits, format.channels);
-  return audio::SinkHandle(audio::MakeRef<LACMWaveSoundSink>(target, format));
+audio::SinkHandle MakeWaveFormatSink(const std::filesystem::path& target, const WaveFormat& format,
+                                     FinishingStep finishing) {
+  if (format.tag == wave_tag::kPcm) {
+    auto sink = audio::MakeRef<LWavePCMSoundSink>(target, format.rate, 0, format.bits, format.channels);
+    sink->SetFinishingStep(std::move(finishing));
+    return audio::SinkHandle(std::move(sink));
+  }
+  auto sink = audio::MakeRef<LACMWaveSoundSink>(target, format);
+  sink->SetFinishingStep(std::move(finishing));
+  return audio::SinkHandle(std::move(sink));
 }
 
 }  // namespace quillet::formats

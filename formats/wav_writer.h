@@ -1,7 +1,7 @@
 #pragma once
 // WAVE writers: PCM with the 46-byte header, and every coding of the codec manager.
 // They write a temporary file beside the target that replaces it only when Finish
-// succeeds; a failed or abandoned save leaves the old file as it was.
+// succeeds (tags included); a failed or abandoned save leaves the old file as it was.
 
 #include <cstdint>
 #include <filesystem>
@@ -11,6 +11,7 @@
 #include "audio/pcm.h"
 #include "audio/sound.h"
 #include "formats/codec.h"
+#include "formats/tags.h"
 #include "formats/wave_format.h"
 #include "platform/safe_file_writer.h"
 
@@ -27,6 +28,8 @@ class LWaveFileSink : public audio::LSoundSink {
   bool Finish() override;
   // Drops what was written; the target stays as it was (a cancelled save).
   void Abandon() override;
+  // Run by Finish on the complete temporary file before it replaces the target.
+  void SetFinishingStep(FinishingStep step) { finishing_ = std::move(step); }
 
  protected:
   LWaveFileSink(const std::filesystem::path& target, const WaveFormat& format, int channels);
@@ -41,6 +44,7 @@ class LWaveFileSink : public audio::LSoundSink {
   std::vector<std::uint8_t> record_;  // the "fmt " body as written
   std::uint64_t dataBytes_ = 0;
   bool done_ = false;
+  FinishingStep finishing_;
 };
 
 class LWavePCMSoundSink final : public LWaveFileSink {
@@ -77,7 +81,8 @@ class LACMWaveSoundSink final : public LWaveFileSink {
 audio::SinkHandle MakeWavePcmSink(const std::filesystem::path& target, std::uint32_t rate,
                                   audio::FrameCount framesKept, int bits, int channels);
 // Tag 1 gives the PCM sink at the record's rate, bits and channels; any other tag the
-// codec sink.
-audio::SinkHandle MakeWaveFormatSink(const std::filesystem::path& target, const WaveFormat& format);
+// codec sink. finishing (the tags of a save) runs before the file is put in place.
+audio::SinkHandle MakeWaveFormatSink(const std::filesystem::path& target, const WaveFormat& format,
+                                     FinishingStep finishing = {});
 
 }  // namespace quillet::formats

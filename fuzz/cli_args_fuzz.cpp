@@ -9,7 +9,9 @@
 
 namespace {
 
-int Nothing(quillet::app::CommandContext&) { return 0; }
+quillet::platform::TaskResult Nothing(quillet::app::CommandContext&) {
+  return quillet::platform::kTaskDone;
+}
 
 // Commands as later issues add them, so that dispatch past the command name is reached.
 constexpr quillet::app::CliCommand kTable[] = {

@@ -55,7 +55,7 @@ std::unique_ptr<FileByteSource> FileByteSource::Open(const std::filesystem::path
     return nullptr;
   }
   return std::unique_ptr<FileByteSource>(
-      new FileByteSource(fd, static_cast<std::uint64_t>(st.st_size)));
+      new FileByteSource(fd, static_cast<std::uint64_t>(st.st_size), file));
 }
 
 FileByteSource::~FileByteSource() { ::close(fd_); }
@@ -66,10 +66,21 @@ std::size_t FileByteSource::ReadAt(std::uint64_t offset, void* out, std::size_t 
   while (done < n) {
     const ssize_t got = ::pread(fd_, p + done, n - done, static_cast<off_t>(offset + done));
     if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
+    if (got < 0) {
+      SetFailure(std::strerror(errno));
+      break;
+    }
+    if (got == 0) {
+      if (offset + done < size_) SetFailure("File shorter than when it was opened");
+      break;
+    }
     done += static_cast<std::size_t>(got);
   }
   return done;
+}
+
+void FileByteSource::SetFailure(const std::string& reason) {
+  if (failure_.empty()) failure_ = "Cannot read the file " + path_.string() + ": " + reason;
 }
 
 }  // namespace quillet::platform

@@ -18,6 +18,9 @@ class ByteSource {
   // at the end, 0 past it or on a read error).
   virtual std::size_t ReadAt(std::uint64_t offset, void* out, std::size_t n) = 0;
   virtual std::uint64_t Size() const = 0;
+  // Why a read before Size() came up short (the system's reason, or a file that shrank
+  // after it was opened), in a message naming the file; empty while none did. Sticky.
+  virtual std::string failure() const { return {}; }
 
   // Reads exactly n bytes or fails.
   bool ReadExact(std::uint64_t offset, void* out, std::size_t n) {
@@ -52,6 +55,7 @@ class RangeByteSource final : public ByteSource {
   RangeByteSource(std::shared_ptr<ByteSource> base, std::uint64_t offset, std::uint64_t size);
   std::size_t ReadAt(std::uint64_t offset, void* out, std::size_t n) override;
   std::uint64_t Size() const override { return size_; }
+  std::string failure() const override { return base_->failure(); }
 
  private:
   std::shared_ptr<ByteSource> base_;
@@ -71,11 +75,17 @@ class FileByteSource final : public ByteSource {
 
   std::size_t ReadAt(std::uint64_t offset, void* out, std::size_t n) override;
   std::uint64_t Size() const override { return size_; }
+  std::string failure() const override { return failure_; }
 
  private:
-  FileByteSource(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
+  FileByteSource(int fd, std::uint64_t size, std::filesystem::path path)
+      : fd_(fd), size_(size), path_(std::move(path)) {}
+  void SetFailure(const std::string& reason);
+
   int fd_;
   std::uint64_t size_;
+  std::filesystem::path path_;
+  std::string failure_;
 };
 
 // Little-endian and big-endian field access over raw bytes.

@@ -101,6 +101,18 @@ bool SafeFileWriter::WriteAt(std::uint64_t offset, const void* data, std::size_t
   return true;
 }
 
+std::size_t SafeFileWriter::ReadAt(std::uint64_t offset, void* out, std::size_t n) {
+  if (committed_ || !Flush()) return 0;
+  std::size_t done = 0;
+  while (done < n && offset + done < size_) {
+    const ssize_t r = ::pread(fd_, static_cast<char*>(out) + done, n - done, static_cast<off_t>(offset + done));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    done += static_cast<std::size_t>(r);
+  }
+  return done;
+}
+
 bool SafeFileWriter::Truncate(std::uint64_t size) {
   if (failed() || committed_) return false;
   if (!Flush()) return false;

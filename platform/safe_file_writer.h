@@ -27,6 +27,9 @@ class SafeFileWriter {
   bool Write(const void* data, std::size_t n);
   // Overwrites bytes already written (a header with the final sizes).
   bool WriteAt(std::uint64_t offset, const void* data, std::size_t n);
+  // Reads back what was written, buffered bytes included; fewer at the end, none
+  // after a failure.
+  std::size_t ReadAt(std::uint64_t offset, void* out, std::size_t n);
   // Cuts the file to size bytes; the next Write appends there.
   bool Truncate(std::uint64_t size);
   std::uint64_t size() const { return size_; }

@@ -90,7 +90,7 @@ bool LProgressDialog::Wait(std::int64_t ms) {
   }
 }
 
-std::int32_t LProgressDialog::WaitFor(const std::function<bool()>& signalled, std::int64_t ms) {
+TaskResult LProgressDialog::WaitFor(const std::function<bool()>& signalled, std::int64_t ms) {
   const Clock::time_point deadline = Deadline(ms);
   for (;;) {
     if (!window_) return kTaskCancelled;
@@ -103,7 +103,7 @@ std::int32_t LProgressDialog::WaitFor(const std::function<bool()>& signalled, st
   }
 }
 
-std::int32_t LProgressDialog::WaitFor(int fd, std::int64_t ms) {
+TaskResult LProgressDialog::WaitFor(int fd, std::int64_t ms) {
   return WaitFor(
       [fd] {
         pollfd p{fd, POLLIN, 0};

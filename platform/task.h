@@ -67,9 +67,9 @@ class LProgressDialog {
   // Pumps until signalled() is true, for at most ms (negative: no limit):
   // kTaskDone when signalled, kTaskCancelled when the window was closed,
   // kTaskFailed on time-out.
-  std::int32_t WaitFor(const std::function<bool()>& signalled, std::int64_t ms);
+  TaskResult WaitFor(const std::function<bool()>& signalled, std::int64_t ms);
   // The same for a descriptor becoming readable or hung up (a pipe, an eventfd).
-  std::int32_t WaitFor(int fd, std::int64_t ms);
+  TaskResult WaitFor(int fd, std::int64_t ms);
   // A message box with caption "Error" and the exclamation icon, over the window, or
   // over the owner once the window is closed; nothing outside Run.
   void ShowError(std::string_view text);
@@ -79,7 +79,7 @@ class LProgressDialog {
   bool running() const { return running_; }
 
   // Set to kTaskFailed until the task's work stores its own.
-  std::int32_t result = kTaskFailed;
+  TaskResult result = kTaskFailed;
 
  protected:
   // Does the work, stores result and returns true.

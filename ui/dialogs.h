@@ -1,22 +1,22 @@
 #pragma once
-// Qt dialogs drawn over the headless dialog models: each shows the model's fields,
-// and on OK asks the model to validate; a refusal shows its message under
-// "Invalid value" (or the model's caption) and the dialog stays open.
+// Qt dialogs drawn over parameter tables: the generic one shows any table's fields,
+// and a few commands name a drawing of their own (the mix, the cross fade with its
+// selection, Select Specified Time with its preview, the sample-rate list, New File).
+// On OK each validates its values through the table; a refusal shows its message
+// under "Invalid value" (or the drawing's caption) and the dialog stays open. The
+// caller stores the values once the dialog is accepted.
 
 #include <QDialog>
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
-#include "core/edit_dialogs.h"
-#include "effects/dialogs.h"
-#include "settings/settings.h"
+#include "core/document.h"
+#include "core/edit_services.h"
+#include "core/params.h"
 
-class QComboBox;
 class QFormLayout;
-class QLineEdit;
-class QRadioButton;
-class QSpinBox;
 
 namespace quillet::ui {
 
@@ -43,24 +43,25 @@ class CheckedDialog : public QDialog {
   QFormLayout* form_;
 };
 
-// "New File" (and "Set Defaults"): the rate and channel count, from and to the
-// given keys of "Settings". False when cancelled.
-bool AskNewFile(QWidget* parent, settings::Settings& s, const char* title, const char* rateKey,
-                const char* channelsKey, int& rate, int& channels);
+// What a drawing works on.
+struct DialogCall {
+  QWidget* parent = nullptr;
+  core::ParamSet& values;         // loaded (and prepared); edited on OK
+  core::WaveDocument* doc = nullptr;  // the active document, if any
+  core::EditContext* ctx = nullptr;   // for previews and file dialogs
+};
 
-// One percentage dialog of the effects (Amplify, Normalize, Stereo Pan, speed, pitch).
-bool AskPercent(QWidget* parent, settings::Settings& s, effects::PercentDialogModel& model);
-// "Cross Fade": three times and the selection.
-bool AskCrossFade(QWidget* parent, settings::Settings& s, effects::CrossFadeDialogModel& model);
-// "Convert Sample Rate": the rate list, typed values accepted.
-bool AskSampleRate(QWidget* parent, std::int64_t& rate);
-// "Insert Silence" and "Repeat Loop".
-bool AskInsertSilence(QWidget* parent, settings::Settings& s, core::InsertSilenceDialogModel& m);
-bool AskRepeatLoop(QWidget* parent, settings::Settings& s, core::RepeatLoopDialogModel& m);
-// "Select Specified Time"; preview plays the typed range.
-bool AskSelectTime(QWidget* parent, core::SelectTimeDialogModel& m,
-                   const std::function<void(const core::SelectTimeDialogModel&)>& preview);
-// "Paste Mix" / "Mix File".
-bool AskMix(QWidget* parent, settings::Settings& s, core::MixDialogModel& m);
+// True when accepted with values valid.
+using DialogDrawer = bool (*)(DialogCall& call);
+
+// The generic dialog ("ParamDialog"): a row per field named after it (spin boxes with
+// unit and range, check boxes, lists of choices, texts, files with a "Browse..."
+// button), and "Select Preset" when the table has presets.
+bool AskParams(DialogCall& call);
+// The drawing called name; null when there is none.
+DialogDrawer FindDialog(std::string_view name);
+
+// "New File" and the table it edits: the rate and channel count under "Settings".
+extern const core::ParamTable kNewFileTable;
 
 }  // namespace quillet::ui

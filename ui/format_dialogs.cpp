@@ -8,9 +8,10 @@
 
 #include <algorithm>
 #include <functional>
-#include <span>
+#include <limits>
+#include <memory>
+#include <vector>
 
-#include "formats/simple_formats.h"
 #include "formats/wave_format.h"
 #include "ui/dialogs.h"
 #include "ui/qt_prompter.h"
@@ -18,65 +19,15 @@
 namespace quillet::ui {
 namespace {
 
+using core::ParamInfo;
+using core::ParamKind;
+using formats::OptionLook;
+using formats::OptionWidget;
+
 QString Q(std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
 
-// The raw codec dialog's rate list.
-constexpr int kRawRates[] = {6000,  8000,  11025, 16000, 22050, 32000,
-                             44100, 48000, 64000, 88200, 96000, 196000};
-
-template <typename T>
-QComboBox* Combo(const char* name, std::span<const T> values, const QString& suffix = {}) {
-  auto* c = new QComboBox;
-  c->setObjectName(name);
-  for (const T& v : values) {
-    if constexpr (std::is_arithmetic_v<T>) c->addItem(QString::number(v) + suffix);
-    else c->addItem(Q(v));
-  }
-  return c;
-}
-
-// Selects the entry holding value (the first when it is not listed).
-template <typename T>
-void Select(QComboBox* c, std::span<const T> values, T value) {
-  const auto it = std::find(values.begin(), values.end(), value);
-  c->setCurrentIndex(it == values.end() ? 0 : int(it - values.begin()));
-}
-template <typename T>
-T Chosen(const QComboBox* c, std::span<const T> values) {
-  return values[std::size_t(std::clamp<int>(c->currentIndex(), 0, int(values.size()) - 1))];
-}
-
-// An editable list of rates; a typed rate that is no number reads as 0 (refused).
-QComboBox* RateList(const char* name, std::span<const int> rates, std::int64_t rate) {
-  QComboBox* c = Combo(name, rates);
-  c->setEditable(true);
-  c->setCurrentText(QString::number(rate));
-  return c;
-}
-std::int64_t TypedRate(const QComboBox* c) {
-  bool ok = false;
-  const qlonglong v = c->currentText().trimmed().toLongLong(&ok);
-  return ok ? v : 0;
-}
-
-QComboBox* QualityList(const char* name, int top, const char* best, const char* worst,
-                       bool bestFirst) {
-  auto* c = new QComboBox;
-  c->setObjectName(name);
-  for (int i = 0; i <= top; ++i) {
-    QString text = QString::number(i);
-    if (i == 0) text += QString(" (") + (bestFirst ? best : worst) + ")";
-    if (i == top) text += QString(" (") + (bestFirst ? worst : best) + ")";
-    c->addItem(text);
-  }
-  return c;
-}
-
-QComboBox* ChannelList(const char* name) {
-  auto* c = new QComboBox;
-  c->setObjectName(name);
-  c->addItems({"Mono", "Stereo"});
-  return c;
+QString WithUnit(std::int64_t v, std::string_view unit) {
+  return unit.empty() ? QString::number(v) : QString::number(v) + " " + Q(unit);
 }
 
 template <typename W>
@@ -85,256 +36,139 @@ W* Named(W* w, const char* name) {
   return w;
 }
 
-// Refuses with the record's own check, under "Invalid value".
-CheckedDialog::Validator CheckWith(std::function<std::string()> check) {
-  return [check = std::move(check)]() -> std::optional<CheckedDialog::Refusal> {
-    std::string message = check();
-    if (message.empty()) return std::nullopt;
-    return CheckedDialog::Refusal{std::move(message), std::string(formats::kInvalidValueCaption)};
-  };
+// One drawn field: shows a value, reads it back, and is enabled by its mode.
+struct Field {
+  QWidget* widget = nullptr;
+  std::function<void(std::int64_t)> show;
+  std::function<std::int64_t()> read;
+};
+
+// A list whose entry i stands for values[i].
+Field ListField(const ParamInfo& f) {
+  auto* c = new QComboBox;
+  std::vector<std::int64_t> values;
+  if (f.kind == ParamKind::Choice) {
+    for (std::size_t i = 0; i < f.choices.size(); ++i) values.push_back(std::int64_t(i));
+  } else {
+    values.assign(f.values.begin(), f.values.end());
+  }
+  for (std::size_t i = 0; i < values.size(); ++i)
+    c->addItem(i < f.choices.size() ? Q(f.choices[i]) : WithUnit(values[i], f.unit));
+  return {c,
+          [c, values](std::int64_t v) {
+            const auto at = std::find(values.begin(), values.end(), v);
+            c->setCurrentIndex(at == values.end() ? 0 : int(at - values.begin()));
+          },
+          [c, values] { return values.empty() ? 0 : values[std::size_t(std::max(c->currentIndex(), 0))]; }};
 }
 
-void AddRestoreDefaults(CheckedDialog& d, std::function<void()> restore) {
-  auto* b = new QPushButton("Restore Defaults");
-  b->setObjectName("restoreDefaults");
-  QObject::connect(b, &QPushButton::clicked, &d, std::move(restore));
-  d.AddRow("", b);
+// A number typed or picked; a typed word that is no number reads as one below the
+// range, so the table refuses it with its own message.
+Field EditableListField(const ParamInfo& f, const OptionLook& look) {
+  auto* c = new QComboBox;
+  c->setEditable(true);
+  for (std::int64_t v : look.suggestions) c->addItem(QString::number(v));
+  const std::int64_t refused = f.min > std::numeric_limits<std::int64_t>::min() ? f.min - 1 : f.max + 1;
+  return {c, [c](std::int64_t v) { c->setCurrentText(QString::number(v)); },
+          [c, refused] {
+            bool ok = false;
+            const qlonglong v = c->currentText().trimmed().toLongLong(&ok);
+            return ok ? std::int64_t(v) : refused;
+          }};
+}
+
+Field SpinField(const ParamInfo& f) {
+  auto* b = new QSpinBox;
+  b->setRange(int(std::max<std::int64_t>(f.min, -2147483647)), int(std::min<std::int64_t>(f.max, 2147483647)));
+  if (!f.unit.empty()) b->setSuffix(" " + Q(f.unit));
+  return {b, [b](std::int64_t v) { b->setValue(int(std::clamp<std::int64_t>(v, b->minimum(), b->maximum()))); },
+          [b] { return std::int64_t(b->value()); }};
+}
+
+Field CheckField(const ParamInfo& f) {
+  auto* b = new QCheckBox(Q(f.label));
+  return {b, [b](std::int64_t v) { b->setChecked(v != 0); }, [b] { return std::int64_t(b->isChecked()); }};
 }
 
 }  // namespace
 
-bool QtSaveOptions::EditMp3(formats::Mp3EncoderSettings& m) {
-  using formats::kMp3BitRates;
-  const std::span<const int> rates(kMp3BitRates);
-  CheckedDialog d(parent_, "MP3 Encoder Settings");
-  d.setObjectName("LMp3EncodeDlg");
-  auto* cbr = Named(new QRadioButton("Constant Bitrate (CBR)"), "cbr");
-  auto* cbrRate = Combo("cbrRate", rates, " kbps");
-  auto* hq = Named(new QCheckBox("High quality encoding (slower)"), "highQuality");
-  auto* vbr = Named(new QRadioButton("Variable Bitrate (VBR)"), "vbr");
-  auto* vbrMin = Combo("vbrMin", rates, " kbps");
-  auto* vbrMax = Combo("vbrMax", rates, " kbps");
-  auto* quality = QualityList("vbrQuality", 9, "Highest", "Lowest", true);
-  auto* mode = Combo("channelMode", std::span<const std::string_view>(formats::kMp3ChannelModes));
-  auto* crc = Named(new QCheckBox("Include CRC to detect errors"), "crc");
-  auto enable = [=] {
-    for (QWidget* w : {static_cast<QWidget*>(cbrRate), static_cast<QWidget*>(hq)})
-      w->setEnabled(cbr->isChecked());
-    for (QWidget* w : {vbrMin, vbrMax, quality}) w->setEnabled(!cbr->isChecked());
+bool QtSaveOptions::EditOptions(const formats::OptionRecord& record, core::ParamSet& values) {
+  CheckedDialog d(parent_, Q(record.table->title));
+  d.setObjectName(Q(record.dialogName));
+  const std::size_t n = values.size();
+  std::vector<Field> fields(n);
+  std::vector<QRadioButton*> offButtons(n, nullptr);
+  for (std::size_t i = 0; i < n; ++i) {
+    const ParamInfo& f = values.field(i);
+    const OptionLook look = i < record.looks.size() ? record.looks[i] : OptionLook{};
+    // A mode's off button heads the first field it enables.
+    if (look.mode >= 0 && !look.whenOn) {
+      if (QRadioButton*& off = offButtons[std::size_t(look.mode)]; off && !off->parent()) d.AddRow("", off);
+    }
+    Field field;
+    QString label = Q(f.label);
+    if (look.widget == OptionWidget::ModeRadios) {
+      auto* on = new QRadioButton(label);
+      auto* off = new QRadioButton(Q(look.offLabel));
+      off->setObjectName(Q(f.key) + ".off");
+      offButtons[i] = off;
+      field = {on, [on, off](std::int64_t v) { (v ? on : off)->setChecked(true); },
+               [on] { return std::int64_t(on->isChecked()); }};
+      label.clear();
+    } else if (look.widget == OptionWidget::EditableList) {
+      field = EditableListField(f, look);
+    } else if (f.kind == ParamKind::Bool) {
+      field = CheckField(f);
+      label.clear();
+    } else if (f.kind == ParamKind::Choice || !f.values.empty()) {
+      field = ListField(f);
+    } else {
+      field = SpinField(f);
+    }
+    field.widget->setObjectName(Q(f.key));
+    d.AddRow(label, field.widget);
+    fields[i] = std::move(field);
+  }
+  for (QRadioButton* off : offButtons)
+    if (off && !off->parent()) d.AddRow("", off);
+
+  auto enable = [&record, &fields, n] {
+    for (std::size_t i = 0; i < n && i < record.looks.size(); ++i) {
+      const OptionLook& look = record.looks[i];
+      if (look.mode < 0) continue;
+      const bool on = fields[std::size_t(look.mode)].read() != 0;
+      fields[i].widget->setEnabled(on == look.whenOn);
+    }
   };
-  auto show = [=](const formats::Mp3EncoderSettings& s) {
-    (s.constantBitRate ? cbr : vbr)->setChecked(true);
-    Select(cbrRate, rates, s.cbrBitRate);
-    hq->setChecked(s.highQuality);
-    Select(vbrMin, rates, s.vbrMinBitRate);
-    Select(vbrMax, rates, s.vbrMaxBitRate);
-    quality->setCurrentIndex(std::clamp(s.vbrQuality, 0, 9));
-    mode->setCurrentIndex(std::clamp(s.channelMode, 0, 3));
-    crc->setChecked(s.errorProtection);
+  auto showAll = [&](const core::ParamSet& v) {
+    for (std::size_t i = 0; i < n; ++i) fields[i].show(v.Int(i));
     enable();
   };
-  auto read = [=](formats::Mp3EncoderSettings& out) {
-    out.constantBitRate = cbr->isChecked();
-    out.cbrBitRate = Chosen(cbrRate, rates);
-    out.highQuality = hq->isChecked();
-    out.vbrMinBitRate = Chosen(vbrMin, rates);
-    out.vbrMaxBitRate = Chosen(vbrMax, rates);
-    out.vbrQuality = quality->currentIndex();
-    out.channelMode = mode->currentIndex();
-    out.errorProtection = crc->isChecked();
-  };
-  QObject::connect(cbr, &QRadioButton::toggled, &d, enable);
-  d.AddRow("", cbr);
-  d.AddRow("Bitrate:", cbrRate);
-  d.AddRow("", hq);
-  d.AddRow("", vbr);
-  d.AddRow("Minimum Bitrate:", vbrMin);
-  d.AddRow("Maximum Bitrate:", vbrMax);
-  d.AddRow("Quality:", quality);
-  d.AddRow("Stereo Encoding", mode);
-  d.AddRow("", crc);
-  AddRestoreDefaults(d, [=] { show(formats::Mp3EncoderSettings{}); });
+  for (std::size_t i = 0; i < n; ++i)
+    if (auto* radio = qobject_cast<QRadioButton*>(fields[i].widget))
+      QObject::connect(radio, &QRadioButton::toggled, &d, enable);
+  if (record.restoreDefaults) {
+    auto* b = new QPushButton("Restore Defaults");
+    b->setObjectName("restoreDefaults");
+    QObject::connect(b, &QPushButton::clicked, &d, [&] {
+      core::ParamSet defaults = values;
+      defaults.RestoreDefaults();
+      showAll(defaults);
+    });
+    d.AddRow("", b);
+  }
   d.Finish();
-  show(m);
-  formats::Mp3EncoderSettings edited = m;
-  d.SetValidator(CheckWith([&] {
-    read(edited);
-    return formats::ValidateMp3(edited);
-  }));
-  if (d.exec() != QDialog::Accepted) return false;
-  m = edited;
-  return true;
-}
+  showAll(values);
 
-bool QtSaveOptions::EditOgg(formats::OggEncoderSettings& o) {
-  const std::span<const int> rates(formats::kOggBitRates);
-  CheckedDialog d(parent_, "Ogg Encoder Settings");
-  d.setObjectName("OggEncodeDlg");
-  auto* byQuality = Named(new QRadioButton("Quality"), "quality");
-  auto* quality = QualityList("vbrQuality", 10, "Highest", "Lowest", false);
-  auto* byRate = Named(new QRadioButton("Variable Bitrate (VBR)"), "vbr");
-  auto* vbrMin = Combo("vbrMin", rates, " kbps");
-  auto* vbrMax = Combo("vbrMax", rates, " kbps");
-  auto* channels = ChannelList("channels");
-  auto* strip = Named(new QCheckBox("Discard Comments"), "stripComments");
-  auto enable = [=] {
-    quality->setEnabled(byQuality->isChecked());
-    vbrMin->setEnabled(!byQuality->isChecked());
-    vbrMax->setEnabled(!byQuality->isChecked());
-  };
-  auto show = [=](const formats::OggEncoderSettings& s) {
-    (s.quality ? byQuality : byRate)->setChecked(true);
-    quality->setCurrentIndex(std::clamp(s.vbrQuality, 0, 10));
-    Select(vbrMin, rates, s.vbrMinBitRate);
-    Select(vbrMax, rates, s.vbrMaxBitRate);
-    channels->setCurrentIndex(s.channels == 1 ? 0 : 1);
-    strip->setChecked(s.stripComments);
-    enable();
-  };
-  QObject::connect(byQuality, &QRadioButton::toggled, &d, enable);
-  d.AddRow("", byQuality);
-  d.AddRow("Quality:", quality);
-  d.AddRow("", byRate);
-  d.AddRow("Minimum Bitrate:", vbrMin);
-  d.AddRow("Maximum Bitrate:", vbrMax);
-  d.AddRow("Channels:", channels);
-  d.AddRow("", strip);
-  const int documentChannels = o.channels;
-  AddRestoreDefaults(d, [=] {
-    formats::OggEncoderSettings s;
-    s.channels = documentChannels;
-    show(s);
-  });
-  d.Finish();
-  show(o);
-  formats::OggEncoderSettings edited = o;
-  d.SetValidator(CheckWith([&] {
-    edited.quality = byQuality->isChecked();
-    edited.vbrQuality = quality->currentIndex();
-    edited.vbrMinBitRate = Chosen(vbrMin, rates);
-    edited.vbrMaxBitRate = Chosen(vbrMax, rates);
-    edited.channels = channels->currentIndex() + 1;
-    edited.stripComments = strip->isChecked();
-    return formats::ValidateOgg(edited);
-  }));
-  if (d.exec() != QDialog::Accepted) return false;
-  o = edited;
-  return true;
-}
-
-bool QtSaveOptions::EditFlac(formats::FlacEncoderSettings& f) {
-  CheckedDialog d(parent_, "Flac Encoder Settings");
-  d.setObjectName("FlacEncodeDlg");
-  auto* compression = QualityList("compression", 8, "best", "fastest", false);
-  compression->setCurrentIndex(std::clamp(f.compression, 0, 8));
-  auto* rate = RateList("sampleRate", kRawRates, f.sampleRate);
-  auto* channels = ChannelList("channels");
-  channels->setCurrentIndex(f.channels == 1 ? 0 : 1);
-  d.AddRow("Compression:", compression);
-  d.AddRow("Sample Rate:", rate);
-  d.AddRow("Channels:", channels);
-  AddRestoreDefaults(d, [=] {
-    compression->setCurrentIndex(4);
-    rate->setCurrentText("44100");
-  });
-  d.Finish();
-  formats::FlacEncoderSettings edited = f;
-  d.SetValidator(CheckWith([&] {
-    edited.compression = compression->currentIndex();
-    edited.sampleRate = std::uint32_t(std::clamp<std::int64_t>(TypedRate(rate), 0, 1 << 30));
-    edited.channels = channels->currentIndex() + 1;
-    return formats::ValidateFlac(edited);
-  }));
-  if (d.exec() != QDialog::Accepted) return false;
-  f = edited;
-  return true;
-}
-
-bool QtSaveOptions::EditAac(formats::AacEncoderSettings& a) {
-  CheckedDialog d(parent_, "AAC / M4A Encoder Settings");
-  d.setObjectName("LAACEncodeDlg");
-  auto* abr = Named(new QRadioButton("Average Bitrate (ABR)"), "abr");
-  auto* abrRate = Named(new QSpinBox, "abrBitRate");
-  abrRate->setRange(8, 576);
-  abrRate->setSuffix(" kbps");
-  auto* vbr = Named(new QRadioButton("Variable Bitrate (VBR)"), "vbr");
-  auto* quality = Named(new QSpinBox, "vbrQuality");
-  quality->setRange(10, 500);
-  quality->setSuffix(" %");
-  auto* mpeg2 = Named(new QCheckBox("Force MPEG2 Output"), "forceMpeg2");
-  auto* tns = Named(new QCheckBox("Disable Temporal Noise Shaping"), "disableTns");
-  auto enable = [=] {
-    abrRate->setEnabled(abr->isChecked());
-    quality->setEnabled(!abr->isChecked());
-  };
-  auto show = [=](const formats::AacEncoderSettings& s) {
-    (s.averageBitRate ? abr : vbr)->setChecked(true);
-    abrRate->setValue(s.abrBitRate);
-    quality->setValue(s.vbrQuality);
-    mpeg2->setChecked(s.forceMpeg2);
-    tns->setChecked(s.disableTns);
-    enable();
-  };
-  QObject::connect(abr, &QRadioButton::toggled, &d, enable);
-  d.AddRow("", abr);
-  d.AddRow("Bitrate:", abrRate);
-  d.AddRow("", vbr);
-  d.AddRow("Quality:", quality);
-  d.AddRow("", mpeg2);
-  d.AddRow("", tns);
-  AddRestoreDefaults(d, [=] { show(formats::AacEncoderSettings{}); });
-  d.Finish();
-  show(a);
-  formats::AacEncoderSettings edited = a;
-  d.SetValidator(CheckWith([&] {
-    edited.averageBitRate = abr->isChecked();
-    edited.abrBitRate = abrRate->value();
-    edited.vbrQuality = quality->value();
-    edited.forceMpeg2 = mpeg2->isChecked();
-    edited.disableTns = tns->isChecked();
-    return formats::ValidateAac(edited);
-  }));
-  if (d.exec() != QDialog::Accepted) return false;
-  a = edited;
-  return true;
-}
-
-bool QtSaveOptions::EditAmr(formats::AmrEncoderSettings& a) {
-  CheckedDialog d(parent_, "AMR Encoder Settings");
-  d.setObjectName("LAMREncodeDlg");
-  auto* rate = Combo("modeRate", std::span<const std::string_view>(formats::kAmrRateNames));
-  rate->setCurrentIndex(std::clamp(a.modeRateSelection, 0, int(formats::kAmrRateNames.size()) - 1));
-  d.AddRow("Encoding Bitrate (kbps):", rate);
-  d.Finish();
-  if (d.exec() != QDialog::Accepted) return false;
-  a.modeRateSelection = rate->currentIndex();
-  return true;
-}
-
-bool QtSaveOptions::EditRaw(formats::RawSettings& r, std::string_view) {
-  CheckedDialog d(parent_, "Codec Settings");
-  d.setObjectName("LRawDlg");
-  auto* codec = Combo("codec", formats::RawCodecNames());
-  codec->setCurrentIndex(std::clamp(r.codec, 0, codec->count() - 1));
-  auto* rate = RateList("sampleRate", kRawRates, r.sampleRate);
-  auto* channels = new QComboBox;
-  channels->setObjectName("channels");
-  channels->addItems({"1 - Mono", "2 - Stereo"});
-  channels->setCurrentIndex(r.channels == 2 ? 1 : 0);
-  d.AddRow("Format:", codec);
-  d.AddRow("Sample:", rate);
-  d.AddRow("Channels:", channels);
-  d.Finish();
-  // The rate message is a stop box with the default title.
+  core::ParamSet edited = values;
   d.SetValidator([&]() -> std::optional<CheckedDialog::Refusal> {
-    if (auto message = formats::CheckRawSampleRate(TypedRate(rate)))
-      return CheckedDialog::Refusal{*message, "Quillet"};
-    return std::nullopt;
+    for (std::size_t i = 0; i < n; ++i) edited.SetInt(i, fields[i].read());
+    std::string message = edited.Validate();
+    if (message.empty()) return std::nullopt;
+    return CheckedDialog::Refusal{std::move(message), std::string(record.refusalCaption)};
   });
   if (d.exec() != QDialog::Accepted) return false;
-  r.codec = codec->currentIndex();
-  r.sampleRate = std::int32_t(TypedRate(rate));
-  r.channels = channels->currentIndex() + 1;
+  values = edited;
   return true;
 }
 

@@ -1,8 +1,8 @@
 #pragma once
-// The format options of a save (and of opening raw files) as Qt dialogs over the
-// records of formats/save_options.h: MP3, Ogg, FLAC, AAC, AMR, the raw and VOX codec
-// settings, and the WAVE format chooser. Each edits its record in place and refuses
-// what the record's validation refuses, under "Invalid value".
+// The format options of a save (and of opening raw files) as Qt dialogs: every option
+// record of formats/save_options.h is drawn from its field table and looks, and
+// refuses what the table refuses under the record's caption; the WAVE format chooser
+// has its own two lists.
 
 #include <QWidget>
 #include <QPointer>
@@ -16,12 +16,7 @@ class QtSaveOptions final : public formats::SaveOptionsUi, public formats::Forma
  public:
   explicit QtSaveOptions(QWidget* parent) : parent_(parent) {}
 
-  bool EditMp3(formats::Mp3EncoderSettings& m) override;
-  bool EditOgg(formats::OggEncoderSettings& o) override;
-  bool EditFlac(formats::FlacEncoderSettings& f) override;
-  bool EditAac(formats::AacEncoderSettings& a) override;
-  bool EditAmr(formats::AmrEncoderSettings& a) override;
-  bool EditRaw(formats::RawSettings& r, std::string_view section) override;
+  bool EditOptions(const formats::OptionRecord& record, core::ParamSet& values) override;
   formats::FormatChooserUi& WaveChooser() override { return *this; }
 
   std::optional<formats::WaveFormat> Choose(const formats::FormatChooserModel& model) override;

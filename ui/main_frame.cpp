@@ -6,7 +6,6 @@
 #include <QDockWidget>
 #include <QDragEnterEvent>
 #include <QFileInfo>
-#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
@@ -30,13 +29,9 @@
 #include <chrono>
 
 #include "core/document.h"
-#include "core/edit_commands.h"
-#include "core/edit_dialogs.h"
-#include "core/edit_task.h"
+#include "core/edit_params.h"
 #include "core/time_text.h"
 #include "devices/record_command.h"
-#include "effects/commands.h"
-#include "effects/dialogs.h"
 #include "formats/dispatch.h"
 #include "formats/document_io.h"
 #include "formats/messages.h"
@@ -73,17 +68,8 @@ std::int64_t Now() {
       .count();
 }
 
-// The effects the editor runs (through effects/commands.h).
-constexpr int kEffectIds[] = {4001, 4002, 4006, 4007, 4008, 4013, 4014,
-                              4015, 4016, 4017, 4018, 4021, 4022};
-bool IsEffect(int id) {
-  return std::find(std::begin(kEffectIds), std::end(kEffectIds), id) != std::end(kEffectIds);
-}
-
 // Space is no menu command: it resumes, plays or pauses.
 constexpr int kSpaceKey = -1;
-
-bool IsEditId(int id) { return id >= 2001 && id <= 2033; }
 
 // Widgets that take typed keys for themselves.
 bool TakesText(QWidget* w) {
@@ -92,22 +78,17 @@ bool TakesText(QWidget* w) {
          (qobject_cast<QComboBox*>(w) && static_cast<QComboBox*>(w)->isEditable());
 }
 
-// Main toolbar, effects toolbar and command bar contents.
-constexpr int kMainBar[] = {1001, 1002, 1004, 0, 2002, 2003, 2004, 2006, 0, 2001, 2033, 0,
-                            3002, 3006, 3001, 0, 5001, 5002, 5003, 5004};
-constexpr int kEffectsBar[] = {4001, 4002, 4006, 4007, 2010, 2021, 4008, 4018, 4022};
-constexpr int kCommandBar[] = {1001, 1002, 1004, 1005, 2002, 2003, 2004, 2006, 2010,
-                               2007, 4001, 4002, 4006, 4007, 8004};
-
 }  // namespace
 
 MainFrame::MainFrame(settings::Settings& settings, core::SegmentStore& store,
-                     std::filesystem::path keysFile, platform::SoundSystem* sound,
-                     QWidget* parent)
+                     core::CommandRegistry commands, std::filesystem::path keysFile,
+                     platform::SoundSystem* sound, QWidget* parent)
     : QMainWindow(parent),
       settings_(settings),
       store_(store),
+      commands_(std::move(commands)),
       clipboard_(&store),
+      fileIo_(settings),
       sound_(sound ? *sound : platform::AlsaSoundSystem()),
       recent_(settings) {
   setObjectName("LMMWC");
@@ -152,6 +133,7 @@ MainFrame::MainFrame(settings::Settings& settings, core::SegmentStore& store,
     }
   });
 
+  RegisterFrameCommands();
   BuildMenus();
   BuildBars();
   statusRate_ = new QLabel(this);
@@ -183,23 +165,25 @@ MainFrame::~MainFrame() {
   }
 }
 
-void MainFrame::AddEntries(QMenu* menu, const std::vector<MenuEntry>& entries) {
-  for (const MenuEntry& e : entries) {
+void MainFrame::AddEntries(QMenu* menu, const std::vector<MenuItem>& entries) {
+  for (const MenuItem& e : entries) {
     if (!e.submenu.empty()) {
       AddEntries(menu->addMenu(Q(e.submenu)), e.children);
-    } else if (e.id == 0) {
+    } else if (e.id == core::kCmdNone) {
       menu->addSeparator();
-    } else {
-      menu->addAction(action(e.id));
+    } else if (QAction* a = action(e.id)) {
+      menu->addAction(a);
     }
   }
 }
 
 void MainFrame::BuildMenus() {
-  for (const CommandInfo& c : AllCommands()) {
-    auto* a = new QAction(Q(c.text), this);
-    a->setData(c.id);
-    a->setObjectName(QString("cmd%1").arg(c.id));
+  for (const core::Command& c : commands_.all()) {
+    if (!c.run) continue;  // every item works or is absent
+    auto* a = new QAction(Q(c.menuText), this);
+    a->setData(int(c.id));
+    a->setObjectName(QString("cmd%1").arg(int(c.id)));
+    a->setCheckable(bool(c.checked));
     if (!c.description.empty()) {
       a->setStatusTip(Q(c.description));
       connect(a, &QAction::hovered, this,
@@ -207,56 +191,37 @@ void MainFrame::BuildMenus() {
     }
     connect(a, &QAction::triggered, this, [this, id = c.id] { Command(id); });
     actions_[c.id] = a;
-    if (!c.keys.empty()) {
-      const QKeySequence seq(Q(c.keys));
-      if (!seq.isEmpty()) {
-        const QKeyCombination k = seq[0];
-        builtInKeys_[KeyCodeOf(k.key(), k.keyboardModifiers())] = c.id;
-      }
-    }
+    for (std::uint32_t code : BuiltInKeyCodes(c)) builtInKeys_[code] = c.id;
   }
-  for (int id : {1007, 1008, 9004, 9005, 5007, 5008, 9001, 9002, 9003, 5005})
-    action(id)->setCheckable(true);
-  // Keys that are not menu shortcuts, and the keypad zoom keys.
-  builtInKeys_[kVkDelete] = 2006;
-  builtInKeys_[kVkEscape] = kCmdStop;
   builtInKeys_[kVkSpace] = kSpaceKey;
-  builtInKeys_[kVkHome] = kCmdGoToStart;
-  builtInKeys_[kVkEnd] = kCmdGoToEnd;
-  builtInKeys_[platform::kKeyCtrl | kVkAdd] = kCmdZoomIn;
-  builtInKeys_[platform::kKeyCtrl | kVkSubtract] = kCmdZoomOut;
-  builtInKeys_[platform::kKeyCtrl | 0xBB] = kCmdZoomIn;  // Ctrl+= / Ctrl+Plus
-  builtInKeys_[platform::kKeyCtrl | platform::kKeyShift | 0xBB] = kCmdZoomIn;
-  builtInKeys_[platform::kKeyCtrl | 0xBD] = kCmdZoomOut;
-  for (const MenuInfo& m : MainMenus()) {
+  for (const MenuLayout& m : LayOutMenus(commands_)) {
     QMenu* menu = menuBar()->addMenu(Q(m.title));
     if (m.title == "&File") fileMenu_ = menu;
-    AddEntries(menu, m.entries);
+    AddEntries(menu, m.items);
   }
-  exitAction_ = action(kCmdExit);
+  exitAction_ = action(core::kCmdExit);
   RebuildRecent();
 }
 
 void MainFrame::BuildBars() {
-  auto fill = [this](QToolBar* bar, auto& ids) {
-    for (int id : ids) {
-      if (id == 0) {
+  auto fill = [this](QToolBar* bar, int core::BarPlace::*place) {
+    for (core::CommandId id : LayOutBar(commands_, place)) {
+      if (id == core::kCmdNone) {
         bar->addSeparator();
         continue;
       }
-      std::string buf;
       QAction* a = action(id);
       bar->addAction(a);
-      a->setIconText(Q(MenuLabel(FindCommand(id)->text, buf)));
+      a->setIconText(Q(core::MenuLabel(commands_.Find(id)->menuText)));
     }
   };
   mainBar_ = addToolBar("Main ToolBar");
   mainBar_->setObjectName("mainToolbar");
-  fill(mainBar_, kMainBar);
+  fill(mainBar_, &core::BarPlace::main);
   addToolBarBreak();
   effectsBar_ = addToolBar("Effects ToolBar");
   effectsBar_->setObjectName("effectsToolbar");
-  fill(effectsBar_, kEffectsBar);
+  fill(effectsBar_, &core::BarPlace::effects);
 
   commandBar_ = new QDockWidget("Commands", this);
   commandBar_->setObjectName("commandBar");
@@ -264,7 +229,7 @@ void MainFrame::BuildBars() {
   auto* cmdBar = new QToolBar(commandBar_);
   cmdBar->setOrientation(Qt::Vertical);
   cmdBar->setToolButtonStyle(Qt::ToolButtonTextOnly);
-  fill(cmdBar, kCommandBar);
+  fill(cmdBar, &core::BarPlace::command);
   commandBar_->setWidget(cmdBar);
   addDockWidget(Qt::LeftDockWidgetArea, commandBar_);
 
@@ -272,22 +237,21 @@ void MainFrame::BuildBars() {
   transport_->setObjectName("transport");
   // Icons keep the panel narrow enough for the time fields and the meter.
   transport_->setToolButtonStyle(Qt::ToolButtonIconOnly);
-  const std::pair<int, QStyle::StandardPixmap> icons[] = {
-      {3002, QStyle::SP_MediaPlay},         {3011, QStyle::SP_BrowserReload},
-      {3006, QStyle::SP_MediaStop},         {3001, QStyle::SP_DialogNoButton},
-      {3007, QStyle::SP_MediaSkipBackward}, {3008, QStyle::SP_MediaSeekBackward},
-      {3009, QStyle::SP_MediaSeekForward},  {3010, QStyle::SP_MediaSkipForward}};
+  const std::pair<core::CommandId, QStyle::StandardPixmap> icons[] = {
+      {core::kCmdPlay, QStyle::SP_MediaPlay},         {core::kCmdPlayRepeat, QStyle::SP_BrowserReload},
+      {core::kCmdStop, QStyle::SP_MediaStop},         {core::kCmdRecord, QStyle::SP_DialogNoButton},
+      {core::kCmdGoToStart, QStyle::SP_MediaSkipBackward}, {core::kCmdRewind, QStyle::SP_MediaSeekBackward},
+      {core::kCmdForward, QStyle::SP_MediaSeekForward},  {core::kCmdGoToEnd, QStyle::SP_MediaSkipForward}};
   for (const auto& [id, icon] : icons) {
-    std::string buf;
     QAction* a = action(id);
     a->setIcon(style()->standardIcon(icon));
-    a->setToolTip(Q(MenuLabel(FindCommand(id)->text, buf)));
+    a->setToolTip(Q(core::MenuLabel(commands_.Find(id)->menuText)));
     transport_->addAction(a);
   }
-  for (int id : {kCmdRewind, kCmdForward}) {
+  for (core::CommandId id : {core::kCmdRewind, core::kCmdForward}) {
     if (auto* b = qobject_cast<QAbstractButton*>(transport_->widgetForAction(action(id)))) {
       connect(b, &QAbstractButton::pressed, this, [this, id] {
-        if (!busy_) BeginWind(id == kCmdForward);
+        if (!busy_) BeginWind(id == core::kCmdForward);
       });
       connect(b, &QAbstractButton::released, this, [this] { EndWind(); });
     }
@@ -334,7 +298,7 @@ void MainFrame::RebuildRecent() {
   int pos = 1;
   for (const RecentEntry& e : entries) {
     auto* a = new QAction(Q(RecentFiles::MenuText(pos, e.path)), this);
-    a->setData(kCmdRecentFirst + e.number - 1);
+    a->setData(core::kCmdRecentFirst + e.number - 1);
     a->setStatusTip("Open the recent closed file.");
     connect(a, &QAction::triggered, this, [this, path = e.path] { OpenFile(path); });
     fileMenu_->insertAction(exitAction_, a);
@@ -453,7 +417,7 @@ DocumentWindow* MainFrame::NewDocument(std::uint32_t rate, int channels) {
 }
 
 formats::DispatchEnv MainFrame::Env(bool offerInstall) {
-  formats::DispatchEnv env;
+  formats::DispatchEnv env(settings_);
   env.prompter = prompter_.get();
   env.owner = progress_.get();
   env.options = saveOptions_.get();
@@ -471,7 +435,7 @@ DocumentWindow* MainFrame::OpenFile(const std::filesystem::path& file) {
   }
   playback_->Stop();
   bool ask = true;
-  formats::LoadFileTask task(path, store_, &ask, Env());
+  formats::LoadFileTask task(path, store_, Env(), &ask);
   task.Run(*progress_);
   if (task.result != platform::kTaskDone) {
     // The dispatcher shows its own messages and then clears the flag.
@@ -492,7 +456,7 @@ DocumentWindow* MainFrame::OpenFile(const std::filesystem::path& file) {
   w->doc().ZoomFull();
   if (wasMaximized) w->parentWidget()->showMaximized();
   if (settings_.GetBool("Settings", "AutoArrangeWindows", false)) mdi_->tileSubWindows();
-  if (settings_.GetBool("Settings", "PlayWhenOpen", false)) PlayCommand(kCmdPlay);
+  if (settings_.GetBool("Settings", "PlayWhenOpen", false)) PlayCommand(core::kCmdPlay);
   return w;
 }
 
@@ -500,7 +464,9 @@ bool MainFrame::SaveAs(DocumentWindow* w, const std::filesystem::path& file, boo
   if (!w || w->doc().busy()) return false;
   playback_->Forget(&w->doc());
   bool ask = askOptions;
-  formats::SaveChainTask task(w->doc().chain(), file, w->sourceBits, &ask, Env());
+  // The tags go into the file before it replaces the old one: a failed tag write fails
+  // the save and keeps the old file.
+  formats::SaveChainTask task(w->doc().chain(), file, Env(), w->sourceBits, &ask, w->tags);
   task.Run(*progress_);
   if (task.result != platform::kTaskDone) {
     if (task.result == platform::kTaskFailed) {
@@ -514,10 +480,6 @@ bool MainFrame::SaveAs(DocumentWindow* w, const std::filesystem::path& file, boo
     }
     return false;
   }
-  // The tags go in after the audio; a file that cannot take them keeps its audio.
-  if (!w->tags.empty() && formats::CanCarryTags(file) && !formats::WriteTags(w->tags, file))
-    ShowMessageBox(this, "The tags could not be written into \"" + file.string() + "\".", "Quillet",
-                   MessageIcon::Warning, MessageButtons::Ok);
   w->doc().SetFile(std::filesystem::absolute(file));
   w->doc().MarkSaved();
   RefreshStates();
@@ -528,14 +490,15 @@ bool MainFrame::Save(DocumentWindow* w, bool askName) {
   if (!w) return false;
   const std::filesystem::path current = w->doc().file();
   if (!askName && !current.empty()) {
-    if (!formats::IsRealAudioName(current)) return SaveAs(w, current);
-    if (!formats::AskSaveRealAudioElsewhere(*prompter_)) return false;
+    const std::string_view question = formats::SaveElsewhereQuestion(current);
+    if (question.empty()) return SaveAs(w, current);
+    if (!formats::AskSaveElsewhere(*prompter_, question)) return false;
   }
   playback_->Stop();
   const std::filesystem::path proposed =
       current.empty() ? std::filesystem::path(w->doc().Title() + ".wav") : current;
   const std::optional<std::filesystem::path> target =
-      formats::ChooseSaveAsTarget(*prompter_, proposed);
+      formats::ChooseSaveAsTarget(*prompter_, settings_, proposed);
   if (!target) return false;
   return SaveAs(w, *target, /*askOptions=*/true);
 }
@@ -594,70 +557,19 @@ void MainFrame::closeEvent(QCloseEvent* e) {
   Exit();
 }
 
-bool MainFrame::Implemented(int id) const {
-  if (IsEditId(id)) return id != 2013;  // Auto Trim comes with the dynamics effects
-  if (IsEffect(id)) return true;
-  switch (id) {
-    case kCmdNewFile: case kCmdOpenFile: case kCmdCloseFile: case kCmdSaveFile:
-    case kCmdSaveFileAs: case kCmdConvertRate: case kCmdConvertMono: case kCmdConvertStereo:
-    case kCmdExit: case kCmdGoToStart: case kCmdGoToEnd: case kCmdZoomIn: case kCmdZoomOut:
-    case kCmdPlay: case kCmdPlayNormal: case kCmdPlayRepeat: case kCmdStop:
-    case kCmdPlaySlow: case kCmdPlayFast: case kCmdRewind: case kCmdForward:
-    case kCmdZoomSelection: case kCmdZoomFull: case kCmdVerticalZoom:
-    case kCmdDisplayPlusMinus: case kCmdDisplayLeftRight: case kCmdCascade:
-    case kCmdTileHorizontal: case kCmdTileVertical: case kCmdArrangeIcons: case kCmdCloseAll:
-    case kCmdAbout: case kCmdShowCommandBar: case kCmdMainToolbar: case kCmdEffectsToolbar:
-    case kCmdCommandBarLeft: case kCmdCommandBarRight: case kCmdRecord: case kCmdEditTags:
-      return true;
-    default:
-      return false;
-  }
-}
-
-bool MainFrame::Enabled(int id) const {
-  if (!Implemented(id) || busy_) return false;
-  const core::WaveDocument* doc = active_ ? &active_->doc() : nullptr;
-  if (IsEditId(id)) return core::ComputeEditStates(doc, clipboard_).Enabled(id);
-  if (id >= 4000 && id < 5000) {
-    if (!doc || doc->busy() || doc->length() == 0) return false;
-    if (id == 4006 || id == 4007) return doc->HasSelection();
-    if (id == 4021) return doc->HasSelection();
-    return true;
-  }
-  switch (id) {
-    case kCmdNewFile: case kCmdOpenFile: case kCmdExit: case kCmdAbout:
-    case kCmdShowCommandBar: case kCmdMainToolbar: case kCmdEffectsToolbar:
-    case kCmdCommandBarLeft: case kCmdCommandBarRight:
-      return true;
-    case kCmdRecord:  // without a document it records into a new one
-      return !doc || !doc->busy();
-    case kCmdCascade: case kCmdTileHorizontal: case kCmdTileVertical: case kCmdArrangeIcons:
-    case kCmdCloseAll:
-      return !docs_.empty();
-    case kCmdDisplayPlusMinus: case kCmdDisplayLeftRight:
-      return doc && doc->channels() == 2;
-    default:
-      return doc && !doc->busy();
-  }
+core::CommandState MainFrame::State() const {
+  return {active_ ? &active_->doc() : nullptr, &clipboard_, int(docs_.size()), busy_};
 }
 
 void MainFrame::RefreshStates() {
-  const core::WaveDocument* doc = active_ ? &active_->doc() : nullptr;
-  const core::EditCommandStates edit = core::ComputeEditStates(doc, clipboard_);
-  for (auto& [id, a] : actions_) a->setEnabled(Enabled(id));
-  action(2001)->setText(Q(edit.undoText));
-  action(2033)->setText(Q(edit.redoText));
-  action(kCmdConvertMono)->setChecked(doc && doc->channels() == 1);
-  action(kCmdConvertStereo)->setChecked(doc && doc->channels() == 2);
-  action(kCmdDisplayPlusMinus)->setChecked(active_ && active_->displayMode() == 0);
-  action(kCmdDisplayLeftRight)->setChecked(active_ && active_->displayMode() == 1);
-  action(kCmdVerticalZoom)->setChecked(active_ && active_->verticalZoom());
-  action(kCmdShowCommandBar)->setChecked(settings_.GetBool("Settings", "ShowCommandBar", true));
-  action(kCmdMainToolbar)->setChecked(settings_.GetBool("Settings", "ShowMainToolbar", true));
-  action(kCmdEffectsToolbar)->setChecked(settings_.GetBool("Settings", "ShowEffectsToolbar", true));
-  const bool left = settings_.GetBool("Settings", "ShowCommandBarLeft", true);
-  action(kCmdCommandBarLeft)->setChecked(left);
-  action(kCmdCommandBarRight)->setChecked(!left);
+  const core::CommandState state = State();
+  for (auto& [id, a] : actions_) {
+    const core::Command& c = *commands_.Find(id);
+    a->setEnabled(core::IsEnabled(c, state));
+    if (c.text) a->setText(Q(c.text(state)));
+    if (c.checked) a->setChecked(c.checked(state));
+  }
+  const core::WaveDocument* doc = state.doc;
   statusRate_->setText(doc ? QString("Sample Rate: %1   %2")
                                  .arg(doc->sampleRate())
                                  .arg(doc->channels() == 2 ? "Stereo" : "Mono")
@@ -708,7 +620,7 @@ void MainFrame::SetBusy(bool busy) {
   if (!busy) RefreshStates();
 }
 
-void MainFrame::ShowFailure(std::int32_t result) {
+void MainFrame::ShowFailure(platform::TaskResult result) {
   if (result == platform::kTaskFailed && !ctx_->message.empty() && !ctx_->messageShown)
     ShowMessageBox(this, ctx_->message, "Quillet", MessageIcon::Warning, MessageButtons::Ok);
   ctx_->message.clear();
@@ -716,203 +628,66 @@ void MainFrame::ShowFailure(std::int32_t result) {
 }
 
 bool MainFrame::Command(int id) {
-  if (!Enabled(id)) return false;
-  DocumentWindow* w = active_;
-  switch (id) {
-    case kCmdNewFile: {
-      int rate = settings_.GetInt("Settings", "DefaultSampleRate", 44100);
-      int channels = settings_.GetInt("Settings", "DefaultChannels", 1);
-      if (settings_.GetBool("Settings", "PromptSampleAndChannels", true)) {
-        if (!AskNewFile(this, settings_, "New File", "SelectedSampleRate", "SelectedChannels",
-                        rate, channels))
-          return true;
-      }
-      // A stored rate of 0 or a wild channel count must not reach the displays.
-      if (!effects::CheckSampleRate(rate).ok()) rate = 44100;
-      NewDocument(std::uint32_t(rate), channels == 2 ? 2 : 1);
-      return true;
-    }
-    case kCmdOpenFile:
-      playback_->Stop();
-      for (const auto& f : formats::ChooseFilesToOpen(*prompter_)) OpenFile(f);
-      return true;
-    case kCmdCloseFile: CloseDocument(w); return true;
-    case kCmdSaveFile: Save(w, w->doc().file().empty()); return true;
-    case kCmdSaveFileAs: Save(w, true); return true;
-    case kCmdExit: Exit(); return true;
-    case kCmdCloseAll: CloseAll(); return true;
-    case kCmdRecord: RecordCommand(); return true;
-    case kCmdEditTags: EditTagsCommand(w); return true;
-    case kCmdConvertRate: case kCmdConvertMono: case kCmdConvertStereo:
-      ConvertCommand(id);
-      return true;
-    case kCmdGoToStart: case kCmdGoToEnd: {
-      const FramePos to = id == kCmdGoToStart ? 0 : w->doc().length();
-      if (PlayingWindow() == w) playback_->player().Reposition(to);
-      w->FollowPosition(to, playback_->paused());
-      return true;
-    }
-    case kCmdPlay: case kCmdPlayNormal: case kCmdPlayRepeat: case kCmdStop:
-    case kCmdPlaySlow: case kCmdPlayFast:
-      return PlayCommand(id);
-    case kCmdRewind: case kCmdForward:
-      // A click (menu, or a button let go at once) steps; held keys and buttons wind.
-      if (windJustEnded_) {
-        windJustEnded_ = false;
-        return true;
-      }
-      {
-        const FramePos step = FramePos{5} * w->doc().sampleRate();
-        const FramePos to = std::clamp<FramePos>(
-            w->doc().cursor() + (id == kCmdForward ? step : -step), 0, w->doc().length());
-        if (PlayingWindow() == w) playback_->player().Reposition(to);
-        w->FollowPosition(to, playback_->paused());
-      }
-      return true;
-    case kCmdZoomIn: w->ZoomIn(); return true;
-    case kCmdZoomOut: w->ZoomOut(); return true;
-    case kCmdZoomSelection: w->ZoomSelection(); return true;
-    case kCmdZoomFull: w->ZoomFull(); return true;
-    case kCmdVerticalZoom: w->ToggleVerticalZoom(); return true;
-    case kCmdDisplayPlusMinus: w->SetDisplayMode(0); return true;
-    case kCmdDisplayLeftRight: w->SetDisplayMode(1); return true;
-    case kCmdCascade: mdi_->cascadeSubWindows(); return true;
-    case kCmdTileHorizontal: case kCmdTileVertical: case kCmdArrangeIcons:
-      mdi_->tileSubWindows();
-      return true;
-    case kCmdShowCommandBar:
-      settings_.SetBool("Settings", "ShowCommandBar",
-                        !settings_.GetBool("Settings", "ShowCommandBar", true));
-      LayoutBars();
-      RefreshStates();
-      return true;
-    case kCmdMainToolbar:
-      settings_.SetBool("Settings", "ShowMainToolbar",
-                        !settings_.GetBool("Settings", "ShowMainToolbar", true));
-      LayoutBars();
-      RefreshStates();
-      return true;
-    case kCmdEffectsToolbar:
-      settings_.SetBool("Settings", "ShowEffectsToolbar",
-                        !settings_.GetBool("Settings", "ShowEffectsToolbar", true));
-      LayoutBars();
-      RefreshStates();
-      return true;
-    case kCmdCommandBarLeft: case kCmdCommandBarRight:
-      settings_.SetBool("Settings", "ShowCommandBarLeft", id == kCmdCommandBarLeft);
-      LayoutBars();
-      RefreshStates();
-      return true;
-    case kCmdAbout:
-      QMessageBox::about(this, "About Quillet",
-                         "Quillet sound editor\nVersion " QT_STRINGIFY(0.1));
-      return true;
-    default:
-      break;
+  const core::Command* c = commands_.Find(id);
+  if (!c || !c->run || !core::IsEnabled(*c, State())) return false;
+  core::WaveDocument* doc = active_ ? &active_->doc() : nullptr;
+  std::optional<core::ParamSet> values;
+  if (c->params) {
+    values.emplace(*c->params);
+    values->Load(settings_);
+    if (c->prepare) c->prepare(*values, doc);
+    if (!AskValues(*c, *values, doc)) return true;
   }
-  if (IsEditId(id)) EditCommand(id);
-  else if (id >= 4000 && id < 5000) EffectCommand(id);
+  core::CommandCall call{*ctx_, doc, values ? &*values : nullptr, &host_, c};
+  ShowFailure(c->run(call));
   RefreshStates();
   return true;
 }
 
-void MainFrame::EditCommand(int id) {
-  core::WaveDocument& doc = active_->doc();
-  core::EditContext& ctx = *ctx_;
-  std::int32_t r = platform::kTaskDone;
-  auto newDoc = [this](std::unique_ptr<core::WaveDocument> d) {
-    if (d) AddDocument(std::move(d));
-  };
-  switch (id) {
-    case 2001: r = core::UndoEdit(ctx, doc); break;
-    case 2033: r = core::RedoEdit(ctx, doc); break;
-    case 2002: r = core::Cut(ctx, doc); break;
-    case 2003: r = core::Copy(ctx, doc); break;
-    case 2004: r = core::Paste(ctx, doc); break;
-    case 2025: r = core::PasteFromSystem(ctx, doc); break;
-    case 2005: case 2026: case 2008: {
-      core::MixDialogModel m = core::MixDialogModel::Load(
-          settings_, doc, id == 2008 ? "Mix File" : "Paste Mix");
-      std::optional<std::filesystem::path> file;
-      if (id == 2008) {
-        file = core::AskAudioFileToOpen(*prompter_, settings_, "MixFileDir");
-        if (!file) return;
-      }
-      if (!AskMix(this, settings_, m)) return;
-      if (id == 2005) r = core::PasteMix(ctx, doc, m.Params());
-      else if (id == 2026) r = core::PasteMixFromSystem(ctx, doc, m.Params());
-      else r = core::MixFile(ctx, doc, *file, m.Params());
-      break;
+bool MainFrame::AskValues(const core::Command& c, core::ParamSet& values,
+                          core::WaveDocument* doc) {
+  bool fields = false;
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    const core::ParamInfo& f = values.field(i);
+    if (f.kind != core::ParamKind::OpenPath && f.kind != core::ParamKind::SavePath) {
+      fields = true;
+      continue;
     }
-    case 2006: r = core::Delete(ctx, doc); break;
-    case 2007: core::SelectAll(doc); break;
-    case 2022: core::SelectToStart(doc); break;
-    case 2023: core::SelectToEnd(doc); break;
-    case 2027: {
-      core::SelectTimeDialogModel m = core::SelectTimeDialogModel::Load(doc);
-      if (AskSelectTime(this, m, [&](const core::SelectTimeDialogModel& mm) { mm.Preview(ctx, doc); }))
-        m.Apply(doc);
-      break;
-    }
-    case 2009: {
-      core::RepeatLoopDialogModel m;
-      if (!AskRepeatLoop(this, settings_, m)) return;
-      r = core::RepeatLoop(ctx, doc, m.times);
-      break;
-    }
-    case 2010: r = core::Trim(ctx, doc); break;
-    case 2011: r = core::TrimStart(ctx, doc); break;
-    case 2012: r = core::TrimEnd(ctx, doc); break;
-    case 2014: r = core::Silence(ctx, doc); break;
-    case 2015: case 2016: case 2017: {
-      core::InsertSilenceDialogModel m;
-      if (!AskInsertSilence(this, settings_, m)) return;
-      const auto where = id == 2015 ? core::InsertWhere::Start
-                         : id == 2016 ? core::InsertWhere::Cursor : core::InsertWhere::End;
-      r = core::InsertSilence(ctx, doc, where, m.ms);
-      break;
-    }
-    case 2018: case 2019: case 2020: {
-      const auto file = core::AskAudioFileToOpen(*prompter_, settings_, "InsertFileDir");
-      if (!file) return;
-      const auto where = id == 2018 ? core::InsertWhere::Start
-                         : id == 2019 ? core::InsertWhere::Cursor : core::InsertWhere::End;
-      r = core::InsertFile(ctx, doc, where, *file);
-      break;
-    }
-    case 2021: newDoc(core::CopyToNew(ctx, doc, nextUntitled_++)); break;
-    case 2029: newDoc(core::Split(ctx, doc, nextUntitled_++)); break;
-    case 2030: core::MarkFirst(ctx, doc); break;
-    case 2031: core::MarkSecond(ctx, doc); break;
-    case 2032: core::RecallMarks(ctx, doc); break;
-    case 2028: {
-      const auto file = core::AskRegionFileToSave(*prompter_, settings_);
-      if (!file) return;
-      r = core::SaveSelectionAs(ctx, doc, *file);
-      break;
-    }
-    default: return;
+    const auto file = core::AskPathField(*prompter_, settings_, f);
+    if (!file) return false;
+    values.SetText(i, file->string());
   }
-  ShowFailure(r);
+  if (!fields || c.dialog == core::kNoDialog) return true;
+  const DialogDrawer draw = c.dialog.empty() ? &AskParams : FindDialog(c.dialog);
+  if (!draw) return false;
+  DialogCall call{this, values, doc, ctx_.get()};
+  if (!draw(call)) return false;
+  values.Store(settings_);
+  return true;
+}
+
+core::WaveDocument* MainFrame::Host::AdoptDocument(std::unique_ptr<core::WaveDocument> doc) {
+  DocumentWindow* w = frame_.AddDocument(std::move(doc));
+  return w ? &w->doc() : nullptr;
 }
 
 void MainFrame::RecordCommand() {
   if (!active_) {
     const std::size_t before = docs_.size();
-    Command(kCmdNewFile);
+    Command(core::kCmdNewFile);
     if (docs_.size() == before || !active_) return;  // New File was cancelled
   }
   DocumentWindow* w = active_;
   playback_->Stop();
   QtRecordSession session(this, sound_, settings_, w->doc().Title());
-  const std::int32_t r = devices::RecordCommand(*ctx_, w->doc(), session);
+  const platform::TaskResult r = devices::RecordCommand(*ctx_, w->doc(), session);
   ShowFailure(r);
   RefreshStates();
   if (r == platform::kTaskDone && session.result() == devices::kRecordNextResult) {
     // Record Next: the next take follows this one.
     core::WaveDocument& doc = w->doc();
     doc.SetSelection(doc.selEnd(), doc.selEnd(), doc.selEnd());
-    QTimer::singleShot(0, this, [this] { Command(kCmdRecord); });
+    QTimer::singleShot(0, this, [this] { Command(core::kCmdRecord); });
   }
 }
 
@@ -926,73 +701,6 @@ void MainFrame::EditTagsCommand(DocumentWindow* w) {
   if (AskEditTags(this, w->tags)) w->doc().SetModified(true);
 }
 
-void MainFrame::EffectCommand(int id) {
-  core::WaveDocument& doc = active_->doc();
-  core::EditContext& ctx = *ctx_;
-  // The dialog's Confirm stores the value it was given; nullopt: cancelled.
-  auto percent = [this](const effects::PercentDialogInfo& info) -> std::optional<int> {
-    effects::PercentDialogModel model(info);
-    if (!AskPercent(this, settings_, model)) return std::nullopt;
-    return model.value;
-  };
-  auto speed = [&](const effects::PercentDialogInfo& info, effects::SpeedKind kind) {
-    const auto v = percent(info);
-    return v ? effects::SpeedCommand(ctx, doc, kind, *v) : platform::kTaskCancelled;
-  };
-  std::int32_t r = platform::kTaskCancelled;
-  switch (id) {
-    case 4001:
-      if (const auto v = percent(effects::kAmplifyDialog)) r = effects::AmplifyCommand(ctx, doc, *v);
-      break;
-    case 4002:
-      if (const auto v = percent(effects::kNormalizeDialog)) r = effects::NormalizeCommand(ctx, doc, *v);
-      break;
-    case 4022:
-      if (const auto v = percent(effects::kStereoPanDialog)) r = effects::StereoPanCommand(ctx, doc, *v);
-      break;
-    case 4014: r = speed(effects::kSpeedAndPitchDialog, effects::SpeedKind::SpeedAndPitch); break;
-    case 4015: r = speed(effects::kSpeedDialog, effects::SpeedKind::SpeedOnly); break;
-    case 4016: r = speed(effects::kPitchDialog, effects::SpeedKind::PitchOnly); break;
-    case 4006: r = effects::FadeInCommand(ctx, doc); break;
-    case 4007: r = effects::FadeOutCommand(ctx, doc); break;
-    case 4008:
-      r = effects::EnvelopeCommand(ctx, doc, effects::LoadEnvelope(effects::DefaultDataFolder()));
-      break;
-    case 4013: r = effects::FadeOutAndTrimCommand(ctx, doc); break;
-    case 4017: r = effects::DcOffsetCommand(ctx, doc); break;
-    case 4018: r = effects::ReverseCommand(ctx, doc); break;
-    case 4021: {
-      effects::CrossFadeDialogModel model;
-      const std::int64_t rate = doc.sampleRate();
-      model.startMs = platform::MsFromFrames(doc.selStart(), rate);
-      model.endMs = platform::MsFromFrames(doc.selEnd(), rate);
-      if (!AskCrossFade(this, settings_, model)) return;
-      // The command works on the selection: the dialog's edited times become it.
-      const FramePos from = model.StartFrame(rate), to = model.EndFrame(rate);
-      doc.SetSelection(from, to, from);
-      r = effects::CrossFadeCommand(ctx, doc, model.params);
-      break;
-    }
-    default: return;
-  }
-  ShowFailure(r);
-}
-
-void MainFrame::ConvertCommand(int id) {
-  core::WaveDocument& doc = active_->doc();
-  std::int32_t r = platform::kTaskCancelled;
-  if (id == kCmdConvertRate) {
-    std::int64_t rate = doc.sampleRate();
-    if (!AskSampleRate(this, rate) || rate == doc.sampleRate()) return;
-    r = effects::ConvertSampleRateCommand(*ctx_, doc, rate);
-  } else {
-    const int channels = id == kCmdConvertMono ? 1 : 2;
-    if (channels == doc.channels()) return;
-    r = effects::ConvertChannelsCommand(*ctx_, doc, channels);
-  }
-  ShowFailure(r);
-}
-
 DocumentWindow* MainFrame::PlayingWindow() const {
   for (DocumentWindow* w : docs_)
     if (&w->doc() == playback_->playing()) return w;
@@ -1001,7 +709,7 @@ DocumentWindow* MainFrame::PlayingWindow() const {
 
 bool MainFrame::PlayCommand(int id, DocumentWindow* target) {
   DocumentWindow* w = target ? target : active_;
-  if (id == kCmdStop) {
+  if (id == core::kCmdStop) {
     playback_->Stop();
     return true;
   }
@@ -1017,8 +725,8 @@ bool MainFrame::PlayCommand(int id, DocumentWindow* target) {
   }
   if (!w) return false;
   playback_->Stop();
-  playback_->SetSpeed(id == kCmdPlaySlow   ? devices::PlaySpeed::Slow
-                      : id == kCmdPlayFast ? devices::PlaySpeed::Fast
+  playback_->SetSpeed(id == core::kCmdPlaySlow   ? devices::PlaySpeed::Slow
+                      : id == core::kCmdPlayFast ? devices::PlaySpeed::Fast
                                            : devices::PlaySpeed::Normal);
   const core::WaveDocument& doc = w->doc();
   // A selection plays alone (and over and over with repeat); else from the cursor on.
@@ -1031,7 +739,7 @@ bool MainFrame::PlayCommand(int id, DocumentWindow* target) {
     ShowMessageBox(this, text, "Quillet", MessageIcon::Information, MessageButtons::Ok);
     return true;
   }
-  playback_->SetRepeat(id == kCmdPlayRepeat && range);
+  playback_->SetRepeat(id == core::kCmdPlayRepeat && range);
   // Played, but on the default device instead of a stored one that is gone.
   if (!playback_->message().empty()) statusBar()->showMessage(Q(playback_->message()), 12000);
   return true;
@@ -1065,7 +773,7 @@ void MainFrame::EndWind() {
   w->FollowPosition(at);
   // Back to what it was doing before, from where the winding got to.
   if (was == Wind::FromStop) return;
-  PlayCommand(kCmdPlay, w);
+  PlayCommand(core::kCmdPlay, w);
   if (was == Wind::FromHold) playback_->Pause();
 }
 
@@ -1084,7 +792,7 @@ void MainFrame::OnSeek(DocumentWindow* w, bool selection) {
   }
   // A new selection plays alone (repeating when it was); else play on from the cursor.
   const bool repeat = playback_->repeat();
-  PlayCommand(selection && repeat && w->doc().HasSelection() ? kCmdPlayRepeat : kCmdPlay, w);
+  PlayCommand(selection && repeat && w->doc().HasSelection() ? core::kCmdPlayRepeat : core::kCmdPlay, w);
 }
 
 void MainFrame::OnPlayStopped() {
@@ -1095,7 +803,7 @@ void MainFrame::OnPlayStopped() {
 
 void MainFrame::ShowContextMenu(QPoint pos) {
   QMenu menu(this);
-  AddEntries(&menu, ContextMenu());
+  AddEntries(&menu, LayOutContextMenu(commands_));
   menu.exec(pos);
 }
 
@@ -1111,8 +819,7 @@ bool MainFrame::HandleKey(int qtKey, Qt::KeyboardModifiers mods, bool autoRepeat
   const std::uint32_t code = KeyCodeOf(qtKey, mods);
   if (code == 0) return false;
   if (const platform::HotKey* hot = platform::FindHotKey(hotKeys_, code)) {
-    for (std::int32_t id : hot->commands)
-      if (FindCommand(id)) Command(id);  // IDs from the file are checked
+    for (std::int32_t id : hot->commands) Command(id);  // IDs from the file are checked there
     return true;
   }
   const std::uint32_t vk = code & platform::kVirtualKeyMask;

@@ -1,8 +1,9 @@
 #pragma once
 // The main frame: one window holding every document window, its menus, toolbars,
 // command bar, transport and time panel, tabs and status line. It owns the list of
-// documents, the program clipboard and the hot keys, routes every command ID, and
-// asks to save changes before anything is closed.
+// documents, the program clipboard and the hot keys, runs every command of its
+// command table (the modules' commands and its own), and asks to save changes before
+// anything is closed.
 
 #include <QMainWindow>
 #include <cstdint>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "core/clipboard.h"
+#include "core/command_table.h"
 #include "core/edit_services.h"
 #include "core/segment_store.h"
 #include "formats/document_io.h"
@@ -41,16 +43,19 @@ class LevelMeterWidget;
 class MainFrame : public QMainWindow {
   Q_OBJECT
  public:
-  // sound: the device system to play on (null: ALSA).
+  // commands: the modules' commands (app's BuildCommandRegistry); the frame adds its
+  // own to its copy. sound: the device system to play on (null: ALSA).
   MainFrame(settings::Settings& settings, core::SegmentStore& store,
-            std::filesystem::path keysFile = {}, platform::SoundSystem* sound = nullptr,
-            QWidget* parent = nullptr);
+            core::CommandRegistry commands, std::filesystem::path keysFile = {},
+            platform::SoundSystem* sound = nullptr, QWidget* parent = nullptr);
   ~MainFrame() override;
 
-  // Routes one command ID; false when it is unknown, disabled or needs a document
-  // and none is open.
+  // Runs one command ID (asking for its values first); false when it is unknown,
+  // cannot run, or is disabled now.
   bool Command(int id);
+  // The menu and bar action of a command that can run; null for any other ID.
   QAction* action(int id) const;
+  const core::CommandRegistry& commands() const { return commands_; }
 
   // Opens file in a new document window under "Loading Audio File Source".
   DocumentWindow* OpenFile(const std::filesystem::path& file);
@@ -101,9 +106,14 @@ class MainFrame : public QMainWindow {
   void resizeEvent(QResizeEvent* e) override;
 
  private:
+  void RegisterFrameCommands();
   void BuildMenus();
   void BuildBars();
-  void AddEntries(QMenu* menu, const std::vector<struct MenuEntry>& entries);
+  void AddEntries(QMenu* menu, const std::vector<struct MenuItem>& entries);
+  core::CommandState State() const;
+  // The command's values: stored, prepared, then its file dialogs and its dialog
+  // (stored back on OK); false when the person cancelled.
+  bool AskValues(const core::Command& c, core::ParamSet& values, core::WaveDocument* doc);
   void RebuildRecent();
   void LoadHotKeys(const std::filesystem::path& file);
   void RestorePlacement();
@@ -116,9 +126,9 @@ class MainFrame : public QMainWindow {
   DocumentWindow* AddDocument(std::unique_ptr<class core::WaveDocument> doc);
   void RemoveDocument(DocumentWindow* w);
   bool AskSaveChanges(DocumentWindow* w);
-  void EditCommand(int id);
-  void EffectCommand(int id);
-  void ConvertCommand(int id);
+  void NewFileCommand();
+  void StepCommand(bool forward);
+  void ToggleSetting(const char* key);
   bool PlayCommand(int id, DocumentWindow* target = nullptr);
   void RecordCommand();
   void EditTagsCommand(DocumentWindow* w);
@@ -130,14 +140,25 @@ class MainFrame : public QMainWindow {
   void EndWind();
   DocumentWindow* PlayingWindow() const;
   formats::DispatchEnv Env(bool offerInstall = true);
-  void ShowFailure(std::int32_t result);
+  void ShowFailure(platform::TaskResult result);
   void ShowContextMenu(QPoint pos);
-  bool Implemented(int id) const;
-  bool Enabled(int id) const;
   void SetBusy(bool busy);
+
+  // Documents made by commands (Copy To New, Split) join the frame through it.
+  class Host final : public core::CommandHost {
+   public:
+    explicit Host(MainFrame& frame) : frame_(frame) {}
+    core::WaveDocument* AdoptDocument(std::unique_ptr<core::WaveDocument> doc) override;
+    int NextUntitledNumber() override { return frame_.nextUntitled_++; }
+
+   private:
+    MainFrame& frame_;
+  };
 
   settings::Settings& settings_;
   core::SegmentStore& store_;
+  core::CommandRegistry commands_;
+  Host host_{*this};
   core::ProgramClipboard clipboard_;
   std::unique_ptr<QtPrompter> prompter_;
   std::unique_ptr<QtProgressFactory> progress_;

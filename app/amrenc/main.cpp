@@ -50,6 +50,7 @@ int main(int argc, char** argv) {
   const audio::FrameCount total = src->length();
   for (audio::FrameCount done = 0; ok && done < total; done += kFrame) {
     src->read(block.data(), kFrame);  // the last frame is padded with silence
+    if (src->failed()) break;
     for (int i = 0; i < kFrame; ++i) {
       const long v = (static_cast<long>(block[static_cast<std::size_t>(i)]) + 8) >> 4;
       pcm[i] = static_cast<short>(v > 32767 ? 32767 : v < -32768 ? -32768 : v);
@@ -59,6 +60,10 @@ int main(int argc, char** argv) {
   }
   Encoder_Interface_exit(enc);
   if (std::fclose(out) != 0) ok = false;
+  if (src->failed()) {
+    std::remove(argv[3]);
+    return Fail(src->failureMessage().c_str());
+  }
   if (!ok) {
     std::remove(argv[3]);
     return Fail("writing the output failed");

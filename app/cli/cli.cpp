@@ -1,5 +1,6 @@
 #include "app/cli/cli.h"
 
+#include <charconv>
 #include <system_error>
 
 #include "platform/terminal_progress.h"
@@ -35,6 +36,14 @@ bool TakeValue(std::span<const std::string> args, std::size_t& i, std::string_vi
 }
 
 }  // namespace
+
+std::optional<long long> ParseWholeNumber(std::string_view text) {
+  long long v = 0;
+  const char* end = text.data() + text.size();
+  const auto [p, ec] = std::from_chars(text.data(), end, v);
+  if (ec != std::errc() || p != end) return std::nullopt;
+  return v;
+}
 
 std::optional<SettingOverride> ParseSettingOverride(std::string_view text) {
   const std::size_t slash = text.find('/');
@@ -108,7 +117,7 @@ CommandLine ParseCommandLine(std::span<const std::string> args,
 }
 
 int RunCli(std::span<const std::string> args, std::span<const CliCommand> commands,
-           std::FILE* out, std::FILE* err) {
+           const core::CommandRegistry& registry, std::FILE* out, std::FILE* err) {
   CommandLine cl = ParseCommandLine(args, commands);
   if (cl.error.empty() && cl.settingsDir) {
     std::error_code ec;
@@ -118,7 +127,7 @@ int RunCli(std::span<const std::string> args, std::span<const CliCommand> comman
   }
   if (!cl.error.empty()) {
     std::fprintf(err, "quillet-cli: %s\nTry \"quillet-cli --help\".\n", cl.error.c_str());
-    return 2;
+    return platform::kTaskFailed;
   }
 
   // The store is replaced first: overrides belong to the store they are set on.
@@ -129,17 +138,17 @@ int RunCli(std::span<const std::string> args, std::span<const CliCommand> comman
   platform::TerminalPrompter prompter(
       cl.assumeYes ? platform::PromptPolicy::AssumeYes : platform::PromptPolicy::Ask, stdin, err);
   platform::TerminalProgressFactory progress(err);
-  CommandContext context{cl.args, prompter, progress, out, err, commands};
+  CommandContext context{cl.args, prompter, progress, out, err, commands, registry};
   CommandFn run = cl.command ? cl.command->run : &RunHelp;
   if (cl.help) {
     run = &RunHelp;
     context.args.clear();
     if (cl.command) context.args.emplace_back(cl.command->name);
   }
-  const int status = run(context);
+  const platform::TaskResult status = run(context);
   std::fflush(out);
   std::fflush(err);
-  return status == 0 || status == 1 ? status : 2;
+  return status;
 }
 
 }  // namespace quillet::app

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/command_table.h"
 #include "platform/prompter.h"
 #include "platform/task.h"
 
@@ -25,10 +26,11 @@ struct CommandContext {
   std::FILE* out;  // results
   std::FILE* err;  // messages
   std::span<const CliCommand> commands;
+  const core::CommandRegistry& registry;  // what apply runs and help lists
 };
 
-// Returns a task result: 0 done, 1 cancelled, 2 failed.
-using CommandFn = int (*)(CommandContext& context);
+// Returns a task result, which is also the exit status.
+using CommandFn = platform::TaskResult (*)(CommandContext& context);
 
 struct CliCommand {
   std::string_view name;
@@ -67,17 +69,24 @@ std::optional<SettingOverride> ParseSettingOverride(std::string_view text);
 // Parses, applies --settings and --set to the process's settings store, runs the
 // command and returns the exit status (0 done, 1 cancelled, 2 failed).
 int RunCli(std::span<const std::string> args, std::span<const CliCommand> commands,
-           std::FILE* out, std::FILE* err);
+           const core::CommandRegistry& registry, std::FILE* out, std::FILE* err);
+
+// Whole decimal number of text, or nullopt (nothing else may follow it).
+std::optional<long long> ParseWholeNumber(std::string_view text);
+
+// The commands of registry that apply runs, one line each ("amplify:PCT  Amplify");
+// with details, a line per parameter with its range, unit and default. No heading.
+void PrintApplyCommands(std::FILE* out, const core::CommandRegistry& registry, bool details);
 
 // The help command: the overview, or one command's usage with args {NAME}.
-int RunHelp(CommandContext& context);
+platform::TaskResult RunHelp(CommandContext& context);
 // info and convert on the command table (cmd_table_wave.cpp).
-int RunInfoCommand(CommandContext& context);
-int RunConvertCommand(CommandContext& context);
+platform::TaskResult RunInfoCommand(CommandContext& context);
+platform::TaskResult RunConvertCommand(CommandContext& context);
 // apply IN OUT [--from F] [--to F] COMMAND[:P1,P2,...]... (cmd_apply.cpp).
-int RunApplyCommand(CommandContext& context);
+platform::TaskResult RunApplyCommand(CommandContext& context);
 // play FILE ... and record OUT ... on the sound device (cmd_devices.cpp).
-int RunPlayCommand(CommandContext& context);
-int RunRecordCommand(CommandContext& context);
+platform::TaskResult RunPlayCommand(CommandContext& context);
+platform::TaskResult RunRecordCommand(CommandContext& context);
 
 }  // namespace quillet::app

@@ -13,7 +13,7 @@ namespace quillet::app {
 
 // info FILE: key=value lines (reader, format, rate, channels, bits, frames, duration).
 // Files decoded by a program show their progress in windows of progress.
-int RunInfo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-            platform::ProgressWindowFactory& progress);
+platform::TaskResult RunInfo(const std::vector<std::string>& args, std::ostream& out,
+                             std::ostream& err, platform::ProgressWindowFactory& progress);
 
 }  // namespace quillet::app

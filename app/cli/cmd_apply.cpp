@@ -1,145 +1,26 @@
 // apply IN OUT [--from F] [--to F] COMMAND[:P1,P2,...]...: open IN into a document,
-// run the commands on it as the editor would (as tasks, with their stored values
-// when no parameters are given), and save the document as OUT.
-#include <charconv>
+// run commands of the command table on it as the editor would (as tasks, with their
+// stored values where no parameters are given, refused as their dialogs refuse), and
+// save the document as OUT.
 #include <memory>
+#include <optional>
 
-#include "app/cli/apply.h"
 #include "app/cli/cli.h"
 #include "app/cli/store.h"
-#include "core/chain_source.h"
 #include "core/clipboard.h"
 #include "core/edit_commands.h"
-#include "core/edit_dialogs.h"
 #include "formats/document_io.h"
 
 namespace quillet::app {
 namespace {
 
-using core::EditContext;
-using core::InsertWhere;
 using core::WaveDocument;
 
-int RunValidated(ApplyCall& c, const std::optional<std::string>& invalid, auto&& run) {
-  if (invalid) return RefuseApply(c, *invalid);
-  return run();
-}
-
-int InsertSilenceAt(ApplyCall& c, InsertWhere where) {
-  core::InsertSilenceDialogModel m = core::InsertSilenceDialogModel::Load(c.ctx.settings);
-  const auto ms = NumberParam(c, 0, m.ms, "The silence time");
-  if (!ms) return platform::kTaskFailed;
-  m.ms = *ms;
-  return RunValidated(c, m.Validate(), [&] { return core::InsertSilence(c.ctx, c.doc, where, m.ms); });
-}
-
-int InsertFileAt(ApplyCall& c, InsertWhere where) {
-  if (c.rawParams.empty()) return RefuseApply(c, "Name the file to insert: insert-file-...:PATH");
-  return core::InsertFile(c.ctx, c.doc, where, c.rawParams);
-}
-
-// VOLUME,PAN,LONGER,FADE from params[first...], defaulting to the dialog's values.
-std::optional<core::MixParams> MixParams(ApplyCall& c, std::size_t first, const char* title) {
-  core::MixDialogModel m = core::MixDialogModel::Load(c.ctx.settings, c.doc, title);
-  const auto volume = NumberParam(c, first, m.volumePct, "The mix volume");
-  const auto pan = volume ? NumberParam(c, first + 1, m.pan, "The pan") : std::nullopt;
-  const auto longer = pan ? NumberParam(c, first + 2, m.longer, "The longer choice") : std::nullopt;
-  const auto fade = longer ? NumberParam(c, first + 3, m.fadeOut, "The fade out time") : std::nullopt;
-  if (!fade) return std::nullopt;
-  if (*longer < 0 || *longer > 2) {
-    RefuseApply(c, "The longer choice must be 0 (insert silence), 1 (increase the selection) or 2 "
-              "(fade out the mix)");
-    return std::nullopt;
-  }
-  auto narrow = [](long long v) {
-    return static_cast<int>(std::clamp<long long>(v, -1'000'000'000, 1'000'000'000));
-  };
-  m.volumePct = narrow(*volume);
-  m.pan = narrow(*pan);
-  m.longer = narrow(*longer);
-  m.fadeOut = narrow(*fade);
-  if (auto invalid = m.Validate()) {
-    RefuseApply(c, *invalid);
-    return std::nullopt;
-  }
-  return m.Params();
-}
-
-int MixFileCommand(ApplyCall& c) {
-  // The path may hold commas: the last four fields are the numbers when there are more.
-  if (c.params.empty() || c.params[0].empty())
-    return RefuseApply(c, "Name the file to mix: mix-file:PATH,VOLUME,PAN,LONGER,FADE");
-  std::vector<std::string> fields = c.params;
-  while (fields.size() > 5) {
-    fields[0] += "," + fields[1];
-    fields.erase(fields.begin() + 1);
-  }
-  const std::string path = fields[0];
-  c.params = fields;
-  const auto params = MixParams(c, 1, "Mix File");
-  if (!params) return platform::kTaskFailed;
-  return core::MixFile(c.ctx, c.doc, path, *params);
-}
-
-int PasteMixCommand(ApplyCall& c) {
-  const auto params = MixParams(c, 0, "Paste Mix");
-  if (!params) return platform::kTaskFailed;
-  return core::PasteMix(c.ctx, c.doc, *params);
-}
-
-int RepeatCommand(ApplyCall& c) {
-  core::RepeatLoopDialogModel m = core::RepeatLoopDialogModel::Load(c.ctx.settings);
-  const auto times = NumberParam(c, 0, m.times, "The repeat count");
-  if (!times) return platform::kTaskFailed;
-  m.times = static_cast<int>(std::clamp<long long>(*times, -1, 1'000'000));
-  return RunValidated(c, m.Validate(), [&] { return core::RepeatLoop(c.ctx, c.doc, m.times); });
-}
-
-template <std::int32_t (*F)(EditContext&, WaveDocument&)>
-int Plain(ApplyCall& c) {
-  return F(c.ctx, c.doc);
-}
-
-constexpr ApplyCommand kEditCommands[] = {
-    {"cut", "", ApplyKind::Edit, &Plain<core::Cut>},
-    {"copy", "", ApplyKind::Edit, &Plain<core::Copy>},
-    {"paste", "", ApplyKind::Edit, &Plain<core::Paste>},
-    {"paste-mix", "VOLUME,PAN,LONGER,FADE", ApplyKind::Edit, &PasteMixCommand},
-    {"delete", "", ApplyKind::Edit, &Plain<core::Delete>},
-    {"trim", "", ApplyKind::Edit, &Plain<core::Trim>},
-    {"trim-start", "", ApplyKind::Edit, &Plain<core::TrimStart>},
-    {"trim-end", "", ApplyKind::Edit, &Plain<core::TrimEnd>},
-    {"silence", "", ApplyKind::Edit, &Plain<core::Silence>},
-    {"insert-silence-start", "MS", ApplyKind::Edit,
-     [](ApplyCall& c) { return InsertSilenceAt(c, InsertWhere::Start); }},
-    {"insert-silence-here", "MS", ApplyKind::Edit,
-     [](ApplyCall& c) { return InsertSilenceAt(c, InsertWhere::Cursor); }},
-    {"insert-silence-end", "MS", ApplyKind::Edit,
-     [](ApplyCall& c) { return InsertSilenceAt(c, InsertWhere::End); }},
-    {"insert-file-start", "PATH", ApplyKind::Edit,
-     [](ApplyCall& c) { return InsertFileAt(c, InsertWhere::Start); }},
-    {"insert-file-here", "PATH", ApplyKind::Edit,
-     [](ApplyCall& c) { return InsertFileAt(c, InsertWhere::Cursor); }},
-    {"insert-file-end", "PATH", ApplyKind::Edit,
-     [](ApplyCall& c) { return InsertFileAt(c, InsertWhere::End); }},
-    {"repeat", "TIMES", ApplyKind::Edit, &RepeatCommand},
-    {"mix-file", "PATH,VOLUME,PAN,LONGER,FADE", ApplyKind::Edit, &MixFileCommand},
-    {"undo", "", ApplyKind::Edit, &Plain<core::UndoEdit>},
-    {"redo", "", ApplyKind::Edit, &Plain<core::RedoEdit>},
-};
-
-// One step of the command line: a row of the table and its parameters.
+// One step of the command line: a command of the table and the values it runs with.
 struct Step {
-  const ApplyCommand* command;
-  std::string rawParams;
-  std::vector<std::string> params;
+  const core::Command* command;
+  std::optional<core::ParamSet> values;
 };
-
-const ApplyCommand* FindApplyCommand(std::string_view name) {
-  for (const ApplyCommand& c : AllApplyCommands())
-    if (c.name == name) return &c;
-  return nullptr;
-}
 
 std::vector<std::string> SplitParams(std::string_view text) {
   std::vector<std::string> out;
@@ -152,54 +33,51 @@ std::vector<std::string> SplitParams(std::string_view text) {
   }
 }
 
-void PrintUsage(std::FILE* err) {
+void PrintUsage(std::FILE* err, const core::CommandRegistry& registry) {
   std::fputs("usage: quillet-cli apply IN OUT [--from F] [--to F] COMMAND[:P1,P2,...]...\n"
              "Commands:\n",
              err);
-  for (const ApplyCommand& c : AllApplyCommands()) {
-    std::fprintf(err, "  %.*s%s%.*s\n", static_cast<int>(c.name.size()), c.name.data(),
-                 c.params.empty() ? "" : ":", static_cast<int>(c.params.size()), c.params.data());
+  PrintApplyCommands(err, registry, false);
+}
+
+void Refuse(std::FILE* err, const core::Command& c, const std::string& message) {
+  std::fprintf(err, "quillet-cli: %s: %s\n", c.cliName.c_str(), message.c_str());
+}
+
+// The command named by word (NAME[:P1,P2,...]) with its stored values, the words
+// given over them, validated; nullopt after the refusal is written to err.
+std::optional<Step> ParseStep(const std::string& word, const core::CommandRegistry& registry,
+                              std::FILE* err) {
+  const std::size_t colon = word.find(':');
+  const std::string name = word.substr(0, colon);
+  const core::Command* command = registry.FindCli(name);
+  if (!command || !command->run) {
+    std::fprintf(err, "quillet-cli: unknown apply command \"%s\"\n", name.c_str());
+    PrintUsage(err, registry);
+    return std::nullopt;
   }
+  const std::vector<std::string> words =
+      SplitParams(colon == std::string::npos ? std::string_view() : std::string_view(word).substr(colon + 1));
+  Step step{command, std::nullopt};
+  if (!command->params) {
+    if (words.empty()) return step;
+    Refuse(err, *command, "This command takes no parameters.");
+    return std::nullopt;
+  }
+  core::ParamSet& values = step.values.emplace(*command->params);
+  std::vector<std::string> notices;
+  values.Load(settings::Settings::Process(), &notices);
+  for (const std::string& n : notices) Refuse(err, *command, n);
+  std::string why = values.Parse(words);
+  if (why.empty()) why = values.Validate();
+  if (why.empty()) return step;
+  Refuse(err, *command, why);
+  return std::nullopt;
 }
 
 }  // namespace
 
-int RefuseApply(ApplyCall& c, const std::string& message) {
-  c.ctx.message = message;
-  c.ctx.messageShown = false;
-  return platform::kTaskFailed;
-}
-
-std::optional<long long> NumberParam(ApplyCall& c, std::size_t i, long long stored,
-                                     std::string_view what) {
-  if (i >= c.params.size() || c.params[i].empty()) return stored;
-  const auto n = ParseWholeNumber(c.params[i]);
-  if (!n) RefuseApply(c, std::string(what) + " must be a whole number, not \"" + c.params[i] + "\"");
-  return n;
-}
-
-std::optional<long long> ParseWholeNumber(std::string_view text) {
-  long long v = 0;
-  const char* end = text.data() + text.size();
-  const auto [p, ec] = std::from_chars(text.data(), end, v);
-  if (ec != std::errc() || p != end) return std::nullopt;
-  return v;
-}
-
-std::span<const ApplyCommand> EditApplyCommands() { return kEditCommands; }
-
-std::span<const ApplyCommand> AllApplyCommands() {
-  // Each module's rows, in the order the help lists them.
-  static const std::vector<ApplyCommand> all = [] {
-    std::vector<ApplyCommand> v;
-    for (std::span<const ApplyCommand> rows : {EditApplyCommands(), EffectApplyCommands()})
-      v.insert(v.end(), rows.begin(), rows.end());
-    return v;
-  }();
-  return all;
-}
-
-int RunApplyCommand(CommandContext& c) {
+platform::TaskResult RunApplyCommand(CommandContext& c) {
   std::vector<std::string> files;
   std::optional<long long> from, to;
   std::vector<Step> steps;
@@ -216,20 +94,13 @@ int RunApplyCommand(CommandContext& c) {
     } else if (files.size() < 2) {
       files.push_back(arg);
     } else {
-      const std::size_t colon = arg.find(':');
-      const std::string name = arg.substr(0, colon);
-      const ApplyCommand* command = FindApplyCommand(name);
-      if (!command) {
-        std::fprintf(c.err, "quillet-cli: unknown apply command \"%s\"\n", name.c_str());
-        PrintUsage(c.err);
-        return platform::kTaskFailed;
-      }
-      const std::string raw = colon == std::string::npos ? std::string() : arg.substr(colon + 1);
-      steps.push_back({command, raw, SplitParams(raw)});
+      std::optional<Step> step = ParseStep(arg, c.registry, c.err);
+      if (!step) return platform::kTaskFailed;
+      steps.push_back(std::move(*step));
     }
   }
   if (files.size() < 2 || steps.empty()) {
-    PrintUsage(c.err);
+    PrintUsage(c.err, c.registry);
     return platform::kTaskFailed;
   }
   if (from && to && *to < *from) {
@@ -239,7 +110,11 @@ int RunApplyCommand(CommandContext& c) {
 
   core::SegmentStore* store = CliStore(c.err);
   if (!store) return platform::kTaskFailed;
-  formats::LoadFileTask load(files[0], *store);
+  settings::Settings& settings = settings::Settings::Process();
+  formats::DispatchEnv env(settings);
+  env.prompter = &c.prompter;
+  env.owner = &c.progress;
+  formats::LoadFileTask load(files[0], *store, env);
   load.Run(c.progress);
   if (load.result != platform::kTaskDone) {
     if (!load.message().empty()) std::fprintf(c.err, "%s\n", load.message().c_str());
@@ -253,23 +128,25 @@ int RunApplyCommand(CommandContext& c) {
 
   core::ProgramClipboard clipboard(store);
   platform::FakeClipboard system;
-  formats::FormatsFileIo fileIo;
-  EditContext ctx{*store, clipboard, c.progress, settings::Settings::Process(), nullptr,
+  formats::FormatsFileIo fileIo(settings);
+  core::EditContext ctx{*store, clipboard, c.progress, settings, nullptr,
                   &fileIo, &system, &c.prompter, formats::DefaultAdaptors(), {}, false};
   for (Step& step : steps) {
-    if (step.command->kind == ApplyKind::Effect && !ranged) core::SelectAll(doc);
-    ApplyCall call{ctx, doc, step.params, step.rawParams, c.err};
+    if (step.command->range == core::CliRange::Effect && !ranged) core::SelectAll(doc);
+    core::CommandCall call{ctx, &doc, step.values ? &*step.values : nullptr, nullptr, step.command};
     ctx.message.clear();
     ctx.messageShown = false;
-    const int result = step.command->run(call);
+    const platform::TaskResult result = step.command->run(call);
     if (result == platform::kTaskDone) continue;
     if (result == platform::kTaskFailed && !ctx.message.empty() && !ctx.messageShown)
-      std::fprintf(c.err, "quillet-cli: %.*s: %s\n", static_cast<int>(step.command->name.size()),
-                   step.command->name.data(), ctx.message.c_str());
+      Refuse(c.err, *step.command, ctx.message);
     return result == platform::kTaskCancelled ? result : platform::kTaskFailed;
   }
 
-  formats::SaveChainTask save(doc.chain(), files[1], load.sourceBits());
+  // The input's tags go with its audio, as the batch converter carries them.
+  formats::LAudioTagList tags;
+  formats::ReadTags(tags, files[0]);
+  formats::SaveChainTask save(doc.chain(), files[1], env, load.sourceBits(), nullptr, std::move(tags));
   save.Run(c.progress);
   if (save.result == platform::kTaskFailed) std::fprintf(c.err, "%s\n", save.message().c_str());
   return save.result;

@@ -2,13 +2,16 @@
 // document to OUT with the writer OUT's extension chooses and its stored format
 // options (--set SECTION/KEY=VALUE changes them for one run). Nothing is asked and
 // nothing is installed: a missing codec program is named in the message.
+#include <algorithm>
+
 #include "app/cli/cli.h"
 #include "app/cli/store.h"
 #include "formats/document_io.h"
+#include "settings/settings.h"
 
 namespace quillet::app {
 
-int RunConvertCommand(CommandContext& c) {
+platform::TaskResult RunConvertCommand(CommandContext& c) {
   if (c.args.size() != 2) {
     std::fputs("usage: quillet-cli convert IN OUT\n", c.err);
     return platform::kTaskFailed;
@@ -16,17 +19,26 @@ int RunConvertCommand(CommandContext& c) {
   core::SegmentStore* store = CliStore(c.err);
   if (!store) return platform::kTaskFailed;
 
-  formats::DispatchEnv env;
+  formats::DispatchEnv env(settings::Settings::Process());
   env.prompter = &c.prompter;
   env.owner = &c.progress;
-  formats::LoadFileTask load(c.args[0], *store, nullptr, env);
+  std::vector<std::string> notices;
+  env.notices = &notices;
+  formats::LoadFileTask load(c.args[0], *store, env);
   load.Run(c.progress);
   if (load.result != platform::kTaskDone) {
     if (!load.message().empty()) std::fprintf(c.err, "%s\n", load.message().c_str());
     return load.result;
   }
-  formats::SaveChainTask save(load.chain(), c.args[1], load.sourceBits(), nullptr, env);
+  // The input's tags go with its audio, as the batch converter carries them.
+  formats::LAudioTagList tags;
+  formats::ReadTags(tags, c.args[0]);
+  formats::SaveChainTask save(load.chain(), c.args[1], env, load.sourceBits(), nullptr, std::move(tags));
   save.Run(c.progress);
+  // Reading and writing may load one record twice: each line once.
+  for (std::size_t i = 0; i < notices.size(); ++i)
+    if (std::find(notices.begin(), notices.begin() + std::ptrdiff_t(i), notices[i]) == notices.begin() + std::ptrdiff_t(i))
+      std::fprintf(c.err, "quillet-cli: %s\n", notices[i].c_str());
   if (save.result == platform::kTaskFailed) std::fprintf(c.err, "%s\n", save.message().c_str());
   return save.result;
 }

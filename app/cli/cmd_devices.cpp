@@ -5,7 +5,6 @@
 #include <charconv>
 #include <cmath>
 
-#include "app/cli/apply.h"
 #include "app/cli/cli.h"
 #include "app/cli/interrupt.h"
 #include "app/cli/store.h"
@@ -27,7 +26,7 @@ using platform::kTaskFailed;
 // How often the command looks for Ctrl+C while the device runs.
 constexpr int kPollMs = 50;
 
-int Usage(CommandContext& c, const char* usage) {
+platform::TaskResult Usage(CommandContext& c, const char* usage) {
   std::fprintf(c.err, "usage: quillet-cli %s\n", usage);
   return kTaskFailed;
 }
@@ -51,7 +50,7 @@ std::optional<devices::PlaySpeed> ParseSpeed(std::string_view s) {
 
 }  // namespace
 
-int RunPlayCommand(CommandContext& c) {
+platform::TaskResult RunPlayCommand(CommandContext& c) {
   constexpr const char* kUsage = "play FILE [--from F] [--to F] [--speed normal|slow|fast]";
   std::optional<std::string> file;
   long long from = 0, to = -1;
@@ -87,7 +86,7 @@ int RunPlayCommand(CommandContext& c) {
     return kTaskFailed;
   }
 
-  formats::FormatsFileIo files;
+  formats::FormatsFileIo files(settings::Settings::Process());
   std::string message;
   audio::SourceHandle source = files.Open(*file, &message);
   if (!source || !source->ready()) {
@@ -127,7 +126,7 @@ int RunPlayCommand(CommandContext& c) {
   return kTaskDone;
 }
 
-int RunRecordCommand(CommandContext& c) {
+platform::TaskResult RunRecordCommand(CommandContext& c) {
   constexpr const char* kUsage = "record OUT --seconds N [--rate HZ] [--channels N]";
   std::optional<std::string> out;
   double seconds = 0;
@@ -215,11 +214,11 @@ int RunRecordCommand(CommandContext& c) {
     }
   }
 
-  formats::DispatchEnv env;
+  formats::DispatchEnv env(settings);
   env.prompter = &c.prompter;
   env.owner = &c.progress;
   const core::AudioChain& recorded = take.chain();
-  formats::SaveChainTask save(recorded, *out, 16, nullptr, env);
+  formats::SaveChainTask save(recorded, *out, env, 16);
   save.Run(c.progress);
   if (save.result != kTaskDone) {
     if (!save.message().empty()) std::fprintf(c.err, "%s\n", save.message().c_str());

@@ -5,6 +5,7 @@
 #include "formats/parse_log.h"
 #include "formats/wav_reader.h"
 #include "platform/frame_time.h"
+#include "settings/settings.h"
 
 namespace quillet::app {
 namespace {
@@ -21,14 +22,14 @@ std::string Duration(std::int64_t frames, std::int64_t rate) {
 
 }  // namespace
 
-int RunInfo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-            platform::ProgressWindowFactory& progress) {
+platform::TaskResult RunInfo(const std::vector<std::string>& args, std::ostream& out,
+                             std::ostream& err, platform::ProgressWindowFactory& progress) {
   if (args.size() != 1) {
     err << "usage: quillet-cli info FILE\n";
-    return 2;
+    return platform::kTaskFailed;
   }
   // No questions: a raw file is read with its stored record.
-  formats::DispatchEnv env;
+  formats::DispatchEnv env(settings::Settings::Process());
   env.owner = &progress;
   formats::OpenOutcome opened = formats::OpenDispatch(args[0], nullptr, env);
   if (opened.result != platform::kTaskDone) {
@@ -57,7 +58,7 @@ int RunInfo(const std::vector<std::string>& args, std::ostream& out, std::ostrea
   out << "duration=" << Duration(src->length(), src->sampleRate()) << "\n";
   if (const auto* n = dynamic_cast<const formats::SourceNotices*>(src.get()))
     for (const std::string& line : n->notices()) out << "notice=" << line << "\n";
-  return 0;
+  return platform::kTaskDone;
 }
 
 }  // namespace quillet::app

@@ -7,10 +7,12 @@
 namespace quillet::app {
 namespace {
 
-int Forward(CommandContext& c, int (*run)(const std::vector<std::string>&, std::ostream&, std::ostream&,
-                                          platform::ProgressWindowFactory&)) {
+platform::TaskResult Forward(CommandContext& c,
+                             platform::TaskResult (*run)(const std::vector<std::string>&,
+                                                         std::ostream&, std::ostream&,
+                                                         platform::ProgressWindowFactory&)) {
   std::ostringstream out, err;
-  const int rc = run(c.args, out, err, c.progress);
+  const platform::TaskResult rc = run(c.args, out, err, c.progress);
   std::fputs(out.str().c_str(), c.out);
   std::fputs(err.str().c_str(), c.err);
   return rc;
@@ -18,6 +20,6 @@ int Forward(CommandContext& c, int (*run)(const std::vector<std::string>&, std::
 
 }  // namespace
 
-int RunInfoCommand(CommandContext& context) { return Forward(context, &RunInfo); }
+platform::TaskResult RunInfoCommand(CommandContext& context) { return Forward(context, &RunInfo); }
 
 }  // namespace quillet::app

@@ -22,7 +22,11 @@ std::size_t ReadAt(int fd, void* buf, std::size_t size, std::int64_t offset) {
     const ssize_t n = ::pread(fd, static_cast<char*>(buf) + done, size - done,
                               static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
+    if (n < 0) break;
+    if (n == 0) {
+      errno = 0;
+      break;
+    }
     done += static_cast<std::size_t>(n);
   }
   return done;

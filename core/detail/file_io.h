@@ -25,7 +25,7 @@ class UniqueFd {
 };
 
 // Reads up to size bytes at offset, retrying short reads; returns the bytes read
-// (fewer only at end of file or on an error).
+// (fewer only at end of file, with errno 0, or on an error, with errno set).
 std::size_t ReadAt(int fd, void* buf, std::size_t size, std::int64_t offset);
 // Writes all of buf at offset; false on any error (errno says which).
 bool WriteAt(int fd, const void* buf, std::size_t size, std::int64_t offset);

@@ -5,12 +5,13 @@
 #include <cstdio>
 #include <set>
 
-#include "app/cli/apply.h"
 #include "app/cli/cli.h"
+#include "app/cli/store.h"
 #include "apply_fixture.h"
 #include "fixtures/temp_dir.h"
 #include "formats/wav_reader.h"
 #include "formats/wav_writer.h"
+#include "settings/settings.h"
 
 namespace quillet::app {
 namespace {
@@ -105,7 +106,8 @@ TEST_F(ApplyTest, RefusalsNameTheReasonAndLeaveNoOutput) {
   };
   const Case cases[] = {
       {{"delete"}, "quillet-cli: delete: There is no selection.\n"},
-      {{"repeat:x"}, "quillet-cli: repeat: The repeat count must be a whole number, not \"x\"\n"},
+      {{"repeat:x"}, "quillet-cli: repeat: Repeat number of times must be a whole number, not \"x\".\n"},
+      {{"insert-file-end"}, "quillet-cli: insert-file-end: The file must be given (PATH).\n"},
       {{"--from", "0", "--to", "10", "mix-file:" + in + ",101"},
        "quillet-cli: mix-file: Mix Volume must be less than 100%. Please try again.\n"},
       {{"insert-silence-end:-5"},
@@ -124,21 +126,38 @@ TEST_F(ApplyTest, RefusalsNameTheReasonAndLeaveNoOutput) {
   const Run unknown = Apply({"frobnicate"});
   EXPECT_EQ(unknown.status, 2);
   EXPECT_NE(unknown.err.find("unknown apply command \"frobnicate\""), std::string::npos);
-  EXPECT_NE(unknown.err.find("  mix-file:PATH,VOLUME,PAN,LONGER,FADE\n"), std::string::npos);
+  EXPECT_NE(unknown.err.find("\n  mix-file:PATH,VOLUME,PAN,LONGER,FADE\n"), std::string::npos);
   std::filesystem::remove(in);
   const Run missing = Apply({"trim"});
   EXPECT_EQ(missing.status, 2);
   EXPECT_FALSE(missing.err.empty());
 }
 
-TEST(ApplyTable, HasEveryEditOnceUnderItsName) {
-  std::set<std::string_view> names;
-  for (const ApplyCommand& c : AllApplyCommands()) EXPECT_TRUE(names.insert(c.name).second) << c.name;
-  for (const char* name :
-       {"cut", "copy", "paste", "delete", "trim", "trim-start", "trim-end", "silence",
-        "insert-silence-start", "insert-silence-here", "insert-silence-end", "insert-file-start",
-        "insert-file-here", "insert-file-end", "repeat", "mix-file", "undo", "redo"})
-    EXPECT_TRUE(names.count(name)) << name;
+// A decoder program that cleans the store's folder as a cache cleaner would, while the
+// document is open: the save that follows cannot read the audio, exits 2 with the
+// system's reason, and the old output file is left as it was.
+TEST_F(ApplyTest, AudioRemovedUnderAnOpenDocumentFailsTheSave) {
+  WriteRamp(in, 1000);
+  WriteRamp((dir / "part.ogg").string(), 10);  // WAVE bytes; the fake decoder copies them
+  quillet::testing::WriteFileBytes(out, "the user's old file");
+  settings::Settings::SetProcess(settings::FolderLocations(dir / "settings"));
+  core::SegmentStore* store = CliStore(stderr);
+  ASSERT_NE(store, nullptr);
+  const auto cleaner = dir / "oggdec";
+  quillet::testing::WriteFileBytes(cleaner, "#!/bin/sh\nrm -f '" + store->workingFolder().string() +
+                                                "'/*.aud\ncp \"$3\" \"$2\"\n");
+  std::filesystem::permissions(cleaner, std::filesystem::perms::owner_all);
+  ASSERT_TRUE(
+      settings::Settings::Process().SetString("Components/oggdec", "Path", cleaner.string()));
+
+  const Run r = Apply({"insert-file-end:" + (dir / "part.ogg").string()});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(
+      r.err.find("Cannot read the audio of this document: " + store->workingFolder().string()),
+      std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find(": No such file or directory"), std::string::npos) << r.err;
+  EXPECT_EQ(quillet::testing::ReadFileBytes(out), "the user's old file");
 }
 
 }  // namespace

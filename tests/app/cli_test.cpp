@@ -16,18 +16,16 @@ using Args = std::vector<std::string>;
 
 std::vector<std::string> gSeen;  // arguments the last test command received
 
-int Info(CommandContext& c) {
+platform::TaskResult Info(CommandContext& c) {
   gSeen = c.args;
   std::fputs("rate=44100\n", c.out);
-  return 0;
+  return platform::kTaskDone;
 }
-int Cancelled(CommandContext&) { return 1; }
-int Strange(CommandContext&) { return 7; }
+platform::TaskResult Cancelled(CommandContext&) { return platform::kTaskCancelled; }
 
 constexpr CliCommand kTable[] = {
     {"info", "FILE", "print what a file holds", &Info},
     {"record", "OUT --seconds N", "record from the sound device", &Cancelled},
-    {"odd", "", "returns an undefined status", &Strange},
     {"help", "[COMMAND]", "show this help", &RunHelp},
 };
 
@@ -122,7 +120,7 @@ std::string Contents(std::FILE* f) {
 Captured RunCaptured(const Args& args) {
   std::FILE* out = std::tmpfile();
   std::FILE* err = std::tmpfile();
-  const int status = RunCli(args, kTable, out, err);
+  const int status = RunCli(args, kTable, core::CommandRegistry{}, out, err);
   return {status, Contents(out), Contents(err)};
 }
 
@@ -143,7 +141,6 @@ TEST(CliRun, SettingsFolderAndOverridesReachTheStore) {
 
 TEST(CliRun, ExitStatusFollowsTheTaskResult) {
   EXPECT_EQ(RunCaptured({"record", "out.wav"}).status, 1);
-  EXPECT_EQ(RunCaptured({"odd"}).status, 2);  // anything undefined is a failure
 
   const Captured unknown = RunCaptured({"frobnicate"});
   EXPECT_EQ(unknown.status, 2);

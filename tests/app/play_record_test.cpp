@@ -11,6 +11,7 @@
 #include "app/cli/cli.h"
 #include "devices/device_test_support.h"
 #include "formats/document_io.h"
+#include "formats/wav_writer.h"
 
 namespace quillet::app {
 namespace {
@@ -34,19 +35,20 @@ std::string ReadAllOf(std::FILE* f) {
 struct DeviceCli : ::testing::Test {
   testing::TempDir dir;
   PrivateAlsa alsa;
+  settings::Settings store{settings::FolderLocations(dir / "settings")};
 
   CliRun Run(std::vector<std::string> words) {
     std::vector<std::string> args{"--settings", (dir.path() / "settings").string()};
     args.insert(args.end(), words.begin(), words.end());
     std::FILE* o = std::tmpfile();
     std::FILE* e = std::tmpfile();
-    const int status = RunCli(args, Commands(), o, e);
+    const int status = RunCli(args, Commands(), core::CommandRegistry{}, o, e);
     return {status, ReadAllOf(o), ReadAllOf(e)};
   }
   // A 16-bit WAVE file of block at rate.
   std::string Wave(const std::string& name, const audio::AudioBlock& block, int rate) {
     const std::string path = (dir.path() / name).string();
-    audio::SinkHandle sink = formats::MakeAudioFileSink(path, static_cast<std::uint32_t>(rate), block.channels(), 16);
+    audio::SinkHandle sink = formats::MakeWavePcmSink(path, static_cast<std::uint32_t>(rate), 0, 16, block.channels());
     EXPECT_TRUE(sink && !sink->failed());
     sink->write(block.data(), block.frames());
     EXPECT_TRUE(sink->Finish());
@@ -115,7 +117,7 @@ TEST_F(DeviceCli, RecordWritesAnyFormatWithTheRecorderSettings) {
                   "--channels", "1"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "frames=12000\n");
-  audio::SourceHandle got = formats::OpenAudioFile(out);
+  audio::SourceHandle got = formats::OpenAudioFile(out, store);
   ASSERT_TRUE(got->ready());
   EXPECT_EQ(got->sampleRate(), 8000);
   EXPECT_EQ(got->channels(), 1);
@@ -130,7 +132,7 @@ TEST_F(DeviceCli, RecordWritesAnyFormatWithTheRecorderSettings) {
   r = Run({"record", (dir.path() / "trimmed.wav").string(), "--seconds", "1.5", "--rate", "8000",
            "--channels", "1"});
   ASSERT_EQ(r.status, 0) << r.err;
-  const audio::FrameCount kept = formats::OpenAudioFile(dir.path() / "trimmed.wav")->length();
+  const audio::FrameCount kept = formats::OpenAudioFile(dir.path() / "trimmed.wav", store)->length();
   EXPECT_GE(kept, 8000 - 800);
   EXPECT_LE(kept, 8400);
 }
@@ -141,7 +143,7 @@ TEST_F(DeviceCli, RecordOfSilenceEndsOnTimeAndRefusesBadArguments) {
   CliRun r = Run({"record", out, "--seconds", "0.5"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "frames=0\n");  // all trimmed, but the file is there
-  EXPECT_EQ(formats::OpenAudioFile(out)->channels(), 2);
+  EXPECT_EQ(formats::OpenAudioFile(out, store)->channels(), 2);
   EXPECT_EQ(Run({"record", out}).status, 2);
   EXPECT_EQ(Run({"record", out, "--seconds", "0"}).status, 2);
   EXPECT_EQ(Run({"record", out, "--seconds", "1", "--rate", "10"}).status, 2);

@@ -71,10 +71,13 @@ TEST_F(DocumentTest, MenuTextsAfterACutAndItsUndo) {
   ASSERT_EQ(UndoEdit(ctx, *doc), 0);
   EXPECT_EQ(doc->history().RedoMenuText(), "Redo Cut\tCtrl+Y");
   EXPECT_EQ(doc->history().UndoMenuText(), "Undo \tCtrl+Z");
-  const EditCommandStates s = ComputeEditStates(doc.get(), clipboard);
-  EXPECT_FALSE(s.Enabled(kCmdUndo));
-  EXPECT_TRUE(s.Enabled(kCmdRedo));
-  EXPECT_EQ(s.redoText, "Redo Cut\tCtrl+Y");
+  // The Edit menu's entries say the same.
+  CommandRegistry r;
+  RegisterEditCommands(r);
+  const CommandState state{doc.get(), &clipboard, 1, false};
+  EXPECT_FALSE(IsEnabled(*r.Find(kCmdUndo), state));
+  EXPECT_TRUE(IsEnabled(*r.Find(kCmdRedo), state));
+  EXPECT_EQ(r.Find(kCmdRedo)->text(state), "Redo Cut\tCtrl+Y");
 }
 
 TEST_F(DocumentTest, ANewEditAfterUndosMakesRedoUnavailable) {

@@ -83,12 +83,12 @@ class RawFileIo final : public AudioFileIo {
                    static_cast<std::size_t>(n * source.channels() * 4));
       done += n;
       if (progress && !progress(done, total)) {
-        out.result = audio::TaskResult::Cancelled;
+        out.result = platform::kTaskCancelled;
         return out;
       }
     }
     if (failSaves) {
-      out.result = audio::TaskResult::Failed;
+      out.result = platform::kTaskFailed;
       out.message = "disk full";
       return out;
     }

@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "core/edit_dialogs.h"
+#include "core/edit_params.h"
 #include "core/time_text.h"
 #include "edit_fixture.h"
 
@@ -251,7 +251,9 @@ TEST_F(EditTest, ABusyDocumentRefusesEveryCommand) {
   EXPECT_EQ(UndoEdit(ctx, *doc), platform::kTaskFailed);
   EXPECT_EQ(Split(ctx, *doc, 2), nullptr);
   EXPECT_EQ(doc->length(), 1000);
-  EXPECT_FALSE(ComputeEditStates(doc.get(), clipboard).Enabled(kCmdSelectAll));
+  CommandRegistry r;
+  RegisterEditCommands(r);
+  EXPECT_FALSE(IsEnabled(*r.Find(kCmdSelectAll), {doc.get(), &clipboard, 1, false}));
 }
 
 TEST_F(EditTest, CopyToNewAndSplitMakeModifiedDocuments) {
@@ -336,27 +338,30 @@ TEST_F(EditTest, SystemClipboardRoundTripThroughAPrivateFile) {
   EXPECT_FALSE(untouched->history().CanUndo());
 }
 
-TEST_F(EditTest, CommandStates) {
-  EditCommandStates none = ComputeEditStates(nullptr, clipboard);
-  for (int id : {kCmdUndo, kCmdCut, kCmdPaste, kCmdSelectAll, kCmdInsertSilenceEnd})
-    EXPECT_FALSE(none.Enabled(id)) << id;
+TEST_F(EditTest, EnableRulesOfTheEditMenu) {
+  CommandRegistry r;
+  RegisterEditCommands(r);
+  auto enabled = [&](CommandId id, const WaveDocument* doc) {
+    return IsEnabled(*r.Find(id), {doc, &clipboard, doc ? 1 : 0, false});
+  };
+  for (CommandId id : {kCmdUndo, kCmdCut, kCmdPaste, kCmdSelectAll, kCmdInsertSilenceEnd})
+    EXPECT_FALSE(enabled(id, nullptr)) << id;
   auto doc = RampDoc(1000);
-  EditCommandStates s = ComputeEditStates(doc.get(), clipboard);
-  EXPECT_FALSE(s.Enabled(kCmdCut));
-  EXPECT_FALSE(s.Enabled(kCmdSaveRegion));
-  EXPECT_FALSE(s.Enabled(kCmdPaste));
-  EXPECT_TRUE(s.Enabled(kCmdSelectAll));
-  EXPECT_TRUE(s.Enabled(kCmdTrimStart));
+  EXPECT_FALSE(enabled(kCmdCut, doc.get()));
+  EXPECT_FALSE(enabled(kCmdSaveRegion, doc.get()));
+  EXPECT_FALSE(enabled(kCmdPaste, doc.get()));
+  EXPECT_TRUE(enabled(kCmdSelectAll, doc.get()));
+  EXPECT_TRUE(enabled(kCmdTrimStart, doc.get()));
   // 44 frames at 44100 Hz is under one millisecond: the clipboard counts as empty.
   doc->SetSelection(0, 44, 0);
   ASSERT_EQ(Copy(ctx, *doc), 0);
-  s = ComputeEditStates(doc.get(), clipboard);
-  EXPECT_TRUE(s.Enabled(kCmdCut));
-  EXPECT_TRUE(s.Enabled(kCmdFadeIn));
-  EXPECT_FALSE(s.Enabled(kCmdPasteMix));
+  EXPECT_TRUE(enabled(kCmdCut, doc.get()));
+  EXPECT_FALSE(enabled(kCmdPasteMix, doc.get()));
   doc->SetSelection(0, 45, 0);
   ASSERT_EQ(Copy(ctx, *doc), 0);
-  EXPECT_TRUE(ComputeEditStates(doc.get(), clipboard).Enabled(kCmdPaste));
+  EXPECT_TRUE(enabled(kCmdPaste, doc.get()));
+  // Nothing runs while a task does.
+  EXPECT_FALSE(IsEnabled(*r.Find(kCmdPaste), {doc.get(), &clipboard, 1, true}));
 }
 
 TEST(TimeText, FormatsAndReadsThePartsOfATime) {
@@ -376,75 +381,68 @@ TEST(TimeText, FormatsAndReadsThePartsOfATime) {
   EXPECT_GT(ParseTimeText(std::string(30, ':') + "99999999999"), 0);
 }
 
-TEST_F(EditTest, SelectTimeDialogShowsAndTakesTimes) {
+TEST_F(EditTest, SelectTimeStartsFromTheSelectionPreviewsAndTakesTypedTimes) {
   auto doc = RampDoc(441000);
   doc->SetSelection(44100, 66150, 0);
-  SelectTimeDialogModel m = SelectTimeDialogModel::Load(*doc);
-  EXPECT_EQ(m.start, "0:00:01.00");
-  EXPECT_EQ(m.end, "0:00:01.50");
-  m.start = "0:00:02.25";
-  m.end = "0:00:00.5";
+  CommandRegistry r;
+  RegisterEditCommands(r);
+  const Command& select = *r.Find(kCmdSelectTime);
+  ParamSet values(*select.params);
+  select.prepare(values, doc.get());
+  EXPECT_EQ(values.Text(0), "0:00:01.00");
+  EXPECT_EQ(values.Text(1), "0:00:01.50");
+  values.SetText(0, "0:00:02.25");
+  values.SetText(1, "0:00:00.5");
   ctx.player = &player;
-  m.Preview(ctx, *doc);
+  PreviewTypedRange(ctx, *doc, values);
   EXPECT_EQ(player.log.back(), "range 22050 99225");
-  m.Apply(*doc);
+  CommandCall call{ctx, doc.get(), &values, nullptr, &select};
+  EXPECT_EQ(select.run(call), platform::kTaskDone);
   EXPECT_EQ(std::tuple(doc->selStart(), doc->selEnd()), std::tuple(22050, 99225));
 }
 
-TEST_F(EditTest, DialogModelsValidateWithTheirMessagesAndStoreTheirValues) {
+TEST_F(EditTest, MixValuesFollowTheDocument) {
   auto stereo = Doc(2, testing::Ramp(2, 100));
   stereo->SetSelection(0, 50, 0);
-  MixDialogModel m = MixDialogModel::Load(settings, *stereo, "Paste Mix");
-  EXPECT_EQ(std::tuple(m.volumePct, m.pan, m.longer, m.fadeOut), std::tuple(100, 50, 0, 250));
-  EXPECT_TRUE(m.panEnabled && m.longerEnabled);
-  EXPECT_FALSE(m.fadeEnabled());
-  m.volumePct = 101;
-  EXPECT_EQ(m.Validate(), "Mix Volume must be less than 100%. Please try again.");
-  m.volumePct = 100;
-  EXPECT_EQ(m.Validate(), std::nullopt);
-  m.volumePct = 40;
-  m.longer = 2;
-  m.fadeOut = 77;
-  m.Store(settings);
-  EXPECT_EQ(settings.GetInt("StoredValues", "PasteMixVolume", 0), 40);
-  EXPECT_EQ(settings.GetInt("StoredValues", "FadeOutTime", 0), 77);
-  // Without a selection the choice is fixed to increasing the selection.
+  ParamSet values(kMixFileTable);
+  values.Load(settings);
+  values.SetInt(1 + kMixPan, 20);
+  values.SetInt(1 + kMixLonger, 2);
+  MixParams p = MixParamsOf(values, 1, *stereo);
+  EXPECT_EQ(std::tuple(p.volumePct, p.pan, p.longer, p.fadeFrames),
+            std::tuple(100, 20, MixLonger::FadeOut, 250));
+  // Mono takes the centre; without a selection the mix always increases it.
   auto mono = RampDoc(100);
-  MixDialogModel n = MixDialogModel::Load(settings, *mono, "Mix File");
-  EXPECT_EQ(n.volumePct, 40);
-  EXPECT_FALSE(n.panEnabled || n.longerEnabled);
-  EXPECT_EQ(n.Params().longer, MixLonger::IncreaseSelection);
-
-  InsertSilenceDialogModel s{-5};
-  EXPECT_TRUE(s.Validate());
-  s.ms = 1500;
-  s.Store(settings);
-  EXPECT_EQ(InsertSilenceDialogModel::Load(settings).ms, 1500);
-  RepeatLoopDialogModel r{0};
-  EXPECT_TRUE(r.Validate());
-  r.times = 3;
-  EXPECT_FALSE(r.Validate());
-  r.Store(settings);
-  EXPECT_EQ(RepeatLoopDialogModel::Load(settings).times, 3);
+  p = MixParamsOf(values, 1, *mono);
+  EXPECT_EQ(std::tuple(p.pan, p.longer), std::tuple(50, MixLonger::IncreaseSelection));
 }
 
 TEST_F(EditTest, RegionSaveDialogAsksBeforeReplacing) {
   platform::ScriptedPrompter prompter;
+  const ParamInfo& field = kSaveRegionTable.fields[0];
   const auto taken = dir / "taken.wav";
   quillet::testing::WriteFileBytes(taken, "x");
   prompter.QueueFiles({{taken}});
   prompter.QueueAnswer(platform::Answer::No);
   prompter.QueueFiles({{dir / "fresh"}});
-  const auto file = AskRegionFileToSave(prompter, settings);
+  const auto file = AskPathField(prompter, settings, field);
   EXPECT_EQ(file, dir / "fresh.wav");
   ASSERT_EQ(prompter.shown().size(), 3u);
   EXPECT_EQ(prompter.shown()[1].text,
             "Another file with the same name already exists. Do you want to replace it?");
   EXPECT_EQ(prompter.shown()[0].file.title, "Save Audio File As");
+  EXPECT_EQ(prompter.shown()[0].file.filters,
+            (std::vector<platform::FileFilter>{{"Wave (*.wav)", "*.wav"}}));
   EXPECT_EQ(settings.GetString("Settings", "SaveAsDir", ""), dir.path().string());
   prompter.QueueFiles({{taken}});
   prompter.QueueAnswer(platform::Answer::Cancel);
-  EXPECT_EQ(AskRegionFileToSave(prompter, settings), std::nullopt);
+  EXPECT_EQ(AskPathField(prompter, settings, field), std::nullopt);
+  // A file to read is taken as chosen, with all files offered.
+  prompter.QueueFiles({{taken}});
+  EXPECT_EQ(AskPathField(prompter, settings, kInsertFileTable.fields[0]), taken);
+  EXPECT_EQ(prompter.shown().back().file.filters,
+            (std::vector<platform::FileFilter>{{"All Files", "*"}}));
+  EXPECT_EQ(settings.GetString("Settings", "InsertFileDir", ""), dir.path().string());
   EXPECT_TRUE(prompter.problems().empty());
 }
 

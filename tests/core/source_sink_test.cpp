@@ -1,6 +1,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -120,14 +121,81 @@ TEST_F(SourceSinkTest, TruncateInsideABlockKeepsThePeaksOfTheFramesThatStay) {
   EXPECT_TRUE(back.empty());
 }
 
-TEST_F(SourceSinkTest, MissingOrShortSampleFilesReadAsZerosNotStaleData) {
-  AudioChain c = Written(store, 1, Noise(1, 1000, 5));
-  const FileId id = c.segments()[0].fileId;
-  ::truncate(store.SampleFilePath(id).c_str(), 400 * 4);
-  std::vector<Sample> buf(1000, 12345);
-  auto src = ChainOpenSource(c);
-  src->read(buf.data(), 1000);
-  EXPECT_EQ(std::vector<Sample>(buf.begin() + 400, buf.end()), std::vector<Sample>(600, 0));
+// A sample file that cannot deliver its segment fails the source with the system's
+// reason; the request is still filled, with zeros instead of stale data.
+TEST_F(SourceSinkTest, UnreadableSampleFilesFailTheSourceWithTheReason) {
+  struct Case {
+    const char* name;
+    void (*damage)(const std::filesystem::path& file);
+    const char* reason;
+    FrameCount readable;  // frames of the damaged file still there
+  };
+  const Case cases[] = {
+      {"deleted", [](const auto& f) { std::filesystem::remove(f); }, "No such file or directory",
+       0},
+      {"short", [](const auto& f) { ASSERT_EQ(::truncate(f.c_str(), 400 * 4), 0); },
+       "File shorter than its audio", 400},
+      {"a folder",
+       [](const auto& f) {
+         std::filesystem::remove(f);
+         std::filesystem::create_directory(f);
+       },
+       "Is a directory", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    AudioChain good = Written(store, 1, Noise(1, 600, 4));
+    AudioChain bad = Written(store, 1, Noise(1, 1000, 5));
+    ChainInsert(good, 600, bad);  // a readable segment first
+    const auto file = store.SampleFilePath(bad.segments()[0].fileId);
+    c.damage(file);
+    auto src = ChainOpenSource(good);
+    std::vector<Sample> buf(1000, 12345);
+    src->read(buf.data(), 500);
+    EXPECT_FALSE(src->failed()) << "the first segment is intact";
+    src->read(buf.data(), 1000);
+    ASSERT_TRUE(src->failed());
+    EXPECT_EQ(src->status(), audio::SoundStatus::Failed);
+    EXPECT_EQ(src->failureMessage(),
+              "Cannot read the audio of this document: " + file.string() + ": " + c.reason);
+    const auto zeros = buf.begin() + 100 + c.readable;  // after the rest of the good segment
+    EXPECT_EQ(std::vector<Sample>(zeros, buf.end()), std::vector<Sample>(buf.end() - zeros, 0));
+    src->seek(0);
+    EXPECT_TRUE(src->failed()) << "sticky";
+    std::filesystem::remove_all(file);
+  }
+}
+
+// Out of descriptors: the source first gives back those of its own cache; only when
+// that does not help does it fail, never reading silence in silence.
+TEST_F(SourceSinkTest, RunningOutOfDescriptorsFailsUnlessTheCacheCanGiveOneBack) {
+  AudioChain c = Written(store, 1, Noise(1, 100, 6));
+  AudioChain second = Written(store, 1, Noise(1, 100, 7));
+  ChainInsert(c, 100, second);
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+  const auto lowestFree = [] {
+    const int fd = ::dup(0);
+    ::close(fd);
+    return static_cast<rlim_t>(fd);
+  };
+  std::vector<Sample> buf(200);
+
+  auto cached = ChainOpenSource(c);
+  cached->read(buf.data(), 50);  // holds the first file open
+  auto fresh = ChainOpenSource(c);
+  rlimit tight = saved;
+  tight.rlim_cur = lowestFree();  // no new descriptor can be had
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+  cached->read(buf.data(), 150);
+  fresh->read(buf.data(), 10);
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+
+  EXPECT_FALSE(cached->failed()) << cached->failureMessage();
+  EXPECT_EQ(std::vector<Sample>(buf.begin() + 50, buf.begin() + 150), Noise(1, 100, 7));
+  ASSERT_TRUE(fresh->failed());
+  EXPECT_NE(fresh->failureMessage().find("Too many open files"), std::string::npos)
+      << fresh->failureMessage();
 }
 
 TEST_F(SourceSinkTest, SourcesDoNotLeakOrReopenDescriptors) {
@@ -155,7 +223,7 @@ TEST(SegmentSink, UnwritableFolderFailsWithAMessageAndLeavesTheTargetAlone) {
   EXPECT_NE(sink->failureMessage().find((dir / "work").string()), std::string::npos) << sink->failureMessage();
   audio::LMemorySoundSource src(44100, audio::AudioBlock(1, 50000));
   const auto out = audio::Transfer(src, *sink);
-  EXPECT_EQ(out.result, audio::TaskResult::Failed);
+  EXPECT_EQ(out.result, platform::kTaskFailed);
   EXPECT_EQ(out.message, sink->failureMessage());
   EXPECT_FALSE(sink->Finish());
   sink.reset();
@@ -192,7 +260,7 @@ TEST(SegmentSink, WriteErrorFailsTheTransfer) {
   const auto out = audio::Transfer(src, *sink);
   ::setrlimit(RLIMIT_FSIZE, &old);
   ::signal(SIGXFSZ, oldHandler);
-  EXPECT_EQ(out.result, audio::TaskResult::Failed);
+  EXPECT_EQ(out.result, platform::kTaskFailed);
   EXPECT_NE(out.message.find("File too large"), std::string::npos) << out.message;
   EXPECT_LT(out.frames, 100000);
   EXPECT_FALSE(sink->Finish());

@@ -1,6 +1,7 @@
 // The effects as document commands: the undo entry and progress texts each leaves,
 // where the selection and cursor go, cancellation and refusals changing nothing.
 #include "effects/commands.h"
+#include "effects/registry.h"
 
 #include <gtest/gtest.h>
 
@@ -132,17 +133,22 @@ TEST_F(CommandsTest, WithoutASelectionEffectsTakeTheWholeDocumentButFadesRefuse)
     EXPECT_FALSE(other->history().CanUndo());
     EXPECT_EQ(Contents(*other), Ramp(1, 1000));
   }
-  // The menu model says the same: fades need a selection, the rest a document.
-  const core::EditCommandStates states = core::ComputeEditStates(doc.get(), clipboard);
+  // The registered enable rules say the same: fades need a selection, the rest a
+  // document.
+  core::CommandRegistry r;
+  RegisterEffectCommands(r);
+  const core::CommandState selected{doc.get(), &clipboard, 1, false};
+  const bool fadeWithSelection = core::IsEnabled(*r.Find(core::kCmdFadeIn), selected);
   doc->SetSelection(0, 0, 0);
-  const core::EditCommandStates none = core::ComputeEditStates(doc.get(), clipboard);
-  EXPECT_TRUE(states.Enabled(core::kCmdFadeIn));
-  EXPECT_FALSE(none.Enabled(core::kCmdFadeIn));
-  EXPECT_FALSE(none.Enabled(core::kCmdFadeOut));
-  for (int id : {core::kCmdAmplify, core::kCmdReverse, core::kCmdStereoPan, core::kCmdSpeed,
-                 core::kCmdConvertSampleRate, core::kCmdConvertMono, core::kCmdFadeOutAndTrim}) {
-    EXPECT_TRUE(none.Enabled(id)) << id;
-    EXPECT_FALSE(core::ComputeEditStates(nullptr, clipboard).Enabled(id)) << id;
+  const core::CommandState none{doc.get(), &clipboard, 1, false};
+  EXPECT_TRUE(fadeWithSelection);
+  EXPECT_FALSE(core::IsEnabled(*r.Find(core::kCmdFadeIn), none));
+  EXPECT_FALSE(core::IsEnabled(*r.Find(core::kCmdFadeOut), none));
+  for (core::CommandId id : {core::kCmdAmplify, core::kCmdReverse, core::kCmdStereoPan,
+                             core::kCmdSpeed, core::kCmdConvertSampleRate, core::kCmdConvertMono,
+                             core::kCmdFadeOutAndTrim}) {
+    EXPECT_TRUE(core::IsEnabled(*r.Find(id), none)) << id;
+    EXPECT_FALSE(core::IsEnabled(*r.Find(id), {nullptr, &clipboard, 0, false})) << id;
   }
 }
 

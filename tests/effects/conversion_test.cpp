@@ -66,7 +66,7 @@ TEST(Conversion, RatesOutsideTheOfferedRangeAreRefused) {
   Doc doc(Noise(1, 100, 1));
   for (std::int64_t rate : {0, 5999, 96001, -44100}) {
     const PassResult r = ConvertSampleRate(doc.chain, rate);
-    EXPECT_EQ(r.result, kFailed);
+    EXPECT_EQ(r.result, platform::kTaskFailed);
     EXPECT_EQ(r.message, "Sample rates must be between 6000 and 96000 samples per second.");
   }
   EXPECT_TRUE(CheckSampleRate(6000).ok());
@@ -85,7 +85,7 @@ TEST(Conversion, StereoToMonoKeepsLeftAndMonoToStereoDuplicates) {
   ASSERT_TRUE(ConvertChannelCount(doc.chain, 2).changed);
   const AudioBlock st = doc.Read();
   for (FrameCount i = 0; i < st.frames(); ++i) ASSERT_EQ(st(1, i), in(0, i));
-  EXPECT_EQ(ConvertChannelCount(doc.chain, 3).result, kFailed);
+  EXPECT_EQ(ConvertChannelCount(doc.chain, 3).result, platform::kTaskFailed);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "effects/conversion.h"
+#include "effects/pan.h"
 #include "fixtures/temp_dir.h"
 
 namespace quillet::effects {
@@ -14,101 +16,95 @@ struct SettingsFixture {
   settings::Settings s{settings::FolderLocations(dir.path())};
 };
 
-TEST(PercentDialogs, AcceptTheRangeEndsAndRefuseOnePastWithTheirMessages) {
+// Each unit's table: its range ends accepted, one past refused with the dialog's
+// message (the speed's lowest value is the one the stretch can do).
+TEST(EffectTables, AcceptTheRangeEndsAndRefuseOnePastWithTheirMessages) {
   struct Case {
-    const PercentDialogInfo* info;
-    int value;
+    const char* what;
+    Status status;
     const char* message;  // empty: accepted
   };
   const Case cases[] = {
-      {&kAmplifyDialog, 400, ""},
-      {&kAmplifyDialog, 401, "Amplify Gain must be less than 400%. Please try again."},
-      {&kAmplifyDialog, 0, ""},
-      {&kNormalizeDialog, 100, ""},
-      {&kNormalizeDialog, 101, "Normailze Peak Level must be less than 100%. Please try again."},
-      {&kSpeedDialog, 300, ""},
-      {&kSpeedDialog, 301, "Speed Change Percent must be less than 300."},
-      {&kPitchDialog, 301, "Speed Change Percent must be less than 300."},
-      {&kSpeedAndPitchDialog, 301, "Speed Change Percent must be less than 300."},
+      {"amplify 0", Validate(AmplifyParams{0}), ""},
+      {"amplify 400", Validate(AmplifyParams{400}), ""},
+      {"amplify 401", Validate(AmplifyParams{401}), "Amplify Gain must be less than 400%. Please try again."},
+      {"amplify -1", Validate(AmplifyParams{-1}), "Amplify Gain must be 0% or more. Please try again."},
+      {"normalize 100", Validate(NormalizeParams{100}), ""},
+      {"normalize 101", Validate(NormalizeParams{101}),
+       "Normailze Peak Level must be less than 100%. Please try again."},
+      {"speed 10", Validate(SpeedParams{10}), ""},
+      {"speed 300", Validate(SpeedParams{300}), ""},
+      {"speed 301", Validate(SpeedParams{301}), "Speed Change Percent must be less than 300."},
+      {"speed 9", Validate(SpeedParams{9}), "Speed Change Percent must be at least 10."},
+      {"speed 0", Validate(SpeedParams{0}), "Speed Change Percent must be at least 10."},
+      {"pan 0", Validate(PanParams{0}), ""},
+      {"pan 101", Validate(PanParams{101}), "Stereo Pan must be between 0 and 100."},
+      {"cross fade", Validate(CrossFadeParams{0, 0, 0}), ""},
+      {"cross fade -1", Validate(CrossFadeParams{10, -1, 10}), "Cross fade times must not be negative."},
+      {"rate 6000", Status::Refusal(core::CheckValues(kSampleRateTable, {6000})), ""},
+      {"rate 96001", Status::Refusal(core::CheckValues(kSampleRateTable, {96001})),
+       "Sample rates must be between 6000 and 96000 samples per second."},
+      {"channels 3", Status::Refusal(core::CheckValues(kChannelsTable, {3})),
+       "The channels must be 1 (mono) or 2 (stereo)."},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.info->key) + " " + std::to_string(c.value));
-    PercentDialogModel m(*c.info);
-    m.value = c.value;
-    const Status st = m.Validate();
-    EXPECT_EQ(st.message, c.message);
-    if (!st.ok()) {
-      EXPECT_EQ(st.caption, "Invalid value");
-    }
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(c.status.message, c.message);
+    EXPECT_EQ(c.status.caption, c.status.ok() ? "" : "Invalid value");
   }
-  PercentDialogModel m(kAmplifyDialog);
-  m.value = -1;
-  EXPECT_FALSE(m.Validate().ok());
 }
 
-TEST(PercentDialogs, StoredValuesAreReadAndOnlyAcceptedOnesWritten) {
+TEST(EffectTables, StoredValuesPresetsAndSectionsComeFromTheTables) {
   SettingsFixture f;
-  PercentDialogModel m(kAmplifyDialog);
-  m.Load(f.s);
-  EXPECT_EQ(m.value, 100);
-  m.value = 250;
-  EXPECT_TRUE(m.Confirm(f.s).ok());
-  m.value = 999;
-  EXPECT_FALSE(m.Confirm(f.s).ok());
-  PercentDialogModel again(kAmplifyDialog);
-  again.Load(f.s);
-  EXPECT_EQ(again.value, 250);
-  EXPECT_EQ(f.s.GetString("StoredValues", "AmplifyGain", ""), "250");
-}
-
-TEST(PercentDialogs, PresetsWriteTheirValueAndTheFirstEntryDoesNothing) {
-  PercentDialogModel m(kNormalizeDialog);
-  const auto entries = m.PresetEntries();
-  ASSERT_EQ(entries.size(), 5u);
-  EXPECT_EQ(entries[0], "Select Preset");
-  m.value = 63;
-  m.ChoosePreset(0);
-  EXPECT_EQ(m.value, 63);
-  m.ChoosePreset(3);
-  EXPECT_EQ(entries[3], "Normal Audio Level");
-  EXPECT_EQ(m.value, 75);
-  m.ChoosePreset(9);
-  EXPECT_EQ(m.value, 75);
-  PercentDialogModel a(kAmplifyDialog);
-  a.ChoosePreset(1);
-  EXPECT_EQ(a.value, 25);
-  EXPECT_TRUE(PercentDialogModel(kSpeedDialog).PresetEntries().empty());
-}
-
-TEST(CrossFadeDialog, KeepsItsOwnSectionAndConvertsTimesToFrames) {
-  SettingsFixture f;
-  CrossFadeDialogModel m;
-  m.Load(f.s);
-  EXPECT_EQ(m.params.gapMs, 300);
-  m.params = {.gapMs = 10, .fadeInMs = 20, .fadeOutMs = 30};
-  m.startMs = 1500;
-  m.endMs = 2250;
-  ASSERT_TRUE(m.Confirm(f.s).ok());
-  CrossFadeDialogModel back;
-  back.Load(f.s);
-  EXPECT_EQ(back.params.fadeOutMs, 30);
+  core::ParamSet normalize(kNormalizeTable);
+  normalize.Load(f.s);
+  EXPECT_EQ(NormalizeParamsOf(normalize).peakPct, 100);
+  ASSERT_EQ(kNormalizeTable.presets.size(), 4u);
+  EXPECT_EQ(kNormalizeTable.presets[2].name, "Normal Audio Level");
+  normalize.ChoosePreset(2);
+  EXPECT_EQ(NormalizeParamsOf(normalize).peakPct, 75);
+  normalize.Store(f.s);
+  EXPECT_EQ(f.s.GetString("StoredValues", "NormalizePeakLevel", ""), "75");
+  core::ParamSet amplify(kAmplifyTable);
+  amplify.ChoosePreset(0);
+  EXPECT_EQ(AmplifyParamsOf(amplify).gainPct, 25);
+  // The cross fade keeps its own section; the three speeds their own keys.
+  core::ParamSet cross(kCrossFadeTable);
+  ASSERT_EQ(cross.Parse(std::vector<std::string>{"10", "20", "30"}), "");
+  cross.Store(f.s);
   EXPECT_EQ(f.s.GetInt("CrossFade", "FadeInTimeMS", 0), 20);
-  EXPECT_EQ(m.StartFrame(44100), 66150);
-  EXPECT_EQ(m.EndFrame(44100), 99225);
-  m.params.gapMs = -1;
-  EXPECT_FALSE(m.Validate().ok());
+  core::ParamSet back(kCrossFadeTable);
+  back.Load(f.s);
+  EXPECT_EQ(CrossFadeParamsOf(back).fadeOutMs, 30);
+  f.s.SetInt("StoredValues", "ConstSpeedPitch", 150);
+  core::ParamSet pitch(kPitchTable), speed(kSpeedTable);
+  pitch.Load(f.s);
+  speed.Load(f.s);
+  EXPECT_EQ(std::tuple(SpeedParamsOf(pitch).percent, SpeedParamsOf(speed).percent),
+            std::tuple(150, 100));
 }
 
-TEST(SampleRateDialog, TypedValuesAreCheckedAgainstTheOfferedRange) {
-  std::int64_t rate = 0;
-  EXPECT_TRUE(ParseSampleRate("22050", rate).ok());
-  EXPECT_EQ(rate, 22050);
-  EXPECT_FALSE(ParseSampleRate("5999", rate).ok());
-  EXPECT_FALSE(ParseSampleRate("abc", rate).ok());
-  const Status st = ParseSampleRate("200000", rate);
-  EXPECT_EQ(st.message, "Sample rates must be between 6000 and 96000 samples per second.");
-  EXPECT_EQ(SampleRateEntries().front(), "6000");
-  EXPECT_EQ(SampleRateEntries().back(), "96000");
+TEST(EnvelopeText, PointsParseAndDamagedOnesAreRefused) {
+  EnvelopeShape shape;
+  ASSERT_TRUE(ParseEnvelope("0/0;128/255;255/128", shape).ok());
+  EXPECT_EQ(shape, (EnvelopeShape{{0, 0}, {128, 255}, {255, 128}}));
+  const std::pair<const char*, const char*> refused[] = {
+      {"0/128", "An envelope needs 2 to 64 points with rising positions."},
+      {"200/128;10/128", "An envelope needs 2 to 64 points with rising positions."},
+      {"0/128;10/300", "Envelope points are POS/LEVEL with both from 0 to 255, not \"10/300\""},
+      {"0/128;x", "Envelope points are POS/LEVEL with both from 0 to 255, not \"x\""},
+      {"0/128;;255/1", "Envelope points are POS/LEVEL with both from 0 to 255, not \"\""},
+  };
+  for (const auto& [text, message] : refused) {
+    EnvelopeShape untouched = shape;
+    EXPECT_EQ(ParseEnvelope(text, untouched).message, message) << text;
+    EXPECT_EQ(untouched, shape) << "a refused text leaves the shape alone";
+  }
+  // The table refuses the same, and an empty text (the envelope file) is fine.
+  core::ParamSet values(kEnvelopeTable);
+  EXPECT_EQ(values.Validate(), "");
+  values.SetText(0, "0/128");
+  EXPECT_EQ(values.Validate(), "An envelope needs 2 to 64 points with rising positions.");
 }
 
 TEST(EnvelopeFile, MissingOrEmptyFileGetsTheDefaultWritten) {

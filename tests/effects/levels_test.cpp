@@ -179,7 +179,7 @@ TEST(Pan, MonoDocumentIsRefusedWithTheConvertMessageAndUntouched) {
   Doc doc(Noise(1, 100, 5));
   const auto segments = doc.chain.segments();
   const PassResult r = StereoPan(doc.All(), 30);
-  EXPECT_EQ(r.result, kFailed);
+  EXPECT_EQ(r.result, platform::kTaskFailed);
   EXPECT_EQ(CheckStereo(1).caption, "Convert to Stereo Required");
   EXPECT_EQ(r.message, CheckStereo(1).message);
   EXPECT_EQ(doc.chain.segments(), segments);

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "effects/conversion.h"
 #include "effects/gain.h"
 #include "effects/levels.h"
+#include "effects/pan.h"
 #include "effects_fixture.h"
 
 namespace quillet::effects {
@@ -18,7 +20,7 @@ TEST(Pass, CancelAtAnyBlockLeavesTheDocumentAsItWas) {
   for (int cancelAt : {1, 2, 4}) {
     int calls = 0;
     const PassResult r = Reverse(doc.All(), [&](FrameCount, FrameCount) { return ++calls < cancelAt; });
-    EXPECT_EQ(r.result, kCancelled);
+    EXPECT_EQ(r.result, platform::kTaskCancelled);
     EXPECT_FALSE(r.changed);
     EXPECT_EQ(doc.chain.segments(), segments);
     EXPECT_EQ(doc.Files(), 1) << "the scratch file must go with the cancelled pass";
@@ -42,7 +44,7 @@ TEST(Pass, SelectionIsClampedAndEmptyOrInvertedRangesChangeNothing) {
   const auto segments = doc.chain.segments();
   for (auto [s, e] : {std::pair<FramePos, FramePos>{500, 400}, {300, 300}, {2000, 3000}}) {
     const PassResult r = Reverse(doc.Range(s, e));
-    EXPECT_EQ(r.result, kDone);
+    EXPECT_EQ(r.result, platform::kTaskDone);
     EXPECT_FALSE(r.changed);
   }
   EXPECT_EQ(doc.chain.segments(), segments);
@@ -56,9 +58,65 @@ TEST(Pass, ProducerOfAnotherChannelCountFails) {
   Doc doc(Noise(2, 100, 3));
   FunctionFilterFactory mono([](SourceHandle) { return MemorySource(AudioBlock(1, 100), 44100); });
   const PassResult r = RunFilterPass(doc.All(), mono);
-  EXPECT_EQ(r.result, kFailed);
+  EXPECT_EQ(r.result, platform::kTaskFailed);
   EXPECT_FALSE(r.message.empty());
   EXPECT_EQ(doc.length(), 100);
+}
+
+// A cache cleaner took the document's sample file (and its peaks): every kind of pass
+// fails with the system's reason and leaves the chain and the store as they were.
+TEST(Pass, UnreadableAudioFailsEveryKindOfPassWithoutChangingTheDocument) {
+  using PassFn = PassResult (*)(EffectParams);
+  struct Case {
+    const char* name;
+    PassFn run;
+  };
+  const Case cases[] = {
+      {"filter", [](EffectParams p) { return Reverse(p); }},
+      {"envelope", [](EffectParams p) { return ApplyEnvelope(p, FadeInShape()); }},
+      {"scan then filter", [](EffectParams p) { return DcOffsetCorrection(p); }},
+      {"peak scan", [](EffectParams p) { return Normalize(p, 100); }},
+      {"own producer", [](EffectParams p) { return CrossFade(p, {}); }},
+      {"speed", [](EffectParams p) { return ChangeSpeed(p, SpeedKind::SpeedOnly, 150); }},
+      {"channel mixer", [](EffectParams p) { return StereoPan(p, 20); }},
+      {"whole chain", [](EffectParams p) { return ConvertSampleRate(*p.chain, 22050); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Doc doc(Noise(2, 3 * 8192, 9));
+    const auto segments = doc.chain.segments();
+    const core::FileId id = segments[0].fileId;
+    std::filesystem::remove(doc.store.SampleFilePath(id));
+    std::filesystem::remove(doc.store.PeakFilePath(id));
+    const PassResult r = c.run(doc.Range(1000, 20000));
+    EXPECT_EQ(r.result, platform::kTaskFailed);
+    EXPECT_FALSE(r.changed);
+    EXPECT_EQ(r.message, "Cannot read the audio of this document: " +
+                             doc.store.SampleFilePath(id).string() + ": No such file or directory");
+    EXPECT_EQ(doc.chain.segments(), segments);
+    EXPECT_EQ(doc.chain.sampleRate, 44100u);
+    EXPECT_EQ(doc.Files(), 0) << "no scratch file may stay behind";
+  }
+}
+
+// A filter that cannot start says why instead of a general message.
+TEST(Pass, FilterThatCannotStartGivesItsReason) {
+  class Refused final : public audio::LSoundSource {
+   public:
+    Refused() : LSoundSource(44100, 1, audio::kWidePeakBound) {
+      Fail("The plug-in x.so could not be loaded.");
+    }
+    void read(Sample*, FrameCount) override {}
+    FramePos position() const override { return 0; }
+    FrameCount length() const override { return 0; }
+    void seek(FramePos) override {}
+  };
+  Doc doc(Noise(1, 100, 3));
+  FunctionFilterFactory refused(
+      [](SourceHandle) { return SourceHandle(audio::MakeRef<Refused>()); });
+  EXPECT_EQ(RunFilterPass(doc.All(), refused).message, "The plug-in x.so could not be loaded.");
+  FunctionFilterFactory none([](SourceHandle) { return SourceHandle(); });
+  EXPECT_EQ(RunFilterPass(doc.All(), none).message, "The effect could not be started.");
 }
 
 TEST(Gain, ProductIsExactAtUnityAndSaturatesInsteadOfWrapping) {

@@ -2,14 +2,21 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <cstdlib>
 
+#include "audio/memory.h"
 #include "core/chain_source.h"
 #include "core/segment_store.h"
 #include "fixtures/programs.h"
 #include "fixtures/temp_dir.h"
+#include "formats/codec.h"
+#include "formats/tags.h"
 #include "formats/wav_writer.h"
 #include "platform/scripted_progress.h"
+#include "settings/settings.h"
 
 namespace quillet::formats {
 namespace {
@@ -40,12 +47,14 @@ class DocumentIo : public ::testing::Test {
 
   TempDir dir;
   core::SegmentStore store{dir.path()};
+  settings::Settings settings{settings::FolderLocations(dir / "settings")};
+  DispatchEnv env{settings};
   platform::ScriptedProgressFactory owner;
 };
 
 TEST_F(DocumentIo, LoadThenSaveGivesTheSameFileBackInBlocksWithProgress) {
   const auto in = MakeWave("in.wav", 3 * 8192 + 5);
-  LoadFileTask load(in, store);
+  LoadFileTask load(in, store, env);
   ASSERT_TRUE(load.Run(owner));
   ASSERT_EQ(load.result, platform::kTaskDone) << load.message();
   EXPECT_EQ(core::ChainLength(load.chain()), 3 * 8192 + 5);
@@ -54,7 +63,7 @@ TEST_F(DocumentIo, LoadThenSaveGivesTheSameFileBackInBlocksWithProgress) {
   EXPECT_GE(owner.pumps(), 4);  // one per block at least
   EXPECT_EQ(owner.lastProgress(), 100);
 
-  SaveChainTask save(load.chain(), dir / "out.wav", load.sourceBits());
+  SaveChainTask save(load.chain(), dir / "out.wav", env, load.sourceBits());
   ASSERT_TRUE(save.Run(owner));
   ASSERT_EQ(save.result, platform::kTaskDone) << save.message();
   EXPECT_EQ(ReadFileBytes(dir / "out.wav"), ReadFileBytes(in));
@@ -62,11 +71,11 @@ TEST_F(DocumentIo, LoadThenSaveGivesTheSameFileBackInBlocksWithProgress) {
 
 TEST_F(DocumentIo, WideFilesKeepTheirDepthWhenNoFormatIsStored) {
   const auto in = MakeWave("in24.wav", 1000, 24);
-  LoadFileTask load(in, store);
+  LoadFileTask load(in, store, env);
   load.Run(owner);
   ASSERT_EQ(load.result, platform::kTaskDone);
   EXPECT_EQ(load.sourceBits(), 24);
-  SaveChainTask save(load.chain(), dir / "out24.wav", load.sourceBits());
+  SaveChainTask save(load.chain(), dir / "out24.wav", env, load.sourceBits());
   save.Run(owner);
   ASSERT_EQ(save.result, platform::kTaskDone);
   EXPECT_EQ(ReadFileBytes(dir / "out24.wav"), ReadFileBytes(in));
@@ -74,7 +83,7 @@ TEST_F(DocumentIo, WideFilesKeepTheirDepthWhenNoFormatIsStored) {
 
 TEST_F(DocumentIo, CancelledLoadLeavesNoChainAndNoFiles) {
   const auto in = MakeWave("in.wav", 5 * 8192);
-  LoadFileTask load(in, store);
+  LoadFileTask load(in, store, env);
   owner.CancelAtPump(2);
   load.Run(owner);
   EXPECT_EQ(load.result, platform::kTaskCancelled);
@@ -88,19 +97,19 @@ TEST_F(DocumentIo, CancelledLoadLeavesNoChainAndNoFiles) {
 
 TEST_F(DocumentIo, CancelledOrFailedSaveKeepsTheOldFile) {
   const auto in = MakeWave("in.wav", 5 * 8192);
-  LoadFileTask load(in, store);
+  LoadFileTask load(in, store, env);
   load.Run(owner);
   ASSERT_EQ(load.result, platform::kTaskDone);
 
   WriteFileBytes(dir / "target.wav", "the user's old file");
   platform::ScriptedProgressFactory cancelling;
   cancelling.CancelAtPump(2);
-  SaveChainTask save(load.chain(), dir / "target.wav");
+  SaveChainTask save(load.chain(), dir / "target.wav", env);
   save.Run(cancelling);
   EXPECT_EQ(save.result, platform::kTaskCancelled);
   EXPECT_EQ(ReadFileBytes(dir / "target.wav"), "the user's old file");
 
-  SaveChainTask nowhere(load.chain(), dir / "missing" / "x.wav");
+  SaveChainTask nowhere(load.chain(), dir / "missing" / "x.wav", env);
   nowhere.Run(owner);
   EXPECT_EQ(nowhere.result, platform::kTaskFailed);
   EXPECT_NE(nowhere.message().find("Unable to create file"), std::string::npos)
@@ -118,12 +127,166 @@ TEST_F(DocumentIo, UnreadableFilesFailWithTheirMessages) {
   WriteFileBytes(dir / "junk.mp3", std::string(5000, 'x'));
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file.string());
-    LoadFileTask load(c.file, store);
+    LoadFileTask load(c.file, store, env);
     load.Run(owner);
     EXPECT_EQ(load.result, platform::kTaskFailed);
     EXPECT_NE(load.message().find(c.message), std::string::npos) << load.message();
     EXPECT_NE(load.message().find(c.file.filename().string()), std::string::npos);
   }
+}
+
+// A cache cleaner removed a sample file of the open document: the save fails with the
+// system's reason and the file it would have replaced stays byte for byte, whichever
+// writer (our own, or an encoder program fed through a pipe) was at work.
+TEST_F(DocumentIo, SaveOfAudioThatCannotBeReadFailsAndKeepsTheTarget) {
+  const auto in = MakeWave("in.wav", 3 * 8192);
+  for (const char* name : {"old.wav", "old.aiff", "old.au", "old.flac"}) {
+    SCOPED_TRACE(name);
+    if (std::string(name) == "old.flac" && !quillet::testing::ProgramAvailable("flac")) continue;
+    LoadFileTask load(in, store, env);
+    load.Run(owner);
+    ASSERT_EQ(load.result, platform::kTaskDone) << load.message();
+    const auto sample = store.SampleFilePath(load.chain().segments()[0].fileId);
+    std::filesystem::remove(sample);
+    WriteFileBytes(dir / name, "the user's old file");
+    const auto before = std::distance(std::filesystem::directory_iterator(dir.path()), {});
+
+    SaveChainTask save(load.chain(), dir / name, env);
+    save.Run(owner);
+    EXPECT_EQ(save.result, platform::kTaskFailed);
+    EXPECT_NE(save.message().find(sample.string() + ": No such file or directory"),
+              std::string::npos)
+        << save.message();
+    EXPECT_EQ(ReadFileBytes(dir / name), "the user's old file");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), before)
+        << "a temporary file stayed";
+  }
+}
+
+// A file that shrinks while it is read (or whose reads fail) fails the source with the
+// system's reason instead of reading on as silence; each reader of our own.
+TEST_F(DocumentIo, ReadersFailWhenTheFileEndsBeforeItsAudio) {
+  std::vector<std::string> names = {"r.wav", "ima.wav", "r.aiff", "r.au",
+                                    "r.gsm", "r.vox",   "r.raw"};
+  if (quillet::testing::ProgramAvailable("lame")) names.push_back("r.mp3");
+  std::vector<audio::Sample> tone(5 * 8192);
+  for (std::size_t i = 0; i < tone.size(); ++i)
+    tone[i] = static_cast<audio::Sample>(((i * 37) % 2000 - 1000) * 64);
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    const auto file = dir / name;
+    audio::SinkHandle sink;
+    if (name == "ima.wav") {
+      for (const WaveFormat& f : EncodableFormats(8000, 1)) {
+        if (f.tag == wave_tag::kImaAdpcm) sink = MakeWaveFormatSink(file, f);
+      }
+    } else if (name == "r.mp3") {
+      sink = MakeWavePcmSink(dir / "mp3-input.wav", 8000, 0, 16, 1);
+    } else {
+      sink = MakeSaveSink(file, 8000, 1, settings);
+    }
+    ASSERT_TRUE(sink && !sink->failed());
+    sink->write(tone.data(), static_cast<audio::FrameCount>(tone.size()));
+    ASSERT_TRUE(sink->Finish()) << sink->failureMessage();
+    sink = {};
+    if (name == "r.mp3") {
+      ASSERT_EQ(quillet::testing::RunProgram(
+                    {"lame", "--quiet", (dir / "mp3-input.wav").string(), file.string()}),
+                0);
+    }
+
+    audio::SourceHandle source = OpenAudioFile(file, settings);
+    ASSERT_TRUE(source->ready());
+    std::filesystem::resize_file(file, std::filesystem::file_size(file) / 3);
+    audio::LMemorySoundSink into(static_cast<std::uint32_t>(source->sampleRate()),
+                                 source->channels());
+    const audio::TransferOutcome moved = audio::Transfer(*source, into);
+    EXPECT_EQ(moved.result, platform::kTaskFailed);
+    EXPECT_EQ(moved.message,
+              "Cannot read the file " + file.string() + ": File shorter than when it was opened");
+    EXPECT_EQ(source->status(), audio::SoundStatus::Failed);
+  }
+}
+
+LAudioTagList SomeTags() {
+  LAudioTagList t;
+  t.Set(kTagTitle, "Dawn Chorus");
+  t.Set(kTagArtist, "Somebody");
+  t.Set(kTagGenre, "Jazz");
+  t.Set(kTagTrack, "7");
+  return t;
+}
+
+// The save itself carries the tags of every format that has them: they are in the
+// file when it appears.
+TEST_F(DocumentIo, TagsAreInTheFileTheSaveWrites) {
+  const auto in = MakeWave("in.wav", 3000);
+  LoadFileTask load(in, store, env);
+  load.Run(owner);
+  ASSERT_EQ(load.result, platform::kTaskDone);
+  int tagged = 0;
+  for (const FormatRow& row : FormatRows()) {
+    if (row.tags == TagSupport::None || !CanWrite(row)) continue;
+    SCOPED_TRACE(std::string(row.extension));
+    if (row.encoder && ComponentPath(*row.encoder, settings).empty()) continue;
+    const auto out = dir / ("tagged" + std::string(row.extension));
+    SaveChainTask save(load.chain(), out, env, 0, nullptr, SomeTags());
+    save.Run(owner);
+    ASSERT_EQ(save.result, platform::kTaskDone) << save.message();
+    LAudioTagList back;
+    ASSERT_TRUE(ReadTags(back, out));
+    EXPECT_EQ(back.Get(kTagTitle), "Dawn Chorus");
+    EXPECT_EQ(back.Get(kTagArtist), "Somebody");
+    EXPECT_EQ(back.Get(kTagGenre), "Jazz");
+    EXPECT_EQ(back.Get(kTagTrack), "7");
+    ++tagged;
+  }
+  EXPECT_GE(tagged, 1);  // WAVE always
+}
+
+// A file size limit lets the audio through but not the tags after it: the tag step
+// fails, so the save fails and the old file stays byte for byte.
+TEST_F(DocumentIo, AFailedTagWriteFailsTheSaveAndKeepsTheOldFile) {
+  const auto in = MakeWave("in.wav", 3000);
+  LoadFileTask load(in, store, env);
+  load.Run(owner);
+  ASSERT_EQ(load.result, platform::kTaskDone);
+  // An encoder that writes exactly 1000 bytes, whatever it is fed.
+  const auto lame = dir / "fixed-lame";
+  WriteFileBytes(lame, "#!/bin/sh\nfor last; do :; done\ncat > /dev/null\nhead -c 1000 /dev/zero > \"$last\"\n");
+  std::filesystem::permissions(lame, std::filesystem::perms::owner_all);
+  settings.SetString("Components/mp3el", "Path", lame.string());
+  SaveChainTask probe(load.chain(), dir / "probe.wav", env);
+  probe.Run(owner);
+  ASSERT_EQ(probe.result, platform::kTaskDone);
+  const struct {
+    const char* name;
+    std::uint64_t audioBytes;  // what the save writes before its tags
+  } cases[] = {{"old.wav", std::filesystem::file_size(dir / "probe.wav")}, {"old.mp3", 1000}};
+  const std::string old = "the user's old file, which must survive";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteFileBytes(dir / c.name, old);
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);  // EFBIG instead of a signal
+    struct rlimit limited = saved;
+    limited.rlim_cur = static_cast<rlim_t>(c.audioBytes);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    SaveChainTask plain(load.chain(), dir / ("plain-" + std::string(c.name)), env);
+    plain.Run(owner);
+    SaveChainTask save(load.chain(), dir / c.name, env, 0, nullptr, SomeTags());
+    save.Run(owner);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(plain.result, platform::kTaskDone) << "the limit must let the audio through";
+    EXPECT_EQ(save.result, platform::kTaskFailed);
+    EXPECT_NE(save.message().find("Unable to create file"), std::string::npos) << save.message();
+    EXPECT_NE(save.message().find("tags could not be written"), std::string::npos) << save.message();
+    EXPECT_EQ(ReadFileBytes(dir / c.name), old);
+  }
+  for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+    EXPECT_NE(e.path().filename().string().front(), '.') << "left behind: " << e.path();
 }
 
 }  // namespace
@@ -146,8 +309,9 @@ TEST(WaveMpeg, LayerThreeInWaveDecodesLikeTheMp3File) {
   ASSERT_EQ(RunProgram({"ffmpeg", "-loglevel", "error", "-i", (dir / "a.mp3").string(), "-c:a",
                         "copy", "-f", "wav", (dir / "a.wav").string()}),
             0);
-  audio::SourceHandle inWave = OpenAudioFile(dir / "a.wav");
-  audio::SourceHandle inMp3 = OpenAudioFile(dir / "a.mp3");
+  settings::Settings store(settings::FolderLocations(dir / "settings"));
+  audio::SourceHandle inWave = OpenAudioFile(dir / "a.wav", store);
+  audio::SourceHandle inMp3 = OpenAudioFile(dir / "a.mp3", store);
   ASSERT_TRUE(inWave->ready());
   ASSERT_TRUE(inMp3->ready());
   EXPECT_EQ(inWave->sampleRate(), 32000);

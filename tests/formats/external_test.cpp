@@ -9,6 +9,7 @@
 
 #include "fixtures/programs.h"
 #include "fixtures/temp_dir.h"
+#include "formats/save_options.h"
 #include "platform/scripted_progress.h"
 
 namespace quillet::formats {
@@ -19,14 +20,15 @@ using quillet::testing::TempDir;
 using quillet::testing::WriteFileBytes;
 using Args = std::vector<std::string>;
 
-Mp3EncoderSettings Cbr(int kbps) {
-  Mp3EncoderSettings m;
-  m.cbrBitRate = kbps;
+core::ParamSet Mp3() { return core::ParamSet(*kMp3Options.table); }
+core::ParamSet Cbr(int kbps) {
+  core::ParamSet m = Mp3();
+  m.SetInt(kMp3CbrRate, kbps);
   return m;
 }
 
 TEST(Mp3Command, DefaultsGiveJointStereoCbr128HighQualityAt44k) {
-  const EncodePlan p = Mp3EncodePlan(Mp3EncoderSettings{}, "/usr/bin/lame", 44100, 2, "out.mp3");
+  const EncodePlan p = Mp3EncodePlan(Mp3(), "/usr/bin/lame", 44100, 2, "out.mp3");
   EXPECT_EQ(p.argv, (Args{"/usr/bin/lame", "-m", "j", "-b", "128", "-h", "-r", "-s", "44.100", "-S",
                           "-", "out.mp3"}));
   EXPECT_EQ(p.rate, 44100u);
@@ -41,22 +43,22 @@ TEST(Mp3Command, LowRatesGoMonoAndNarrowband) {
 }
 
 TEST(Mp3Command, VbrPiecesAndTheRateRules) {
-  Mp3EncoderSettings m;
-  m.constantBitRate = false;
-  m.vbrMinBitRate = 32;
-  m.vbrMaxBitRate = 192;
-  m.vbrQuality = 2;
-  m.errorProtection = true;
+  core::ParamSet m = Mp3();
+  m.SetInt(kMp3Cbr, 0);
+  m.SetInt(kMp3VbrMin, 32);
+  m.SetInt(kMp3VbrMax, 192);
+  m.SetInt(kMp3VbrQuality, 2);
+  m.SetInt(kMp3Crc, 1);
   const EncodePlan p = Mp3EncodePlan(m, "lame", 22050, 1, "o.mp3");
   EXPECT_EQ(p.argv, (Args{"lame", "-m", "j", "-p", "-v", "-b", "32", "-B", "192", "-V", "2", "-r",
                           "-s", "44.100", "-S", "-", "o.mp3"}));
   EXPECT_EQ(p.rate, 44100u);  // a high top rate lifts a narrow document
 
   // Mono mode on a stereo document asks lame to downmix.
-  Mp3EncoderSettings mono;
-  mono.channelMode = 3;
+  core::ParamSet mono = Mp3();
+  mono.SetInt(kMp3ChannelMode, 3);
   EXPECT_EQ(Mp3EncodePlan(mono, "lame", 44100, 2, "o").argv[1], "-a");
-  mono.channelMode = 7;  // out of range counts as joint
+  mono.SetInt(kMp3ChannelMode, 7);  // out of range counts as joint
   EXPECT_EQ(Mp3EncodePlan(mono, "lame", 44100, 2, "o").argv[2], "j");
 
   const std::pair<std::uint32_t, std::uint32_t> rates[] = {
@@ -67,37 +69,28 @@ TEST(Mp3Command, VbrPiecesAndTheRateRules) {
   EXPECT_EQ(Mp3EncodingRate(Cbr(24), 48000), 22050u);  // a low bottom rate caps at 22050
 }
 
-TEST(Mp3Settings, HighTopRateRaisesTheMinimumWhenRead) {
-  TempDir dir;
-  settings::Settings s(settings::FolderLocations(dir.path()));
-  s.SetInt(kMp3Section, "VBRMinBitRate", 8);
-  s.SetInt(kMp3Section, "VBRMaxBitRate", 192);
-  EXPECT_EQ(Mp3EncoderSettings::Load(s).vbrMinBitRate, 32);
-  s.SetInt(kMp3Section, "VBRMaxBitRate", 160);
-  EXPECT_EQ(Mp3EncoderSettings::Load(s).vbrMinBitRate, 8);
-}
-
 TEST(OggCommand, BitRateModeIsCappedByRateAndChannels) {
-  OggEncoderSettings o;
-  o.quality = false;
-  o.channels = 1;
+  core::ParamSet o(*kOggOptions.table);
+  o.SetInt(kOggByQuality, 0);
+  o.SetInt(kOggChannels, 1);
   EXPECT_EQ(OggEncodePlan(o, "oggenc", 8000, 1, "o.ogg").argv,
             (Args{"oggenc", "-C", "1", "-R", "8000", "-m", "36", "-M", "36", "-Q", "-", "-o", "o.ogg"}));
-  o.stripComments = true;
+  o.SetInt(kOggStripComments, 1);
   EXPECT_EQ(OggEncodePlan(o, "oggenc", 44100, 2, "o.ogg").argv,
             (Args{"oggenc", "-C", "2", "-R", "44100", "--downmix", "-m", "96", "-M", "128",
                   "--discard-comments", "-Q", "-", "-o", "o.ogg"}));
-  OggEncoderSettings q;
-  q.vbrQuality = 7;
+  core::ParamSet q(*kOggOptions.table);
+  q.SetInt(kOggChannels, 2);
+  q.SetInt(kOggQuality, 7);
   EXPECT_EQ(OggEncodePlan(q, "oggenc", 48000, 2, "o.ogg").argv,
             (Args{"oggenc", "-C", "2", "-R", "48000", "-q", "7", "-Q", "-", "-o", "o.ogg"}));
 }
 
 TEST(FlacCommand, PiecesInOrderWithChannelsClamped) {
-  FlacEncoderSettings f;
-  f.channels = 6;
-  f.sampleRate = 48000;
-  f.compression = 8;
+  core::ParamSet f(*kFlacOptions.table);
+  f.SetInt(kFlacChannels, 6);
+  f.SetInt(kFlacRate, 48000);
+  f.SetInt(kFlacCompression, 8);
   const EncodePlan p = FlacEncodePlan(f, "flac", "o.flac");
   EXPECT_EQ(p.argv, (Args{"flac", "--channels=2", "--sample-rate=48000", "--compression-level-8",
                           "--endian=little", "--bps=16", "--sign=signed", "-f", "-", "-o", "o.flac"}));
@@ -105,34 +98,18 @@ TEST(FlacCommand, PiecesInOrderWithChannelsClamped) {
   EXPECT_EQ(p.channels, 2);
 }
 
-TEST(FlacSettings, MissingChannelsAndRateFollowTheDocument) {
-  TempDir dir;
-  settings::Settings s(settings::FolderLocations(dir.path()));
-  FlacEncoderSettings f = FlacEncoderSettings::Load(s, 96000, 2);
-  EXPECT_EQ(f.channels, 2);
-  EXPECT_EQ(f.sampleRate, 96000u);
-  EXPECT_EQ(OggEncoderSettings::Load(s, 2).channels, 2);
-  EXPECT_EQ(OggEncoderSettings::Load(s, 1).channels, 1);
-  // A stored choice wins.
-  s.SetInt(kFlacSection, "Channels", 1);
-  s.SetInt(kFlacSection, "SampleRate", 22050);
-  f = FlacEncoderSettings::Load(s, 96000, 2);
-  EXPECT_EQ(f.channels, 1);
-  EXPECT_EQ(f.sampleRate, 22050u);
-}
-
 TEST(AacCommand, FfmpegStandsInWithTheSameChoices) {
-  AacEncoderSettings a;
-  a.averageBitRate = true;
-  a.abrBitRate = 256;
-  a.forceMpeg2 = true;
-  a.disableTns = true;
+  core::ParamSet a(*kAacOptions.table);
+  a.SetInt(kAacAbr, 1);
+  a.SetInt(kAacAbrRate, 256);
+  a.SetInt(kAacMpeg2, 1);
+  a.SetInt(kAacNoTns, 1);
   EXPECT_EQ(AacEncodePlan(a, "ffmpeg", 8000, 1, "o.aac").argv,
             (Args{"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y", "-f", "s16le", "-ac",
                   "1", "-ar", "8000", "-i", "-", "-c:a", "aac", "-b:a", "36k", "-write_mpeg2", "1",
                   "-aac_tns", "0", "-f", "adts", "o.aac"}));
   // MPEG-2 signalling exists only in ADTS; VBR quality maps 100 % to 1.00.
-  const Args m4a = AacEncodePlan(AacEncoderSettings{}, "ffmpeg", 44100, 2, "o.M4A").argv;
+  const Args m4a = AacEncodePlan(core::ParamSet(*kAacOptions.table), "ffmpeg", 44100, 2, "o.M4A").argv;
   EXPECT_EQ(Args(m4a.end() - 5, m4a.end()), (Args{"-q:a", "1.00", "-f", "ipod", "o.M4A"}));
 }
 
@@ -150,39 +127,43 @@ TEST(DecoderCommands, OutputThenInputForEachProgram) {
   EXPECT_EQ(*(std::find(f.begin(), f.end(), "-i") + 1), "-evil name;rm -rf");
 }
 
-TEST(Components, SettingsStoreWinsOverThePath) {
+// Two stores in one process: each caller's own paths, never the other's.
+TEST(Components, TheCallersStoreWinsOverThePath) {
   TempDir dir;
-  settings::Settings::SetProcess(settings::FolderLocations(dir.path()));
+  settings::Settings mine(settings::FolderLocations(dir / "mine"));
+  settings::Settings theirs(settings::FolderLocations(dir / "theirs"));
   const auto fake = dir / "my-lame";
   WriteFileBytes(fake, "#!/bin/sh\nexit 0\n");
   std::filesystem::permissions(fake, std::filesystem::perms::owner_all);
-  settings::Settings::Process().SetString("Components/mp3el", "Path", fake.string());
-  EXPECT_EQ(ComponentPath(Component::Mp3Enc), fake);
+  mine.SetString("Components/mp3el", "Path", fake.string());
+  EXPECT_EQ(ComponentPath(Component::Mp3Enc, mine), fake);
+  EXPECT_NE(ComponentPath(Component::Mp3Enc, theirs), fake);
   // A stored path that is not a program is passed over.
-  settings::Settings::Process().SetString("Components/mp3el", "Path", (dir / "nothing").string());
-  EXPECT_NE(ComponentPath(Component::Mp3Enc), dir / "nothing");
+  mine.SetString("Components/mp3el", "Path", (dir / "nothing").string());
+  EXPECT_NE(ComponentPath(Component::Mp3Enc, mine), dir / "nothing");
 
   std::string why;
   const char* path = std::getenv("PATH");
   const std::string saved = path ? path : "";
   setenv("PATH", dir.path().c_str(), 1);
-  EXPECT_EQ(EnsureComponent(Component::OggDec, {}, &why), platform::kTaskFailed);
+  EXPECT_EQ(EnsureComponent(Component::OggDec, mine, {}, &why), platform::kTaskFailed);
   setenv("PATH", saved.c_str(), 1);
+  // Names the package to install on this system.
   EXPECT_NE(why.find("install-on-demand component \"oggdec\""), std::string::npos) << why;
-  EXPECT_NE(why.find("vorbis-tools"), std::string::npos) << why;
-  settings::Settings::SetProcess(settings::FolderLocations(dir / "other"));
+  EXPECT_NE(why.find("Install the Debian package vorbis-tools"), std::string::npos) << why;
 }
 
 class Task final : public platform::LProgressDialog {
  public:
-  explicit Task(std::function<int(Task&)> body) : LProgressDialog("t"), body_(std::move(body)) {}
+  explicit Task(std::function<platform::TaskResult(Task&)> body)
+      : LProgressDialog("t"), body_(std::move(body)) {}
   bool Execute() override {
     result = body_(*this);
     return true;
   }
 
  private:
-  std::function<int(Task&)> body_;
+  std::function<platform::TaskResult(Task&)> body_;
 };
 
 TEST(RunDecoder, ExitStatusAndOutputDecideTheResult) {

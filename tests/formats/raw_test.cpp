@@ -1,5 +1,5 @@
-// Headerless files in the fixed-width codings, the codec list and the settings dialog
-// model, with sox reading our files and we reading sox's.
+// Headerless files in the fixed-width codings, with sox reading our files and we
+// reading sox's.
 #include <gtest/gtest.h>
 
 #include "fixtures/temp_dir.h"
@@ -7,7 +7,6 @@
 #include "formats/raw_file.h"
 #include "formats/simple_formats.h"
 #include "raw_test_util.h"
-#include "settings/settings.h"
 
 namespace quillet::formats {
 namespace {
@@ -18,15 +17,6 @@ using audio::SoundStatus;
 using quillet::testing::ReadFileBytes;
 using quillet::testing::TempDir;
 using quillet::testing::WriteFileBytes;
-
-TEST(Raw, CodecListIsInDialogOrder) {
-  const auto names = RawCodecNames();
-  ASSERT_EQ(names.size(), 7u);
-  EXPECT_EQ(names[kRawDialogicAdpcm], "Dialogic ADPCM");
-  EXPECT_EQ(names[kRawMuLaw], "G711 uLaw");
-  EXPECT_EQ(names[kRawPcm16LE], "16 bit PCM (LE)");
-  EXPECT_EQ(names[kRawPcm16BE], "16 bit PCM (BE)");
-}
 
 TEST(Raw, EachCodingReadsItsBytes) {
   const std::string bytes("\x80\x7F\x00\x01", 4);
@@ -78,7 +68,7 @@ TEST(Raw, WritersRoundTripAndSaturate) {
   TempDir dir;
   const std::vector<Sample> edge = {600000, -600000, 524287, -524288, 2047, 2048, -2048, -2049, 0, 8, -8, 16 * 1234};
   for (int codec = 1; codec < kRawCodecCount; ++codec) {
-    SCOPED_TRACE(RawCodecNames()[static_cast<std::size_t>(codec)]);
+    SCOPED_TRACE(kRawCodecNames[static_cast<std::size_t>(codec)]);
     const auto file = dir / "w.raw";
     ASSERT_TRUE(WriteAllTo(*MakeRawSink(file, 8000, 2, codec), edge));
     EXPECT_EQ(ReadFileBytes(file).size(), edge.size() * (codec == kRawPcm16LE || codec == kRawPcm16BE ? 2 : 1));
@@ -123,32 +113,6 @@ TEST(Raw, AbandonedSaveLeavesTheOldFile) {
   sink->Abandon();
   sink = {};
   EXPECT_EQ(ReadFileBytes(file), "old");
-}
-
-TEST(Raw, DialogChecksTheRateAndStoresTheRecord) {
-  EXPECT_TRUE(CheckRawSampleRate(5999));
-  EXPECT_EQ(*CheckRawSampleRate(196001), "Please enter a sample rate between 6000 and 196000.");
-  EXPECT_FALSE(CheckRawSampleRate(6000));
-  EXPECT_FALSE(CheckRawSampleRate(196000));
-  EXPECT_EQ(RawSampleRateChoices().front(), "6000");
-  EXPECT_EQ(RawSampleRateChoices().back(), "196000");
-  EXPECT_EQ(RawChannelChoices()[1], "2 - Stereo");
-
-  TempDir dir;
-  settings::Settings store(settings::FolderLocations(dir.path()));
-  RawSettings vox = LoadRawSettings(store, kVoxSection);
-  EXPECT_EQ(vox.sampleRate, 8000);
-  EXPECT_EQ(vox.codec, kRawDialogicAdpcm);
-  RawSettings raw = LoadRawSettings(store, kRawSection);
-  EXPECT_EQ(raw.sampleRate, 44100);
-  EXPECT_EQ(raw.codec, kRawPcm16LE);
-  StoreRawSettings(store, kRawSection, RawSettings{22050, 0, kRawALaw});
-  raw = LoadRawSettings(store, kRawSection);
-  EXPECT_EQ(raw.sampleRate, 22050);
-  EXPECT_EQ(raw.channels, 1);
-  EXPECT_EQ(raw.codec, kRawALaw);
-  store.SetInt(kVoxSection, "Channels", 0);
-  EXPECT_EQ(LoadRawSettings(store, kVoxSection).channels, 1);
 }
 
 TEST(Raw, SoxReadsWhatWeWriteAndWeReadWhatSoxWrites) {

@@ -141,7 +141,7 @@ TEST(Task, WaitPumpsUntilTheTimeOrTheCancel) {
 
 TEST(Task, WaitForReportsSignalledTimeoutOrClosed) {
   ScriptedProgressFactory owner;
-  std::vector<std::int32_t> got;
+  std::vector<TaskResult> got;
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);
   UniqueFd readEnd(fds[0]), writeEnd(fds[1]);
@@ -157,8 +157,8 @@ TEST(Task, WaitForReportsSignalledTimeoutOrClosed) {
     got.push_back(self.WaitFor([] { return true; }, 60000));  // closed wins
   });
   task.Run(owner);
-  EXPECT_EQ(got, (std::vector<std::int32_t>{kTaskDone, kTaskFailed, kTaskFailed, kTaskDone,
-                                            kTaskCancelled, kTaskCancelled}));
+  EXPECT_EQ(got, (std::vector<TaskResult>{kTaskDone, kTaskFailed, kTaskFailed, kTaskDone,
+                                          kTaskCancelled, kTaskCancelled}));
 }
 
 TEST(Task, ErrorsShowOverTheWindowOrTheOwner) {

@@ -3,6 +3,8 @@
 // playback through the player on the fake device.
 #include <QComboBox>
 #include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QLineEdit>
 #include <QSpinBox>
 #include <QTest>
@@ -12,6 +14,7 @@
 #include "formats/document_io.h"
 #include "formats/save_options.h"
 #include "frame_fixture.h"
+#include "ui/format_dialogs.h"
 #include "ui/level_meter.h"
 #include "ui/playback.h"
 
@@ -32,10 +35,10 @@ std::vector<std::int16_t> SineSamples(int from, int to, double amplitude) {
 TEST_F(Frame, NormalizeFromTheMenuStoresItsValueAndRunsTheCommand) {
   DocumentWindow* w = Open(8000, 1, 8000, 0.25);
   settings_->SetBool("Settings", "AutoPlaybackAfterEffects", false);
-  DialogScript script("PercentDialog", [](QDialog& d) {
-    d.findChild<QSpinBox*>("value")->setValue(50);
+  DialogScript script("ParamDialog", [](QDialog& d) {
+    d.findChild<QSpinBox*>("PCT")->setValue(50);
   });
-  frame_->action(4002)->trigger();
+  frame_->action(core::kCmdNormalize)->trigger();
   EXPECT_EQ(script.shown(), 1);
   EXPECT_EQ(settings_->GetInt("StoredValues", "NormalizePeakLevel", 0), 50)
       << "the dialog's Confirm stores the value";
@@ -48,14 +51,14 @@ TEST_F(Frame, NormalizeFromTheMenuStoresItsValueAndRunsTheCommand) {
 TEST_F(Frame, EffectsPlayFromJustBeforeTheChangeWhenAutoPlayIsOn) {
   DocumentWindow* w = Open(8000, 1, 16000, 0.5);
   w->doc().SetSelection(8000, 12000, 8000);
-  frame_->Command(4018);  // Reverse
+  frame_->Command(core::kCmdReverse);  // Reverse
   EXPECT_EQ(w->doc().history().UndoName(), "Reverse");
   EXPECT_EQ(sound_.opens(), 1);
   EXPECT_TRUE(frame_->playback().IsPlaying());
   // Half a second before the selection (the device's clock stands still, so nothing
   // has been heard yet).
   EXPECT_EQ(frame_->playback().position(), 4000);
-  frame_->Command(3006);
+  frame_->Command(core::kCmdStop);
   EXPECT_FALSE(frame_->playback().IsPlaying());
 }
 
@@ -67,7 +70,7 @@ TEST_F(Frame, CrossFadeWorksOnTheTimesTypedInItsDialog) {
     d.findChild<QLineEdit*>("start")->setText("0:00:01.00");
     d.findChild<QLineEdit*>("end")->setText("0:00:01.50");
   });
-  frame_->Command(4021);
+  frame_->Command(core::kCmdCrossFade);
   EXPECT_EQ(script.shown(), 1);
   EXPECT_EQ(w->doc().history().UndoName(), "Cross Fade");
   // The join is at the typed start, and the selected half second is gone.
@@ -78,12 +81,12 @@ TEST_F(Frame, CrossFadeWorksOnTheTimesTypedInItsDialog) {
 TEST_F(Frame, ConvertToMonoFromTheMenuIsOneUndoableCommand) {
   DocumentWindow* w = Open(8000, 2, 4000, 0.5);
   settings_->SetBool("Settings", "AutoPlaybackAfterEffects", false);
-  EXPECT_TRUE(frame_->action(1008)->isChecked());
-  frame_->action(1007)->trigger();
+  EXPECT_TRUE(frame_->action(core::kCmdConvertStereo)->isChecked());
+  frame_->action(core::kCmdConvertMono)->trigger();
   EXPECT_EQ(w->doc().channels(), 1);
-  EXPECT_TRUE(frame_->action(1007)->isChecked());
+  EXPECT_TRUE(frame_->action(core::kCmdConvertMono)->isChecked());
   EXPECT_EQ(frame_->statusRate()->text().toStdString(), "Sample Rate: 8000   Mono");
-  frame_->Command(2001);
+  frame_->Command(core::kCmdUndo);
   EXPECT_EQ(w->doc().channels(), 2);
 }
 
@@ -103,10 +106,10 @@ TEST_F(Frame, SaveAsMp3AsksItsOptionsAndWhetherToReplace) {
   });
   answers_ = {Answer::No, Answer::Yes};  // not the first time, then replace it
   DialogScript script("LMp3EncodeDlg", [](QDialog& d) {
-    auto* rate = d.findChild<QComboBox*>("cbrRate");
+    auto* rate = d.findChild<QComboBox*>("CBRBitRate");
     rate->setCurrentIndex(rate->findText("64 kbps"));
   });
-  frame_->Command(1005);
+  frame_->Command(core::kCmdSaveFileAs);
   EXPECT_EQ(chooserCalls, 2);
   ASSERT_GE(boxes_.size(), 2u);
   EXPECT_EQ(boxes_[0],
@@ -117,13 +120,50 @@ TEST_F(Frame, SaveAsMp3AsksItsOptionsAndWhetherToReplace) {
   EXPECT_EQ(w->doc().file(), std::filesystem::absolute(dir_ / "out.mp3"));
   EXPECT_FALSE(w->doc().modified());
   std::string reader;
-  const audio::SourceHandle saved = formats::OpenAudioFile(dir_ / "out.mp3", &reader);
+  const audio::SourceHandle saved = formats::OpenAudioFile(dir_ / "out.mp3", *settings_, &reader);
   ASSERT_TRUE(saved->ready());
   EXPECT_EQ(reader, "mp3");
   // lame may lower the rate for a low bit rate: the duration is what stays.
   EXPECT_NEAR(double(saved->length()) / saved->sampleRate(), 1.0, 0.06);
   // 64 kbit/s for one second: about 8 kB, not the 128 kbit/s default.
   EXPECT_LT(std::filesystem::file_size(dir_ / "out.mp3"), 12000u);
+}
+
+// The option dialogs are drawn from their field tables: the mode radios enable their
+// fields, the table's check refuses under "Invalid value", Restore Defaults gives the
+// document's channels back.
+TEST_F(Frame, OptionDialogsFollowTheirTables) {
+  QtSaveOptions options(frame_.get());
+  core::ParamSet values = formats::LoadOptions(formats::kOggOptions, *settings_, 44100, 2);
+  bool checked = false;
+  DialogScript script("OggEncodeDlg", [&](QDialog& d) {
+    auto* min = d.findChild<QComboBox*>("VBRMinBitRate");
+    auto* max = d.findChild<QComboBox*>("VBRMaxBitRate");
+    auto* channels = d.findChild<QComboBox*>("Channels");
+    ASSERT_TRUE(min && max && channels);
+    EXPECT_FALSE(min->isEnabled());  // quality mode
+    d.findChild<QRadioButton*>("Quality.off")->setChecked(true);
+    EXPECT_TRUE(min->isEnabled());
+    EXPECT_FALSE(d.findChild<QComboBox*>("VBRQuality")->isEnabled());
+    channels->setCurrentIndex(0);
+    d.findChild<QPushButton*>("restoreDefaults")->click();
+    EXPECT_EQ(channels->currentText(), "Stereo");  // the document's, not mono
+    d.findChild<QRadioButton*>("Quality.off")->setChecked(true);
+    min->setCurrentIndex(min->findText("224 kbps"));
+    max->setCurrentIndex(max->findText("32 kbps"));
+    d.accept();
+    EXPECT_TRUE(d.isVisible()) << "refused, the dialog stays";
+    max->setCurrentIndex(max->findText("224 kbps"));
+    checked = true;
+  });
+  ASSERT_TRUE(options.EditOptions(formats::kOggOptions, values));
+  EXPECT_TRUE(checked);
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_EQ(boxes_[0], "Invalid value: The minimum bit rate must not be above the maximum bit rate.");
+  EXPECT_FALSE(values.Bool(formats::kOggByQuality));
+  EXPECT_EQ(values.Int(formats::kOggVbrMin), 224);
+  EXPECT_EQ(values.Int(formats::kOggVbrMax), 224);
+  EXPECT_EQ(values.Int(formats::kOggChannels), 2);
 }
 
 TEST_F(Frame, SaveAsWaveUsesTheFormatChosenInTheChooserAndRemembersIt) {
@@ -238,7 +278,7 @@ TEST_F(Frame, SelectingWhilePlayingPlaysTheNewSelection) {
   DocumentWindow* w = Open(8000, 1, 80000, 0.5);
   WaveDisplay* d = w->mainDisplay();
   ASSERT_TRUE(d->WaitIdle(std::chrono::seconds(5)));
-  frame_->Command(3002);
+  frame_->Command(core::kCmdPlay);
   ASSERT_TRUE(frame_->playback().IsPlaying());
   const int x0 = d->width() / 2, x1 = d->width() * 3 / 4;
   QTest::mousePress(d, Qt::LeftButton, {}, QPoint(x0, 20));
@@ -252,7 +292,7 @@ TEST_F(Frame, SelectingWhilePlayingPlaysTheNewSelection) {
   QTest::mouseClick(d, Qt::LeftButton, {}, QPoint(x0 / 2, 20));
   EXPECT_FALSE(w->doc().HasSelection());
   EXPECT_EQ(frame_->playback().position(), d->FrameAtPixel(x0 / 2));
-  frame_->Command(3006);
+  frame_->Command(core::kCmdStop);
 }
 
 TEST_F(Frame, SlowSpeedPlaysTwiceAsLongAndFastTwoThirds) {
@@ -290,14 +330,14 @@ TEST_F(Frame, HoldingRightFastForwardsAndLettingGoStopsWhereItGot) {
   // Faster than real time: more audio passed than the device played.
   EXPECT_GT(reached, sound_.playedFrames());
   // The menu's Rewind steps back five seconds.
-  frame_->Command(3008);
+  frame_->Command(core::kCmdRewind);
   EXPECT_EQ(w->doc().cursor(), std::max<FramePos>(reached - 40000, 0));
 }
 
 TEST_F(Frame, RefusedDeviceSaysToCheckTheOptions) {
   Open();
   sound_.SetOpenFailure("no such device");
-  frame_->Command(3002);
+  frame_->Command(core::kCmdPlay);
   ASSERT_EQ(boxes_.size(), 1u);
   EXPECT_EQ(boxes_[0].rfind(std::string("Quillet: ") + kCheckPlayDeviceMessage, 0), 0u) << boxes_[0];
   EXPECT_NE(boxes_[0].find("no such device"), std::string::npos);

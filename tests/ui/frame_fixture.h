@@ -1,7 +1,7 @@
 #pragma once
-// The editor's main frame under test: a private settings folder (also the process
-// store, which the open and save dialogs use), a private sample store, the fake
-// sound device, and scripted answers to message boxes, file choosers and dialogs.
+// The editor's main frame under test: a private settings folder given to the frame, a
+// private sample store, the fake sound device, and scripted answers to message boxes,
+// file choosers and dialogs.
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 
+#include "app/registry.h"
 #include "core/document.h"
 #include "core/working_folder.h"
 #include "fixtures/temp_dir.h"
@@ -63,7 +64,6 @@ class Frame : public ::testing::Test {
   void SetUp() override {
     // Files of the data folder (WavCodec.wff, envelope.dat) stay in the test's folder.
     setenv("XDG_DATA_HOME", (dir_ / "data").c_str(), 1);
-    settings::Settings::SetProcess(settings::FolderLocations(dir_ / "cfg"));
     settings_ = std::make_unique<settings::Settings>(settings::FolderLocations(dir_ / "cfg"));
     std::string why;
     session_ = core::StoreSession::StartIn(dir_ / "work", &why);
@@ -84,7 +84,8 @@ class Frame : public ::testing::Test {
   }
   void MakeFrame(std::filesystem::path keys = {}) {
     frame_.reset();
-    frame_ = std::make_unique<MainFrame>(*settings_, session_->store(), keys, &sound_);
+    frame_ = std::make_unique<MainFrame>(*settings_, session_->store(),
+                                         app::BuildCommandRegistry(), keys, &sound_);
     frame_->resize(1000, 700);
     frame_->show();
     QApplication::processEvents();

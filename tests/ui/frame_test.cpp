@@ -8,11 +8,17 @@
 #include <QTabBar>
 #include <QTest>
 #include <QTimer>
+#include <QMenu>
+#include <QMenuBar>
+#include <QToolBar>
 #include <QToolButton>
+#include <QWidgetAction>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
 #include <memory>
 
 #include "core/document.h"
@@ -48,16 +54,16 @@ TEST_F(Frame, MouseSelectionThenCutKeyAndUndoKeyRestoreTheAudio) {
   EXPECT_EQ(doc.selEnd(), d->FrameAtPixel(x1));
   ASSERT_TRUE(doc.HasSelection());
   const FrameCount cut = doc.selEnd() - doc.selStart();
-  EXPECT_TRUE(frame_->action(2002)->isEnabled());
+  EXPECT_TRUE(frame_->action(core::kCmdCut)->isEnabled());
 
   Key(Qt::Key_X, Qt::ControlModifier);
   EXPECT_EQ(doc.length(), 8000 - cut);
   EXPECT_TRUE(doc.modified());
-  EXPECT_EQ(frame_->action(2001)->text().toStdString(), "Undo Cut\tCtrl+Z");
+  EXPECT_EQ(frame_->action(core::kCmdUndo)->text().toStdString(), "Undo Cut\tCtrl+Z");
   Key(Qt::Key_Z, Qt::ControlModifier);
   EXPECT_EQ(doc.length(), 8000);
   EXPECT_FALSE(doc.modified());
-  EXPECT_EQ(frame_->action(2033)->text().toStdString(), "Redo Cut\tCtrl+Y");
+  EXPECT_EQ(frame_->action(core::kCmdRedo)->text().toStdString(), "Redo Cut\tCtrl+Y");
 }
 
 TEST_F(Frame, DisplayPaintsTheGivenColoursAndSelection) {
@@ -106,18 +112,20 @@ TEST_F(Frame, ZoomKeysKeepTheViewInsideTheAudio) {
 TEST_F(Frame, EmptyDocumentShowsOneSecondAndSurvivesEveryZoom) {
   settings_->SetBool("Settings", "PromptSampleAndChannels", false);
   settings_->SetInt("Settings", "DefaultSampleRate", 0);  // a stored 0 must not divide
-  ASSERT_TRUE(frame_->Command(1001));
+  ASSERT_TRUE(frame_->Command(core::kCmdNewFile));
   DocumentWindow* w = frame_->active();
   ASSERT_NE(w, nullptr);
   EXPECT_EQ(w->doc().sampleRate(), 44100u);
   EXPECT_EQ(w->mainDisplay()->viewLength(), 44100);
-  for (int id : {5001, 5002, 5003, 5004, 5005}) frame_->Command(id);
+  for (core::CommandId id : {core::kCmdZoomIn, core::kCmdZoomOut, core::kCmdZoomSelection,
+                             core::kCmdZoomFull, core::kCmdVerticalZoom})
+    frame_->Command(id);
   EXPECT_EQ(w->doc().length(), 0);
   EXPECT_TRUE(w->mainDisplay()->WaitIdle(std::chrono::seconds(5)));
   EXPECT_EQ(w->windowTitle().toStdString(), "Untitled 1[*]");
   // Modes 1 and 2 are for stereo only.
   EXPECT_FALSE(w->button(89)->isEnabled());
-  EXPECT_FALSE(frame_->action(5008)->isEnabled());
+  EXPECT_FALSE(frame_->action(core::kCmdDisplayLeftRight)->isEnabled());
 }
 
 TEST_F(Frame, AmplifyDialogValueChangesTheAudioAndIsUndoable) {
@@ -129,12 +137,12 @@ TEST_F(Frame, AmplifyDialogValueChangesTheAudioAndIsUndoable) {
       if (auto* d = qobject_cast<QDialog*>(top); d && d->isVisible()) d->accept();
   });
   const FrameCount before = w->doc().length();
-  ASSERT_TRUE(frame_->Command(4001));
+  ASSERT_TRUE(frame_->Command(core::kCmdAmplify));
   EXPECT_EQ(w->doc().length(), before);
   EXPECT_EQ(w->doc().history().UndoName(), "Amplify");
   // Half gain, up to the truncation of the 8.24 product.
   EXPECT_NEAR(w->doc().chain().segments().front().gain, 0x800000, 16);
-  frame_->Command(2001);
+  frame_->Command(core::kCmdUndo);
   EXPECT_EQ(w->doc().chain().segments().front().gain, 0x1000000);
 }
 
@@ -171,7 +179,7 @@ TEST_F(Frame, CommandLineSavesAsAndExitsAndReportsAFailedSave) {
                                       (dir_ / "out.wav").string(), "-exit", "-close"}));
   EXPECT_FALSE(frame_->saveFailed());
   std::string reader;
-  const audio::SourceHandle saved = formats::OpenAudioFile(dir_ / "out.wav", &reader);
+  const audio::SourceHandle saved = formats::OpenAudioFile(dir_ / "out.wav", *settings_, &reader);
   ASSERT_TRUE(saved->ready());
   EXPECT_EQ(saved->length(), 4000);
   EXPECT_EQ(saved->channels(), 2);
@@ -261,15 +269,46 @@ TEST_F(Frame, ShiftWithArrowKeysExtendsTheSelectionFromWhereShiftWentDown) {
   EXPECT_EQ(w->doc().selEnd(), 8000);
 }
 
+// Every item of the menus, bars and the context menu works: it is a command of the
+// table that can run. Commands still without one (CD, projects, sending) are absent.
+TEST_F(Frame, EveryMenuItemIsARunnableCommand) {
+  std::vector<std::string> texts;
+  std::function<void(const QList<QAction*>&)> walk = [&](const QList<QAction*>& actions) {
+    for (QAction* a : actions) {
+      if (a->menu()) {
+        walk(a->menu()->actions());
+        continue;
+      }
+      if (a->isSeparator() || qobject_cast<QWidgetAction*>(a)) continue;  // the time fields
+      const int id = a->data().toInt();
+      if (id >= core::kCmdRecentFirst && id <= core::kCmdRecentLast) continue;
+      const core::Command* c = frame_->commands().Find(id);
+      ASSERT_NE(c, nullptr) << a->text().toStdString();
+      EXPECT_TRUE(c->run) << c->menuText;
+      texts.push_back(a->text().toStdString());
+    }
+  };
+  walk(frame_->menuBar()->actions());
+  for (QToolBar* bar : frame_->findChildren<QToolBar*>()) walk(bar->actions());
+  EXPECT_GT(texts.size(), 60u);
+  for (const char* shown : {"Paste From System Clipboard", "Paste Mix From System Clipboard...",
+                            "&Amplify...", "Mono", "E&xit\tAlt+F4"})
+    EXPECT_NE(std::find(texts.begin(), texts.end(), shown), texts.end()) << shown;
+  for (core::CommandId absent : {core::kCmdSend, core::kCmdLoadCdTracks, core::kCmdOpenProject,
+                                 core::kCmdOptions, core::kCmdAutoTrim, core::kCmdHelp})
+    EXPECT_EQ(frame_->action(absent), nullptr) << absent;
+  EXPECT_TRUE(frame_->commands().refusals().empty());
+}
+
 TEST_F(Frame, ToolbarSettingsAreStoredAndTheRecentListIsRebuilt) {
-  frame_->Command(9002);
+  frame_->Command(core::kCmdMainToolbar);
   EXPECT_FALSE(settings_->GetBool("Settings", "ShowMainToolbar", true));
-  frame_->Command(9005);
+  frame_->Command(core::kCmdCommandBarRight);
   EXPECT_FALSE(settings_->GetBool("Settings", "ShowCommandBarLeft", true));
   EXPECT_EQ(frame_->dockWidgetArea(frame_->commandBar()), Qt::RightDockWidgetArea);
-  // Commands whose capability is missing stay visible and disabled.
-  EXPECT_FALSE(frame_->action(1009)->isEnabled());
-  EXPECT_FALSE(frame_->Command(1009));
+  // Commands whose capability is missing are absent: no action, nothing runs.
+  EXPECT_EQ(frame_->action(core::kCmdSend), nullptr);
+  EXPECT_FALSE(frame_->Command(core::kCmdSend));
 }
 
 }  // namespace

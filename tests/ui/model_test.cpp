@@ -2,9 +2,6 @@
 // line, zoom and time arithmetic.
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <set>
-
 #include "fixtures/temp_dir.h"
 #include "platform/hot_keys.h"
 #include "platform/record_file.h"
@@ -47,23 +44,58 @@ TEST(KeyMap, QtKeysGetTheStoredVirtualKeyCodes) {
   EXPECT_EQ(KeyCodeText(0x6B), "Num +");
 }
 
-TEST(Commands, EveryMenuEntryIsACommandAndIdsAreUnique) {
-  std::set<int> ids;
-  for (const CommandInfo& c : AllCommands()) EXPECT_TRUE(ids.insert(c.id).second) << c.id;
-  std::function<void(const std::vector<MenuEntry>&)> walk = [&](const auto& entries) {
-    for (const MenuEntry& e : entries) {
-      if (!e.submenu.empty()) {
-        walk(e.children);
-      } else if (e.id) {
-        EXPECT_NE(FindCommand(e.id), nullptr) << e.id;
-      }
-    }
+// The layout rules on a small table: order by place, a separator where the hundreds
+// change, submenus gathered where their first command sits, and nothing that cannot run.
+TEST(MenuLayout, OrdersSeparatesGathersSubmenusAndLeavesOutWhatCannotRun) {
+  core::CommandRegistry r;
+  const auto ok = [](core::CommandCall&) { return platform::kTaskDone; };
+  const auto add = [&](core::CommandId id, std::string_view menu, int order,
+                       std::string_view sub = {}, bool runs = true, bool context = false) {
+    core::Command c{.id = id, .menuText = "x", .place = {menu, sub, order, context}};
+    if (runs) c.run = ok;
+    ASSERT_TRUE(r.Add(std::move(c)));
   };
-  for (const MenuInfo& m : MainMenus()) walk(m.entries);
-  walk(ContextMenu());
-  EXPECT_EQ(FindCommand(99999), nullptr);
-  std::string buf;
-  EXPECT_EQ(MenuLabel("E&xit\tAlt+F4", buf), "Exit");
+  add(core::kCmdRedo, "&Edit", 110);
+  add(core::kCmdUndo, "&Edit", 100, {}, true, true);
+  add(core::kCmdInsertSilenceEnd, "&Edit", 472, "Ins");
+  add(core::kCmdCut, "&Edit", 200, {}, true, true);
+  add(core::kCmdInsertSilenceStart, "&Edit", 470, "Ins");
+  add(core::kCmdTrim, "&Edit", 480);
+  add(core::kCmdSend, "&File", 300, {}, false);  // cannot run: absent, and its menu too
+  add(core::kCmdAmplify, "&Effects", 100, {}, true, true);
+  add(core::kCmdAbout, "&Help", 100);
+
+  const std::vector<MenuLayout> menus = LayOutMenus(r);
+  ASSERT_EQ(menus.size(), 3u);
+  EXPECT_EQ(menus[0].title, "&Edit");
+  EXPECT_EQ(menus[1].title, "&Effects");
+  EXPECT_EQ(menus[2].title, "&Help");
+  const std::vector<MenuItem>& edit = menus[0].items;
+  ASSERT_EQ(edit.size(), 7u);
+  EXPECT_EQ(edit[0].id, core::kCmdUndo);
+  EXPECT_EQ(edit[1].id, core::kCmdRedo);
+  EXPECT_EQ(edit[2].id, core::kCmdNone);  // 1xx to 2xx
+  EXPECT_EQ(edit[3].id, core::kCmdCut);
+  EXPECT_EQ(edit[4].id, core::kCmdNone);
+  EXPECT_EQ(edit[5].submenu, "Ins");
+  ASSERT_EQ(edit[5].children.size(), 2u);
+  EXPECT_EQ(edit[5].children[0].id, core::kCmdInsertSilenceStart);
+  EXPECT_EQ(edit[6].id, core::kCmdTrim);
+
+  const std::vector<MenuItem> context = LayOutContextMenu(r);
+  ASSERT_EQ(context.size(), 5u);
+  EXPECT_EQ(context[0].id, core::kCmdUndo);
+  EXPECT_EQ(context[2].id, core::kCmdCut);
+  EXPECT_EQ(context[3].id, core::kCmdNone);
+  EXPECT_EQ(context[4].submenu, "&Effects");
+}
+
+TEST(MenuLayout, BuiltInKeysBecomeStoredKeyCodes) {
+  core::Command c{.id = core::kCmdZoomIn, .keys = "Ctrl+Num++, Ctrl+=, Del"};
+  EXPECT_EQ(BuiltInKeyCodes(c),
+            (std::vector<std::uint32_t>{0x20000u | kVkAdd, 0x20000u | 0xBB, kVkDelete}));
+  c.keys = "";
+  EXPECT_TRUE(BuiltInKeyCodes(c).empty());
 }
 
 TEST(RecentFiles, TwelfthFileReplacesTheOldestAndMenuTextsShorten) {

@@ -84,7 +84,7 @@ TEST_F(Record, ReplacesTheSelectionAsOneUndoableStep) {
         for (int i = 0; i < 4; ++i) tips.push_back(d.transportButton(i)->toolTip().toStdString());
       },
       QDialog::Accepted);
-  frame_->action(kCmdRecord)->trigger();
+  frame_->action(core::kCmdRecord)->trigger();
   ASSERT_EQ(script.shown(), 1);
   EXPECT_EQ(tips, (std::vector<std::string>{"Restart (F6)", "Rewind (<-)", "Re-Take (F7)", "Record Next (F5)"}));
 
@@ -96,7 +96,7 @@ TEST_F(Record, ReplacesTheSelectionAsOneUndoableStep) {
   EXPECT_EQ(doc.selEnd(), 2000 + recorded);
   EXPECT_EQ(doc.cursor(), 2000);
   EXPECT_TRUE(doc.modified());
-  EXPECT_EQ(frame_->action(2001)->text().toStdString(), "Undo Record\tCtrl+Z");
+  EXPECT_EQ(frame_->action(core::kCmdUndo)->text().toStdString(), "Undo Record\tCtrl+Z");
   const std::vector<audio::Sample> after = ChainSamples(doc.chain());
   // What came before and after the selection is untouched; the tone is in between.
   EXPECT_TRUE(std::equal(before.begin(), before.begin() + 2000, after.begin()));
@@ -105,7 +105,7 @@ TEST_F(Record, ReplacesTheSelectionAsOneUndoableStep) {
   for (std::int64_t i = 2000; i < 2000 + 4000; ++i) peak = std::max(peak, std::abs(after[std::size_t(i)]));
   EXPECT_GT(peak, 12000 * 16 / 2);  // 20-bit samples, DC removal leaves the tone
 
-  frame_->Command(2001);
+  frame_->Command(core::kCmdUndo);
   EXPECT_EQ(ChainSamples(doc.chain()), before);
 }
 
@@ -115,14 +115,14 @@ TEST_F(Record, CancelLeavesTheDocumentAsItWas) {
   const std::vector<audio::Sample> before = ChainSamples(w->doc().chain());
   w->doc().SetSelection(1000, 1500, 1000);
   RecordScript script({}, QDialog::Rejected);
-  frame_->action(kCmdRecord)->trigger();
+  frame_->action(core::kCmdRecord)->trigger();
   ASSERT_EQ(script.shown(), 1);
   EXPECT_TRUE(script.recorded());  // something was recorded, and thrown away
   EXPECT_EQ(ChainSamples(w->doc().chain()), before);
   EXPECT_FALSE(w->doc().modified());
   EXPECT_EQ(w->doc().selStart(), 1000);
   EXPECT_EQ(w->doc().selEnd(), 1500);
-  EXPECT_FALSE(frame_->action(2001)->isEnabled());
+  EXPECT_FALSE(frame_->action(core::kCmdUndo)->isEnabled());
   EXPECT_EQ(sound_.openStreams(), 0);
 }
 
@@ -132,7 +132,7 @@ TEST_F(Record, WithoutADocumentRecordsIntoANewOneAndRecordNextFollowsOn) {
   settings_->SetBool("Recorder", "Autotrim", false);  // every buffer is kept
   // F5 ends the first dialog with Record Next; the second take follows the first.
   RecordScript first([](RecordDialog& d) { QTest::keyClick(&d, Qt::Key_F5); }, QDialog::Accepted);
-  frame_->action(kCmdRecord)->trigger();
+  frame_->action(core::kCmdRecord)->trigger();
   ASSERT_EQ(first.shown(), 1);
   ASSERT_EQ(frame_->documents().size(), 1u);
   const std::int64_t firstLength = frame_->active()->doc().length();
@@ -216,7 +216,7 @@ TEST_F(Frame, TagsAreWrittenAfterASaveAndReadBackWithTheAudioUnchanged) {
     d.findChild<QComboBox*>("GENRE")->setCurrentText("Jazz");
     d.findChild<QLineEdit*>("TRACKNUMBER")->setText("7");
   });
-  frame_->action(kCmdEditTags)->trigger();
+  frame_->action(core::kCmdEditTags)->trigger();
   ASSERT_EQ(script.shown(), 1);
   EXPECT_TRUE(w->doc().modified());
   const auto out = dir_ / "tagged.wav";
@@ -236,11 +236,11 @@ TEST_F(Frame, TagsAreWrittenAfterASaveAndReadBackWithTheAudioUnchanged) {
     EXPECT_EQ(d.findChild<QComboBox*>("GENRE")->currentIndex(), 8);
     EXPECT_EQ(d.findChild<QLineEdit*>("TITLE")->text().toStdString(), "Morning take");
   });
-  frame_->action(kCmdEditTags)->trigger();
+  frame_->action(core::kCmdEditTags)->trigger();
   EXPECT_EQ(check.shown(), 1);
   back->doc().SetFile(dir_ / "x.aiff");
   boxes_.clear();
-  frame_->action(kCmdEditTags)->trigger();
+  frame_->action(core::kCmdEditTags)->trigger();
   ASSERT_EQ(boxes_.size(), 1u);
   EXPECT_NE(boxes_[0].find("Only wav and mp3 files can have tags edited."), std::string::npos);
 }

@@ -1,0 +1,153 @@
+// Every effect command of this module, each registered once in one list: texts,
+// places, enable rule, parameter table and the run that reads it.
+#include "effects/registry.h"
+
+#include "core/document.h"
+#include "effects/commands.h"
+#include "effects/dialogs.h"
+#include "effects/pan.h"
+
+namespace quillet::effects {
+namespace {
+
+using core::Command;
+using core::CommandCall;
+using core::MenuPlace;
+using platform::TaskResult;
+
+
+template <TaskResult (*F)(EditContext&, WaveDocument&)>
+TaskResult Plain(CommandCall& c) {
+  return (F(c.ctx, *c.doc));
+}
+
+template <SpeedKind K>
+TaskResult Speed(CommandCall& c) {
+  return (SpeedCommand(c.ctx, *c.doc, K, SpeedParamsOf(*c.params).percent));
+}
+
+TaskResult Envelope(CommandCall& c) {
+  EnvelopeShape shape;
+  const std::string& points = c.params->Text(0);
+  if (points.empty()) {
+    shape = LoadEnvelope(DefaultDataFolder());
+  } else if (const Status s = ParseEnvelope(points, shape); !s.ok()) {
+    c.ctx.message = s.message;
+    return platform::kTaskFailed;
+  }
+  return (EnvelopeCommand(c.ctx, *c.doc, shape));
+}
+
+// A conversion to what the document already is does nothing, not even stop playback.
+template <int Channels>
+TaskResult ConvertTo(CommandCall& c) {
+  const int channels = c.params ? int(c.params->Int(0)) : Channels;
+  if (channels == c.doc->channels()) return platform::kTaskDone;
+  return (ConvertChannelsCommand(c.ctx, *c.doc, channels));
+}
+
+TaskResult ConvertRate(CommandCall& c) {
+  const std::int64_t rate = c.params->Int(0);
+  if (rate == c.doc->sampleRate()) return platform::kTaskDone;
+  return (ConvertSampleRateCommand(c.ctx, *c.doc, rate));
+}
+
+// The rate dialog starts from the document's rate.
+void PrepareRate(core::ParamSet& values, const WaveDocument* doc) {
+  if (doc) values.SetInt(0, doc->sampleRate());
+}
+
+constexpr std::string_view kEffects = "&Effects";
+constexpr std::uint32_t kAudio = core::kNeedsAudio;
+constexpr std::uint32_t kSelected = core::kNeedsAudio | core::kNeedsSelection;
+
+}  // namespace
+
+void RegisterEffectCommands(core::CommandRegistry& r) {
+  auto effect = [](int order) { return MenuPlace{kEffects, {}, order, true}; };
+  auto file = [](int order, std::string_view submenu = {}) {
+    return MenuPlace{"&File", submenu, order, false};
+  };
+  // clang-format off
+  const Command commands[] = {
+      {.id = core::kCmdAmplify, .menuText = "&Amplify...", .cliName = "amplify",
+       .undoLabel = "Amplify", .needs = kAudio, .params = &kAmplifyTable, .place = effect(100),
+       .bars = {.effects = 100, .command = 11},
+       .run = [](CommandCall& c) {
+         return (AmplifyCommand(c.ctx, *c.doc, AmplifyParamsOf(*c.params).gainPct));
+       }},
+      {.id = core::kCmdNormalize, .menuText = "&Normalize...", .cliName = "normalize",
+       .undoLabel = "Normalize", .progressText = "Normalizing", .needs = kAudio,
+       .params = &kNormalizeTable, .place = effect(110), .bars = {.effects = 110, .command = 12},
+       .run = [](CommandCall& c) {
+         return (NormalizeCommand(c.ctx, *c.doc, NormalizeParamsOf(*c.params).peakPct));
+       }},
+      {.id = core::kCmdFadeIn, .menuText = "&Fade In", .cliName = "fade-in",
+       .undoLabel = "Fade In", .progressText = "Envelope", .needs = kSelected,
+       .place = effect(120), .bars = {.effects = 120, .command = 13},
+       .run = &Plain<FadeInCommand>},
+      {.id = core::kCmdFadeOut, .menuText = "&Fade Out", .cliName = "fade-out",
+       .undoLabel = "Fade Out", .progressText = "Envelope", .needs = kSelected,
+       .place = effect(130), .bars = {.effects = 130, .command = 14},
+       .run = &Plain<FadeOutCommand>},
+      {.id = core::kCmdFadeOutAndTrim, .menuText = "Fade Out and &Trim",
+       .cliName = "fade-out-trim", .undoLabel = "Fade Out and Trim", .progressText = "Envelope",
+       .needs = kAudio, .place = effect(140), .run = &Plain<FadeOutAndTrimCommand>},
+      {.id = core::kCmdEnvelope, .menuText = "En&velope...", .cliName = "envelope",
+       .undoLabel = "Envelope", .progressText = "Envelope", .needs = kAudio,
+       .params = &kEnvelopeTable, .dialog = std::string(core::kNoDialog), .place = effect(150),
+       .bars = {.effects = 160}, .run = &Envelope},
+      {.id = core::kCmdDcOffset, .menuText = "DCOff&set Correction", .cliName = "dc-offset",
+       .undoLabel = "DC Offset Correction", .progressText = "DC Offset Correction",
+       .needs = kAudio, .place = effect(160), .run = &Plain<DcOffsetCommand>},
+      {.id = core::kCmdReverse, .menuText = "Re&verse", .cliName = "reverse",
+       .undoLabel = "Reverse", .progressText = "Reversing Sound", .needs = kAudio,
+       .place = effect(170), .bars = {.effects = 170}, .run = &Plain<ReverseCommand>},
+      {.id = core::kCmdStereoPan, .menuText = "Stereo Pan...", .cliName = "pan",
+       .undoLabel = "Stereo Pan", .progressText = "Stereo Pan", .needs = kAudio,
+       .params = &kStereoPanTable, .place = effect(180), .bars = {.effects = 180},
+       .run = [](CommandCall& c) {
+         return (StereoPanCommand(c.ctx, *c.doc, PanParamsOf(*c.params).position));
+       }},
+      {.id = core::kCmdCrossFade, .menuText = "CrossFade...", .cliName = "cross-fade",
+       .undoLabel = "Cross Fade", .progressText = "Cross Fading",
+       .progressCaption = "Cross Fading", .needs = kSelected, .params = &kCrossFadeTable,
+       .dialog = "cross-fade", .place = effect(190),
+       .run = [](CommandCall& c) {
+         return (CrossFadeCommand(c.ctx, *c.doc, CrossFadeParamsOf(*c.params)));
+       }},
+      {.id = core::kCmdSpeedAndPitch, .menuText = "Spee&d and Pitch Change...",
+       .cliName = "speed-pitch", .undoLabel = "Speed and Pitch Change",
+       .progressText = "Speed and Pitch Change", .needs = kAudio,
+       .params = &kSpeedAndPitchTable, .place = effect(300),
+       .run = &Speed<SpeedKind::SpeedAndPitch>},
+      {.id = core::kCmdSpeed, .menuText = "S&peed Change...", .cliName = "speed",
+       .undoLabel = "Speed Change", .progressText = "Speed and Pitch Change", .needs = kAudio,
+       .params = &kSpeedTable, .place = effect(310), .run = &Speed<SpeedKind::SpeedOnly>},
+      {.id = core::kCmdPitch, .menuText = "&Pitch Change...", .cliName = "pitch",
+       .undoLabel = "Pitch Change", .progressText = "Speed and Pitch Change", .needs = kAudio,
+       .params = &kPitchTable, .place = effect(320), .run = &Speed<SpeedKind::PitchOnly>},
+      {.id = core::kCmdConvertSampleRate, .menuText = "Convert Sample Rate",
+       .description = "Converts the sample rate of the current file.", .cliName = "rate",
+       .undoLabel = "Convert Sample Rate", .progressText = "Process Audio",
+       .needs = core::kNeedsDocument, .params = &kSampleRateTable, .dialog = "sample-rate",
+       .place = file(500), .run = &ConvertRate, .prepare = &PrepareRate},
+      // quillet-cli's "channels:N" reaches either conversion through the first.
+      {.id = core::kCmdConvertMono, .menuText = "Mono",
+       .description = "Converts current file to mono.", .cliName = "channels",
+       .undoLabel = "Convert Channels", .progressText = "Process Audio",
+       .needs = core::kNeedsDocument, .params = &kChannelsTable,
+       .dialog = std::string(core::kNoDialog), .place = file(510, "Convert Channels"),
+       .run = &ConvertTo<1>,
+       .checked = [](const core::CommandState& s) { return s.doc && s.doc->channels() == 1; }},
+      {.id = core::kCmdConvertStereo, .menuText = "Stereo",
+       .description = "Converts current file to stereo.", .undoLabel = "Convert Channels",
+       .progressText = "Process Audio", .needs = core::kNeedsDocument,
+       .place = file(511, "Convert Channels"), .run = &ConvertTo<2>,
+       .checked = [](const core::CommandState& s) { return s.doc && s.doc->channels() == 2; }},
+  };
+  // clang-format on
+  for (const Command& c : commands) r.Add(c);
+}
+
+}  // namespace quillet::effects

@@ -1,0 +1,214 @@
+#include "formats/format_table.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "formats/simple_formats.h"
+#include "formats/wav_chooser.h"
+#include "formats/mp3_source.h"
+#include "formats/wav_reader.h"
+#include "formats/wav_writer.h"
+#include "platform/paths.h"
+
+namespace quillet::formats {
+namespace {
+
+using Path = std::filesystem::path;
+using core::ParamSet;
+
+// ---- readers of our own
+
+audio::SourceHandle ReadWave(const Path& f, const ParamSet*) { return OpenWaveFile(f); }
+audio::SourceHandle ReadMp3(const Path& f, const ParamSet*) { return OpenMp3Source(f); }
+audio::SourceHandle ReadAiff(const Path& f, const ParamSet*) { return OpenAiffFile(f); }
+audio::SourceHandle ReadAu(const Path& f, const ParamSet*) { return OpenAuFile(f); }
+audio::SourceHandle ReadGsm(const Path& f, const ParamSet*) { return OpenGsmFile(f); }
+audio::SourceHandle ReadVox(const Path& f, const ParamSet* o) {
+  return o ? OpenVoxFile(f, RawFromOptions(*o)) : OpenVoxFile(f);
+}
+audio::SourceHandle ReadRaw(const Path& f, const ParamSet* o) {
+  return OpenRawFile(f, o ? RawFromOptions(*o) : RawSettings{});
+}
+
+// ---- writers
+
+audio::SinkHandle WriteWave(const SinkRequest& r) {
+  // A PCM file saved back without a stored choice keeps its depth.
+  const int bits = r.sourceBits;
+  if (!ReadWavCodecFile(WavCodecFilePath()) && (bits == 8 || bits == 24 || bits == 32))
+    return MakeWaveFormatSink(r.file, MakePcmFormat(r.rate, r.channels, bits), r.finishing);
+  return MakeWaveFormatSink(r.file, WaveSaveFormat(r.rate, r.channels, /*followDocument=*/true),
+                            r.finishing);
+}
+audio::SinkHandle WriteAu(const SinkRequest& r) { return MakeAuSink(r.file, r.rate, r.channels); }
+audio::SinkHandle WriteAiff(const SinkRequest& r) { return MakeAiffSink(r.file, r.rate, r.channels); }
+audio::SinkHandle WriteGsm(const SinkRequest& r) { return MakeGsmSink(r.file); }
+audio::SinkHandle WriteVox(const SinkRequest& r) {
+  const RawSettings s = RawFromOptions(*r.options);
+  return MakeVoxSink(r.file, std::uint32_t(s.sampleRate), s.channels, s.codec);
+}
+audio::SinkHandle WriteRaw(const SinkRequest& r) {
+  const RawSettings s = RawFromOptions(*r.options);
+  return MakeRawSink(r.file, std::uint32_t(s.sampleRate), s.channels, s.codec);
+}
+audio::SinkHandle WriteMp3(const SinkRequest& r) {
+  return MakeEncoderSink(
+      r.file, [&](const std::string& out) { return Mp3EncodePlan(*r.options, r.program, r.rate, r.channels, out); },
+      r.finishing);
+}
+audio::SinkHandle WriteOgg(const SinkRequest& r) {
+  return MakeEncoderSink(
+      r.file, [&](const std::string& out) { return OggEncodePlan(*r.options, r.program, r.rate, r.channels, out); },
+      r.finishing);
+}
+audio::SinkHandle WriteFlac(const SinkRequest& r) {
+  return MakeEncoderSink(
+      r.file, [&](const std::string& out) { return FlacEncodePlan(*r.options, r.program, out); }, r.finishing);
+}
+audio::SinkHandle WriteAac(const SinkRequest& r) {
+  return MakeEncoderSink(
+      r.file, [&](const std::string& out) { return AacEncodePlan(*r.options, r.program, r.rate, r.channels, out); },
+      r.finishing);
+}
+
+// ---- what a failed decode says
+
+constexpr std::string_view kUnsupported =
+    "Cannot open the file \"%s\". This means that either the file format is not supported by this program "
+    "or that a required codec or plugin is not installed. Please see "
+    "https://www.orvanta.com/quillet/formats for more information.";
+constexpr std::string_view kProtected =
+    "Cannot open file \"%s\". It is possible that the file does not exist, it is corrupt or the file is "
+    "protected with Digital Rights Management (DRM) which limits the recording to limited players.";
+constexpr std::string_view kSonyCodec =
+    "Cannot open the file \"%s\" because the codec is not installed. Please download the Sony codec "
+    "following the links from https://www.orvanta.com/quillet/codecs";
+constexpr std::string_view kRealAudioQuestion =
+    "Saving in real audio file format is not supported. Do you want to save in another format "
+    "(wav, mp3, gsm, vox) instead?";
+
+constexpr FormatRow Decoded(std::string_view ext, std::string_view title, std::string_view progress,
+                            std::string_view failure = kUnsupported, bool inOpenFilter = true) {
+  return {.extension = ext, .readerName = "ffmpeg", .read = ReadWay::Program, .decoder = Component::Ffmpeg,
+          .openTitle = title, .openProgress = progress, .decodeFailure = failure,
+          .inOpenFilter = inOpenFilter};
+}
+constexpr FormatRow AnyElse(std::string_view ext, std::string_view failure = kUnsupported) {
+  return Decoded(ext, "Loading with FFmpeg", "Decoding with FFmpeg", failure);
+}
+constexpr FormatRow RealAudio(std::string_view ext, bool inOpenFilter, bool askOnSave) {
+  FormatRow row = Decoded(ext, "Loading RealAudio file", "Decoding Real Audio", kUnsupported, inOpenFilter);
+  if (askOnSave) row.saveQuestion = kRealAudioQuestion;
+  return row;
+}
+constexpr FormatRow AacRow(std::string_view ext, std::string_view filter, int order) {
+  return {.extension = ext, .readerName = "faad", .read = ReadWay::Program, .decoder = Component::AacDec,
+          .openTitle = "Loading AAC file", .openProgress = "Decoding AAC file", .makeSink = WriteAac,
+          .encoder = Component::Ffmpeg, .options = &kAacOptions, .saveFilter = filter, .saveOrder = order};
+}
+constexpr FormatRow AiffRow(std::string_view ext) {
+  return {.extension = ext, .readerName = "aiff", .open = ReadAiff, .makeSink = WriteAiff,
+          .saveFilter = "Apple AIFF(*.aif, *.aiff)", .saveOrder = 4};
+}
+
+// In the order of the open dialog's filter; the last rows are read but not listed.
+constexpr FormatRow kRows[] = {
+    {.extension = ".wav", .readerName = "wave", .open = ReadWave, .makeSink = WriteWave,
+     .waveChooser = true, .saveFilter = "Wave (*.wav)", .saveOrder = 1, .tags = TagSupport::RiffInfo},
+    {.extension = ".mp3", .readerName = "mp3", .open = ReadMp3, .readFailure = ReadFailure::NotMpeg,
+     .makeSink = WriteMp3, .encoder = Component::Mp3Enc, .options = &kMp3Options,
+     .saveFilter = "MPEG Layer-3 (*.mp3)", .saveOrder = 2, .tags = TagSupport::Id3v1},
+    {.extension = ".ogg", .readerName = "oggdec", .read = ReadWay::Program, .decoder = Component::OggDec,
+     .openTitle = "Loading OGG file", .openProgress = "Decoding Ogg file", .makeSink = WriteOgg,
+     .encoder = Component::OggEnc, .options = &kOggOptions, .saveFilter = "Ogg Vorbis (*.ogg)",
+     .saveOrder = 3},
+    Decoded(".wma", "Loading WMA file", "Decoding with FFmpeg", kProtected),
+    AiffRow(".aif"),
+    AiffRow(".aiff"),
+    {.extension = ".au", .readerName = "au", .open = ReadAu, .makeSink = WriteAu,
+     .saveFilter = "Sun AU (*.au)", .saveOrder = 5},
+    RealAudio(".ra", true, true),
+    RealAudio(".ram", true, true),
+    {.extension = ".flac", .readerName = "flac", .read = ReadWay::Program, .decoder = Component::FlacDec,
+     .openTitle = "Loading FLAC file", .openProgress = "Decoding FLAC file", .makeSink = WriteFlac,
+     .encoder = Component::FlacEnc, .options = &kFlacOptions, .saveFilter = "FLAC (*.flac)",
+     .saveOrder = 6},
+    AacRow(".aac", "AAC (*.aac)", 7),
+    {.extension = ".gsm", .readerName = "gsm", .open = ReadGsm, .readFailure = ReadFailure::CannotOpen,
+     .makeSink = WriteGsm, .saveFilter = "GSM (*.gsm)", .saveOrder = 9},
+    {.extension = ".vox", .readerName = "vox", .open = ReadVox, .readFailure = ReadFailure::CannotOpen,
+     .makeSink = WriteVox, .options = &kVoxOptions, .saveFilter = "Dialogic Vox (*.vox)", .saveOrder = 10},
+    {.extension = ".raw", .readerName = "raw", .open = ReadRaw, .readFailure = ReadFailure::CannotOpen,
+     .makeSink = WriteRaw, .options = &kRawOptions, .saveFilter = "Raw Audio (*.raw)", .saveOrder = 11},
+    Decoded(".dss", "Loading DSS file", "Decoding DSS File"),
+    {.extension = ".dct", .readerName = "dct", .read = ReadWay::Container, .openTitle = "Loading DCT file"},
+    AacRow(".m4a", "MPEG-4 Audio (*.m4a)", 8),
+    AnyElse(".mp2"),
+    Decoded(".sri", "Loading SRI file", "Decoding VoiceIt File"),
+    AnyElse(".mpga"),
+    AnyElse(".msv", kSonyCodec),
+    AnyElse(".dvf", kSonyCodec),
+    Decoded(".act", "Loading Record file", "Decoding Record file"),
+    Decoded(".rcd", "Loading Record file", "Decoding Record file"),
+    Decoded(".rec", "Loading Record file", "Decoding Record file"),
+    Decoded(".shn", "Loading Shorten file", "Decoding Shn file"),
+    {.extension = ".amr", .readerName = "ffmpeg-amr", .read = ReadWay::ProgramRaw,
+     .decoder = Component::Ffmpeg, .openTitle = "Loading AMR file", .encodesFromWave = true,
+     .encoder = Component::AmrEnc, .options = &kAmrOptions, .saveFilter = "AMR Narrowband Audio (*.amr)",
+     .saveOrder = 12},
+    // Headerless audio with the "RawAudio" record.
+    {.extension = ".snd", .readerName = "raw", .open = ReadRaw, .readFailure = ReadFailure::CannotOpen,
+     .inOpenFilter = false, .options = &kRawOptions},
+    RealAudio(".rm", false, true),
+    RealAudio(".rmj", false, false),
+};
+
+constexpr FormatRow kAnythingElse = AnyElse("");
+
+}  // namespace
+
+std::span<const FormatRow> FormatRows() { return kRows; }
+
+const FormatRow& RowFor(std::string_view extension) {
+  if (extension.empty()) return kAnythingElse;
+  for (const FormatRow& row : kRows)
+    if (platform::SameExtension(row.extension, extension)) return row;
+  return kAnythingElse;
+}
+
+const FormatRow& RowForFile(const std::filesystem::path& file) {
+  const std::string name = file.string();
+  return RowFor(platform::PathExtension(name));
+}
+
+std::span<const platform::FileFilter> SaveAsFilters() {
+  static const std::vector<platform::FileFilter> filters = [] {
+    std::vector<const FormatRow*> offered;
+    for (const FormatRow& row : kRows)
+      if (row.saveOrder > 0 && CanWrite(row)) offered.push_back(&row);
+    std::stable_sort(offered.begin(), offered.end(),
+                     [](const FormatRow* a, const FormatRow* b) { return a->saveOrder < b->saveOrder; });
+    std::vector<platform::FileFilter> out;
+    for (const FormatRow* row : offered) {
+      const std::string pattern = "*" + std::string(row->extension);
+      if (!out.empty() && out.back().name == row->saveFilter)
+        out.back().patterns += ";" + pattern;
+      else
+        out.push_back({std::string(row->saveFilter), pattern});
+    }
+    return out;
+  }();
+  return filters;
+}
+
+const std::string& OpenFilterPatterns() {
+  static const std::string patterns = [] {
+    std::string out;
+    for (const FormatRow& row : kRows)
+      if (row.inOpenFilter) out += (out.empty() ? "*" : ";*") + std::string(row.extension);
+    return out;
+  }();
+  return patterns;
+}
+
+}  // namespace quillet::formats
