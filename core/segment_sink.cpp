@@ -33,7 +33,6 @@ LSegmentSoundSink::LSegmentSoundSink(AudioChain& target, std::uint32_t sampleRat
     : LSoundSink(sampleRate, channels),
       target_(&target),
       store_(target.store()),
-      frameBytes_(LSoundSink::channels() * static_cast<int>(sizeof(Sample))),
       recordBytes_(2 * LSoundSink::channels()),
       blockMax_(LSoundSink::channels(), 0),
       blockMin_(LSoundSink::channels(), 0),
@@ -59,7 +58,14 @@ LSegmentSoundSink::LSegmentSoundSink(AudioChain& target, std::uint32_t sampleRat
     return;
   }
   peakFile_.reset(::open(peakPath.c_str(), kFlags, 0600));
-  if (!peakFile_) FailOn(peakPath, "create");
+  if (!peakFile_) {
+    FailOn(peakPath, "create");
+    return;
+  }
+  width_ = store_->compactSampleFiles() ? 2 : 4;
+  std::uint8_t header[kSampleFileHeaderBytes];
+  WriteSampleFileHeader(width_, header);
+  if (!detail::WriteAt(sampleFile_.get(), header, sizeof header, 0)) FailOn(samplePath, "write");
 }
 
 LSegmentSoundSink::~LSegmentSoundSink() { Finish(); }
@@ -86,11 +92,54 @@ void LSegmentSoundSink::Abandon() {
 
 void LSegmentSoundSink::write(const Sample* buffer, FrameCount frames) {
   if (failed() || finished_ || frames <= 0) return;
-  const std::int64_t at = framesWritten() * frameBytes_;
-  if (!detail::WriteAt(sampleFile_.get(), buffer, static_cast<std::size_t>(frames) * frameBytes_, at))
+  const std::size_t n = static_cast<std::size_t>(frames) * static_cast<std::size_t>(channels());
+  const int width = SampleWidthFor(buffer, n, width_);
+  if (width > width_ && !Widen(width)) return;
+  const void* bytes = buffer;
+  if (width_ < 4) {
+    encoded_.resize(n * static_cast<std::size_t>(width_));
+    EncodeSamples(buffer, n, width_, encoded_.data());
+    bytes = encoded_.data();
+  }
+  if (!detail::WriteAt(sampleFile_.get(), bytes, n * static_cast<std::size_t>(width_), OffsetOf(framesWritten())))
     return FailOn(store_->SampleFilePath(fileId_), "write");
   setFramesWritten(framesWritten() + frames);
   Accumulate(buffer, frames);
+}
+
+bool LSegmentSoundSink::Widen(int width) {
+  const int ch = channels();
+  const int old = width_;
+  constexpr FrameCount kChunk = 16384;
+  std::vector<std::uint8_t> from(static_cast<std::size_t>(kChunk) * ch * old);
+  std::vector<Sample> samples(static_cast<std::size_t>(kChunk) * ch);
+  std::vector<std::uint8_t> to(static_cast<std::size_t>(kChunk) * ch * width);
+  for (FrameCount end = framesWritten(); end > 0;) {
+    const FrameCount start = std::max<FrameCount>(end - kChunk, 0);
+    const std::size_t n = static_cast<std::size_t>(end - start) * ch;
+    width_ = old;
+    const std::int64_t at = OffsetOf(start);
+    if (detail::ReadAt(sampleFile_.get(), from.data(), n * old, at) != n * old) {
+      FailOn(store_->SampleFilePath(fileId_), "read");
+      return false;
+    }
+    DecodeSamples(from.data(), n, old, samples.data());
+    EncodeSamples(samples.data(), n, width, to.data());
+    width_ = width;
+    if (!detail::WriteAt(sampleFile_.get(), to.data(), n * width, OffsetOf(start))) {
+      FailOn(store_->SampleFilePath(fileId_), "write");
+      return false;
+    }
+    end = start;
+  }
+  width_ = width;
+  std::uint8_t header[kSampleFileHeaderBytes];
+  WriteSampleFileHeader(width_, header);
+  if (!detail::WriteAt(sampleFile_.get(), header, sizeof header, 0)) {
+    FailOn(store_->SampleFilePath(fileId_), "write");
+    return false;
+  }
+  return true;
 }
 
 void LSegmentSoundSink::Accumulate(const Sample* buffer, FrameCount frames) {
@@ -143,7 +192,7 @@ void LSegmentSoundSink::truncate(FrameCount frame) {
   if (failed() || finished_ || !FlushPeaks()) return;
   frame = std::max<FrameCount>(frame, 0);
   const std::int64_t records = frame / kPeakBlockFrames;
-  if (::ftruncate(sampleFile_.get(), frame * frameBytes_) != 0)
+  if (::ftruncate(sampleFile_.get(), OffsetOf(frame)) != 0)
     return FailOn(store_->SampleFilePath(fileId_), "write");
   if (::ftruncate(peakFile_.get(), records * recordBytes_) != 0)
     return FailOn(store_->PeakFilePath(fileId_), "write");
@@ -166,8 +215,9 @@ void LSegmentSoundSink::truncate(FrameCount frame) {
   blockFill_ = 0;
   const FrameCount partial = frame - records * kPeakBlockFrames;
   std::vector<Sample> tail(static_cast<std::size_t>(partial) * channels(), 0);
-  detail::ReadAt(sampleFile_.get(), tail.data(), tail.size() * sizeof(Sample),
-                 records * kPeakBlockFrames * frameBytes_);
+  std::vector<std::uint8_t> bytes(tail.size() * static_cast<std::size_t>(width_));
+  const std::size_t got = detail::ReadAt(sampleFile_.get(), bytes.data(), bytes.size(), OffsetOf(records * kPeakBlockFrames));
+  DecodeSamples(bytes.data(), got / static_cast<std::size_t>(width_), width_, tail.data());
   Accumulate(tail.data(), partial);
 }
 
