@@ -83,6 +83,15 @@ inline int Lookup(const uint32_t* slots, BitReader& bits) {
   }
 }
 
+// A non-zero value takes the sign bit that follows it; without branches, as the signs
+// of coded values are as good as random.
+inline int ApplySign(int v, BitReader& bits) {
+  const int nonZero = v != 0;
+  const int negative = static_cast<int>(bits.PeekCached(1)) & nonZero;
+  bits.SkipCached(nonZero);
+  return (v ^ -negative) + negative;
+}
+
 struct Tables {
   LookupTable bigValues[32];
   LookupTable quadA;
@@ -153,18 +162,12 @@ int DecodePairs(const uint32_t* slots, int linbits, BitReader& reader, size_t en
       x += static_cast<int>(bits.PeekCached(linbits));
       bits.SkipCached(linbits);
     }
-    if (x) {
-      if (bits.PeekCached(1)) x = -x;
-      bits.SkipCached(1);
-    }
+    x = ApplySign(x, bits);
     if (kLinbits && y == 15) {
       y += static_cast<int>(bits.PeekCached(linbits));
       bits.SkipCached(linbits);
     }
-    if (y) {
-      if (bits.PeekCached(1)) y = -y;
-      bits.SkipCached(1);
-    }
+    y = ApplySign(y, bits);
     if (bits.position() > endBit) break;  // ran past the granule: corrupt
     q[i] = x;
     q[i + 1] = y;
@@ -204,13 +207,7 @@ int DecodeCount1(int table, BitReader& reader, size_t endBit, int begin, int* q,
       quad = std::max(Lookup(slots, bits), 0);
     }
     int v[4];
-    for (int k = 0; k < 4; ++k) {
-      v[k] = (quad >> (3 - k)) & 1;
-      if (v[k]) {
-        if (bits.PeekCached(1)) v[k] = -1;
-        bits.SkipCached(1);
-      }
-    }
+    for (int k = 0; k < 4; ++k) v[k] = ApplySign((quad >> (3 - k)) & 1, bits);
     if (bits.position() > endBit) break;  // the last quadruple overran: drop it
     for (int k = 0; k < 4; ++k) q[i + k] = v[k];
     if (quad) lastNonZero = i + 4;
