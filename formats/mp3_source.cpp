@@ -141,9 +141,20 @@ constexpr size_t kTailPadding = 4096;
 QUILLET_MP3_KERNEL
 void ToSamples(const float* in, size_t n, audio::Sample* out) {
   constexpr float kRound = 12582912.0f;
-  for (size_t i = 0; i < n; ++i) {
-    float v = in[i] * kFullScale;
-    v = v < -kPeak ? -kPeak : v > kPeak ? kPeak : v;  // decoded values are finite
+  typedef int32_t I8 __attribute__((vector_size(32)));
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const mp3::V8 v = QUILLET_LOAD8(in + i) * kFullScale;
+    const mp3::V8 top = mp3::V8{} + kPeak;
+    const mp3::V8 bottom = mp3::V8{} - kPeak;
+    // Saturated by masks: the compiler turns a scalar clamp into branches.
+    const I8 high = v > top, low = v < bottom;
+    const I8 bits = ((I8)v & ~(high | low)) | ((I8)top & high) | ((I8)bottom & low);
+    const I8 rounded = __builtin_convertvector(((mp3::V8)bits + kRound) - kRound, I8);
+    std::memcpy(out + i, &rounded, sizeof rounded);
+  }
+  for (; i < n; ++i) {
+    const float v = std::min(std::max(in[i] * kFullScale, -kPeak), kPeak);  // decoded values are finite
     out[i] = static_cast<audio::Sample>((v + kRound) - kRound);
   }
 }
