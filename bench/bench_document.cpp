@@ -1,12 +1,14 @@
 // Opening a file into the store and saving the document, as the editor does, and
 // converting a file straight from its reader to its writer, as quillet-cli convert does.
 // Inputs: QUILLET_BENCH_WAVE (a 16-bit WAVE file) and QUILLET_BENCH_MP3; each benchmark
-// runs once per repetition (the files are long). Counters: seconds of each step, the
+// runs once per repetition (the files are long), after a sync so that no write-back of
+// an earlier case is charged to it. Counters: seconds of each step, the
 // bytes the document keeps in the store (sample and peak files: disk and page cache per
 // document) and the process's peak resident memory so far.
 // bench/io_vs_peers.sh runs these beside sox and mpg123.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -72,6 +74,13 @@ double PeakRssMb() {
   return static_cast<double>(u.ru_maxrss) / 1024.0;
 }
 
+// No write-back left over from the case before is charged to this one.
+void Settle(benchmark::State& state) {
+  state.PauseTiming();
+  ::sync();
+  state.ResumeTiming();
+}
+
 fs::path Output(const char* name) { return Store().workingFolder().parent_path() / name; }
 
 // range(0): 1 for compact sample files, 0 for four bytes a sample.
@@ -84,6 +93,7 @@ void OpenAndSave(benchmark::State& state, const char* variable) {
   env.owner = &owner;
   double load = 0, save = 0, kept = 0;
   for (auto _ : state) {
+    Settle(state);
     auto start = Clock::now();
     formats::LoadFileTask opened(file, Store(), env);
     opened.Run(owner);
@@ -120,6 +130,7 @@ void BM_OpenToFullWaveform(benchmark::State& state) {
   env.owner = &owner;
   std::vector<std::uint8_t> top(1920), bottom(1920);
   for (auto _ : state) {
+    Settle(state);
     formats::LoadFileTask opened(file, Store(), env);
     opened.Run(owner);
     if (opened.result != platform::kTaskDone) return state.SkipWithError(opened.message().c_str());
@@ -140,6 +151,7 @@ void Convert(benchmark::State& state, const char* variable) {
   formats::DispatchEnv env(BenchSettings());
   env.owner = &owner;
   for (auto _ : state) {
+    Settle(state);
     formats::ConvertFileTask converted(file, Output("bench-document-out.wav"), env);
     converted.Run(owner);
     if (converted.result != platform::kTaskDone) return state.SkipWithError(converted.message().c_str());

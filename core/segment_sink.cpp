@@ -4,12 +4,19 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <string>
+#include <thread>
 
 namespace quillet::core {
 namespace {
 
 constexpr std::size_t kPendingLimit = 64 * 1024;
+// Blocks queued for the writer thread before the caller waits.
+constexpr std::size_t kQueuedBlocks = 4;
 
 // Raises mx and lowers mn to the extremes of frames frames of C channels.
 template <int C>
@@ -28,6 +35,82 @@ void Extremes(const Sample* in, FrameCount frames, int channels, Sample* mx, Sam
 }
 
 }  // namespace
+
+// One thread writing queued blocks of bytes at their offsets, in order. The first failure
+// stops it; later blocks are dropped and the caller learns of it when it next asks.
+class LSegmentSoundSink::FileWriter {
+ public:
+  explicit FileWriter(int fd) : fd_(fd), thread_([this] { Run(); }) {}
+  ~FileWriter() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+  FileWriter(const FileWriter&) = delete;
+  FileWriter& operator=(const FileWriter&) = delete;
+
+  // A buffer for the next block, recycled from written ones.
+  std::vector<std::uint8_t> Buffer() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (spare_.empty()) return {};
+    std::vector<std::uint8_t> b = std::move(spare_.back());
+    spare_.pop_back();
+    return b;
+  }
+  // Queues bytes for offset, waiting while the queue is full; false when a write failed.
+  bool Write(std::vector<std::uint8_t> bytes, std::int64_t offset) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return queue_.size() < kQueuedBlocks || error_; });
+    if (error_) return false;
+    queue_.push_back({std::move(bytes), offset});
+    changed_.notify_all();
+    return true;
+  }
+  // Waits for the queue to empty; 0, or the errno of the failed write.
+  int Drain() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return (queue_.empty() && !busy_) || error_; });
+    return error_;
+  }
+
+ private:
+  struct Block {
+    std::vector<std::uint8_t> bytes;
+    std::int64_t offset;
+  };
+
+  void Run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [&] { return stop_ || !queue_.empty(); });
+      if (queue_.empty()) return;  // stopped with nothing left
+      Block b = std::move(queue_.front());
+      queue_.pop_front();
+      busy_ = true;
+      lock.unlock();
+      const bool ok = error_ == 0 && detail::WriteAt(fd_, b.bytes.data(), b.bytes.size(), b.offset);
+      const int why = ok ? 0 : errno;
+      lock.lock();
+      busy_ = false;
+      if (!ok && error_ == 0) error_ = why ? why : EIO;
+      if (spare_.size() < kQueuedBlocks) spare_.push_back(std::move(b.bytes));
+      changed_.notify_all();
+    }
+  }
+
+  int fd_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<Block> queue_;
+  std::vector<std::vector<std::uint8_t>> spare_;
+  bool busy_ = false;
+  bool stop_ = false;
+  int error_ = 0;
+  std::thread thread_;  // last: started once everything it uses exists
+};
 
 LSegmentSoundSink::LSegmentSoundSink(AudioChain& target, std::uint32_t sampleRate, int channels)
     : LSoundSink(sampleRate, channels),
@@ -65,7 +148,11 @@ LSegmentSoundSink::LSegmentSoundSink(AudioChain& target, std::uint32_t sampleRat
   width_ = store_->compactSampleFiles() ? 2 : 4;
   std::uint8_t header[kSampleFileHeaderBytes];
   WriteSampleFileHeader(width_, header);
-  if (!detail::WriteAt(sampleFile_.get(), header, sizeof header, 0)) FailOn(samplePath, "write");
+  if (!detail::WriteAt(sampleFile_.get(), header, sizeof header, 0)) {
+    FailOn(samplePath, "write");
+    return;
+  }
+  writer_ = std::make_unique<FileWriter>(sampleFile_.get());
 }
 
 LSegmentSoundSink::~LSegmentSoundSink() { Finish(); }
@@ -76,8 +163,19 @@ void LSegmentSoundSink::FailOn(const std::filesystem::path& file, const char* wh
   Discard();
 }
 
+bool LSegmentSoundSink::Drain() {
+  if (!writer_) return !failed();
+  if (const int why = writer_->Drain()) {
+    errno = why;
+    FailOn(store_->SampleFilePath(fileId_), "write");
+    return false;
+  }
+  return !failed();
+}
+
 // Gives the id and its files back; the target is not touched.
 void LSegmentSoundSink::Discard() {
+  writer_.reset();  // joined before its file is closed
   sampleFile_.reset();
   peakFile_.reset();
   if (store_ && fileId_ != kNoFile) store_->ReleaseFileRef(fileId_);
@@ -94,15 +192,14 @@ void LSegmentSoundSink::write(const Sample* buffer, FrameCount frames) {
   if (failed() || finished_ || frames <= 0) return;
   const std::size_t n = static_cast<std::size_t>(frames) * static_cast<std::size_t>(channels());
   const int width = SampleWidthFor(buffer, n, width_);
-  if (width > width_ && !Widen(width)) return;
-  const void* bytes = buffer;
-  if (width_ < 4) {
-    encoded_.resize(n * static_cast<std::size_t>(width_));
-    EncodeSamples(buffer, n, width_, encoded_.data());
-    bytes = encoded_.data();
+  if (width > width_ && !(Drain() && Widen(width))) return;
+  std::vector<std::uint8_t> bytes = writer_->Buffer();
+  bytes.resize(n * static_cast<std::size_t>(width_));
+  EncodeSamples(buffer, n, width_, bytes.data());
+  if (!writer_->Write(std::move(bytes), OffsetOf(framesWritten()))) {
+    Drain();
+    return;
   }
-  if (!detail::WriteAt(sampleFile_.get(), bytes, n * static_cast<std::size_t>(width_), OffsetOf(framesWritten())))
-    return FailOn(store_->SampleFilePath(fileId_), "write");
   setFramesWritten(framesWritten() + frames);
   Accumulate(buffer, frames);
 }
@@ -189,7 +286,7 @@ bool LSegmentSoundSink::FlushPeaks() {
 }
 
 void LSegmentSoundSink::truncate(FrameCount frame) {
-  if (failed() || finished_ || !FlushPeaks()) return;
+  if (failed() || finished_ || !Drain() || !FlushPeaks()) return;
   frame = std::max<FrameCount>(frame, 0);
   const std::int64_t records = frame / kPeakBlockFrames;
   if (::ftruncate(sampleFile_.get(), OffsetOf(frame)) != 0)
@@ -224,12 +321,14 @@ void LSegmentSoundSink::truncate(FrameCount frame) {
 bool LSegmentSoundSink::Finish() {
   if (finished_) return !failed();
   finished_ = true;
+  Drain();
   if (!failed() && blockFill_ > 0) EmitRecord();
   FlushPeaks();
   if (failed()) {
     Discard();
     return false;
   }
+  writer_.reset();
   sampleFile_.reset();
   peakFile_.reset();
   ChainClear(*target_);

@@ -1,7 +1,9 @@
 #pragma once
 // Writing new audio into the store: a sample file and, in the same pass, its peak file.
 // The sample file starts with 2 bytes per sample and widens (rewriting what it holds)
-// the first time a sample needs 3 or 4 (sample_file.h).
+// the first time a sample needs 3 or 4 (sample_file.h). Blocks reach the file on a
+// thread of the sink's own, so a load reads and decodes the next block meanwhile; a
+// failed write fails the sink at the next write or at Finish.
 // When the sink finishes (Finish, or its last reference going) the target chain becomes
 // one segment over the new file. A sink that fails leaves the target as it was.
 
@@ -46,7 +48,11 @@ class LSegmentSoundSink final : public audio::LSoundSink {
   void EmitRecord();
   void AddToSummary(std::int64_t record, const std::uint8_t* bytes);
   bool FlushPeaks();
+  class FileWriter;
+
   void FailOn(const std::filesystem::path& file, const char* what);
+  // Waits until every queued block is in the file; false (failed) when one was not.
+  bool Drain();
   void Discard();
   // Rewrites what the file holds with `width` bytes per sample (wider than now), from the
   // end back so nothing is overwritten before it is read.
@@ -60,7 +66,7 @@ class LSegmentSoundSink final : public audio::LSoundSink {
   FileId fileId_ = kNoFile;
   detail::UniqueFd sampleFile_, peakFile_;
   int width_ = 2;  // bytes per sample in the file; grows when a sample needs more
-  std::vector<std::uint8_t> encoded_;
+  std::unique_ptr<FileWriter> writer_;  // writes the sample file behind the caller
   int recordBytes_;
   FrameCount blockFill_ = 0;
   std::vector<Sample> blockMax_, blockMin_;
