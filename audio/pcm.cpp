@@ -4,6 +4,8 @@
 #include <bit>
 #include <cstring>
 
+#include "audio/kernel.h"
+
 namespace quillet::audio {
 
 // The 16-bit paths copy words as they are: the files are little-endian.
@@ -17,16 +19,11 @@ constexpr std::int64_t Clamp(std::int64_t v, std::int64_t lo, std::int64_t hi) {
 }  // namespace
 
 // The 16-bit paths run over every sample of most loads and saves: in 32-bit lanes the
-// compiler can vectorise them, and they are built for AVX2 as well, chosen at load time.
-#if defined(__x86_64__)
-#define QUILLET_PCM_KERNEL __attribute__((target_clones("avx2", "default")))
-#else
-#define QUILLET_PCM_KERNEL
-#endif
+// compiler can vectorise them.
 
 namespace {
 
-QUILLET_PCM_KERNEL
+QUILLET_KERNEL
 void Pcm16ToSamples(const std::uint8_t* in, Sample* out, std::size_t count) {
   for (std::size_t i = 0; i < count; ++i) {
     std::int16_t s;
@@ -36,7 +33,7 @@ void Pcm16ToSamples(const std::uint8_t* in, Sample* out, std::size_t count) {
 }
 
 // (v + 8) >> 4 without the sum overflowing at the top of the range, then saturated.
-QUILLET_PCM_KERNEL
+QUILLET_KERNEL
 void SamplesToPcm16(const Sample* in, std::uint8_t* out, std::size_t count) {
   for (std::size_t i = 0; i < count; ++i) {
     const std::int32_t v = in[i];

@@ -2,15 +2,9 @@
 
 #include <cstring>
 
+#include "audio/kernel.h"
 #include "core/detail/file_io.h"
 
-// The conversions run over every sample loaded and read: built for AVX2 as well, chosen
-// at load time.
-#if defined(__x86_64__)
-#define QUILLET_SAMPLE_KERNEL __attribute__((target_clones("avx2", "default")))
-#else
-#define QUILLET_SAMPLE_KERNEL
-#endif
 
 namespace quillet::core {
 namespace {
@@ -19,7 +13,7 @@ constexpr char kMagic[4] = {'Q', 'S', 'M', 'P'};
 
 }  // namespace
 
-QUILLET_SAMPLE_KERNEL
+QUILLET_KERNEL
 int SampleWidthFor(const audio::Sample* in, std::size_t n, int atLeast) {
   if (atLeast >= 4) return 4;
   // Bits that a 16-bit value x 16 leaves clear or a 24-bit one leaves as sign copies.
@@ -38,7 +32,7 @@ int SampleWidthFor(const audio::Sample* in, std::size_t n, int atLeast) {
 typedef std::uint8_t Bytes32 __attribute__((vector_size(32)));
 typedef std::int32_t Ints8 __attribute__((vector_size(32)));
 
-QUILLET_SAMPLE_KERNEL
+QUILLET_KERNEL
 void EncodeSamples(const audio::Sample* in, std::size_t n, int width, std::uint8_t* out) {
   if (width == 2) {
     for (std::size_t i = 0; i < n; ++i) {
@@ -65,7 +59,7 @@ void EncodeSamples(const audio::Sample* in, std::size_t n, int width, std::uint8
   }
 }
 
-QUILLET_SAMPLE_KERNEL
+QUILLET_KERNEL
 void DecodeSamples(const std::uint8_t* in, std::size_t n, int width, audio::Sample* out) {
   if (width == 2) {
     for (std::size_t i = 0; i < n; ++i) {

@@ -235,7 +235,7 @@ int DecodeSpectrum(BitReader& bits, const GranuleInfo& g, size_t endBit, const m
 // x^(4/3) of each quantized value, with its sign, times the band's scale.
 // Branch-free: the signs of coded values are as good as random, so a branch on them
 // would miss half the time.
-QUILLET_MP3_KERNEL
+QUILLET_KERNEL
 void Dequantize(const int* q, int n, float scale, const float* pow43, float* xr) {
   for (int i = 0; i < n; ++i) {
     const auto v = static_cast<std::uint32_t>(q[i]);
@@ -249,7 +249,7 @@ void Dequantize(const int* q, int n, float scale, const float* pow43, float* xr)
 }
 
 // The butterflies between each pair of long subbands, all eight of a boundary at once.
-QUILLET_MP3_KERNEL
+QUILLET_KERNEL
 void ReduceAliases(float* x, int boundaries, const float* cs, const float* ca) {
   const mp3::V8 c = QUILLET_LOAD8(cs), a = QUILLET_LOAD8(ca);
   for (int sb = 1; sb <= boundaries; ++sb) {

@@ -138,7 +138,7 @@ constexpr size_t kTailPadding = 4096;
 // Decoded floats (full scale 1.0) to internal samples, saturated at the peak bound and
 // rounded to the nearest, ties to even, as lrint does: below 2^22 in magnitude, adding
 // and taking away 1.5 * 2^23 leaves exactly the rounded value.
-QUILLET_MP3_KERNEL
+QUILLET_KERNEL
 void ToSamples(const float* in, size_t n, audio::Sample* out) {
   constexpr float kRound = 12582912.0f;
   typedef int32_t I8 __attribute__((vector_size(32)));

@@ -1,12 +1,8 @@
 #pragma once
-// Eight-lane float vectors for the decoder's kernels. A kernel is compiled for AVX2 and for
-// the baseline and the loader picks one; both give the same results (no fused multiply-add).
+// Eight-lane float vectors for the decoder's kernels (built as audio/kernel.h says).
 
-#if defined(__x86_64__)
-#define QUILLET_MP3_KERNEL __attribute__((target_clones("avx2", "default")))
-#else
-#define QUILLET_MP3_KERNEL
-#endif
+#include "audio/kernel.h"
+
 #define QUILLET_INLINE inline __attribute__((always_inline))
 
 namespace quillet::formats::mp3 {

@@ -144,7 +144,7 @@ QUILLET_INLINE void ShortLanes(const ImdctTables& t, const V8* in, V8* ov, V8* o
   }
 }
 
-QUILLET_MP3_KERNEL
+QUILLET_KERNEL
 void ImdctGranule(const float* lines, int subbands, int blockType, bool mixed, float (*overlap)[kSb],
                   float (*slots)[ChannelSynth::kSlotStride], int firstSlot) {
   const ImdctTables& t = Imdct();
@@ -314,7 +314,7 @@ QUILLET_INLINE void FilterbankSlots(const float (*slots)[ChannelSynth::kSlotStri
     for (int i = 0; i < kHist; ++i) dct[k][i] = dct[k][NS + i];
 }
 
-QUILLET_MP3_KERNEL
+QUILLET_KERNEL
 void Filterbank(const float (*slots)[ChannelSynth::kSlotStride], float (*dct)[kDctStride], int granules,
                 float* out) {
   if (granules == 2) {

@@ -108,6 +108,35 @@ TEST_F(SourceSinkTest, SampleFilesTakeTheWidthTheirAudioNeeds) {
   EXPECT_EQ(ReadAll(legacy, 0, 3), raw);
 }
 
+// Peak records of mono, stereo and three-channel noise written in blocks of odd sizes
+// (the extremes of a block gathered eight samples at a time where they can be).
+TEST_F(SourceSinkTest, PeakRecordsHoldEachChannelsExtremes) {
+  for (int ch : {1, 2, 3}) {
+    SCOPED_TRACE(ch);
+    const FrameCount frames = 1000;
+    const std::vector<Sample> s = Noise(ch, frames, 40 + static_cast<unsigned>(ch));
+    AudioChain c(&store);
+    {
+      auto sink = ChainOpenSink(c, 44100, ch);
+      for (FrameCount at = 0, step = 1; at < frames; at += step, step = step * 3 % 97 + 1)
+        sink->write(s.data() + at * ch, std::min(step, frames - at));
+      ASSERT_TRUE(sink->Finish());
+    }
+    std::string expected;
+    for (FrameCount block = 0; block < frames; block += kPeakBlockFrames)
+      for (int k = 0; k < ch; ++k) {
+        Sample hi = 0, lo = 0;
+        for (FrameCount f = block; f < std::min(block + kPeakBlockFrames, frames); ++f) {
+          hi = std::max(hi, s[static_cast<std::size_t>(f * ch + k)]);
+          lo = std::min(lo, s[static_cast<std::size_t>(f * ch + k)]);
+        }
+        expected += static_cast<char>(PeakByte(hi));
+        expected += static_cast<char>(PeakByte(-std::int64_t{lo}));
+      }
+    EXPECT_EQ(ReadFileBytes(store.PeakFilePath(c.segments()[0].fileId)), expected);
+  }
+}
+
 TEST_F(SourceSinkTest, ReadingAroundTheEdgesOfTheChain) {
   const auto s = Noise(2, 500, 3);
   AudioChain c = Written(store, 2, s);
