@@ -101,6 +101,7 @@ void WaveDocument::SetFile(std::filesystem::path file) {
 }
 
 std::string WaveDocument::Title() const {
+  if (file_.empty() && !displayTitle_.empty()) return displayTitle_;
   if (file_.empty()) return "Untitled " + std::to_string(untitledNumber_);
   return file_.filename().string();
 }

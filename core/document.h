@@ -75,8 +75,10 @@ class WaveDocument {
   int untitledNumber() const { return untitledNumber_; }
   const std::filesystem::path& file() const { return file_; }
   void SetFile(std::filesystem::path file);
-  // "Untitled %d" without a file, else the file name without its folder.
+  // The file name without its folder; without a file, the title given to new audio
+  // (a CD track's), else "Untitled %d".
   std::string Title() const;
+  void SetDisplayTitle(std::string title) { displayTitle_ = std::move(title); }
 
   platform::BusyFlag& busyFlag() { return busy_; }
   bool busy() const { return busy_.busy(); }
@@ -102,6 +104,7 @@ class WaveDocument {
   std::uint64_t nextVersion_ = 2;
   int untitledNumber_;
   std::filesystem::path file_;
+  std::string displayTitle_;
   platform::BusyFlag busy_;
   Observer observer_;
 };

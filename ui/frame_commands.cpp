@@ -7,6 +7,8 @@
 #include "core/document.h"
 #include "effects/conversion.h"
 #include "formats/dispatch.h"
+#include "cd/commands.h"
+#include "ui/cd_dialogs.h"
 #include "ui/dialogs.h"
 #include "ui/document_window.h"
 #include "ui/main_frame.h"
@@ -257,6 +259,12 @@ void MainFrame::RegisterFrameCommands() {
   };
   // clang-format on
   for (const core::Command& c : commands) commands_.Add(c);
+  cdFront_ = std::make_unique<QtCdFront>(this, settings_, [this] {
+    std::vector<const core::WaveDocument*> docs;
+    for (DocumentWindow* w : docs_) docs.push_back(&w->doc());
+    return docs;
+  });
+  cd::RegisterCdCommands(commands_, *cdFront_);
 }
 
 }  // namespace quillet::ui

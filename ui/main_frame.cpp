@@ -29,6 +29,7 @@
 #include <chrono>
 
 #include "core/document.h"
+#include "ui/cd_dialogs.h"
 #include "core/edit_params.h"
 #include "core/time_text.h"
 #include "devices/record_command.h"

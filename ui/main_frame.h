@@ -34,6 +34,7 @@ class QToolBar;
 namespace quillet::ui {
 
 class DocumentWindow;
+class QtCdFront;
 class QtPrompter;
 class QtProgressFactory;
 class QtSaveOptions;
@@ -159,6 +160,8 @@ class MainFrame : public QMainWindow {
   core::SegmentStore& store_;
   core::CommandRegistry commands_;
   Host host_{*this};
+  // The CD commands' way to the load dialog and the open documents.
+  std::unique_ptr<QtCdFront> cdFront_;
   core::ProgramClipboard clipboard_;
   std::unique_ptr<QtPrompter> prompter_;
   std::unique_ptr<QtProgressFactory> progress_;

@@ -88,5 +88,7 @@ platform::TaskResult RunApplyCommand(CommandContext& context);
 // play FILE ... and record OUT ... on the sound device (cmd_devices.cpp).
 platform::TaskResult RunPlayCommand(CommandContext& context);
 platform::TaskResult RunRecordCommand(CommandContext& context);
+// cd drives|toc|lookup|rip|burn ... (cmd_cd.cpp).
+platform::TaskResult RunCdCommand(CommandContext& context);
 
 }  // namespace quillet::app

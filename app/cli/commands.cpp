@@ -15,6 +15,9 @@ std::span<const CliCommand> Commands() {
       {"record", "OUT --seconds N [--rate HZ] [--channels N]",
        "record N seconds (44100 Hz stereo unless given) with the Recorder settings, save as OUT",
        &RunRecordCommand},
+      {"cd", "drives | toc DRIVE | lookup DRIVE | rip DRIVE OUTDIR | burn DRIVE FILE...",
+       "audio CDs: list drives, read a disc's contents and CDDB titles, rip tracks, burn files",
+       &RunCdCommand},
   };
   return kCommands;
 }

@@ -292,9 +292,10 @@ TEST_F(Frame, EveryMenuItemIsARunnableCommand) {
   for (QToolBar* bar : frame_->findChildren<QToolBar*>()) walk(bar->actions());
   EXPECT_GT(texts.size(), 60u);
   for (const char* shown : {"Paste From System Clipboard", "Paste Mix From System Clipboard...",
-                            "&Amplify...", "Mono", "E&xit\tAlt+F4"})
+                            "&Amplify...", "Mono", "E&xit\tAlt+F4",
+                            "&Load Audio CD Track(s)...\tCtrl+L"})
     EXPECT_NE(std::find(texts.begin(), texts.end(), shown), texts.end()) << shown;
-  for (core::CommandId absent : {core::kCmdSend, core::kCmdLoadCdTracks, core::kCmdOpenProject,
+  for (core::CommandId absent : {core::kCmdSend, core::kCmdOpenProject,
                                  core::kCmdOptions, core::kCmdAutoTrim, core::kCmdHelp})
     EXPECT_EQ(frame_->action(absent), nullptr) << absent;
   EXPECT_TRUE(frame_->commands().refusals().empty());
