@@ -10,6 +10,7 @@
 #include <deque>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include "audio/kernel.h"
@@ -57,14 +58,20 @@ void Extremes(const Sample* in, FrameCount frames, int channels, Sample* mx, Sam
 // stops it; later blocks are dropped and the caller learns of it when it next asks.
 class LSegmentSoundSink::FileWriter {
  public:
-  explicit FileWriter(int fd) : fd_(fd), thread_([this] { Run(); }) {}
+  explicit FileWriter(int fd) : fd_(fd) {
+    try {
+      thread_ = std::thread([this] { Run(); });
+    } catch (const std::system_error&) {
+      // No thread to be had: Write writes at once.
+    }
+  }
   ~FileWriter() {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       stop_ = true;
     }
     changed_.notify_all();
-    thread_.join();
+    if (thread_.joinable()) thread_.join();
   }
   FileWriter(const FileWriter&) = delete;
   FileWriter& operator=(const FileWriter&) = delete;
@@ -79,6 +86,10 @@ class LSegmentSoundSink::FileWriter {
   }
   // Queues bytes for offset, waiting while the queue is full; false when a write failed.
   bool Write(std::vector<std::uint8_t> bytes, std::int64_t offset) {
+    if (!thread_.joinable()) {
+      if (error_ == 0 && !detail::WriteAt(fd_, bytes.data(), bytes.size(), offset)) error_ = errno ? errno : EIO;
+      return error_ == 0;
+    }
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [&] { return queue_.size() < kQueuedBlocks || error_; });
     if (error_) return false;
@@ -126,7 +137,7 @@ class LSegmentSoundSink::FileWriter {
   bool busy_ = false;
   bool stop_ = false;
   int error_ = 0;
-  std::thread thread_;  // last: started once everything it uses exists
+  std::thread thread_;  // started once everything it uses exists
 };
 
 LSegmentSoundSink::LSegmentSoundSink(AudioChain& target, std::uint32_t sampleRate, int channels)

@@ -549,7 +549,11 @@ Mp3Decoder::~Mp3Decoder() = default;
 
 void Mp3Decoder::Reset() { state_ = std::make_unique<State>(); }
 
-Mp3Step Mp3Decoder::DecodeFrame(const uint8_t* data, size_t size, float* out) {
+Mp3Step Mp3Decoder::DecodeFrame(const uint8_t* data, size_t size, float* out) { return Frame(data, size, out); }
+
+Mp3Step Mp3Decoder::FeedReservoir(const uint8_t* data, size_t size) { return Frame(data, size, nullptr); }
+
+Mp3Step Mp3Decoder::Frame(const uint8_t* data, size_t size, float* out) {
   Mp3Step step;
   Mp3Header h;
   if (size < 4 || !ParseMp3Header(data, h)) return step;
@@ -593,7 +597,9 @@ Mp3Step Mp3Decoder::DecodeFrame(const uint8_t* data, size_t size, float* out) {
   const int total = s.reservoirBytes + newBytes;
   std::memset(s.reservoir + total, 0, 8);
 
-  if (reachable) {
+  if (reachable && !out) {
+    step.status = Mp3Status::kOk;  // fed, not decoded
+  } else if (reachable) {
     BitReader bits(s.reservoir + begin, static_cast<size_t>(total - begin));
     bool corrupt = false;
     s.blockTypes = 0;

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "formats/detail/mp3_simd.h"
@@ -177,7 +178,8 @@ bool ReadSpanBytes(platform::ByteSource& source, const Mp3Layout& layout, int64_
   return got == size;
 }
 
-// Decodes frames [from, to) from their bytes; those from keepFrom on go to out, one frame of
+// Decodes frames [from, to) from their bytes (the first of a lead-in only into the bit
+// reservoir); those from keepFrom on go to out, one frame of
 // samplesPerFrame x channels samples each, silence where a frame gives nothing. Stops early,
 // leaving the rest unwritten, when stop is set.
 void DecodeFrames(Mp3Decoder& decoder, const Mp3Layout& layout, int channels, const SpanBytes& in, int64_t from,
@@ -186,6 +188,9 @@ void DecodeFrames(Mp3Decoder& decoder, const Mp3Layout& layout, int channels, co
   const int spf = layout.first.samplesPerFrame();
   const size_t frameSamples = static_cast<size_t>(spf) * static_cast<size_t>(channels);
   const size_t limit = in.bytes.size() - kTailPadding;
+  // The lead-in frames before these only fill the bit reservoir: the overlap and the
+  // filterbank's history reach back one frame (two one-granule frames).
+  const int64_t decodedLeadIn = layout.first.version == 0 ? 1 : 2;
   for (int64_t k = from; k < to; ++k) {
     if (stop && stop->load(std::memory_order_relaxed)) return;
     const size_t at = static_cast<size_t>(layout.frames[static_cast<size_t>(k)] - in.base);
@@ -194,6 +199,10 @@ void DecodeFrames(Mp3Decoder& decoder, const Mp3Layout& layout, int channels, co
     if (at + 4 > limit || !ParseMp3Header(p, h) || !h.SameStream(layout.first)) h = layout.first;  // changed since the scan
     h.freeBytes = layout.freeBytes;
     const size_t size = std::min(static_cast<size_t>(h.frameBytes()), in.bytes.size() - at);
+    if (k < keepFrom - decodedLeadIn) {
+      decoder.FeedReservoir(p, size);
+      continue;
+    }
     const Mp3Step step = decoder.DecodeFrame(p, size, pcm);
     if (k < keepFrom) continue;
     audio::Sample* dst = out + static_cast<size_t>(k - keepFrom) * frameSamples;
@@ -222,7 +231,11 @@ class LMP3SoundSource::Pipeline {
     depth_ = 2 * workers;
     Schedule();
     for (int i = 0; i < workers; ++i) {
-      threads_.emplace_back([this] { Work(); });
+      try {
+        threads_.emplace_back([this] { Work(); });
+      } catch (const std::system_error&) {
+        break;  // no thread to be had: the reading thread decodes every span itself
+      }
     }
   }
   ~Pipeline() {
