@@ -116,7 +116,10 @@ struct BlockArgs {
 };
 
 // The inner loop, compiled twice: the wide-vector copy runs where the processor has it.
-__attribute__((target_clones("avx2", "default"))) void RunBlock(BlockArgs& a) {
+#ifndef QUILLET_NO_TARGET_CLONES
+__attribute__((target_clones("avx2", "default")))
+#endif
+void RunBlock(BlockArgs& a) {
   const detail::ResampleKernel& k = *a.k;
   const std::int64_t stepInt = k.down / k.up, stepRem = k.down % k.up;
   const int half = k.taps / 2;

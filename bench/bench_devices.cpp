@@ -42,7 +42,7 @@ void Feed(benchmark::State& state, std::int64_t amplitude, std::uint32_t bound, 
   const audio::AudioBlock block = Noise(amplitude);
   platform::FakeSoundSystem device;
   device.SetFreeRunning(true);
-  devices::NotificationQueue queue;
+  platform::NotificationQueue queue;
   devices::LSoundPlayer player(device, queue);
   StopWatch watch;
   player.InstallListener(&watch, 0);

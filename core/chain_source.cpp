@@ -16,7 +16,7 @@ constexpr std::size_t kMaxOpenFiles = 16;
 // Gain in the same pass as the read. While every product fits 32 bits (ordinary
 // levels) the narrow multiply is exact and much faster; otherwise 64-bit, saturated.
 // Built for AVX2 as well where the compiler can, chosen at load time.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(QUILLET_NO_TARGET_CLONES)
 __attribute__((target_clones("avx2", "default")))
 #endif
 void ScaleBySegmentGain(Sample* s, std::size_t n, std::int32_t g) {

@@ -1,8 +1,5 @@
 #include "core/peak_worker.h"
 
-#include <pthread.h>
-#include <sched.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <utility>
@@ -14,19 +11,14 @@ PeakWorker::PeakWorker(ReadyFn onReady)
 
 PeakWorker::~PeakWorker() { Stop(); }
 
-void PeakWorker::Start() {
-  stop_ = false;
-  thread_ = std::thread([this] { Run(); });
-}
-
 void PeakWorker::Stop() {
-  {
-    std::lock_guard g(requestLock_);
-    stop_ = true;
-    wake_ = true;
-  }
-  wake_cv_.notify_all();
-  if (thread_.joinable()) thread_.join();
+  thread_.Stop([this] {
+    {
+      std::lock_guard g(requestLock_);
+      wake_ = true;
+    }
+    wake_cv_.notify_all();
+  });
   std::lock_guard g(requestLock_);
   busy_ = false;
   idle_cv_.notify_all();
@@ -50,7 +42,9 @@ void PeakWorker::SetAudio(const AudioChain& chain, const PeakOptions& options) {
     std::fill(top_.begin(), top_.end(), 0);
     std::fill(bottom_.begin(), bottom_.end(), 0);
   }
-  Start();
+  // The display must never slow down editing or playback. Without a thread the
+  // columns stay empty: the display shows silence rather than stopping the editor.
+  (void)thread_.Start([this] { Run(); }, platform::ThreadPriority::kIdle);
 }
 
 void PeakWorker::RequestView(FramePos start, FrameCount length) {
@@ -83,9 +77,6 @@ bool PeakWorker::WaitIdle(std::chrono::milliseconds timeout) const {
 }
 
 void PeakWorker::Run() {
-  // The display must never slow down editing or playback.
-  sched_param param{};
-  pthread_setschedparam(pthread_self(), SCHED_IDLE, &param);
   for (;;) {
     Request req;
     int width;
@@ -93,7 +84,7 @@ void PeakWorker::Run() {
     {
       std::unique_lock l(requestLock_);
       wake_cv_.wait(l, [&] { return wake_; });
-      if (stop_) return;
+      if (thread_.stopRequested()) return;
       wake_ = false;
       req = request_;
       width = width_;
@@ -128,7 +119,7 @@ bool PeakWorker::ComputeOne(const Request& req, int width, bool restart) {
   }
   std::vector<std::uint8_t> top(static_cast<std::size_t>(count)), bottom(top.size());
   if (!ComputePeakColumns(chain_, map, first, count, options_, ChoosePeakSource(map), top.data(),
-                          bottom.data(), &stop_))
+                          bottom.data(), &thread_.stopFlag()))
     return false;
   {
     std::lock_guard g(displayLock_);

@@ -7,10 +7,10 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "core/peaks.h"
+#include "platform/worker_thread.h"
 
 namespace quillet::core {
 
@@ -48,7 +48,6 @@ class PeakWorker {
     friend bool operator==(const Request&, const Request&) = default;
   };
 
-  void Start();
   void Stop();
   void Run();
   bool ComputeOne(const Request& req, int width, bool restart);
@@ -56,9 +55,6 @@ class PeakWorker {
   ReadyFn onReady_;
   AudioChain chain_;
   PeakOptions options_;
-  std::thread thread_;
-  std::atomic<bool> stop_{false};
-
   mutable std::mutex requestLock_;  // request_, width_, restart_, wake_, busy_
   mutable std::condition_variable wake_cv_, idle_cv_;
   Request request_;
@@ -72,6 +68,9 @@ class PeakWorker {
   mutable std::mutex displayLock_;  // map_, top_, bottom_
   ColumnMapping map_;
   std::vector<std::uint8_t> top_, bottom_;
+
+  // Last: joined before anything above goes.
+  platform::LWorkerThread thread_;
 };
 
 }  // namespace quillet::core

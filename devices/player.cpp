@@ -37,7 +37,7 @@ std::int64_t GainFromDb(int db) {
   return std::llround(std::pow(10.0, db / 20.0) * static_cast<double>(kUnity));
 }
 
-LSoundPlayer::LSoundPlayer(platform::SoundSystem& system, NotificationQueue& queue)
+LSoundPlayer::LSoundPlayer(platform::SoundSystem& system, platform::NotificationQueue& queue)
     : system_(system), notifier_(queue, [this] { OnNotification(); }) {}
 
 LSoundPlayer::~LSoundPlayer() { CloseQuietly(); }
@@ -93,7 +93,10 @@ bool LSoundPlayer::Open(audio::SourceHandle source, std::string_view device) {
     std::lock_guard lock(mutex_);
     playPosition_ = repeatStart_ = start;
   }
-  StartFeeding();
+  if (!StartThreads()) {
+    CloseQuietly();
+    return false;
+  }
   listener_->Playing(cookie_);
   // The start, not playPosition_: the watcher may already have moved it on.
   listener_->Position(Ms(start), cookie_);
@@ -136,12 +139,15 @@ void LSoundPlayer::ResetRing() {
   feederDone_ = endReached_ = deviceFailed_ = positionChanged_ = false;
 }
 
-void LSoundPlayer::StartFeeding() {
-  feeder_.Start([this] { Feed(); });
-  watcher_.Start([this] { Watch(); });
+bool LSoundPlayer::StartThreads() {
+  // StopThreads ran before every start, so a refusal means no thread was to be had.
+  const bool started = holding_ ? watcher_.Start([this] { Loop(); })
+                                : feeder_.Start([this] { Feed(); }) && watcher_.Start([this] { Watch(); });
+  if (started) return true;
+  StopThreads();
+  lastError_ = "Playback cannot start: the system has no thread to spare.";
+  return false;
 }
-
-void LSoundPlayer::StartHolding() { watcher_.Start([this] { Loop(); }); }
 
 void LSoundPlayer::Hold() {
   if (!open_ || holding_) return;
@@ -155,7 +161,7 @@ void LSoundPlayer::Hold() {
   }
   MakeSnippet();
   holding_ = true;
-  StartHolding();
+  if (!StartThreads()) return Close();
   listener_->Levels(levels_, cookie_);
   listener_->Holding(cookie_);
   listener_->Position(Ms(playPosition()), cookie_);
@@ -167,7 +173,7 @@ void LSoundPlayer::Resume() {
   stream_->Drop();
   ResetRing();
   holding_ = false;
-  StartFeeding();
+  if (!StartThreads()) return Close();
   listener_->Playing(cookie_);
 }
 
@@ -181,12 +187,8 @@ void LSoundPlayer::Reposition(FramePos frame) {
     std::lock_guard lock(mutex_);
     playPosition_ = source_->position();
   }
-  if (holding_) {
-    MakeSnippet();
-    StartHolding();
-  } else {
-    StartFeeding();
-  }
+  if (holding_) MakeSnippet();
+  if (!StartThreads()) return Close();
   listener_->Position(Ms(playPosition()), cookie_);
 }
 

@@ -17,7 +17,7 @@
 
 #include "audio/sound.h"
 #include "devices/level.h"
-#include "devices/worker_thread.h"
+#include "platform/worker_thread.h"
 #include "platform/sound_device.h"
 
 namespace quillet::devices {
@@ -42,7 +42,7 @@ class LSoundPlayer {
  public:
   static constexpr int kBufferCount = 64;
 
-  LSoundPlayer(platform::SoundSystem& system, NotificationQueue& queue);
+  LSoundPlayer(platform::SoundSystem& system, platform::NotificationQueue& queue);
   // Stops without notifying the listener.
   ~LSoundPlayer();
   LSoundPlayer(const LSoundPlayer&) = delete;
@@ -96,8 +96,9 @@ class LSoundPlayer {
   void CloseQuietly();
   void StopThreads();
   void ResetRing();
-  void StartFeeding();
-  void StartHolding();
+  // Starts the feeder and watcher, or the snippet loop when holding; false with
+  // lastError_ set when the system gives no thread.
+  bool StartThreads();
   void MakeSnippet();
   void Feed();
   void Watch();
@@ -135,10 +136,10 @@ class LSoundPlayer {
   bool deviceFailed_ = false;
   bool positionChanged_ = false;
 
-  LWorkerThread feeder_;
-  LWorkerThread watcher_;
+  platform::LWorkerThread feeder_;
+  platform::LWorkerThread watcher_;
   // Last: destroyed first, so no dispatch reaches a half-destroyed player.
-  Notifier notifier_;
+  platform::Notifier notifier_;
 };
 
 }  // namespace quillet::devices

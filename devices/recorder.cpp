@@ -33,7 +33,7 @@ void DcFilter::Process(audio::BlockView block) {
     }
 }
 
-LSoundRecorder::LSoundRecorder(platform::SoundSystem& system, NotificationQueue& queue)
+LSoundRecorder::LSoundRecorder(platform::SoundSystem& system, platform::NotificationQueue& queue)
     : system_(system), notifier_(queue, [this] { OnNotification(); }) {}
 
 LSoundRecorder::~LSoundRecorder() { StopQuietly(); }
@@ -84,7 +84,10 @@ bool LSoundRecorder::Start(audio::SinkHandle sink, const RecordOptions& options)
     state_ = State::Listening;
     levelsChanged_ = stateChanged_ = limitReached_ = deviceFailed_ = sinkFailed_ = false;
   }
-  thread_.Start([this] { Capture(); });
+  if (!StartCapture()) {
+    StopQuietly();
+    return false;
+  }
   listener_->Listening(cookie_);
   listener_->Time(keptTimeMs(), cookie_);
   return true;
@@ -101,10 +104,20 @@ bool LSoundRecorder::Restart() {
     state_ = State::Listening;
     levelsChanged_ = stateChanged_ = limitReached_ = false;
   }
-  thread_.Start([this] { Capture(); });
+  if (!StartCapture()) {
+    Stop();
+    return false;
+  }
   listener_->Listening(cookie_);
   listener_->Time(0, cookie_);
   return true;
+}
+
+bool LSoundRecorder::StartCapture() {
+  // The thread was stopped before every start, so a refusal means no thread was to be had.
+  if (thread_.Start([this] { Capture(); })) return true;
+  lastError_ = "Recording cannot start: the system has no thread to spare.";
+  return false;
 }
 
 void LSoundRecorder::StopThread() { thread_.Stop(); }

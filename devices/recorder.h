@@ -15,7 +15,7 @@
 
 #include "audio/sound.h"
 #include "devices/level.h"
-#include "devices/worker_thread.h"
+#include "platform/worker_thread.h"
 #include "platform/sound_device.h"
 
 namespace quillet::devices {
@@ -60,7 +60,7 @@ class LSoundRecorder {
  public:
   enum class State { Idle, Listening, Writing };
 
-  LSoundRecorder(platform::SoundSystem& system, NotificationQueue& queue);
+  LSoundRecorder(platform::SoundSystem& system, platform::NotificationQueue& queue);
   // Stops without notifying the listener.
   ~LSoundRecorder();
   LSoundRecorder(const LSoundRecorder&) = delete;
@@ -70,7 +70,8 @@ class LSoundRecorder {
   // appending to what it holds. False with lastError() set when the sink has
   // failed or the device refuses.
   bool Start(audio::SinkHandle sink, const RecordOptions& options);
-  // Cuts the sink back to nothing and listens again.
+  // Cuts the sink back to nothing and listens again. False when idle, or (stopped,
+  // with lastError() set) when capture cannot go on.
   bool Restart();
   // Cuts what followed the last loud buffer (keeping 50 ms), releases the sink and
   // the device, then notifies stopped.
@@ -91,6 +92,7 @@ class LSoundRecorder {
   void Capture();
   void Process(audio::BlockView block);
   void Write(audio::ConstBlockView block);
+  bool StartCapture();
   void StopThread();
   void StopQuietly();
   void OnNotification();
@@ -123,8 +125,8 @@ class LSoundRecorder {
   bool deviceFailed_ = false;
   bool sinkFailed_ = false;
 
-  LWorkerThread thread_;
-  Notifier notifier_;
+  platform::LWorkerThread thread_;
+  platform::Notifier notifier_;
 };
 
 }  // namespace quillet::devices

@@ -13,6 +13,7 @@
 #include "audio/pcm.h"
 #include "formats/save_options.h"
 #include "platform/paths.h"
+#include "platform/safe_file_writer.h"
 
 namespace quillet::formats {
 
@@ -455,14 +456,7 @@ void LPipeSoundSink::Abandon() {
 }
 
 bool PutInPlace(platform::TempFile& temp, const std::filesystem::path& target, std::string* why) {
-  struct stat st {};
-  if (::stat(target.c_str(), &st) == 0) {
-    ::chmod(temp.path().c_str(), st.st_mode & 07777);
-  } else {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::chmod(temp.path().c_str(), 0666 & ~mask);
-  }
+  ::chmod(temp.path().c_str(), platform::ReplacementMode(target));
   if (::rename(temp.path().c_str(), target.c_str()) != 0) {
     if (why) *why = std::string("Cannot replace the file: ") + std::strerror(errno);
     return false;

@@ -38,15 +38,7 @@ std::unique_ptr<SafeFileWriter> SafeFileWriter::Create(const std::filesystem::pa
     if (errnoOut) *errnoOut = errno;
     return nullptr;
   }
-  // A replaced file keeps its permissions; a new one gets the usual ones.
-  struct stat st {};
-  if (::stat(target.c_str(), &st) == 0) {
-    ::fchmod(fd, st.st_mode & 07777);
-  } else {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
-  }
+  ::fchmod(fd, ReplacementMode(target));
   return std::unique_ptr<SafeFileWriter>(new SafeFileWriter(fd, target, name));
 }
 

@@ -11,7 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "settings/atomic_file.h"
+
 namespace quillet::platform {
+
+using settings::NewFileMode;
+using settings::ReplacementMode;
 
 class SafeFileWriter {
  public:

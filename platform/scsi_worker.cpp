@@ -4,30 +4,24 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <system_error>
 
 namespace quillet::platform {
 
 ScsiWorker::ScsiWorker(ScsiTransport& transport) : transport_(transport) {
   // Signalled from the start: no command is pending.
   event_.Reset(::eventfd(1, EFD_CLOEXEC | EFD_NONBLOCK));
-  if (!event_) return;
-  try {
-    thread_ = std::thread([this] { Loop(); });
-  } catch (const std::system_error&) {
-    return;
-  }
-  ok_ = true;
+  ok_ = event_ && thread_.Start([this] { Loop(); });
 }
 
 ScsiWorker::~ScsiWorker() {
   {
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [this] { return !hasCommand_ && !running_; });
-    quit_ = true;
   }
-  changed_.notify_all();
-  if (thread_.joinable()) thread_.join();
+  thread_.Stop([this] {
+    std::lock_guard lock(mutex_);
+    changed_.notify_all();
+  });
 }
 
 bool ScsiWorker::Start(const ScsiCommand& command) {
@@ -66,8 +60,8 @@ RawScsiReply ScsiWorker::Finish() {
 void ScsiWorker::Loop() {
   std::unique_lock lock(mutex_);
   for (;;) {
-    changed_.wait(lock, [this] { return hasCommand_ || quit_; });
-    if (quit_ && !hasCommand_) return;
+    changed_.wait(lock, [this] { return hasCommand_ || thread_.stopRequested(); });
+    if (!hasCommand_) return;
     const ScsiCommand command = command_;
     hasCommand_ = false;
     running_ = true;

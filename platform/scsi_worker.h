@@ -6,10 +6,10 @@
 
 #include <condition_variable>
 #include <mutex>
-#include <thread>
 
 #include "platform/scsi.h"
 #include "platform/unique_fd.h"
+#include "platform/worker_thread.h"
 
 namespace quillet::platform {
 
@@ -47,9 +47,9 @@ class ScsiWorker {
   bool hasCommand_ = false;  // started, not yet taken by the thread
   bool running_ = false;     // started, not yet finished
   bool done_ = false;        // finished, not yet collected
-  bool quit_ = false;
   bool ok_ = false;
-  std::thread thread_;
+  // Last: stopped before what the loop uses goes.
+  LWorkerThread thread_;
 };
 
 }  // namespace quillet::platform

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 
 namespace quillet::settings {
 
@@ -26,12 +27,32 @@ bool ReadWholeFile(const std::filesystem::path& file, std::string& out, std::siz
   return ok;
 }
 
+mode_t NewFileMode() {
+  // Without /proc (or on kernels before 4.7, which lack the line) assume the usual 022.
+  mode_t mask = 022;
+  if (std::FILE* f = std::fopen("/proc/self/status", "re")) {
+    char line[256];
+    unsigned value = 0;
+    while (std::fgets(line, sizeof line, f))
+      if (std::sscanf(line, "Umask: %o", &value) == 1) {
+        mask = static_cast<mode_t>(value & 0777);
+        break;
+      }
+    std::fclose(f);
+  }
+  return 0666 & ~mask;
+}
+
+mode_t ReplacementMode(const std::filesystem::path& target) {
+  struct stat st {};
+  return ::stat(target.c_str(), &st) == 0 ? st.st_mode & 07777 : NewFileMode();
+}
+
 bool WriteFileAtomically(const std::filesystem::path& file, std::string_view bytes) {
   std::string tmpl = file.string() + ".XXXXXX";
-  const int fd = ::mkstemp(tmpl.data());
+  const int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
   if (fd < 0) return false;
-  struct stat st {};
-  ::fchmod(fd, ::stat(file.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644);
+  ::fchmod(fd, ReplacementMode(file));
   bool ok = true;
   while (ok && !bytes.empty()) {
     const ssize_t n = ::write(fd, bytes.data(), bytes.size());

@@ -26,7 +26,7 @@ void QtWaker::Wake() {
 Transport::Transport(platform::SoundSystem& system, settings::Settings& settings)
     : system_(system), settings_(settings) {
   waker_ = std::make_unique<QtWaker>([this] { queue_->Dispatch(); });
-  queue_ = std::make_unique<devices::NotificationQueue>(waker_.get());
+  queue_ = std::make_unique<platform::NotificationQueue>(waker_.get());
   player_ = std::make_unique<devices::LSoundPlayer>(system_, *queue_);
   control_ = std::make_unique<devices::PlayerControl>(*player_, system_, settings_,
                                                       devices::TimeStretchAdaptor());

@@ -15,7 +15,7 @@
 #include "devices/level.h"
 #include "devices/play_speed.h"
 #include "devices/player.h"
-#include "devices/worker_thread.h"
+#include "platform/worker_thread.h"
 #include "platform/sound_device.h"
 #include "settings/settings.h"
 
@@ -26,7 +26,7 @@ using audio::FramePos;
 
 // Arranges for dispatch to run on the thread this object lives on. Any thread may
 // call Wake; wakes that arrive before the last one ran are merged.
-class QtWaker final : public QObject, public devices::InterfaceWaker {
+class QtWaker final : public QObject, public platform::InterfaceWaker {
   Q_OBJECT
  public:
   explicit QtWaker(std::function<void()> dispatch) : dispatch_(std::move(dispatch)) {}
@@ -90,7 +90,7 @@ class Transport final : public QObject, public core::PlaybackControl, private de
   platform::SoundSystem& system_;
   settings::Settings& settings_;
   std::unique_ptr<QtWaker> waker_;
-  std::unique_ptr<devices::NotificationQueue> queue_;
+  std::unique_ptr<platform::NotificationQueue> queue_;
   std::unique_ptr<devices::LSoundPlayer> player_;
   std::unique_ptr<devices::PlayerControl> control_;
   const core::WaveDocument* playing_ = nullptr;

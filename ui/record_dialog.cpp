@@ -90,7 +90,7 @@ RecordDialog::RecordDialog(QWidget* parent, platform::SoundSystem& system, setti
   setWindowTitle("Record Control");
   values_ = devices::RecorderSettings::Load(settings_);
   waker_ = std::make_unique<QtWaker>([this] { queue_->Dispatch(); });
-  queue_ = std::make_unique<devices::NotificationQueue>(waker_.get());
+  queue_ = std::make_unique<platform::NotificationQueue>(waker_.get());
   recorder_ = std::make_unique<devices::LSoundRecorder>(system_, *queue_);
   recorder_->InstallListener(this, 0);
   player_ = std::make_unique<devices::LSoundPlayer>(system_, *queue_);

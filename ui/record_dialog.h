@@ -91,7 +91,7 @@ class RecordDialog final : public QDialog, private devices::LRecorderListener {
   devices::RecorderSettings values_;
   std::vector<devices::DeviceEntry> devices_;
   std::unique_ptr<QtWaker> waker_;
-  std::unique_ptr<devices::NotificationQueue> queue_;
+  std::unique_ptr<platform::NotificationQueue> queue_;
   std::unique_ptr<devices::LSoundRecorder> recorder_;
   std::unique_ptr<devices::LSoundPlayer> player_;
   std::vector<devices::DeviceEntry> players_;

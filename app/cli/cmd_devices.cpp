@@ -99,7 +99,7 @@ platform::TaskResult RunPlayCommand(CommandContext& c) {
     return kTaskFailed;
   }
 
-  devices::NotificationQueue queue;
+  platform::NotificationQueue queue;
   devices::LSoundPlayer player(platform::AlsaSoundSystem(), queue);
   PlayWatch watch;
   player.InstallListener(&watch, 0);
@@ -180,7 +180,7 @@ platform::TaskResult RunRecordCommand(CommandContext& c) {
   core::SegmentStore* store = CliStore(c.err);
   if (!store) return kTaskFailed;
   devices::RecordingTake take(*store, static_cast<std::uint32_t>(rate), static_cast<int>(channels));
-  devices::NotificationQueue queue;
+  platform::NotificationQueue queue;
   devices::LSoundRecorder recorder(platform::AlsaSoundSystem(), queue);
   RecordWatch watch;
   recorder.InstallListener(&watch, 0);

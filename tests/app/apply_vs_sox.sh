@@ -1,11 +1,11 @@
 #!/bin/bash
 # Checks quillet-cli apply against sox-made references: edits and lossless effects
 # frame for frame, the others within a stated tolerance. Works in a scratch folder of
-# its own, with settings of its own; exits 1 when a case fails, 77 (skipped) without sox.
+# its own, with settings of its own; exits 1 when a case fails or sox is missing.
 # Run by ctest, or by hand: tests/app/apply_vs_sox.sh (after a release build).
 CLI=${QUILLET_CLI:-$(cd "$(dirname "$0")/../.." && pwd)/build-release/app/quillet-cli}
 set -u
-command -v sox >/dev/null || { echo "sox is not installed"; exit 77; }
+command -v sox >/dev/null || { echo "sox is not installed: install the Debian package sox (scripts/deps does)"; exit 1; }
 work=$(mktemp -d); trap 'rm -rf "$work"' EXIT; cd "$work" || exit 1
 sox -n -r 44100 -c 2 -b 16 in.wav synth 3 sine 440 sine 660 gain -9
 sox -n -r 44100 -c 2 -b 16 other.wav synth 0.5 square 220 gain -12

@@ -15,8 +15,7 @@ namespace {
 using testing::RunProgram;
 
 TEST(CliInfo, Mp3ModeChangeKeepsEveryFrameAndRateChangeIsNoticed) {
-  for (const char* p : {"sox", "lame", "mpg123"})
-    if (!testing::ProgramAvailable(p)) GTEST_SKIP() << p << " is needed (scripts/deps installs it)";
+  QUILLET_REQUIRE_PROGRAMS("sox", "lame", "mpg123");
   testing::TempDir dir;
   // lame writes each part with a fixed mode: mono, then stereo, then stereo at 48 kHz.
   const struct {

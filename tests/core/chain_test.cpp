@@ -189,7 +189,7 @@ TEST_F(ChainTest, ScaleRangeGainPastTheEndDoesNotLengthen) {
 }
 
 TEST_F(ChainTest, LastReferenceDeletesBothFilesAndFreesTheId) {
-  AudioChain c = testing::Written(store, 1, testing::Noise(1, 1000, 1));
+  AudioChain c = testing::Written(store, 1, quillet::testing::Noise(1, 1000, 1).samples());
   const FileId id = c.segments()[0].fileId;
   ASSERT_TRUE(std::filesystem::exists(store.SampleFilePath(id)));
   AudioChain copy = c;
@@ -218,7 +218,7 @@ TEST_F(ChainTest, ReferenceCountsStayExactAcrossThreads) {
 
 // Random edits on a chain and on a plain frame model must read back the same audio.
 TEST_F(ChainTest, RandomEditsMatchAFrameModel) {
-  const auto samples = testing::Noise(1, 400, 9);
+  const auto samples = quillet::testing::Noise(1, 400, 9).samples();
   AudioChain doc = testing::Written(store, 1, samples);
   struct Frame {
     Sample value;

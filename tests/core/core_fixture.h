@@ -2,26 +2,16 @@
 // A private store in a scratch folder, and ways to fill it with known audio.
 
 #include <cstdint>
-#include <random>
 #include <vector>
 
 #include "core/chain_source.h"
 #include "core/segment_sink.h"
+#include "fixtures/signals.h"
 #include "fixtures/temp_dir.h"
 
 namespace quillet::core::testing {
 
 using audio::Sample;
-
-// Seeded noise across the 20-bit range, channel-interleaved.
-inline std::vector<Sample> Noise(int channels, FrameCount frames, unsigned seed,
-                                 Sample amplitude = audio::kSampleMax) {
-  std::mt19937 rng(seed);
-  std::uniform_int_distribution<Sample> d(-amplitude, amplitude);
-  std::vector<Sample> v(static_cast<std::size_t>(frames) * channels);
-  for (auto& s : v) s = d(rng);
-  return v;
-}
 
 // A chain of one segment holding samples, written through the store's sink.
 inline AudioChain Written(SegmentStore& store, int channels, const std::vector<Sample>& samples,

@@ -2,13 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
 #include "core/peak_worker.h"
 #include "core_fixture.h"
 
 namespace quillet::core {
 namespace {
 
-using testing::Noise;
+using quillet::testing::Noise;
 using testing::Written;
 
 class PeaksTest : public ::testing::Test, protected testing::StoreFixture {
@@ -40,7 +45,7 @@ TEST_F(PeaksTest, MappingStaysInBoundsAndRefusesAnEmptyView) {
 
 // Where columns fall on 256-frame blocks both ways measure the same audio.
 TEST_F(PeaksTest, PeakFilesAgreeWithSamplesAtBlockAlignedColumns) {
-  auto s = Noise(2, 64 * 256 * 4, 11, 300000);
+  auto s = Noise(2, 64 * 256 * 4, 11, 300000).samples();
   s[2 * 5000] = 524272;     // one loud sample per channel
   s[2 * 9000 + 1] = -524288;
   AudioChain c = Written(store, 2, s);
@@ -93,7 +98,7 @@ TEST_F(PeaksTest, ZeroGainSegmentDoesNotHideItsNeighbour) {
 TEST_F(PeaksTest, SummaryShortcutGivesTheSameColumnsAsTheFullScan) {
   // Wide columns use the in-memory summary; cutting the chain at odd places makes the
   // columns start and end inside summary groups.
-  auto s = Noise(1, 256 * 64 * 40, 12, 200000);
+  auto s = Noise(1, 256 * 64 * 40, 12, 200000).samples();
   for (std::size_t i = 1234; i < s.size(); i += 77777) s[i] = 524272 - static_cast<Sample>(i % 1000) * 512;
   AudioChain c = Written(store, 1, s);
   ChainDeleteRange(c, 100000, 100333);
@@ -107,7 +112,7 @@ TEST_F(PeaksTest, SummaryShortcutGivesTheSameColumnsAsTheFullScan) {
 }
 
 TEST_F(PeaksTest, WorkerComputesRequestsAndScrollsReuseColumns) {
-  AudioChain c = Written(store, 1, Noise(1, 256 * 4000, 13));
+  AudioChain c = Written(store, 1, Noise(1, 256 * 4000, 13).samples());
   std::atomic<int> lastCount{-1}, lastShift{0};
   PeakWorker w([&](int, int count, int shift) {
     lastCount = count;
@@ -132,16 +137,24 @@ TEST_F(PeaksTest, WorkerComputesRequestsAndScrollsReuseColumns) {
   EXPECT_EQ(lastCount, 51);
 }
 
-TEST_F(PeaksTest, WorkerStopsMidComputationWhenDestroyed) {
-  AudioChain c = Written(store, 1, Noise(1, 200000, 14));
+TEST_F(PeaksTest, DestroyingTheWorkerJoinsItAndLetsGoOfItsChain) {
+  AudioChain c = Written(store, 1, Noise(1, 200000, 14).samples());
+  const FileId id = c.segments()[0].fileId;
+  std::atomic<int> ready{0};
   {
-    PeakWorker w;
+    PeakWorker w([&](int, int, int) { ++ready; });
     w.Resize(2048);
     w.SetAudio(c, {});
-    w.RequestView(0, 2048 * 90);  // from samples: slow enough to be interrupted
+    EXPECT_EQ(store.RefCount(id), 2u);  // the worker reads its own copy
+    // From samples, and still under way when the worker goes.
+    for (int i = 0; i < 20; ++i) w.RequestView(i * 1000, 2048 * 90);
   }
+  const int atDestruction = ready.load();
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(ready.load(), atDestruction);  // nothing ran after the destructor returned
+  EXPECT_EQ(store.RefCount(id), 1u);
   ChainClear(c);
-  SUCCEED();  // under ASan, a worker outliving its chain would be reported here
+  EXPECT_FALSE(std::filesystem::exists(store.SampleFilePath(id)));
 }
 
 }  // namespace

@@ -14,12 +14,12 @@ using audio::AudioBlock;
 
 TEST(Alsa, PlaybackReachesTheDeviceByteForByteThroughTheLimiter) {
   PrivateAlsa alsa;
-  NotificationQueue queue;
+  platform::NotificationQueue queue;
   PlayerLog log;
   {
     LSoundPlayer player(platform::AlsaSoundSystem(), queue);
     player.InstallListener(&log, 0);
-    AudioBlock loud = Noise(2, 57331, 0x7FFF0 * 3, 21);
+    AudioBlock loud = Noise(2, 57331, 21, 0x7FFF0 * 3);
     for (audio::FrameCount f = 0; f < 5000; ++f) loud(0, f) = loud(1, f) = 0;
     ASSERT_TRUE(player.Open(Memory(44100, loud, 0x7FFF0 * 3))) << player.lastError();
     ASSERT_TRUE(PumpUntil(queue, [&] { return log.stopped == 1; }));
@@ -31,7 +31,7 @@ TEST(Alsa, PlaybackReachesTheDeviceByteForByteThroughTheLimiter) {
 
 TEST(Alsa, MissingDeviceIsRefusedWithItsName) {
   PrivateAlsa alsa;
-  NotificationQueue queue;
+  platform::NotificationQueue queue;
   LSoundPlayer player(platform::AlsaSoundSystem(), queue);
   EXPECT_FALSE(player.Open(Memory(44100, AudioBlock(1, 100)), "quillet_no_such_device"));
   EXPECT_NE(player.lastError().find("quillet_no_such_device"), std::string::npos) << player.lastError();
@@ -50,7 +50,7 @@ TEST(Alsa, CaptureStartsAtTheThresholdPausesWhenQuietAndTrimsTheEnd) {
   AppendTone(in, 16000, 1, 8000, 500, 16000);
   alsa.SetCapture(in);
 
-  NotificationQueue queue;
+  platform::NotificationQueue queue;
   RecorderLog log;
   auto sink = audio::MakeRef<audio::LMemorySoundSink>(8000, 1);
   {
@@ -88,7 +88,7 @@ TEST(Alsa, CaptureWithoutAutoTrimKeepsEverythingUpToTheTimeLimit) {
   std::vector<std::int16_t> in;
   AppendTone(in, 4410, 2, 44100, 1000, 8000);
   alsa.SetCapture(in);
-  NotificationQueue queue;
+  platform::NotificationQueue queue;
   RecorderLog log;
   auto sink = audio::MakeRef<audio::LMemorySoundSink>(44100, 2);
   LSoundRecorder recorder(platform::AlsaSoundSystem(), queue);

@@ -14,12 +14,15 @@
 #include "audio/pcm.h"
 #include "devices/player.h"
 #include "devices/recorder.h"
+#include "fixtures/signals.h"
 #include "fixtures/temp_dir.h"
 
 namespace quillet::devices::testsupport {
 
+using quillet::testing::Noise;
+
 // Dispatches notifications until done() holds; false after timeoutMs.
-inline bool PumpUntil(NotificationQueue& queue, const std::function<bool()>& done,
+inline bool PumpUntil(platform::NotificationQueue& queue, const std::function<bool()>& done,
                       int timeoutMs = 20000) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (!done()) {
@@ -56,18 +59,6 @@ struct RecorderLog : LRecorderListener {
     ++stopped;
   }
 };
-
-// Seeded noise within +-amplitude (internal samples).
-inline audio::AudioBlock Noise(int channels, audio::FrameCount frames, std::int64_t amplitude,
-                               std::uint32_t seed = 1) {
-  audio::AudioBlock b(channels, frames);
-  std::uint32_t x = seed;
-  for (std::size_t i = 0; i < b.samples().size(); ++i) {
-    x = x * 1664525u + 1013904223u;
-    b.data()[i] = static_cast<audio::Sample>(static_cast<std::int64_t>(x >> 8) % (2 * amplitude + 1) - amplitude);
-  }
-  return b;
-}
 
 inline audio::SourceHandle Memory(int rate, audio::AudioBlock block,
                                   std::uint32_t bound = audio::kFilePeakBound) {

@@ -13,13 +13,14 @@ namespace quillet::devices {
 namespace {
 
 using namespace testsupport;
+using quillet::testing::Sine;
 using audio::AudioBlock;
 using audio::FrameCount;
 using audio::FramePos;
 
 struct PlayerFixture : ::testing::Test {
   platform::FakeSoundSystem device;
-  NotificationQueue queue;
+  platform::NotificationQueue queue;
   PlayerLog log;
   LSoundPlayer player{device, queue};
   PlayerFixture() { player.InstallListener(&log, 7); }
@@ -93,7 +94,7 @@ TEST_F(PlayerFixture, PlaysEverySampleOnceInOrder) {
   int stops = 0;
   for (const auto& [channels, frames] : {std::pair{1, 1}, {2, 4409}, {2, 4410}, {2, 4411}, {1, 100000}}) {
     SCOPED_TRACE(frames);
-    const AudioBlock block = Noise(channels, frames, 0x7FFF0, static_cast<std::uint32_t>(frames));
+    const AudioBlock block = Noise(channels, frames, static_cast<unsigned>(frames));
     const std::vector<std::int16_t> pcm = Pcm16(block);
     expected.insert(expected.end(), pcm.begin(), pcm.end());
     ASSERT_TRUE(player.Open(Memory(44100, block)));
@@ -104,7 +105,7 @@ TEST_F(PlayerFixture, PlaysEverySampleOnceInOrder) {
 }
 
 TEST_F(PlayerFixture, ShortSourceStopsOnceAfterItsLengthWasHeard) {
-  ASSERT_TRUE(player.Open(Memory(8000, Noise(1, 500, 1000))));
+  ASSERT_TRUE(player.Open(Memory(8000, Noise(1, 500, 1, 1000))));
   EXPECT_EQ(log.events, (std::vector<std::string>{"playing", "position"}));
   // Nothing was heard yet, so no end either.
   queue.WaitAndDispatch(50);
@@ -125,7 +126,7 @@ TEST_F(PlayerFixture, ShortSourceStopsOnceAfterItsLengthWasHeard) {
 }
 
 TEST_F(PlayerFixture, PositionIsWhatTheDeviceHasPlayed) {
-  ASSERT_TRUE(player.Open(Memory(8000, Noise(2, 80000, 1000))));
+  ASSERT_TRUE(player.Open(Memory(8000, Noise(2, 80000, 1, 1000))));
   // The queue fills ahead of the device without moving the position.
   ASSERT_TRUE(PumpUntil(queue, [&] { return device.queuedFrames() == 3200; }));
   EXPECT_EQ(player.playPosition(), 0);
@@ -139,13 +140,13 @@ TEST_F(PlayerFixture, PositionIsWhatTheDeviceHasPlayed) {
 
 TEST_F(PlayerFixture, LoudSourcesAreLimitedAndFileSourcesPlayUnchanged) {
   device.SetFreeRunning(true);
-  const AudioBlock exact = Noise(2, 20000, 0x7FFF0, 3);
+  const AudioBlock exact = Noise(2, 20000, 3);
   ASSERT_TRUE(player.Open(Memory(44100, exact, 0x7FFF0)));
   ASSERT_TRUE(WaitStopped(1));
   EXPECT_EQ(device.written(), Pcm16(exact));
 
   // Four times full scale after a quiet start: limited, never wrapped.
-  AudioBlock loud = Noise(2, 20000, 0x7FFF0 * 4, 4);
+  AudioBlock loud = Noise(2, 20000, 4, 0x7FFF0 * 4);
   for (FrameCount f = 0; f < 2000; ++f) loud(0, f) = loud(1, f) = 0;
   const std::size_t before = device.written().size();
   ASSERT_TRUE(player.Open(Memory(44100, loud, 0x7FFF0 * 4)));
@@ -193,7 +194,7 @@ TEST_F(PlayerFixture, VolumeScalesOurStreamOnly) {
 }
 
 TEST_F(PlayerFixture, HoldLoopsASnippetAndResumeGoesOnFromThere) {
-  const AudioBlock block = Noise(1, 80000, 0x10000, 9);
+  const AudioBlock block = Noise(1, 80000, 9, 0x10000);
   ASSERT_TRUE(player.Open(Memory(8000, block)));
   Play(500, 8000);
   ASSERT_TRUE(PumpUntil(queue, [&] { return player.playPosition() == 4000; }));
@@ -218,7 +219,7 @@ TEST_F(PlayerFixture, HoldLoopsASnippetAndResumeGoesOnFromThere) {
 }
 
 TEST_F(PlayerFixture, RepositionPlaysFromTheNewFrame) {
-  const AudioBlock block = Noise(2, 80000, 0x10000, 5);
+  const AudioBlock block = Noise(2, 80000, 5, 0x10000);
   ASSERT_TRUE(player.Open(Memory(8000, block)));
   ASSERT_TRUE(PumpUntil(queue, [&] { return device.written().size() >= 3200 * 2; }));
   const std::size_t at = device.written().size();
@@ -235,7 +236,7 @@ TEST_F(PlayerFixture, RepositionPlaysFromTheNewFrame) {
 
 TEST_F(PlayerFixture, RepeatLoopsWithoutAGapAndAnEmptyRangeStops) {
   device.SetFreeRunning(true);
-  const AudioBlock block = Noise(1, 300, 0x10000, 11);
+  const AudioBlock block = Noise(1, 300, 11, 0x10000);
   player.SetRepeat(true);
   ASSERT_TRUE(player.Open(Memory(44100, block)));
   ASSERT_TRUE(PumpUntil(queue, [&] { return device.written().size() >= 3000; }));
@@ -259,13 +260,13 @@ TEST_F(PlayerFixture, StoppedListenerMayPlayAgain) {
     void Stopped(std::uintptr_t c) override {
       PlayerLog::Stopped(c);
       if (++plays < 3) {
-        EXPECT_TRUE(player->Open(Memory(44100, Noise(1, 700, 100))));
+        EXPECT_TRUE(player->Open(Memory(44100, Noise(1, 700, 1, 100))));
       }
     }
   } again;
   again.player = &player;
   player.InstallListener(&again, 0);
-  ASSERT_TRUE(player.Open(Memory(44100, Noise(1, 700, 100))));
+  ASSERT_TRUE(player.Open(Memory(44100, Noise(1, 700, 1, 100))));
   ASSERT_TRUE(PumpUntil(queue, [&] { return again.stopped == 3; }));
   EXPECT_EQ(device.written().size(), 2100u);
   EXPECT_EQ(device.openStreams(), 0);
@@ -274,7 +275,7 @@ TEST_F(PlayerFixture, StoppedListenerMayPlayAgain) {
 
 TEST_F(PlayerFixture, DeviceProblemsGiveAMessageNotAHang) {
   device.SetOpenFailure("The sound output device \"default\" is in use by another program.");
-  audio::SourceHandle source = Memory(44100, Noise(1, 1000, 100));
+  audio::SourceHandle source = Memory(44100, Noise(1, 1000, 1, 100));
   EXPECT_FALSE(player.Open(source));
   EXPECT_NE(player.lastError().find("in use"), std::string::npos);
   EXPECT_EQ(source->refCount(), 1u) << "the player kept the source";
@@ -284,7 +285,7 @@ TEST_F(PlayerFixture, DeviceProblemsGiveAMessageNotAHang) {
   EXPECT_NE(player.lastError().find("hw:9"), std::string::npos);
 
   device.SetFailAfterFrames(5000);  // unplugged while playing
-  ASSERT_TRUE(player.Open(Memory(8000, Noise(1, 80000, 100))));
+  ASSERT_TRUE(player.Open(Memory(8000, Noise(1, 80000, 1, 100))));
   ASSERT_TRUE(PumpUntil(queue, [&] { return device.written().size() >= 3200; }));
   for (int i = 0; i < 40 && log.stopped == 0; ++i) {
     device.AdvanceMs(50);
@@ -297,7 +298,7 @@ TEST_F(PlayerFixture, DeviceProblemsGiveAMessageNotAHang) {
 
 TEST_F(PlayerFixture, CloseRightAfterOpenJoinsEverything) {
   for (int i = 0; i < 50; ++i) {
-    ASSERT_TRUE(player.Open(Memory(44100, Noise(2, 441000, 100))));
+    ASSERT_TRUE(player.Open(Memory(44100, Noise(2, 441000, 1, 100))));
     if (i % 2) device.AdvanceMs(7);
     player.Close();
     ASSERT_EQ(device.openStreams(), 0);
@@ -309,7 +310,7 @@ TEST_F(PlayerFixture, CloseRightAfterOpenJoinsEverything) {
 
 TEST_F(PlayerFixture, SpeedAdaptorSlotsIn) {
   device.SetFreeRunning(true);
-  const AudioBlock block = Noise(1, 9000, 0x10000, 13);
+  const AudioBlock block = Noise(1, 9000, 13, 0x10000);
   std::string message;
   EXPECT_FALSE(SourceAtSpeed(Memory(8000, block), PlaySpeed::Fast, {}, &message));
   EXPECT_FALSE(message.empty());
@@ -332,16 +333,6 @@ TEST_F(PlayerFixture, SpeedAdaptorSlotsIn) {
   EXPECT_EQ(device.written().size(), 6000u + 8000u);
 }
 
-
-// A sine of hz at rate, amplitude in internal samples.
-AudioBlock Sine(int channels, FrameCount frames, int rate, double hz, double amplitude = 0x40000) {
-  AudioBlock b(channels, frames);
-  for (FrameCount f = 0; f < frames; ++f)
-    for (int c = 0; c < channels; ++c)
-      b(c, f) = static_cast<audio::Sample>(std::lround(amplitude * std::sin(2 * M_PI * hz * f / rate)));
-  return b;
-}
-
 // Sign changes per frame of channel 0 of interleaved 16-bit samples.
 double CrossingRate(const std::vector<std::int16_t>& pcm, int channels) {
   int crossings = 0;
@@ -353,7 +344,7 @@ double CrossingRate(const std::vector<std::int16_t>& pcm, int channels) {
 
 TEST_F(PlayerFixture, StretchedSpeedsChangeTheDurationNotThePitch) {
   device.SetFreeRunning(true);
-  const AudioBlock block = Sine(2, 24000, 8000, 500);
+  const AudioBlock block = Sine(2, 24000, 8000, 500, 0x40000);
   const double sourceRate = CrossingRate(Pcm16(block), 2);
   std::size_t before = 0;
   int stops = 0;
@@ -374,7 +365,7 @@ TEST_F(PlayerFixture, StretchedSpeedsChangeTheDurationNotThePitch) {
 
 TEST_F(PlayerFixture, RewindRunsBackToTheStartAndReportsDocumentPositions) {
   device.SetFreeRunning(true);
-  audio::SourceHandle source = Memory(8000, Sine(1, 80000, 8000, 300));
+  audio::SourceHandle source = Memory(8000, Sine(1, 80000, 8000, 300, 0x40000));
   source->seek(60000);
   std::string message;
   ASSERT_TRUE(player.Open(SourceAtRamp(source, RewindRamp(false), TimeStretchAdaptor(), &message)));
@@ -390,7 +381,7 @@ TEST_F(PlayerFixture, RewindRunsBackToTheStartAndReportsDocumentPositions) {
 }
 
 TEST_F(PlayerFixture, RepositionAndHoldAtSpeedStayInDocumentFrames) {
-  ASSERT_TRUE(player.Open(SourceAtSpeed(Memory(8000, Sine(1, 160000, 8000, 400)), PlaySpeed::Fast)));
+  ASSERT_TRUE(player.Open(SourceAtSpeed(Memory(8000, Sine(1, 160000, 8000, 400, 0x40000)), PlaySpeed::Fast)));
   Play(500, 8000);
   player.Reposition(80000);
   EXPECT_EQ(player.playPosition(), 80000);
@@ -408,7 +399,7 @@ TEST_F(PlayerFixture, RepositionAndHoldAtSpeedStayInDocumentFrames) {
 }
 
 TEST(StretchPlaySource, SeeksAndEndsInInputFrames) {
-  LStretchPlaySource s(Memory(8000, Sine(1, 8000, 8000, 200)), RampFor(PlaySpeed::Fast));
+  LStretchPlaySource s(Memory(8000, Sine(1, 8000, 8000, 200, 0x40000)), RampFor(PlaySpeed::Fast));
   EXPECT_EQ(s.position(), 0);
   EXPECT_EQ(s.length(), 8000);
   const FrameCount whole = s.framesLeft();

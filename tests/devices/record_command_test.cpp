@@ -39,7 +39,7 @@ struct RecordFixture : ::testing::Test {
   platform::ScriptedProgressFactory progress;
   core::ProgramClipboard clipboard{&store};
   platform::FakeSoundSystem device;
-  NotificationQueue queue;
+  platform::NotificationQueue queue;
   LSoundPlayer player{device, queue};
   PlayerControl control{player, device, settings, TimeStretchAdaptor()};
   core::EditContext ctx{store, clipboard, progress, settings, &control, nullptr, nullptr, nullptr, {}, {}, false};

@@ -34,7 +34,7 @@ TEST(DcFilter, CoefficientFollowsTheRateAndStaysStable) {
 
 struct RecorderFixture : ::testing::Test {
   platform::FakeSoundSystem device;
-  NotificationQueue queue;
+  platform::NotificationQueue queue;
   RecorderLog log;
   LSoundRecorder recorder{device, queue};
   RecorderFixture() { recorder.InstallListener(&log, 0); }

@@ -22,7 +22,6 @@
 namespace quillet::formats {
 namespace {
 
-using quillet::testing::ProgramAvailable;
 using quillet::testing::ReadFileBytes;
 using quillet::testing::RunProgram;
 using quillet::testing::TempDir;
@@ -138,6 +137,7 @@ class Dispatch : public ::testing::Test {
 };
 
 TEST_F(Dispatch, ExtensionsChooseTheReaderWithoutRegardToCase) {
+  QUILLET_REQUIRE_PROGRAMS("ffmpeg");
   const auto wave = MakeWave("x.wav", 100);
   const std::string bytes = ReadFileBytes(wave);
   WriteFileBytes(dir / "SONG.WAV", bytes);
@@ -153,7 +153,6 @@ TEST_F(Dispatch, ExtensionsChooseTheReaderWithoutRegardToCase) {
     SCOPED_TRACE(c.name);
     const OpenOutcome o = OpenDispatch(dir / c.name, nullptr, env);
     EXPECT_EQ(o.reader, c.reader);
-    if (o.reader == "ffmpeg" && !ProgramAvailable("ffmpeg")) continue;
     ASSERT_EQ(o.result, platform::kTaskDone) << o.message;
   }
   // ".snd" is raw audio with the stored record, not AU: 16-bit mono by default.
@@ -179,7 +178,7 @@ TEST_F(Dispatch, OneSharedAskFlagShowsOneMessageAndBothFail) {
 }
 
 TEST_F(Dispatch, UnreadableFilesThroughFfmpegGetTheFormatsMessage) {
-  if (!ProgramAvailable("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+  QUILLET_REQUIRE_PROGRAMS("ffmpeg");
   WriteFileBytes(dir / "odd.xyz", std::string(3000, 'q'));
   WriteFileBytes(dir / "song.wma", std::string(3000, 'q'));
   const OpenOutcome odd = OpenDispatch(dir / "odd.xyz", nullptr, env);
@@ -199,7 +198,7 @@ TEST_F(Dispatch, UnreadableFilesThroughFfmpegGetTheFormatsMessage) {
 // A coding our codec manager lacks goes to ffmpeg; without it the message says which
 // package brings it.
 TEST_F(Dispatch, WaveCodingsWeLackAreDecodedByFfmpegOrNamed) {
-  if (!ProgramAvailable("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+  QUILLET_REQUIRE_PROGRAMS("ffmpeg");
   const auto file = dir / "yamaha.wav";
   ASSERT_EQ(RunProgram({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "sine=frequency=440:duration=0.5:sample_rate=8000",
                         "-ac", "1", "-c:a", "adpcm_yamaha", file.string()}),
@@ -222,7 +221,7 @@ TEST_F(Dispatch, WaveCodingsWeLackAreDecodedByFfmpegOrNamed) {
 }
 
 TEST_F(Dispatch, CancelledDecoderLeavesNothingBehind) {
-  if (!ProgramAvailable("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+  QUILLET_REQUIRE_PROGRAMS("ffmpeg");
   const auto wave = MakeWave("long.wav", 44100 * 30);
   const auto flac = dir / "long.flac";
   ASSERT_EQ(RunProgram({"ffmpeg", "-v", "error", "-i", wave.string(), flac.string()}), 0);
@@ -336,6 +335,14 @@ TEST_F(Dispatch, RawWithoutAStoredLayoutKeepsTheDocumentsChannels) {
   }
 }
 
+// Like QUILLET_REQUIRE_PROGRAMS, for programs found the way saving finds them.
+bool RequireComponent(Component c, const settings::Settings& store) {
+  if (!ComponentPath(c, store).empty()) return true;
+  ADD_FAILURE() << InfoOf(c).program << " is missing: it comes with the Debian package "
+                << InfoOf(c).package << " (scripts/deps installs what builds or brings it)";
+  return false;
+}
+
 // Each caller's store decides how a raw file is read; neither sees the other's.
 TEST_F(Dispatch, TwoStoresInOneProcessDoNotMix) {
   WriteFileBytes(dir / "x.raw", std::string(8000, '\x10'));
@@ -357,8 +364,8 @@ TEST_F(Dispatch, TwoStoresInOneProcessDoNotMix) {
 }
 
 TEST_F(Dispatch, AmrIsReadWithoutTouchingTheStoredRawRecord) {
-  if (ComponentPath(Component::AmrEnc, settings).empty() || !ProgramAvailable("ffmpeg"))
-    GTEST_SKIP() << "the AMR helper or ffmpeg is missing";
+  QUILLET_REQUIRE_PROGRAMS("ffmpeg");
+  if (!RequireComponent(Component::AmrEnc, settings)) return;
   const core::AudioChain chain = Load(MakeWave("n.wav", 8000, 8000, 1));
   ASSERT_EQ(Save(chain, dir / "n.amr"), platform::kTaskDone);
   EXPECT_EQ(ReadFileBytes(dir / "n.amr").substr(0, 6), "#!AMR\n");
@@ -382,9 +389,8 @@ class RoundTrip : public Dispatch, public ::testing::WithParamInterface<Writable
 // Our output read by ffmpeg, and the file read back by us, for every writable format.
 TEST_P(RoundTrip, OurFilesReadElsewhereAndBack) {
   const Writable w = GetParam();
-  if (!ProgramAvailable("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
-  if (const auto encoder = RowFor(w.ext).encoder; encoder && ComponentPath(*encoder, settings).empty())
-    GTEST_SKIP() << InfoOf(*encoder).program << " is not installed";
+  QUILLET_REQUIRE_PROGRAMS("ffmpeg");
+  if (const auto encoder = RowFor(w.ext).encoder; encoder && !RequireComponent(*encoder, settings)) return;
   const bool amr = std::string(w.ext) == ".amr";
   const int rate = amr ? 8000 : 44100, channels = amr ? 1 : 2;
   const audio::FrameCount frames = 3 * 8192 + 17;
@@ -428,8 +434,7 @@ INSTANTIATE_TEST_SUITE_P(Formats, RoundTrip,
 
 // Files other programs wrote, read by us.
 TEST_F(Dispatch, TheirFilesReadByUs) {
-  if (!ProgramAvailable("sox") || !ProgramAvailable("flac") || !ProgramAvailable("oggenc"))
-    GTEST_SKIP() << "sox, flac or oggenc is not installed";
+  QUILLET_REQUIRE_PROGRAMS("sox", "flac", "oggenc");
   const auto wave = MakeWave("ref.wav", 30000, 22050, 2);
   ASSERT_EQ(RunProgram({"flac", "-s", "-f", "-o", (dir / "t.flac").string(), wave.string()}), 0);
   ASSERT_EQ(RunProgram({"sox", wave.string(), (dir / "t.aiff").string()}), 0);

@@ -227,8 +227,7 @@ bool ChannelsShareBlockTypes(const uint8_t* frame, const formats::Mp3Header& h) 
 class Mp3IntensityStereo : public ::testing::TestWithParam<IntensityCase> {};
 
 TEST_P(Mp3IntensityStereo, MatchesLibmadWithinFullAccuracy) {
-  QUILLET_REQUIRE_MP3_TOOLS();
-  if (!ProgramAvailable("madplay")) GTEST_SKIP() << "madplay is needed (scripts/deps installs it)";
+  QUILLET_REQUIRE_PROGRAMS("sox", "lame", "mpg123", "madplay");
   const IntensityCase& c = GetParam();
   TempDir dir;
   std::vector<std::string> lame = c.lame;

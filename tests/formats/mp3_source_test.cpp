@@ -177,14 +177,13 @@ TEST(Mp3Source, StatusSaysWhyAFileCannotBeRead) {
   EXPECT_EQ(OpenBytes("")->status(), audio::SoundStatus::Corrupt);
   EXPECT_EQ(OpenBytes(std::string(100000, '\xFF'))->status(), audio::SoundStatus::Corrupt);
   EXPECT_EQ(OpenBytes("RIFF....WAVEfmt " + std::string(5000, '\0'))->status(), audio::SoundStatus::Corrupt);
-  if (ProgramAvailable("ffmpeg") && ProgramAvailable("sox")) {
-    // Layer II is not ours to decode.
-    const auto wav = dir / "l2.wav";
-    ASSERT_EQ(RunProgram({"sox", "-n", "-r", "44100", "-c", "2", wav.string(), "synth", "1", "sine", "440"}), 0);
-    const auto mp2 = dir / "l2.mp2";
-    ASSERT_EQ(RunProgram({"ffmpeg", "-loglevel", "quiet", "-i", wav.string(), "-c:a", "mp2", mp2.string()}), 0);
-    EXPECT_EQ(formats::OpenMp3Source(mp2)->status(), audio::SoundStatus::Corrupt);
-  }
+  // Layer II is not ours to decode.
+  QUILLET_REQUIRE_PROGRAMS("ffmpeg", "sox");
+  const auto wav = dir / "l2.wav";
+  ASSERT_EQ(RunProgram({"sox", "-n", "-r", "44100", "-c", "2", wav.string(), "synth", "1", "sine", "440"}), 0);
+  const auto mp2 = dir / "l2.mp2";
+  ASSERT_EQ(RunProgram({"ffmpeg", "-loglevel", "quiet", "-i", wav.string(), "-c:a", "mp2", mp2.string()}), 0);
+  EXPECT_EQ(formats::OpenMp3Source(mp2)->status(), audio::SoundStatus::Corrupt);
 }
 
 // Global gains forced to the maximum drive the decoder far past full scale: the source

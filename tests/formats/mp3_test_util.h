@@ -18,15 +18,7 @@
 
 namespace quillet::testing {
 
-inline bool Mp3ToolsAvailable() {
-  return ProgramAvailable("sox") && ProgramAvailable("lame") && ProgramAvailable("mpg123");
-}
-
-#define QUILLET_REQUIRE_MP3_TOOLS()                                               \
-  do {                                                                            \
-    if (!::quillet::testing::Mp3ToolsAvailable())                                 \
-      GTEST_SKIP() << "sox, lame and mpg123 are needed (scripts/deps installs them)"; \
-  } while (0)
+#define QUILLET_REQUIRE_MP3_TOOLS() QUILLET_REQUIRE_PROGRAMS("sox", "lame", "mpg123")
 
 // Signals for the encoder, as sox synth arguments (deterministic with -R).
 inline const std::vector<std::string> kToneSweep = {"synth", "3", "sine", "300-3000", "sine", "5000"};

@@ -1,5 +1,4 @@
-// Headerless files in the fixed-width codings, with sox reading our files and we
-// reading sox's.
+// Headerless files in the fixed-width codings (interop_test compares with sox).
 #include <gtest/gtest.h>
 
 #include "fixtures/temp_dir.h"
@@ -113,37 +112,6 @@ TEST(Raw, AbandonedSaveLeavesTheOldFile) {
   sink->Abandon();
   sink = {};
   EXPECT_EQ(ReadFileBytes(file), "old");
-}
-
-TEST(Raw, SoxReadsWhatWeWriteAndWeReadWhatSoxWrites) {
-  if (!HaveTool("sox")) GTEST_SKIP() << "sox missing";
-  TempDir dir;
-  struct Coding {
-    int codec;
-    const char* sox;
-  };
-  const std::vector<Coding> codings = {{kRawMuLaw, "-e u-law -b 8"},         {kRawALaw, "-e a-law -b 8"},
-                                       {kRawPcm16LE, "-e signed -b 16 -L"},   {kRawPcm8Unsigned, "-e unsigned -b 8"},
-                                       {kRawPcm8Signed, "-e signed -b 8"},    {kRawPcm16BE, "-e signed -b 16 -B"}};
-  const auto in = TestSignal(3000, 2, 0.9);
-  for (const Coding& c : codings) {
-    SCOPED_TRACE(c.sox);
-    const std::string opts = std::string("-t raw -r 8000 -c 2 ") + c.sox;
-    const auto mine = dir / "ours.raw";
-    ASSERT_TRUE(WriteAllTo(*MakeRawSink(mine, 8000, 2, c.codec), in));
-    auto back = OpenRawFile(mine, RawSettings{8000, 2, c.codec});
-    EXPECT_EQ(SoxDecode16(mine, opts), ReadAll(*back));
-    // sox's encoding of the same audio is byte for byte ours.
-    {
-      auto sink = MakeRawSink(dir / "in.raw", 8000, 2, kRawPcm16LE);
-      ASSERT_TRUE(WriteAllTo(*sink, in));
-    }
-    const auto theirs = dir / "sox.raw";
-    ASSERT_EQ(std::system(("sox -D -t raw -r 8000 -c 2 -e signed -b 16 -L " + Quote(dir / "in.raw") + " " + opts + " " + Quote(theirs)).c_str()), 0);
-    EXPECT_TRUE(ReadFileBytes(theirs) == ReadFileBytes(mine));
-    auto src = OpenRawFile(theirs, RawSettings{8000, 2, c.codec});
-    EXPECT_EQ(ReadAll(*src), SoxDecode16(theirs, opts));
-  }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // and written without touching the audio.
 #include <gtest/gtest.h>
 
+#include "fixtures/programs.h"
 #include "fixtures/temp_dir.h"
 #include "formats/format_table.h"
 #include "formats/tags.h"
@@ -246,7 +247,7 @@ TEST(TagFiles, ByTheFormatTableOnly) {
 }
 
 TEST(TagFiles, TaggedWaveStillReadsTheSameInSoxAndFfmpeg) {
-  if (!HaveTool("sox") || !HaveTool("ffmpeg")) GTEST_SKIP() << "sox or ffmpeg missing";
+  QUILLET_REQUIRE_PROGRAMS("sox", "ffmpeg");
   TempDir dir;
   MakeWave(dir, 4001, 8);
   const auto file = dir / "w.wav";

@@ -1,13 +1,12 @@
 // Files made by sox, ffmpeg and flac open with the right format and audio, and what we
-// write is read back the same way by sox and ffmpeg. Skipped when a tool is missing.
+// write is read back the same way by sox and ffmpeg.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
+#include "fixtures/programs.h"
 #include "fixtures/temp_dir.h"
 #include "formats/wav_reader.h"
 #include "formats/wav_writer.h"
-#include "wav_test_util.h"
+#include "raw_test_util.h"
 
 namespace quillet::formats {
 namespace {
@@ -16,21 +15,9 @@ using namespace testutil;
 using audio::Sample;
 using quillet::testing::TempDir;
 
-std::string Capture(const std::string& cmd) {
-  std::string out;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[65536];
-  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-  pclose(p);
-  return out;
-}
-
-std::string Q(const std::filesystem::path& p) { return "'" + p.string() + "'"; }
-
 // A tool's decode as internal samples (its 32-bit output, rounded to 20 bits).
 std::vector<Sample> ToolDecode(const std::string& cmd) {
-  const std::string raw = Capture(cmd);
+  const std::string raw = CaptureOutput(cmd);
   std::vector<Sample> out(raw.size() / 4);
   for (std::size_t i = 0; i < out.size(); ++i) {
     const auto s = static_cast<std::int32_t>(platform::LoadLE32(reinterpret_cast<const unsigned char*>(raw.data()) + 4 * i));
@@ -39,16 +26,10 @@ std::vector<Sample> ToolDecode(const std::string& cmd) {
   return out;
 }
 std::vector<Sample> SoxDecode(const std::filesystem::path& f) {
-  return ToolDecode("sox -D " + Q(f) + " -t raw -e signed -b 32 - 2>/dev/null");
+  return ToolDecode("sox -D " + Quote(f) + " -t raw -e signed -b 32 - 2>/dev/null");
 }
 std::vector<Sample> FfmpegDecode(const std::filesystem::path& f) {
-  return ToolDecode("ffmpeg -loglevel error -i " + Q(f) + " -f s32le -c:a pcm_s32le - 2>/dev/null");
-}
-
-Sample MaxDiff(const std::vector<Sample>& a, const std::vector<Sample>& b) {
-  Sample m = 0;
-  for (std::size_t i = 0; i < std::min(a.size(), b.size()); ++i) m = std::max(m, std::abs(a[i] - b[i]));
-  return m;
+  return ToolDecode("ffmpeg -loglevel error -i " + Quote(f) + " -f s32le -c:a pcm_s32le - 2>/dev/null");
 }
 
 struct Made {
@@ -59,7 +40,7 @@ struct Made {
 };
 
 TEST(WavInterop, FilesFromOtherProgramsOpenWithTheirFormatAndAudio) {
-  if (!HaveTool("sox") || !HaveTool("ffmpeg") || !HaveTool("flac")) GTEST_SKIP() << "sox, ffmpeg or flac missing";
+  QUILLET_REQUIRE_PROGRAMS("sox", "ffmpeg", "flac");
   TempDir dir;
   const std::string synth = " synth 0.7 sine 300 sine 450 sine 700 sine 1000 sine 1300 sine 2000 vol 0.8";
   const std::vector<Made> cases = {
@@ -83,7 +64,7 @@ TEST(WavInterop, FilesFromOtherProgramsOpenWithTheirFormatAndAudio) {
     SCOPED_TRACE(m.name);
     const auto file = dir / (std::string(m.name) + ".wav");
     std::string cmd = m.command;
-    for (std::size_t at; (at = cmd.find("%s")) != std::string::npos;) cmd.replace(at, 2, Q(file));
+    for (std::size_t at; (at = cmd.find("%s")) != std::string::npos;) cmd.replace(at, 2, Quote(file));
     ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
     ParseLog log;
     auto src = OpenWaveFile(file, &log);
@@ -94,12 +75,12 @@ TEST(WavInterop, FilesFromOtherProgramsOpenWithTheirFormatAndAudio) {
     EXPECT_EQ(src->length() * m.channels, static_cast<audio::FrameCount>(ref.size()));
     const auto ours = ReadAll(*src);
     EXPECT_EQ(ours.size(), ref.size());
-    EXPECT_LE(MaxDiff(ours, ref), m.tolerance);
+    EXPECT_LE(MaxAbsDiff(ours, ref), m.tolerance);
   }
 }
 
 TEST(WavInterop, WhatWeWriteIsReadBackBySoxAndFfmpeg) {
-  if (!HaveTool("sox") || !HaveTool("ffmpeg")) GTEST_SKIP() << "sox or ffmpeg missing";
+  QUILLET_REQUIRE_PROGRAMS("sox", "ffmpeg");
   TempDir dir;
   const auto in16 = Sine16(12000, 2, 0.8);
   std::vector<Sample> in(in16.begin(), in16.end());
@@ -130,14 +111,14 @@ TEST(WavInterop, WhatWeWriteIsReadBackBySoxAndFfmpeg) {
 // 8/16-bit PCM round trips are bit-exact; 24/32-bit ones are exact within the 20-bit
 // scale, checked on files sox makes and reads.
 TEST(WavInterop, PcmRoundTripsAreBitExactForSox) {
-  if (!HaveTool("sox")) GTEST_SKIP() << "sox missing";
+  QUILLET_REQUIRE_PROGRAMS("sox");
   TempDir dir;
   for (int bits : {8, 16, 24, 32}) {
     SCOPED_TRACE(bits);
     const auto made = dir / "in.wav";
     // Audio already on the 20-bit grid: sox at 16 bits, widened when needed.
     const std::string cmd = "sox -R -n -r 44100 -c 2 -b " + std::string(bits == 8 ? "8" : "16") + " -t wav - synth 0.5 noise vol 0.9 | sox -D -t wav - -b " +
-                            std::to_string(bits) + " " + Q(made);
+                            std::to_string(bits) + " " + Quote(made);
     ASSERT_EQ(std::system(cmd.c_str()), 0);
     auto src = OpenWaveFile(made);
     ASSERT_TRUE(src->ready());
@@ -148,9 +129,9 @@ TEST(WavInterop, PcmRoundTripsAreBitExactForSox) {
       sink->write(all.data(), src->length());
       ASSERT_TRUE(sink->Finish());
     }
-    const std::string want = Capture("sox " + Q(made) + " -t raw - 2>/dev/null");
+    const std::string want = CaptureOutput("sox " + Quote(made) + " -t raw - 2>/dev/null");
     EXPECT_EQ(want.size(), 22050u * 2 * static_cast<std::size_t>(bits / 8));
-    EXPECT_TRUE(want == Capture("sox " + Q(out) + " -t raw - 2>/dev/null"));
+    EXPECT_TRUE(want == CaptureOutput("sox " + Quote(out) + " -t raw - 2>/dev/null"));
   }
 }
 

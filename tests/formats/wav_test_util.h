@@ -68,8 +68,4 @@ inline std::vector<std::int16_t> Sine16(int frames, int channels, double amp = 0
   return v;
 }
 
-inline bool HaveTool(const char* name) {
-  return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0;
-}
-
 }  // namespace quillet::formats::testutil

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -7,6 +8,7 @@
 
 #include "fixtures/temp_dir.h"
 #include "platform/byte_source.h"
+#include "platform/record_file.h"
 #include "platform/safe_file_writer.h"
 
 namespace quillet::platform {
@@ -114,6 +116,26 @@ TEST(SafeFileWriter, TruncateCutsAndAppendsContinueThere) {
   w->Write("ab", 2);
   ASSERT_TRUE(w->Commit());
   EXPECT_EQ(ReadFileBytes(dir / "t.raw"), "0123ab");
+}
+
+TEST(SafeFileWriter, NewFilesFollowTheUmaskAndReplacedFilesKeepTheirMode) {
+  TempDir dir;
+  const mode_t old = ::umask(027);
+  EXPECT_EQ(NewFileMode(), 0640u);
+  WriteFileBytes(dir / "kept.wav", "old");
+  ::chmod((dir / "kept.wav").c_str(), 0604);
+  for (const char* name : {"new.wav", "kept.wav"}) {
+    auto w = SafeFileWriter::Create(dir / name);
+    ASSERT_TRUE(w && w->Write("new", 3) && w->Commit());
+  }
+  // The small record and settings files follow the same rule.
+  ASSERT_TRUE(WriteFileAtomically(dir / "new.qlp", "x"));
+  EXPECT_EQ(::umask(old), 027u);
+  for (const auto& [name, mode] : {std::pair{"new.wav", 0640u}, {"kept.wav", 0604u}, {"new.qlp", 0640u}}) {
+    struct stat st {};
+    ASSERT_EQ(::stat((dir / name).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, mode) << name;
+  }
 }
 
 // A full disk must be reported, never shown as success.

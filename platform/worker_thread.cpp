@@ -1,8 +1,12 @@
-#include "devices/worker_thread.h"
+#include "platform/worker_thread.h"
+
+#include <pthread.h>
+#include <sched.h>
 
 #include <chrono>
+#include <system_error>
 
-namespace quillet::devices {
+namespace quillet::platform {
 
 Notifier::Notifier(NotificationQueue& queue, std::function<void()> handler)
     : queue_(queue), box_(std::make_shared<Box>()) {
@@ -53,10 +57,22 @@ int NotificationQueue::WaitAndDispatch(int timeoutMs) {
   return Dispatch();
 }
 
-void LWorkerThread::Start(std::function<void()> body) {
-  if (thread_.joinable()) return;
+bool LWorkerThread::Start(std::function<void()> job, ThreadPriority priority) {
+  if (thread_.joinable()) return false;
   stop_.store(false, std::memory_order_release);
-  thread_ = std::thread(std::move(body));
+  try {
+    thread_ = std::thread([job = std::move(job), priority] {
+      if (priority == ThreadPriority::kIdle) {
+        // Best effort: a job that keeps the normal priority still works.
+        sched_param param{};
+        pthread_setschedparam(pthread_self(), SCHED_IDLE, &param);
+      }
+      job();
+    });
+  } catch (const std::system_error&) {
+    return false;  // out of threads: the caller reports it
+  }
+  return true;
 }
 
 void LWorkerThread::Stop(const std::function<void()>& wake) {
@@ -66,4 +82,4 @@ void LWorkerThread::Stop(const std::function<void()>& wake) {
   thread_.join();
 }
 
-}  // namespace quillet::devices
+}  // namespace quillet::platform

@@ -1,20 +1,20 @@
 #pragma once
-// Background threads and the way they report to the interface thread. A worker posts
-// to its Notifier from any thread; the NotificationQueue collects the posts, asks
-// its InterfaceWaker (implemented by the editor window) to schedule a dispatch, and
+// Background jobs and the way they report to the interface thread. A job runs on an
+// LWorkerThread, checks its stop request between steps and posts to its Notifier;
+// the NotificationQueue collects the posts, asks its InterfaceWaker (the editor's
+// window, or nothing for loops that wait themselves) to schedule a dispatch, and
 // Dispatch runs the owners' handlers on the interface thread. Posts coalesce: one
 // pending post per notifier, as the handler reads the state flags it needs.
 
 #include <atomic>
 #include <condition_variable>
-#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
 
-namespace quillet::devices {
+namespace quillet::platform {
 
 // Implemented by whatever runs the interface thread's loop: it arranges for
 // NotificationQueue::Dispatch to be called there soon. Called from any thread.
@@ -70,8 +70,14 @@ class NotificationQueue {
   std::deque<std::weak_ptr<Notifier::Box>> pending_;
 };
 
-// A joinable thread with a stop request. Stop always joins: whatever the body uses
-// may be freed as soon as Stop returns.
+enum class ThreadPriority {
+  kNormal,
+  kIdle,  // runs only when nothing else wants the processor (display work)
+};
+
+// One joinable thread with a stop request, owned by whoever owns what the job uses.
+// Stop, and the destructor, always join: what the job uses may be freed as soon as
+// they return.
 class LWorkerThread {
  public:
   LWorkerThread() = default;
@@ -79,17 +85,24 @@ class LWorkerThread {
   LWorkerThread(const LWorkerThread&) = delete;
   LWorkerThread& operator=(const LWorkerThread&) = delete;
 
-  // Runs body on a new thread; does nothing when one is running.
-  void Start(std::function<void()> body);
-  // Sets the stop request, calls wake (which must rouse the body from its waits)
-  // and joins.
+  // Runs job on a new thread with a cleared stop request. Refused (false) while the
+  // previous thread has not been stopped, even when its job has returned: two jobs on
+  // one owner's state would race. Also false when the system has no thread to give.
+  [[nodiscard]] bool Start(std::function<void()> job,
+                           ThreadPriority priority = ThreadPriority::kNormal);
+  // Sets the stop request, calls wake (which must rouse the job from its waits) and
+  // joins. Does nothing when no thread runs.
   void Stop(const std::function<void()>& wake = {});
+  // Owner's thread only.
   bool running() const { return thread_.joinable(); }
+  // Any thread; the job polls it between steps.
   bool stopRequested() const { return stop_.load(std::memory_order_acquire); }
+  // For loops below the job that take a cancel flag.
+  const std::atomic<bool>& stopFlag() const { return stop_; }
 
  private:
   std::thread thread_;
   std::atomic<bool> stop_{false};
 };
 
-}  // namespace quillet::devices
+}  // namespace quillet::platform
