@@ -47,7 +47,7 @@ TEST_F(SourceSinkTest, SinkWritesRawSamplesAndOnePeakRecordPerBlock) {
 // or not, and a headerless file of an older copy reads as four bytes a sample.
 TEST_F(SourceSinkTest, SampleFilesTakeTheWidthTheirAudioNeeds) {
   auto pcm16 = [](FrameCount n, unsigned seed) {
-    std::vector<Sample> v = Noise(2, n, seed);
+    std::vector<Sample> v = Noise(2, n, seed).samples();
     for (Sample& x : v) x = std::clamp(x, -524288, 524287) & ~15;
     return v;
   };
@@ -114,7 +114,7 @@ TEST_F(SourceSinkTest, PeakRecordsHoldEachChannelsExtremes) {
   for (int ch : {1, 2, 3}) {
     SCOPED_TRACE(ch);
     const FrameCount frames = 1000;
-    const std::vector<Sample> s = Noise(ch, frames, 40 + static_cast<unsigned>(ch));
+    const std::vector<Sample> s = Noise(ch, frames, 40 + static_cast<unsigned>(ch)).samples();
     AudioChain c(&store);
     {
       auto sink = ChainOpenSink(c, 44100, ch);
