@@ -178,10 +178,10 @@ bool ReadSpanBytes(platform::ByteSource& source, const Mp3Layout& layout, int64_
   return got == size;
 }
 
-// Decodes frames [from, to) from their bytes (the first of a lead-in only into the bit
-// reservoir); those from keepFrom on go to out, one frame of
-// samplesPerFrame x channels samples each, silence where a frame gives nothing. Stops early,
-// leaving the rest unwritten, when stop is set.
+// Decodes frames [from, to) from their bytes (the early frames of a lead-in only into the
+// bit reservoir); those from keepFrom on go to out, one frame of samplesPerFrame x channels
+// samples each, silence where a frame gives nothing. Stops early, leaving the rest
+// unwritten, when stop is set.
 void DecodeFrames(Mp3Decoder& decoder, const Mp3Layout& layout, int channels, const SpanBytes& in, int64_t from,
                   int64_t to, int64_t keepFrom, audio::Sample* out, float* pcm,
                   const std::atomic<bool>* stop = nullptr) {
