@@ -3,7 +3,8 @@
 // the baseline, and the loader picks one (function multiversioning). Both builds give
 // the same results: neither contracts products into fused multiply-adds.
 
-#if defined(__x86_64__)
+// QUILLET_NO_TARGET_CLONES (the ThreadSanitizer build) keeps the baseline copy only.
+#if defined(__x86_64__) && !defined(QUILLET_NO_TARGET_CLONES)
 #define QUILLET_KERNEL __attribute__((target_clones("avx2", "default")))
 #else
 #define QUILLET_KERNEL
