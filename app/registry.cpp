@@ -2,6 +2,7 @@
 
 #include "core/edit_commands.h"
 #include "effects/registry.h"
+#include "send/send_command.h"
 
 namespace quillet::app {
 
@@ -9,6 +10,7 @@ core::CommandRegistry BuildCommandRegistry() {
   core::CommandRegistry r;
   core::RegisterEditCommands(r);
   effects::RegisterEffectCommands(r);
+  send::RegisterSendCommands(r);
   return r;
 }
 

@@ -19,6 +19,9 @@
 #include "audio/speed.h"
 #include "core/chain_source.h"
 #include "core/segment_sink.h"
+#include "effects/echo.h"
+#include "effects/equalizer.h"
+#include "effects/high_pass.h"
 #include "effects/levels.h"
 #include "effects/pan.h"
 #include "formats/document_io.h"
@@ -96,6 +99,20 @@ void BM_Reverse(benchmark::State& state) {
 }
 void BM_Pan(benchmark::State& state) {
   Drain(state, [](SourceHandle in) { return effects::MakeChannelMixer(in, effects::PanRows(30)); });
+}
+void BM_HighPass(benchmark::State& state) {
+  Drain(state, [](SourceHandle in) { return effects::MakeHighPass(in, {250}); });
+}
+void BM_Echo(benchmark::State& state) {
+  Drain(state, [](SourceHandle in) { return effects::MakeEcho(in, {800, 50}); });
+}
+void BM_Reverb(benchmark::State& state) {
+  Drain(state, [](SourceHandle in) { return effects::MakeReverb(in, {50, 100}); });
+}
+// The 4095-tap FIR by FFT, as the equalizer command runs it (band-pass 8-12 kHz).
+void BM_Equalizer(benchmark::State& state) {
+  const auto curve = effects::ShapeCurve(effects::EqShape::BandPass, {8000, 12000, 1000, 0});
+  Drain(state, [&](SourceHandle in) { return effects::MakeEqualizer(in, curve); });
 }
 void BM_Rate48k(benchmark::State& state) {
   Drain(state, [](SourceHandle in) { return audio::ConvertRate(in, 48000); });
@@ -238,6 +255,10 @@ BENCHMARK(BM_NormalizeTenMinutes)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Fade)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Reverse)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Pan)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HighPass)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Echo)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Reverb)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Equalizer)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Rate48k)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SpeedAndPitch110)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Speed110)->Unit(benchmark::kMillisecond);

@@ -105,6 +105,8 @@ enum CommandId : std::int32_t {
   kCmdNoiseReductionAuto = 4023,
   kCmdNoiseGrab = 4024,
   kCmdNoiseReduction = 4025,
+  // quillet-cli and scripts only: the equalizer over a curve given as text.
+  kCmdEqualizerCurve = 4103,
 
   // View and Window
   kCmdZoomIn = 5001,

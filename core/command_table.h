@@ -99,6 +99,11 @@ struct CommandCall {
 using CommandRun = std::function<platform::TaskResult(CommandCall& call)>;
 using CommandPredicate = std::function<bool(const CommandState& state)>;
 using CommandText = std::function<std::string(const CommandState& state)>;
+// The filter its dialog's "Pre&view" plays the selection (frames [0, L)) through,
+// built from the values as typed: clamped as the effect's preview clamps, or null with
+// *refusal set for values it will not play.
+using CommandPreview = std::function<audio::SourceHandle(
+    audio::SourceHandle selection, const ParamSet& values, std::string* refusal)>;
 
 struct Command {
   CommandId id = kCmdNone;
@@ -131,6 +136,8 @@ struct Command {
   // document (the selection's times, say), after the stored values are loaded.
   // quillet-cli and scripts do not call it: their words and stored values decide.
   std::function<void(ParamSet& values, const WaveDocument* doc)> prepare;
+  // Set: its dialog offers a preview on the sound device (effects/preview.h).
+  CommandPreview preview;
 };
 
 class CommandRegistry {

@@ -210,7 +210,10 @@ std::string ParamSet::Parse(std::span<const std::string> given) {
 }
 
 std::string ParamSet::Validate() const {
-  for (std::size_t i = 0; i < size(); ++i) {
+  const auto& order = table_->checkOrder;
+  for (std::size_t n = 0; n < (order.empty() ? size() : order.size()); ++n) {
+    const std::size_t i = order.empty() ? n : order[n];
+    if (i >= size()) continue;
     const ParamInfo& f = field(i);
     if (IsTextKind(f.kind)) {
       if (IsPath(f.kind) && texts_[i].empty()) return Subject(f) + " must be given.";

@@ -70,6 +70,9 @@ struct ParamTable {
   // A check across fields, after each field's own range: the message refusing the
   // values, or empty when they are accepted.
   std::string (*validate)(const ParamSet& values) = nullptr;
+  // Every field's index in the order their ranges are checked, where the dialog
+  // checks them in another order than quillet-cli takes them; empty: field order.
+  std::span<const std::uint8_t> checkOrder;
 };
 
 // Values for one table. Every front end goes through it: Load (stored values), then

@@ -41,6 +41,17 @@ bool PlayerControl::Play(audio::SourceHandle source) {
   message_.clear();
   source = SourceAtSpeed(std::move(source), speed_, adaptor_, &message_);
   if (!source) return false;
+  return Open(std::move(source));
+}
+
+bool PlayerControl::PlaySource(audio::SourceHandle source, std::string* message) {
+  message_.clear();
+  const bool ok = Open(std::move(source));
+  if (message) *message = message_;
+  return ok;
+}
+
+bool PlayerControl::Open(audio::SourceHandle source) {
   const DeviceChoice device = ChooseDevice(system_, settings_, kPlayDevice);
   if (!player_.Open(std::move(source), device.name)) {
     message_ = player_.lastError();

@@ -45,6 +45,7 @@ class PlayerControl final : public core::PlaybackControl {
   void Stop() override { player_.Close(); }
   void PlayFrom(const core::WaveDocument& doc, core::FramePos pos) override;
   void PlayRange(const core::AudioChain& chain, core::FramePos from, core::FramePos to) override;
+  bool PlaySource(audio::SourceHandle source, std::string* message) override;
 
   // Plays source at the play speed on the device of "Settings"/"SoundOutDevice".
   // False when it cannot: message() then holds the reason.
@@ -62,6 +63,9 @@ class PlayerControl final : public core::PlaybackControl {
   settings::Settings& settings_;
   SpeedAdaptor adaptor_;
   PlaySpeed speed_ = PlaySpeed::Normal;
+  // Opens the device of the settings for source as it is.
+  bool Open(audio::SourceHandle source);
+
   std::string message_;
 };
 

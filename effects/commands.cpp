@@ -188,7 +188,7 @@ platform::TaskResult StereoPanCommand(EditContext& ctx, WaveDocument& doc, int p
         return StereoPan(p, position, Progress(task));
       },
       [&]() -> std::optional<platform::TaskResult> {
-        const Status s = CheckStereo(doc.channels());
+        const Status s = CheckStereo(doc.channels(), ctx.frontEnd);
         if (s.ok()) return std::nullopt;
         ctx.message = s.message;
         if (ctx.prompter) {
@@ -209,6 +209,40 @@ platform::TaskResult CrossFadeCommand(EditContext& ctx, WaveDocument& doc,
         return CrossFade(p, params, Progress(task));
       },
       {}, [&doc](FramePos start, FramePos, FrameCount) { doc.SetSelection(start, start, start); });
+}
+
+platform::TaskResult HighPassCommand(EditContext& ctx, WaveDocument& doc, HighPassParams hp) {
+  static constexpr EffectRecipe kRecipe{"High-Pass Filter", "Low Cut Filter"};
+  return RunEffectCommand(ctx, doc, kRecipe, [hp](const EffectParams& p, platform::LProgressDialog* task) {
+    return HighPass(p, hp, Progress(task));
+  });
+}
+
+platform::TaskResult EqualizerCommand(EditContext& ctx, WaveDocument& doc, const EqualizerCurve& curve) {
+  static constexpr EffectRecipe kRecipe{"Equalizer", "Equalizing"};
+  return RunEffectCommand(
+      ctx, doc, kRecipe,
+      [&curve](const EffectParams& p, platform::LProgressDialog* task) {
+        return Equalize(p, curve, Progress(task));
+      },
+      [&]() -> std::optional<platform::TaskResult> {
+        if (IsValidEnvelope(curve)) return std::nullopt;
+        return core::FailEdit(ctx, nullptr, "An equalizer curve needs at least two points in rising order.");
+      });
+}
+
+platform::TaskResult EchoCommand(EditContext& ctx, WaveDocument& doc, EchoParams e) {
+  static constexpr EffectRecipe kRecipe{"Echo", "Echo"};
+  return RunEffectCommand(ctx, doc, kRecipe, [e](const EffectParams& p, platform::LProgressDialog* task) {
+    return Echo(p, e, Progress(task));
+  });
+}
+
+platform::TaskResult ReverbCommand(EditContext& ctx, WaveDocument& doc, ReverbParams r) {
+  static constexpr EffectRecipe kRecipe{"Reverb", "Reverb"};
+  return RunEffectCommand(ctx, doc, kRecipe, [r](const EffectParams& p, platform::LProgressDialog* task) {
+    return Reverb(p, r, Progress(task));
+  });
 }
 
 platform::TaskResult SpeedCommand(EditContext& ctx, WaveDocument& doc, SpeedKind kind,

@@ -20,6 +20,9 @@
 #include "core/document.h"
 #include "core/edit_services.h"
 #include "effects/conversion.h"
+#include "effects/echo.h"
+#include "effects/equalizer.h"
+#include "effects/high_pass.h"
 #include "effects/levels.h"
 #include "platform/result.h"
 
@@ -50,6 +53,11 @@ platform::TaskResult StereoPanCommand(EditContext& ctx, WaveDocument& doc, int p
 // selection start.
 platform::TaskResult CrossFadeCommand(EditContext& ctx, WaveDocument& doc,
                                       const CrossFadeParams& params);
+// The filters and delays over the selection; each clamps its values itself.
+platform::TaskResult HighPassCommand(EditContext& ctx, WaveDocument& doc, HighPassParams p);
+platform::TaskResult EqualizerCommand(EditContext& ctx, WaveDocument& doc, const EqualizerCurve& curve);
+platform::TaskResult EchoCommand(EditContext& ctx, WaveDocument& doc, EchoParams p);
+platform::TaskResult ReverbCommand(EditContext& ctx, WaveDocument& doc, ReverbParams p);
 // The selection at percent (clamped to 10..300) speed; afterwards the selection covers
 // the changed audio.
 platform::TaskResult SpeedCommand(EditContext& ctx, WaveDocument& doc, SpeedKind kind, int percent);

@@ -61,6 +61,20 @@ PassResult ChangeSpeed(const EffectParams& params, SpeedKind kind, int percent,
   return RunFilterPass(params, f, progress);
 }
 
+namespace {
+constexpr std::string_view kSpeedTooHigh = "Speed Change Percent must be less than 300.";
+}  // namespace
+
+SourceHandle PreviewSpeed(SourceHandle selection, SpeedKind kind, std::int64_t percent,
+                          std::string* refusal) {
+  if (percent > kMaxSpeedPercent) {
+    if (refusal) *refusal = kSpeedTooHigh;
+    return {};
+  }
+  SpeedFactory f(kind, audio::ClampSpeedFactor(static_cast<double>(percent) * 0.01));
+  return f.Build(std::move(selection));
+}
+
 Status CheckSampleRate(std::int64_t rate) {
   if (rate >= audio::kMinSampleRate && rate <= audio::kMaxSampleRate) return Status::Ok();
   return Status::Error(std::string(kSampleRateRangeMessage), "");
@@ -81,7 +95,6 @@ PassResult ConvertChannelCount(AudioChain& chain, int channels, const ProgressFn
 
 namespace {
 
-constexpr std::string_view kSpeedTooHigh = "Speed Change Percent must be less than 300.";
 constexpr std::string_view kSpeedTooLow = "Speed Change Percent must be at least 10.";
 constexpr core::ParamInfo SpeedField(std::string_view storedKey) {
   return {.name = "PCT", .label = "Speed Change &Percent:", .key = storedKey, .def = 100,

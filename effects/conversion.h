@@ -37,6 +37,11 @@ extern const core::ParamTable kChannelsTable;
 PassResult ChangeSpeed(const EffectParams& params, SpeedKind kind, int percent,
                        const ProgressFn& progress = {});
 
+// The speed dialogs' preview: the selection through the speed filter at percent,
+// refused above 300 with the dialog's message (below 10 it is clamped).
+SourceHandle PreviewSpeed(SourceHandle selection, SpeedKind kind, std::int64_t percent,
+                          std::string* refusal);
+
 // Ok, or the message for a rate outside 6000..96000.
 Status CheckSampleRate(std::int64_t rate);
 // The whole document at rate (refused outside 6000..96000) or with 1 or 2 channels.

@@ -49,28 +49,38 @@ bool DecodeEnvelope(std::string_view bytes, EnvelopeShape& shape) {
   return true;
 }
 
-EnvelopeShape LoadEnvelope(const std::filesystem::path& folder) {
-  const auto file = folder / kEnvelopeFileName;
+EnvelopeShape LoadCurveFile(const std::filesystem::path& folder, std::string_view name,
+                            const EnvelopeShape& fallback) {
+  const auto file = folder / name;
   std::string bytes;
   EnvelopeShape shape;
   const bool read = platform::ReadFile(file, bytes);
   if (read && DecodeEnvelope(bytes, shape)) return shape;
-  if (!read || bytes.empty() || bytes[0] == 0) SaveEnvelope(folder, DefaultEnvelope());
-  return DefaultEnvelope();
+  if (!read || bytes.empty() || bytes[0] == 0) SaveCurveFile(folder, name, fallback);
+  return fallback;
 }
 
-bool SaveEnvelope(const std::filesystem::path& folder, const EnvelopeShape& shape) {
+bool SaveCurveFile(const std::filesystem::path& folder, std::string_view name,
+                   const EnvelopeShape& shape) {
   if (!IsValidEnvelope(shape) || shape.size() > kMaxEnvelopePoints) return false;
   std::error_code ec;
   std::filesystem::create_directories(folder, ec);
-  return platform::WriteFileAtomically(folder / kEnvelopeFileName, EncodeEnvelope(shape));
+  return platform::WriteFileAtomically(folder / name, EncodeEnvelope(shape));
 }
 
-EnvelopeDialogModel::EnvelopeDialogModel(EnvelopeShape shape) : shape_(std::move(shape)) {
+EnvelopeShape LoadEnvelope(const std::filesystem::path& folder) {
+  return LoadCurveFile(folder, kEnvelopeFileName, DefaultEnvelope());
+}
+
+bool SaveEnvelope(const std::filesystem::path& folder, const EnvelopeShape& shape) {
+  return SaveCurveFile(folder, kEnvelopeFileName, shape);
+}
+
+CurveEditModel::CurveEditModel(EnvelopeShape shape) : shape_(std::move(shape)) {
   if (!IsValidEnvelope(shape_) || shape_.size() > kMaxEnvelopePoints) shape_ = DefaultEnvelope();
 }
 
-bool EnvelopeDialogModel::AddPoint(int position, int level, std::size_t* index) {
+bool CurveEditModel::AddPoint(int position, int level, std::size_t* index) {
   if (shape_.size() >= kMaxEnvelopePoints) return false;
   const EnvelopePoint p{static_cast<std::uint8_t>(std::clamp(position, 0, 255)),
                         static_cast<std::uint8_t>(std::clamp(level, 0, 255))};
@@ -85,7 +95,7 @@ bool EnvelopeDialogModel::AddPoint(int position, int level, std::size_t* index) 
   return true;
 }
 
-void EnvelopeDialogModel::MovePoint(std::size_t i, int position, int level) {
+void CurveEditModel::MovePoint(std::size_t i, int position, int level) {
   if (i >= shape_.size()) return;
   EnvelopePoint& p = shape_[i];
   p.level = static_cast<std::uint8_t>(std::clamp(level, 0, 255));
@@ -94,10 +104,11 @@ void EnvelopeDialogModel::MovePoint(std::size_t i, int position, int level) {
       std::clamp<int>(position, shape_[i - 1].position, shape_[i + 1].position));
 }
 
-bool EnvelopeDialogModel::RemovePoint(std::size_t i) {
+bool CurveEditModel::RemovePoint(std::size_t i) {
   if (i == 0 || i + 1 >= shape_.size()) return false;
   shape_.erase(shape_.begin() + static_cast<std::ptrdiff_t>(i));
   return true;
 }
 
 }  // namespace quillet::effects
+

@@ -25,14 +25,23 @@ EnvelopeShape LoadEnvelope(const std::filesystem::path& folder);
 // False when the shape is not valid or the file cannot be written (the old one stays).
 bool SaveEnvelope(const std::filesystem::path& folder, const EnvelopeShape& shape);
 // The bytes of the file, and back (false for anything but a valid shape of exact size).
+// "equalizer.dat" holds its curve the same way.
 std::string EncodeEnvelope(const EnvelopeShape& shape);
 bool DecodeEnvelope(std::string_view bytes, EnvelopeShape& shape);
+// A curve file of this layout in folder; a missing, empty or damaged one gives
+// fallback, which is written to it when it is missing or its count is 0.
+EnvelopeShape LoadCurveFile(const std::filesystem::path& folder, std::string_view name,
+                            const EnvelopeShape& fallback);
+// False when the shape is not valid or the file cannot be written (the old one stays).
+bool SaveCurveFile(const std::filesystem::path& folder, std::string_view name,
+                   const EnvelopeShape& shape);
 
-// The envelope dialog's editing: points stay in rising order, the first and last stay
-// at the selection's ends, and there are always 2..kMaxEnvelopePoints of them.
-class EnvelopeDialogModel {
+// The curve editor's rules (the envelope's and the equalizer's): points stay in rising
+// order, the first and last stay at the ends (the selection's, or 0 and 20000 Hz), and
+// there are always 2..kMaxEnvelopePoints of them.
+class CurveEditModel {
  public:
-  explicit EnvelopeDialogModel(EnvelopeShape shape);
+  explicit CurveEditModel(EnvelopeShape shape);
   const EnvelopeShape& shape() const { return shape_; }
   // Adds a point (false when full); returns its index through *index.
   bool AddPoint(int position, int level, std::size_t* index = nullptr);
@@ -40,6 +49,7 @@ class EnvelopeDialogModel {
   void MovePoint(std::size_t i, int position, int level);
   // Removes an inner point.
   bool RemovePoint(std::size_t i);
+  // The flat line at unity, which is also the default envelope and equalizer curve.
   void Reset() { shape_ = DefaultEnvelope(); }
 
  private:

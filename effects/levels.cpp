@@ -438,7 +438,8 @@ Status Validate(const CrossFadeParams& p) {
   return Status::Refusal(core::CheckValues(kCrossFadeTable, {p.gapMs, p.fadeInMs, p.fadeOutMs}));
 }
 
-Status ParseEnvelope(std::string_view text, EnvelopeShape& shape) {
+Status ParseCurvePoints(std::string_view text, EnvelopeShape& shape, std::string_view noun,
+                        std::string_view form, std::string_view article) {
   EnvelopeShape out;
   while (!text.empty()) {
     const std::size_t semi = text.find(';');
@@ -452,15 +453,28 @@ Status ParseEnvelope(std::string_view text, EnvelopeShape& shape) {
     };
     if (slash == std::string_view::npos || !number(point.substr(0, slash), pos) ||
         !number(point.substr(slash + 1), level))
-      return Status::Error("Envelope points are POS/LEVEL with both from 0 to 255, not \"" +
-                           std::string(point) + "\"");
+      return Status::Error(std::string(noun) + " points are " + std::string(form) +
+                           " with both from 0 to 255, not \"" + std::string(point) + "\".");
     out.push_back({static_cast<std::uint8_t>(pos), static_cast<std::uint8_t>(level)});
   }
   if (!IsValidEnvelope(out) || out.size() > kMaxEnvelopePoints)
-    return Status::Error("An envelope needs 2 to " + std::to_string(kMaxEnvelopePoints) +
+    return Status::Error(std::string(article) + " needs 2 to " + std::to_string(kMaxEnvelopePoints) +
                          " points with rising positions.");
   shape = std::move(out);
   return Status::Ok();
+}
+
+std::string FormatCurve(const EnvelopeShape& curve) {
+  std::string out;
+  for (const EnvelopePoint& p : curve) {
+    if (!out.empty()) out += ';';
+    out += std::to_string(p.position) + "/" + std::to_string(p.level);
+  }
+  return out;
+}
+
+Status ParseEnvelope(std::string_view text, EnvelopeShape& shape) {
+  return ParseCurvePoints(text, shape, "Envelope", "POS/LEVEL", "An envelope");
 }
 
 }  // namespace quillet::effects

@@ -66,11 +66,19 @@ EnvelopeShape DefaultEnvelope();
 bool IsValidEnvelope(const EnvelopeShape& shape);
 
 // The envelope command's POINTS, "POS/LEVEL;POS/LEVEL;..." (each 0..255); empty: the
-// user's envelope file. The editor has no envelope dialog: it always takes the file.
+// user's envelope file. The editor's envelope dialog edits that file and hands its
+// points over.
 inline constexpr std::size_t kMaxEnvelopePoints = 64;
 extern const core::ParamTable kEnvelopeTable;
 // The shape of a POINTS text, or the message refusing it.
 Status ParseEnvelope(std::string_view text, EnvelopeShape& shape);
+// The same for any curve of this layout; the messages name it: "<noun> points are
+// <form> with both from 0 to 255, not ..." and "<article> needs 2 to 64 points with
+// rising positions."
+Status ParseCurvePoints(std::string_view text, EnvelopeShape& shape, std::string_view noun,
+                        std::string_view form, std::string_view article);
+// "POS/LEVEL;POS/LEVEL;...": the text the parsers read back.
+std::string FormatCurve(const EnvelopeShape& shape);
 
 // Frame of position x (0..255) in a selection of `frames`: x = 255 lands on frames.
 FramePos EnvelopeFrame(FrameCount frames, int x);
@@ -135,16 +143,5 @@ CrossFadeParams CrossFadeParamsOf(const core::ParamSet& values);
 Status Validate(const CrossFadeParams& p);
 PassResult CrossFade(const EffectParams& params, const CrossFadeParams& cf,
                      const ProgressFn& progress = {});
-
-// A filter built from a function, for effects that need nothing but a source.
-class FunctionFilterFactory final : public LFilterFactory {
- public:
-  explicit FunctionFilterFactory(std::function<SourceHandle(SourceHandle)> build)
-      : build_(std::move(build)) {}
-  SourceHandle Build(SourceHandle input) override { return build_(std::move(input)); }
-
- private:
-  std::function<SourceHandle(SourceHandle)> build_;
-};
 
 }  // namespace quillet::effects

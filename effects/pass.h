@@ -17,6 +17,7 @@ namespace quillet::effects {
 using audio::FrameCount;
 using audio::FramePos;
 using audio::ProgressFn;
+using audio::Sample;
 using audio::SourceHandle;
 using core::AudioChain;
 using platform::Outcome;
@@ -45,6 +46,17 @@ class LFilterFactory {
     (void)frames;
     return filter.length();
   }
+};
+
+// A filter built from a function, for effects that need nothing but a source.
+class FunctionFilterFactory final : public LFilterFactory {
+ public:
+  explicit FunctionFilterFactory(std::function<SourceHandle(SourceHandle)> build)
+      : build_(std::move(build)) {}
+  SourceHandle Build(SourceHandle input) override { return build_(std::move(input)); }
+
+ private:
+  std::function<SourceHandle(SourceHandle)> build_;
 };
 
 // The selection clamped to the chain: [start, end) with 0 <= start <= end <= length.

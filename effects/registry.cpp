@@ -26,6 +26,35 @@ TaskResult Speed(CommandCall& c) {
   return (SpeedCommand(c.ctx, *c.doc, K, SpeedParamsOf(*c.params).percent));
 }
 
+template <SpeedKind K>
+audio::SourceHandle SpeedPreview(audio::SourceHandle selection, const core::ParamSet& values,
+                                 std::string* refusal) {
+  return PreviewSpeed(std::move(selection), K, values.Int(0), refusal);
+}
+
+// The equalizer's text: empty for the stored curve, a shape, or a curve.
+TaskResult Equalizer(CommandCall& c) {
+  EqualizerCurve curve;
+  if (const Status s = EqualizerCurveOf(c.params->Text(0), c.ctx.settings, DefaultDataFolder(), curve);
+      !s.ok()) {
+    c.ctx.message = s.message;
+    return platform::kTaskFailed;
+  }
+  return (EqualizerCommand(c.ctx, *c.doc, curve));
+}
+
+audio::SourceHandle HighPassPreview(audio::SourceHandle selection, const core::ParamSet& values,
+                                    std::string*) {
+  return MakeHighPass(std::move(selection), HighPassParamsOf(values));
+}
+audio::SourceHandle EchoPreview(audio::SourceHandle selection, const core::ParamSet& values, std::string*) {
+  return MakeEcho(std::move(selection), EchoParamsOf(values));
+}
+audio::SourceHandle ReverbPreview(audio::SourceHandle selection, const core::ParamSet& values,
+                                  std::string*) {
+  return MakeReverb(std::move(selection), ReverbParamsOf(values));
+}
+
 TaskResult Envelope(CommandCall& c) {
   EnvelopeShape shape;
   const std::string& points = c.params->Text(0);
@@ -95,7 +124,7 @@ void RegisterEffectCommands(core::CommandRegistry& r) {
        .needs = kAudio, .place = effect(140), .run = &Plain<FadeOutAndTrimCommand>},
       {.id = core::kCmdEnvelope, .menuText = "En&velope...", .cliName = "envelope",
        .undoLabel = "Envelope", .progressText = "Envelope", .needs = kAudio,
-       .params = &kEnvelopeTable, .dialog = std::string(core::kNoDialog), .place = effect(150),
+       .params = &kEnvelopeTable, .dialog = "envelope", .place = effect(150),
        .bars = {.effects = 160}, .run = &Envelope},
       {.id = core::kCmdDcOffset, .menuText = "DCOff&set Correction", .cliName = "dc-offset",
        .undoLabel = "DC Offset Correction", .progressText = "DC Offset Correction",
@@ -116,17 +145,42 @@ void RegisterEffectCommands(core::CommandRegistry& r) {
        .run = [](CommandCall& c) {
          return (CrossFadeCommand(c.ctx, *c.doc, CrossFadeParamsOf(*c.params)));
        }},
+      {.id = core::kCmdEqualizer, .menuText = "E&qualizer...", .cliName = "equalizer",
+       .undoLabel = "Equalizer", .progressText = "Equalizing", .needs = kAudio,
+       .params = &kEqualizerTable, .dialog = "equalizer", .place = effect(200),
+       .bars = {.effects = 200}, .run = &Equalizer},
+      {.id = core::kCmdEqualizerCurve, .cliName = "equalizer-curve", .undoLabel = "Equalizer",
+       .progressText = "Equalizing", .needs = kAudio, .params = &kEqualizerCurveTable,
+       .dialog = std::string(core::kNoDialog), .run = &Equalizer},
+      {.id = core::kCmdHighPass, .menuText = "&High-Pass Filter...", .cliName = "high-pass",
+       .undoLabel = "High-Pass Filter", .progressText = "Low Cut Filter", .needs = kAudio,
+       .params = &kHighPassTable, .place = effect(210),
+       .run = [](CommandCall& c) { return (HighPassCommand(c.ctx, *c.doc, HighPassParamsOf(*c.params))); },
+       .preview = &HighPassPreview},
+      {.id = core::kCmdEcho, .menuText = "Ech&o...", .cliName = "echo", .undoLabel = "Echo",
+       .progressText = "Echo", .needs = kAudio, .params = &kEchoTable, .place = effect(220),
+       .bars = {.effects = 210},
+       .run = [](CommandCall& c) { return (EchoCommand(c.ctx, *c.doc, EchoParamsOf(*c.params))); },
+       .preview = &EchoPreview},
+      {.id = core::kCmdReverb, .menuText = "&Reverb...", .cliName = "reverb", .undoLabel = "Reverb",
+       .progressText = "Reverb", .needs = kAudio, .params = &kReverbTable, .place = effect(230),
+       .bars = {.effects = 220},
+       .run = [](CommandCall& c) { return (ReverbCommand(c.ctx, *c.doc, ReverbParamsOf(*c.params))); },
+       .preview = &ReverbPreview},
       {.id = core::kCmdSpeedAndPitch, .menuText = "Spee&d and Pitch Change...",
        .cliName = "speed-pitch", .undoLabel = "Speed and Pitch Change",
        .progressText = "Speed and Pitch Change", .needs = kAudio,
        .params = &kSpeedAndPitchTable, .place = effect(300),
-       .run = &Speed<SpeedKind::SpeedAndPitch>},
+       .run = &Speed<SpeedKind::SpeedAndPitch>,
+       .preview = &SpeedPreview<SpeedKind::SpeedAndPitch>},
       {.id = core::kCmdSpeed, .menuText = "S&peed Change...", .cliName = "speed",
        .undoLabel = "Speed Change", .progressText = "Speed and Pitch Change", .needs = kAudio,
-       .params = &kSpeedTable, .place = effect(310), .run = &Speed<SpeedKind::SpeedOnly>},
+       .params = &kSpeedTable, .place = effect(310), .run = &Speed<SpeedKind::SpeedOnly>,
+       .preview = &SpeedPreview<SpeedKind::SpeedOnly>},
       {.id = core::kCmdPitch, .menuText = "&Pitch Change...", .cliName = "pitch",
        .undoLabel = "Pitch Change", .progressText = "Speed and Pitch Change", .needs = kAudio,
-       .params = &kPitchTable, .place = effect(320), .run = &Speed<SpeedKind::PitchOnly>},
+       .params = &kPitchTable, .place = effect(320), .run = &Speed<SpeedKind::PitchOnly>,
+       .preview = &SpeedPreview<SpeedKind::PitchOnly>},
       {.id = core::kCmdConvertSampleRate, .menuText = "Convert Sample Rate",
        .description = "Converts the sample rate of the current file.", .cliName = "rate",
        .undoLabel = "Convert Sample Rate", .progressText = "Process Audio",

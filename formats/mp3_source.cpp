@@ -77,6 +77,8 @@ bool ScanMp3Layout(platform::ByteSource& bytes, Mp3Layout& layout) {
   layout.frameChannels.clear();
   layout.notices.clear();
   layout.channels = 0;
+  layout.lead = 0;
+  layout.total = -1;
 
   Window w(bytes, layout.dataEnd);
   Mp3Header h;
@@ -93,6 +95,11 @@ bool ScanMp3Layout(platform::ByteSource& bytes, Mp3Layout& layout) {
       layout.vbrHeader = true;
       layout.vbrFrames = vbr.frames;
       offset += static_cast<uint64_t>(h.frameBytes());
+      if (vbr.gapless) {
+        layout.lead = int64_t{vbr.delay} + kMp3DecoderDelay;
+        const int64_t counted = vbr.hasFrames ? int64_t{vbr.frames} * h.samplesPerFrame() : -1;
+        layout.total = counted >= 0 ? std::max<int64_t>(counted - vbr.delay - vbr.padding, 0) : -1;
+      }
     }
   }
   while (offset + 4 <= layout.dataEnd) {
@@ -120,6 +127,12 @@ bool ScanMp3Layout(platform::ByteSource& bytes, Mp3Layout& layout) {
     layout.frameChannels.push_back(static_cast<uint8_t>(next.channels()));
     layout.channels = std::max(layout.channels, next.channels());
     offset += static_cast<uint64_t>(next.frameBytes());
+  }
+  if (layout.lead > 0) {
+    // A tag without a frame count, or a file cut short: as much as was decoded.
+    const int64_t decoded = static_cast<int64_t>(layout.frames.size()) * layout.first.samplesPerFrame();
+    const int64_t available = std::max<int64_t>(decoded - layout.lead, 0);
+    layout.total = layout.total < 0 ? available : std::min(layout.total, available);
   }
   return !layout.frames.empty() || layout.vbrHeader;
 }
@@ -356,7 +369,9 @@ LMP3SoundSource::LMP3SoundSource(std::unique_ptr<platform::ByteSource> bytes, Mp
       layout_(std::move(layout)),
       threads_(threads > 0 ? threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()))),
       samplesPerFrame_(layout_.first.samplesPerFrame()),
-      length_(static_cast<audio::FrameCount>(layout_.frames.size()) * samplesPerFrame_) {
+      lead_(layout_.total >= 0 ? layout_.lead : 0),
+      length_(layout_.total >= 0 ? layout_.total
+                                 : static_cast<audio::FrameCount>(layout_.frames.size()) * samplesPerFrame_) {
   decoder_.SetFreeFormatBytes(layout_.freeBytes);
 }
 
@@ -424,10 +439,11 @@ void LMP3SoundSource::read(audio::Sample* buffer, audio::FrameCount frames) {
       n = pos_ < 0 ? std::min(frames, -pos_) : frames;
       std::fill(buffer, buffer + n * ch, 0);
     } else {
-      const int64_t k = pos_ / samplesPerFrame_;
+      const int64_t decoded = pos_ + lead_;
+      const int64_t k = decoded / samplesPerFrame_;
       if (span_.count == 0 || k < span_.first || k >= span_.first + span_.count) Fetch(k);
-      const int64_t offset = pos_ - span_.first * samplesPerFrame_;
-      n = std::min<audio::FrameCount>(frames, span_.count * samplesPerFrame_ - offset);
+      const int64_t offset = decoded - span_.first * samplesPerFrame_;
+      n = std::min<audio::FrameCount>({frames, span_.count * samplesPerFrame_ - offset, length_ - pos_});
       std::copy_n(span_.samples.data() + static_cast<size_t>(offset) * static_cast<size_t>(ch),
                   static_cast<size_t>(n) * static_cast<size_t>(ch), buffer);
     }

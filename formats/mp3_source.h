@@ -25,6 +25,10 @@ struct Mp3Layout {
   uint64_t dataEnd = 0;               // before an ID3v1 tag
   bool vbrHeader = false;             // a "Xing", "Info" or "VBRI" frame was passed over
   uint32_t vbrFrames = 0;             // its frame count, 0 when it gives none
+  // From its LAME tag: the decoded samples before the first original one (the encoder's
+  // delay and the decoder's) and the original length; lead 0 and total -1 without one.
+  int64_t lead = 0;
+  int64_t total = -1;
   std::vector<std::string> notices;   // what was left out of the stream, and why
 };
 
@@ -41,7 +45,9 @@ struct Mp3Span {
 };
 
 // Frames come in the layout's channel count: a mono frame of a stream that changes mode
-// feeds both channels.
+// feeds both channels. With a LAME tag the source delivers exactly the original
+// samples (the encoder's delay, the decoder's delay and the padding cut off), as
+// gapless decoders do; without one, every decoded sample.
 //
 // Reading through a long stretch decodes spans of frames ahead on worker threads, each
 // span from its own lead-in (the frames the seek uses to rebuild the bit reservoir,
@@ -77,6 +83,7 @@ class LMP3SoundSource final : public audio::LSoundSource, public SourceNotices {
   Mp3Layout layout_;
   int threads_;
   int samplesPerFrame_;
+  audio::FrameCount lead_;  // decoded samples before position 0
   audio::FrameCount length_;
   audio::FramePos pos_ = 0;
   Mp3Decoder decoder_;         // for decoding here, between seeks

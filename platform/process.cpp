@@ -15,6 +15,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <vector>
 
 extern char** environ;
 
@@ -158,6 +160,36 @@ std::filesystem::path FindProgram(std::string_view name) {
   return FindProgram(name, path ? path : "/usr/local/bin:/usr/bin:/bin");
 }
 
+namespace {
+
+// Children left running by Detach, reaped once they have ended.
+std::mutex detachedLock;
+std::vector<pid_t> detached;
+
+void ReapDetached() {
+  std::lock_guard<std::mutex> hold(detachedLock);
+  std::erase_if(detached, [](pid_t pid) {
+    int status = 0;
+    const pid_t r = ::waitpid(pid, &status, WNOHANG);
+    return r == pid || (r < 0 && errno == ECHILD);
+  });
+}
+
+}  // namespace
+
+void ChildProcess::Detach() {
+  input_.Reset();
+  output_.Reset();
+  error_.Reset();
+  if (running()) {
+    std::lock_guard<std::mutex> hold(detachedLock);
+    detached.push_back(pid_);
+  }
+  pid_ = -1;
+  reaped_ = false;
+  ReapDetached();
+}
+
 ChildProcess::~ChildProcess() {
   input_.Reset();  // a well-behaved child sees the end of its input first
   if (running() && !Poll()) Terminate();
@@ -169,6 +201,7 @@ bool ChildProcess::Start(const ProcessOptions& options) {
     return false;
   }
   startError_ = 0;
+  ReapDetached();
   graceMs_ = std::max(0, options.terminateGraceMs);
   if (options.argv.empty() ||
       std::any_of(options.argv.begin(), options.argv.end(),

@@ -93,6 +93,10 @@ class ChildProcess {
 
   // SIGTERM to the whole group, SIGKILL after the grace time, then reaped.
   void Terminate();
+  // Leaves a running child to itself (a program that outlives its use, such as the
+  // mail composer a hand-off opened): it is no longer waited for or stopped, and it
+  // is reaped when it ends, at a later Start or Detach of any ChildProcess.
+  void Detach();
 
   const ExitStatus& exitStatus() const { return exit_; }
   const std::string& errorOutput() const { return errorText_; }

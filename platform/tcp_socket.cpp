@@ -1,5 +1,6 @@
 #include "platform/tcp_socket.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
@@ -9,11 +10,28 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <utility>
 
 namespace quillet::platform {
 namespace {
 
 constexpr int kStepMs = 200;
+
+// A name lookup can take many seconds and getaddrinfo cannot be interrupted, so it
+// runs on a thread of its own. The thread shares ownership of everything it
+// touches, so a caller that stops waiting leaves it to finish alone.
+struct Lookup {
+  std::mutex lock;
+  bool done = false;
+  int code = 0;
+  addrinfo* result = nullptr;
+  ~Lookup() {
+    if (result) ::freeaddrinfo(result);
+  }
+};
 
 std::int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -77,16 +95,43 @@ TcpSocket::Status TcpSocket::Connect(const std::string& host, int port, int time
   const std::string service = std::to_string(port);
   // A dotted address is taken as it is; only a name needs the resolver.
   hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+  const std::int64_t deadline = NowMs() + timeoutMs;
   int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
   if (rc != 0) {
-    hints.ai_flags = AI_NUMERICSERV;
-    rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
+    auto lookup = std::make_shared<Lookup>();
+    std::thread([lookup, host, service] {
+      addrinfo h{};
+      h.ai_family = AF_UNSPEC;
+      h.ai_socktype = SOCK_STREAM;
+      h.ai_flags = AI_NUMERICSERV;
+      addrinfo* r = nullptr;
+      const int code = ::getaddrinfo(host.c_str(), service.c_str(), &h, &r);
+      std::lock_guard<std::mutex> hold(lookup->lock);
+      lookup->code = code;
+      lookup->result = r;
+      lookup->done = true;
+    }).detach();
+    for (;;) {
+      {
+        std::lock_guard<std::mutex> hold(lookup->lock);
+        if (lookup->done) {
+          rc = lookup->code;
+          found = std::exchange(lookup->result, nullptr);
+          break;
+        }
+      }
+      if (cancel && cancel()) return Status::Cancelled;
+      if (NowMs() >= deadline) {
+        *message = "cannot find the host \"" + host + "\": timed out";
+        return Status::TimedOut;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
   }
   if (rc != 0) {
     *message = "cannot find the host \"" + host + "\": " + ::gai_strerror(rc);
     return Status::Failed;
   }
-  const std::int64_t deadline = NowMs() + timeoutMs;
   Status status = Status::Failed;
   *message = "cannot connect to " + host + ":" + service;
   for (addrinfo* a = found; a; a = a->ai_next) {
@@ -170,6 +215,48 @@ TcpSocket::Status TcpSocket::ReadLine(std::string* line, std::size_t maxChars, i
       buffer_.append(chunk, static_cast<std::size_t>(n));
     }
   }
+}
+
+TcpSocket::Status TcpSocket::Receive(std::string* out, std::size_t maxBytes, int timeoutMs,
+                                     const CancelFn& cancel) {
+  if (!fd_) return Status::Failed;
+  maxBytes = std::max<std::size_t>(maxBytes, 1);
+  const std::int64_t deadline = NowMs() + timeoutMs;
+  for (;;) {
+    if (!buffer_.empty()) {
+      const std::size_t n = std::min(maxBytes, buffer_.size());
+      out->append(buffer_, 0, n);
+      buffer_.erase(0, n);
+      return Status::Ok;
+    }
+    if (peerClosed_) return Status::Closed;
+    char chunk[4096];
+    const ssize_t n = ::recv(fd_.get(), chunk, std::min(sizeof chunk, maxBytes), 0);
+    if (n > 0) {
+      out->append(chunk, static_cast<std::size_t>(n));
+      return Status::Ok;
+    }
+    if (n == 0) return Status::Closed;
+    if (errno == ECONNRESET) return Status::Closed;
+    if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return Status::Failed;
+    const Status s = WaitFor(POLLIN, deadline, cancel);
+    if (s != Status::Ok) return s;
+  }
+}
+
+std::string TcpSocket::LocalAddressLiteral() const {
+  if (!fd_) return {};
+  sockaddr_storage addr{};
+  socklen_t len = sizeof addr;
+  if (::getsockname(fd_.get(), reinterpret_cast<sockaddr*>(&addr), &len) != 0) return {};
+  char text[INET6_ADDRSTRLEN] = {};
+  if (addr.ss_family == AF_INET &&
+      ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(&addr)->sin_addr, text, sizeof text))
+    return "[" + std::string(text) + "]";
+  if (addr.ss_family == AF_INET6 &&
+      ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(&addr)->sin6_addr, text, sizeof text))
+    return "[IPv6:" + std::string(text) + "]";
+  return {};
 }
 
 void TcpSocket::Close() {

@@ -34,8 +34,9 @@ class TcpSocket {
   TcpSocket(const TcpSocket&) = delete;
   TcpSocket& operator=(const TcpSocket&) = delete;
 
-  // Resolves host (a numeric address or a name) and connects to the first address
-  // that answers within timeoutMs. *message says why on failure.
+  // Resolves host (a numeric address, or a name looked up on a thread of its own so
+  // that the wait stays bounded and cancellable) and connects to the first address
+  // that answers within timeoutMs, the lookup included. *message says why on failure.
   Status Connect(const std::string& host, int port, int timeoutMs, const CancelFn& cancel,
                  std::string* message);
   // Sends all of data within timeoutMs.
@@ -44,6 +45,12 @@ class TcpSocket {
   // maxChars characters are kept. Closed when the peer ended the stream before a
   // line feed (a last unterminated line is returned first, with Ok).
   Status ReadLine(std::string* line, std::size_t maxChars, int timeoutMs, const CancelFn& cancel);
+  // Appends what has arrived (what ReadLine has not taken first), at least one byte
+  // and at most maxBytes; Closed at the end of the peer's data.
+  Status Receive(std::string* out, std::size_t maxBytes, int timeoutMs, const CancelFn& cancel);
+  // Our end's address as an SMTP address literal ("[127.0.0.1]", "[IPv6:::1]"); empty
+  // when not connected.
+  std::string LocalAddressLiteral() const;
   // Shuts the connection down for sending and closes it.
   void Close();
   bool open() const { return fd_.valid(); }

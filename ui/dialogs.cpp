@@ -20,6 +20,9 @@
 #include "effects/conversion.h"
 #include "effects/dialogs.h"
 #include "platform/frame_time.h"
+#include "ui/effect_dialogs.h"
+#include "ui/field_rows.h"
+#include "ui/preview_button.h"
 #include "ui/qt_prompter.h"
 
 namespace quillet::ui {
@@ -29,98 +32,7 @@ using core::ParamInfo;
 using core::FramePos;
 using core::ParamKind;
 
-QString Q(std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
-
-int ToInt(std::int64_t v) { return int(std::clamp<std::int64_t>(v, INT_MIN, INT_MAX)); }
-
 bool IsPath(ParamKind k) { return k == ParamKind::OpenPath || k == ParamKind::SavePath; }
-
-// The rows of a table's fields in a dialog, shown from and read back into the values.
-class FieldRows {
- public:
-  FieldRows(CheckedDialog& d, core::ParamSet& values, core::EditContext* ctx, bool paths)
-      : values_(values), widgets_(values.size(), nullptr) {
-    for (std::size_t i = 0; i < values.size(); ++i) {
-      const ParamInfo& f = values.field(i);
-      if (IsPath(f.kind) && !paths) continue;
-      QWidget* w = Make(d, f, ctx, i);
-      w->setObjectName(Q(f.name));
-      widgets_[i] = w;
-      d.AddRow(f.kind == ParamKind::Bool ? QString() : Q(f.label), w);
-    }
-    Show();
-  }
-  QWidget* widget(std::size_t i) const { return widgets_[i]; }
-
-  void Show() {
-    for (std::size_t i = 0; i < widgets_.size(); ++i) {
-      QWidget* w = widgets_[i];
-      if (auto* spin = qobject_cast<QSpinBox*>(w)) spin->setValue(ToInt(values_.Int(i)));
-      else if (auto* box = qobject_cast<QCheckBox*>(w)) box->setChecked(values_.Bool(i));
-      else if (auto* list = qobject_cast<QComboBox*>(w)) list->setCurrentIndex(ToInt(values_.Int(i)));
-      else if (auto* text = qobject_cast<QLineEdit*>(w)) text->setText(Q(values_.Text(i)));
-      else if (auto* line = w ? w->findChild<QLineEdit*>() : nullptr) line->setText(Q(values_.Text(i)));
-    }
-  }
-  void Read() {
-    for (std::size_t i = 0; i < widgets_.size(); ++i) {
-      QWidget* w = widgets_[i];
-      if (auto* spin = qobject_cast<QSpinBox*>(w)) values_.SetInt(i, spin->value());
-      else if (auto* box = qobject_cast<QCheckBox*>(w)) values_.SetInt(i, box->isChecked());
-      else if (auto* list = qobject_cast<QComboBox*>(w)) values_.SetInt(i, list->currentIndex());
-      else if (auto* text = qobject_cast<QLineEdit*>(w)) values_.SetText(i, text->text().toStdString());
-      else if (auto* line = w ? w->findChild<QLineEdit*>() : nullptr)
-        values_.SetText(i, line->text().toStdString());
-    }
-  }
-  // Read, then the table's refusal under "Invalid value".
-  std::optional<CheckedDialog::Refusal> Check(const char* caption = core::kInvalidValueCaption) {
-    Read();
-    const std::string why = values_.Validate();
-    if (why.empty()) return std::nullopt;
-    return CheckedDialog::Refusal{why, caption};
-  }
-
- private:
-  QWidget* Make(CheckedDialog& d, const ParamInfo& f, core::EditContext* ctx, std::size_t i) {
-    switch (f.kind) {
-      case ParamKind::Int: {
-        auto* spin = new QSpinBox;
-        // Room beyond the range, so that a typed value is refused with its message.
-        spin->setRange(ToInt(f.min - 1000000), ToInt(f.max + 1000000));
-        if (!f.unit.empty() && f.label.find('(') == std::string_view::npos) spin->setSuffix(" " + Q(f.unit));
-        return spin;
-      }
-      case ParamKind::Bool: return new QCheckBox(Q(f.label));
-      case ParamKind::Choice: {
-        auto* list = new QComboBox;
-        for (std::string_view c : f.choices) list->addItem(Q(c));
-        return list;
-      }
-      case ParamKind::Text: return new QLineEdit;
-      case ParamKind::OpenPath:
-      case ParamKind::SavePath: {
-        auto* row = new QWidget;
-        auto* layout = new QHBoxLayout(row);
-        layout->setContentsMargins(0, 0, 0, 0);
-        auto* line = new QLineEdit;
-        auto* browse = new QPushButton("Browse...");
-        layout->addWidget(line, 1);
-        layout->addWidget(browse);
-        browse->setEnabled(ctx && ctx->prompter);
-        QObject::connect(browse, &QPushButton::clicked, &d, [this, ctx, i, line] {
-          if (const auto file = core::AskPathField(*ctx->prompter, ctx->settings, values_.field(i)))
-            line->setText(QString::fromStdString(file->string()));
-        });
-        return row;
-      }
-    }
-    return new QWidget;
-  }
-
-  core::ParamSet& values_;
-  std::vector<QWidget*> widgets_;
-};
 
 void AddPresets(CheckedDialog& d, core::ParamSet& values, FieldRows& rows) {
   const auto presets = values.table().presets;
@@ -184,6 +96,14 @@ bool AskCrossFade(DialogCall& call) {
   CheckedDialog d(call.parent, Q(call.values.table().title));
   d.setObjectName("CrossFade");
   FieldRows rows(d, call.values, call.ctx, false);
+  auto* fades = new CrossFadeView;
+  const auto draw = [&rows, &call, fades] {
+    rows.Read();
+    fades->SetTimes(call.values.Int(0), call.values.Int(1), call.values.Int(2));
+  };
+  rows.OnEdit(fades, draw);
+  draw();
+  d.AddRow("", fades);
   auto time = [&](FramePos f) {
     return new QLineEdit(Q(core::FormatTimeHundredths(platform::MsFromFrames(f, rate))));
   };
@@ -314,6 +234,14 @@ bool AskParams(DialogCall& call) {
   d.setObjectName("ParamDialog");
   FieldRows rows(d, call.values, call.ctx, true);
   AddPresets(d, call.values, rows);
+  if (call.command && call.command->preview && call.doc) {
+    auto* preview = new PreviewButton(call.ctx ? call.ctx->player : nullptr, *call.doc, [&] {
+      rows.Read();
+      return effects::PreviewOf(*call.command, call.values);
+    });
+    rows.OnEdit(preview, [preview] { preview->Edited(); });
+    d.AddRow("", preview);
+  }
   d.Finish();
   d.SetValidator([&rows] { return rows.Check(); });
   return d.exec() == QDialog::Accepted;
@@ -326,6 +254,8 @@ DialogDrawer FindDialog(std::string_view name) {
       {"select-time", &AskSelectTime},
       {"sample-rate", &AskSampleRate},
       {"new-file", &AskNewFile},
+      {"envelope", &AskEnvelope},
+      {"equalizer", &AskEqualizer},
   };
   for (const auto& [n, draw] : kDrawers)
     if (n == name) return draw;

@@ -14,6 +14,7 @@
 
 #include "core/document.h"
 #include "core/edit_services.h"
+#include "core/command_table.h"
 #include "core/params.h"
 
 class QFormLayout;
@@ -49,6 +50,7 @@ struct DialogCall {
   core::ParamSet& values;         // loaded (and prepared); edited on OK
   core::WaveDocument* doc = nullptr;  // the active document, if any
   core::EditContext* ctx = nullptr;   // for previews and file dialogs
+  const core::Command* command = nullptr;  // whose values these are (its preview)
 };
 
 // True when accepted with values valid.
@@ -56,7 +58,8 @@ using DialogDrawer = bool (*)(DialogCall& call);
 
 // The generic dialog ("ParamDialog"): a row per field named after it (spin boxes with
 // unit and range, check boxes, lists of choices, texts, files with a "Browse..."
-// button), and "Select Preset" when the table has presets.
+// button), "Select Preset" when the table has presets, and "Pre&view" when the
+// command has a preview and there is a document.
 bool AskParams(DialogCall& call);
 // The drawing called name; null when there is none.
 DialogDrawer FindDialog(std::string_view name);

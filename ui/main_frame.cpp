@@ -49,6 +49,7 @@
 #include "ui/progress_dialog.h"
 #include "ui/qt_clipboard.h"
 #include "ui/qt_prompter.h"
+#include "ui/send_dialog.h"
 #include "ui/record_dialog.h"
 #include "ui/tags_dialog.h"
 #include "ui/view_math.h"
@@ -661,7 +662,7 @@ bool MainFrame::AskValues(const core::Command& c, core::ParamSet& values,
   if (!fields || c.dialog == core::kNoDialog) return true;
   const DialogDrawer draw = c.dialog.empty() ? &AskParams : FindDialog(c.dialog);
   if (!draw) return false;
-  DialogCall call{this, values, doc, ctx_.get()};
+  DialogCall call{this, values, doc, ctx_.get(), &c};
   if (!draw(call)) return false;
   values.Store(settings_);
   return true;
@@ -670,6 +671,17 @@ bool MainFrame::AskValues(const core::Command& c, core::ParamSet& values,
 core::WaveDocument* MainFrame::Host::AdoptDocument(std::unique_ptr<core::WaveDocument> doc) {
   DocumentWindow* w = frame_.AddDocument(std::move(doc));
   return w ? &w->doc() : nullptr;
+}
+
+bool MainFrame::Host::RunSendDialog(send::SendFileSettings& values,
+                                    send::SessionPasswords& session, const SendAction& send) {
+  return RunSendFileDialog(&frame_, frame_.settings_, values, session, send);
+}
+
+bool MainFrame::Host::SaveDocument(core::WaveDocument& doc) {
+  for (DocumentWindow* w : frame_.docs_)
+    if (&w->doc() == &doc) return frame_.Save(w, doc.file().empty());
+  return false;
 }
 
 void MainFrame::RecordCommand() {

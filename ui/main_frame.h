@@ -19,6 +19,7 @@
 #include "formats/document_io.h"
 #include "platform/hot_keys.h"
 #include "platform/sound_device.h"
+#include "send/send_command.h"
 #include "settings/settings.h"
 #include "ui/frame_model.h"
 
@@ -145,15 +146,21 @@ class MainFrame : public QMainWindow {
   void ShowContextMenu(QPoint pos);
   void SetBusy(bool busy);
 
-  // Documents made by commands (Copy To New, Split) join the frame through it.
-  class Host final : public core::CommandHost {
+  // Documents made by commands (Copy To New, Split) join the frame through it; the
+  // Send command finds its dialogs here.
+  class Host final : public core::CommandHost, public send::SendFront {
    public:
     explicit Host(MainFrame& frame) : frame_(frame) {}
     core::WaveDocument* AdoptDocument(std::unique_ptr<core::WaveDocument> doc) override;
     int NextUntitledNumber() override { return frame_.nextUntitled_++; }
+    bool RunSendDialog(send::SendFileSettings& values, send::SessionPasswords& session,
+                       const SendAction& send) override;
+    bool SaveDocument(core::WaveDocument& doc) override;
+    send::SessionPasswords& sessionPasswords() override { return passwords_; }
 
    private:
     MainFrame& frame_;
+    send::SessionPasswords passwords_;
   };
 
   settings::Settings& settings_;

@@ -94,6 +94,13 @@ void Transport::PlayRange(const core::AudioChain& chain, FramePos from, FramePos
   playing_ = nullptr;
 }
 
+bool Transport::PlaySource(audio::SourceHandle source, std::string* message) {
+  const bool ok = control_->PlaySource(std::move(source), message);
+  message_ = control_->message();
+  playing_ = nullptr;
+  return ok;
+}
+
 void Transport::Pause() {
   if (player_->isOpen()) player_->Hold();
 }

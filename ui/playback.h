@@ -47,6 +47,7 @@ class Transport final : public QObject, public core::PlaybackControl, private de
   void Stop() override;
   void PlayFrom(const core::WaveDocument& doc, FramePos pos) override;
   void PlayRange(const core::AudioChain& chain, FramePos from, FramePos to) override;
+  bool PlaySource(audio::SourceHandle source, std::string* message) override;
 
   // Plays [from, to) of doc's audio as it is now (to < 0: to its end); false with
   // message() set when the device refuses (or, after a success, saying that the

@@ -71,8 +71,23 @@ std::optional<SettingOverride> ParseSettingOverride(std::string_view text);
 int RunCli(std::span<const std::string> args, std::span<const CliCommand> commands,
            const core::CommandRegistry& registry, std::FILE* out, std::FILE* err);
 
+// Each notice of a run once ("quillet-cli: ..."): reading and writing may load one
+// record twice.
+void PrintNotices(std::FILE* err, const std::vector<std::string>& notices);
+
 // Whole decimal number of text, or nullopt (nothing else may follow it).
 std::optional<long long> ParseWholeNumber(std::string_view text);
+
+// A command word as apply takes it, NAME[:P1,P2,...]: the command of registry with
+// its stored values and the words given over them, validated as its dialog's OK does
+// when validate is set (a preview plays values its OK refuses). nullopt after the
+// refusal is written to err.
+struct CommandWord {
+  const core::Command* command = nullptr;
+  std::optional<core::ParamSet> values;  // set when the command has parameters
+};
+std::optional<CommandWord> ParseCommandWord(const std::string& word, const core::CommandRegistry& registry,
+                                            std::FILE* err, bool validate);
 
 // The commands of registry that apply runs, one line each ("amplify:PCT  Amplify");
 // with details, a line per parameter with its range, unit and default. No heading.
@@ -90,5 +105,7 @@ platform::TaskResult RunPlayCommand(CommandContext& context);
 platform::TaskResult RunRecordCommand(CommandContext& context);
 // cd drives|toc|lookup|rip|burn ... (cmd_cd.cpp).
 platform::TaskResult RunCdCommand(CommandContext& context);
+// send email|ftp|desktop FILE ... (cmd_send.cpp).
+platform::TaskResult RunSendCommand(CommandContext& context);
 
 }  // namespace quillet::app

@@ -2,6 +2,7 @@
 // run commands of the command table on it as the editor would (as tasks, with their
 // stored values where no parameters are given, refused as their dialogs refuse), and
 // save the document as OUT.
+#include <algorithm>
 #include <memory>
 #include <optional>
 
@@ -15,12 +16,6 @@ namespace quillet::app {
 namespace {
 
 using core::WaveDocument;
-
-// One step of the command line: a command of the table and the values it runs with.
-struct Step {
-  const core::Command* command;
-  std::optional<core::ParamSet> values;
-};
 
 std::vector<std::string> SplitParams(std::string_view text) {
   std::vector<std::string> out;
@@ -44,10 +39,10 @@ void Refuse(std::FILE* err, const core::Command& c, const std::string& message) 
   std::fprintf(err, "quillet-cli: %s: %s\n", c.cliName.c_str(), message.c_str());
 }
 
-// The command named by word (NAME[:P1,P2,...]) with its stored values, the words
-// given over them, validated; nullopt after the refusal is written to err.
-std::optional<Step> ParseStep(const std::string& word, const core::CommandRegistry& registry,
-                              std::FILE* err) {
+}  // namespace
+
+std::optional<CommandWord> ParseCommandWord(const std::string& word, const core::CommandRegistry& registry,
+                                            std::FILE* err, bool validate) {
   const std::size_t colon = word.find(':');
   const std::string name = word.substr(0, colon);
   const core::Command* command = registry.FindCli(name);
@@ -58,7 +53,7 @@ std::optional<Step> ParseStep(const std::string& word, const core::CommandRegist
   }
   const std::vector<std::string> words =
       SplitParams(colon == std::string::npos ? std::string_view() : std::string_view(word).substr(colon + 1));
-  Step step{command, std::nullopt};
+  CommandWord step{command, std::nullopt};
   if (!command->params) {
     if (words.empty()) return step;
     Refuse(err, *command, "This command takes no parameters.");
@@ -69,18 +64,16 @@ std::optional<Step> ParseStep(const std::string& word, const core::CommandRegist
   values.Load(settings::Settings::Process(), &notices);
   for (const std::string& n : notices) Refuse(err, *command, n);
   std::string why = values.Parse(words);
-  if (why.empty()) why = values.Validate();
+  if (why.empty() && validate) why = values.Validate();
   if (why.empty()) return step;
   Refuse(err, *command, why);
   return std::nullopt;
 }
 
-}  // namespace
-
 platform::TaskResult RunApplyCommand(CommandContext& c) {
   std::vector<std::string> files;
   std::optional<long long> from, to;
-  std::vector<Step> steps;
+  std::vector<CommandWord> steps;
   for (std::size_t i = 0; i < c.args.size(); ++i) {
     const std::string& arg = c.args[i];
     if (arg == "--from" || arg == "--to") {
@@ -94,7 +87,7 @@ platform::TaskResult RunApplyCommand(CommandContext& c) {
     } else if (files.size() < 2) {
       files.push_back(arg);
     } else {
-      std::optional<Step> step = ParseStep(arg, c.registry, c.err);
+      std::optional<CommandWord> step = ParseCommandWord(arg, c.registry, c.err, true);
       if (!step) return platform::kTaskFailed;
       steps.push_back(std::move(*step));
     }
@@ -114,6 +107,8 @@ platform::TaskResult RunApplyCommand(CommandContext& c) {
   formats::DispatchEnv env(settings);
   env.prompter = &c.prompter;
   env.owner = &c.progress;
+  std::vector<std::string> notices;
+  env.notices = &notices;
   formats::LoadFileTask load(files[0], *store, env);
   load.Run(c.progress);
   if (load.result != platform::kTaskDone) {
@@ -121,18 +116,29 @@ platform::TaskResult RunApplyCommand(CommandContext& c) {
     return load.result;
   }
   WaveDocument doc(std::move(load.chain()), 0, files[0]);
-  // Edits start from the given range (nothing selected at --from without --to).
+  // Frames past the end mean the end. Edits start from the given range, --from alone
+  // being a place (nothing selected there) and --to alone running from the start.
   const bool ranged = from || to;
-  const core::FramePos a = from.value_or(0);
-  doc.SetSelection(a, to.value_or(from ? a : 0), a);
+  const auto clamp = [&doc](long long f) { return std::clamp<core::FramePos>(f, 0, doc.length()); };
+  doc.SetSelection(clamp(from.value_or(0)), clamp(to.value_or(from ? *from : 0)), clamp(from.value_or(0)));
 
   core::ProgramClipboard clipboard(store);
   platform::FakeClipboard system;
   formats::FormatsFileIo fileIo(settings);
   core::EditContext ctx{*store, clipboard, c.progress, settings, nullptr,
                   &fileIo, &system, &c.prompter, formats::DefaultAdaptors(), {}, false};
-  for (Step& step : steps) {
-    if (step.command->range == core::CliRange::Effect && !ranged) core::SelectAll(doc);
+  ctx.frontEnd = core::FrontEnd::CommandLine;
+  for (CommandWord& step : steps) {
+    if (step.command->range == core::CliRange::Effect) {
+      // An effect runs on the range as it lies in the document now: --from alone to
+      // the end, --to alone from the start, nothing at all when it lies past the end.
+      const core::FramePos a = clamp(from.value_or(0)), b = clamp(to.value_or(doc.length()));
+      if (ranged && a >= b) {
+        Refuse(c.err, *step.command, "There is no selection.");
+        return platform::kTaskFailed;
+      }
+      doc.SetSelection(a, b, a);
+    }
     core::CommandCall call{ctx, &doc, step.values ? &*step.values : nullptr, nullptr, step.command};
     ctx.message.clear();
     ctx.messageShown = false;
@@ -148,6 +154,7 @@ platform::TaskResult RunApplyCommand(CommandContext& c) {
   formats::ReadTags(tags, files[0]);
   formats::SaveChainTask save(doc.chain(), files[1], env, load.sourceBits(), nullptr, std::move(tags));
   save.Run(c.progress);
+  PrintNotices(c.err, notices);
   if (save.result == platform::kTaskFailed) std::fprintf(c.err, "%s\n", save.message().c_str());
   return save.result;
 }

@@ -2,8 +2,6 @@
 // stored format options (--set SECTION/KEY=VALUE changes them for one run), as saving a
 // document opened from IN would write it, but with no sample files. Nothing is asked and
 // nothing is installed: a missing codec program is named in the message.
-#include <algorithm>
-
 #include "app/cli/cli.h"
 #include "formats/document_io.h"
 #include "settings/settings.h"
@@ -25,10 +23,7 @@ platform::TaskResult RunConvertCommand(CommandContext& c) {
   formats::ReadTags(tags, c.args[0]);
   formats::ConvertFileTask convert(c.args[0], c.args[1], env, std::move(tags));
   convert.Run(c.progress);
-  // Reading and writing may load one record twice: each line once.
-  for (std::size_t i = 0; i < notices.size(); ++i)
-    if (std::find(notices.begin(), notices.begin() + std::ptrdiff_t(i), notices[i]) == notices.begin() + std::ptrdiff_t(i))
-      std::fprintf(c.err, "quillet-cli: %s\n", notices[i].c_str());
+  PrintNotices(c.err, notices);
   if (convert.result != platform::kTaskDone && !convert.message().empty())
     std::fprintf(c.err, "%s\n", convert.message().c_str());
   return convert.result;

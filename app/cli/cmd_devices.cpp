@@ -1,4 +1,4 @@
-// play FILE [--from F] [--to F] [--speed S] and record OUT --seconds N [--rate HZ]
+// play FILE [--from F] [--to F] [--speed S | --effect COMMAND] and record OUT --seconds N [--rate HZ]
 // [--channels N]: the sound device from the command line, on the editor's player and
 // recorder and the devices of the settings. Ctrl+C stops either cleanly (exit 1); a
 // device that is missing, busy or fails gives exit 2 with its message.
@@ -13,6 +13,7 @@
 #include "devices/record_command.h"
 #include "devices/record_dialog_model.h"
 #include "devices/stretch_play.h"
+#include "effects/preview.h"
 #include "formats/document_io.h"
 #include "platform/frame_time.h"
 
@@ -48,13 +49,76 @@ std::optional<devices::PlaySpeed> ParseSpeed(std::string_view s) {
   return std::nullopt;
 }
 
+// Plays until the player stops: done at the end, cancelled by Ctrl+C, failed when the
+// device failed.
+platform::TaskResult WaitForPlayer(CommandContext& c, platform::NotificationQueue& queue,
+                                   devices::LSoundPlayer& player, const PlayWatch& watch,
+                                   InterruptGuard& interrupt) {
+  while (!watch.stopped) {
+    queue.WaitAndDispatch(kPollMs);
+    if (interrupt.interrupted()) {
+      player.Close();
+      std::fputs("Playback stopped.\n", c.err);
+      return kTaskCancelled;
+    }
+  }
+  // Stopped without reaching the end only when the device failed.
+  if (!player.lastError().empty()) {
+    std::fprintf(c.err, "%s\n", player.lastError().c_str());
+    return kTaskFailed;
+  }
+  return kTaskDone;
+}
+
+// [from, to) of the file as a document's selection, heard through the command's
+// preview as its dialog's "Pre&view" plays it.
+platform::TaskResult PlayPreview(CommandContext& c, const std::string& file, long long from, long long to,
+                                 const CommandWord& effect) {
+  core::SegmentStore* store = CliStore(c.err);
+  if (!store) return kTaskFailed;
+  settings::Settings& settings = settings::Settings::Process();
+  formats::DispatchEnv env(settings);
+  env.prompter = &c.prompter;
+  env.owner = &c.progress;
+  formats::LoadFileTask load(file, *store, env);
+  load.Run(c.progress);
+  if (load.result != kTaskDone) {
+    if (!load.message().empty()) std::fprintf(c.err, "%s\n", load.message().c_str());
+    return load.result;
+  }
+  core::WaveDocument doc(std::move(load.chain()), 0, file);
+  if (from > doc.length()) {
+    std::fprintf(c.err, "quillet-cli: --from (%lld) is past the end (%lld frames)\n", from,
+                 static_cast<long long>(doc.length()));
+    return kTaskFailed;
+  }
+  doc.SetSelection(from, to < 0 ? doc.length() : to, from);
+
+  platform::NotificationQueue queue;
+  devices::LSoundPlayer player(platform::AlsaSoundSystem(), queue);
+  PlayWatch watch;
+  player.InstallListener(&watch, 0);
+  devices::PlayerControl control(player, platform::AlsaSoundSystem(), settings, devices::TimeStretchAdaptor());
+  InterruptGuard interrupt;
+  effects::EffectPreview preview(&control, doc);
+  const effects::Status s = preview.Press(effects::PreviewOf(*effect.command, *effect.values));
+  if (!preview.notice().empty()) std::fprintf(c.err, "%s\n", preview.notice().c_str());
+  if (!s.ok()) {
+    std::fprintf(c.err, "quillet-cli: %s: %s\n", effect.command->cliName.c_str(), s.message.c_str());
+    return kTaskFailed;
+  }
+  return WaitForPlayer(c, queue, player, watch, interrupt);
+}
+
 }  // namespace
 
 platform::TaskResult RunPlayCommand(CommandContext& c) {
-  constexpr const char* kUsage = "play FILE [--from F] [--to F] [--speed normal|slow|fast]";
+  constexpr const char* kUsage =
+      "play FILE [--from F] [--to F] [--speed normal|slow|fast | --effect COMMAND[:P1,P2,...]]";
   std::optional<std::string> file;
   long long from = 0, to = -1;
   devices::PlaySpeed speed = devices::PlaySpeed::Normal;
+  std::optional<CommandWord> effect;
   for (std::size_t i = 0; i < c.args.size(); ++i) {
     const std::string& arg = c.args[i];
     const bool hasValue = i + 1 < c.args.size();
@@ -74,17 +138,26 @@ platform::TaskResult RunPlayCommand(CommandContext& c) {
       }
       speed = *s;
       ++i;
+    } else if (arg == "--effect") {
+      if (!hasValue) return Usage(c, kUsage);
+      effect = ParseCommandWord(c.args[++i], c.registry, c.err, false);
+      if (!effect) return kTaskFailed;
+      if (!effect->command->preview) {
+        std::fprintf(c.err, "quillet-cli: %s has no preview\n", effect->command->cliName.c_str());
+        return kTaskFailed;
+      }
     } else if (!file) {
       file = arg;
     } else {
       return Usage(c, kUsage);
     }
   }
-  if (!file) return Usage(c, kUsage);
+  if (!file || (effect && speed != devices::PlaySpeed::Normal)) return Usage(c, kUsage);
   if (to >= 0 && to < from) {
     std::fprintf(c.err, "quillet-cli: --to (%lld) is before --from (%lld)\n", to, from);
     return kTaskFailed;
   }
+  if (effect) return PlayPreview(c, *file, from, to, *effect);
 
   formats::FormatsFileIo files(settings::Settings::Process());
   std::string message;
@@ -110,20 +183,7 @@ platform::TaskResult RunPlayCommand(CommandContext& c) {
   const bool playing = control.Play(devices::SourceRange(source, from, to));
   if (!control.message().empty()) std::fprintf(c.err, "%s\n", control.message().c_str());
   if (!playing) return kTaskFailed;
-  while (!watch.stopped) {
-    queue.WaitAndDispatch(kPollMs);
-    if (interrupt.interrupted()) {
-      player.Close();
-      std::fputs("Playback stopped.\n", c.err);
-      return kTaskCancelled;
-    }
-  }
-  // Stopped without reaching the end only when the device failed.
-  if (!player.lastError().empty()) {
-    std::fprintf(c.err, "%s\n", player.lastError().c_str());
-    return kTaskFailed;
-  }
-  return kTaskDone;
+  return WaitForPlayer(c, queue, player, watch, interrupt);
 }
 
 platform::TaskResult RunRecordCommand(CommandContext& c) {

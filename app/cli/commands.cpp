@@ -10,14 +10,19 @@ std::span<const CliCommand> Commands() {
       {"convert", "IN OUT", "open IN and save it as OUT with the stored format options", &RunConvertCommand},
       {"apply", "IN OUT [--from F] [--to F] COMMAND[:P1,P2,...]...",
        "open IN, run edit and effect commands on it in order, save it as OUT", &RunApplyCommand},
-      {"play", "FILE [--from F] [--to F] [--speed normal|slow|fast]",
-       "play FILE (frames [F, T)) on the sound output device of the settings", &RunPlayCommand},
+      {"play", "FILE [--from F] [--to F] [--speed normal|slow|fast | --effect COMMAND[:P1,...]]",
+       "play FILE (frames [F, T)) on the sound output device of the settings, or hear it "
+       "through an effect's preview",
+       &RunPlayCommand},
       {"record", "OUT --seconds N [--rate HZ] [--channels N]",
        "record N seconds (44100 Hz stereo unless given) with the Recorder settings, save as OUT",
        &RunRecordCommand},
       {"cd", "drives | toc DRIVE | lookup DRIVE | rip DRIVE OUTDIR | burn DRIVE FILE...",
        "audio CDs: list drives, read a disc's contents and CDDB titles, rip tracks, burn files",
        &RunCdCommand},
+      {"send", "email|ftp|desktop FILE [OPTIONS]",
+       "send FILE by SMTP mail, FTP upload or the desktop's mail program (\"send\" alone lists the options)",
+       &RunSendCommand},
   };
   return kCommands;
 }

@@ -134,6 +134,35 @@ TEST_F(ApplyEffectsTest, EnvelopeShapesFromTheCommandLine) {
   EXPECT_EQ(got[200], 1000);
 }
 
+TEST_F(ApplyEffectsTest, FiltersAndDelaysFromTheCommandLine) {
+  Samples click(2000, 0);
+  click[0] = 1000;
+  Write(in, 1, click);
+  // 100 ms at 8000 Hz: copies every 800 frames, halving.
+  ASSERT_EQ(Apply({"echo:100,50"}).status, 0);
+  const Samples echo = Read(out).samples;
+  EXPECT_EQ(echo[800], 500);
+  EXPECT_EQ(echo[1600], 250);
+  EXPECT_EQ(std::count_if(echo.begin(), echo.end(), [](Sample v) { return v != 0; }), 3);
+  ASSERT_EQ(Apply({"--set", "StoredValues/EchoTime=100", "echo"}).status, 0);
+  EXPECT_EQ(Read(out).samples, echo);
+  // 50 ms reverb: a line of 400 frames whose nearest tap reads 104 frames back.
+  ASSERT_EQ(Apply({"reverb:50,50"}).status, 0);
+  const Samples reverb = Read(out).samples;
+  EXPECT_EQ(std::find_if(reverb.begin() + 1, reverb.end(), [](Sample v) { return v != 0; }) - reverb.begin(), 104);
+  // An equalizer at 0 silences; the stored curve (flat, written on first use) keeps.
+  ASSERT_EQ(Apply({"equalizer-curve:0/0;255/0"}).status, 0);
+  EXPECT_EQ(Read(out).samples, Samples(2000, 0));
+  ASSERT_EQ(Apply({"--from", "0", "--to", "100", "equalizer"}).status, 0);
+  EXPECT_NEAR(Read(out).samples[0], 1000, 1);
+  // The high-pass takes DC away.
+  Write(in, 1, Samples(16000, 5000));
+  ASSERT_EQ(Apply({"high-pass:250"}).status, 0);
+  EXPECT_EQ(Read(out).samples.back(), 0);
+  ASSERT_EQ(Apply({"equalizer:lowpass,1000,500,0"}).status, 0);
+  EXPECT_NEAR(Read(out).samples[8000], 5000, 25);  // the kernel's rounding: within 0.5 %
+}
+
 TEST_F(ApplyEffectsTest, RefusalsUseTheDialogsMessages) {
   Write(in, 1, Ramp(100));
   struct Case {
@@ -158,9 +187,19 @@ TEST_F(ApplyEffectsTest, RefusalsUseTheDialogsMessages) {
       {"channels", "channels: Channels must be given (N)."},
       {"channels:3", "channels: The channels must be 1 (mono) or 2 (stereo)."},
       {"envelope:0/128", "envelope: An envelope needs 2 to 64 points with rising positions."},
-      {"envelope:0/128;10/300", "envelope: Envelope points are POS/LEVEL with both from 0 to 255, not \"10/300\""},
+      {"envelope:0/128;10/300", "envelope: Envelope points are POS/LEVEL with both from 0 to 255, not \"10/300\"."},
       {"envelope:200/128;10/128", "envelope: An envelope needs 2 to 64 points with rising positions."},
       {"cross-fade:10,-1,10", "cross-fade: Cross fade times must not be negative."},
+      {"high-pass:0", "high-pass: The frequency must be between 1 and 20000 Hz. Please try again."},
+      {"echo:9,50", "echo: Echo time must be between 10 and 3000ms. Please try again."},
+      {"echo:3000,100", "echo: Echo time must be between 10 and 3000ms. Please try again."},
+      {"echo:10,100", "echo: Echo Gain must be less than 100%. Please try again."},
+      {"reverb:10,101", "reverb: Reverb level must be less than 100. Please try again."},
+      {"reverb:1001,100", "reverb: Reverb time must be between 50 and 1000. Please try again."},
+      {"equalizer:peak", "equalizer: The equalizer shape must be bandpass, bandstop, boostcut, notch, "
+                         "highpass or lowpass, not \"peak\"."},
+      {"equalizer:notch,-5", "equalizer: Start Frequency (Hz) must be between 0 and 100000."},
+      {"equalizer-curve:0/128", "equalizer-curve: An equalizer curve needs 2 to 64 points with rising positions."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.word);
@@ -169,18 +208,19 @@ TEST_F(ApplyEffectsTest, RefusalsUseTheDialogsMessages) {
     EXPECT_EQ(r.err, "quillet-cli: " + c.message + "\n");
     EXPECT_FALSE(std::filesystem::exists(out));
   }
-  // The stereo question is asked through the terminal, with its caption.
+  // The stereo question is asked through the terminal, with its caption, naming the
+  // command as quillet-cli runs it.
   const Run pan = Apply({"pan:30"});
   EXPECT_EQ(pan.status, 2);
   EXPECT_EQ(pan.err.rfind("Convert to Stereo Required: This effect can only be applied to stereo "
-                          "file. Please convert the file to stereo by using File->Convert "
-                          "Channels->Stereo and try again.\n", 0),
+                          "file. Please convert the file to stereo by using channels:2 and try again.\n", 0),
             0u)
       << pan.err;
   EXPECT_FALSE(std::filesystem::exists(out));
   // Range ends are accepted.
   for (const char* word :
-       {"amplify:400", "normalize:100", "speed:300", "speed:10", "rate:6000", "rate:96000"})
+       {"amplify:400", "normalize:100", "speed:300", "speed:10", "rate:6000", "rate:96000",
+        "echo:2999,99", "reverb:1000,100", "high-pass:20000", "equalizer:notch,9750,10250,0,150"})
     EXPECT_EQ(Apply({word}).status, 0) << word;
 }
 

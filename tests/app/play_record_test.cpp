@@ -9,6 +9,9 @@
 #include <thread>
 
 #include "app/cli/cli.h"
+#include "app/registry.h"
+#include "devices/peak_limit.h"
+#include "effects/echo.h"
 #include "devices/device_test_support.h"
 #include "formats/document_io.h"
 #include "formats/wav_writer.h"
@@ -42,7 +45,8 @@ struct DeviceCli : ::testing::Test {
     args.insert(args.end(), words.begin(), words.end());
     std::FILE* o = std::tmpfile();
     std::FILE* e = std::tmpfile();
-    const int status = RunCli(args, Commands(), core::CommandRegistry{}, o, e);
+    static const core::CommandRegistry registry = BuildCommandRegistry();
+    const int status = RunCli(args, Commands(), registry, o, e);
     return {status, ReadAllOf(o), ReadAllOf(e)};
   }
   // A 16-bit WAVE file of block at rate.
@@ -78,6 +82,35 @@ TEST_F(DeviceCli, PlaySendsTheFileOrItsRangeToTheDevice) {
   r = Run({"play", file, "--speed", "fast"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NEAR(static_cast<double>(alsa.PlayedSamples().size()), 60000 / 1.5, 400);
+}
+
+// The preview of an effect's dialog, from the command line: the range through the
+// filter its values build, clamped as the preview clamps.
+TEST_F(DeviceCli, PlayThroughAnEffectsPreview) {
+  const audio::AudioBlock block = GridNoise(2, 20000, 5);
+  const std::string file = Wave("in.wav", block, 8000);
+  const auto through = [&](effects::EchoParams p, audio::FramePos from, audio::FramePos to) {
+    audio::AudioBlock part(2, to - from);
+    std::copy(block.data() + from * 2, block.data() + to * 2, part.data());
+    // Louder than 16-bit full scale: the player's limiter takes it.
+    devices::LPeakLimitSource heard(effects::MakeEcho(Memory(8000, part), p), devices::kPlaybackLimit);
+    return Pcm16(ReadAll(heard));
+  };
+  CliRun r = Run({"play", file, "--from", "3000", "--to", "15000", "--effect", "echo:100,60"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(alsa.PlayedSamples(), through({100, 60}, 3000, 15000));
+  // 3000 ms is refused by the dialog's OK but heard; the gain is clamped to 99.
+  r = Run({"play", file, "--effect", "echo:3000,150"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(alsa.PlayedSamples(), through({3000, 99}, 0, 20000));
+  // What the preview refuses, and commands without one.
+  r = Run({"play", file, "--effect", "speed:301"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "quillet-cli: speed: Speed Change Percent must be less than 300.\n");
+  r = Run({"play", file, "--effect", "reverse"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "quillet-cli: reverse has no preview\n");
+  EXPECT_EQ(Run({"play", file, "--effect", "echo:x"}).status, 2);
 }
 
 TEST_F(DeviceCli, PlayRefusesBadInputAndMissingDevices) {

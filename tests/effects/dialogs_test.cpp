@@ -91,9 +91,9 @@ TEST(EnvelopeText, PointsParseAndDamagedOnesAreRefused) {
   const std::pair<const char*, const char*> refused[] = {
       {"0/128", "An envelope needs 2 to 64 points with rising positions."},
       {"200/128;10/128", "An envelope needs 2 to 64 points with rising positions."},
-      {"0/128;10/300", "Envelope points are POS/LEVEL with both from 0 to 255, not \"10/300\""},
-      {"0/128;x", "Envelope points are POS/LEVEL with both from 0 to 255, not \"x\""},
-      {"0/128;;255/1", "Envelope points are POS/LEVEL with both from 0 to 255, not \"\""},
+      {"0/128;10/300", "Envelope points are POS/LEVEL with both from 0 to 255, not \"10/300\"."},
+      {"0/128;x", "Envelope points are POS/LEVEL with both from 0 to 255, not \"x\"."},
+      {"0/128;;255/1", "Envelope points are POS/LEVEL with both from 0 to 255, not \"\"."},
   };
   for (const auto& [text, message] : refused) {
     EnvelopeShape untouched = shape;
@@ -134,7 +134,7 @@ TEST(EnvelopeFile, RoundTripsAndRefusesDamagedFiles) {
 }
 
 TEST(EnvelopeDialog, PointsStayOrderedBetweenFixedEndsAndWithinLimits) {
-  EnvelopeDialogModel m(DefaultEnvelope());
+  CurveEditModel m(DefaultEnvelope());
   std::size_t i = 0;
   ASSERT_TRUE(m.AddPoint(100, 200, &i));
   EXPECT_EQ(i, 1u);

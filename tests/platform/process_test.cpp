@@ -262,3 +262,30 @@ TEST(Process, FindProgramSearchesTheGivenFolders) {
 
 }  // namespace
 }  // namespace quillet::platform
+
+namespace quillet::platform {
+namespace {
+
+// A detached child outlives its object and is reaped once it ends.
+TEST(ChildProcessDetach, LeavesTheChildRunningThenReapsIt) {
+  pid_t pid = -1;
+  {
+    ChildProcess child;
+    ProcessOptions o;
+    o.argv = {"sleep", "0.3"};
+    ASSERT_TRUE(child.Start(o));
+    pid = child.pid();
+    child.Detach();
+    EXPECT_FALSE(child.running());
+  }
+  EXPECT_EQ(::kill(pid, 0), 0) << "the destructor stopped a detached child";
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  ChildProcess next;  // a later start reaps what was left
+  ProcessOptions o;
+  o.argv = {"true"};
+  ASSERT_TRUE(next.Start(o));
+  EXPECT_NE(::kill(pid, 0), 0) << "the detached child was never reaped";
+}
+
+}  // namespace
+}  // namespace quillet::platform

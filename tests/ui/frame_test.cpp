@@ -295,7 +295,7 @@ TEST_F(Frame, EveryMenuItemIsARunnableCommand) {
                             "&Amplify...", "Mono", "E&xit\tAlt+F4",
                             "&Load Audio CD Track(s)...\tCtrl+L"})
     EXPECT_NE(std::find(texts.begin(), texts.end(), shown), texts.end()) << shown;
-  for (core::CommandId absent : {core::kCmdSend, core::kCmdOpenProject,
+  for (core::CommandId absent : {core::kCmdOpenProject,
                                  core::kCmdOptions, core::kCmdAutoTrim, core::kCmdHelp})
     EXPECT_EQ(frame_->action(absent), nullptr) << absent;
   EXPECT_TRUE(frame_->commands().refusals().empty());
@@ -308,8 +308,8 @@ TEST_F(Frame, ToolbarSettingsAreStoredAndTheRecentListIsRebuilt) {
   EXPECT_FALSE(settings_->GetBool("Settings", "ShowCommandBarLeft", true));
   EXPECT_EQ(frame_->dockWidgetArea(frame_->commandBar()), Qt::RightDockWidgetArea);
   // Commands whose capability is missing are absent: no action, nothing runs.
-  EXPECT_EQ(frame_->action(core::kCmdSend), nullptr);
-  EXPECT_FALSE(frame_->Command(core::kCmdSend));
+  EXPECT_EQ(frame_->action(core::kCmdOpenProject), nullptr);
+  EXPECT_FALSE(frame_->Command(core::kCmdOpenProject));
 }
 
 }  // namespace
