@@ -38,6 +38,7 @@
 #include "formats/messages.h"
 #include "platform/frame_time.h"
 #include "platform/record_file.h"
+#include "ui/analysis_windows.h"
 #include "ui/app_icon.h"
 #include "ui/commands.h"
 #include "ui/dialogs.h"
@@ -376,6 +377,13 @@ DocumentWindow* MainFrame::AddDocument(std::unique_ptr<core::WaveDocument> doc) 
   });
   connect(w, &DocumentWindow::contextMenuRequested, this, &MainFrame::ShowContextMenu);
   connect(w, &DocumentWindow::seekRequested, this, &MainFrame::OnSeek);
+  // Open analysis windows follow the cursor and selection.
+  connect(w, &DocumentWindow::statesChanged, this, [this, w] {
+    if (analysis_) analysis_->Follow(w);
+  });
+  connect(w, &DocumentWindow::seekRequested, this, [this, w] {
+    if (analysis_) analysis_->Follow(w);
+  });
   docs_.push_back(w);
   // The tab row appears with the second document: lay out first, so the new window
   // is sized for the room there really is.
@@ -389,6 +397,11 @@ DocumentWindow* MainFrame::AddDocument(std::unique_ptr<core::WaveDocument> doc) 
   Activate(w);
   UpdateTabs();
   return w;
+}
+
+AnalysisWindows& MainFrame::analysis() {
+  if (!analysis_) analysis_ = std::make_unique<AnalysisWindows>(*mdi_, settings_, *prompter_, *progress_);
+  return *analysis_;
 }
 
 void MainFrame::Activate(DocumentWindow* w) {

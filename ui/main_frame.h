@@ -34,6 +34,7 @@ class QToolBar;
 
 namespace quillet::ui {
 
+class AnalysisWindows;
 class DocumentWindow;
 class QtCdFront;
 class QtPrompter;
@@ -94,6 +95,8 @@ class MainFrame : public QMainWindow {
   Transport& playback() { return *playback_; }
   LevelMeterWidget* levelMeter() const { return meter_; }
   QMdiArea* mdi() const { return mdi_; }
+  // The frequency analysis windows, made on first use.
+  AnalysisWindows& analysis();
   // Handles a key press as the frame does; true when it was used.
   bool HandleKey(int qtKey, Qt::KeyboardModifiers mods, bool autoRepeat);
   void HandleKeyRelease(int qtKey);
@@ -178,6 +181,7 @@ class MainFrame : public QMainWindow {
   std::unique_ptr<QtSaveOptions> saveOptions_;
   platform::SoundSystem& sound_;
   std::unique_ptr<Transport> playback_;
+  std::unique_ptr<AnalysisWindows> analysis_;
   LevelMeterWidget* meter_ = nullptr;
   RecentFiles recent_;
   QMdiArea* mdi_ = nullptr;

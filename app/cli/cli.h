@@ -103,6 +103,9 @@ platform::TaskResult RunApplyCommand(CommandContext& context);
 // play FILE ... and record OUT ... on the sound device (cmd_devices.cpp).
 platform::TaskResult RunPlayCommand(CommandContext& context);
 platform::TaskResult RunRecordCommand(CommandContext& context);
+// spectrum FILE --at FRAME and spectrogram FILE OUT.png ... (cmd_analysis.cpp).
+platform::TaskResult RunSpectrumCommand(CommandContext& context);
+platform::TaskResult RunSpectrogramCommand(CommandContext& context);
 // cd drives|toc|lookup|rip|burn ... (cmd_cd.cpp).
 platform::TaskResult RunCdCommand(CommandContext& context);
 // send email|ftp|desktop FILE ... (cmd_send.cpp).
