@@ -15,6 +15,7 @@
 #include "core/clipboard.h"
 #include "core/command_table.h"
 #include "core/edit_services.h"
+#include "core/journal_keeper.h"
 #include "core/segment_store.h"
 #include "formats/document_io.h"
 #include "platform/hot_keys.h"
@@ -36,6 +37,7 @@ namespace quillet::ui {
 
 class AnalysisWindows;
 class DocumentWindow;
+class ProjectFront;
 class QtCdFront;
 class QtPrompter;
 class QtProgressFactory;
@@ -71,9 +73,18 @@ class MainFrame : public QMainWindow {
   // With a save prompt when modified; false when the person cancelled (or the save
   // they asked for failed): the document stays open and modified.
   bool CloseDocument(DocumentWindow* w);
-  bool CloseAll();
+  // Close All: each modified document's save prompt (askDocuments), then with a
+  // project open its question (askProject); false when cancelled, all still open.
+  bool CloseAll(bool askDocuments = true, bool askProject = true);
   // Close all, store the placement and close the window; false when cancelled.
   bool Exit();
+  // The project, its bookmarks and regions, and their windows.
+  ProjectFront& project() { return *project_; }
+
+  // Journals every document this frame holds (crash recovery); null: none.
+  void SetJournals(core::JournalKeeper* journals) { journals_ = journals; }
+  // Shows a document recovered from a copy that died (already journaled).
+  DocumentWindow* AddRecoveredDocument(std::unique_ptr<class core::WaveDocument> doc);
 
   // The command line; returns true when it asked to exit and the frame did.
   bool RunCommandLine(const std::vector<std::string>& args);
@@ -81,6 +92,7 @@ class MainFrame : public QMainWindow {
   bool saveFailed() const { return saveFailed_; }
 
   std::vector<DocumentWindow*> documents() const { return docs_; }
+  DocumentWindow* WindowOf(const core::WaveDocument* doc) const;
   DocumentWindow* active() const { return active_; }
   void Activate(DocumentWindow* w);
   const std::vector<platform::HotKey>& hotKeys() const { return hotKeys_; }
@@ -148,6 +160,7 @@ class MainFrame : public QMainWindow {
   void ShowFailure(platform::TaskResult result);
   void ShowContextMenu(QPoint pos);
   void SetBusy(bool busy);
+  friend class ProjectFront;
 
   // Documents made by commands (Copy To New, Split) join the frame through it; the
   // Send command finds its dialogs here.
@@ -168,10 +181,12 @@ class MainFrame : public QMainWindow {
 
   settings::Settings& settings_;
   core::SegmentStore& store_;
+  core::JournalKeeper* journals_ = nullptr;
   core::CommandRegistry commands_;
   Host host_{*this};
   // The CD commands' way to the load dialog and the open documents.
   std::unique_ptr<QtCdFront> cdFront_;
+  std::unique_ptr<ProjectFront> project_;
   core::ProgramClipboard clipboard_;
   std::unique_ptr<QtPrompter> prompter_;
   std::unique_ptr<QtProgressFactory> progress_;

@@ -25,9 +25,17 @@ std::span<const CliCommand> Commands() {
       {"cd", "drives | toc DRIVE | lookup DRIVE | rip DRIVE OUTDIR | burn DRIVE FILE...",
        "audio CDs: list drives, read a disc's contents and CDDB titles, rip tracks, burn files",
        &RunCdCommand},
+      {"bookmarks", "FILE [--add NAME@MS]... [--delete NAME]...",
+       "list the bookmarks kept beside FILE (its .qbm), adding or deleting some first", &RunBookmarksCommand},
+      {"project", "create OUT.qlp FILE... | list IN.qlp | extract IN.qlp DIR [--format EXT]",
+       "make a project of audio files, list what a project holds, or save its files and regions",
+       &RunProjectCommand},
       {"send", "email|ftp|desktop FILE [OPTIONS]",
        "send FILE by SMTP mail, FTP upload or the desktop's mail program (\"send\" alone lists the options)",
        &RunSendCommand},
+      {"recover", "--list | --save DIR | --discard",
+       "list, save as WAVE files into DIR, or discard the documents of copies of the editor that died",
+       &RunRecoverCommand},
   };
   return kCommands;
 }
