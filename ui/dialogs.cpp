@@ -23,6 +23,7 @@
 #include "ui/click_dialog.h"
 #include "ui/effect_dialogs.h"
 #include "ui/field_rows.h"
+#include "ui/plugin_dialogs.h"
 #include "ui/preview_button.h"
 #include "ui/qt_prompter.h"
 
@@ -258,6 +259,9 @@ DialogDrawer FindDialog(std::string_view name) {
       {"envelope", &AskEnvelope},
       {"equalizer", &AskEqualizer},
       {"click-pop", &AskClickPop},
+      {"plugins", &AskPluginEffect},
+      {"vst-plugins", &AskVstPlugin},
+      {"speech", &AskSpeech},
   };
   for (const auto& [n, draw] : kDrawers)
     if (n == name) return draw;

@@ -1,6 +1,7 @@
-// quillet-plugin-host ladspa PATH ID RATE CHANNELS [VALUE...]: runs one plug-in for the
+// quillet-plugin-host ladspa|lv2|vst PATH ID RATE CHANNELS [VALUE...]: runs one plug-in for the
 // editor or quillet-cli, reading blocks on stdin and answering on stdout, so that a
-// plug-in that crashes takes only this process with it.
+// plug-in that crashes takes only this process with it. quillet-plugin-host describe-vst
+// PATH reads a VST library's names and parameters the same way.
 #include <string>
 #include <vector>
 

@@ -36,7 +36,7 @@ std::vector<PluginInfo> InstalledPlugins(const settings::Settings& settings) {
   for (const std::string& path : VstLibraries(VstFolder(settings))) {
     PluginInfo info;
     std::string why;
-    if (LoadVstInfo(path, info, &why)) all.push_back(std::move(info));
+    if (LoadVstInfoHosted(path, info, &why)) all.push_back(std::move(info));
   }
   return all;
 }
@@ -66,7 +66,7 @@ platform::TaskResult PluginEffectCommand(core::EditContext& ctx, core::WaveDocum
                                          const std::string& family, const std::string& text) {
   // The menu's one field takes either family: an LV2 plug-in is named by its URI.
   const bool vst = family == "vst";
-  const bool lv2 = !vst && (family == "lv2" || text.find("://") != std::string::npos);
+  const bool lv2 = !vst && (family == "lv2" || text.find("://") != std::string::npos || text.starts_with("urn:"));
   const char* failure = vst ? kVstFailure : lv2 ? kLv2Failure : kLadspaFailure;
   auto refuse = [&](const std::string& why) {
     ctx.message = std::string(failure) + "\n\n" + why;
@@ -80,7 +80,7 @@ platform::TaskResult PluginEffectCommand(core::EditContext& ctx, core::WaveDocum
     // A bare file name is looked for in the VST folder.
     const std::string folder = VstFolder(ctx.settings);
     const std::string path = spec.id.find('/') == std::string::npos && !folder.empty() ? folder + "/" + spec.id : spec.id;
-    if (!LoadVstInfo(path, info, &why)) return refuse(why);
+    if (!LoadVstInfoHosted(path, info, &why)) return refuse(why);
   } else if (!(lv2 ? FindLv2(spec.id, info, &why)
                    : FindLadspa(LadspaFoldersFromEnvironment(), spec.id, info, &why))) {
     return refuse(why);
@@ -101,14 +101,14 @@ void RegisterPluginCommands(core::CommandRegistry& r) {
          .description = "Applies an installed LADSPA or LV2 effect to the selection",
          .cliName = "ladspa", .undoLabel = "LADSPA/LV2 Effects", .progressText = "Applying LADSPA/LV2 Effect",
          .needs = core::kNeedsAudio, .params = &kLadspaTable,
-         .place = {"&Effects", "", 900, false},
+         .dialog = "plugins", .place = {"&Effects", "", 900, false},
          .run = [](core::CommandCall& c) {
            return PluginEffectCommand(c.ctx, *c.doc, "ladspa", c.params->Text(0));
          }});
   r.Add({.id = core::kCmdVstPlugins, .menuText = "&VST Plugins...",
          .description = "Applies a VST plug-in from the VST folder to the selection", .cliName = "vst",
          .undoLabel = "VST Effects", .progressText = "Applying VST Effect", .needs = core::kNeedsAudio,
-         .params = &kVstTable, .place = {"&Effects", "", 910, false},
+         .params = &kVstTable, .dialog = "vst-plugins", .place = {"&Effects", "", 910, false},
          .run = [](core::CommandCall& c) { return PluginEffectCommand(c.ctx, *c.doc, "vst", c.params->Text(0)); }});
   // quillet-cli's lv2 word; the editor reaches LV2 through the menu item above.
   r.Add({.id = r.NextDynamicId(), .cliName = "lv2", .undoLabel = "LADSPA/LV2 Effects",

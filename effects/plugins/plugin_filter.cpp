@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <cstdio>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -294,7 +296,90 @@ std::unique_ptr<LPluginProcessor> OpenHosted(const PluginInfo& info, const std::
   return p;
 }
 
+namespace {
+
+// One field of a described plug-in on its own line: tabs and line breaks become blanks.
+std::string Field(std::string s) {
+  std::replace_if(s.begin(), s.end(), [](char c) { return c == '\t' || c == '\n' || c == '\r'; }, ' ');
+  return s;
+}
+
+// "describe-vst PATH": the plug-in as lines, "ok" first; or "error" and the reason.
+int DescribeVst(int out, const std::string& path) {
+  PluginInfo info;
+  std::string why;
+  std::string text;
+  if (!LoadVstInfo(path, info, &why)) {
+    text = "error\n" + Field(why) + "\n";
+  } else {
+    text = "ok\n" + Field(info.name) + "\n" + std::to_string(info.audioIns) + "\t" +
+           std::to_string(info.audioOuts) + "\n";
+    for (const ControlPort& c : info.controls) {
+      char def[32];
+      std::snprintf(def, sizeof def, "%.9g", double(c.def));
+      text += std::string(def) + "\t" + Field(c.name) + "\n";
+    }
+  }
+  return WriteAll(out, text.data(), text.size()) ? 0 : 2;
+}
+
+}  // namespace
+
+bool LoadVstInfoHosted(const std::string& path, PluginInfo& info, std::string* why) {
+  const std::string name = std::filesystem::path(path).filename().string();
+  const std::string program = PluginHostProgram();
+  if (program.empty()) {
+    *why = "The plug-in host quillet-plugin-host is missing; reinstall Quillet.";
+    return false;
+  }
+  platform::RunRequest req;
+  req.process.argv = {program, "describe-vst", path};
+  req.timeoutMs = 10000;
+  req.maxOutput = std::size_t{4} << 20;
+  const platform::RunResult run = platform::RunProcess(req);
+  if (!run.ok()) {
+    if (run.outcome == platform::RunResult::Outcome::Finished && !run.exit.exited && run.exit.signal != 0)
+      *why = "The plug-in " + name + " crashed while it was read (signal " + std::to_string(run.exit.signal) +
+             ": " + strsignal(run.exit.signal) + ").";
+    else
+      *why = "The plug-in " + name + " could not be read by quillet-plugin-host.";
+    return false;
+  }
+  std::vector<std::string> lines;
+  for (std::size_t at = 0; at < run.output.size();) {
+    const std::size_t end = std::min(run.output.find('\n', at), run.output.size());
+    lines.push_back(run.output.substr(at, end - at));
+    at = end + 1;
+  }
+  if (lines.size() >= 2 && lines[0] == "error") {
+    *why = lines[1];
+    return false;
+  }
+  if (lines.size() < 3 || lines[0] != "ok") {
+    *why = "The plug-in " + name + " could not be read by quillet-plugin-host.";
+    return false;
+  }
+  info = {};
+  info.family = "vst";
+  info.id = info.label = info.path = path;
+  info.name = lines[1];
+  std::sscanf(lines[2].c_str(), "%d\t%d", &info.audioIns, &info.audioOuts);
+  for (std::size_t i = 3; i < lines.size(); ++i) {
+    const std::size_t tab = lines[i].find('\t');
+    if (tab == std::string::npos) continue;
+    ControlPort c;
+    c.index = int(info.controls.size());
+    c.symbol = std::to_string(c.index);
+    c.name = lines[i].substr(tab + 1);
+    c.def = std::clamp(std::strtof(lines[i].c_str(), nullptr), 0.0f, 1.0f);
+    if (!std::isfinite(c.def)) c.def = 0;
+    info.controls.push_back(std::move(c));
+  }
+  return true;
+}
+
 int ServePlugin(int in, int out, const std::vector<std::string>& args) {
+  if (args.size() == 2 && args[0] == "describe-vst") return DescribeVst(out, args[1]);
   // FAMILY PATH ID RATE CHANNELS VALUE...
   std::string why;
   std::unique_ptr<LPluginProcessor> processor;

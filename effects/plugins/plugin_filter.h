@@ -51,6 +51,10 @@ SourceHandle MakePluginEffectFilter(SourceHandle input, const PluginInfo& info, 
 // empty when nowhere.
 std::string PluginHostProgram();
 
+// A VST library read in quillet-plugin-host: loading one runs its code, and a crash
+// there must leave this program standing. The same answers as LoadVstInfo.
+bool LoadVstInfoHosted(const std::string& path, PluginInfo& info, std::string* why);
+
 // The host's side: serves one plug-in on the descriptors in and out until in ends.
 // Returns the exit status.
 int ServePlugin(int in, int out, const std::vector<std::string>& args);

@@ -115,7 +115,7 @@ void RegisterSpeechCommands(core::CommandRegistry& r) {
   r.Add({.id = core::kCmdTextToSpeech, .menuText = "Text To &Speech", .description = "Converts text to audio.",
          .cliName = "text-to-speech", .undoLabel = "Text To Speech", .progressText = "Synthesizing Voice",
          .progressCaption = "Synthesize Voice", .needs = core::kNeedsDocument, .params = &kSpeechTable,
-         .place = {"&Tools", "", 400, false}, .range = core::CliRange::Edit,
+         .dialog = "speech", .place = {"&Tools", "", 400, false}, .range = core::CliRange::Edit,
          .run = [](core::CommandCall& c) {
            return TextToSpeechCommand(c.ctx, *c.doc, c.params->Text(0), c.params->Text(1));
          }});

@@ -244,25 +244,35 @@ TEST_F(PluginCommandTest, FailuresLeaveNoUndoEntryAndTheAudio) {
 
 const std::string kVst = QUILLET_TEST_PLUGINS "/vst";
 
-TEST(Vst, LoadsTheGainAndRefusesBrokenPlugins) {
-  EXPECT_EQ(VstLibraries(kVst),
-            (std::vector<std::string>{kVst + "/vst_badmagic.so", kVst + "/vst_gain.so", kVst + "/vst_noreplace.so"}));
+TEST(Vst, LoadsTheGainAndRefusesBrokenPluginsHereAndInTheHost) {
+  EXPECT_EQ(VstLibraries(kVst), (std::vector<std::string>{kVst + "/vst_badmagic.so", kVst + "/vst_crashload.so",
+                                                          kVst + "/vst_gain.so", kVst + "/vst_noreplace.so"}));
   EXPECT_TRUE(VstLibraries("").empty());
   EXPECT_TRUE(VstLibraries(QUILLET_TEST_PLUGINS "/none").empty());
-  PluginInfo info;
-  std::string why;
-  ASSERT_TRUE(LoadVstInfo(kVst + "/vst_gain.so", info, &why)) << why;
-  EXPECT_EQ(info.name, "Fixture VST Gain");
-  EXPECT_EQ(info.audioIns, 2);
-  ASSERT_EQ(info.controls.size(), 1u);
-  EXPECT_EQ(info.controls[0].name, "Gain");
-  EXPECT_FLOAT_EQ(info.controls[0].def, 0.5f);
-  EXPECT_FALSE(LoadVstInfo(kVst + "/vst_badmagic.so", info, &why));
-  EXPECT_NE(why.find("wrong magic"), std::string::npos) << why;
-  EXPECT_FALSE(LoadVstInfo(kVst + "/vst_noreplace.so", info, &why));
-  EXPECT_NE(why.find("in place"), std::string::npos) << why;
-  EXPECT_FALSE(LoadVstInfo(kFolders[0] + "/quillet_fixtures.so", info, &why));
-  EXPECT_NE(why.find("no entry point"), std::string::npos) << why;
+  for (const bool hosted : {false, true}) {
+    SCOPED_TRACE(hosted ? "hosted" : "here");
+    const auto load = hosted ? &LoadVstInfoHosted : &LoadVstInfo;
+    PluginInfo info;
+    std::string why;
+    ASSERT_TRUE(load(kVst + "/vst_gain.so", info, &why)) << why;
+    EXPECT_EQ(info.name, "Fixture VST Gain");
+    EXPECT_EQ(info.audioIns, 2);
+    ASSERT_EQ(info.controls.size(), 1u);
+    EXPECT_EQ(info.controls[0].name, "Gain");
+    EXPECT_FLOAT_EQ(info.controls[0].def, 0.5f);
+    const std::pair<std::string, const char*> kBroken[] = {
+        {kVst + "/vst_badmagic.so", "wrong magic"},
+        {kVst + "/vst_noreplace.so", "in place"},
+        {kFolders[0] + "/quillet_fixtures.so", "no entry point"},
+        // Only the host may try this one.
+        {hosted ? kVst + "/vst_crashload.so" : "", "crashed"},
+    };
+    for (const auto& [file, reason] : kBroken) {
+      if (file.empty()) continue;
+      EXPECT_FALSE(load(file, info, &why)) << file;
+      EXPECT_NE(why.find(reason), std::string::npos) << why;
+    }
+  }
 }
 
 TEST_F(PluginCommandTest, VstGainHalvesAndBrokenOnesFail) {
@@ -277,7 +287,7 @@ TEST_F(PluginCommandTest, VstGainHalvesAndBrokenOnesFail) {
   EXPECT_NEAR(PeakOf(Contents(*doc), 0), 25000, 2);
   doc->Undo();
   doc->Undo();
-  for (const char* bad : {"vst_noreplace.so", "vst_badmagic.so", "missing.so"}) {
+  for (const char* bad : {"vst_noreplace.so", "vst_badmagic.so", "vst_crashload.so", "missing.so"}) {
     ctx.message.clear();
     EXPECT_EQ(PluginEffectCommand(ctx, *doc, "vst", bad), platform::kTaskFailed);
     EXPECT_EQ(ctx.message.rfind(kVstFailure, 0), 0u) << ctx.message;
