@@ -228,6 +228,37 @@ TEST_F(PluginCommandTest, AppliesToAllAndUndoes) {
   EXPECT_EQ(PeakOf(Contents(*doc), 0), PeakOf(in, 0));
 }
 
+TEST_F(PluginCommandTest, Lv2BundleIsDescribedAndRunsFromItsUri) {
+  setenv("LV2_PATH", QUILLET_TEST_PLUGINS "/lv2", 1);
+  PluginInfo info;
+  std::string why;
+  ASSERT_TRUE(FindLv2("urn:quillet-test:gain", info, &why)) << why;
+  EXPECT_EQ(info.name, "Fixture LV2 Gain");
+  EXPECT_EQ(info.audioIns + info.audioOuts, 2);
+  ASSERT_EQ(info.controls.size(), 3u);
+  EXPECT_EQ(info.controls[0].symbol, "gain");
+  EXPECT_FLOAT_EQ(info.controls[0].max, 4);
+  EXPECT_TRUE(info.controls[1].integer);
+  EXPECT_EQ(info.controls[1].choices, (std::vector<std::pair<float, std::string>>{{0, "Plain"}, {1, "Inverted"}}));
+  EXPECT_TRUE(info.controls[2].toggled);
+
+  // A mono plug-in on stereo, through the menu's field, which tells an LV2 URI apart.
+  const AudioBlock in = Sine(2, 20000, 44100, 440, 200000);
+  auto doc = Make(in);
+  ASSERT_EQ(PluginEffectCommand(ctx, *doc, "ladspa", "urn:quillet-test:gain,gain=0.5,mode=1"), platform::kTaskDone)
+      << ctx.message;
+  EXPECT_EQ(doc->history().UndoName(), "LADSPA/LV2 Effects");
+  AudioBlock out = Contents(*doc);
+  for (FrameCount i = 0; i < in.frames(); i += 17) ASSERT_NEAR(out(1, i), -in(1, i) / 2, 1) << i;
+  // The stored gain and mode stay; the toggle silences.
+  ASSERT_EQ(PluginEffectCommand(ctx, *doc, "lv2", "urn:quillet-test:gain,mute=1"), platform::kTaskDone);
+  EXPECT_EQ(PeakOf(Contents(*doc), 0), 0);
+  EXPECT_NE(settings.Find(kPluginValuesSection, "lv2:urn:quillet-test:gain")->find("gain=0.5,mode=1,mute=1"),
+            std::string::npos);
+  EXPECT_EQ(PluginEffectCommand(ctx, *doc, "lv2", "urn:quillet-test:none"), platform::kTaskFailed);
+  EXPECT_EQ(ctx.message.rfind(kLv2Failure, 0), 0u) << ctx.message;
+}
+
 TEST_F(PluginCommandTest, FailuresLeaveNoUndoEntryAndTheAudio) {
   const AudioBlock in = Sine(1, 20000, 44100, 440, 200000);
   auto doc = Make(in);
