@@ -15,6 +15,7 @@
 #include "core/recovery.h"
 #include "core/working_folder.h"
 #include "effects/dialogs.h"
+#include "effects/plugins/plugin_commands.h"
 #include "settings/settings.h"
 #include "ui/app_icon.h"
 #include "ui/frame_model.h"
@@ -46,7 +47,10 @@ int main(int argc, char** argv) {
 
   int status = 0;
   {
-    quillet::ui::MainFrame frame(settings, store->store(), quillet::app::BuildCommandRegistry(),
+    // The installed plug-ins join the command table once, at start-up.
+    quillet::core::CommandRegistry commands = quillet::app::BuildCommandRegistry();
+    quillet::effects::plugins::RegisterInstalledPlugins(commands, quillet::effects::plugins::InstalledPlugins(settings));
+    quillet::ui::MainFrame frame(settings, store->store(), std::move(commands),
                                  quillet::effects::DefaultDataFolder() / "keys.dat");
     frame.SetJournals(&store->journals());
     frame.show();

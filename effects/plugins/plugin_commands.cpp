@@ -117,4 +117,26 @@ void RegisterPluginCommands(core::CommandRegistry& r) {
          .run = [](core::CommandCall& c) { return PluginEffectCommand(c.ctx, *c.doc, "lv2", c.params->Text(0)); }});
 }
 
+void RegisterInstalledPlugins(core::CommandRegistry& r, const std::vector<PluginInfo>& plugins) {
+  for (const PluginInfo& p : plugins) {
+    const bool vst = p.family == "vst";
+    std::string menuText;
+    for (char ch : p.name) menuText += ch == '&' ? "&&" : std::string(1, ch);
+    const std::string family = p.family;
+    // LADSPA by its number: labels need not be unique across libraries.
+    const std::string id = vst ? p.path : p.id;
+    r.Add({.id = r.NextDynamicId(), .menuText = menuText + "...",
+           .description = "Applies the " + std::string(vst ? "VST" : family == "lv2" ? "LV2" : "LADSPA") +
+                          " plug-in " + p.name + " to the selection",
+           .undoLabel = vst ? "VST Effects" : "LADSPA/LV2 Effects",
+           .progressText = vst ? "Applying VST Effect" : "Applying LADSPA/LV2 Effect", .needs = core::kNeedsAudio,
+           .params = vst ? &kVstTable : &kLadspaTable, .dialog = vst ? "vst-plugins" : "plugins",
+           .place = {"&Effects", "P&lug-ins", 920, false},
+           .run = [family](core::CommandCall& c) {
+             return PluginEffectCommand(c.ctx, *c.doc, family, c.params->Text(0));
+           },
+           .prepare = [id](core::ParamSet& values, const core::WaveDocument*) { values.SetText(0, id); }});
+  }
+}
+
 }  // namespace quillet::effects::plugins

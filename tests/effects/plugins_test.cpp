@@ -259,6 +259,28 @@ TEST_F(PluginCommandTest, Lv2BundleIsDescribedAndRunsFromItsUri) {
   EXPECT_EQ(ctx.message.rfind(kLv2Failure, 0), 0u) << ctx.message;
 }
 
+TEST_F(PluginCommandTest, InstalledPluginsJoinTheTableAndRunFromTheirEntries) {
+  core::CommandRegistry r;
+  RegisterPluginCommands(r);
+  const std::size_t fixed = r.all().size();
+  RegisterInstalledPlugins(r, ScanLadspa(kFolders));
+  ASSERT_EQ(r.all().size(), fixed + 5) << (r.refusals().empty() ? "" : r.refusals()[0]);
+  const core::Command& gain = r.all()[fixed];
+  EXPECT_EQ(gain.menuText, "Fixture Gain...");
+  EXPECT_EQ(gain.place.submenu, "P&lug-ins");
+  EXPECT_GE(gain.id, core::kCmdFirstDynamic);
+  // The entry's dialog opens on its plug-in, whose stored values the run takes.
+  StoreValues(Fixture("q_gain"), {0.5f}, settings);
+  core::ParamSet values(*gain.params);
+  gain.prepare(values, nullptr);
+  EXPECT_EQ(values.Text(0), "9901");
+  auto doc = Make(Sine(1, 20000, 44100, 440, 200000));
+  core::CommandCall call{ctx, doc.get(), &values, nullptr, &gain};
+  ASSERT_EQ(gain.run(call), platform::kTaskDone) << ctx.message;
+  EXPECT_NEAR(PeakOf(Contents(*doc), 0), 100000, 2);
+  EXPECT_EQ(doc->history().UndoName(), "LADSPA/LV2 Effects");
+}
+
 TEST_F(PluginCommandTest, FailuresLeaveNoUndoEntryAndTheAudio) {
   const AudioBlock in = Sine(1, 20000, 44100, 440, 200000);
   auto doc = Make(in);
