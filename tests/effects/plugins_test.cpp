@@ -10,6 +10,7 @@
 #include "core/clipboard.h"
 #include "core/document.h"
 #include "effects/plugins/ladspa_host.h"
+#include "effects/plugins/lv2_host.h"
 #include "effects/plugins/plugin_commands.h"
 #include "effects/plugins/speech.h"
 #include "effects/plugins/vst_host.h"
