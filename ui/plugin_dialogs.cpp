@@ -5,9 +5,11 @@
 #include <QDoubleSpinBox>
 #include <QFileDialog>
 #include <QFormLayout>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTreeWidget>
@@ -17,6 +19,7 @@
 #include "effects/plugins/ladspa_host.h"
 #include "effects/plugins/lv2_host.h"
 #include "effects/plugins/plugin_commands.h"
+#include "effects/plugins/plugin_filter.h"
 #include "effects/plugins/speech.h"
 #include "effects/plugins/vst_host.h"
 #include "ui/field_rows.h"
@@ -148,11 +151,24 @@ bool AskChooser(DialogCall& call, bool vst) {
   form->setContentsMargins(0, 0, 0, 0);
   d.AddRow("", portBox);
 
+  // A VST plug-in's own window, shown by the helper process over this dialog (X11 only).
+  QPushButton* own = nullptr;
+  QProcess* editor = nullptr;
+  if (vst) {
+    own = new QPushButton("Plug-in's Own &Window...");
+    own->setObjectName("editor");
+    own->setEnabled(false);
+    d.AddRow("", own);
+    editor = new QProcess(&d);
+  }
+
   std::vector<PluginInfo> plugins;
   PortFields ports(form);
   int shown = -1;
   const auto choose = [&](int i) {
     shown = i;
+    if (own)
+      own->setEnabled(i >= 0 && plugins[std::size_t(i)].hasEditor && QGuiApplication::platformName() == "xcb");
     if (i < 0) return ports.Show({}, {});
     std::vector<float> values;
     std::string ignored;
@@ -181,6 +197,35 @@ bool AskChooser(DialogCall& call, bool vst) {
   QObject::connect(list, &QTreeWidget::currentItemChanged, &d,
                    [&](QTreeWidgetItem* item) { choose(item ? list->indexOfTopLevelItem(item) : -1); });
   if (folder) QObject::connect(folder, &QLineEdit::editingFinished, &d, fill);
+  if (own) {
+    QObject::connect(own, &QPushButton::clicked, &d, [&] {
+      if (shown < 0) return;
+      const std::vector<std::string> argv = effects::plugins::VstEditorCommand(
+          plugins[std::size_t(shown)].path, static_cast<unsigned long>(d.winId()), ports.Read());
+      QStringList args;
+      for (std::size_t i = 1; i < argv.size(); ++i) args << Q(argv[i]);
+      own->setEnabled(false);
+      list->setEnabled(false);
+      editor->start(Q(argv[0]), args);
+    });
+    QObject::connect(editor, &QProcess::finished, &d, [&] {
+      std::vector<float> values;
+      std::string why;
+      if (effects::plugins::ReadVstEditorAnswer(editor->readAllStandardOutput().toStdString(), values, &why))
+        ports.Show(plugins[std::size_t(shown)], values);
+      else
+        ShowMessageBox(&d, why, title, platform::MessageIcon::Warning, platform::MessageButtons::Ok);
+      own->setEnabled(true);
+      list->setEnabled(true);
+    });
+    QObject::connect(editor, &QProcess::errorOccurred, &d, [&](QProcess::ProcessError e) {
+      if (e != QProcess::FailedToStart) return;
+      ShowMessageBox(&d, "The plug-in host quillet-plugin-host is missing; reinstall Quillet.", title,
+                     platform::MessageIcon::Warning, platform::MessageButtons::Ok);
+      own->setEnabled(true);
+      list->setEnabled(true);
+    });
+  }
   fill();
   // The plug-in of the last run is chosen again.
   effects::plugins::PluginSpec last;
@@ -202,7 +247,13 @@ bool AskChooser(DialogCall& call, bool vst) {
     if (folder) settings.SetString("Settings", "VSTFolder", folder->text().toStdString());
     return std::nullopt;
   });
-  return d.exec() == QDialog::Accepted;
+  const bool accepted = d.exec() == QDialog::Accepted;
+  // A window still open goes with the dialog, without calling back into what is gone.
+  if (editor) {
+    editor->disconnect();
+    delete editor;
+  }
+  return accepted;
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <sstream>
 
 #include "effects/plugins/ladspa_host.h"
 #include "effects/plugins/lv2_host.h"
@@ -313,7 +314,7 @@ int DescribeVst(int out, const std::string& path) {
     text = "error\n" + Field(why) + "\n";
   } else {
     text = "ok\n" + Field(info.name) + "\n" + std::to_string(info.audioIns) + "\t" +
-           std::to_string(info.audioOuts) + "\n";
+           std::to_string(info.audioOuts) + "\t" + (info.hasEditor ? "1" : "0") + "\n";
     for (const ControlPort& c : info.controls) {
       char def[32];
       std::snprintf(def, sizeof def, "%.9g", double(c.def));
@@ -363,7 +364,9 @@ bool LoadVstInfoHosted(const std::string& path, PluginInfo& info, std::string* w
   info.family = "vst";
   info.id = info.label = info.path = path;
   info.name = lines[1];
-  std::sscanf(lines[2].c_str(), "%d\t%d", &info.audioIns, &info.audioOuts);
+  int editor = 0;
+  std::sscanf(lines[2].c_str(), "%d\t%d\t%d", &info.audioIns, &info.audioOuts, &editor);
+  info.hasEditor = editor != 0;
   for (std::size_t i = 3; i < lines.size(); ++i) {
     const std::size_t tab = lines[i].find('\t');
     if (tab == std::string::npos) continue;
@@ -375,6 +378,38 @@ bool LoadVstInfoHosted(const std::string& path, PluginInfo& info, std::string* w
     if (!std::isfinite(c.def)) c.def = 0;
     info.controls.push_back(std::move(c));
   }
+  return true;
+}
+
+std::vector<std::string> VstEditorCommand(const std::string& path, unsigned long parent,
+                                          const std::vector<float>& values) {
+  std::vector<std::string> argv{PluginHostProgram(), "edit-vst", path, std::to_string(parent)};
+  for (float v : values) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.9g", double(v));
+    argv.emplace_back(text);
+  }
+  return argv;
+}
+
+bool ReadVstEditorAnswer(const std::string& output, std::vector<float>& values, std::string* why) {
+  std::istringstream in(output);
+  std::string line;
+  std::getline(in, line);
+  if (line == "error") {
+    std::getline(in, *why);
+    return false;
+  }
+  if (line != "ok") {
+    *why = "The plug-in's window ended without an answer.";
+    return false;
+  }
+  std::vector<float> read;
+  while (std::getline(in, line)) {
+    const float v = std::strtof(line.c_str(), nullptr);
+    read.push_back(std::isfinite(v) ? std::clamp(v, 0.0f, 1.0f) : 0.0f);
+  }
+  values = std::move(read);
   return true;
 }
 

@@ -55,6 +55,13 @@ std::string PluginHostProgram();
 // there must leave this program standing. The same answers as LoadVstInfo.
 bool LoadVstInfoHosted(const std::string& path, PluginInfo& info, std::string* why);
 
+// quillet-plugin-host's words for showing the VST plug-in path's own editor over the
+// X11 window parent (0: none) at values, and its answer read back: the values as the
+// person left them, or false with *why.
+std::vector<std::string> VstEditorCommand(const std::string& path, unsigned long parent,
+                                          const std::vector<float>& values);
+bool ReadVstEditorAnswer(const std::string& output, std::vector<float>& values, std::string* why);
+
 // The host's side: serves one plug-in on the descriptors in and out until in ends.
 // Returns the exit status.
 int ServePlugin(int in, int out, const std::vector<std::string>& args);

@@ -30,6 +30,7 @@ struct PluginInfo {
   std::string name;
   std::string path;    // the library
   int audioIns = 0, audioOuts = 0;
+  bool hasEditor = false;  // a VST plug-in with a window of its own
   std::vector<ControlPort> controls;
 };
 

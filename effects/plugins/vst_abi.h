@@ -46,6 +46,11 @@ struct VstPlugin {
   char future[56];
 };
 
+/* The editor's size, as the plug-in gives it. */
+typedef struct {
+  int16_t top, left, bottom, right;
+} VstRect;
+
 enum {
   kVstMagic = 0x56737450, /* "VstP" */
   kVstFlagHasEditor = 1 << 0,
@@ -54,6 +59,10 @@ enum {
   kVstOpOpen = 0,
   kVstOpClose = 1,
   kVstOpGetParamName = 8,
+  kVstOpEditGetRect = 13,
+  kVstOpEditOpen = 14,
+  kVstOpEditClose = 15,
+  kVstOpEditIdle = 19,
   kVstOpSetSampleRate = 10,
   kVstOpSetBlockSize = 11,
   kVstOpMainsChanged = 12,

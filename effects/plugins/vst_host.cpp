@@ -4,6 +4,7 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 
@@ -163,6 +164,7 @@ bool LoadVstInfo(const std::string& path, PluginInfo& info, std::string* why) {
   info.name = name[0] ? Text(name, sizeof name) : std::filesystem::path(path).stem().string();
   info.audioIns = p->inputs;
   info.audioOuts = p->outputs;
+  info.hasEditor = (p->flags & kVstFlagHasEditor) != 0;
   for (int32_t i = 0; i < p->parameters && i < 10000; ++i) {
     // Generous room: many plug-ins write past the documented eight characters.
     char text[kVstParamNameBytes * 4] = {};
@@ -175,6 +177,38 @@ bool LoadVstInfo(const std::string& path, PluginInfo& info, std::string* why) {
     c.max = 1;
     c.def = std::clamp(p->getParameter(p, i), 0.0f, 1.0f);
     info.controls.push_back(std::move(c));
+  }
+  return true;
+}
+
+bool RunVstEditor(const std::string& path, std::vector<float>& values, LVstEditorWindow& window, std::string* why) {
+  VstInstance v;
+  if (!v.Load(path, why)) return false;
+  v.Open(44100);
+  VstPlugin* p = v.plugin();
+  if (!(p->flags & kVstFlagHasEditor)) {
+    *why = "The VST plug-in " + path + " has no window of its own.";
+    return false;
+  }
+  for (std::size_t i = 0; i < values.size() && int(i) < p->parameters; ++i) p->setParameter(p, int32_t(i), values[i]);
+  VstRect* rect = nullptr;
+  p->dispatcher(p, kVstOpEditGetRect, 0, 0, &rect, 0);
+  int width = 400, height = 300;
+  if (rect && rect->right > rect->left && rect->bottom > rect->top) {
+    width = rect->right - rect->left;
+    height = rect->bottom - rect->top;
+  }
+  char name[256] = {};
+  p->dispatcher(p, kVstOpGetEffectName, 0, 0, name, 0);
+  void* native = window.Open(width, height, name[0] ? Text(name, sizeof name) : path, why);
+  if (!native) return false;
+  p->dispatcher(p, kVstOpEditOpen, 0, 0, native, 0);
+  while (window.Pump()) p->dispatcher(p, kVstOpEditIdle, 0, 0, nullptr, 0);
+  p->dispatcher(p, kVstOpEditClose, 0, 0, nullptr, 0);
+  values.resize(std::size_t(std::max<int32_t>(0, std::min<int32_t>(p->parameters, 10000))));
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    const float x = p->getParameter(p, int32_t(i));
+    values[i] = std::isfinite(x) ? std::clamp(x, 0.0f, 1.0f) : 0.0f;
   }
   return true;
 }

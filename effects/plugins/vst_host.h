@@ -25,6 +25,20 @@ std::vector<std::string> VstLibraries(const std::string& folder);
 // magic or no in-place processing.
 bool LoadVstInfo(const std::string& path, PluginInfo& info, std::string* why);
 
+// The window a plug-in's own editor is shown in, from the platform.
+class LVstEditorWindow {
+ public:
+  virtual ~LVstEditorWindow() = default;
+  // The native window the editor goes into, width x height; null with *why.
+  virtual void* Open(int width, int height, const std::string& title, std::string* why) = 0;
+  // Handles what is pending and waits a little; false once the window is to close.
+  virtual bool Pump() = 0;
+};
+
+// Opens path at values and shows its editor in window until that closes; values then
+// hold the parameters as the person left them.
+bool RunVstEditor(const std::string& path, std::vector<float>& values, LVstEditorWindow& window, std::string* why);
+
 std::unique_ptr<LPluginProcessor> OpenVstHere(const PluginInfo& info, const std::vector<float>& values,
                                               std::int32_t rate, int channels, std::string* why);
 

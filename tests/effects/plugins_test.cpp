@@ -17,6 +17,7 @@
 #include "fixtures/programs.h"
 #include "effects_fixture.h"
 #include "formats/document_io.h"
+#include "platform/process.h"
 #include "platform/scripted_progress.h"
 
 namespace quillet::effects::testing {
@@ -327,6 +328,34 @@ TEST(Vst, LoadsTheGainAndRefusesBrokenPluginsHereAndInTheHost) {
       EXPECT_NE(why.find(reason), std::string::npos) << why;
     }
   }
+}
+
+TEST(Vst, OwnEditorWindowGivesBackTheValuesOrSaysWhyNot) {
+  const std::string gain = kVst + "/vst_gain.so";
+  const auto run = [](std::vector<std::string> argv, std::vector<std::string> environment) {
+    platform::RunRequest req;
+    req.process.argv = std::move(argv);
+    req.process.environment = std::move(environment);
+    req.timeoutMs = 30000;
+    return platform::RunProcess(req);
+  };
+  std::vector<float> values{0.5f};
+  std::string why;
+  // Without a display the dialog keeps to its parameter list.
+  platform::RunResult r = run(VstEditorCommand(gain, 0, values), {"DISPLAY=:9999"});
+  ASSERT_TRUE(r.ok()) << r.errorOutput;
+  EXPECT_FALSE(ReadVstEditorAnswer(r.output, values, &why));
+  EXPECT_NE(why.find("no X display"), std::string::npos) << why;
+  EXPECT_EQ(values, std::vector<float>{0.5f});
+  EXPECT_FALSE(ReadVstEditorAnswer("", values, &why));
+
+  QUILLET_REQUIRE_PROGRAMS("xvfb-run");
+  // The window closes when the dialog's end of stdin does; the fixture turns its knob.
+  std::vector<std::string> argv = VstEditorCommand(gain, 0, values);
+  argv.insert(argv.begin(), {"xvfb-run", "-a"});
+  r = run(argv, {});
+  ASSERT_TRUE(ReadVstEditorAnswer(r.output, values, &why)) << why << r.errorOutput;
+  EXPECT_EQ(values, std::vector<float>{0.75f});
 }
 
 TEST_F(PluginCommandTest, VstGainHalvesAndBrokenOnesFail) {
