@@ -1,11 +1,13 @@
 // The plug-in texts from outside: "LABEL,PORT=VALUE" settings (quillet-cli, stored
-// values) resolved against a plug-in's controls, and espeak-ng's voice listing. The first
-// byte picks the reader; resolved values must stay inside each control's range.
+// values) resolved against a plug-in's controls, espeak-ng's voice listing and the
+// values a VST editor window hands back. The first byte picks the reader; values must
+// stay inside each control's range.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
+#include "effects/plugins/plugin_filter.h"
 #include "effects/plugins/plugin_info.h"
 #include "effects/plugins/speech.h"
 
@@ -14,7 +16,13 @@ using namespace quillet::effects::plugins;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   const std::string rest(reinterpret_cast<const char*>(data + 1), size - 1);
-  if (data[0] % 2 == 0) {
+  if (data[0] % 3 == 2) {
+    std::vector<float> values{0.5f};
+    std::string why;
+    if (!ReadVstEditorAnswer(rest, values, &why)) return values.size() == 1 ? 0 : (std::abort(), 0);
+    for (float v : values)
+      if (!(v >= 0 && v <= 1)) std::abort();
+  } else if (data[0] % 3 == 0) {
     PluginInfo info;
     info.name = info.id = "fuzz";
     info.controls = {{.index = 2, .symbol = "gain", .name = "Gain", .min = 0, .max = 4, .def = 1},
