@@ -8,6 +8,7 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -98,6 +99,18 @@ class PortFields {
   std::vector<QWidget*> widgets_;
 };
 
+// Return in the folder field looks in the folder instead of pressing OK.
+class FolderEdit final : public QLineEdit {
+ public:
+  using QLineEdit::QLineEdit;
+
+ protected:
+  void keyPressEvent(QKeyEvent* e) override {
+    QLineEdit::keyPressEvent(e);
+    if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) e->accept();
+  }
+};
+
 // The command's text for info at values: LADSPA by label, or by number where two
 // libraries share the label.
 std::string SpecText(const std::vector<PluginInfo>& all, const PluginInfo& info, const std::vector<float>& values) {
@@ -120,7 +133,7 @@ bool AskChooser(DialogCall& call, bool vst) {
   d.setObjectName("PluginDialog");
   QLineEdit* folder = nullptr;
   if (vst) {
-    folder = new QLineEdit(Q(effects::plugins::VstFolder(settings)));
+    folder = new FolderEdit(Q(effects::plugins::VstFolder(settings)));
     folder->setObjectName("folder");
     folder->setPlaceholderText("/usr/lib/lxvst");
     auto* browse = new QPushButton("&Browse...");
