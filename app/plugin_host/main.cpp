@@ -36,6 +36,7 @@ class X11EditorWindow final : public quillet::effects::plugins::LVstEditorWindow
     }
     window_ = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 0, 0, unsigned(width), unsigned(height), 0,
                                   0, 0);
+    XSelectInput(display_, window_, StructureNotifyMask);
     XStoreName(display_, window_, title.c_str());
     if (parent_) XSetTransientForHint(display_, window_, Window(parent_));
     close_ = XInternAtom(display_, "WM_DELETE_WINDOW", False);
@@ -51,6 +52,10 @@ class X11EditorWindow final : public quillet::effects::plugins::LVstEditorWindow
       XEvent e;
       XNextEvent(display_, &e);
       if (e.type == ClientMessage && Atom(e.xclient.data.l[0]) == close_) return false;
+      if (e.type == DestroyNotify && e.xdestroywindow.window == window_) {
+        window_ = 0;  // taken away by another client
+        return false;
+      }
     }
     // The dialog that started us went away or gave up: close too.
     pollfd in{0, POLLIN, 0};
@@ -68,7 +73,11 @@ class X11EditorWindow final : public quillet::effects::plugins::LVstEditorWindow
   Atom close_ = 0;
 };
 
+// Xlib's own handler ends the process, and with it the values the person chose.
+int IgnoreXError(Display*, XErrorEvent*) { return 0; }
+
 int EditVst(const std::vector<std::string>& args) {
+  XSetErrorHandler(&IgnoreXError);
   std::vector<float> values;
   for (std::size_t i = 3; i < args.size(); ++i) values.push_back(std::strtof(args[i].c_str(), nullptr));
   X11EditorWindow window(std::strtoul(args[2].c_str(), nullptr, 10));
