@@ -338,14 +338,8 @@ bool LoadVstInfoHosted(const std::string& path, PluginInfo& info, std::string* w
   req.timeoutMs = 10000;
   req.maxOutput = std::size_t{4} << 20;
   const platform::RunResult run = platform::RunProcess(req);
-  if (!run.ok()) {
-    if (run.outcome == platform::RunResult::Outcome::Finished && !run.exit.exited && run.exit.signal != 0)
-      *why = "The plug-in " + name + " crashed while it was read (signal " + std::to_string(run.exit.signal) +
-             ": " + strsignal(run.exit.signal) + ").";
-    else
-      *why = "The plug-in " + name + " could not be read by quillet-plugin-host.";
-    return false;
-  }
+  // The answer counts even when the host ends badly afterwards (a plug-in that crashes
+  // as it is unloaded, a leak report).
   std::vector<std::string> lines;
   for (std::size_t at = 0; at < run.output.size();) {
     const std::size_t end = std::min(run.output.find('\n', at), run.output.size());
@@ -357,7 +351,14 @@ bool LoadVstInfoHosted(const std::string& path, PluginInfo& info, std::string* w
     return false;
   }
   if (lines.size() < 3 || lines[0] != "ok") {
-    *why = "The plug-in " + name + " could not be read by quillet-plugin-host.";
+    if (run.outcome == platform::RunResult::Outcome::Finished && !run.exit.exited && run.exit.signal != 0)
+      *why = "The plug-in " + name + " crashed while it was read (signal " + std::to_string(run.exit.signal) +
+             ": " + strsignal(run.exit.signal) + ").";
+    else if (run.outcome == platform::RunResult::Outcome::Finished)
+      *why = "The plug-in " + name + " ended while it was read, without an answer (exit status " +
+             std::to_string(run.exit.code) + ").";
+    else
+      *why = "The plug-in " + name + " could not be read by quillet-plugin-host.";
     return false;
   }
   info = {};

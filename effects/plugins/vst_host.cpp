@@ -51,6 +51,9 @@ class VstInstance {
     }
     if (!(plugin_->flags & kVstFlagCanReplacing) || !plugin_->processReplacing) {
       *why = "The VST plug-in " + path + " cannot process audio in place, which this program needs.";
+      // Made but refused: closing lets it free itself.
+      plugin_->dispatcher(plugin_, kVstOpClose, 0, 0, nullptr, 0);
+      plugin_ = nullptr;
       return false;
     }
     return true;

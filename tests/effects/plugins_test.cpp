@@ -319,8 +319,8 @@ TEST(Vst, LoadsTheGainAndRefusesBrokenPluginsHereAndInTheHost) {
         {kVst + "/vst_badmagic.so", "wrong magic"},
         {kVst + "/vst_noreplace.so", "in place"},
         {kFolders[0] + "/quillet_fixtures.so", "no entry point"},
-        // Only the host may try this one.
-        {hosted ? kVst + "/vst_crashload.so" : "", "crashed"},
+        // Only the host may try this one (a sanitizer turns the crash into an exit).
+        {hosted ? kVst + "/vst_crashload.so" : "", "while it was read"},
     };
     for (const auto& [file, reason] : kBroken) {
       if (file.empty()) continue;
