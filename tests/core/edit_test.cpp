@@ -61,18 +61,16 @@ TEST_F(EditTest, CommandsThatNeedASelectionRefuseWithoutOne) {
     EXPECT_EQ(run(ctx, *doc), platform::kTaskFailed);
     EXPECT_EQ(ctx.message, "There is no selection.");
   }
+  // Trim End of an untouched selection would cut everything: refused too.
+  auto untouched = RampDoc(1000);
+  EXPECT_EQ(TrimEnd(ctx, *untouched), platform::kTaskFailed);
+  EXPECT_EQ(untouched->length(), 1000);
+  EXPECT_FALSE(untouched->history().CanUndo());
   EXPECT_FALSE(doc->history().CanUndo());
   EXPECT_EQ(doc->length(), 1000);
   // Trim and Repeat Loop select everything first.
   ASSERT_EQ(RepeatLoop(ctx, *doc, 1), 0);
   EXPECT_EQ(Contents(doc->chain()), Cat({RampPart(0, 1000), RampPart(0, 1000)}));
-}
-
-TEST_F(EditTest, TrimEndWithAnUntouchedSelectionKeepsTheAudio) {
-  auto doc = RampDoc(1000);
-  EXPECT_EQ(TrimEnd(ctx, *doc), platform::kTaskFailed);
-  EXPECT_EQ(doc->length(), 1000);
-  EXPECT_FALSE(doc->history().CanUndo());
 }
 
 TEST_F(EditTest, CutAndCopyFillTheClipboardWithTheSelection) {
