@@ -39,7 +39,7 @@ TEST(CliSend, UploadsTheFileAsItIsAndRefusesIncompleteLines) {
     FAIL() << server.why();
   const std::string settingsDir = (dir / "settings").string();
   EXPECT_EQ(Cli({"--settings", settingsDir, "send", "ftp", (dir / "take.wav").string(), "--host",
-                 "127.0.0.1:" + std::to_string(server.port()), "--user", "joe", "--password", "pw",
+                 testsupport::Loopback(server.port()), "--user", "joe", "--password", "pw",
                  "--folder", "in"}),
             0);
   EXPECT_EQ(ReadFileBytes(dir / "root" / "in" / "take.wav"), "RIFF and more");

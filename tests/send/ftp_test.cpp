@@ -14,6 +14,7 @@ using quillet::testing::ReadFileBytes;
 using quillet::testing::TempDir;
 using quillet::testing::WriteFileBytes;
 using testsupport::PythonServer;
+using testsupport::Loopback;
 using testsupport::ScriptedProgress;
 
 class FtpTest : public ::testing::Test {
@@ -31,8 +32,7 @@ class FtpTest : public ::testing::Test {
     return server_.Start("ftp_server.py", args);
   }
   FtpJob Job(const std::string& folder = "inbox", const std::string& password = "secret") const {
-    return FtpJob{"127.0.0.1:" + std::to_string(server_.port()), "joe", password, folder,
-                  dir_ / "clip.wav"};
+    return FtpJob{Loopback(server_.port()), "joe", password, folder, dir_ / "clip.wav"};
   }
 
   TempDir dir_;
@@ -64,7 +64,7 @@ TEST_F(FtpTest, UploadArrivesByteForByteInItsFolder) {
 
 TEST_F(FtpTest, EachFailureNamesItsStep) {
   START_OR_FAIL();
-  const std::string server = "127.0.0.1:" + std::to_string(server_.port());
+  const std::string server = Loopback(server_.port());
   const std::pair<FtpJob, std::string> cases[] = {
       {Job("inbox", "wrong"), "Unable to log onto server \"" + server + "\""},
       {Job("nope"), "Unable to change to FTP directory \"nope\""},
@@ -105,7 +105,7 @@ TEST_F(FtpTest, SecureUploadChecksTheCertificate) {
   FtpJob job = Job();
   job.secure = true;
   ScriptedProgress progress;
-  const std::string logOn = "Unable to log onto server \"127.0.0.1:" + std::to_string(server_.port()) + "\"";
+  const std::string logOn = "Unable to log onto server \"" + Loopback(server_.port()) + "\"";
   platform::Outcome r = UploadFile(job, options_, progress);
   EXPECT_EQ(r.message, logOn);  // nobody vouches for the certificate
   options_.caFile = (certs / "cert.pem").string();
@@ -120,13 +120,13 @@ TEST(FtpFaults, SilentServerTimesOutAndCancelStops) {
   testsupport::ScriptedServer server([](testsupport::ScriptedServer::Peer& p) {
     while (!p.stopping() && !p.closed()) p.ReadLine(50);
   });
-  const FtpJob job{"127.0.0.1:" + std::to_string(server.port()), "joe", "pw", "", dir / "a.wav"};
+  const FtpJob job{Loopback(server.port()), "joe", "pw", "", dir / "a.wav"};
   FtpOptions o;
   o.responseMs = 1000;
   ScriptedProgress progress;
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(UploadFile(job, o, progress).message,
-            "Unable to log onto server \"127.0.0.1:" + std::to_string(server.port()) + "\"");
+            "Unable to log onto server \"" + Loopback(server.port()) + "\"");
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 
   ScriptedProgress cancelling;

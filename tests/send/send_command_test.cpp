@@ -54,7 +54,7 @@ class SendAudioTest : public ::testing::Test {
     SendRequest r;
     r.recipients = "a@x.test";
     r.email.useDesktop = false;
-    r.email.smtpHost = "127.0.0.1:" + std::to_string(port);
+    r.email.smtpHost = testsupport::Loopback(port);
     r.email.replyTo = "me@here.test";
     return r;
   }
@@ -99,7 +99,7 @@ TEST_F(SendAudioTest, UploadAndHandOffKeepTheirCopyOnlyWhereNeeded) {
     FAIL() << server_.why();
   SendRequest ftp;
   ftp.method = SendMethod::Ftp;
-  ftp.ftp = FtpJob{"127.0.0.1:" + std::to_string(server_.port()), "joe", "pw", "/", {}};
+  ftp.ftp = FtpJob{testsupport::Loopback(server_.port()), "joe", "pw", "/", {}};
   ASSERT_EQ(SendAudio(ctx_, chain_, "Untitled 2", "wav", ftp, routes_), platform::kTaskDone)
       << ctx_.message;
   EXPECT_EQ(ReadFileBytes(dir_ / "root" / "Untitled 2.wav"), ownBytes_);
@@ -179,8 +179,7 @@ TEST_F(SendAudioTest, CommandAsksToSaveThenKeepsTheDialogUntilSent) {
   good.format = "mp3x";  // not a format: the document's own (WAVE) is used
   front.oks = {empty, good, good};
   front.beforeOk = [&](int n) {
-    settings_.SetString("Email", "MailSMTPHost",
-                        "127.0.0.1:" + std::to_string(n == 3 ? server_.port() : 1));
+    settings_.SetString("Email", "MailSMTPHost", testsupport::Loopback(n == 3 ? server_.port() : 1));
   };
   prompter.QueueAnswer(platform::Answer::No);
   EXPECT_EQ(SendCommand(ctx_, doc, front, routes_), platform::kTaskDone) << ctx_.message;

@@ -14,6 +14,8 @@ using quillet::testing::MakeCertificate;
 using quillet::testing::PythonServer;
 using quillet::testing::ScriptedServer;
 
+inline std::string Loopback(int port) { return "127.0.0.1:" + std::to_string(port); }
+
 // Records what a transfer shows; cancels at the n-th Cancelled() or once a text shows.
 class ScriptedProgress final : public SendProgress {
  public:

@@ -27,8 +27,7 @@ class SmtpTest : public ::testing::Test {
     return server_.Start("smtp_server.py", args);
   }
   std::string Host(const std::string& credentials = "") const {
-    return credentials + (credentials.empty() ? "" : "@") + "127.0.0.1:" +
-           std::to_string(server_.port());
+    return credentials + (credentials.empty() ? "" : "@") + testsupport::Loopback(server_.port());
   }
   std::filesystem::path Attachment(const std::string& name, std::size_t size) {
     std::string bytes(size, '\0');
