@@ -3,19 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "fixtures/programs.h"
-#include "fixtures/temp_dir.h"
 #include "send/ftp.h"
 #include "send_fixture.h"
 
 namespace quillet::send {
 namespace {
 
-using quillet::testing::ReadFileBytes;
-using quillet::testing::TempDir;
-using quillet::testing::WriteFileBytes;
-using testsupport::PythonServer;
-using testsupport::Loopback;
-using testsupport::ScriptedProgress;
+using namespace testsupport;
 
 class FtpTest : public ::testing::Test {
  protected:
@@ -100,7 +94,7 @@ TEST_F(FtpTest, UploadNeedsTheServersFinalConfirmation) {
 TEST_F(FtpTest, SecureUploadChecksTheCertificate) {
   TempDir certs;
   QUILLET_REQUIRE_PROGRAMS("openssl");
-  ASSERT_TRUE(testsupport::MakeCertificate(certs.path()));
+  ASSERT_TRUE(MakeCertificate(certs.path()));
   START_OR_FAIL({"--tls", (certs / "cert.pem").string(), (certs / "key.pem").string()});
   FtpJob job = Job();
   job.secure = true;
@@ -117,7 +111,7 @@ TEST_F(FtpTest, SecureUploadChecksTheCertificate) {
 TEST(FtpFaults, SilentServerTimesOutAndCancelStops) {
   TempDir dir;
   WriteFileBytes(dir / "a.wav", "data");
-  testsupport::ScriptedServer server([](testsupport::ScriptedServer::Peer& p) {
+  ScriptedServer server([](ScriptedServer::Peer& p) {
     while (!p.stopping() && !p.closed()) p.ReadLine(50);
   });
   const FtpJob job{Loopback(server.port()), "joe", "pw", "", dir / "a.wav"};

@@ -5,21 +5,15 @@
 
 #include <chrono>
 
-#include "fixtures/temp_dir.h"
 #include "send/smtp.h"
 #include "send_fixture.h"
 
 namespace quillet::send {
 namespace {
 
-using quillet::testing::ReadFileBytes;
-using quillet::testing::TempDir;
-using quillet::testing::WriteFileBytes;
-using testsupport::ScriptedProgress;
-using testsupport::ScriptedServer;
+using namespace testsupport;
 using Peer = ScriptedServer::Peer;
 using Clock = std::chrono::steady_clock;
-using testsupport::Loopback;
 
 MailJob OneMail(const std::string& host, std::vector<std::filesystem::path> files = {}) {
   return {"a@x.test", "me@here.test", "", "", std::move(files), host};
