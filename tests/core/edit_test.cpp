@@ -127,45 +127,6 @@ TEST_F(EditTest, PasteOfOtherFormatFailsWithoutConverterAndKeepsItsEntry) {
   EXPECT_EQ(Contents(empty.chain()), testing::Ramp(2, 500));
 }
 
-TEST_F(EditTest, PasteWithConverterPlugsItInAndSelectsTheConvertedLength) {
-  // A converter that doubles the rate by repeating frames stands in for the real one.
-  class Doubler final : public audio::LSoundSource {
-   public:
-    explicit Doubler(audio::SourceHandle in)
-        : LSoundSource(in->sampleRate() * 2, in->channels(), 0x7FFF0), in_(std::move(in)) {}
-    void read(Sample* out, FrameCount frames) override {
-      for (FrameCount i = 0; i < frames; ++i, ++pos_) {
-        if (pos_ % 2 == 0) in_->read(&last_, 1);
-        out[i] = last_;
-      }
-    }
-    FramePos position() const override { return pos_; }
-    FrameCount length() const override { return in_->length() * 2; }
-    void seek(FramePos f) override {
-      pos_ = f;
-      in_->seek(f / 2);
-    }
-
-   private:
-    audio::SourceHandle in_;
-    FramePos pos_ = 0;
-    Sample last_ = 0;
-  };
-  ctx.adaptors.rate = [](audio::SourceHandle in, std::int32_t) {
-    return audio::SourceHandle(audio::MakeRef<Doubler>(std::move(in)));
-  };
-  auto source = RampDoc(100, 22050);
-  source->SetSelection(0, 100, 0);
-  ASSERT_EQ(Copy(ctx, *source), 0);
-  auto doc = RampDoc(1000, 44100);
-  doc->SetSelection(0, 0, 0);
-  ASSERT_EQ(Paste(ctx, *doc), 0) << ctx.message;
-  EXPECT_EQ(doc->length(), 1200);
-  EXPECT_EQ(std::tuple(doc->selStart(), doc->selEnd()), std::tuple(0, 200));
-  const Samples got = testing::ReadAll(doc->chain(), 0, 4);
-  EXPECT_EQ(got, (Samples{1, 1, 2, 2}));
-}
-
 TEST_F(EditTest, InsertSilenceAtStartCursorAndEnd) {
   struct Case {
     InsertWhere where;
