@@ -202,13 +202,6 @@ TEST_F(CommandsTest, SelectionAndCursorAfterLengthChanges) {
   ASSERT_EQ(CrossFadeCommand(ctx, *cf, {100, 100, 100}), 0);
   EXPECT_EQ(std::tuple(cf->selStart(), cf->selEnd(), cf->cursor()), std::tuple(10000, 10000, 10000));
   EXPECT_LT(cf->length(), 44100);
-
-  // Fade out and trim: the document ends at the selection end.
-  auto trim = Make(Ramp(1, 1000));
-  trim->SetSelection(200, 600, 0);
-  ASSERT_EQ(FadeOutAndTrimCommand(ctx, *trim), 0);
-  EXPECT_EQ(trim->length(), 600);
-  EXPECT_LE(Contents(*trim)(0, 599), Ramp(1, 1000)(0, 599) / 100);  // faded to nearly 0
 }
 
 TEST_F(CommandsTest, PlaybackStopsBeforeAndStartsJustBeforeTheChange) {
