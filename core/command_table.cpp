@@ -63,4 +63,25 @@ std::string MenuLabel(std::string_view text) {
   return out;
 }
 
+std::vector<const Command*> MacroCommands(const CommandRegistry& registry) {
+  std::vector<const Command*> out;
+  for (const Command& c : registry.all())
+    if (!c.macroName.empty()) out.push_back(&c);
+  std::stable_sort(out.begin(), out.end(),
+                   [](const Command* a, const Command* b) { return a->macroOrder < b->macroOrder; });
+  return out;
+}
+
+std::string MacroName(const CommandRegistry& registry, int id) {
+  const Command* c = registry.Find(id);
+  return c ? c->macroName : std::string();
+}
+
+CommandId MacroId(const CommandRegistry& registry, std::string_view name) {
+  if (name.empty()) return kCmdNone;
+  for (const Command& c : registry.all())
+    if (c.macroName == name) return c.id;
+  return kCmdNone;
+}
+
 }  // namespace quillet::core

@@ -1,0 +1,55 @@
+#pragma once
+// The program's place on the Linux desktop, per user: its desktop file (with the
+// "Edit with Quillet" and "Batch Convert with Quillet" actions file managers offer),
+// MIME types for the extensions the shared database does not know, and the default
+// handler of each type through xdg-mime. Failures are ignored by the callers.
+
+#include <array>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quillet::platform {
+
+inline constexpr std::string_view kDesktopFileName = "quillet.desktop";
+inline constexpr std::string_view kFileTypeName = "Quillet File";
+
+// The extensions the Options sheet offers, in its order.
+inline constexpr std::array<std::string_view, 31> kAssociationExtensions = {
+    ".wav", ".mp3", ".ogg", ".wma", ".aif", ".aiff", ".au",  ".ra",  ".ram", ".flac", ".aac",
+    ".gsm", ".vox", ".raw", ".dss", ".dct", ".m4a", ".mp2", ".sri", ".mpga", ".msv", ".dvf",
+    ".act", ".rcd", ".rec", ".shn", ".asf", ".cda", ".rm",  ".rmj", ".amr"};
+
+// The MIME type an extension stands for: the shared database's, or one of ours
+// ("audio/x-quillet-…") that InstallDesktopFiles declares. Empty for others.
+std::string MimeTypeOfExtension(std::string_view ext);
+
+struct DesktopPlaces {
+  std::filesystem::path dataHome;    // $XDG_DATA_HOME or ~/.local/share
+  std::filesystem::path configHome;  // $XDG_CONFIG_HOME or ~/.config
+};
+DesktopPlaces CurrentDesktopPlaces();
+
+// The desktop file's text; the actions only with contextActions.
+std::string DesktopFileText(const std::filesystem::path& program, bool contextActions);
+// The MIME package declaring our own types, each named kFileTypeName.
+std::string MimePackageText();
+
+// Writes applications/quillet.desktop and mime/packages/quillet.xml under dataHome and
+// refreshes the user's MIME cache. False when a file could not be written.
+bool InstallDesktopFiles(const DesktopPlaces& places, const std::filesystem::path& program,
+                         bool contextActions);
+
+// Whether files of ext open with this program now (`xdg-mime query default`).
+bool OpensWithUs(std::string_view ext);
+// Makes (xdg-mime default) or stops (the user's mimeapps.list loses our entry) this
+// program being the default for each type. A type shared by a ticked and an unticked
+// extension stays ours.
+void SetAssociations(const DesktopPlaces& places, const std::vector<std::string>& ours,
+                     const std::vector<std::string>& notOurs);
+
+// mimeapps.list's text without this program as the default of `types`.
+std::string RemoveDefaults(std::string_view mimeApps, const std::vector<std::string>& types);
+
+}  // namespace quillet::platform
