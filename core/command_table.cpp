@@ -1,5 +1,7 @@
 #include "core/command_table.h"
 
+#include <algorithm>
+
 #include "core/clipboard.h"
 #include "core/document.h"
 

@@ -68,16 +68,18 @@ DesktopPlaces CurrentDesktopPlaces() {
   return {HomeOr("XDG_DATA_HOME", ".local/share"), HomeOr("XDG_CONFIG_HOME", ".config")};
 }
 
-std::string DesktopFileText(const fs::path& program, bool contextActions) {
-  std::set<std::string> types;
-  for (std::string_view ext : kAssociationExtensions) types.insert(MimeTypeOfExtension(ext));
+std::string DesktopFileText(const fs::path& program, bool contextActions,
+                            const std::vector<std::string>& types) {
   std::ostringstream out;
   out << "[Desktop Entry]\nType=Application\nName=Quillet\nGenericName=Sound Editor\n"
          "Comment=Record, edit and convert sound files\n"
       << "Exec=" << Quoted(program) << " %F\nIcon=quillet\nTerminal=false\n"
-      << "Categories=AudioVideo;Audio;AudioVideoEditing;\nMimeType=";
-  for (const std::string& t : types) out << t << ';';
-  out << '\n';
+      << "Categories=AudioVideo;Audio;AudioVideoEditing;\n";
+  if (!types.empty()) {
+    out << "MimeType=";
+    for (const std::string& t : types) out << t << ';';
+    out << '\n';
+  }
   if (contextActions) {
     out << "Actions=edit;batch;\n\n[Desktop Action edit]\nName=Edit with Quillet\nExec="
         << Quoted(program) << " %F\n\n[Desktop Action batch]\nName=Batch Convert with Quillet\n"
@@ -97,21 +99,6 @@ std::string MimePackageText() {
   }
   out << "</mime-info>\n";
   return out.str();
-}
-
-bool InstallDesktopFiles(const DesktopPlaces& places, const fs::path& program,
-                         bool contextActions) {
-  std::error_code ec;
-  const fs::path apps = places.dataHome / "applications";
-  const fs::path mime = places.dataHome / "mime";
-  fs::create_directories(apps, ec);
-  fs::create_directories(mime / "packages", ec);
-  const bool ok = WriteFileAtomically(apps / kDesktopFileName, DesktopFileText(program, contextActions)) &&
-                  WriteFileAtomically(mime / "packages" / "quillet.xml", MimePackageText());
-  // Without the caches the types still resolve by extension elsewhere; not an error.
-  RunQuietly({"update-mime-database", mime.string()});
-  RunQuietly({"update-desktop-database", apps.string()});
-  return ok;
 }
 
 bool OpensWithUs(std::string_view ext) {
@@ -138,11 +125,14 @@ std::string RemoveDefaults(std::string_view mimeApps, const std::vector<std::str
         std::find(types.begin(), types.end(), line.substr(0, eq)) != types.end()) {
       // Keep any other handlers listed after ours.
       std::string kept;
+      bool ours = false;
       std::istringstream apps(line.substr(eq + 1));
-      for (std::string app; std::getline(apps, app, ';');)
-        if (!app.empty() && app != kDesktopFileName) kept += app + ';';
-      if (kept.empty()) continue;
-      line = line.substr(0, eq + 1) + kept;
+      for (std::string app; std::getline(apps, app, ';');) {
+        if (app == kDesktopFileName) ours = true;
+        else if (!app.empty()) kept += app + ';';
+      }
+      if (ours && kept.empty()) continue;
+      if (ours) line = line.substr(0, eq + 1) + kept;
     }
     out += line;
     out += '\n';
@@ -150,22 +140,38 @@ std::string RemoveDefaults(std::string_view mimeApps, const std::vector<std::str
   return out;
 }
 
-void SetAssociations(const DesktopPlaces& places, const std::vector<std::string>& ours,
-                     const std::vector<std::string>& notOurs) {
+bool ApplyDesktopChoice(const DesktopPlaces& places, const DesktopChoice& choice) {
   std::set<std::string> wanted;
-  for (const std::string& ext : ours)
+  for (const std::string& ext : choice.ours)
     if (std::string t = MimeTypeOfExtension(ext); !t.empty()) wanted.insert(t);
   std::vector<std::string> dropped;
-  for (const std::string& ext : notOurs) {
+  for (const std::string& ext : choice.notOurs) {
     std::string t = MimeTypeOfExtension(ext);
     if (!t.empty() && !wanted.count(t)) dropped.push_back(t);
   }
+
+  std::error_code ec;
+  const fs::path apps = places.dataHome / "applications";
+  const fs::path mime = places.dataHome / "mime";
+  fs::create_directories(apps, ec);
+  fs::create_directories(mime / "packages", ec);
+  const bool ok =
+      WriteFileAtomically(apps / kDesktopFileName,
+                          DesktopFileText(choice.program, choice.contextActions,
+                                          {wanted.begin(), wanted.end()})) &&
+      WriteFileAtomically(mime / "packages" / "quillet.xml", MimePackageText());
+  // Without fresh caches the types still resolve on the next login; not an error.
+  RunQuietly({"update-mime-database", mime.string()});
+  RunQuietly({"update-desktop-database", apps.string()});
+
   for (const std::string& t : wanted)
     RunQuietly({"xdg-mime", "default", std::string(kDesktopFileName), t});
-  if (dropped.empty()) return;
-  const fs::path list = places.configHome / "mimeapps.list";
-  std::string text;
-  if (ReadFile(list, text)) WriteFileAtomically(list, RemoveDefaults(text, dropped));
+  if (!dropped.empty()) {
+    const fs::path list = places.configHome / "mimeapps.list";
+    std::string text;
+    if (ReadFile(list, text)) WriteFileAtomically(list, RemoveDefaults(text, dropped));
+  }
+  return ok;
 }
 
 }  // namespace quillet::platform

@@ -31,23 +31,29 @@ struct DesktopPlaces {
 };
 DesktopPlaces CurrentDesktopPlaces();
 
-// The desktop file's text; the actions only with contextActions.
-std::string DesktopFileText(const std::filesystem::path& program, bool contextActions);
+// The desktop file's text: `types` are the MIME types it claims; the actions only
+// with contextActions.
+std::string DesktopFileText(const std::filesystem::path& program, bool contextActions,
+                            const std::vector<std::string>& types);
 // The MIME package declaring our own types, each named kFileTypeName.
 std::string MimePackageText();
 
-// Writes applications/quillet.desktop and mime/packages/quillet.xml under dataHome and
-// refreshes the user's MIME cache. False when a file could not be written.
-bool InstallDesktopFiles(const DesktopPlaces& places, const std::filesystem::path& program,
-                         bool contextActions);
-
 // Whether files of ext open with this program now (`xdg-mime query default`).
 bool OpensWithUs(std::string_view ext);
-// Makes (xdg-mime default) or stops (the user's mimeapps.list loses our entry) this
-// program being the default for each type. A type shared by a ticked and an unticked
-// extension stays ours.
-void SetAssociations(const DesktopPlaces& places, const std::vector<std::string>& ours,
-                     const std::vector<std::string>& notOurs);
+
+// What the Options sheet decided.
+struct DesktopChoice {
+  std::filesystem::path program;
+  bool contextActions = true;
+  std::vector<std::string> ours;     // extensions to open with this program
+  std::vector<std::string> notOurs;  // extensions to stop opening with it
+};
+// Writes applications/quillet.desktop (claiming only the types of `ours`) and
+// mime/packages/quillet.xml under dataHome, refreshes the caches, makes this program
+// the default of those types (xdg-mime default) and drops it as the default of the
+// others from the user's mimeapps.list. A type shared by a ticked and an unticked
+// extension stays ours. False when one of our files could not be written.
+bool ApplyDesktopChoice(const DesktopPlaces& places, const DesktopChoice& choice);
 
 // mimeapps.list's text without this program as the default of `types`.
 std::string RemoveDefaults(std::string_view mimeApps, const std::vector<std::string>& types);
