@@ -2,7 +2,10 @@
 // in the frame's command table beside the modules' commands, with runs that reach
 // the frame.
 #include <QMdiArea>
+#include <QCoreApplication>
 #include <QMessageBox>
+
+#include <map>
 
 #include "core/document.h"
 #include "effects/conversion.h"
@@ -11,7 +14,10 @@
 #include "ui/cd_dialogs.h"
 #include "ui/dialogs.h"
 #include "ui/document_window.h"
+#include "core/options.h"
+#include "platform/desktop_files.h"
 #include "ui/main_frame.h"
+#include "ui/options_dialog.h"
 #include "ui/playback.h"
 #include "ui/qt_prompter.h"
 
@@ -22,6 +28,8 @@ using core::Command;
 using core::CommandCall;
 using core::CommandState;
 using core::MenuPlace;
+using platform::MessageButtons;
+using platform::MessageIcon;
 using platform::TaskResult;
 
 constexpr TaskResult kDone = platform::kTaskDone;
@@ -52,6 +60,53 @@ void MainFrame::NewFileCommand() {
 
 // A click (menu, or a button let go at once) steps five seconds; held keys and
 // buttons wind instead.
+void MainFrame::OptionsCommand() {
+  OptionsInput in;
+  in.values = core::LoadOptions(settings_);
+  for (const platform::SoundDeviceName& d : sound_.ListDevices(platform::StreamDirection::Playback)) {
+    const std::string& text = d.description.empty() ? d.name : d.description;
+    in.devices.push_back(text.substr(0, text.find('\n')));
+  }
+  std::map<std::string, bool> byType;  // one xdg-mime query per type
+  for (std::string_view ext : platform::kAssociationExtensions) {
+    const std::string type = platform::MimeTypeOfExtension(ext);
+    auto it = byType.find(type);
+    if (it == byType.end()) it = byType.emplace(type, platform::OpensWithUs(ext)).first;
+    in.associated.push_back(it->second);
+  }
+  in.keys = hotKeys_;
+
+  OptionsSheet sheet(this, settings_, commands_, in);
+  const bool accepted = sheet.exec() == QDialog::Accepted;
+  if (sheet.recentDeleted()) RebuildRecent();
+  if (!accepted) return;
+
+  const core::OptionValues after = sheet.values();
+  const bool folderChanged = core::StoreOptions(settings_, in.values, after);
+  platform::DesktopChoice choice{.program = QCoreApplication::applicationFilePath().toStdString(),
+                                 .contextActions = after.addToContextMenu};
+  const std::vector<bool> marked = sheet.associated();
+  for (std::size_t i = 0; i < marked.size(); ++i) {
+    const std::string ext(platform::kAssociationExtensions[i]);
+    if (marked[i]) choice.ours.push_back(ext);
+    else if (in.associated[i]) choice.notOurs.push_back(ext);
+  }
+  platform::ApplyDesktopChoice(platform::CurrentDesktopPlaces(), choice);  // failures ignored
+
+  hotKeys_ = sheet.keys();
+  if (!keysFile_.empty() && !platform::SaveHotKeys(keysFile_, hotKeys_))
+    ShowMessageBox(this, platform::kCannotOpenFileMessage, platform::kFileErrorCaption,
+                   MessageIcon::Error, MessageButtons::Ok);
+  RefreshStates();
+
+  if (folderChanged) {
+    ShowMessageBox(this, core::kShutDownMessage, core::kShutDownCaption, MessageIcon::Information,
+                   MessageButtons::Ok);
+    // The store of the old folder is released as the program ends.
+    Exit();
+  }
+}
+
 void MainFrame::StepCommand(bool forward) {
   if (windJustEnded_) {
     windJustEnded_ = false;
@@ -129,6 +184,7 @@ void MainFrame::RegisterFrameCommands() {
       return kDone;
     };
   };
+  constexpr std::string_view kTools = "&Tools";
   constexpr std::string_view kFile = "&File", kView = "&View", kControl = "&Control",
                              kWindow = "&Window", kHelp = "&Help";
   constexpr std::uint32_t kDoc = kNeedsDocument;
@@ -252,6 +308,10 @@ void MainFrame::RegisterFrameCommands() {
       {.id = kCmdCloseAll, .menuText = "Close Al&l", .description = "Closes all windows.",
        .needs = kNeedsOpenDocuments, .place = In(kWindow, 200),
        .run = run([](MainFrame* f) { f->CloseAll(); })},
+
+      {.id = kCmdOptions, .menuText = "&Options...",
+       .description = "Changes the program's settings, file types and hot keys.",
+       .place = In(kTools, 900), .run = run([](MainFrame* f) { f->OptionsCommand(); })},
 
       {.id = kCmdAbout, .menuText = "&About Quillet...",
        .description = "Displays program information including version number",

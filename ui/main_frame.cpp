@@ -146,6 +146,7 @@ MainFrame::MainFrame(settings::Settings& settings, core::SegmentStore& store,
   connect(playback_.get(), &Transport::started, this, &MainFrame::RefreshStates);
   connect(playback_.get(), &Transport::levelsChanged, meter_, &LevelMeterWidget::Update);
   RestorePlacement();
+  keysFile_ = keysFile;
   LoadHotKeys(keysFile);
   qApp->installEventFilter(this);
   RefreshStates();

@@ -129,6 +129,7 @@ class MainFrame : public QMainWindow {
   void RemoveDocument(DocumentWindow* w);
   bool AskSaveChanges(DocumentWindow* w);
   void NewFileCommand();
+  void OptionsCommand();
   void StepCommand(bool forward);
   void ToggleSetting(const char* key);
   bool PlayCommand(int id, DocumentWindow* target = nullptr);
@@ -195,6 +196,7 @@ class MainFrame : public QMainWindow {
   std::vector<DocumentWindow*> docs_;
   DocumentWindow* active_ = nullptr;
   std::vector<platform::HotKey> hotKeys_;
+  std::filesystem::path keysFile_;  // where the Keys page saves them; empty: nowhere
   std::map<std::uint32_t, int> builtInKeys_;
   int nextUntitled_ = 1;
   bool saveFailed_ = false;
