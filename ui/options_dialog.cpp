@@ -171,9 +171,9 @@ OptionsSheet::OptionsSheet(QWidget* parent, settings::Settings& settings,
   auto* layout = new QVBoxLayout(this);
   auto* tabs = new QTabWidget;
   tabs->setObjectName("pages");
-  tabs->addTab(GeneralPage(input), "&General");
-  tabs->addTab(AudioPage(input), "Audio &Processing");
-  tabs->addTab(KeysPage(), "&Keys");
+  tabs->addTab(GeneralPage(input), "General");
+  tabs->addTab(AudioPage(input), "Audio Processing");
+  tabs->addTab(KeysPage(), "Keys");
   layout->addWidget(tabs);
   layout->addWidget(OkCancel(this));
 }

@@ -293,10 +293,10 @@ TEST_F(Frame, EveryMenuItemIsARunnableCommand) {
   EXPECT_GT(texts.size(), 60u);
   for (const char* shown : {"Paste From System Clipboard", "Paste Mix From System Clipboard...",
                             "&Amplify...", "Mono", "E&xit\tAlt+F4",
-                            "&Load Audio CD Track(s)...\tCtrl+L"})
+                            "&Load Audio CD Track(s)...\tCtrl+L", "&Options..."})
     EXPECT_NE(std::find(texts.begin(), texts.end(), shown), texts.end()) << shown;
   for (core::CommandId absent : {core::kCmdOpenProject,
-                                 core::kCmdOptions, core::kCmdAutoTrim, core::kCmdHelp})
+                                 core::kCmdAutoTrim, core::kCmdHelp})
     EXPECT_EQ(frame_->action(absent), nullptr) << absent;
   EXPECT_TRUE(frame_->commands().refusals().empty());
 }

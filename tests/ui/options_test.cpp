@@ -1,0 +1,163 @@
+// The Options sheet through the frame: what it shows, what OK writes, the working
+// folder restart, and a macro hot key made in the Keys page and then pressed.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTreeWidget>
+
+#include "core/command_ids.h"
+#include "frame_fixture.h"
+#include "platform/desktop_files.h"
+#include "ui/options_dialog.h"
+
+namespace quillet::ui {
+namespace {
+
+using namespace testsupport;
+
+template <class W>
+W* Child(QWidget& d, const char* name) {
+  W* w = d.findChild<W*>(name);
+  EXPECT_NE(w, nullptr) << name;
+  return w;
+}
+
+TEST_F(Frame, OptionsShowTheStoredValuesAndOkWritesOnlyWhatChanged) {
+  TempDir folder;
+  settings_->SetBool("Settings", "PlayWhenOpen", false);
+  settings_->SetInt("Settings", "AutoTrimThreshold", -300);
+  settings_->SetBool("Settings", "UseDefaultWorkingDir", false);
+  settings_->SetString("Settings", "WorkingFolder", folder.path().string());
+  DialogScript sheet("OptionsSheet", [&](QDialog& d) {
+    EXPECT_FALSE(Child<QCheckBox>(d, "playWhenOpen")->isChecked());
+    EXPECT_TRUE(Child<QCheckBox>(d, "autoPlaybackAfterEffects")->isChecked());
+    EXPECT_EQ(Child<QSpinBox>(d, "autoTrimThreshold")->value(), -40);  // shown clamped
+    EXPECT_TRUE(Child<QRadioButton>(d, "useOwnFolder")->isChecked());
+    EXPECT_TRUE(Child<QLineEdit>(d, "workingFolder")->isEnabled());
+    EXPECT_EQ(Child<QLineEdit>(d, "workingFolder")->text().toStdString(), folder.path().string());
+    EXPECT_EQ(Child<QListWidget>(d, "fileTypes")->count(), 31);
+    EXPECT_GT(Child<QComboBox>(d, "device")->count(), 0);
+    Child<QCheckBox>(d, "reduceVolWhenRewind")->setChecked(true);
+  });
+  ASSERT_TRUE(frame_->Command(core::kCmdOptions));
+  EXPECT_EQ(sheet.shown(), 1);
+  EXPECT_EQ(settings_->Find("Settings", "ReduceVolWhenRewind"), "1");
+  EXPECT_EQ(settings_->Find("Settings", "AutoTrimThreshold"), "-300");  // untouched
+  EXPECT_FALSE(settings_->Find("Settings", "PromptSampleAndChannels"));
+  EXPECT_TRUE(frame_->isVisible());
+  EXPECT_TRUE(boxes_.empty());
+}
+
+TEST_F(Frame, NewWorkingFolderIsCheckedThenClosesTheProgram) {
+  TempDir folder;
+  DialogScript sheet("OptionsSheet", [&](QDialog& d) {
+    Child<QRadioButton>(d, "useOwnFolder")->setChecked(true);
+    auto* field = Child<QLineEdit>(d, "workingFolder");
+    field->setText("");
+    d.accept();
+    field->setText(QString::fromStdString((folder / "missing").string()));
+    d.accept();
+    EXPECT_TRUE(d.isVisible());  // both refused, the sheet stays
+    field->setText(QString::fromStdString(folder.path().string()));
+  });
+  ASSERT_TRUE(frame_->Command(core::kCmdOptions));
+  ASSERT_EQ(boxes_.size(), 3u);
+  EXPECT_EQ(boxes_[0], "Invalid Folder: Please enter a valid folder.");
+  EXPECT_EQ(boxes_[1],
+            "Invalid Folder: The working folder that you entered does not exist. Please try again.");
+  EXPECT_EQ(boxes_[2], "Shut Down Required: " + std::string(core::kShutDownMessage));
+  EXPECT_EQ(settings_->Find("Settings", "WorkingFolder"), folder.path().string());
+  EXPECT_FALSE(frame_->isVisible());
+}
+
+TEST_F(Frame, MacroHotKeyIsMadeSavedAndRuns) {
+  MakeFrame(dir_ / "keys.dat");
+  DialogScript press("PressKeyDialog", [](QDialog& d) {
+    QTest::keyClick(&d, Qt::Key_Shift, Qt::ShiftModifier);
+    EXPECT_TRUE(d.isVisible());  // Shift alone is no key
+    QTest::keyClick(&d, Qt::Key_F3, Qt::ShiftModifier);
+  });
+  DialogScript macro("KeyMacroDialog", [](QDialog& d) {
+    EXPECT_EQ(Child<QLabel>(d, "keyName")->text(), "Shift+F3");
+    auto* choices = Child<QComboBox>(d, "macroChoices");
+    EXPECT_EQ(choices->itemText(0), "Select All");
+    for (const char* name : {"Select All", "Normalize"}) {
+      choices->setCurrentIndex(choices->findText(name));
+      Child<QPushButton>(d, "addCommand")->click();
+    }
+  });
+  DialogScript sheet("OptionsSheet", [&](QDialog& d) {
+    auto* list = Child<QTreeWidget>(d, "keyList");
+    EXPECT_FALSE(Child<QPushButton>(d, "removeKey")->isEnabled());
+    Child<QPushButton>(d, "addKey")->click();
+    ASSERT_EQ(list->topLevelItemCount(), 1);
+    EXPECT_EQ(list->topLevelItem(0)->text(1), "Select All, Normalize");
+  });
+  ASSERT_TRUE(frame_->Command(core::kCmdOptions));
+  EXPECT_EQ(press.shown() + macro.shown() + sheet.shown(), 3);
+  EXPECT_EQ(testing::ReadFileBytes(dir_ / "keys.dat"),
+            std::string("\0\x72\x00\x04\x00\x02\xD7\x07\0\0\xA2\x0F\0\0", 14));
+
+  DocumentWindow* w = Open();
+  DialogScript normalize("ParamDialog", {});
+  Key(Qt::Key_F3, Qt::ShiftModifier);
+  EXPECT_EQ(normalize.shown(), 1);
+  EXPECT_EQ(w->doc().selStart(), 0);
+  EXPECT_EQ(w->doc().selEnd(), w->doc().length());
+  EXPECT_EQ(w->doc().history().UndoName(), "Normalize");
+}
+
+TEST_F(Frame, RemovingKeysAsksFirst) {
+  platform::SaveHotKeys(dir_ / "keys.dat", {{0x41, {2007}}, {0x42, {3002}}});
+  MakeFrame(dir_ / "keys.dat");
+  answers_ = {Answer::No, Answer::Yes};
+  DialogScript sheet("OptionsSheet", [&](QDialog& d) {
+    auto* list = Child<QTreeWidget>(d, "keyList");
+    ASSERT_EQ(list->topLevelItemCount(), 2);
+    EXPECT_EQ(list->topLevelItem(1)->text(1), "Play");
+    list->topLevelItem(0)->setSelected(true);
+    auto* remove = Child<QPushButton>(d, "removeKey");
+    EXPECT_TRUE(remove->isEnabled());
+    remove->click();
+    EXPECT_EQ(list->topLevelItemCount(), 2);  // No keeps them
+    remove->click();
+    EXPECT_EQ(list->topLevelItemCount(), 1);
+  });
+  ASSERT_TRUE(frame_->Command(core::kCmdOptions));
+  EXPECT_EQ(boxes_.front(), "Confirm Remove: Remove selected key(s)?");
+  ASSERT_EQ(frame_->hotKeys().size(), 1u);
+  EXPECT_EQ(frame_->hotKeys()[0].keyCode, 0x42u);
+}
+
+// The 29 macro commands in the editor's order; those of modules not built yet are
+// left out, never misplaced.
+TEST_F(Frame, MacroListFollowsTheFixedOrderAndNamesMapBothWays) {
+  const char* order[] = {
+      "Select All", "Repeat Loop", "Auto Trim", "Silence Selected Region",
+      "Insert Silence At The Start", "Insert Silence At Current Position",
+      "Insert Silence At The End", "Insert File At Beginning", "Insert File At Current Position",
+      "Insert File At The End", "Amplify", "Normalize", "High-Pass Filter", "Equalizer", "Echo",
+      "Reverb", "Envelope", "Automatic Gain Control", "Noise Reduction",
+      "Speed and Pitch Change", "Speed Change", "Pitch Change", "Dynamic Range Compressor",
+      "DC Offset Correction", "Convert Sample Rate", "Convert to Mono", "Convert to Stereo",
+      "Play", "Stop"};
+  const core::CommandRegistry& commands = frame_->commands();
+  std::size_t next = 0;
+  for (const core::Command* c : core::MacroCommands(commands)) {
+    while (next < std::size(order) && c->macroName != order[next]) ++next;
+    ASSERT_LT(next, std::size(order)) << c->macroName << " out of order";
+    EXPECT_EQ(core::MacroId(commands, c->macroName), c->id);
+  }
+  EXPECT_GE(core::MacroCommands(commands).size(), 25u);
+  EXPECT_EQ(core::MacroName(commands, core::kCmdNormalize), "Normalize");
+  EXPECT_EQ(core::MacroName(commands, core::kCmdCut), "");
+  EXPECT_EQ(core::MacroName(commands, 99999), "");
+  EXPECT_EQ(core::MacroId(commands, "normalize"), core::kCmdNone);
+}
+
+}  // namespace
+}  // namespace quillet::ui
