@@ -101,6 +101,12 @@ std::string MimePackageText() {
   return out.str();
 }
 
+fs::path ManualFile(const fs::path& programDir) {
+  std::error_code ec;
+  const fs::path manual = programDir.parent_path() / "share" / "quillet" / "help" / "index.html";
+  return fs::is_regular_file(manual, ec) ? fs::weakly_canonical(manual, ec) : fs::path();
+}
+
 bool OpensWithUs(std::string_view ext) {
   const std::string type = MimeTypeOfExtension(ext);
   if (type.empty()) return false;

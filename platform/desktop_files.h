@@ -55,6 +55,10 @@ struct DesktopChoice {
 // extension stays ours. False when one of our files could not be written.
 bool ApplyDesktopChoice(const DesktopPlaces& places, const DesktopChoice& choice);
 
+// The HTML manual installed with the program (PREFIX/share/quillet/help/index.html
+// beside PREFIX/bin; the build tree has the same layout); empty when missing.
+std::filesystem::path ManualFile(const std::filesystem::path& programDir);
+
 // mimeapps.list's text without this program as the default of `types`.
 std::string RemoveDefaults(std::string_view mimeApps, const std::vector<std::string>& types);
 

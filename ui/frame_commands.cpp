@@ -3,6 +3,9 @@
 // the frame.
 #include <QMdiArea>
 #include <QCoreApplication>
+#include <QDesktopServices>
+#include <QMdiSubWindow>
+#include <QUrl>
 #include <QMessageBox>
 
 #include <map>
@@ -18,6 +21,7 @@
 #include "platform/desktop_files.h"
 #include "ui/main_frame.h"
 #include "ui/options_dialog.h"
+#include "ui/view_math.h"
 #include "ui/playback.h"
 #include "ui/qt_prompter.h"
 
@@ -105,6 +109,37 @@ void MainFrame::OptionsCommand() {
     // The store of the old folder is released as the program ends.
     Exit();
   }
+}
+
+void MainFrame::TileWindows(bool horizontal) {
+  std::vector<QMdiSubWindow*> shown;
+  for (QMdiSubWindow* sub : mdi_->subWindowList())
+    if (!sub->isMinimized() && !sub->isHidden()) shown.push_back(sub);
+  const QSize area = mdi_->viewport()->size();
+  const std::vector<TileRect> rects =
+      TileRects(area.width(), area.height(), int(shown.size()), horizontal);
+  for (std::size_t i = 0; i < rects.size(); ++i) {
+    if (shown[i]->isMaximized()) shown[i]->showNormal();
+    shown[i]->setGeometry(rects[i].x, rects[i].y, rects[i].width, rects[i].height);
+  }
+}
+
+void MainFrame::OpenManual(std::string_view anchor) {
+  const std::filesystem::path manual = platform::ManualFile(QCoreApplication::applicationDirPath().toStdString());
+  if (manual.empty()) {
+    ShowMessageBox(this,
+                   "The manual is not installed: share/quillet/help/index.html was not found "
+                   "next to the program. Reinstall the quillet package.",
+                   "Quillet", MessageIcon::Warning, MessageButtons::Ok);
+    return;
+  }
+  QUrl url = QUrl::fromLocalFile(QString::fromStdString(manual.string()));
+  if (!anchor.empty()) url.setFragment(QString::fromUtf8(anchor.data(), qsizetype(anchor.size())));
+  if (!QDesktopServices::openUrl(url))
+    ShowMessageBox(this,
+                   "The manual could not be opened: no web browser is set up for this desktop "
+                   "(xdg-open failed). Open " + manual.string() + " in a browser.",
+                   "Quillet", MessageIcon::Warning, MessageButtons::Ok);
 }
 
 void MainFrame::StepCommand(bool forward) {
@@ -298,10 +333,10 @@ void MainFrame::RegisterFrameCommands() {
        .run = window(&QMdiArea::cascadeSubWindows)},
       {.id = kCmdTileHorizontal, .menuText = "Tile &Horizontal",
        .description = "Tile windows horizontally", .needs = kNeedsOpenDocuments,
-       .place = In(kWindow, 110), .run = window(&QMdiArea::tileSubWindows)},
+       .place = In(kWindow, 110), .run = run([](MainFrame* f) { f->TileWindows(true); })},
       {.id = kCmdTileVertical, .menuText = "Tile &Vertical",
        .description = "Tile windows vertically", .needs = kNeedsOpenDocuments,
-       .place = In(kWindow, 120), .run = window(&QMdiArea::tileSubWindows)},
+       .place = In(kWindow, 120), .run = run([](MainFrame* f) { f->TileWindows(false); })},
       {.id = kCmdArrangeIcons, .menuText = "&Arrange Icons",
        .description = "Arrange minimized windows", .needs = kNeedsOpenDocuments,
        .place = In(kWindow, 130), .run = window(&QMdiArea::tileSubWindows)},
@@ -312,6 +347,16 @@ void MainFrame::RegisterFrameCommands() {
       {.id = kCmdOptions, .menuText = "&Options...",
        .description = "Changes the program's settings, file types and hot keys.",
        .place = In(kTools, 900), .run = run([](MainFrame* f) { f->OptionsCommand(); })},
+
+      {.id = kCmdHelp, .menuText = "&Help Contents\tF1", .description = "Displays the manual.",
+       .keys = "F1", .place = In(kHelp, 90),
+       .run = run([](MainFrame* f) { f->OpenManual({}); })},
+      {.id = kCmdHomePage, .menuText = "Quillet &Home Page",
+       .description = "Shows where Quillet comes from and how to get new versions.",
+       .place = In(kHelp, 92), .run = run([](MainFrame* f) { f->OpenManual("home"); })},
+      {.id = kCmdSupport, .menuText = "Technical &Support",
+       .description = "Shows how to report a problem.", .place = In(kHelp, 94),
+       .run = run([](MainFrame* f) { f->OpenManual("support"); })},
 
       {.id = kCmdAbout, .menuText = "&About Quillet...",
        .description = "Displays program information including version number",

@@ -130,6 +130,9 @@ class MainFrame : public QMainWindow {
   bool AskSaveChanges(DocumentWindow* w);
   void NewFileCommand();
   void OptionsCommand();
+  void TileWindows(bool horizontal);
+  // Opens the installed manual (at anchor) in the desktop's browser.
+  void OpenManual(std::string_view anchor);
   void StepCommand(bool forward);
   void ToggleSetting(const char* key);
   bool PlayCommand(int id, DocumentWindow* target = nullptr);
