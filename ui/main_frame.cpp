@@ -50,6 +50,7 @@
 #include "ui/qt_clipboard.h"
 #include "ui/qt_prompter.h"
 #include "ui/send_dialog.h"
+#include "ui/splash.h"
 #include "ui/record_dialog.h"
 #include "ui/tags_dialog.h"
 #include "ui/view_math.h"
@@ -937,6 +938,7 @@ bool MainFrame::RunCommandLine(const std::vector<std::string>& args) {
     bool previous;
     ~Unattended() { QtPrompter::SetUnattended(previous); }
   } unattended{QtPrompter::SetUnattended(scripted)};
+  if (!scripted && WantsSplash(cl)) ShowSplash();
   for (const EditorArg& step : cl.steps) {
     switch (step.kind) {
       case EditorArg::OpenFile: OpenFile(step.text); break;

@@ -4,9 +4,11 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QSplashScreen>
 #include <QTreeWidget>
 
 #include "core/command_ids.h"
@@ -131,6 +133,23 @@ TEST_F(Frame, RemovingKeysAsksFirst) {
   EXPECT_EQ(boxes_.front(), "Confirm Remove: Remove selected key(s)?");
   ASSERT_EQ(frame_->hotKeys().size(), 1u);
   EXPECT_EQ(frame_->hotKeys()[0].keyCode, 0x42u);
+}
+
+TEST_F(Frame, SplashOpensOnAPlainStartAndAClickClosesIt) {
+  frame_->RunCommandLine({});
+  QSplashScreen* splash = nullptr;
+  for (QWidget* top : QApplication::topLevelWidgets())
+    if (auto* s = qobject_cast<QSplashScreen*>(top); s && s->isVisible()) splash = s;
+  ASSERT_NE(splash, nullptr);
+  QPointer<QSplashScreen> alive(splash);
+  QTest::mouseClick(splash, Qt::LeftButton);
+  EXPECT_TRUE(PumpUntil([&] { return alive.isNull() || !alive->isVisible(); }));
+
+  // A file on the command line has none.
+  WriteSine(dir_ / "b.wav", 8000, 1, 100, 0.5);
+  frame_->RunCommandLine({(dir_ / "b.wav").string()});
+  for (QWidget* top : QApplication::topLevelWidgets())
+    EXPECT_FALSE(qobject_cast<QSplashScreen*>(top) && top->isVisible());
 }
 
 // The 29 macro commands in the editor's order; those of modules not built yet are
