@@ -19,10 +19,13 @@
 #include "ui/document_window.h"
 #include "core/options.h"
 #include "platform/desktop_files.h"
+#include "platform/record_file.h"
+#include "platform/related_program.h"
 #include "ui/main_frame.h"
 #include "ui/options_dialog.h"
 #include "ui/view_math.h"
 #include "ui/playback.h"
+#include "ui/progress_dialog.h"
 #include "ui/qt_prompter.h"
 
 namespace quillet::ui {
@@ -122,6 +125,25 @@ void MainFrame::TileWindows(bool horizontal) {
     if (shown[i]->isMaximized()) shown[i]->showNormal();
     shown[i]->setGeometry(rects[i].x, rects[i].y, rects[i].width, rects[i].height);
   }
+}
+
+void MainFrame::ToneGeneratorCommand() {
+  const std::vector<std::string> argv = platform::SplitCommandLine(
+      settings_.GetString("Tonesmith", "RunTonesmith", "", settings::Scope::Machine));
+  if (argv.empty()) {
+    ShowMessageBox(this,
+                   "No tone generator program is set up. Put its command line into the "
+                   "machine-wide settings file " +
+                       settings_.locations().machineWriteFile.string() +
+                       " as\n\n[Tonesmith]\nRunTonesmith=/path/to/program\n\nand choose Tone "
+                       "Generator again.",
+                   "Tone Generator", MessageIcon::Information, MessageButtons::Ok);
+    return;
+  }
+  platform::RelatedProgramTask task("Tone Generator", argv);
+  task.Run(*progress_);
+  if (!task.message().empty())
+    ShowMessageBox(this, task.message(), "Tone Generator", MessageIcon::Error, MessageButtons::Ok);
 }
 
 void MainFrame::OpenManual(std::string_view anchor) {
@@ -347,6 +369,9 @@ void MainFrame::RegisterFrameCommands() {
       {.id = kCmdOptions, .menuText = "&Options...",
        .description = "Changes the program's settings, file types and hot keys.",
        .place = In(kTools, 900), .run = run([](MainFrame* f) { f->OptionsCommand(); })},
+
+      {.id = kCmdToneGenerator, .menuText = "Tone &Generator", .description = "Creates new tones.",
+       .place = In(kTools, 300), .run = run([](MainFrame* f) { f->ToneGeneratorCommand(); })},
 
       {.id = kCmdHelp, .menuText = "&Help Contents\tF1", .description = "Displays the manual.",
        .keys = "F1", .place = In(kHelp, 90),

@@ -131,6 +131,7 @@ class MainFrame : public QMainWindow {
   void NewFileCommand();
   void OptionsCommand();
   void TileWindows(bool horizontal);
+  void ToneGeneratorCommand();
   // Opens the installed manual (at anchor) in the desktop's browser.
   void OpenManual(std::string_view anchor);
   void StepCommand(bool forward);

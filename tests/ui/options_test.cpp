@@ -152,6 +152,22 @@ TEST_F(Frame, SplashOpensOnAPlainStartAndAClickClosesIt) {
     EXPECT_FALSE(qobject_cast<QSplashScreen*>(top) && top->isVisible());
 }
 
+TEST_F(Frame, ToneGeneratorRunsTheSetProgramOrSaysWhatToSet) {
+  ASSERT_TRUE(frame_->Command(core::kCmdToneGenerator));
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_EQ(boxes_[0].rfind("Tone Generator: No tone generator program is set up.", 0), 0u);
+  EXPECT_NE(boxes_[0].find("RunTonesmith="), std::string::npos);
+
+  boxes_.clear();
+  settings_->SetString("Tonesmith", "RunTonesmith", "sh -c \"exit 3\"", settings::Scope::Machine);
+  ASSERT_TRUE(frame_->Command(core::kCmdToneGenerator));
+  EXPECT_TRUE(boxes_.empty());
+  settings_->SetString("Tonesmith", "RunTonesmith", "/nonexistent/tones", settings::Scope::Machine);
+  ASSERT_TRUE(frame_->Command(core::kCmdToneGenerator));
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_NE(boxes_[0].find("could not be started"), std::string::npos);
+}
+
 // The 29 macro commands in the editor's order; those of modules not built yet are
 // left out, never misplaced.
 TEST_F(Frame, MacroListFollowsTheFixedOrderAndNamesMapBothWays) {
