@@ -51,9 +51,10 @@ void CheckPage(QWidget& page, const std::string& where) {
       EXPECT_TRUE(fresh) << where << ": '" << text.toStdString() << "' and '"
                          << it->second.toStdString() << "' share a mnemonic";
     }
-    if (qobject_cast<QLabel*>(w) || qobject_cast<QAbstractButton*>(w))
+    if (qobject_cast<QLabel*>(w) || qobject_cast<QAbstractButton*>(w)) {
       EXPECT_GE(w->width(), w->minimumSizeHint().width())
           << where << ": '" << text.toStdString() << "' is cut";
+    }
   }
 }
 

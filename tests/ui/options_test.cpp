@@ -2,6 +2,7 @@
 // folder restart, and a macro hot key made in the Keys page and then pressed.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPointer>
