@@ -293,10 +293,10 @@ TEST_F(Frame, EveryMenuItemIsARunnableCommand) {
   EXPECT_GT(texts.size(), 60u);
   for (const char* shown : {"Paste From System Clipboard", "Paste Mix From System Clipboard...",
                             "&Amplify...", "Mono", "E&xit\tAlt+F4",
-                            "&Load Audio CD Track(s)...\tCtrl+L", "&Options..."})
+                            "&Load Audio CD Track(s)...\tCtrl+L", "&Options...",
+                            "&Help Contents\tF1", "Tone &Generator"})
     EXPECT_NE(std::find(texts.begin(), texts.end(), shown), texts.end()) << shown;
-  for (core::CommandId absent : {core::kCmdOpenProject,
-                                 core::kCmdAutoTrim, core::kCmdHelp})
+  for (core::CommandId absent : {core::kCmdOpenProject, core::kCmdAutoTrim})
     EXPECT_EQ(frame_->action(absent), nullptr) << absent;
   EXPECT_TRUE(frame_->commands().refusals().empty());
 }
