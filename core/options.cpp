@@ -30,7 +30,7 @@ OptionValues LoadOptions(const settings::Settings& s) {
   v.promptSampleAndChannels = s.GetBool(kSection, "PromptSampleAndChannels", true);
   v.addToContextMenu = s.GetBool(kSection, "AddToWEContext", true);
   v.autoArrangeWindows = s.GetBool(kSection, "AutoArrangeWindows", true);
-  v.soundOutDevice = std::max(0, s.GetInt(kSection, "SoundOutDevice", 0));
+  v.soundOutDevice = s.GetString(kSection, "SoundOutDevice", "0");
   v.autoTrimThreshold = ThresholdForField(s.GetInt(kSection, "AutoTrimThreshold", -20));
   v.useDefaultWorkingDir = s.GetBool(kSection, "UseDefaultWorkingDir", true);
   v.workingFolder = s.GetString(kSection, "WorkingFolder", DefaultWorkingFolder().string());
@@ -74,7 +74,8 @@ bool StoreOptions(settings::Settings& s, const OptionValues& before, const Optio
     s.SetString(kSection, "WorkingFolder", after.workingFolder);
     folderChanged = true;
   }
-  PutInt(s, "SoundOutDevice", before.soundOutDevice, after.soundOutDevice);
+  if (before.soundOutDevice != after.soundOutDevice)
+    s.SetString(kSection, "SoundOutDevice", after.soundOutDevice);
   PutBool(s, "AutoPlaybackAfterEffects", before.autoPlaybackAfterEffects,
           after.autoPlaybackAfterEffects);
   PutInt(s, "AutoTrimThreshold", before.autoTrimThreshold,

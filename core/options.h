@@ -18,7 +18,7 @@ struct OptionValues {
   bool promptSampleAndChannels = true;
   bool addToContextMenu = true;  // "AddToWEContext"
   bool autoArrangeWindows = true;
-  int soundOutDevice = 0;
+  std::string soundOutDevice = "0";  // a device name, or an old list position
   int autoTrimThreshold = -20;
   bool useDefaultWorkingDir = true;
   std::string workingFolder;

@@ -19,6 +19,7 @@
 #include "ui/dialogs.h"
 #include "ui/document_window.h"
 #include "core/options.h"
+#include "devices/device_choice.h"
 #include "platform/desktop_files.h"
 #include "platform/record_file.h"
 #include "platform/related_program.h"
@@ -71,10 +72,10 @@ void MainFrame::NewFileCommand() {
 void MainFrame::OptionsCommand() {
   OptionsInput in;
   in.values = core::LoadOptions(settings_);
-  for (const platform::SoundDeviceName& d : sound_.ListDevices(platform::StreamDirection::Playback)) {
-    const std::string& text = d.description.empty() ? d.name : d.description;
-    in.devices.push_back(text.substr(0, text.find('\n')));
-  }
+  in.devices = sound_.ListDevices(platform::StreamDirection::Playback);
+  in.currentDevice = devices::ResolveDevice(in.devices, in.values.soundOutDevice,
+                                            platform::StreamDirection::Playback)
+                         .name;
   std::map<std::string, bool> byType;  // one xdg-mime query per type
   for (std::string_view ext : platform::kAssociationExtensions) {
     const std::string type = platform::MimeTypeOfExtension(ext);
@@ -145,6 +146,21 @@ void MainFrame::ToneGeneratorCommand() {
   task.Run(*progress_);
   if (!task.message().empty())
     ShowMessageBox(this, task.message(), "Tone Generator", MessageIcon::Error, MessageButtons::Ok);
+}
+
+void MainFrame::ArrangeIcons() {
+  const QSize area = mdi_->viewport()->size();
+  int x = 0, row = 0;
+  for (QMdiSubWindow* sub : mdi_->subWindowList()) {
+    if (!sub->isMinimized()) continue;
+    const QSize s = sub->size();
+    if (x > 0 && x + s.width() > area.width()) {
+      x = 0;
+      ++row;
+    }
+    sub->move(x, area.height() - (row + 1) * s.height());
+    x += s.width();
+  }
 }
 
 void MainFrame::OpenManual(std::string_view anchor) {
@@ -373,7 +389,7 @@ void MainFrame::RegisterFrameCommands() {
        .place = In(kWindow, 120), .run = run([](MainFrame* f) { f->TileWindows(false); })},
       {.id = kCmdArrangeIcons, .menuText = "&Arrange Icons",
        .description = "Arrange minimized windows", .needs = kNeedsOpenDocuments,
-       .place = In(kWindow, 130), .run = window(&QMdiArea::tileSubWindows)},
+       .place = In(kWindow, 130), .run = run([](MainFrame* f) { f->ArrangeIcons(); })},
       {.id = kCmdCloseAll, .menuText = "Close Al&l", .description = "Closes all windows.",
        .needs = kNeedsOpenDocuments, .place = In(kWindow, 200),
        .run = run([](MainFrame* f) { f->CloseAll(); })},

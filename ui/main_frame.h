@@ -140,6 +140,8 @@ class MainFrame : public QMainWindow {
   void NewFileCommand();
   void OptionsCommand();
   void TileWindows(bool horizontal);
+  // Lines the minimized windows up along the bottom, row above row.
+  void ArrangeIcons();
   void ToneGeneratorCommand();
   // Opens the installed manual (at anchor) in the desktop's browser.
   void OpenManual(std::string_view anchor);

@@ -19,7 +19,10 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "core/working_folder.h"
+#include "devices/device_choice.h"
 #include "platform/desktop_files.h"
 #include "ui/dialogs.h"
 #include "ui/field_rows.h"
@@ -248,8 +251,17 @@ QWidget* OptionsSheet::AudioPage(const OptionsInput& in) {
   auto* grid = new QGridLayout;
   device_ = new QComboBox;
   device_->setObjectName("device");
-  for (const std::string& name : in.devices) device_->addItem(Q(name));
-  if (in.values.soundOutDevice < device_->count()) device_->setCurrentIndex(in.values.soundOutDevice);
+  // Stored by ALSA name, as the players read it.
+  device_->addItem(devices::DefaultDeviceLabel(platform::StreamDirection::Playback),
+                   QString::fromUtf8(platform::kDefaultSoundDevice.data(),
+                                     qsizetype(platform::kDefaultSoundDevice.size())));
+  for (const platform::SoundDeviceName& d : in.devices) {
+    if (d.name == platform::kDefaultSoundDevice) continue;
+    const std::string& text = d.description.empty() ? d.name : d.description;
+    device_->addItem(Q(text.substr(0, text.find('\n'))), Q(d.name));
+  }
+  startDevice_ = in.currentDevice;
+  device_->setCurrentIndex(std::max(0, device_->findData(Q(in.currentDevice))));
   auto* deviceLabel = new QLabel("&Device:");
   deviceLabel->setBuddy(device_);
   threshold_ = new QSpinBox;
@@ -396,7 +408,10 @@ core::OptionValues OptionsSheet::values() const {
   v.promptSampleAndChannels = prompt_->isChecked();
   v.addToContextMenu = contextMenu_->isChecked();
   v.autoArrangeWindows = arrange_->isChecked();
-  if (device_->currentIndex() >= 0) v.soundOutDevice = device_->currentIndex();
+  // Untouched, the stored text stays as it is (an old list position included).
+  if (const std::string chosen = device_->currentData().toString().toStdString();
+      chosen != startDevice_)
+    v.soundOutDevice = chosen;
   v.autoTrimThreshold = threshold_->value();
   v.useDefaultWorkingDir = defaultFolder_->isChecked();
   v.workingFolder = folder_->text().trimmed().toStdString();

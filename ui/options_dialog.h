@@ -12,6 +12,7 @@
 #include "core/command_table.h"
 #include "core/options.h"
 #include "platform/hot_keys.h"
+#include "platform/sound_device.h"
 #include "settings/settings.h"
 
 class QCheckBox;
@@ -61,7 +62,8 @@ class KeyMacroDialog : public QDialog {
 
 struct OptionsInput {
   core::OptionValues values;
-  std::vector<std::string> devices;  // output devices; SoundOutDevice indexes it
+  std::vector<platform::SoundDeviceName> devices;  // the output devices there are
+  std::string currentDevice;  // the device the stored choice names now
   std::vector<bool> associated;      // per platform::kAssociationExtensions
   std::vector<platform::HotKey> keys;
 };
@@ -91,6 +93,7 @@ class OptionsSheet : public QDialog {
   settings::Settings& settings_;
   const core::CommandRegistry& commands_;
   core::OptionValues start_;
+  std::string startDevice_;
   std::vector<platform::HotKey> keys_;
   bool recentDeleted_ = false;
   QRadioButton* prompt_;

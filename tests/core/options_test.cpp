@@ -32,11 +32,11 @@ TEST(Options, OkWritesOnlyTheChangedKeys) {
   OptionValues after = before;
   after.playWhenOpen = false;
   after.reduceVolWhenRewind = true;
-  after.soundOutDevice = 2;
+  after.soundOutDevice = "hw:CARD=USB,DEV=0";
   EXPECT_FALSE(StoreOptions(s, before, after));
   EXPECT_EQ(s.Find("Settings", "PlayWhenOpen"), "0");
   EXPECT_EQ(s.Find("Settings", "ReduceVolWhenRewind"), "1");
-  EXPECT_EQ(s.Find("Settings", "SoundOutDevice"), "2");
+  EXPECT_EQ(s.Find("Settings", "SoundOutDevice"), "hw:CARD=USB,DEV=0");
   for (const char* key : {"PromptSampleAndChannels", "AddToWEContext", "AutoArrangeWindows",
                           "AutoTrimThreshold", "UseDefaultWorkingDir", "WorkingFolder",
                           "AutoPlaybackAfterEffects", "PlayBookMark", "PlayRegion"})

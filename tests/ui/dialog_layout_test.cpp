@@ -83,7 +83,8 @@ TEST(DialogLayout, OptionsDialogsFitAndEveryPageHasDistinctMnemonics) {
   const core::CommandRegistry commands = app::BuildCommandRegistry();
   OptionsInput in;
   in.values = core::LoadOptions(store);
-  in.devices = {"A rather long sound card name (hw:0,0) from the ALSA list"};
+  in.devices = {{"hw:CARD=X,DEV=0", "A rather long sound card name from the ALSA list\nsecond"}};
+  in.currentDevice = "hw:CARD=X,DEV=0";
   in.keys = {{0x40072, {2007, 4002}}};
   OptionsSheet sheet(nullptr, store, commands, in);
   CheckDialog(sheet);

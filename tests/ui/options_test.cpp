@@ -5,6 +5,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
@@ -31,6 +33,8 @@ W* Child(QWidget& d, const char* name) {
 
 TEST_F(Frame, OptionsShowTheStoredValuesAndOkWritesOnlyWhatChanged) {
   TempDir folder;
+  sound_.SetDevices({{"default", "Default"}, {"hw:CARD=USB,DEV=0", "USB Audio\nCard 1"}});
+  settings_->SetString("Settings", "SoundOutDevice", "1");  // an old list position
   settings_->SetBool("Settings", "PlayWhenOpen", false);
   settings_->SetInt("Settings", "AutoTrimThreshold", -300);
   settings_->SetBool("Settings", "UseDefaultWorkingDir", false);
@@ -43,16 +47,30 @@ TEST_F(Frame, OptionsShowTheStoredValuesAndOkWritesOnlyWhatChanged) {
     EXPECT_TRUE(Child<QLineEdit>(d, "workingFolder")->isEnabled());
     EXPECT_EQ(Child<QLineEdit>(d, "workingFolder")->text().toStdString(), folder.path().string());
     EXPECT_EQ(Child<QListWidget>(d, "fileTypes")->count(), 31);
-    EXPECT_GT(Child<QComboBox>(d, "device")->count(), 0);
+    auto* device = Child<QComboBox>(d, "device");
+    ASSERT_EQ(device->count(), 2);
+    EXPECT_EQ(device->currentText(), "USB Audio");
     Child<QCheckBox>(d, "reduceVolWhenRewind")->setChecked(true);
   });
   ASSERT_TRUE(frame_->Command(core::kCmdOptions));
   EXPECT_EQ(sheet.shown(), 1);
   EXPECT_EQ(settings_->Find("Settings", "ReduceVolWhenRewind"), "1");
   EXPECT_EQ(settings_->Find("Settings", "AutoTrimThreshold"), "-300");  // untouched
+  EXPECT_EQ(settings_->Find("Settings", "SoundOutDevice"), "1");
   EXPECT_FALSE(settings_->Find("Settings", "PromptSampleAndChannels"));
   EXPECT_TRUE(frame_->isVisible());
   EXPECT_TRUE(boxes_.empty());
+}
+
+TEST_F(Frame, OutputDeviceIsStoredByItsAlsaName) {
+  sound_.SetDevices({{"default", "Default"}, {"hw:CARD=USB,DEV=0", "USB Audio\nCard 1"}});
+  DialogScript sheet("OptionsSheet", [](QDialog& d) {
+    auto* device = Child<QComboBox>(d, "device");
+    EXPECT_EQ(device->currentIndex(), 0);
+    device->setCurrentIndex(1);
+  });
+  ASSERT_TRUE(frame_->Command(core::kCmdOptions));
+  EXPECT_EQ(settings_->Find("Settings", "SoundOutDevice"), "hw:CARD=USB,DEV=0");
 }
 
 TEST_F(Frame, NewWorkingFolderIsCheckedThenClosesTheProgram) {
@@ -167,6 +185,29 @@ TEST_F(Frame, ToneGeneratorRunsTheSetProgramOrSaysWhatToSet) {
   ASSERT_TRUE(frame_->Command(core::kCmdToneGenerator));
   ASSERT_EQ(boxes_.size(), 1u);
   EXPECT_NE(boxes_[0].find("could not be started"), std::string::npos);
+}
+
+TEST_F(Frame, TileHorizontalStacksTileVerticalSidesAndIconsLineUpAtTheBottom) {
+  Open(8000, 1, 800, 0.5, "a.wav");
+  Open(8000, 1, 800, 0.5, "b.wav");
+  const QList<QMdiSubWindow*> subs = frame_->mdi()->subWindowList();
+  ASSERT_EQ(subs.size(), 2);
+  ASSERT_TRUE(frame_->Command(core::kCmdTileHorizontal));
+  EXPECT_EQ(subs[0]->x(), subs[1]->x());
+  EXPECT_NE(subs[0]->y(), subs[1]->y());
+  EXPECT_EQ(subs[0]->width(), frame_->mdi()->viewport()->width());
+  ASSERT_TRUE(frame_->Command(core::kCmdTileVertical));
+  EXPECT_EQ(subs[0]->y(), subs[1]->y());
+  EXPECT_NE(subs[0]->x(), subs[1]->x());
+  EXPECT_EQ(subs[0]->height(), frame_->mdi()->viewport()->height());
+
+  for (QMdiSubWindow* sub : subs) sub->showMinimized();
+  QApplication::processEvents();
+  ASSERT_TRUE(frame_->Command(core::kCmdArrangeIcons));
+  const int bottom = frame_->mdi()->viewport()->height();
+  EXPECT_EQ(subs[0]->geometry().bottom() + 1, bottom);
+  EXPECT_EQ(subs[1]->geometry().bottom() + 1, bottom);
+  EXPECT_NE(subs[0]->x(), subs[1]->x());
 }
 
 // The 29 macro commands in the editor's order; those of modules not built yet are
