@@ -7,6 +7,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QTabWidget>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,7 @@
 
 #include "app/registry.h"
 #include "fixtures/temp_dir.h"
+#include "ui/dialogs.h"
 #include "ui/options_dialog.h"
 
 namespace quillet::ui {
@@ -92,6 +94,41 @@ TEST(DialogLayout, OptionsDialogsFitAndEveryPageHasDistinctMnemonics) {
   CheckDialog(macro);
   PressKeyDialog press(nullptr);
   CheckDialog(press);
+}
+
+// Every command's own dialog, drawn with its stored values: the same checks. Drawers
+// that need a document or file dialogs first are left to their own suites.
+TEST(DialogLayout, EveryCommandDialogFitsAndHasDistinctMnemonics) {
+  testing::TempDir dir;
+  settings::Settings store{settings::FolderLocations(dir.path())};
+  const core::CommandRegistry commands = app::BuildCommandRegistry();
+  int checked = 0;
+  for (const core::Command& c : commands.all()) {
+    if (!c.params || c.dialog == core::kNoDialog) continue;
+    bool needsFiles = false;
+    for (const core::ParamInfo& f : c.params->fields)
+      if (f.kind == core::ParamKind::OpenPath || f.kind == core::ParamKind::SavePath)
+        needsFiles = true;
+    if (needsFiles) continue;
+    const DialogDrawer draw = c.dialog.empty() ? &AskParams : FindDialog(c.dialog);
+    if (!draw) continue;
+    core::ParamSet values(*c.params);
+    values.Load(store);
+    DialogCall call{nullptr, values, nullptr, nullptr, &c};
+    bool seen = false;
+    QTimer::singleShot(0, [&] {
+      for (QWidget* top : QApplication::topLevelWidgets())
+        if (auto* d = qobject_cast<QDialog*>(top); d && d->isVisible()) {
+          seen = true;
+          d->setObjectName(QString::fromStdString(core::MenuLabel(c.menuText)));
+          CheckDialog(*d);
+          d->reject();
+        }
+    });
+    draw(call);
+    if (seen) ++checked;  // cross-fade and equalizer want a document first
+  }
+  EXPECT_GT(checked, 10);
 }
 
 }  // namespace
