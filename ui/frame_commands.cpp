@@ -13,6 +13,7 @@
 #include "core/document.h"
 #include "effects/conversion.h"
 #include "formats/dispatch.h"
+#include "batch/project.h"
 #include "cd/commands.h"
 #include "ui/analysis_windows.h"
 #include "ui/cd_dialogs.h"
@@ -28,6 +29,7 @@
 #include "ui/view_math.h"
 #include "ui/playback.h"
 #include "ui/progress_dialog.h"
+#include "ui/project_front.h"
 #include "ui/qt_prompter.h"
 
 namespace quillet::ui {
@@ -425,6 +427,7 @@ void MainFrame::RegisterFrameCommands() {
     return docs;
   });
   cd::RegisterCdCommands(commands_, *cdFront_);
+  batch::RegisterProjectCommands(commands_, project_->session(), *project_);
 }
 
 }  // namespace quillet::ui
