@@ -107,13 +107,26 @@ fs::path ManualFile(const fs::path& programDir) {
   return fs::is_regular_file(manual, ec) ? fs::weakly_canonical(manual, ec) : fs::path();
 }
 
-bool OpensWithUs(std::string_view ext) {
+std::string DefaultHandler(std::string_view ext) {
   const std::string type = MimeTypeOfExtension(ext);
-  if (type.empty()) return false;
   std::string out;
-  if (!RunQuietly({"xdg-mime", "query", "default", type}, &out)) return false;
+  if (type.empty() || !RunQuietly({"xdg-mime", "query", "default", type}, &out)) return {};
   while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
-  return out == kDesktopFileName;
+  return out;
+}
+
+bool OpensWithUs(std::string_view ext) { return DefaultHandler(ext) == kDesktopFileName; }
+
+DesktopChoice InstallChoice(const fs::path& program, bool contextActions) {
+  DesktopChoice choice{.program = program, .contextActions = contextActions};
+  std::map<std::string, std::string> byType;  // one query per type
+  for (std::string_view ext : kAssociationExtensions) {
+    const std::string type = MimeTypeOfExtension(ext);
+    auto it = byType.find(type);
+    if (it == byType.end()) it = byType.emplace(type, DefaultHandler(ext)).first;
+    if (it->second.empty() || it->second == kDesktopFileName) choice.ours.emplace_back(ext);
+  }
+  return choice;
 }
 
 std::string RemoveDefaults(std::string_view mimeApps, const std::vector<std::string>& types) {

@@ -38,7 +38,10 @@ std::string DesktopFileText(const std::filesystem::path& program, bool contextAc
 // The MIME package declaring our own types, each named kFileTypeName.
 std::string MimePackageText();
 
-// Whether files of ext open with this program now (`xdg-mime query default`).
+// The desktop file that opens files of ext now (`xdg-mime query default`); empty
+// when none does.
+std::string DefaultHandler(std::string_view ext);
+// Whether files of ext open with this program now.
 bool OpensWithUs(std::string_view ext);
 
 // What the Options sheet decided.
@@ -54,6 +57,11 @@ struct DesktopChoice {
 // others from the user's mimeapps.list. A type shared by a ticked and an unticked
 // extension stays ours. False when one of our files could not be written.
 bool ApplyDesktopChoice(const DesktopPlaces& places, const DesktopChoice& choice);
+
+// The post-installation step ("-install"): our files and actions, and this program
+// as the default of every offered type that no other program opens yet (or that
+// already opens with it); another program's types are left to it.
+DesktopChoice InstallChoice(const std::filesystem::path& program, bool contextActions);
 
 // The HTML manual installed with the program (PREFIX/share/quillet/help/index.html
 // beside PREFIX/bin; the build tree has the same layout); empty when missing.

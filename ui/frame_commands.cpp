@@ -69,8 +69,14 @@ void MainFrame::NewFileCommand() {
   NewDocument(std::uint32_t(rate), channels == 2 ? 2 : 1);
 }
 
-// A click (menu, or a button let go at once) steps five seconds; held keys and
-// buttons wind instead.
+void MainFrame::InstallForUser() {
+  const bool actions = settings_.GetBool("Settings", "AddToWEContext", core::OptionValues{}.addToContextMenu);
+  platform::ApplyDesktopChoice(  // failures ignored, as in Options
+      platform::CurrentDesktopPlaces(),
+      platform::InstallChoice(QCoreApplication::applicationFilePath().toStdString(), actions));
+  Exit();
+}
+
 void MainFrame::OptionsCommand() {
   OptionsInput in;
   in.values = core::LoadOptions(settings_);
@@ -183,6 +189,8 @@ void MainFrame::OpenManual(std::string_view anchor) {
                    "Quillet", MessageIcon::Warning, MessageButtons::Ok);
 }
 
+// A click (menu, or a button let go at once) steps five seconds; held keys and
+// buttons wind instead.
 void MainFrame::StepCommand(bool forward) {
   if (windJustEnded_) {
     windJustEnded_ = false;

@@ -29,6 +29,7 @@
 #include <chrono>
 
 #include "core/document.h"
+#include "core/options.h"
 #include "ui/cd_dialogs.h"
 #include "core/edit_params.h"
 #include "core/time_text.h"
@@ -495,8 +496,9 @@ DocumentWindow* MainFrame::OpenFile(const std::filesystem::path& file) {
   w->doc().ZoomFull();
   project_->session().DocumentOpened(w->doc());
   if (wasMaximized) w->parentWidget()->showMaximized();
-  if (settings_.GetBool("Settings", "AutoArrangeWindows", false)) mdi_->tileSubWindows();
-  if (settings_.GetBool("Settings", "PlayWhenOpen", false)) PlayCommand(core::kCmdPlay);
+  const core::OptionValues defaults;
+  if (settings_.GetBool("Settings", "AutoArrangeWindows", defaults.autoArrangeWindows)) mdi_->tileSubWindows();
+  if (settings_.GetBool("Settings", "PlayWhenOpen", defaults.playWhenOpen)) PlayCommand(core::kCmdPlay);
   return w;
 }
 
@@ -1016,7 +1018,11 @@ bool MainFrame::RunCommandLine(const std::vector<std::string>& args) {
         ShowMessageBox(this, "The batch converter is not available in this version.", "Quillet",
                        MessageIcon::Warning, MessageButtons::Ok);
         break;
-      case EditorArg::Install: case EditorArg::RunEdit: break;
+      case EditorArg::Install:
+        // Once the window is up and the event loop runs, as the other steps expect.
+        QTimer::singleShot(500, this, [this] { InstallForUser(); });
+        break;
+      case EditorArg::RunEdit: break;
     }
   }
   return false;

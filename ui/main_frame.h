@@ -145,6 +145,8 @@ class MainFrame : public QMainWindow {
   bool AskSaveChanges(DocumentWindow* w);
   void NewFileCommand();
   void OptionsCommand();
+  // "-install": the desktop file, types and actions for this user, then the end.
+  void InstallForUser();
   void TileWindows(bool horizontal);
   // Lines the minimized windows up along the bottom, row above row.
   void ArrangeIcons();

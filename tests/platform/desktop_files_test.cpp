@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -90,6 +91,26 @@ TEST_F(PrivateDesktop, DesktopFileCarriesTheContextActionsOnlyWhenAsked) {
   const std::string package = ReadFileBytes(dir_ / "data/mime/packages/quillet.xml");
   EXPECT_NE(package.find("<glob pattern=\"*.rcd\"/>"), std::string::npos);
   EXPECT_EQ(package.find("*.wav"), std::string::npos);  // the shared database has it
+}
+
+TEST_F(PrivateDesktop, InstallingTakesTheTypesNoOtherProgramOpens) {
+  // A player already opens MP3 files.
+  std::filesystem::create_directories(dir_ / "data/applications");
+  testing::WriteFileBytes(dir_ / "data/applications/player.desktop",
+                          "[Desktop Entry]\nType=Application\nName=Player\nExec=player %f\n"
+                          "MimeType=audio/mpeg;\n");
+  testing::WriteFileBytes(dir_ / "config/mimeapps.list", "[Default Applications]\naudio/mpeg=player.desktop\n");
+  ASSERT_EQ(DefaultHandler(".mp3"), "player.desktop");
+  const DesktopChoice choice = InstallChoice("/usr/bin/quillet", true);
+  // Everything but the two extensions of that type.
+  EXPECT_EQ(std::count(choice.ours.begin(), choice.ours.end(), ".mp3"), 0);
+  EXPECT_EQ(std::count(choice.ours.begin(), choice.ours.end(), ".mpga"), 0);
+  EXPECT_EQ(choice.ours.size(), kAssociationExtensions.size() - 2);
+  ASSERT_TRUE(ApplyDesktopChoice(places_, choice));
+  EXPECT_EQ(QueryDefault("audio/x-wav"), "quillet.desktop\n");
+  EXPECT_EQ(DefaultHandler(".mp3"), "player.desktop");
+  // Run again, what is ours stays ours.
+  EXPECT_EQ(InstallChoice("/usr/bin/quillet", true).ours, choice.ours);
 }
 
 TEST(DesktopFiles, EveryOfferedExtensionHasAType) {

@@ -67,6 +67,8 @@ class Frame : public ::testing::Test {
     // File associations (mimeapps.list) too.
     setenv("XDG_CONFIG_HOME", (dir_ / "config").c_str(), 1);
     settings_ = std::make_unique<settings::Settings>(settings::FolderLocations(dir_ / "cfg"));
+    // Tests start playback themselves; a file playing as it opens would race them.
+    settings_->SetBool("Settings", "PlayWhenOpen", false);
     std::string why;
     session_ = core::StoreSession::StartIn(dir_ / "work", &why);
     ASSERT_TRUE(session_) << why;

@@ -171,6 +171,17 @@ TEST_F(Frame, SplashOpensOnAPlainStartAndAClickClosesIt) {
     EXPECT_FALSE(qobject_cast<QSplashScreen*>(top) && top->isVisible());
 }
 
+TEST_F(Frame, InstallRegistersTheProgramForThisUserWithoutASplashAndEnds) {
+  frame_->RunCommandLine({"-install"});
+  for (QWidget* top : QApplication::topLevelWidgets())
+    EXPECT_FALSE(qobject_cast<QSplashScreen*>(top) && top->isVisible());
+  ASSERT_TRUE(PumpUntil([&] { return !frame_->isVisible(); }));
+  const std::string desktop = testing::ReadFileBytes(dir_ / "data/applications/quillet.desktop");
+  EXPECT_NE(desktop.find("Actions=edit;batch;"), std::string::npos);
+  EXPECT_NE(desktop.find("audio/x-wav;"), std::string::npos);
+  EXPECT_TRUE(platform::OpensWithUs(".wav"));
+}
+
 TEST_F(Frame, ToneGeneratorRunsTheSetProgramOrSaysWhatToSet) {
   ASSERT_TRUE(frame_->Command(core::kCmdToneGenerator));
   ASSERT_EQ(boxes_.size(), 1u);
