@@ -182,9 +182,9 @@ RecordDialog::RecordDialog(QWidget* parent, platform::SoundSystem& system, setti
   position_->setObjectName("position");
   position_->setRange(0, 0);
   meter_ = new LevelMeterWidget(this);
-  const core::AudioChain& recording = take_.chain();
-  trail_ = std::make_unique<devices::PeakTrail>(recording.channels,
-                                                std::max<audio::FrameCount>(recording.sampleRate / 100, 1),
+  const core::AudioChain& taken = take_.chain();
+  trail_ = std::make_unique<devices::PeakTrail>(taken.channels,
+                                                std::max<audio::FrameCount>(taken.sampleRate / 100, 1),
                                                 kTrailColumns);
   live_ = new LiveWaveView(*trail_, this);
   wave_ = new WaveDisplay(this);

@@ -221,10 +221,9 @@ TEST_F(Frame, TileHorizontalStacksTileVerticalSidesAndIconsLineUpAtTheBottom) {
   EXPECT_NE(subs[0]->x(), subs[1]->x());
 }
 
-// The 29 macro commands in the editor's order; those of modules not built yet are
-// left out, never misplaced.
+// The 29 macro commands in the editor's order, each name mapping back to its command.
 TEST_F(Frame, MacroListFollowsTheFixedOrderAndNamesMapBothWays) {
-  const char* order[] = {
+  const std::vector<std::string> order = {
       "Select All", "Repeat Loop", "Auto Trim", "Silence Selected Region",
       "Insert Silence At The Start", "Insert Silence At Current Position",
       "Insert Silence At The End", "Insert File At Beginning", "Insert File At Current Position",
@@ -234,13 +233,12 @@ TEST_F(Frame, MacroListFollowsTheFixedOrderAndNamesMapBothWays) {
       "DC Offset Correction", "Convert Sample Rate", "Convert to Mono", "Convert to Stereo",
       "Play", "Stop"};
   const core::CommandRegistry& commands = frame_->commands();
-  std::size_t next = 0;
+  std::vector<std::string> names;
   for (const core::Command* c : core::MacroCommands(commands)) {
-    while (next < std::size(order) && c->macroName != order[next]) ++next;
-    ASSERT_LT(next, std::size(order)) << c->macroName << " out of order";
+    names.push_back(c->macroName);
     EXPECT_EQ(core::MacroId(commands, c->macroName), c->id);
   }
-  EXPECT_GE(core::MacroCommands(commands).size(), 25u);
+  EXPECT_EQ(names, order);
   EXPECT_EQ(core::MacroName(commands, core::kCmdNormalize), "Normalize");
   EXPECT_EQ(core::MacroName(commands, core::kCmdCut), "");
   EXPECT_EQ(core::MacroName(commands, 99999), "");
