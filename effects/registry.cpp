@@ -243,7 +243,7 @@ void RegisterEffectCommands(core::CommandRegistry& r) {
       {.id = core::kCmdCompressor, .menuText = "Dynamic Range Co&mpressor...",
        .cliName = "compressor", .undoLabel = "Dynamic Range Compressor",
        .progressText = "Dynamic Range Compressor", .needs = kAudio, .params = &kCompressorTable,
-       .place = effect(420), .macroName = "Dynamic Range Compressor", .macroOrder = 23,
+       .place = effect(420), .macroName = "Dynamic Range Compressor", .macroOrder = 230,
        .run = [](CommandCall& c) {
          return (CompressorCommand(c.ctx, *c.doc, CompressorParamsOf(*c.params)));
        },
@@ -251,12 +251,12 @@ void RegisterEffectCommands(core::CommandRegistry& r) {
       {.id = core::kCmdAutoGainControl, .menuText = "Automatic &Gain Control", .cliName = "agc",
        .undoLabel = "Automatic Gain Control", .progressText = "Performing Automatic Gain Control",
        .needs = kAudio, .place = effect(430), .macroName = "Automatic Gain Control",
-       .macroOrder = 18, .run = &Plain<AutoGainControlCommand>},
+       .macroOrder = 180, .run = &Plain<AutoGainControlCommand>},
       {.id = core::kCmdNoiseGate,
        .menuText = "Apply Multi-band Noise Gating... (faster speed, average quality)",
        .cliName = "noise-gate", .undoLabel = "Noise Reduction", .progressText = "Noise Reduction",
        .needs = kAudio, .params = &kNoiseGateTable, .place = noise(500),
-       .macroName = "Noise Reduction", .macroOrder = 19,
+       .macroName = "Noise Reduction", .macroOrder = 190,
        .run = [](CommandCall& c) {
          return (NoiseGateCommand(c.ctx, *c.doc, NoiseGateParamsOf(*c.params).levelDb));
        }},
@@ -284,7 +284,7 @@ void RegisterEffectCommands(core::CommandRegistry& r) {
        .undoLabel = "Auto Trim", .progressText = "AutoTrim", .needs = kAudio,
        .params = &kAutoTrimTable, .dialog = std::string(core::kNoDialog),
        .place = {"&Edit", {}, 450, true}, .range = core::CliRange::Edit,
-       .macroName = "Auto Trim", .macroOrder = 3,
+       .macroName = "Auto Trim", .macroOrder = 30,
        .run = [](CommandCall& c) {
          return (AutoTrimCommand(c.ctx, *c.doc, int(c.params->Int(0))));
        }},

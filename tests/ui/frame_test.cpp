@@ -69,6 +69,7 @@ TEST_F(Frame, MouseSelectionThenCutKeyAndUndoKeyRestoreTheAudio) {
 TEST_F(Frame, DisplayPaintsTheGivenColoursAndSelection) {
   DocumentWindow* w = Open(8000, 1, 64000, 0.5);
   WaveDisplay* d = w->mainDisplay();
+  QApplication::processEvents();  // the windows are tiled as a file opens: its new size first
   ASSERT_TRUE(d->WaitIdle(std::chrono::seconds(5)));
   QApplication::processEvents();
   QImage img = d->grab().toImage();
@@ -78,8 +79,11 @@ TEST_F(Frame, DisplayPaintsTheGivenColoursAndSelection) {
   // Half scale reaches about a quarter of the height above the centre line.
   const int h = img.height() - 1;
   const int expectUp = (127 * h) >> 9;
-  EXPECT_EQ(img.pixel(img.width() / 3, mid - expectUp + 2), colors::kWave);
-  EXPECT_EQ(img.pixel(img.width() / 3, mid - expectUp - 3), colors::kBackground);
+  // A column holds less than a period of the sine: one of two neighbours has its crest.
+  const int x = img.width() / 3;
+  EXPECT_TRUE(img.pixel(x, mid - expectUp + 2) == colors::kWave ||
+              img.pixel(x + 1, mid - expectUp + 2) == colors::kWave);
+  EXPECT_EQ(img.pixel(x, mid - expectUp - 3), colors::kBackground);
 
   w->doc().SetSelection(0, 32000, 0);
   QApplication::processEvents();
