@@ -70,23 +70,6 @@ TEST(Options, WorkingFolderChangesAskForARestart) {
   EXPECT_EQ(s.Find("Settings", "WorkingFolder"), other.path().string());
 }
 
-TEST(Options, SpecifiedFolderMustBeGivenAndExist) {
-  TempDir dir;
-  OptionValues v;
-  v.workingFolder = "";
-  EXPECT_EQ(CheckWorkingFolder(v), FolderProblem::None);  // the default folder is used
-  v.useDefaultWorkingDir = false;
-  EXPECT_EQ(CheckWorkingFolder(v), FolderProblem::Empty);
-  EXPECT_EQ(FolderProblemText(FolderProblem::Empty), "Please enter a valid folder.");
-  v.workingFolder = (dir / "missing").string();
-  EXPECT_EQ(CheckWorkingFolder(v), FolderProblem::Missing);
-  testing::WriteFileBytes(dir / "file", "x");
-  v.workingFolder = (dir / "file").string();
-  EXPECT_EQ(CheckWorkingFolder(v), FolderProblem::Missing);
-  v.workingFolder = dir.path().string();
-  EXPECT_EQ(CheckWorkingFolder(v), FolderProblem::None);
-}
-
 TEST(Options, DeletingTheRecentListKeepsOtherValues) {
   TempDir dir;
   Settings s{FolderLocations(dir.path())};
