@@ -461,12 +461,12 @@ void RecordDialog::UpdateTransport() {
 }
 
 void RecordDialog::ShowRecording() {
-  const core::AudioChain& recording = take_.chain();
-  const FramePos length = core::ChainLength(recording);
+  const core::AudioChain& taken = take_.chain();
+  const FramePos length = core::ChainLength(taken);
   wave_->SetAudioEnd(length);
-  wave_->SetAudio(recording, 0, false);
+  wave_->SetAudio(taken, 0, false);
   wave_->RequestView(0, std::max<FramePos>(length, 1));
-  wave_->SetMarker(platform::FramesFromMs(position_->value(), recording.sampleRate), 0);
+  wave_->SetMarker(platform::FramesFromMs(position_->value(), taken.sampleRate), 0);
 }
 
 void RecordDialog::ShowTime(std::int64_t ms) { time_->setText(Q(core::FormatTimeHundredths(ms))); }
