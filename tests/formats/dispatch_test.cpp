@@ -314,29 +314,6 @@ INSTANTIATE_TEST_SUITE_P(Formats, RoundTrip,
                                            Writable{".amr", 3, 400}),
                          [](const ::testing::TestParamInfo<Writable>& p) { return std::string(p.param.ext + 1); });
 
-// Files other programs wrote, read by us.
-TEST_F(Dispatch, TheirFilesReadByUs) {
-  QUILLET_REQUIRE_PROGRAMS("sox", "flac", "oggenc");
-  const auto wave = MakeWave("ref.wav", 30000, 22050, 2);
-  ASSERT_EQ(RunProgram({"flac", "-s", "-f", "-o", (dir / "t.flac").string(), wave.string()}), 0);
-  ASSERT_EQ(RunProgram({"sox", wave.string(), (dir / "t.aiff").string()}), 0);
-  ASSERT_EQ(RunProgram({"oggenc", "-Q", "-q", "6", "-o", (dir / "t.ogg").string(), wave.string()}), 0);
-  const std::vector<std::int16_t> want = Interleaved(30000, 2, 22050);
-  for (const char* name : {"t.flac", "t.aiff", "t.ogg"}) {
-    SCOPED_TRACE(name);
-    const OpenOutcome o = OpenDispatch(dir / name, nullptr, env);
-    ASSERT_EQ(o.result, platform::kTaskDone) << o.message;
-    std::vector<audio::Sample> s(static_cast<std::size_t>(o.source->length() * 2));
-    o.source->read(s.data(), o.source->length());
-    std::vector<std::int16_t> got(s.size());
-    for (std::size_t i = 0; i < s.size(); ++i) got[i] = static_cast<std::int16_t>(s[i] >> 4);
-    if (std::string(name) == "t.ogg")
-      EXPECT_GT(AlignedSnr(want, got, 2, 100), 20);
-    else
-      EXPECT_EQ(got, want);
-  }
-}
-
 TEST(SaveAsDialog, ReplacingAskedAndNoChoosesAgain) {
   TempDir dir;
   settings::Settings s(settings::FolderLocations(dir / "s"));

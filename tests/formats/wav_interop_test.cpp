@@ -15,23 +15,6 @@ using namespace testutil;
 using audio::Sample;
 using quillet::testing::TempDir;
 
-// A tool's decode as internal samples (its 32-bit output, rounded to 20 bits).
-std::vector<Sample> ToolDecode(const std::string& cmd) {
-  const std::string raw = CaptureOutput(cmd);
-  std::vector<Sample> out(raw.size() / 4);
-  for (std::size_t i = 0; i < out.size(); ++i) {
-    const auto s = static_cast<std::int32_t>(platform::LoadLE32(reinterpret_cast<const unsigned char*>(raw.data()) + 4 * i));
-    out[i] = static_cast<Sample>((std::int64_t{s} + 2048) >> 12);
-  }
-  return out;
-}
-std::vector<Sample> SoxDecode(const std::filesystem::path& f) {
-  return ToolDecode("sox -D " + Quote(f) + " -t raw -e signed -b 32 - 2>/dev/null");
-}
-std::vector<Sample> FfmpegDecode(const std::filesystem::path& f) {
-  return ToolDecode("ffmpeg -loglevel error -i " + Quote(f) + " -f s32le -c:a pcm_s32le - 2>/dev/null");
-}
-
 struct Made {
   const char* name;
   std::string command;  // %s is the output file
@@ -71,7 +54,7 @@ TEST(WavInterop, FilesFromOtherProgramsOpenWithTheirFormatAndAudio) {
     ASSERT_TRUE(src->ready()) << log.Text();
     EXPECT_EQ(src->sampleRate(), m.rate);
     EXPECT_EQ(src->channels(), m.channels);
-    const auto ref = SoxDecode(file);
+    const auto ref = SoxDecode(file, "", 32);
     EXPECT_EQ(src->length() * m.channels, static_cast<audio::FrameCount>(ref.size()));
     const auto ours = ReadAll(*src);
     EXPECT_EQ(ours.size(), ref.size());
@@ -97,8 +80,8 @@ TEST(WavInterop, WhatWeWriteIsReadBackBySoxAndFfmpeg) {
     auto src = OpenWaveFile(file);
     ASSERT_TRUE(src->ready());
     const auto ours = ReadAll(*src);
-    const auto sox = SoxDecode(file);
-    const auto ff = FfmpegDecode(file);
+    const auto sox = SoxDecode(file, "", 32);
+    const auto ff = FfmpegDecode(file, "", 32);
     // Whole frames: sox and ffmpeg may stop at the last whole block or decode it padded.
     ASSERT_GE(sox.size(), 12000u);
     ASSERT_GE(ff.size(), 12000u);
