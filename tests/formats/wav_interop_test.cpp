@@ -62,30 +62,46 @@ TEST(WavInterop, FilesFromOtherProgramsOpenWithTheirFormatAndAudio) {
   }
 }
 
-TEST(WavInterop, WhatWeWriteIsReadBackBySoxAndFfmpeg) {
+// Every coding we write: our header (no fact chunk, nothing to correct), the audio back
+// within the coding's error, seeking into the middle as reading through, and sox and
+// ffmpeg reading what we read.
+TEST(WavInterop, WhatWeWriteIsReadBackHereAndBySoxAndFfmpeg) {
   QUILLET_REQUIRE_PROGRAMS("sox", "ffmpeg");
   TempDir dir;
-  const auto in16 = Sine16(12000, 2, 0.8);
-  std::vector<Sample> in(in16.begin(), in16.end());
-  for (Sample& s : in) s *= 16;
   for (const WaveFormat& f : EncodableFormats(8000, 0)) {
     if (f.rate != 8000 || (f.channels != 2 && f.tag != wave_tag::kGsm610)) continue;
     SCOPED_TRACE(FormatTagName(f.tag) + " " + DescribeFormat(f));
+    const auto in16 = Sine16(12000, f.channels, 0.8);
+    std::vector<Sample> in(in16.begin(), in16.end());
+    for (Sample& s : in) s *= 16;
     const auto file = dir / "ours.wav";
     {
       auto sink = MakeWaveFormatSink(file, f);
+      ASSERT_FALSE(sink->failed()) << sink->failureMessage();
       sink->write(in.data(), 12000);
       ASSERT_TRUE(sink->Finish()) << sink->failureMessage();
     }
-    auto src = OpenWaveFile(file);
-    ASSERT_TRUE(src->ready());
+    ParseLog log;
+    auto src = OpenWaveFile(file, &log);
+    ASSERT_TRUE(src->ready()) << log.Text();
+    EXPECT_FALSE(log.HasCorrections()) << log.Text();
+    EXPECT_EQ(dynamic_cast<WaveSourceDetails&>(*src).format(), f);
+    ASSERT_GE(src->length(), 12000);
     const auto ours = ReadAll(*src);
+    const std::vector<double> a(ours.begin(), ours.begin() + 12000);
+    EXPECT_GT(SnrDb(std::vector<double>(in.begin(), in.begin() + 12000), a), f.tag == wave_tag::kGsm610 ? 20.0 : 25.0);
+    src->seek(3001);
+    std::vector<Sample> part(static_cast<std::size_t>(100 * f.channels));
+    src->read(part.data(), 100);
+    for (std::size_t i = 0; i < part.size(); ++i)
+      EXPECT_NEAR(part[i], ours[static_cast<std::size_t>(3001 * f.channels) + i], 16 * 64) << i;
+    EXPECT_EQ(src->position(), 3101);
+
     const auto sox = SoxDecode(file, "", 32);
     const auto ff = FfmpegDecode(file, "", 32);
     // Whole frames: sox and ffmpeg may stop at the last whole block or decode it padded.
     ASSERT_GE(sox.size(), 12000u);
     ASSERT_GE(ff.size(), 12000u);
-    std::vector<double> a(ours.begin(), ours.begin() + 12000);
     EXPECT_GT(SnrDb(a, std::vector<double>(sox.begin(), sox.begin() + 12000)), 60.0);
     EXPECT_GT(SnrDb(a, std::vector<double>(ff.begin(), ff.begin() + 12000)), 40.0);
   }
