@@ -95,8 +95,11 @@ TEST(Aiff, ChunkLayoutsAndWidthsReadTheirSamples) {
   } cases[] = {
       {"padded odd chunk", Form(comm + "NAME" + BE32(3) + "abc" + '\0' + Ssnd(data)), tones},
       {"unpadded odd chunk", Form(comm + "NAME" + BE32(3) + "abc" + Ssnd(data)), tones},
-      {"sound first, with an offset", Form(Ssnd(Be16Samples({7, 8}), 4) + Comm(1, 16, Extended(8000))), {112, 128}},
-      {"8 bits", Form(Comm(1, 8, Extended(8000)) + Ssnd(std::string("\x80\x7F\x00\x01", 4))),
+      {"sound first, with an offset",
+       Form(Ssnd(Be16Samples({7, 8}), 4) + Comm(1, 16, Extended(8000))),
+       {112, 128}},
+      {"8 bits",
+       Form(Comm(1, 8, Extended(8000)) + Ssnd(std::string("\x80\x7F\x00\x01", 4))),
        {-128 * 4096, 127 * 4096, 0, 4096}},
   };
   for (const auto& c : cases) {

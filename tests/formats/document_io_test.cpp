@@ -248,7 +248,6 @@ TEST_F(DocumentIo, AFailedTagWriteFailsTheSaveAndKeepsTheOldFile) {
     EXPECT_NE(e.path().filename().string().front(), '.') << "left behind: " << e.path();
 }
 
-
 // MPEG layer III frames in a WAVE file (as ffmpeg writes them) decode exactly like
 // the same frames in an .mp3 file, which its LAME tag trims to the original length.
 TEST(WaveMpeg, LayerThreeInWaveDecodesLikeTheMp3File) {

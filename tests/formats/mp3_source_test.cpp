@@ -67,7 +67,8 @@ TEST(Mp3Source, SeekLandsOnExactFrame) {
       EXPECT_EQ(len % spf, 0);
     }
     std::mt19937 rng(7);
-    std::vector<audio::FramePos> points = {-4, 0, 1, spf - 1, spf, 10 * spf + 5, len - spf, len - 3, len - 1, len / 2};
+    std::vector<audio::FramePos> points = {-4,           0,         1,       spf - 1, spf,
+                                           10 * spf + 5, len - spf, len - 3, len - 1, len / 2};
     for (int i = 0; i < 12; ++i) points.push_back(std::uniform_int_distribution<audio::FramePos>(0, len - 1)(rng));
     for (audio::FramePos p : points) {
       SCOPED_TRACE(p);

@@ -47,9 +47,13 @@ inline std::filesystem::path MakeMp3(const TempDir& dir, const std::string& name
 
 // mpg123's float output; without gapless trimming sample i matches our sample i, with it
 // the LAME tag's delay and padding are cut.
-inline std::vector<float> Mpg123Decode(const TempDir& dir, const std::filesystem::path& mp3, bool gapless = false) {
+inline std::vector<float> Mpg123Decode(const TempDir& dir, const std::filesystem::path& mp3,
+                                       bool gapless = false) {
   const auto out = dir / (mp3.stem().string() + (gapless ? ".gapless.f32" : ".ref.f32"));
-  EXPECT_EQ(RunProgram({"mpg123", "-q", gapless ? "--gapless" : "--no-gapless", "-e", "f32", "-s", mp3.string()}, out), 0);
+  EXPECT_EQ(RunProgram({"mpg123", "-q", gapless ? "--gapless" : "--no-gapless", "-e", "f32", "-s",
+                        mp3.string()},
+                       out),
+            0);
   const std::string bytes = ReadFileBytes(out);
   std::vector<float> v(bytes.size() / sizeof(float));
   std::memcpy(v.data(), bytes.data(), v.size() * sizeof(float));

@@ -48,22 +48,29 @@ inline std::string CaptureOutput(const std::string& cmd) {
 inline std::vector<audio::Sample> ToolSamples(const std::string& raw, int bits) {
   const auto* p = reinterpret_cast<const unsigned char*>(raw.data());
   std::vector<audio::Sample> out(raw.size() / static_cast<std::size_t>(bits / 8));
-  for (std::size_t i = 0; i < out.size(); ++i)
-    out[i] = bits == 16 ? static_cast<std::int16_t>(platform::LoadLE16(p + 2 * i)) * 16
-                        : static_cast<audio::Sample>((std::int64_t{static_cast<std::int32_t>(platform::LoadLE32(p + 4 * i))} + 2048) >> 12);
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    if (bits == 16) {
+      out[i] = static_cast<std::int16_t>(platform::LoadLE16(p + 2 * i)) * 16;
+    } else {
+      const auto s = static_cast<std::int32_t>(platform::LoadLE32(p + 4 * i));
+      out[i] = static_cast<audio::Sample>((std::int64_t{s} + 2048) >> 12);
+    }
+  }
   return out;
 }
 // soxInput: sox's options for reading the file ("" when its header says everything).
-inline std::vector<audio::Sample> SoxDecode(const std::filesystem::path& f, const std::string& soxInput = "",
-                                            int bits = 16) {
+inline std::vector<audio::Sample> SoxDecode(const std::filesystem::path& f,
+                                            const std::string& soxInput = "", int bits = 16) {
   return ToolSamples(CaptureOutput("sox -D " + soxInput + " " + Quote(f) + " -t raw -e signed -b " +
-                                   std::to_string(bits) + " -L - 2>/dev/null"), bits);
+                                   std::to_string(bits) + " -L - 2>/dev/null"),
+                     bits);
 }
-inline std::vector<audio::Sample> FfmpegDecode(const std::filesystem::path& f, const std::string& ffInput = "",
-                                               int bits = 16) {
+inline std::vector<audio::Sample> FfmpegDecode(const std::filesystem::path& f,
+                                               const std::string& ffInput = "", int bits = 16) {
   const std::string fmt = bits == 16 ? "s16le" : "s32le";
-  return ToolSamples(CaptureOutput("ffmpeg -loglevel error " + ffInput + " -i " + Quote(f) + " -f " + fmt +
-                                   " -c:a pcm_" + fmt + " - 2>/dev/null"), bits);
+  return ToolSamples(CaptureOutput("ffmpeg -loglevel error " + ffInput + " -i " + Quote(f) +
+                                   " -f " + fmt + " -c:a pcm_" + fmt + " - 2>/dev/null"),
+                     bits);
 }
 
 inline audio::Sample MaxAbsDiff(const std::vector<audio::Sample>& a, const std::vector<audio::Sample>& b) {

@@ -179,7 +179,9 @@ TEST(RiffTags, DamagedEndsAreMendedBeforeTagsAreAppended) {
   const struct {
     const char* name;
     std::string wave;
-  } cases[] = {{"no pad byte", unpadded}, {"unfinished", unfinished}, {"fragment", MakeWave(dir, 10) + "abc"}};
+  } cases[] = {{"no pad byte", unpadded},
+               {"unfinished", unfinished},
+               {"fragment", MakeWave(dir, 10) + "abc"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     MemoryWritableBytes file(c.wave);
@@ -194,7 +196,9 @@ TEST(RiffTags, DamagedEndsAreMendedBeforeTagsAreAppended) {
   EXPECT_EQ(padded.bytes()[unpadded.size()], '\0');
   MemoryWritableBytes closed(unfinished);
   ASSERT_TRUE(WriteRiffTags(closed, Full()));
-  EXPECT_EQ(platform::LoadLE32(reinterpret_cast<const unsigned char*>(closed.bytes().data()) + dataSizeAt), 1000u);
+  EXPECT_EQ(platform::LoadLE32(reinterpret_cast<const unsigned char*>(closed.bytes().data()) +
+                               dataSizeAt),
+            1000u);
   EXPECT_EQ(WaveAudio(closed.bytes()).size(), 500u);
 }
 

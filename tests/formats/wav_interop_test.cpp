@@ -89,7 +89,8 @@ TEST(WavInterop, WhatWeWriteIsReadBackHereAndBySoxAndFfmpeg) {
     ASSERT_GE(src->length(), 12000);
     const auto ours = ReadAll(*src);
     const std::vector<double> a(ours.begin(), ours.begin() + 12000);
-    EXPECT_GT(SnrDb(std::vector<double>(in.begin(), in.begin() + 12000), a), f.tag == wave_tag::kGsm610 ? 20.0 : 25.0);
+    EXPECT_GT(SnrDb(std::vector<double>(in.begin(), in.begin() + 12000), a),
+              f.tag == wave_tag::kGsm610 ? 20.0 : 25.0);
     src->seek(3001);
     std::vector<Sample> part(static_cast<std::size_t>(100 * f.channels));
     src->read(part.data(), 100);
