@@ -1,5 +1,8 @@
 #include "effects/plugins/plugin_commands.h"
 
+#include <algorithm>
+#include <cctype>
+
 #include "core/document.h"
 #include "effects/commands.h"
 #include "effects/plugins/ladspa_host.h"
@@ -117,7 +120,17 @@ void RegisterPluginCommands(core::CommandRegistry& r) {
          .run = [](core::CommandCall& c) { return PluginEffectCommand(c.ctx, *c.doc, "lv2", c.params->Text(0)); }});
 }
 
-void RegisterInstalledPlugins(core::CommandRegistry& r, const std::vector<PluginInfo>& plugins) {
+void RegisterInstalledPlugins(core::CommandRegistry& r, const std::vector<PluginInfo>& installed) {
+  // A submenu per family, each in name order: a system with the common packages has
+  // hundreds of effects, too many for one unsorted list.
+  std::vector<PluginInfo> plugins = installed;
+  const auto lower = [](std::string s) {
+    for (char& ch : s) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    return s;
+  };
+  std::stable_sort(plugins.begin(), plugins.end(), [&](const PluginInfo& a, const PluginInfo& b) {
+    return lower(a.name) < lower(b.name);
+  });
   for (const PluginInfo& p : plugins) {
     const bool vst = p.family == "vst";
     std::string menuText;
@@ -131,7 +144,8 @@ void RegisterInstalledPlugins(core::CommandRegistry& r, const std::vector<Plugin
            .undoLabel = vst ? "VST Effects" : "LADSPA/LV2 Effects",
            .progressText = vst ? "Applying VST Effect" : "Applying LADSPA/LV2 Effect", .needs = core::kNeedsAudio,
            .params = vst ? &kVstTable : &kLadspaTable, .dialog = vst ? "vst-plugins" : "plugins",
-           .place = {"&Effects", "P&lug-ins", 920, false},
+           .place = {"&Effects", vst ? "VST Plug-ins" : family == "lv2" ? "LV2 Plug-ins" : "LADSPA Plug-ins",
+                     vst ? 922 : family == "lv2" ? 921 : 920, false},
            .run = [family](core::CommandCall& c) {
              return PluginEffectCommand(c.ctx, *c.doc, family, c.params->Text(0));
            },

@@ -30,7 +30,7 @@ platform::TaskResult PluginEffectCommand(core::EditContext& ctx, core::WaveDocum
                                          const std::string& family, const std::string& text);
 
 void RegisterPluginCommands(core::CommandRegistry& r);
-// An entry per plug-in of plugins under "Plug-ins" in the Effects menu, at the IDs
+// An entry per plug-in under its family's submenu of the Effects menu, at the IDs
 // beyond the fixed ones: its dialog opens on that plug-in with its stored values.
 void RegisterInstalledPlugins(core::CommandRegistry& r, const std::vector<PluginInfo>& plugins);
 

@@ -267,9 +267,17 @@ TEST_F(PluginCommandTest, InstalledPluginsJoinTheTableAndRunFromTheirEntries) {
   const std::size_t fixed = r.all().size();
   RegisterInstalledPlugins(r, ScanLadspa(kFolders));
   ASSERT_EQ(r.all().size(), fixed + 5) << (r.refusals().empty() ? "" : r.refusals()[0]);
-  const core::Command& gain = r.all()[fixed];
-  EXPECT_EQ(gain.menuText, "Fixture Gain...");
-  EXPECT_EQ(gain.place.submenu, "P&lug-ins");
+  // In name order under their family's submenu.
+  std::size_t at = fixed;
+  for (std::size_t i = fixed; i < r.all().size(); ++i) {
+    if (i > fixed) {
+      EXPECT_LT(r.all()[i - 1].menuText, r.all()[i].menuText);
+    }
+    if (r.all()[i].menuText == "Fixture Gain...") at = i;
+  }
+  const core::Command& gain = r.all()[at];
+  ASSERT_EQ(gain.menuText, "Fixture Gain...");
+  EXPECT_EQ(gain.place.submenu, "LADSPA Plug-ins");
   EXPECT_GE(gain.id, core::kCmdFirstDynamic);
   // The entry's dialog opens on its plug-in, whose stored values the run takes.
   StoreValues(Fixture("q_gain"), {0.5f}, settings);
