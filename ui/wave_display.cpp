@@ -83,7 +83,31 @@ FramePos WaveDisplay::ClampFrame(FramePos f) const { return std::clamp<FramePos>
 
 FramePos WaveDisplay::FrameAtPixel(int x) const {
   if (!map_.valid()) return 0;
+  if (x <= 1) return ClampFrame(map_.viewStart);
+  if (x >= std::min(map_.width, width() - 2)) return ClampFrame(map_.viewStart + map_.viewLength);
   return ClampFrame(map_.FrameOf(std::int64_t{x} - 1));
+}
+
+FramePos WaveDisplay::SnappedFrameAtPixel(int x) const {
+  const FramePos f = FrameAtPixel(x);
+  FramePos best = f;
+  int bestDistance = kSnapPixels + 1;
+  auto consider = [&](FramePos target) {
+    const int px = PixelOfFrame(target);
+    if (px < 0 || std::abs(px - x) >= bestDistance) return;
+    bestDistance = std::abs(px - x);
+    best = target;
+  };
+  consider(0);
+  consider(audioEnd_);
+  consider(snapCursor_);
+  for (FramePos line : lines_) consider(line);
+  return ClampFrame(best);
+}
+
+FramePos WaveDisplay::EventFrame(const QMouseEvent* e) const {
+  const int x = int(e->position().x());
+  return e->modifiers() & Qt::ControlModifier ? FrameAtPixel(x) : SnappedFrameAtPixel(x);
 }
 
 int WaveDisplay::PixelOfFrame(FramePos f) const {
@@ -195,7 +219,8 @@ void WaveDisplay::PinMovingEdge(bool right) {
 
 void WaveDisplay::mousePressEvent(QMouseEvent* e) {
   if (e->button() != Qt::LeftButton || !hasAudio_) return;
-  const FramePos f = FrameAtPixel(int(e->position().x()));
+  snapCursor_ = markerPos_;
+  const FramePos f = EventFrame(e);
   dragging_ = true;
   draggingFirst_ = draggingLast_ = false;
   if (e->modifiers() & Qt::ShiftModifier) {
@@ -221,7 +246,7 @@ void WaveDisplay::mousePressEvent(QMouseEvent* e) {
 void WaveDisplay::mouseMoveEvent(QMouseEvent* e) {
   if (!hasAudio_) return;
   const int x = int(e->position().x());
-  const FramePos f = FrameAtPixel(x);
+  const FramePos f = dragging_ ? EventFrame(e) : FrameAtPixel(x);
   if (!dragging_) {
     // Within two frames, or two pixels when a pixel covers less than a frame.
     auto near = [&](FramePos edge) {
@@ -259,7 +284,7 @@ void WaveDisplay::mouseReleaseEvent(QMouseEvent* e) {
   setCursor(Qt::ArrowCursor);
   SetAutoScroll(0);
   if (!(e->modifiers() & Qt::ShiftModifier)) {
-    const FramePos f = FrameAtPixel(int(e->position().x()));
+    const FramePos f = EventFrame(e);
     if (!draggingFirst_ && !draggingLast_) {
       selFirst_ = std::min(f, dragOrigin_);
       selLast_ = std::max(f, dragOrigin_);

@@ -49,8 +49,14 @@ class WaveDisplay : public QWidget {
   FramePos viewStart() const { return map_.viewStart; }
   FrameCount viewLength() const { return map_.viewLength; }
   int columns() const { return map_.width; }
-  // The frame under pixel x (columns start at pixel 1), clamped to the audio.
+  // The frame under pixel x (columns start at pixel 1), clamped to the audio. The
+  // first column and the frame left of it are the view's start, the last column and
+  // the frame right of it its end, so a drag edge to edge takes all that is in view.
   FramePos FrameAtPixel(int x) const;
+  // FrameAtPixel, caught by the start, the end, the cursor or a bookmark when one is
+  // within kSnapPixels of x.
+  FramePos SnappedFrameAtPixel(int x) const;
+  static constexpr int kSnapPixels = 5;
   // The pixel of frame f; -1 when it is not in view.
   int PixelOfFrame(FramePos f) const;
   // For tests and benchmarks: waits until the worker has computed the latest view.
@@ -79,6 +85,8 @@ class WaveDisplay : public QWidget {
   void Remap();
   void SetAutoScroll(int direction);
   FramePos ClampFrame(FramePos f) const;
+  // Where a mouse event points; Ctrl held turns snapping off.
+  FramePos EventFrame(const QMouseEvent* e) const;
 
   std::unique_ptr<core::PeakWorker> worker_;
   core::ColumnMapping map_;  // of the requested view, on this thread
@@ -89,6 +97,7 @@ class WaveDisplay : public QWidget {
   bool hasAudio_ = false;
   FramePos selFirst_ = 0, selLast_ = 0, dragOrigin_ = 0;
   FramePos markerPos_ = 0;
+  FramePos snapCursor_ = 0;  // the cursor when the drag began
   FrameCount markerLength_ = 0;
   FramePos audioEnd_ = 0;
   std::vector<FramePos> lines_;

@@ -66,6 +66,41 @@ TEST_F(Frame, MouseSelectionThenCutKeyAndUndoKeyRestoreTheAudio) {
   EXPECT_EQ(frame_->action(core::kCmdRedo)->text().toStdString(), "Redo Cut\tCtrl+Y");
 }
 
+TEST_F(Frame, DragsReachTheEdgesAndSnapUnlessCtrlIsHeld) {
+  DocumentWindow* w = Open(8000, 1, 80000);
+  WaveDisplay* d = w->mainDisplay();
+  ASSERT_TRUE(d->WaitIdle(std::chrono::seconds(5)));
+  const auto& doc = w->doc();
+  auto drag = [&](int x0, int x1, Qt::KeyboardModifiers mods = {}) {
+    QTest::mousePress(d, Qt::LeftButton, mods, QPoint(x0, 20));
+    QTest::mouseMove(d, QPoint(x1, 20));
+    QTest::mouseRelease(d, Qt::LeftButton, mods, QPoint(x1, 20));
+  };
+  const int last = d->width() - 1;
+  // Edge to edge, from the border or from the first and last columns: everything.
+  for (const auto& [x0, x1] : {std::pair{0, last}, {1, d->columns()}}) {
+    SCOPED_TRACE(x0);
+    drag(x0, x1);
+    EXPECT_EQ(doc.selStart(), 0);
+    EXPECT_EQ(doc.selEnd(), 80000);
+  }
+  // A few pixels in still catches the start and the end; Ctrl lets go of them.
+  drag(3, last - 3);
+  EXPECT_EQ(doc.selStart(), 0);
+  EXPECT_EQ(doc.selEnd(), 80000);
+  drag(3, last - 3, Qt::ControlModifier);
+  EXPECT_EQ(doc.selStart(), d->FrameAtPixel(3));
+  EXPECT_GT(doc.selStart(), 0);
+  EXPECT_LT(doc.selEnd(), 80000);
+  // The cursor catches a drag that ends near it.
+  w->doc().SetSelection(40000, 40000, 40000);
+  QApplication::processEvents();
+  const int cx = d->PixelOfFrame(40000);
+  ASSERT_GT(cx, 0);
+  drag(cx - 100, cx + 2);
+  EXPECT_EQ(doc.selEnd(), 40000);
+}
+
 TEST_F(Frame, DisplayPaintsTheGivenColoursAndSelection) {
   DocumentWindow* w = Open(8000, 1, 64000, 0.5);
   WaveDisplay* d = w->mainDisplay();
