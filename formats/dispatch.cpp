@@ -342,7 +342,7 @@ bool SaveOptions(std::string_view ext, std::uint32_t rate, int channels, const D
   const FormatRow& row = RowFor(ext);
   if (!CanWrite(row)) return false;
   if (!env.options) return true;
-  if (row.waveChooser) return WaveSaveOptions(rate, channels, env.options->WaveChooser());
+  if (row.waveChooser) return WaveSaveOptions(rate, channels, env.options->WaveChooser(), env.documentWave);
   if (!row.options) return true;
   core::ParamSet values = LoadOptions(*row.options, env.settings, rate, channels, env.notices);
   StartFromDocument(*row.options, values, rate, channels);
@@ -353,7 +353,7 @@ bool SaveOptions(std::string_view ext, std::uint32_t rate, int channels, const D
 
 audio::SinkHandle MakeSaveSink(const std::filesystem::path& file, std::uint32_t rate, int channels,
                                const settings::Settings& s, int sourceBits, const LAudioTagList* tags,
-                               std::vector<std::string>* notices) {
+                               std::vector<std::string>* notices, const WaveFormat* documentWave) {
   const FormatRow& row = RowForFile(file);
   if (!row.makeSink) return nullptr;
   SinkRequest request;
@@ -361,6 +361,7 @@ audio::SinkHandle MakeSaveSink(const std::filesystem::path& file, std::uint32_t 
   request.rate = rate;
   request.channels = channels;
   request.sourceBits = sourceBits;
+  request.documentWave = documentWave;
   if (row.encoder) {
     request.program = ComponentPath(*row.encoder, s).string();
     if (request.program.empty()) return nullptr;
@@ -448,7 +449,8 @@ platform::Outcome RunSaveSteps(platform::LProgressDialog& task, const core::Audi
   if (TakeAsk(ask) && !SaveOptions(ext, chain.sampleRate, chain.channels, env)) return platform::Outcome::Cancelled();
   if (row.encodesFromWave) return finish(SaveThroughWave(task, chain, file, row, env, &why));
   audio::SinkHandle sink =
-      MakeSaveSink(file, chain.sampleRate, chain.channels, env.settings, sourceBits, tags, env.notices);
+      MakeSaveSink(file, chain.sampleRate, chain.channels, env.settings, sourceBits, tags, env.notices,
+                   env.documentWave && *env.documentWave ? &**env.documentWave : nullptr);
   if (!sink) return finish(kTaskFailed);
   if (sink->failed()) {
     why = sink->failureMessage();

@@ -42,6 +42,9 @@ struct DispatchEnv {
   // Receives a line for each stored option that could not be used and was replaced
   // by its default (quillet-cli prints them).
   std::vector<std::string>* notices = nullptr;
+  // The document's own WAVE format (editor): a WAVE save writes it when set, the
+  // chooser starts from it and puts the accepted format into it.
+  std::optional<WaveFormat>* documentWave = nullptr;
 };
 
 // The system's default caption of the dispatcher's message boxes.
@@ -76,7 +79,8 @@ bool SaveOptions(std::string_view extension, std::uint32_t rate, int channels,
 audio::SinkHandle MakeSaveSink(const std::filesystem::path& file, std::uint32_t rate, int channels,
                                const settings::Settings& s, int sourceBits = 0,
                                const LAudioTagList* tags = nullptr,
-                               std::vector<std::string>* notices = nullptr);
+                               std::vector<std::string>* notices = nullptr,
+                               const WaveFormat* documentWave = nullptr);
 
 // Saves chain into file (the "Saving..." steps), tags included; the target is replaced
 // only when every block was read and written. A failure is shown when *ask was set.

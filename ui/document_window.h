@@ -6,9 +6,11 @@
 #include <QTimer>
 #include <QWidget>
 #include <memory>
+#include <optional>
 
 #include "core/document.h"
 #include "formats/tags.h"
+#include "formats/wave_format.h"
 #include "ui/view_math.h"
 
 class QScrollBar;
@@ -37,6 +39,9 @@ class DocumentWindow : public QWidget {
   bool verticalZoom() const { return verticalZoom_; }
   // PCM width of the file it came from, so saving keeps the depth.
   int sourceBits = 0;
+  // The WAVE format this document saves in: the PCM it was opened from, or what its
+  // own Save As chose; unset, the stored choice applies.
+  std::optional<formats::WaveFormat> waveFormat;
   // Read when the file is opened, written into it after each save.
   formats::LAudioTagList tags;
 

@@ -467,6 +467,8 @@ DocumentWindow* MainFrame::OpenFile(const std::filesystem::path& file) {
   auto doc = std::make_unique<core::WaveDocument>(std::move(task.chain()), 0, path);
   DocumentWindow* w = AddDocument(std::move(doc));
   w->sourceBits = task.sourceBits();
+  if (w->sourceBits)
+    w->waveFormat = formats::MakePcmFormat(w->doc().sampleRate(), w->doc().channels(), w->sourceBits);
   formats::ReadTags(w->tags, path);
   w->doc().ZoomFull();
   if (wasMaximized) w->parentWidget()->showMaximized();
@@ -479,9 +481,13 @@ bool MainFrame::SaveAs(DocumentWindow* w, const std::filesystem::path& file, boo
   if (!w || w->doc().busy()) return false;
   playback_->Forget(&w->doc());
   bool ask = askOptions;
+  formats::DispatchEnv env = Env();
+  // The chooser works on a copy, so a failed or cancelled save keeps the document's format.
+  std::optional<formats::WaveFormat> wave = w->waveFormat;
+  env.documentWave = &wave;
   // The tags go into the file before it replaces the old one: a failed tag write fails
   // the save and keeps the old file.
-  formats::SaveChainTask task(w->doc().chain(), file, Env(), w->sourceBits, &ask, w->tags);
+  formats::SaveChainTask task(w->doc().chain(), file, env, w->sourceBits, &ask, w->tags);
   task.Run(*progress_);
   if (task.result != platform::kTaskDone) {
     if (task.result == platform::kTaskFailed) {
@@ -497,6 +503,7 @@ bool MainFrame::SaveAs(DocumentWindow* w, const std::filesystem::path& file, boo
   }
   w->doc().SetFile(std::filesystem::absolute(file));
   w->doc().MarkSaved();
+  w->waveFormat = wave;
   RefreshStates();
   return true;
 }

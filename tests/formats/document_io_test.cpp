@@ -16,6 +16,7 @@
 #include "fixtures/temp_dir.h"
 #include "formats/codec.h"
 #include "formats/tags.h"
+#include "formats/wav_chooser.h"
 #include "formats/wav_writer.h"
 #include "platform/scripted_progress.h"
 #include "settings/settings.h"
@@ -81,6 +82,34 @@ TEST_F(DocumentIo, WideFilesKeepTheirDepthWhenNoFormatIsStored) {
   save.Run(owner);
   ASSERT_EQ(save.result, platform::kTaskDone);
   EXPECT_EQ(ReadFileBytes(dir / "out24.wav"), ReadFileBytes(in));
+}
+
+TEST_F(DocumentIo, ADocumentsOwnFormatWinsOverTheStoredChoice) {
+  const char* old = std::getenv("XDG_DATA_HOME");
+  const std::string saved = old ? old : "";
+  setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
+  ASSERT_TRUE(WriteWavCodecFile(WavCodecFilePath(), MakePcmFormat(22050, 2, 16)));
+  const auto in = MakeWave("in24.wav", 1000, 24);
+  LoadFileTask load(in, store, env);
+  load.Run(owner);
+  ASSERT_EQ(load.result, platform::kTaskDone);
+  std::optional<WaveFormat> own = MakePcmFormat(22050, 2, load.sourceBits());
+  DispatchEnv documentEnv = env;
+  documentEnv.documentWave = &own;
+  for (int round = 0; round < 2; ++round) {
+    SaveChainTask save(load.chain(), dir / "out24.wav", documentEnv, load.sourceBits());
+    save.Run(owner);
+    ASSERT_EQ(save.result, platform::kTaskDone);
+    EXPECT_EQ(ReadFileBytes(dir / "out24.wav"), ReadFileBytes(in)) << round;
+  }
+  // Without one, the stored choice applies.
+  SaveChainTask plain(load.chain(), dir / "out16.wav", env, load.sourceBits());
+  plain.Run(owner);
+  const std::string plainBytes = ReadFileBytes(dir / "out16.wav");
+  ASSERT_GT(plainBytes.size(), 44u);
+  EXPECT_EQ(plainBytes[34], 16) << "bits per sample";
+  if (old) setenv("XDG_DATA_HOME", saved.c_str(), 1);
+  else unsetenv("XDG_DATA_HOME");
 }
 
 TEST_F(DocumentIo, CancelledLoadLeavesNoChainAndNoFiles) {
