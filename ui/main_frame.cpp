@@ -355,6 +355,8 @@ void MainFrame::StorePlacement() {
 }
 
 DocumentWindow* MainFrame::AddDocument(std::unique_ptr<core::WaveDocument> doc) {
+  // Every document the frame shows comes through here: one place to journal them.
+  if (journals_ && !doc->recorder()) doc->SetRecorder(journals_->NewRecorder());
   auto* w = new DocumentWindow(std::move(doc));
   QMdiSubWindow* sub = mdi_->addSubWindow(w);
   sub->setWindowIcon(windowIcon());
@@ -402,6 +404,12 @@ DocumentWindow* MainFrame::AddDocument(std::unique_ptr<core::WaveDocument> doc) 
 AnalysisWindows& MainFrame::analysis() {
   if (!analysis_) analysis_ = std::make_unique<AnalysisWindows>(*mdi_, settings_, *prompter_, *progress_);
   return *analysis_;
+}
+
+DocumentWindow* MainFrame::AddRecoveredDocument(std::unique_ptr<core::WaveDocument> doc) {
+  // A recovered untitled document keeps its number; new ones count on from it.
+  if (doc->file().empty()) nextUntitled_ = std::max(nextUntitled_, doc->untitledNumber() + 1);
+  return AddDocument(std::move(doc));
 }
 
 void MainFrame::Activate(DocumentWindow* w) {
@@ -584,6 +592,11 @@ core::CommandState MainFrame::State() const {
 }
 
 void MainFrame::RefreshStates() {
+  if (journals_) {
+    // Not a box: it would come back at every edit while the disk stays full.
+    if (const std::string failure = journals_->TakeFailure(); !failure.empty())
+      statusBar()->showMessage(Q(failure + " Your changes cannot be recovered after a crash."), 30000);
+  }
   const core::CommandState state = State();
   for (auto& [id, a] : actions_) {
     const core::Command& c = *commands_.Find(id);

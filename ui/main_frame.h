@@ -15,6 +15,7 @@
 #include "core/clipboard.h"
 #include "core/command_table.h"
 #include "core/edit_services.h"
+#include "core/journal_keeper.h"
 #include "core/segment_store.h"
 #include "formats/document_io.h"
 #include "platform/hot_keys.h"
@@ -74,6 +75,11 @@ class MainFrame : public QMainWindow {
   bool CloseAll();
   // Close all, store the placement and close the window; false when cancelled.
   bool Exit();
+
+  // Journals every document this frame holds (crash recovery); null: none.
+  void SetJournals(core::JournalKeeper* journals) { journals_ = journals; }
+  // Shows a document recovered from a copy that died (already journaled).
+  DocumentWindow* AddRecoveredDocument(std::unique_ptr<class core::WaveDocument> doc);
 
   // The command line; returns true when it asked to exit and the frame did.
   bool RunCommandLine(const std::vector<std::string>& args);
@@ -168,6 +174,7 @@ class MainFrame : public QMainWindow {
 
   settings::Settings& settings_;
   core::SegmentStore& store_;
+  core::JournalKeeper* journals_ = nullptr;
   core::CommandRegistry commands_;
   Host host_{*this};
   // The CD commands' way to the load dialog and the open documents.

@@ -110,5 +110,7 @@ platform::TaskResult RunSpectrogramCommand(CommandContext& context);
 platform::TaskResult RunCdCommand(CommandContext& context);
 // send email|ftp|desktop FILE ... (cmd_send.cpp).
 platform::TaskResult RunSendCommand(CommandContext& context);
+// recover --list | --save DIR | --discard (cmd_recover.cpp).
+platform::TaskResult RunRecoverCommand(CommandContext& context);
 
 }  // namespace quillet::app

@@ -28,6 +28,9 @@ std::span<const CliCommand> Commands() {
       {"send", "email|ftp|desktop FILE [OPTIONS]",
        "send FILE by SMTP mail, FTP upload or the desktop's mail program (\"send\" alone lists the options)",
        &RunSendCommand},
+      {"recover", "--list | --save DIR | --discard",
+       "list, save as WAVE files into DIR, or discard the documents of copies of the editor that died",
+       &RunRecoverCommand},
   };
   return kCommands;
 }
