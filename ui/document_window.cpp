@@ -7,6 +7,7 @@
 #include <QToolButton>
 
 #include <algorithm>
+#include <cmath>
 
 #include "ui/wave_display.h"
 
@@ -72,6 +73,14 @@ DocumentWindow::DocumentWindow(std::unique_ptr<core::WaveDocument> doc, QWidget*
     connect(d, &WaveDisplay::contextMenuRequested, this, &DocumentWindow::contextMenuRequested);
   }
   connect(main_, &WaveDisplay::autoScroll, this, &DocumentWindow::OnAutoScroll);
+  connect(main_, &WaveDisplay::wheelTurned, this, [this](double steps, FramePos frame, bool zoom) {
+    const View v{doc_->viewStart(), doc_->viewEnd()};
+    // Each notch away halves the width (zoom in) or moves the view a tenth to the left.
+    const View to = zoom ? ZoomAboutView(v, frame, std::pow(0.5, steps), doc_->length())
+                         : ScrolledView(v, -steps, doc_->length());
+    doc_->SetView(to.start, to.end);
+    if (zoom) emit statesChanged();
+  });
   connect(&autoScrollTimer_, &QTimer::timeout, this, [this] {
     ScrollStep(autoScroll_);
     main_->PinMovingEdge(autoScroll_ > 0);

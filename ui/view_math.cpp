@@ -31,6 +31,25 @@ View ZoomOutView(View v, FrameCount length) {
   return ClampView({clampedStart, clampedStart + width}, length);
 }
 
+View ZoomAboutView(View v, FramePos anchor, double factor, FrameCount length) {
+  const double width = static_cast<double>(v.end - v.start);
+  const double wanted = std::clamp(width * factor, static_cast<double>(kMinZoomFrames),
+                                   static_cast<double>(std::max<FrameCount>(length, kMinZoomFrames)));
+  const auto newWidth = static_cast<FrameCount>(wanted);
+  anchor = std::clamp<FramePos>(anchor, v.start, v.end);
+  const double share = width > 0 ? static_cast<double>(anchor - v.start) / width : 0.0;
+  FramePos start = anchor - static_cast<FramePos>(share * static_cast<double>(newWidth));
+  start = std::clamp<FramePos>(start, 0, std::max<FrameCount>(length - newWidth, 0));
+  return ClampView({start, start + newWidth}, length);
+}
+
+View ScrolledView(View v, double steps, FrameCount length) {
+  const FrameCount width = v.end - v.start;
+  const auto shift = static_cast<FramePos>(static_cast<double>(std::max<FrameCount>(width / 10, 1)) * steps);
+  const FramePos start = std::clamp<FramePos>(v.start + shift, 0, std::max<FrameCount>(length - width, 0));
+  return ClampView({start, start + width}, length);
+}
+
 View ShownView(View v, std::uint32_t rate) {
   if (v.end > v.start) return v;
   return {0, std::max<FrameCount>(rate, 1)};

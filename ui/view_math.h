@@ -32,6 +32,11 @@ View ZoomOutView(View v, FrameCount length);
 // What the displays show for a view: an empty view (an empty document) shows one
 // second instead, so nothing divides by a zero length.
 View ShownView(View v, std::uint32_t rate);
+// The view zoomed by factor (below 1: in) about anchor, which stays at the same place
+// on screen; no narrower than kMinZoomFrames, no wider than the audio.
+View ZoomAboutView(View v, FramePos anchor, double factor, FrameCount length);
+// The view moved by steps tenths of its width (negative: left), inside the audio.
+View ScrolledView(View v, double steps, FrameCount length);
 // Where the play position moves when the scroll bar moves to pos (0..kScrollMax).
 FramePos ScrollTarget(int pos, FrameCount length);
 // The scroll bar position of frame cursor; 0 while no length is known.

@@ -1,6 +1,7 @@
 #include "ui/wave_display.h"
 
 #include <QMouseEvent>
+#include <QWheelEvent>
 #include <QPainter>
 #include <QPalette>
 
@@ -293,6 +294,14 @@ void WaveDisplay::mouseReleaseEvent(QMouseEvent* e) {
   }
   update();
   emit selectionFinished(selFirst_, selLast_, markerPos_);
+}
+
+void WaveDisplay::wheelEvent(QWheelEvent* e) {
+  // Touchpads send small deltas; a notch is 120.
+  const double steps = e->angleDelta().y() / 120.0;
+  if (!hasAudio_ || steps == 0) return;
+  emit wheelTurned(steps, FrameAtPixel(int(e->position().x())), e->modifiers() & Qt::ControlModifier);
+  e->accept();
 }
 
 void WaveDisplay::contextMenuEvent(QContextMenuEvent* e) {

@@ -71,6 +71,9 @@ class WaveDisplay : public QWidget {
   // +1: dragging past the right edge, -1: past the left, 0: back inside.
   void autoScroll(int direction);
   void contextMenuRequested(QPoint globalPos);
+  // The wheel turned by steps notches (positive: away from the person) over frame;
+  // zoom asks for Ctrl+wheel.
+  void wheelTurned(double steps, FramePos frame, bool zoom);
 
  protected:
   void paintEvent(QPaintEvent* e) override;
@@ -79,6 +82,7 @@ class WaveDisplay : public QWidget {
   void mouseMoveEvent(QMouseEvent* e) override;
   void mouseReleaseEvent(QMouseEvent* e) override;
   void contextMenuEvent(QContextMenuEvent* e) override;
+  void wheelEvent(QWheelEvent* e) override;
 
  private:
   int UsableColumns() const;

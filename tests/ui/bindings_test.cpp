@@ -14,6 +14,7 @@
 #include "formats/document_io.h"
 #include "formats/format_table.h"
 #include "formats/save_options.h"
+#include "formats/wav_chooser.h"
 #include "frame_fixture.h"
 #include "ui/format_dialogs.h"
 #include "ui/level_meter.h"
@@ -206,6 +207,52 @@ TEST_F(Frame, SaveAsWaveUsesTheFormatChosenInTheChooserAndRemembersIt) {
   EXPECT_EQ(bytes.size() - data - 8, 800u) << "one byte per frame";
   // The choice is remembered for the next save without a dialog.
   EXPECT_TRUE(std::filesystem::exists(dir_ / "data" / "Orvanta" / "Quillet" / "WavCodec.wff"));
+}
+
+TEST_F(Frame, A24BitDocumentSavesAs24BitWhateverWasChosenElsewhere) {
+  // Another document's choice of 16-bit is stored.
+  ASSERT_TRUE(formats::WriteWavCodecFile(formats::WavCodecFilePath(), formats::MakePcmFormat(8000, 1, 16)));
+  // 24-bit samples on the 20-bit grid survive the trip unchanged.
+  std::string data;
+  for (int i = 0; i < 800; ++i) {
+    const std::int32_t v = ((i * 4099) % (1 << 20) - (1 << 19)) * 16;
+    for (int b = 0; b < 3; ++b) data.push_back(char((v >> (8 * b)) & 0xFF));
+  }
+  platform::RecordWriter rec;
+  rec.Bytes("RIFF");
+  rec.U32(std::uint32_t(36 + data.size()));
+  rec.Bytes("WAVEfmt ");
+  rec.U32(16);
+  rec.U16(1);
+  rec.U16(1);
+  rec.U32(8000);
+  rec.U32(8000 * 3);
+  rec.U16(3);
+  rec.U16(24);
+  rec.Bytes("data");
+  rec.U32(std::uint32_t(data.size()));
+  rec.Bytes(data);
+  testing::WriteFileBytes(dir_ / "deep.wav", rec.bytes());
+  const std::string original = rec.bytes();
+
+  DocumentWindow* w = frame_->OpenFile(dir_ / "deep.wav");
+  ASSERT_NE(w, nullptr);
+  ASSERT_TRUE(frame_->Save(w, false));
+  EXPECT_EQ(testing::ReadFileBytes(dir_ / "deep.wav"), original) << "Save keeps 24 bits";
+
+  QtPrompter::SetFileHook([&](const platform::FileRequest&) -> std::optional<platform::FileChoice> {
+    platform::FileChoice c;
+    c.files = {dir_ / "copy.wav"};
+    return c;
+  });
+  std::string proposed;
+  DialogScript script("FormatChooser", [&](QDialog& d) {
+    proposed = d.findChild<QComboBox*>("attributes")->currentText().toStdString();
+  });
+  ASSERT_TRUE(frame_->Save(w, true));
+  EXPECT_EQ(script.shown(), 1);
+  EXPECT_NE(proposed.find("24 Bit"), std::string::npos) << proposed;
+  EXPECT_EQ(testing::ReadFileBytes(dir_ / "copy.wav"), original);
 }
 
 TEST_F(Frame, CancelledFormatOptionsLeaveTheOldFileAndPath) {

@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QTabBar>
 #include <QTest>
+#include <QWheelEvent>
 #include <QTimer>
 #include <QMenu>
 #include <QMenuBar>
@@ -99,6 +100,33 @@ TEST_F(Frame, DragsReachTheEdgesAndSnapUnlessCtrlIsHeld) {
   ASSERT_GT(cx, 0);
   drag(cx - 100, cx + 2);
   EXPECT_EQ(doc.selEnd(), 40000);
+}
+
+TEST_F(Frame, WheelScrollsAndCtrlWheelZoomsAboutThePointer) {
+  DocumentWindow* w = Open(8000, 1, 80000);
+  WaveDisplay* d = w->mainDisplay();
+  auto& doc = w->doc();
+  doc.SetView(0, 8000);
+  QApplication::processEvents();
+  auto wheel = [&](int x, int delta, Qt::KeyboardModifiers mods) {
+    const QPointF at(x, 20);
+    QWheelEvent e(at, d->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton, mods,
+                  Qt::NoScrollPhase, false);
+    QApplication::sendEvent(d, &e);
+    QApplication::processEvents();
+  };
+  // Towards the person scrolls right, a tenth of the view per notch.
+  wheel(d->width() / 2, -240, {});
+  EXPECT_EQ(doc.viewStart(), 1600);
+  EXPECT_EQ(doc.viewEnd(), 9600);
+  // Ctrl zooms in by half, and the frame under the pointer stays under it.
+  const int x = d->width() / 4;
+  const FramePos pointed = d->FrameAtPixel(x);
+  wheel(x, 120, Qt::ControlModifier);
+  EXPECT_EQ(doc.viewEnd() - doc.viewStart(), 4000);
+  EXPECT_NEAR(double(d->FrameAtPixel(x)), double(pointed), 4000.0 / d->columns() + 1);
+  wheel(x, -120, Qt::ControlModifier);
+  EXPECT_EQ(doc.viewEnd() - doc.viewStart(), 8000);
 }
 
 TEST_F(Frame, DisplayPaintsTheGivenColoursAndSelection) {

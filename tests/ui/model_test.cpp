@@ -148,6 +148,31 @@ TEST(ViewMath, ZoomAndScrollStayInsideTheAudio) {
   EXPECT_EQ(FollowView({100, 200}, 50), (View{50, 150}));
 }
 
+TEST(ViewMath, WheelZoomKeepsThePointedFrameInPlaceAndScrollStaysInside) {
+  const struct {
+    View v;
+    FramePos anchor;
+    double factor;
+    View want;
+  } zooms[] = {
+      {{0, 1000}, 250, 0.5, {125, 625}},    // the anchor stays a quarter in
+      {{0, 1000}, 0, 0.5, {0, 500}},
+      {{0, 1000}, 1000, 0.5, {500, 1000}},
+      {{400, 600}, 500, 0.25, {450, 550}},  // no narrower than the shortest view
+      {{400, 600}, 450, 4, {250, 1050}},
+      {{0, 1000}, 500, 4, {0, 2000}},       // no wider than the audio
+      {{1800, 2000}, 1900, 8, {400, 2000}},
+  };
+  for (const auto& z : zooms) {
+    SCOPED_TRACE(z.anchor);
+    EXPECT_EQ(ZoomAboutView(z.v, z.anchor, z.factor, 2000), z.want);
+  }
+  EXPECT_EQ(ScrolledView({0, 1000}, 1, 2000), (View{100, 1100}));
+  EXPECT_EQ(ScrolledView({0, 1000}, -1, 2000), (View{0, 1000}));
+  EXPECT_EQ(ScrolledView({900, 1900}, 3, 2000), (View{1000, 2000}));
+  EXPECT_EQ(ScrolledView({0, 0}, 1, 0), (View{0, 0}));
+}
+
 TEST(ViewMath, TimeTextsTruncateOrRoundAsEachFieldShows) {
   EXPECT_EQ(FormatTimeMillis(3723999), "1:02:03.999");
   EXPECT_EQ(FormatTimeTenths(3723999), "1:02:03.9");
