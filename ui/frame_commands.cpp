@@ -158,7 +158,7 @@ void MainFrame::RegisterFrameCommands() {
        .run = run([](MainFrame* f) { f->Save(f->active_, true); })},
       {.id = kCmdEditTags, .menuText = "Edit ID3 Tags...", .needs = kDoc, .place = In(kFile, 520),
        .run = run([](MainFrame* f) { f->EditTagsCommand(f->active_); })},
-      {.id = kCmdExit, .menuText = "E&xit\tAlt+F4", .description = "Quit", .keys = "Alt+F4",
+      {.id = kCmdExit, .menuText = "E&xit\tAlt+F4", .description = "Quit", .keys = "Alt+F4, Ctrl+Q",
        .place = In(kFile, 700), .run = run([](MainFrame* f) { f->Exit(); })},
 
       {.id = kCmdShowCommandBar, .menuText = "Show Command Bar\tCtrl+Shift+A",

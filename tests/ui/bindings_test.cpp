@@ -233,12 +233,18 @@ TEST_F(Frame, A24BitDocumentSavesAs24BitWhateverWasChosenElsewhere) {
   rec.U32(std::uint32_t(data.size()));
   rec.Bytes(data);
   testing::WriteFileBytes(dir_ / "deep.wav", rec.bytes());
-  const std::string original = rec.bytes();
 
   DocumentWindow* w = frame_->OpenFile(dir_ / "deep.wav");
   ASSERT_NE(w, nullptr);
   ASSERT_TRUE(frame_->Save(w, false));
-  EXPECT_EQ(testing::ReadFileBytes(dir_ / "deep.wav"), original) << "Save keeps 24 bits";
+  // The writer's header may differ from ours; the depth and every sample may not.
+  auto samplesOf = [](const std::filesystem::path& file) {
+    const std::string b = testing::ReadFileBytes(file);
+    const std::size_t at = b.find("data");
+    return b.size() > 34 && at != std::string::npos ? std::to_string(int(b[34])) + b.substr(at + 8) : b;
+  };
+  const std::string want = "24" + data;
+  EXPECT_TRUE(samplesOf(dir_ / "deep.wav") == want) << "Save keeps 24 bits";
 
   QtPrompter::SetFileHook([&](const platform::FileRequest&) -> std::optional<platform::FileChoice> {
     platform::FileChoice c;
@@ -252,7 +258,10 @@ TEST_F(Frame, A24BitDocumentSavesAs24BitWhateverWasChosenElsewhere) {
   ASSERT_TRUE(frame_->Save(w, true));
   EXPECT_EQ(script.shown(), 1);
   EXPECT_NE(proposed.find("24 Bit"), std::string::npos) << proposed;
-  EXPECT_EQ(testing::ReadFileBytes(dir_ / "copy.wav"), original);
+  EXPECT_TRUE(samplesOf(dir_ / "copy.wav") == want);
+  // A second round trip changes nothing.
+  ASSERT_TRUE(frame_->Save(w, false));
+  EXPECT_TRUE(samplesOf(dir_ / "copy.wav") == want);
 }
 
 TEST_F(Frame, CancelledFormatOptionsLeaveTheOldFileAndPath) {

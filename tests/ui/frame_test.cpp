@@ -65,6 +65,9 @@ TEST_F(Frame, MouseSelectionThenCutKeyAndUndoKeyRestoreTheAudio) {
   EXPECT_EQ(doc.length(), 8000);
   EXPECT_FALSE(doc.modified());
   EXPECT_EQ(frame_->action(core::kCmdRedo)->text().toStdString(), "Redo Cut\tCtrl+Y");
+  // The usual Linux redo key as well.
+  Key(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_EQ(doc.length(), 8000 - cut);
 }
 
 TEST_F(Frame, DragsReachTheEdgesAndSnapUnlessCtrlIsHeld) {
