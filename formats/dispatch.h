@@ -21,6 +21,7 @@
 #include "core/chain.h"
 #include "formats/format_table.h"
 #include "formats/save_options.h"
+#include "formats/source_options.h"
 #include "formats/tags.h"
 #include "platform/prompter.h"
 #include "platform/result.h"
@@ -45,6 +46,9 @@ struct DispatchEnv {
   // The document's own WAVE format (editor): a WAVE save writes it when set, the
   // chooser starts from it and puts the accepted format into it.
   std::optional<WaveFormat>* documentWave = nullptr;
+  // The document's own options of a compressed format (editor): a save into that
+  // format writes with them, its dialog starts from them and puts the answer back.
+  DocumentOptions* documentOptions = nullptr;
 };
 
 // The system's default caption of the dispatcher's message boxes.
@@ -80,7 +84,8 @@ audio::SinkHandle MakeSaveSink(const std::filesystem::path& file, std::uint32_t 
                                const settings::Settings& s, int sourceBits = 0,
                                const LAudioTagList* tags = nullptr,
                                std::vector<std::string>* notices = nullptr,
-                               const WaveFormat* documentWave = nullptr);
+                               const WaveFormat* documentWave = nullptr,
+                               const DocumentOptions* documentOptions = nullptr);
 
 // Saves chain into file (the "Saving..." steps), tags included; the target is replaced
 // only when every block was read and written. A failure is shown when *ask was set.

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "core/document.h"
+#include "formats/source_options.h"
 #include "formats/tags.h"
 #include "formats/wave_format.h"
 #include "ui/view_math.h"
@@ -51,6 +52,8 @@ class DocumentWindow : public QWidget {
   // The WAVE format this document saves in: the PCM it was opened from, or what its
   // own Save As chose; unset, the stored choice applies.
   std::optional<formats::WaveFormat> waveFormat;
+  // The options of the compressed format it was opened from, read from the file.
+  std::optional<formats::DocumentOptions> saveOptions;
   // Read when the file is opened, written into it after each save.
   formats::LAudioTagList tags;
 

@@ -491,9 +491,11 @@ DocumentWindow* MainFrame::OpenFile(const std::filesystem::path& file) {
   w->sourceBits = task.sourceBits();
   if (w->sourceBits)
     w->waveFormat = formats::MakePcmFormat(w->doc().sampleRate(), w->doc().channels(), w->sourceBits);
+  w->saveOptions = formats::OptionsFromFile(path, w->doc().sampleRate(), w->doc().channels(), settings_);
   formats::ReadTags(w->tags, path);
   w->doc().ZoomFull();
   project_->session().DocumentOpened(w->doc());
+  if (!task.notices().empty()) statusBar()->showMessage(Q(task.notices().front()));
   if (wasMaximized) w->parentWidget()->showMaximized();
   if (settings_.GetBool("Settings", "AutoArrangeWindows", false)) mdi_->tileSubWindows();
   if (settings_.GetBool("Settings", "PlayWhenOpen", false)) PlayCommand(core::kCmdPlay);
@@ -508,6 +510,8 @@ bool MainFrame::SaveAs(DocumentWindow* w, const std::filesystem::path& file, boo
   // The chooser works on a copy, so a failed or cancelled save keeps the document's format.
   std::optional<formats::WaveFormat> wave = w->waveFormat;
   env.documentWave = &wave;
+  std::optional<formats::DocumentOptions> options = w->saveOptions;
+  if (options) env.documentOptions = &*options;
   // The tags go into the file before it replaces the old one: a failed tag write fails
   // the save and keeps the old file.
   formats::SaveChainTask task(w->doc().chain(), file, env, w->sourceBits, &ask, w->tags);
@@ -528,6 +532,8 @@ bool MainFrame::SaveAs(DocumentWindow* w, const std::filesystem::path& file, boo
   w->doc().SetFile(std::filesystem::absolute(file));
   w->doc().MarkSaved();
   w->waveFormat = wave;
+  if (options && options->Covers(formats::RowForFile(file))) options->confirmed = true;
+  w->saveOptions = std::move(options);
   project_->session().DocumentSaved(w->doc(), oldFile);
   RefreshStates();
   return true;
@@ -538,7 +544,10 @@ bool MainFrame::Save(DocumentWindow* w, bool askName) {
   const std::filesystem::path current = w->doc().file();
   if (!askName && !current.empty()) {
     const std::string_view question = formats::SaveElsewhereQuestion(current);
-    if (question.empty()) return SaveAs(w, current);
+    // The first save of a compressed file shows the options read from it: a re-encode
+    // is never chosen for the person.
+    if (question.empty())
+      return SaveAs(w, current, w->saveOptions && w->saveOptions->AsksBeforeSave(formats::RowForFile(current)));
     if (!formats::AskSaveElsewhere(*prompter_, question)) return false;
   }
   playback_->Stop();

@@ -264,6 +264,62 @@ TEST_F(Frame, A24BitDocumentSavesAs24BitWhateverWasChosenElsewhere) {
   EXPECT_TRUE(samplesOf(dir_ / "copy.wav") == want);
 }
 
+// A plain save of a compressed file re-encodes it: the first one asks, starting from
+// what the file was, never from whatever another document stored.
+TEST_F(Frame, FirstSaveOfACompressedFileAsksWithTheFilesOwnOptions) {
+  QUILLET_REQUIRE_PROGRAMS("lame", "oggenc");
+  struct Case {
+    const char* name;
+    std::vector<std::string> encoder;  // then the input and output
+    const char* dialog;
+    const char* combo;
+    const char* shown;
+    std::size_t field;
+    std::int64_t value;
+  };
+  const Case cases[] = {
+      {"in.mp3", {"lame", "--quiet", "-b", "192"}, "LMp3EncodeDlg", "CBRBitRate", "192 kbps",
+       formats::kMp3CbrRate, 192},
+      {"in.ogg", {"oggenc", "-Q", "-q", "6", "-o", "@out"}, "OggEncodeDlg", "VBRQuality", "6",
+       formats::kOggQuality, 6},
+  };
+  settings_->SetInt("MP3Encoder", "CBRBitRate", 64);
+  settings_->SetInt("OggEncoder", "VBRQuality", 1);
+  WriteSine(dir_ / "src.wav", 44100, 2, 44100, 0.5);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> argv = c.encoder;
+    const std::string out = (dir_ / c.name).string();
+    if (argv.back() == "@out") {
+      argv.back() = out;
+      argv.push_back((dir_ / "src.wav").string());
+    } else {
+      argv.push_back((dir_ / "src.wav").string());
+      argv.push_back(out);
+    }
+    ASSERT_EQ(testing::RunProgram(argv), 0);
+    DocumentWindow* w = frame_->OpenFile(dir_ / c.name);
+    ASSERT_NE(w, nullptr);
+    std::string shown;
+    {
+      DialogScript script(c.dialog, [&](QDialog& d) {
+        shown = d.findChild<QComboBox*>(c.combo)->currentText().toStdString();
+      });
+      ASSERT_TRUE(frame_->Save(w, false));
+      EXPECT_EQ(script.shown(), 1);
+    }
+    EXPECT_EQ(shown, c.shown);
+    // Asked once: the next save keeps the answer without a dialog.
+    DialogScript again(c.dialog, {});
+    ASSERT_TRUE(frame_->Save(w, false));
+    EXPECT_EQ(again.shown(), 0);
+    const auto reread = formats::OptionsFromFile(dir_ / c.name, 44100, 2, *settings_);
+    ASSERT_TRUE(reread);
+    EXPECT_EQ(reread->values->Int(c.field), c.value) << "the saved file keeps the quality";
+    frame_->CloseDocument(w);
+  }
+}
+
 TEST_F(Frame, CancelledFormatOptionsLeaveTheOldFileAndPath) {
   DocumentWindow* w = Open(8000, 1, 800, 0.5, "keep.wav");
   QtPrompter::SetFileHook([&](const platform::FileRequest&) -> std::optional<platform::FileChoice> {
