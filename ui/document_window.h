@@ -7,6 +7,8 @@
 #include <QWidget>
 #include <memory>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "core/document.h"
 #include "formats/source_options.h"
@@ -116,7 +118,11 @@ class Ruler : public QWidget {
   Q_OBJECT
  public:
   explicit Ruler(QWidget* parent = nullptr);
-  void SetRange(FramePos start, FrameCount length);
+  void SetRange(FramePos start, FrameCount length, std::uint32_t rate);
+  // The labelled times it shows, left to right (for tests).
+  std::vector<std::pair<int, QString>> Labels() const;
+  static constexpr int kMarkRow = 10;  // the marks' strip above the times'
+  static constexpr int kHeight = 26;
   void SetMarks(FramePos selStart, FramePos selEnd, FramePos cursor);
   void SetMarks(std::vector<RulerMark> marks) { marks_ = std::move(marks), update(); }
   // The tool tip of the mark within 3 pixels of x ("%s\n%s", ">%s\n%s", "<%s\n%s");
@@ -136,6 +142,7 @@ class Ruler : public QWidget {
   FramePos FrameAt(int x) const;
   FramePos start_ = 0;
   FrameCount length_ = 0;
+  std::uint32_t rate_ = 0;
   FramePos selStart_ = 0, selEnd_ = 0, cursor_ = 0;
   std::vector<RulerMark> marks_;
   bool draggingCursor_ = false;

@@ -145,6 +145,9 @@ MainFrame::MainFrame(settings::Settings& settings, core::SegmentStore& store,
   statusRate_ = new QLabel(this);
   statusRate_->setObjectName("statusRate");
   statusBar()->addPermanentWidget(statusRate_);
+  statusTimes_ = new QLabel(this);
+  statusTimes_->setObjectName("statusTimes");
+  statusBar()->addPermanentWidget(statusTimes_);
   connect(playback_.get(), &Transport::positionChanged, this, &MainFrame::OnPlayPosition);
   connect(playback_.get(), &Transport::stopped, this, &MainFrame::OnPlayStopped);
   connect(playback_.get(), &Transport::started, this, &MainFrame::RefreshStates);
@@ -648,6 +651,9 @@ void MainFrame::UpdateTimes() {
   timeFields_[2]->setText(
       Q(FormatTimeMillis(doc ? ms(doc->selEnd()) - ms(doc->selStart()) : 0)));
   timeFields_[3]->setText(Q(core::FormatTimeHundredths(doc ? ms(doc->cursor()) : 0)));
+  statusTimes_->setText(doc ? Q(StatusTimes(doc->length(), doc->selStart(), doc->selEnd(), doc->cursor(),
+                                            doc->sampleRate()))
+                            : QString());
 }
 
 void MainFrame::UpdateTabs() {

@@ -1,8 +1,11 @@
 #include "ui/view_math.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <limits>
+
+#include "platform/frame_time.h"
 
 namespace quillet::ui {
 
@@ -106,6 +109,37 @@ std::string FormatTimeMillis(std::int64_t ms) { return Format(ms, 1, 3, false); 
 std::string FormatTimeTenths(std::int64_t ms) { return Format(ms, 100, 1, false); }
 std::string FormatTimeSeconds(std::int64_t ms) {
   return Format(AddSaturating(ms, 500), 1, 0, true);
+}
+
+std::int64_t RulerStepMs(std::int64_t viewMs, int pixels, int minPixels) {
+  static constexpr std::int64_t kSteps[] = {
+      1,      2,      5,       10,      20,      50,      100,     200,      500,      1000,
+      2000,   5000,   10000,   15000,   30000,   60000,   120000,  300000,   600000,   900000,
+      1800000, 3600000, 7200000, 18000000};
+  const double perPixel = double(std::max<std::int64_t>(viewMs, 1)) / std::max(pixels, 1);
+  const double least = perPixel * std::max(minPixels, 1);
+  for (std::int64_t step : kSteps)
+    if (double(step) >= least) return step;
+  // Longer still: whole multiples of five hours.
+  return std::int64_t(std::ceil(least / 18000000.0)) * 18000000;
+}
+
+std::string RulerLabel(std::int64_t ms, std::int64_t stepMs) {
+  if (stepMs % 1000 == 0) return Format(ms, 1, 0, true);
+  if (stepMs % 100 == 0) return FormatTimeTenths(ms);
+  if (stepMs % 10 == 0) return Format(ms, 10, 2, false);
+  return FormatTimeMillis(ms);
+}
+
+std::string StatusTimes(FramePos length, FramePos selStart, FramePos selEnd, FramePos cursor,
+                        std::uint32_t rate) {
+  const std::int64_t r = std::max<std::uint32_t>(rate, 1);
+  auto t = [r](FramePos f) { return FormatTimeMillis(platform::MsFromFrames(f, r)); };
+  std::string out = "Length: " + t(length);
+  if (selEnd > selStart)
+    out += "   Selection: " + t(selStart) + " - " + t(selEnd) + " (" +
+           FormatTimeMillis(platform::MsFromFrames(selEnd, r) - platform::MsFromFrames(selStart, r)) + ")";
+  return out + "   Cursor: " + t(cursor);
 }
 
 }  // namespace quillet::ui

@@ -52,4 +52,17 @@ std::string FormatTimeTenths(std::int64_t ms);
 // "h:mm:ss", rounded to the nearest second.
 std::string FormatTimeSeconds(std::int64_t ms);
 
+// The ruler's labelled step for a view of viewMs over pixels: the shortest of the
+// steps people count in (1, 2, 5 ms ... 1, 2, 5, 10, 15, 30 s, 1, 2, 5, 10, 15, 30 min,
+// 1, 2, 5 h and on by hours) whose labels lie at least minPixels apart.
+std::int64_t RulerStepMs(std::int64_t viewMs, int pixels, int minPixels);
+// A ruler label at ms: as precise as the step needs, never more (h:mm:ss for whole
+// seconds, then tenths, hundredths, thousandths).
+std::string RulerLabel(std::int64_t ms, std::int64_t stepMs);
+
+// The status line's times, all to the millisecond: the length, then the selection
+// (start - end and its length) when there is one, then the cursor.
+std::string StatusTimes(FramePos length, FramePos selStart, FramePos selEnd, FramePos cursor,
+                        std::uint32_t rate);
+
 }  // namespace quillet::ui

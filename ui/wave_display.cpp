@@ -6,6 +6,7 @@
 #include <QPalette>
 
 #include <algorithm>
+#include <climits>
 
 namespace quillet::ui {
 
@@ -74,6 +75,21 @@ void WaveDisplay::SetAudioEnd(FramePos end) {
 void WaveDisplay::SetLines(std::vector<FramePos> lines) {
   lines_ = std::move(lines);
   update();
+}
+
+void WaveDisplay::SetRangeMark(FramePos start, FramePos end) {
+  if (start == rangeStart_ && end == rangeEnd_) return;
+  rangeStart_ = start;
+  rangeEnd_ = end;
+  update();
+}
+
+int WaveDisplay::HandleAt(int x, int y) const {
+  if (selFirst_ == selLast_ || y < height() - 1 - kHandleHeight) return 0;
+  const int a = PixelOfFrame(selFirst_), b = PixelOfFrame(selLast_);
+  const int da = a < 0 ? INT_MAX : std::abs(a - x), db = b < 0 ? INT_MAX : std::abs(b - x);
+  if (std::min(da, db) > kHandleHalfWidth) return 0;
+  return db < da || (db == da && x > b) ? +1 : -1;
 }
 
 bool WaveDisplay::WaitIdle(std::chrono::milliseconds timeout) const {
@@ -188,6 +204,25 @@ void WaveDisplay::paintEvent(QPaintEvent*) {
       p.setPen(QColor(colors::kMarkerLine));
       p.drawLine(mx, 0, mx, H);
     }
+    if (selFirst_ != selLast_) {
+      p.setPen(Qt::NoPen);
+      p.setBrush(QColor(colors::kSelectedWave));
+      for (FramePos edge : {selFirst_, selLast_}) {
+        const int x = PixelOfFrame(edge);
+        if (x >= 0) p.drawRect(x - kHandleHalfWidth, H - kHandleHeight, 2 * kHandleHalfWidth, kHandleHeight);
+      }
+      p.setBrush(Qt::NoBrush);
+    }
+    if (rangeEnd_ > rangeStart_) {
+      // Clipped to the columns, so a range reaching the end stays visible.
+      const int a = std::max(PixelOfFrame(std::max<FramePos>(rangeStart_, map_.viewStart)), 1);
+      const int b = PixelOfFrame(std::min<FramePos>(rangeEnd_, map_.viewStart + map_.viewLength));
+      const int right = b < 0 ? count : std::min(b, count);
+      const QColor band(colors::kMarkerLine);
+      p.fillRect(a, 1, std::max(right - a, 2), kRangeBand, band);
+      p.setPen(band);
+      p.drawRect(a, 1, std::max(right - a, 2), H - 2);
+    }
   }
   // A sunken frame.
   p.setPen(Qt::black);
@@ -218,8 +253,23 @@ void WaveDisplay::PinMovingEdge(bool right) {
   emit selectionChanging(selFirst_, selLast_);
 }
 
+bool WaveDisplay::InRangeBand(int x, int y) const {
+  if (rangeEnd_ <= rangeStart_ || y > kRangeBand + 1) return false;
+  const FramePos f = FrameAtPixel(x);
+  return f >= rangeStart_ && f <= rangeEnd_;
+}
+
 void WaveDisplay::mousePressEvent(QMouseEvent* e) {
   if (e->button() != Qt::LeftButton || !hasAudio_) return;
+  const int x = int(e->position().x()), y = int(e->position().y());
+  if (InRangeBand(x, y)) {
+    draggingRange_ = true;
+    rangeGrab_ = FrameAtPixel(x) - rangeStart_;
+    return;
+  }
+  const int handle = HandleAt(x, y);
+  nearFirst_ = handle < 0;
+  nearLast_ = handle > 0;
   snapCursor_ = markerPos_;
   const FramePos f = EventFrame(e);
   dragging_ = true;
@@ -247,18 +297,18 @@ void WaveDisplay::mousePressEvent(QMouseEvent* e) {
 void WaveDisplay::mouseMoveEvent(QMouseEvent* e) {
   if (!hasAudio_) return;
   const int x = int(e->position().x());
-  const FramePos f = dragging_ ? EventFrame(e) : FrameAtPixel(x);
-  if (!dragging_) {
-    // Within two frames, or two pixels when a pixel covers less than a frame.
-    auto near = [&](FramePos edge) {
-      const int ex = PixelOfFrame(edge);
-      return std::llabs(f - edge) <= 2 || (ex >= 0 && std::abs(ex - x) <= 2);
-    };
-    nearFirst_ = selFirst_ != selLast_ && near(selFirst_);
-    nearLast_ = selFirst_ != selLast_ && near(selLast_);
-    setCursor(nearFirst_ || nearLast_ ? Qt::SizeHorCursor : Qt::ArrowCursor);
+  const int y = int(e->position().y());
+  if (draggingRange_) {
+    emit rangeDragged(FrameAtPixel(x) - rangeGrab_);
     return;
   }
+  if (!dragging_) {
+    setCursor(HandleAt(x, y) ? Qt::SizeHorCursor
+              : InRangeBand(x, y) ? Qt::OpenHandCursor
+                                  : Qt::ArrowCursor);
+    return;
+  }
+  const FramePos f = EventFrame(e);
   if (x >= width() - 1) SetAutoScroll(+1);
   else if (x <= 0) SetAutoScroll(-1);
   else SetAutoScroll(0);
@@ -280,6 +330,10 @@ void WaveDisplay::mouseMoveEvent(QMouseEvent* e) {
 }
 
 void WaveDisplay::mouseReleaseEvent(QMouseEvent* e) {
+  if (e->button() == Qt::LeftButton && draggingRange_) {
+    draggingRange_ = false;
+    return;
+  }
   if (e->button() != Qt::LeftButton || !dragging_) return;
   dragging_ = false;
   setCursor(Qt::ArrowCursor);

@@ -42,6 +42,16 @@ class WaveDisplay : public QWidget {
   void SetAudioEnd(FramePos end);
   // Full-height lines (bookmarks, region edges), in frames.
   void SetLines(std::vector<FramePos> lines);
+  // The overview's frame around the main display's range [start, end); its band at
+  // the top drags the range.
+  void SetRangeMark(FramePos start, FramePos end);
+  static constexpr int kRangeBand = 6;
+  // The selection's edges are grabbed by their handles: tabs this tall at the bottom
+  // of the display, kHandleHalfWidth either side of the edge.
+  static constexpr int kHandleHeight = 9;
+  static constexpr int kHandleHalfWidth = 4;
+  // 0: none, -1: the selection's start, +1: its end, under (x, y).
+  int HandleAt(int x, int y) const;
 
   FramePos selFirst() const { return selFirst_; }
   FramePos selLast() const { return selLast_; }
@@ -74,6 +84,8 @@ class WaveDisplay : public QWidget {
   // The wheel turned by steps notches (positive: away from the person) over frame;
   // zoom asks for Ctrl+wheel.
   void wheelTurned(double steps, FramePos frame, bool zoom);
+  // The range mark was dragged so that the range starts at start.
+  void rangeDragged(FramePos start);
 
  protected:
   void paintEvent(QPaintEvent* e) override;
@@ -91,6 +103,7 @@ class WaveDisplay : public QWidget {
   FramePos ClampFrame(FramePos f) const;
   // Where a mouse event points; Ctrl held turns snapping off.
   FramePos EventFrame(const QMouseEvent* e) const;
+  bool InRangeBand(int x, int y) const;
 
   std::unique_ptr<core::PeakWorker> worker_;
   core::ColumnMapping map_;  // of the requested view, on this thread
@@ -105,6 +118,9 @@ class WaveDisplay : public QWidget {
   FrameCount markerLength_ = 0;
   FramePos audioEnd_ = 0;
   std::vector<FramePos> lines_;
+  FramePos rangeStart_ = 0, rangeEnd_ = -1;
+  bool draggingRange_ = false;
+  FrameCount rangeGrab_ = 0;  // the pointer's distance from the range's start
   bool dragging_ = false, nearFirst_ = false, nearLast_ = false;
   bool draggingFirst_ = false, draggingLast_ = false;
   int edgeScroll_ = 0;

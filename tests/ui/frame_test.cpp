@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QMessageBox>
+#include <QStatusBar>
 #include <QTabBar>
 #include <QTest>
 #include <QWheelEvent>
@@ -103,6 +104,76 @@ TEST_F(Frame, DragsReachTheEdgesAndSnapUnlessCtrlIsHeld) {
   ASSERT_GT(cx, 0);
   drag(cx - 100, cx + 2);
   EXPECT_EQ(doc.selEnd(), 40000);
+}
+
+// Where the view, the cursor and the selection are, in a long file: the ruler's
+// labels, the overview's range (dragged to scroll), the status line, and edges that
+// are grabbed by their handles only.
+TEST_F(Frame, RulerOverviewStatusAndHandlesTellWhereThingsAre) {
+  DocumentWindow* w = Open(8000, 1, 8000 * 60);
+  auto& doc = w->doc();
+  doc.SetView(8000 * 10, 8000 * 20);
+  doc.SetSelection(8000 * 12, 8000 * 14, 8000 * 12);
+  QApplication::processEvents();
+  const auto labels = w->ruler()->Labels();
+  ASSERT_GE(labels.size(), 2u);
+  EXPECT_EQ(labels.front().second, "0:00:10");
+  for (std::size_t i = 1; i < labels.size(); ++i) EXPECT_GE(labels[i].first - labels[i - 1].first, 80);
+  EXPECT_EQ(frame_->statusTimes()->text().toStdString(),
+            "Length: 0:01:00.000   Selection: 0:00:12.000 - 0:00:14.000 (0:00:02.000)   Cursor: 0:00:12.000");
+
+  // The overview's band over the visible range drags the view; elsewhere it selects.
+  WaveDisplay* o = w->overview();
+  const int from = o->PixelOfFrame(8000 * 15), to = o->PixelOfFrame(8000 * 35);
+  QTest::mousePress(o, Qt::LeftButton, {}, QPoint(from, 2));
+  QTest::mouseMove(o, QPoint(to, 2));
+  QTest::mouseRelease(o, Qt::LeftButton, {}, QPoint(to, 2));
+  EXPECT_NEAR(double(doc.viewStart()), 8000 * 30, 8000 * 60.0 / o->columns() + 1);
+  EXPECT_EQ(doc.viewEnd() - doc.viewStart(), 8000 * 10);
+  EXPECT_EQ(doc.selStart(), 8000 * 12) << "the selection stays";
+
+  // A press on an edge's handle moves that edge; the same column above it starts anew.
+  doc.SetView(0, 8000 * 20);
+  QApplication::processEvents();
+  WaveDisplay* d = w->mainDisplay();
+  const int edge = d->PixelOfFrame(8000 * 14), bottom = d->height() - 3;
+  EXPECT_EQ(d->HandleAt(edge + 2, bottom), +1);
+  EXPECT_EQ(d->HandleAt(d->PixelOfFrame(8000 * 12), bottom), -1);
+  EXPECT_EQ(d->HandleAt(edge, d->height() / 2), 0);
+  QTest::mouseMove(d, QPoint(edge, bottom));
+  EXPECT_EQ(d->cursor().shape(), Qt::SizeHorCursor);
+  const int later = d->PixelOfFrame(8000 * 16);
+  QTest::mousePress(d, Qt::LeftButton, Qt::ControlModifier, QPoint(edge, bottom));
+  QTest::mouseMove(d, QPoint(later, bottom));
+  QTest::mouseRelease(d, Qt::LeftButton, Qt::ControlModifier, QPoint(later, bottom));
+  EXPECT_EQ(doc.selStart(), 8000 * 12);
+  EXPECT_EQ(doc.selEnd(), d->FrameAtPixel(later));
+  QTest::mousePress(d, Qt::LeftButton, Qt::ControlModifier, QPoint(later, 20));
+  QTest::mouseMove(d, QPoint(later + 40, 20));
+  QTest::mouseRelease(d, Qt::LeftButton, Qt::ControlModifier, QPoint(later + 40, 20));
+  EXPECT_EQ(doc.selStart(), d->FrameAtPixel(later));
+
+  // Zoom Selection keeps its key; Save As has one of its own.
+  doc.SetSelection(8000, 16000, 8000);
+  Key(Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_EQ(doc.viewStart(), 8000);
+  EXPECT_EQ(doc.viewEnd(), 16000);
+  EXPECT_EQ(frame_->action(core::kCmdSaveFileAs)->shortcuts().value(0), QKeySequence("Ctrl+Alt+S"));
+}
+
+// A WAVE file whose header promises more than it holds opens what is there and says so.
+TEST_F(Frame, ACutShortWaveOpensWithANotice) {
+  WriteSine(dir_ / "whole.wav", 8000, 1, 8000, 0.5);
+  std::string bytes = testing::ReadFileBytes(dir_ / "whole.wav");
+  bytes.resize(bytes.size() - 8000);  // half the samples gone, the sizes as they were
+  testing::WriteFileBytes(dir_ / "cut.wav", bytes);
+  DocumentWindow* w = frame_->OpenFile(dir_ / "cut.wav");
+  ASSERT_NE(w, nullptr);
+  EXPECT_EQ(w->doc().length(), 4000);
+  EXPECT_TRUE(boxes_.empty());
+  EXPECT_EQ(frame_->statusBar()->currentMessage().toStdString(),
+            "The file is cut short: its header promises 1.000 s of audio (16000 bytes), only 0.500 s "
+            "(8000 bytes) are there.");
 }
 
 TEST_F(Frame, WheelScrollsAndCtrlWheelZoomsAboutThePointer) {

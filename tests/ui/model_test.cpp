@@ -181,5 +181,42 @@ TEST(ViewMath, TimeTextsTruncateOrRoundAsEachFieldShows) {
   EXPECT_FALSE(FormatTimeMillis(INT64_MIN).empty());
 }
 
+// Labels never crowd, at any zoom from a few frames to a day, and say no more digits
+// than their step needs.
+TEST(ViewMath, RulerStepsStayReadableAtEveryZoom) {
+  struct Case {
+    std::int64_t viewMs;
+    int pixels;
+    std::int64_t step;
+    std::int64_t at;
+    const char* label;
+  };
+  const Case cases[] = {
+      {3, 1000, 1, 2, "0:00:00.002"},            // a few frames: never below a millisecond
+      {500, 1000, 50, 1250, "0:00:01.25"},       // 80 px need 40 ms: 50
+      {10000, 1000, 1000, 61000, "0:01:01"},
+      {3600000, 1000, 300000, 3300000, "0:55:00"},  // an hour
+      {3600000, 200, 1800000, 1800000, "0:30:00"},
+      {86400000, 800, 18000000, 36000000, "10:00:00"},
+      {86400000 * 10, 100, 18000000 * 39, 0, "0:00:00"},  // beyond the list: by five hours
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.viewMs);
+    const std::int64_t step = RulerStepMs(c.viewMs, c.pixels, 80);
+    EXPECT_EQ(step, c.step);
+    EXPECT_GE(double(step) * c.pixels / c.viewMs, c.viewMs <= 80 ? 0.0 : 80.0);
+    EXPECT_EQ(RulerLabel(c.at, step), c.label);
+  }
+  EXPECT_EQ(RulerLabel(1200, 200), "0:00:01.2");
+}
+
+TEST(ViewMath, StatusTimesShareOnePrecision) {
+  // An hour at 44.1 kHz, a selection of exactly 1.5 s, the cursor a frame in.
+  EXPECT_EQ(StatusTimes(158760000, 44100, 110250, 1, 44100),
+            "Length: 1:00:00.000   Selection: 0:00:01.000 - 0:00:02.500 (0:00:01.500)   Cursor: 0:00:00.000");
+  EXPECT_EQ(StatusTimes(8000, 4000, 4000, 4000, 8000), "Length: 0:00:01.000   Cursor: 0:00:00.500");
+  EXPECT_EQ(StatusTimes(0, 0, 0, 0, 0), "Length: 0:00:00.000   Cursor: 0:00:00.000");
+}
+
 }  // namespace
 }  // namespace quillet::ui
