@@ -162,7 +162,9 @@ Attempt OpenWithRow(const FormatRow& chosen, const std::filesystem::path& file,
 
   if (row->read == ReadWay::Own) {
     std::optional<core::ParamSet> options;
-    if (row->options) {
+    // Only a raw layout shapes a read (its record is the one that starts from the
+    // document); an encoder's record, MP3's, waits for a save.
+    if (row->options && row->options->startsFromDocument) {
       options = LoadOptions(*row->options, env.settings, 0, 0, env.notices);
       if (TakeAsk(ask) && env.options) {
         if (!env.options->EditOptions(*row->options, *options)) return cancelled();

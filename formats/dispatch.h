@@ -76,7 +76,8 @@ bool SaveCheck(std::string_view extension, const DispatchEnv& env, std::string* 
 // person cancelled or the format has no options step.
 bool SaveOptions(std::string_view extension, std::uint32_t rate, int channels,
                  const DispatchEnv& env);
-// The sink for file with its stored options (from s); null for an extension it cannot
+// The sink for file with its stored options (from s), or the document's own when they
+// are of file's format; null for an extension it cannot
 // write through a sink. With no WAVE format stored, PCM keeps sourceBits (8, 16, 24 or
 // 32). tags go into the file before it replaces the target when its format carries
 // them; a failed tag write fails the sink.

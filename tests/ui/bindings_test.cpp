@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "fixtures/programs.h"
 #include "formats/document_io.h"
 #include "formats/format_table.h"
 #include "formats/save_options.h"
@@ -298,8 +299,13 @@ TEST_F(Frame, FirstSaveOfACompressedFileAsksWithTheFilesOwnOptions) {
       argv.push_back(out);
     }
     ASSERT_EQ(testing::RunProgram(argv), 0);
-    DocumentWindow* w = frame_->OpenFile(dir_ / c.name);
-    ASSERT_NE(w, nullptr);
+    DocumentWindow* w = nullptr;
+    {
+      DialogScript atOpen(c.dialog, {});
+      w = frame_->OpenFile(dir_ / c.name);
+      ASSERT_NE(w, nullptr);
+      EXPECT_EQ(atOpen.shown(), 0) << "an encoder's options are not asked to read a file";
+    }
     std::string shown;
     {
       DialogScript script(c.dialog, [&](QDialog& d) {
