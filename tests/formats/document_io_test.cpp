@@ -13,7 +13,6 @@
 #include "dispatch_fixture.h"
 #include "formats/codec.h"
 #include "formats/tags.h"
-#include "formats/wav_chooser.h"
 
 namespace quillet::formats {
 namespace {
@@ -43,29 +42,6 @@ TEST_F(DocumentIo, LoadThenSaveGivesTheSameFileBack) {
     ASSERT_EQ(save.result, platform::kTaskDone) << save.message();
     EXPECT_EQ(ReadFileBytes(out), ReadFileBytes(in));
   }
-}
-
-TEST_F(DocumentIo, ADocumentsOwnFormatWinsOverTheStoredChoice) {
-  ASSERT_TRUE(WriteWavCodecFile(WavCodecFilePath(), MakePcmFormat(22050, 2, 16)));
-  const auto in = MakeWave("in24.wav", 1000, 22050, 2, 24);
-  LoadFileTask load(in, store, env);
-  load.Run(owner);
-  ASSERT_EQ(load.result, platform::kTaskDone);
-  std::optional<WaveFormat> own = MakePcmFormat(22050, 2, load.sourceBits());
-  DispatchEnv documentEnv = env;
-  documentEnv.documentWave = &own;
-  for (int round = 0; round < 2; ++round) {
-    SaveChainTask save(load.chain(), dir / "out24.wav", documentEnv, load.sourceBits());
-    save.Run(owner);
-    ASSERT_EQ(save.result, platform::kTaskDone);
-    EXPECT_EQ(ReadFileBytes(dir / "out24.wav"), ReadFileBytes(in)) << round;
-  }
-  // Without one, the stored choice applies.
-  SaveChainTask plain(load.chain(), dir / "out16.wav", env, load.sourceBits());
-  plain.Run(owner);
-  const std::string plainBytes = ReadFileBytes(dir / "out16.wav");
-  ASSERT_GT(plainBytes.size(), 44u);
-  EXPECT_EQ(plainBytes[34], 16) << "bits per sample";
 }
 
 TEST_F(DocumentIo, CancelledLoadLeavesNoChainAndNoFiles) {

@@ -121,8 +121,8 @@ TEST(SourceOptions, ReadFromEachCompressedFormat) {
     platform::MemoryByteSource bytes(c.bytes);
     const std::optional<DocumentOptions> o = OptionsFromSource(RowFor(c.extension), bytes, 44100, c.channels, s);
     ASSERT_TRUE(o && o->values);
-    EXPECT_EQ(o->record, RowFor(c.extension).options);
-    EXPECT_FALSE(o->confirmed);
+    EXPECT_TRUE(o->AsksBeforeSave(RowFor(c.extension)));
+    EXPECT_FALSE(o->Covers(RowFor(".wav")));
     for (auto [field, value] : c.want) EXPECT_EQ(Field(*o, field), value) << o->values->field(field).key;
     EXPECT_EQ(o->note.empty(), !c.noted) << o->note;
     EXPECT_EQ(o->values->Validate(), "");
@@ -153,20 +153,6 @@ TEST(SourceOptions, WhatTheFileDoesNotSayKeepsTheStoredValue) {
     platform::MemoryByteSource any(std::string(64, '\0'));
     EXPECT_FALSE(OptionsFromSource(RowFor(ext), any, 44100, 2, s)) << ext;
   }
-}
-
-TEST(SourceOptions, CoverOnlyTheirOwnFormatAndAskUntilConfirmed) {
-  TempDir dir;
-  settings::Settings s(settings::FolderLocations(dir.path()));
-  platform::MemoryByteSource bytes(Mp3Frames({192, 192}, 1));
-  std::optional<DocumentOptions> o = OptionsFromSource(RowFor(".mp3"), bytes, 44100, 2, s);
-  ASSERT_TRUE(o);
-  EXPECT_TRUE(o->AsksBeforeSave(RowFor(".mp3")));
-  EXPECT_FALSE(o->Covers(RowFor(".ogg")));
-  EXPECT_FALSE(o->AsksBeforeSave(RowFor(".wav")));
-  o->confirmed = true;
-  EXPECT_TRUE(o->Covers(RowFor(".mp3")));
-  EXPECT_FALSE(o->AsksBeforeSave(RowFor(".mp3")));
 }
 
 }  // namespace
