@@ -61,6 +61,15 @@ constexpr ParamInfo kSelectTimeFields[] = {
     {.name = "END", .label = "Specified Time &End", .kind = ParamKind::Text,
      .unit = "a time, h:mm:ss.hh", .textDefault = "0:00:00.00", .required = true}};
 
+std::string CheckTypedTimes(const ParamSet& values) {
+  for (std::size_t i = 0; i < 2; ++i) {
+    const std::string& text = values.Text(i);
+    if (!IsTimeText(text))
+      return "\"" + text + "\" is not a time. Type it as h:mm:ss.hh, for example 0:01:30.25.";
+  }
+  return {};
+}
+
 FramePos FrameOfTyped(const std::string& text, const WaveDocument& doc) {
   return platform::FramesFromMs(ParseTimeText(text), doc.sampleRate());
 }
@@ -84,7 +93,7 @@ const ParamTable kPasteMixTable{"Paste Mix", kMixFields};
 const ParamTable kMixFileTable{"Mix File", kMixFileFields};
 const ParamTable kInsertFileTable{"Insert File", kInsertFileFields};
 const ParamTable kSaveRegionTable{"Save Select Region As", kSaveRegionFields};
-const ParamTable kSelectTimeTable{"Select Specified Time", kSelectTimeFields};
+const ParamTable kSelectTimeTable{"Select Specified Time", kSelectTimeFields, {}, &CheckTypedTimes};
 
 MixParams MixParamsOf(const ParamSet& values, std::size_t first, const WaveDocument& doc) {
   MixParams p;

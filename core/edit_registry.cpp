@@ -73,7 +73,7 @@ void RegisterEditCommands(CommandRegistry& r) {
       {.id = kCmdUndo, .menuText = "Undo \tCtrl+Z", .keys = "Ctrl+Z", .cliName = "undo",
        .needs = kNeedsUndo, .place = at(100), .bars = {.main = 300}, .range = CliRange::Edit,
        .run = &Plain<UndoEdit>, .text = &UndoText},
-      {.id = kCmdRedo, .menuText = "Redo \tCtrl+Y", .keys = "Ctrl+Y", .cliName = "redo",
+      {.id = kCmdRedo, .menuText = "Redo \tCtrl+Y", .keys = "Ctrl+Y, Ctrl+Shift+Z", .cliName = "redo",
        .needs = kNeedsRedo, .place = at(110), .bars = {.main = 310}, .range = CliRange::Edit,
        .run = &Plain<RedoEdit>, .text = &RedoText},
       {.id = kCmdCut, .menuText = "Cu&t\tCtrl+X", .keys = "Ctrl+X", .cliName = "cut",

@@ -60,4 +60,13 @@ std::int64_t ParseTimeText(std::string_view text) {
   return negative ? -ms : ms;
 }
 
+bool IsTimeText(std::string_view text) {
+  bool digit = false;
+  for (char c : text) {
+    if (c >= '0' && c <= '9') digit = true;
+    else if (c != ':' && c != '.' && c != '-' && c != ' ' && c != '\t') return false;
+  }
+  return digit;
+}
+
 }  // namespace quillet::core

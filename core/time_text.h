@@ -18,4 +18,8 @@ std::string FormatTimeHundredths(std::int64_t ms);
 // makes it negative, anything else is skipped. Saturates instead of overflowing.
 std::int64_t ParseTimeText(std::string_view text);
 
+// Whether text reads as a time: at least one digit, and nothing but digits, ':', '.',
+// '-' and blanks, so a slip of the keyboard is refused rather than read as zero.
+bool IsTimeText(std::string_view text);
+
 }  // namespace quillet::core

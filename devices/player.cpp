@@ -86,7 +86,7 @@ bool LSoundPlayer::Open(audio::SourceHandle source, std::string_view device) {
   snippetPcm_.assign(samples, 0);
   source_ = std::move(source);
   open_ = true;
-  holding_ = false;
+  holding_ = silent_ = false;
   ResetRing();
   const FramePos start = source_->position();
   {
@@ -110,7 +110,7 @@ void LSoundPlayer::CloseQuietly() {
   for (Buffer& b : ring_) std::vector<Sample>().swap(b.samples);
   std::vector<std::int16_t>().swap(snippetPcm_);
   if (source_) audio::ReleaseToEmpty(source_);
-  open_ = holding_ = false;
+  open_ = holding_ = silent_ = false;
   std::lock_guard lock(mutex_);
   playPosition_ = 0;
   feederDone_ = endReached_ = deviceFailed_ = positionChanged_ = false;
@@ -149,8 +149,8 @@ bool LSoundPlayer::StartThreads() {
   return false;
 }
 
-void LSoundPlayer::Hold() {
-  if (!open_ || holding_) return;
+void LSoundPlayer::HoldAt(bool silent) {
+  if (!open_ || (holding_ && silent_ == silent)) return;
   StopThreads();
   stream_->Drop();
   ResetRing();
@@ -159,6 +159,7 @@ void LSoundPlayer::Hold() {
     std::lock_guard lock(mutex_);
     playPosition_ = source_->position();
   }
+  silent_ = silent;
   MakeSnippet();
   holding_ = true;
   if (!StartThreads()) return Close();
@@ -172,7 +173,7 @@ void LSoundPlayer::Resume() {
   StopThreads();
   stream_->Drop();
   ResetRing();
-  holding_ = false;
+  holding_ = silent_ = false;
   if (!StartThreads()) return Close();
   listener_->Playing(cookie_);
 }
@@ -193,6 +194,15 @@ void LSoundPlayer::Reposition(FramePos frame) {
 }
 
 void LSoundPlayer::MakeSnippet() {
+  if (silent_) {
+    std::fill(snippetPcm_.begin(), snippetPcm_.end(), std::int16_t{0});
+    LLevelRecord quiet;
+    quiet.channels = static_cast<std::uint8_t>(channels_);
+    quiet.level.fill(-127);
+    std::lock_guard lock(mutex_);
+    levels_ = quiet;
+    return;
+  }
   // A quarter buffer, four times over, so the loop is short enough to follow a
   // scrubbing hand. The source goes back, so Resume plays on from the same place.
   const FramePos at = source_->position();

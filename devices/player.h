@@ -56,7 +56,10 @@ class LSoundPlayer {
   // notifies stopped.
   void Close();
   // Loops a snippet of a quarter buffer at the play position (scrubbing).
-  void Hold();
+  void Hold() { HoldAt(false); }
+  // Holds the play position writing silence, so the device stays open and Resume
+  // is immediate; a paused player is holding.
+  void Pause() { HoldAt(true); }
   // Ends a hold and plays on from the held position.
   void Resume();
   // Moves playback (or the hold) to frame.
@@ -74,6 +77,7 @@ class LSoundPlayer {
 
   bool isOpen() const { return open_; }
   bool isHolding() const { return holding_; }
+  bool isPaused() const { return holding_ && silent_; }
   // The end of the last buffer heard, in the source's frames.
   audio::FramePos playPosition() const;
   audio::FrameCount bufferFrames() const { return bufferFrames_; }
@@ -99,6 +103,7 @@ class LSoundPlayer {
   // Starts the feeder and watcher, or the snippet loop when holding; false with
   // lastError_ set when the system gives no thread.
   bool StartThreads();
+  void HoldAt(bool silent);
   void MakeSnippet();
   void Feed();
   void Watch();
@@ -117,6 +122,7 @@ class LSoundPlayer {
   int channels_ = 1;
   bool open_ = false;
   bool holding_ = false;
+  bool silent_ = false;  // holding with silence (pause) rather than the snippet
   audio::FramePos repeatStart_ = 0;
   std::string lastError_;
   std::vector<std::int16_t> snippetPcm_;

@@ -162,7 +162,9 @@ Attempt OpenWithRow(const FormatRow& chosen, const std::filesystem::path& file,
 
   if (row->read == ReadWay::Own) {
     std::optional<core::ParamSet> options;
-    if (row->options) {
+    // Only a raw layout shapes a read (its record is the one that starts from the
+    // document); an encoder's record, MP3's, waits for a save.
+    if (row->options && row->options->startsFromDocument) {
       options = LoadOptions(*row->options, env.settings, 0, 0, env.notices);
       if (TakeAsk(ask) && env.options) {
         if (!env.options->EditOptions(*row->options, *options)) return cancelled();
@@ -342,18 +344,26 @@ bool SaveOptions(std::string_view ext, std::uint32_t rate, int channels, const D
   const FormatRow& row = RowFor(ext);
   if (!CanWrite(row)) return false;
   if (!env.options) return true;
-  if (row.waveChooser) return WaveSaveOptions(rate, channels, env.options->WaveChooser());
+  if (row.waveChooser) return WaveSaveOptions(rate, channels, env.options->WaveChooser(), env.documentWave);
   if (!row.options) return true;
-  core::ParamSet values = LoadOptions(*row.options, env.settings, rate, channels, env.notices);
+  DocumentOptions* own = env.documentOptions && env.documentOptions->Covers(row) ? env.documentOptions : nullptr;
+  core::ParamSet values = own ? *own->values : LoadOptions(*row.options, env.settings, rate, channels, env.notices);
   StartFromDocument(*row.options, values, rate, channels);
-  if (!env.options->EditOptions(*row.options, values, MixdownNote(row, channels))) return false;
+  std::string note = MixdownNote(row, channels);
+  if (own && !own->note.empty()) note += (note.empty() ? "" : "\n") + own->note;
+  if (!env.options->EditOptions(*row.options, values, note)) return false;
   values.Store(env.settings);
+  if (own) {
+    own->values = values;
+    own->note.clear();
+  }
   return true;
 }
 
 audio::SinkHandle MakeSaveSink(const std::filesystem::path& file, std::uint32_t rate, int channels,
                                const settings::Settings& s, int sourceBits, const LAudioTagList* tags,
-                               std::vector<std::string>* notices) {
+                               std::vector<std::string>* notices, const WaveFormat* documentWave,
+                               const DocumentOptions* documentOptions) {
   const FormatRow& row = RowForFile(file);
   if (!row.makeSink) return nullptr;
   SinkRequest request;
@@ -361,12 +371,14 @@ audio::SinkHandle MakeSaveSink(const std::filesystem::path& file, std::uint32_t 
   request.rate = rate;
   request.channels = channels;
   request.sourceBits = sourceBits;
+  request.documentWave = documentWave;
   if (row.encoder) {
     request.program = ComponentPath(*row.encoder, s).string();
     if (request.program.empty()) return nullptr;
   }
   std::optional<core::ParamSet> options;
-  if (row.options) options = LoadOptions(*row.options, s, rate, channels, notices);
+  if (documentOptions && documentOptions->Covers(row)) options = *documentOptions->values;
+  else if (row.options) options = LoadOptions(*row.options, s, rate, channels, notices);
   request.options = options ? &*options : nullptr;
   if (tags) request.finishing = TagStep(row.tags, *tags);
   return row.makeSink(request);
@@ -379,7 +391,9 @@ namespace {
 platform::TaskResult SaveThroughWave(platform::LProgressDialog& task, audio::SourceHandle source,
                              const std::filesystem::path& file, const FormatRow& row,
                              const DispatchEnv& env, std::string* why) {
-  const core::ParamSet options = LoadOptions(*row.options, env.settings, 0, 0, env.notices);
+  const core::ParamSet options = env.documentOptions && env.documentOptions->Covers(row)
+                                     ? *env.documentOptions->values
+                                     : LoadOptions(*row.options, env.settings, 0, 0, env.notices);
   task.SetText(1, "Preprocessing file...");
   platform::TempFolder folder = platform::TempFolder::Create();
   if (!folder.ok()) return kTaskFailed;
@@ -455,7 +469,9 @@ platform::Outcome RunSaveSteps(platform::LProgressDialog& task, audio::SourceHan
     env.notices->push_back(note);
   if (TakeAsk(ask) && !SaveOptions(ext, rate, channels, env)) return platform::Outcome::Cancelled();
   if (row.encodesFromWave) return finish(SaveThroughWave(task, std::move(source), file, row, env, &why));
-  audio::SinkHandle sink = MakeSaveSink(file, rate, channels, env.settings, sourceBits, tags, env.notices);
+  audio::SinkHandle sink = MakeSaveSink(file, rate, channels, env.settings, sourceBits, tags, env.notices,
+                                        env.documentWave && *env.documentWave ? &**env.documentWave : nullptr,
+                                        env.documentOptions);
   if (!sink) return finish(kTaskFailed);
   if (sink->failed()) {
     why = sink->failureMessage();

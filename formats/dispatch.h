@@ -21,6 +21,7 @@
 #include "core/chain.h"
 #include "formats/format_table.h"
 #include "formats/save_options.h"
+#include "formats/source_options.h"
 #include "formats/tags.h"
 #include "platform/prompter.h"
 #include "platform/result.h"
@@ -42,6 +43,12 @@ struct DispatchEnv {
   // Receives a line for each stored option that could not be used and was replaced
   // by its default (quillet-cli prints them).
   std::vector<std::string>* notices = nullptr;
+  // The document's own WAVE format (editor): a WAVE save writes it when set, the
+  // chooser starts from it and puts the accepted format into it.
+  std::optional<WaveFormat>* documentWave = nullptr;
+  // The document's own options of a compressed format (editor): a save into that
+  // format writes with them, its dialog starts from them and puts the answer back.
+  DocumentOptions* documentOptions = nullptr;
 };
 
 // The system's default caption of the dispatcher's message boxes.
@@ -69,14 +76,17 @@ bool SaveCheck(std::string_view extension, const DispatchEnv& env, std::string* 
 // person cancelled or the format has no options step.
 bool SaveOptions(std::string_view extension, std::uint32_t rate, int channels,
                  const DispatchEnv& env);
-// The sink for file with its stored options (from s); null for an extension it cannot
+// The sink for file with its stored options (from s), or the document's own when they
+// are of file's format; null for an extension it cannot
 // write through a sink. With no WAVE format stored, PCM keeps sourceBits (8, 16, 24 or
 // 32). tags go into the file before it replaces the target when its format carries
 // them; a failed tag write fails the sink.
 audio::SinkHandle MakeSaveSink(const std::filesystem::path& file, std::uint32_t rate, int channels,
                                const settings::Settings& s, int sourceBits = 0,
                                const LAudioTagList* tags = nullptr,
-                               std::vector<std::string>* notices = nullptr);
+                               std::vector<std::string>* notices = nullptr,
+                               const WaveFormat* documentWave = nullptr,
+                               const DocumentOptions* documentOptions = nullptr);
 
 // Saves chain into file (the "Saving..." steps), tags included; the target is replaced
 // only when every block was read and written. A failure is shown when *ask was set.

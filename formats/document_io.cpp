@@ -4,6 +4,7 @@
 #include "core/chain_source.h"
 #include "core/segment_sink.h"
 #include "formats/messages.h"
+#include "formats/parse_log.h"
 #include "formats/raw_file.h"
 #include "formats/wav_reader.h"
 
@@ -105,6 +106,7 @@ bool LoadFileTask::Execute() {
   }
   audio::SourceHandle source = std::move(opened.source);
   sourceBits_ = SourcePcmBits(*source);
+  if (const auto* n = dynamic_cast<const SourceNotices*>(source.get())) notices_ = n->notices();
   core::AudioChain loaded(chain_.store());
   auto sink = core::ChainOpenSink(loaded, static_cast<std::uint32_t>(source->sampleRate()),
                                   source->channels());

@@ -58,6 +58,8 @@ class LoadFileTask final : public platform::LProgressDialog {
   const std::string& message() const { return message_; }
   // The PCM width of the file (SourcePcmBits), for saving it back alike.
   int sourceBits() const { return sourceBits_; }
+  // What the reader wants told though it opened the file (a part it could not find).
+  const std::vector<std::string>& notices() const { return notices_; }
 
  protected:
   bool Execute() override;
@@ -69,6 +71,7 @@ class LoadFileTask final : public platform::LProgressDialog {
   core::AudioChain chain_;
   std::string message_;
   int sourceBits_ = 0;
+  std::vector<std::string> notices_;
 };
 
 // "Saving...": writes chain (from its start) into file with the writer its extension

@@ -36,6 +36,8 @@ audio::SourceHandle ReadRaw(const Path& f, const ParamSet* o) {
 
 audio::SinkHandle WriteWave(const SinkRequest& r) {
   // A PCM file saved back without a stored choice keeps its depth.
+  if (r.documentWave)
+    return MakeWaveFormatSink(r.file, FollowDocumentFormat(*r.documentWave, r.rate, r.channels), r.finishing);
   const int bits = r.sourceBits;
   if (!ReadWavCodecFile(WavCodecFilePath()) && (bits == 8 || bits == 24 || bits == 32))
     return MakeWaveFormatSink(r.file, MakePcmFormat(r.rate, r.channels, bits), r.finishing);

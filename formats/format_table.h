@@ -17,6 +17,7 @@
 #include "formats/external.h"
 #include "formats/save_options.h"
 #include "formats/tags.h"
+#include "formats/wave_format.h"
 #include "platform/prompter.h"
 
 namespace quillet::formats {
@@ -42,6 +43,7 @@ struct SinkRequest {
   std::uint32_t rate = 0;  // the document's
   int channels = 0;
   int sourceBits = 0;                       // PCM width of the file the document came from
+  const WaveFormat* documentWave = nullptr;  // the document's own WAVE format, when it has one
   const core::ParamSet* options = nullptr;  // the row's record, loaded; null when it has none
   std::string program;                      // the row's encoder program
   FinishingStep finishing;                  // the tags, before the file replaces its target

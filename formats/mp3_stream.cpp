@@ -31,6 +31,7 @@ Mp3VbrHeader ParseMp3VbrHeader(const uint8_t* frame, size_t size, const Mp3Heade
         (std::memcmp(frame + xing, "Xing", 4) != 0 && std::memcmp(frame + xing, "Info", 4) != 0))
       continue;
     vbr.present = true;
+    vbr.variable = std::memcmp(frame + xing, "Xing", 4) == 0;
     const uint32_t flags = BigEndian32(frame + xing + 4);
     size_t at = xing + 8;
     if (flags & 1) {
@@ -59,6 +60,7 @@ Mp3VbrHeader ParseMp3VbrHeader(const uint8_t* frame, size_t size, const Mp3Heade
   constexpr size_t kVbri = 4 + 32;
   if (kVbri + 18 <= size && std::memcmp(frame + kVbri, "VBRI", 4) == 0) {
     vbr.present = true;
+    vbr.variable = true;
     vbr.frames = BigEndian32(frame + kVbri + 14);
     vbr.hasFrames = vbr.frames > 0;
   }

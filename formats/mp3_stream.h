@@ -18,6 +18,7 @@ bool IsId3v1Tag(const uint8_t* last128);
 
 struct Mp3VbrHeader {
   bool present = false;     // the frame carries a VBR header and no audio
+  bool variable = false;    // "Xing" or "VBRI"; LAME marks a constant rate "Info"
   bool hasFrames = false;   // the header gives the count of audio frames
   uint32_t frames = 0;      // audio frames after this one
   // The encoder's LAME tag (LAME, or ffmpeg's Lavf/Lavc): samples it put before the

@@ -1,5 +1,6 @@
 #include "formats/ogg_head.h"
 
+#include <algorithm>
 #include <cstring>
 #include <numeric>
 
@@ -19,6 +20,7 @@ std::optional<VorbisHead> ParseVorbisHead(const std::uint8_t* bytes, std::size_t
   head.channels = p[4];
   head.rate = platform::LoadLE32(p + 5);
   if (head.channels < 1 || head.rate < 1) return std::nullopt;
+  if (n >= packet + 7 + 21) head.nominalBitRate = std::max(0, static_cast<int>(platform::LoadLE32(p + 13)));
   return head;
 }
 

@@ -13,6 +13,7 @@ namespace quillet::formats {
 struct VorbisHead {
   std::uint32_t rate = 0;
   int channels = 0;
+  int nominalBitRate = 0;  // bit/s the encoder aimed at; 0 when it did not say
 };
 
 // The first page's Vorbis identification packet; nullopt when the bytes do not start

@@ -95,10 +95,20 @@ bool WriteWavCodecFile(const std::filesystem::path& file, const WaveFormat& form
 }
 
 bool WaveSaveOptions(std::uint32_t rate, int channels, FormatChooserUi& ui, const std::filesystem::path& wffFile) {
-  WaveFormat f = WaveSaveFormat(rate, channels, true, wffFile);
+  return WaveSaveOptions(rate, channels, ui, nullptr, wffFile);
+}
+
+bool WaveSaveOptions(std::uint32_t rate, int channels, FormatChooserUi& ui, std::optional<WaveFormat>* own,
+                     const std::filesystem::path& wffFile) {
+  WaveFormat f = own && *own ? FollowDocument(**own, rate, channels) : WaveSaveFormat(rate, channels, true, wffFile);
   if (!ChooseFormat(&f, 0, kWaveSaveOptionsTitle, ui)) return false;
   WriteWavCodecFile(wffFile, f);  // a failed write keeps the old choice, as settings writes do
+  if (own) *own = f;
   return true;
+}
+
+WaveFormat FollowDocumentFormat(const WaveFormat& own, std::uint32_t rate, int channels) {
+  return FollowDocument(own, rate, channels);
 }
 
 WaveFormat WaveSaveFormat(std::uint32_t rate, int channels, bool followDocument,

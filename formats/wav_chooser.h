@@ -66,6 +66,12 @@ bool WriteWavCodecFile(const std::filesystem::path& file, const WaveFormat& form
 // chooser, and the choice stored back. False when cancelled.
 bool WaveSaveOptions(std::uint32_t rate, int channels, FormatChooserUi& ui,
                      const std::filesystem::path& wffFile = WavCodecFilePath());
+// The same for a document with a format of its own (*own set): the chooser starts
+// from it, and the accepted one goes into *own as well as the stored record.
+bool WaveSaveOptions(std::uint32_t rate, int channels, FormatChooserUi& ui, std::optional<WaveFormat>* own,
+                     const std::filesystem::path& wffFile = WavCodecFilePath());
+// The document's own format, following its rate and channels when PCM.
+WaveFormat FollowDocumentFormat(const WaveFormat& own, std::uint32_t rate, int channels);
 // The record a WAVE save writes: the preset with the stored record over it. With
 // followDocument a PCM record takes the document's rate and channels, as it does
 // after the save options.

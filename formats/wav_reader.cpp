@@ -3,6 +3,7 @@
 #include "formats/mp3_source.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace quillet::formats {
@@ -130,6 +131,7 @@ SoundStatus ParseWave(platform::ByteSource& bytes, WaveLayout* layout, ParseLog*
     dataBytes = wideDataBytes;
     if (dataBytes > available) {
       Note(log, "ds64 data : " + std::to_string(dataBytes) + " (should be " + std::to_string(available) + ")");
+      layout->promisedBytes = dataBytes;
       dataBytes = available;
     }
   } else if (dataSize == kUnknownSize) {
@@ -137,6 +139,7 @@ SoundStatus ParseWave(platform::ByteSource& bytes, WaveLayout* layout, ParseLog*
   } else if (dataBytes > available) {
     Note(log,
          "data : " + std::to_string(dataBytes) + " (should be " + std::to_string(available) + ")");
+    layout->promisedBytes = dataBytes;
     dataBytes = available;
   }
 
@@ -150,11 +153,34 @@ SoundStatus ParseWave(platform::ByteSource& bytes, WaveLayout* layout, ParseLog*
   return SoundStatus::Ready;
 }
 
+namespace {
+
+std::string Seconds(const WaveFormat& f, std::uint64_t bytes) {
+  const double perSecond = f.avgBytes ? f.avgBytes : double(f.rate) * std::max<int>(f.blockAlign, 1);
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f", double(bytes) / perSecond);
+  return text;
+}
+
+}  // namespace
+
+std::string CutShortNotice(const WaveLayout& layout) {
+  if (layout.promisedBytes <= layout.dataBytes) return {};
+  return "The file is cut short: its header promises " + Seconds(layout.format, layout.promisedBytes) +
+         " s of audio (" + std::to_string(layout.promisedBytes) + " bytes), only " +
+         Seconds(layout.format, layout.dataBytes) + " s (" + std::to_string(layout.dataBytes) +
+         " bytes) are there.";
+}
+
+WaveSourceDetails::WaveSourceDetails(const WaveLayout& layout) : format_(layout.format) {
+  if (std::string notice = CutShortNotice(layout); !notice.empty()) notices_.push_back(std::move(notice));
+}
+
 LWavePCMSoundSource::LWavePCMSoundSource(std::shared_ptr<platform::ByteSource> bytes,
                                          const WaveLayout& layout)
     : LSoundSource(static_cast<std::int32_t>(layout.format.rate), layout.format.channels,
                    audio::kFilePeakBound),
-      WaveSourceDetails(layout.format),
+      WaveSourceDetails(layout),
       bytes_(std::move(bytes)),
       layout_(LayoutForBits(layout.format.bits)),
       dataOffset_(layout.dataOffset),
@@ -193,7 +219,7 @@ LACMSoundSource::LACMSoundSource(std::shared_ptr<platform::ByteSource> bytes,
                                  const WaveLayout& layout)
     : LSoundSource(static_cast<std::int32_t>(layout.format.rate), layout.format.channels,
                    audio::kFilePeakBound),
-      WaveSourceDetails(layout.format),
+      WaveSourceDetails(layout),
       bytes_(std::move(bytes)),
       dataOffset_(layout.dataOffset),
       dataBytes_(layout.dataBytes),

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "audio/pcm.h"
@@ -24,18 +25,23 @@ struct WaveLayout {
   WaveFormat format;
   std::uint64_t dataOffset = 0;  // first byte of the samples
   std::uint64_t dataBytes = 0;   // as far as the file really holds them
+  std::uint64_t promisedBytes = 0;  // what the header said, when the file holds less
 };
+
+// The notice for a file cut short (how much its header promised, how much is there);
+// empty for a whole one.
+std::string CutShortNotice(const WaveLayout& layout);
 
 // Parses the chunk structure. Ready, or Corrupt with the reason in log.
 audio::SoundStatus ParseWave(platform::ByteSource& bytes, WaveLayout* layout, ParseLog* log = nullptr);
 
-// What a WAVE source read from its file.
-class WaveSourceDetails {
+// What a WAVE source read from its file, and whether it was cut short.
+class WaveSourceDetails : public SourceNotices {
  public:
   const WaveFormat& format() const { return format_; }
 
  protected:
-  explicit WaveSourceDetails(WaveFormat f) : format_(std::move(f)) {}
+  explicit WaveSourceDetails(const WaveLayout& layout);
   WaveFormat format_;
 };
 

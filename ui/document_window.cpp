@@ -8,7 +8,9 @@
 #include <QToolTip>
 
 #include <algorithm>
+#include <cmath>
 
+#include "platform/frame_time.h"
 #include "ui/wave_display.h"
 
 namespace quillet::ui {
@@ -72,7 +74,20 @@ DocumentWindow::DocumentWindow(std::unique_ptr<core::WaveDocument> doc, QWidget*
     connect(d, &WaveDisplay::selectionFinished, this, &DocumentWindow::OnSelectionFinished);
     connect(d, &WaveDisplay::contextMenuRequested, this, &DocumentWindow::contextMenuRequested);
   }
+  connect(overview_, &WaveDisplay::rangeDragged, this, [this](FramePos start) {
+    const FrameCount width = doc_->viewEnd() - doc_->viewStart();
+    start = std::clamp<FramePos>(start, 0, std::max<FrameCount>(doc_->length() - width, 0));
+    doc_->SetView(start, start + width);
+  });
   connect(main_, &WaveDisplay::autoScroll, this, &DocumentWindow::OnAutoScroll);
+  connect(main_, &WaveDisplay::wheelTurned, this, [this](double steps, FramePos frame, bool zoom) {
+    const View v{doc_->viewStart(), doc_->viewEnd()};
+    // Each notch away halves the width (zoom in) or moves the view a tenth to the left.
+    const View to = zoom ? ZoomAboutView(v, frame, std::pow(0.5, steps), doc_->length())
+                         : ScrolledView(v, -steps, doc_->length());
+    doc_->SetView(to.start, to.end);
+    if (zoom) emit statesChanged();
+  });
   connect(&autoScrollTimer_, &QTimer::timeout, this, [this] {
     ScrollStep(autoScroll_);
     main_->PinMovingEdge(autoScroll_ > 0);
@@ -119,8 +134,8 @@ void DocumentWindow::resizeEvent(QResizeEvent*) {
   scroll_->setGeometry(0, rowY, scrollW, 25);
   const int bw = std::max((W - scrollW - 4) / 8, 1);
   for (int i = 0; i < 8; ++i) buttons_[i]->setGeometry(scrollW + 1 + i * (bw + 1), rowY, bw, 25);
-  const int rulerY = rowY - 10;
-  ruler_->setGeometry(0, rulerY, W, 10);
+  const int rulerY = rowY - Ruler::kHeight;
+  ruler_->setGeometry(0, rulerY, W, Ruler::kHeight);
   const int above = std::max(rulerY, 2);
   const int ovH = std::max(above * 12 / 100, 1);
   overview_->setGeometry(0, 0, W, ovH);
@@ -170,7 +185,8 @@ void DocumentWindow::ShowChain() {
 void DocumentWindow::ShowView() {
   const View v = ShownView({doc_->viewStart(), doc_->viewEnd()}, doc_->sampleRate());
   main_->RequestView(v.start, v.end - v.start);
-  ruler_->SetRange(v.start, v.end - v.start);
+  ruler_->SetRange(v.start, v.end - v.start, doc_->sampleRate());
+  overview_->SetRangeMark(doc_->viewStart(), doc_->viewEnd());
 }
 
 void DocumentWindow::ShowSelection() {
@@ -289,10 +305,29 @@ QString Ruler::TipAt(int x) const {
   return {};
 }
 
-void Ruler::SetRange(FramePos start, FrameCount length) {
+void Ruler::SetRange(FramePos start, FrameCount length, std::uint32_t rate) {
   start_ = start;
   length_ = length;
+  rate_ = rate;
   update();
+}
+
+namespace {
+// Room for "10:00:00.000" and a gap.
+constexpr int kLabelPixels = 90;
+}  // namespace
+
+std::vector<std::pair<int, QString>> Ruler::Labels() const {
+  std::vector<std::pair<int, QString>> out;
+  if (length_ <= 0 || rate_ == 0) return out;
+  const std::int64_t first = platform::MsFromFrames(start_, rate_);
+  const std::int64_t last = platform::MsFromFrames(start_ + length_, rate_);
+  const std::int64_t step = RulerStepMs(last - first, std::max(width() - 2, 1), kLabelPixels);
+  for (std::int64_t ms = (first + step - 1) / step * step; ms <= last; ms += step) {
+    const int x = PixelOf(FramePos(platform::FramesFromMs(ms, rate_)));
+    if (x >= 0) out.emplace_back(x, QString::fromStdString(RulerLabel(ms, step)));
+  }
+  return out;
 }
 
 void Ruler::SetMarks(FramePos selStart, FramePos selEnd, FramePos cursor) {
@@ -318,7 +353,15 @@ FramePos Ruler::FrameAt(int x) const {
 void Ruler::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.fillRect(rect(), QColor(64, 64, 64));
-  const int h = height();
+  QFont small = font();
+  small.setPixelSize(height() - kMarkRow - 3);
+  p.setFont(small);
+  p.setPen(QColor(200, 200, 200));
+  for (const auto& [x, text] : Labels()) {
+    p.drawLine(x, kMarkRow, x, height() - 1);
+    p.drawText(QRect(x + 3, kMarkRow, kLabelPixels, height() - kMarkRow), Qt::AlignLeft | Qt::AlignVCenter, text);
+  }
+  const int h = kMarkRow;
   auto triangle = [&](FramePos f, QColor c, int dir) {
     const int x = PixelOf(f);
     if (x < 0) return;
@@ -342,7 +385,7 @@ void Ruler::paintEvent(QPaintEvent*) {
 void Ruler::mousePressEvent(QMouseEvent* e) {
   const int x = int(e->position().x());
   const int cx = PixelOf(cursor_);
-  draggingCursor_ = cx >= 0 && std::abs(cx - x) <= 3;
+  draggingCursor_ = cx >= 0 && std::abs(cx - x) <= 3 && e->position().y() < kMarkRow + 2;
 }
 
 void Ruler::mouseMoveEvent(QMouseEvent* e) {

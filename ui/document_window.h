@@ -6,9 +6,14 @@
 #include <QTimer>
 #include <QWidget>
 #include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
 
 #include "core/document.h"
+#include "formats/source_options.h"
 #include "formats/tags.h"
+#include "formats/wave_format.h"
 #include "ui/view_math.h"
 
 class QScrollBar;
@@ -46,6 +51,11 @@ class DocumentWindow : public QWidget {
   bool verticalZoom() const { return verticalZoom_; }
   // PCM width of the file it came from, so saving keeps the depth.
   int sourceBits = 0;
+  // The WAVE format this document saves in: the PCM it was opened from, or what its
+  // own Save As chose; unset, the stored choice applies.
+  std::optional<formats::WaveFormat> waveFormat;
+  // The options of the compressed format it was opened from, read from the file.
+  std::optional<formats::DocumentOptions> saveOptions;
   // Read when the file is opened, written into it after each save.
   formats::LAudioTagList tags;
 
@@ -108,7 +118,11 @@ class Ruler : public QWidget {
   Q_OBJECT
  public:
   explicit Ruler(QWidget* parent = nullptr);
-  void SetRange(FramePos start, FrameCount length);
+  void SetRange(FramePos start, FrameCount length, std::uint32_t rate);
+  // The labelled times it shows, left to right (for tests).
+  std::vector<std::pair<int, QString>> Labels() const;
+  static constexpr int kMarkRow = 10;  // the marks' strip above the times'
+  static constexpr int kHeight = 26;
   void SetMarks(FramePos selStart, FramePos selEnd, FramePos cursor);
   void SetMarks(std::vector<RulerMark> marks) { marks_ = std::move(marks), update(); }
   // The tool tip of the mark within 3 pixels of x ("%s\n%s", ">%s\n%s", "<%s\n%s");
@@ -128,6 +142,7 @@ class Ruler : public QWidget {
   FramePos FrameAt(int x) const;
   FramePos start_ = 0;
   FrameCount length_ = 0;
+  std::uint32_t rate_ = 0;
   FramePos selStart_ = 0, selEnd_ = 0, cursor_ = 0;
   std::vector<RulerMark> marks_;
   bool draggingCursor_ = false;

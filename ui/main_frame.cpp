@@ -147,6 +147,9 @@ MainFrame::MainFrame(settings::Settings& settings, core::SegmentStore& store,
   statusRate_ = new QLabel(this);
   statusRate_->setObjectName("statusRate");
   statusBar()->addPermanentWidget(statusRate_);
+  statusTimes_ = new QLabel(this);
+  statusTimes_->setObjectName("statusTimes");
+  statusBar()->addPermanentWidget(statusTimes_);
   connect(playback_.get(), &Transport::positionChanged, this, &MainFrame::OnPlayPosition);
   connect(playback_.get(), &Transport::stopped, this, &MainFrame::OnPlayStopped);
   connect(playback_.get(), &Transport::started, this, &MainFrame::RefreshStates);
@@ -492,9 +495,13 @@ DocumentWindow* MainFrame::OpenFile(const std::filesystem::path& file) {
   auto doc = std::make_unique<core::WaveDocument>(std::move(task.chain()), 0, path);
   DocumentWindow* w = AddDocument(std::move(doc));
   w->sourceBits = task.sourceBits();
+  if (w->sourceBits)
+    w->waveFormat = formats::MakePcmFormat(w->doc().sampleRate(), w->doc().channels(), w->sourceBits);
+  w->saveOptions = formats::OptionsFromFile(path, w->doc().sampleRate(), w->doc().channels(), settings_);
   formats::ReadTags(w->tags, path);
   w->doc().ZoomFull();
   project_->session().DocumentOpened(w->doc());
+  if (!task.notices().empty()) statusBar()->showMessage(Q(task.notices().front()));
   if (wasMaximized) w->parentWidget()->showMaximized();
   const core::OptionValues defaults;
   if (settings_.GetBool("Settings", "AutoArrangeWindows", defaults.autoArrangeWindows)) mdi_->tileSubWindows();
@@ -506,9 +513,15 @@ bool MainFrame::SaveAs(DocumentWindow* w, const std::filesystem::path& file, boo
   if (!w || w->doc().busy()) return false;
   playback_->Forget(&w->doc());
   bool ask = askOptions;
+  formats::DispatchEnv env = Env();
+  // The chooser works on a copy, so a failed or cancelled save keeps the document's format.
+  std::optional<formats::WaveFormat> wave = w->waveFormat;
+  env.documentWave = &wave;
+  std::optional<formats::DocumentOptions> options = w->saveOptions;
+  if (options) env.documentOptions = &*options;
   // The tags go into the file before it replaces the old one: a failed tag write fails
   // the save and keeps the old file.
-  formats::SaveChainTask task(w->doc().chain(), file, Env(), w->sourceBits, &ask, w->tags);
+  formats::SaveChainTask task(w->doc().chain(), file, env, w->sourceBits, &ask, w->tags);
   task.Run(*progress_);
   if (task.result != platform::kTaskDone) {
     if (task.result == platform::kTaskFailed) {
@@ -525,6 +538,9 @@ bool MainFrame::SaveAs(DocumentWindow* w, const std::filesystem::path& file, boo
   const std::filesystem::path oldFile = w->doc().file();
   w->doc().SetFile(std::filesystem::absolute(file));
   w->doc().MarkSaved();
+  w->waveFormat = wave;
+  if (options && options->Covers(formats::RowForFile(file))) options->confirmed = true;
+  w->saveOptions = std::move(options);
   project_->session().DocumentSaved(w->doc(), oldFile);
   RefreshStates();
   return true;
@@ -535,7 +551,10 @@ bool MainFrame::Save(DocumentWindow* w, bool askName) {
   const std::filesystem::path current = w->doc().file();
   if (!askName && !current.empty()) {
     const std::string_view question = formats::SaveElsewhereQuestion(current);
-    if (question.empty()) return SaveAs(w, current);
+    // The first save of a compressed file shows the options read from it: a re-encode
+    // is never chosen for the person.
+    if (question.empty())
+      return SaveAs(w, current, w->saveOptions && w->saveOptions->AsksBeforeSave(formats::RowForFile(current)));
     if (!formats::AskSaveElsewhere(*prompter_, question)) return false;
   }
   playback_->Stop();
@@ -636,6 +655,9 @@ void MainFrame::UpdateTimes() {
   timeFields_[2]->setText(
       Q(FormatTimeMillis(doc ? ms(doc->selEnd()) - ms(doc->selStart()) : 0)));
   timeFields_[3]->setText(Q(core::FormatTimeHundredths(doc ? ms(doc->cursor()) : 0)));
+  statusTimes_->setText(doc ? Q(StatusTimes(doc->length(), doc->selStart(), doc->selEnd(), doc->cursor(),
+                                            doc->sampleRate()))
+                            : QString());
 }
 
 void MainFrame::UpdateTabs() {

@@ -101,6 +101,7 @@ class MainFrame : public QMainWindow {
   core::ProgramClipboard& clipboard() { return clipboard_; }
   QTabBar* tabs() const { return tabs_; }
   QLabel* statusRate() const { return statusRate_; }
+  QLabel* statusTimes() const { return statusTimes_; }
   QLabel* timeField(int i) const { return timeFields_[i]; }  // start, end, length, position
   QDockWidget* commandBar() const { return commandBar_; }
   QToolBar* transportBar() const { return transport_; }
@@ -219,6 +220,7 @@ class MainFrame : public QMainWindow {
   QToolBar* transport_ = nullptr;
   QDockWidget* commandBar_ = nullptr;
   QLabel* statusRate_ = nullptr;
+  QLabel* statusTimes_ = nullptr;  // length, selection and cursor to the millisecond
   QLabel* timeFields_[4] = {};
   std::vector<DocumentWindow*> docs_;
   DocumentWindow* active_ = nullptr;

@@ -102,7 +102,7 @@ bool Transport::PlaySource(audio::SourceHandle source, std::string* message) {
 }
 
 void Transport::Pause() {
-  if (player_->isOpen()) player_->Hold();
+  if (player_->isOpen()) player_->Pause();
 }
 
 void Transport::Resume() {

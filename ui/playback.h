@@ -58,7 +58,7 @@ class Transport final : public QObject, public core::PlaybackControl, private de
   devices::PlaySpeed speed() const { return control_->speed(); }
   // Plays doc from pos along ramp (rewind and fast forward while a button is held).
   bool PlayRamp(const core::WaveDocument& doc, FramePos pos, const devices::SpeedRamp& ramp);
-  // Pause holds the play position (a short snippet loops there); Resume plays on.
+  // Pause keeps the play position in silence; Resume plays on from there.
   void Pause();
   void Resume();
   bool paused() const { return player_->isHolding(); }

@@ -1,8 +1,11 @@
 #include "ui/view_math.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <limits>
+
+#include "platform/frame_time.h"
 
 namespace quillet::ui {
 
@@ -29,6 +32,25 @@ View ZoomOutView(View v, FrameCount length) {
   // Keeping the width when the start hits the end keeps a zoom out from shrinking.
   const FramePos clampedStart = std::min<FramePos>(start, std::max<FrameCount>(length - width, 0));
   return ClampView({clampedStart, clampedStart + width}, length);
+}
+
+View ZoomAboutView(View v, FramePos anchor, double factor, FrameCount length) {
+  const double width = static_cast<double>(v.end - v.start);
+  const double wanted = std::clamp(width * factor, static_cast<double>(kMinZoomFrames),
+                                   static_cast<double>(std::max<FrameCount>(length, kMinZoomFrames)));
+  const auto newWidth = static_cast<FrameCount>(wanted);
+  anchor = std::clamp<FramePos>(anchor, v.start, v.end);
+  const double share = width > 0 ? static_cast<double>(anchor - v.start) / width : 0.0;
+  FramePos start = anchor - static_cast<FramePos>(share * static_cast<double>(newWidth));
+  start = std::clamp<FramePos>(start, 0, std::max<FrameCount>(length - newWidth, 0));
+  return ClampView({start, start + newWidth}, length);
+}
+
+View ScrolledView(View v, double steps, FrameCount length) {
+  const FrameCount width = v.end - v.start;
+  const auto shift = static_cast<FramePos>(static_cast<double>(std::max<FrameCount>(width / 10, 1)) * steps);
+  const FramePos start = std::clamp<FramePos>(v.start + shift, 0, std::max<FrameCount>(length - width, 0));
+  return ClampView({start, start + width}, length);
 }
 
 View ShownView(View v, std::uint32_t rate) {
@@ -114,6 +136,37 @@ std::vector<TileRect> TileRects(int width, int height, int n, bool horizontal) {
     }
   }
   return out;
+}
+
+std::int64_t RulerStepMs(std::int64_t viewMs, int pixels, int minPixels) {
+  static constexpr std::int64_t kSteps[] = {
+      1,      2,      5,       10,      20,      50,      100,     200,      500,      1000,
+      2000,   5000,   10000,   15000,   30000,   60000,   120000,  300000,   600000,   900000,
+      1800000, 3600000, 7200000, 18000000};
+  const double perPixel = double(std::max<std::int64_t>(viewMs, 1)) / std::max(pixels, 1);
+  const double least = perPixel * std::max(minPixels, 1);
+  for (std::int64_t step : kSteps)
+    if (double(step) >= least) return step;
+  // Longer still: whole multiples of five hours.
+  return std::int64_t(std::ceil(least / 18000000.0)) * 18000000;
+}
+
+std::string RulerLabel(std::int64_t ms, std::int64_t stepMs) {
+  if (stepMs % 1000 == 0) return Format(ms, 1, 0, true);
+  if (stepMs % 100 == 0) return FormatTimeTenths(ms);
+  if (stepMs % 10 == 0) return Format(ms, 10, 2, false);
+  return FormatTimeMillis(ms);
+}
+
+std::string StatusTimes(FramePos length, FramePos selStart, FramePos selEnd, FramePos cursor,
+                        std::uint32_t rate) {
+  const std::int64_t r = std::max<std::uint32_t>(rate, 1);
+  auto t = [r](FramePos f) { return FormatTimeMillis(platform::MsFromFrames(f, r)); };
+  std::string out = "Length: " + t(length);
+  if (selEnd > selStart)
+    out += "   Selection: " + t(selStart) + " - " + t(selEnd) + " (" +
+           FormatTimeMillis(platform::MsFromFrames(selEnd, r) - platform::MsFromFrames(selStart, r)) + ")";
+  return out + "   Cursor: " + t(cursor);
 }
 
 }  // namespace quillet::ui

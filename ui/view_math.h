@@ -33,6 +33,11 @@ View ZoomOutView(View v, FrameCount length);
 // What the displays show for a view: an empty view (an empty document) shows one
 // second instead, so nothing divides by a zero length.
 View ShownView(View v, std::uint32_t rate);
+// The view zoomed by factor (below 1: in) about anchor, which stays at the same place
+// on screen; no narrower than kMinZoomFrames, no wider than the audio.
+View ZoomAboutView(View v, FramePos anchor, double factor, FrameCount length);
+// The view moved by steps tenths of its width (negative: left), inside the audio.
+View ScrolledView(View v, double steps, FrameCount length);
 // Where the play position moves when the scroll bar moves to pos (0..kScrollMax).
 FramePos ScrollTarget(int pos, FrameCount length);
 // The scroll bar position of frame cursor; 0 while no length is known.
@@ -56,5 +61,18 @@ struct TileRect {
   friend bool operator==(const TileRect&, const TileRect&) = default;
 };
 std::vector<TileRect> TileRects(int width, int height, int n, bool horizontal);
+
+// The ruler's labelled step for a view of viewMs over pixels: the shortest of the
+// steps people count in (1, 2, 5 ms ... 1, 2, 5, 10, 15, 30 s, 1, 2, 5, 10, 15, 30 min,
+// 1, 2, 5 h and on by hours) whose labels lie at least minPixels apart.
+std::int64_t RulerStepMs(std::int64_t viewMs, int pixels, int minPixels);
+// A ruler label at ms: as precise as the step needs, never more (h:mm:ss for whole
+// seconds, then tenths, hundredths, thousandths).
+std::string RulerLabel(std::int64_t ms, std::int64_t stepMs);
+
+// The status line's times, all to the millisecond: the length, then the selection
+// (start - end and its length) when there is one, then the cursor.
+std::string StatusTimes(FramePos length, FramePos selStart, FramePos selEnd, FramePos cursor,
+                        std::uint32_t rate);
 
 }  // namespace quillet::ui

@@ -1,10 +1,12 @@
 #include "ui/wave_display.h"
 
 #include <QMouseEvent>
+#include <QWheelEvent>
 #include <QPainter>
 #include <QPalette>
 
 #include <algorithm>
+#include <climits>
 
 namespace quillet::ui {
 
@@ -75,6 +77,21 @@ void WaveDisplay::SetLines(std::vector<FramePos> lines) {
   update();
 }
 
+void WaveDisplay::SetRangeMark(FramePos start, FramePos end) {
+  if (start == rangeStart_ && end == rangeEnd_) return;
+  rangeStart_ = start;
+  rangeEnd_ = end;
+  update();
+}
+
+int WaveDisplay::HandleAt(int x, int y) const {
+  if (selFirst_ == selLast_ || y < height() - 1 - kHandleHeight) return 0;
+  const int a = PixelOfFrame(selFirst_), b = PixelOfFrame(selLast_);
+  const int da = a < 0 ? INT_MAX : std::abs(a - x), db = b < 0 ? INT_MAX : std::abs(b - x);
+  if (std::min(da, db) > kHandleHalfWidth) return 0;
+  return db < da || (db == da && x > b) ? +1 : -1;
+}
+
 bool WaveDisplay::WaitIdle(std::chrono::milliseconds timeout) const {
   return worker_->WaitIdle(timeout);
 }
@@ -83,7 +100,31 @@ FramePos WaveDisplay::ClampFrame(FramePos f) const { return std::clamp<FramePos>
 
 FramePos WaveDisplay::FrameAtPixel(int x) const {
   if (!map_.valid()) return 0;
+  if (x <= 1) return ClampFrame(map_.viewStart);
+  if (x >= std::min(map_.width, width() - 2)) return ClampFrame(map_.viewStart + map_.viewLength);
   return ClampFrame(map_.FrameOf(std::int64_t{x} - 1));
+}
+
+FramePos WaveDisplay::SnappedFrameAtPixel(int x) const {
+  const FramePos f = FrameAtPixel(x);
+  FramePos best = f;
+  int bestDistance = kSnapPixels + 1;
+  auto consider = [&](FramePos target) {
+    const int px = PixelOfFrame(target);
+    if (px < 0 || std::abs(px - x) >= bestDistance) return;
+    bestDistance = std::abs(px - x);
+    best = target;
+  };
+  consider(0);
+  consider(audioEnd_);
+  consider(snapCursor_);
+  for (FramePos line : lines_) consider(line);
+  return ClampFrame(best);
+}
+
+FramePos WaveDisplay::EventFrame(const QMouseEvent* e) const {
+  const int x = int(e->position().x());
+  return e->modifiers() & Qt::ControlModifier ? FrameAtPixel(x) : SnappedFrameAtPixel(x);
 }
 
 int WaveDisplay::PixelOfFrame(FramePos f) const {
@@ -163,6 +204,25 @@ void WaveDisplay::paintEvent(QPaintEvent*) {
       p.setPen(QColor(colors::kMarkerLine));
       p.drawLine(mx, 0, mx, H);
     }
+    if (selFirst_ != selLast_) {
+      p.setPen(Qt::NoPen);
+      p.setBrush(QColor(colors::kSelectedWave));
+      for (FramePos edge : {selFirst_, selLast_}) {
+        const int x = PixelOfFrame(edge);
+        if (x >= 0) p.drawRect(x - kHandleHalfWidth, H - kHandleHeight, 2 * kHandleHalfWidth, kHandleHeight);
+      }
+      p.setBrush(Qt::NoBrush);
+    }
+    if (rangeEnd_ > rangeStart_) {
+      // Clipped to the columns, so a range reaching the end stays visible.
+      const int a = std::max(PixelOfFrame(std::max<FramePos>(rangeStart_, map_.viewStart)), 1);
+      const int b = PixelOfFrame(std::min<FramePos>(rangeEnd_, map_.viewStart + map_.viewLength));
+      const int right = b < 0 ? count : std::min(b, count);
+      const QColor band(colors::kMarkerLine);
+      p.fillRect(a, 1, std::max(right - a, 2), kRangeBand, band);
+      p.setPen(band);
+      p.drawRect(a, 1, std::max(right - a, 2), H - 2);
+    }
   }
   // A sunken frame.
   p.setPen(Qt::black);
@@ -193,9 +253,25 @@ void WaveDisplay::PinMovingEdge(bool right) {
   emit selectionChanging(selFirst_, selLast_);
 }
 
+bool WaveDisplay::InRangeBand(int x, int y) const {
+  if (rangeEnd_ <= rangeStart_ || y > kRangeBand + 1) return false;
+  const FramePos f = FrameAtPixel(x);
+  return f >= rangeStart_ && f <= rangeEnd_;
+}
+
 void WaveDisplay::mousePressEvent(QMouseEvent* e) {
   if (e->button() != Qt::LeftButton || !hasAudio_) return;
-  const FramePos f = FrameAtPixel(int(e->position().x()));
+  const int x = int(e->position().x()), y = int(e->position().y());
+  if (InRangeBand(x, y)) {
+    draggingRange_ = true;
+    rangeGrab_ = FrameAtPixel(x) - rangeStart_;
+    return;
+  }
+  const int handle = HandleAt(x, y);
+  nearFirst_ = handle < 0;
+  nearLast_ = handle > 0;
+  snapCursor_ = markerPos_;
+  const FramePos f = EventFrame(e);
   dragging_ = true;
   draggingFirst_ = draggingLast_ = false;
   if (e->modifiers() & Qt::ShiftModifier) {
@@ -221,18 +297,18 @@ void WaveDisplay::mousePressEvent(QMouseEvent* e) {
 void WaveDisplay::mouseMoveEvent(QMouseEvent* e) {
   if (!hasAudio_) return;
   const int x = int(e->position().x());
-  const FramePos f = FrameAtPixel(x);
-  if (!dragging_) {
-    // Within two frames, or two pixels when a pixel covers less than a frame.
-    auto near = [&](FramePos edge) {
-      const int ex = PixelOfFrame(edge);
-      return std::llabs(f - edge) <= 2 || (ex >= 0 && std::abs(ex - x) <= 2);
-    };
-    nearFirst_ = selFirst_ != selLast_ && near(selFirst_);
-    nearLast_ = selFirst_ != selLast_ && near(selLast_);
-    setCursor(nearFirst_ || nearLast_ ? Qt::SizeHorCursor : Qt::ArrowCursor);
+  const int y = int(e->position().y());
+  if (draggingRange_) {
+    emit rangeDragged(FrameAtPixel(x) - rangeGrab_);
     return;
   }
+  if (!dragging_) {
+    setCursor(HandleAt(x, y) ? Qt::SizeHorCursor
+              : InRangeBand(x, y) ? Qt::OpenHandCursor
+                                  : Qt::ArrowCursor);
+    return;
+  }
+  const FramePos f = EventFrame(e);
   if (x >= width() - 1) SetAutoScroll(+1);
   else if (x <= 0) SetAutoScroll(-1);
   else SetAutoScroll(0);
@@ -254,12 +330,16 @@ void WaveDisplay::mouseMoveEvent(QMouseEvent* e) {
 }
 
 void WaveDisplay::mouseReleaseEvent(QMouseEvent* e) {
+  if (e->button() == Qt::LeftButton && draggingRange_) {
+    draggingRange_ = false;
+    return;
+  }
   if (e->button() != Qt::LeftButton || !dragging_) return;
   dragging_ = false;
   setCursor(Qt::ArrowCursor);
   SetAutoScroll(0);
   if (!(e->modifiers() & Qt::ShiftModifier)) {
-    const FramePos f = FrameAtPixel(int(e->position().x()));
+    const FramePos f = EventFrame(e);
     if (!draggingFirst_ && !draggingLast_) {
       selFirst_ = std::min(f, dragOrigin_);
       selLast_ = std::max(f, dragOrigin_);
@@ -268,6 +348,14 @@ void WaveDisplay::mouseReleaseEvent(QMouseEvent* e) {
   }
   update();
   emit selectionFinished(selFirst_, selLast_, markerPos_);
+}
+
+void WaveDisplay::wheelEvent(QWheelEvent* e) {
+  // Touchpads send small deltas; a notch is 120.
+  const double steps = e->angleDelta().y() / 120.0;
+  if (!hasAudio_ || steps == 0) return;
+  emit wheelTurned(steps, FrameAtPixel(int(e->position().x())), e->modifiers() & Qt::ControlModifier);
+  e->accept();
 }
 
 void WaveDisplay::contextMenuEvent(QContextMenuEvent* e) {

@@ -335,6 +335,9 @@ TEST(TimeText, FormatsAndReadsThePartsOfATime) {
       {"a1b:c2", 62000},      {"", 0},               {":", 0},
   };
   for (const auto& [text, ms] : reads) EXPECT_EQ(ParseTimeText(text), ms) << text;
+  // Only what reads as a time is taken as one.
+  for (const char* good : {"1:02:03.5", " -0:01 ", "12"}) EXPECT_TRUE(IsTimeText(good)) << good;
+  for (const char* bad : {"abc", "", ":", "a1b:c2", "1:3o"}) EXPECT_FALSE(IsTimeText(bad)) << bad;
   // Absurd input saturates instead of overflowing.
   EXPECT_GT(ParseTimeText(std::string(40, '9')), 0);
   EXPECT_GT(ParseTimeText(std::string(30, ':') + "99999999999"), 0);
@@ -358,6 +361,10 @@ TEST_F(EditTest, SelectTimeStartsFromTheSelectionPreviewsAndTakesTypedTimes) {
   CommandCall call{ctx, doc.get(), &values, nullptr, &select};
   EXPECT_EQ(select.run(call), platform::kTaskDone);
   EXPECT_EQ(std::tuple(doc->selStart(), doc->selEnd()), std::tuple(22050, 99225));
+  // A slip of the keyboard is refused, not read as zero.
+  EXPECT_EQ(values.Validate(), "");
+  values.SetText(1, "abc");
+  EXPECT_EQ(values.Validate(), "\"abc\" is not a time. Type it as h:mm:ss.hh, for example 0:01:30.25.");
 }
 
 TEST_F(EditTest, MixValuesFollowTheDocument) {

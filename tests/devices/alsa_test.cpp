@@ -1,6 +1,9 @@
 // Through real ALSA: the default device routed to the file plugin over the null
 // device by a private configuration, so no sound card is needed.
 
+#include <algorithm>
+#include <filesystem>
+
 #include <gtest/gtest.h>
 
 #include "device_test_support.h"
@@ -27,6 +30,33 @@ TEST(Alsa, PlaybackReachesTheDeviceByteForByteThroughTheLimiter) {
     EXPECT_EQ(alsa.PlayedSamples(), Pcm16(ReadAll(reference)));
     EXPECT_EQ(log.positions.back(), 1300);
   }
+}
+
+TEST(Alsa, PauseWritesSilenceAndKeepsThePosition) {
+  PrivateAlsa alsa;
+  platform::NotificationQueue queue;
+  PlayerLog log;
+  LSoundPlayer player(platform::AlsaSoundSystem(), queue);
+  player.InstallListener(&log, 0);
+  // A loud full-scale square: any sound reaching the device while paused shows.
+  AudioBlock square(1, 8000 * 20);
+  for (audio::FrameCount f = 0; f < square.frames(); ++f) square(0, f) = (f / 10) % 2 ? 0x7FFF0 : -0x7FFF0;
+  ASSERT_TRUE(player.Open(Memory(8000, square))) << player.lastError();
+  ASSERT_TRUE(PumpUntil(queue, [&] { return player.playPosition() >= 1600; }));
+  player.Pause();
+  ASSERT_TRUE(player.isPaused());
+  const audio::FramePos held = player.playPosition();
+  // The null device takes data as fast as it comes: the file's size is watched and
+  // read only once the player has let go of it.
+  const auto bytes = [&] { return std::filesystem::file_size(alsa.played()); };
+  const std::uintmax_t pausedAt = bytes();
+  ASSERT_TRUE(PumpUntil(queue, [&] { return bytes() >= pausedAt + 16000; }));
+  EXPECT_EQ(player.playPosition(), held);
+  player.Close();
+  // What went to the device before the pause may still drain; the rest is silence.
+  const std::vector<std::int16_t> played = alsa.PlayedSamples();
+  ASSERT_GE(played.size(), pausedAt / 2 + 8000);
+  EXPECT_TRUE(std::all_of(played.end() - 4000, played.end(), [](std::int16_t v) { return v == 0; }));
 }
 
 TEST(Alsa, MissingDeviceIsRefusedWithItsName) {

@@ -193,7 +193,7 @@ TEST_F(PlayerFixture, VolumeScalesOurStreamOnly) {
   EXPECT_EQ(w[2001], 32767);
 }
 
-TEST_F(PlayerFixture, HoldLoopsASnippetAndResumeGoesOnFromThere) {
+TEST_F(PlayerFixture, HoldLoopsASnippetPauseIsSilentAndResumeGoesOnFromThere) {
   const AudioBlock block = Noise(1, 80000, 9, 0x10000);
   ASSERT_TRUE(player.Open(Memory(8000, block)));
   Play(500, 8000);
@@ -210,9 +210,20 @@ TEST_F(PlayerFixture, HoldLoopsASnippetAndResumeGoesOnFromThere) {
   // The snippet is the quarter buffer (200 frames) at the held position, over and over.
   for (std::size_t i = 0; i < 8000; ++i)
     ASSERT_EQ(w[heldFrom + i], source[4000 + i % 200]) << i;
+  // Pausing a hold swaps the snippet for silence at the same position.
+  player.Pause();
+  EXPECT_TRUE(player.isPaused());
+  EXPECT_EQ(player.playPosition(), 4000);
+  const std::size_t pausedFrom = device.written().size();
+  Play(1000, 8000);
+  ASSERT_TRUE(PumpUntil(queue, [&] { return device.written().size() >= pausedFrom + 8000; }));
+  const std::vector<std::int16_t> p = device.written();
+  EXPECT_TRUE(std::all_of(p.begin() + static_cast<std::ptrdiff_t>(pausedFrom), p.end(),
+                          [](std::int16_t v) { return v == 0; }));
   const std::size_t resumedFrom = device.written().size();
   player.Resume();
   EXPECT_FALSE(player.isHolding());
+  EXPECT_FALSE(player.isPaused());
   EXPECT_EQ(log.events.back(), "playing");
   ASSERT_TRUE(PumpUntil(queue, [&] { return device.written().size() >= resumedFrom + 800; }));
   EXPECT_EQ(device.written()[resumedFrom], source[4000]);

@@ -90,6 +90,24 @@ TEST(WavChooser, SaveOptionsStoreTheChoiceAndCancelKeepsTheOld) {
   EXPECT_EQ(ReadWavCodecFile(wff), ms);
 }
 
+TEST(WavChooser, ADocumentsOwnFormatIsProposedAndTakesTheChoice) {
+  TempDir dir;
+  const auto wff = dir / "WavCodec.wff";
+  ASSERT_TRUE(WriteWavCodecFile(wff, MakePcmFormat(44100, 2, 16)));
+  std::optional<WaveFormat> own = MakePcmFormat(44100, 2, 24);
+  // Proposed over the stored choice; a cancel leaves it as it was.
+  ScriptedChooser cancel({});
+  EXPECT_FALSE(WaveSaveOptions(44100, 2, cancel, &own, wff));
+  EXPECT_EQ(cancel.models.front().initial(), MakePcmFormat(44100, 2, 24));
+  EXPECT_EQ(own, MakePcmFormat(44100, 2, 24));
+  // A PCM format follows a document whose rate changed since it was opened.
+  ScriptedChooser keep({MakePcmFormat(22050, 2, 24)});
+  ASSERT_TRUE(WaveSaveOptions(22050, 2, keep, &own, wff));
+  EXPECT_EQ(keep.models.front().initial(), MakePcmFormat(22050, 2, 24));
+  EXPECT_EQ(own, MakePcmFormat(22050, 2, 24));
+  EXPECT_EQ(ReadWavCodecFile(wff), MakePcmFormat(22050, 2, 24));
+}
+
 TEST(WavChooser, StoredPcmFollowsTheDocumentOnlyWhenAsked) {
   TempDir dir;
   const auto wff = dir / "WavCodec.wff";

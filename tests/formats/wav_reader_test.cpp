@@ -58,6 +58,16 @@ TEST(WavReader, DataSizesThatLieAreClampedToTheFile) {
   ASSERT_TRUE(b->ready());
   EXPECT_EQ(b->length(), 3);
   EXPECT_TRUE(log2.HasCorrections());
+  // The user is told once how much the header promised and how much was there; the
+  // unfinished recording and a whole file say nothing.
+  auto noticesOf = [](const audio::SourceHandle& src) {
+    const auto* n = dynamic_cast<const SourceNotices*>(src.get());
+    return n ? n->notices() : std::vector<std::string>{"not a notice source"};
+  };
+  EXPECT_EQ(noticesOf(b), std::vector<std::string>{"The file is cut short: its header promises 45351.474 s of "
+                                                   "audio (4000000000 bytes), only 0.000 s (6 bytes) are there."});
+  EXPECT_TRUE(noticesOf(a).empty());
+  EXPECT_TRUE(noticesOf(Open(Pcm16File(1, {1, 2}))).empty());
 }
 
 TEST(WavReader, BitsPickTheSampleWidth) {

@@ -11,9 +11,11 @@
 
 #include <gtest/gtest.h>
 
+#include "fixtures/programs.h"
 #include "formats/document_io.h"
 #include "formats/format_table.h"
 #include "formats/save_options.h"
+#include "formats/wav_chooser.h"
 #include "frame_fixture.h"
 #include "ui/format_dialogs.h"
 #include "ui/level_meter.h"
@@ -206,6 +208,122 @@ TEST_F(Frame, SaveAsWaveUsesTheFormatChosenInTheChooserAndRemembersIt) {
   EXPECT_EQ(bytes.size() - data - 8, 800u) << "one byte per frame";
   // The choice is remembered for the next save without a dialog.
   EXPECT_TRUE(std::filesystem::exists(dir_ / "data" / "Orvanta" / "Quillet" / "WavCodec.wff"));
+}
+
+TEST_F(Frame, A24BitDocumentSavesAs24BitWhateverWasChosenElsewhere) {
+  // Another document's choice of 16-bit is stored.
+  ASSERT_TRUE(formats::WriteWavCodecFile(formats::WavCodecFilePath(), formats::MakePcmFormat(8000, 1, 16)));
+  // 24-bit samples on the 20-bit grid survive the trip unchanged.
+  std::string data;
+  for (int i = 0; i < 800; ++i) {
+    const std::int32_t v = ((i * 4099) % (1 << 20) - (1 << 19)) * 16;
+    for (int b = 0; b < 3; ++b) data.push_back(char((v >> (8 * b)) & 0xFF));
+  }
+  platform::RecordWriter rec;
+  rec.Bytes("RIFF");
+  rec.U32(std::uint32_t(36 + data.size()));
+  rec.Bytes("WAVEfmt ");
+  rec.U32(16);
+  rec.U16(1);
+  rec.U16(1);
+  rec.U32(8000);
+  rec.U32(8000 * 3);
+  rec.U16(3);
+  rec.U16(24);
+  rec.Bytes("data");
+  rec.U32(std::uint32_t(data.size()));
+  rec.Bytes(data);
+  testing::WriteFileBytes(dir_ / "deep.wav", rec.bytes());
+
+  DocumentWindow* w = frame_->OpenFile(dir_ / "deep.wav");
+  ASSERT_NE(w, nullptr);
+  ASSERT_TRUE(frame_->Save(w, false));
+  // The writer's header may differ from ours; the depth and every sample may not.
+  auto samplesOf = [](const std::filesystem::path& file) {
+    const std::string b = testing::ReadFileBytes(file);
+    const std::size_t at = b.find("data");
+    return b.size() > 34 && at != std::string::npos ? std::to_string(int(b[34])) + b.substr(at + 8) : b;
+  };
+  const std::string want = "24" + data;
+  EXPECT_TRUE(samplesOf(dir_ / "deep.wav") == want) << "Save keeps 24 bits";
+
+  QtPrompter::SetFileHook([&](const platform::FileRequest&) -> std::optional<platform::FileChoice> {
+    platform::FileChoice c;
+    c.files = {dir_ / "copy.wav"};
+    return c;
+  });
+  std::string proposed;
+  DialogScript script("FormatChooser", [&](QDialog& d) {
+    proposed = d.findChild<QComboBox*>("attributes")->currentText().toStdString();
+  });
+  ASSERT_TRUE(frame_->Save(w, true));
+  EXPECT_EQ(script.shown(), 1);
+  EXPECT_NE(proposed.find("24 Bit"), std::string::npos) << proposed;
+  EXPECT_TRUE(samplesOf(dir_ / "copy.wav") == want);
+  // A second round trip changes nothing.
+  ASSERT_TRUE(frame_->Save(w, false));
+  EXPECT_TRUE(samplesOf(dir_ / "copy.wav") == want);
+}
+
+// A plain save of a compressed file re-encodes it: the first one asks, starting from
+// what the file was, never from whatever another document stored.
+TEST_F(Frame, FirstSaveOfACompressedFileAsksWithTheFilesOwnOptions) {
+  QUILLET_REQUIRE_PROGRAMS("lame", "oggenc");
+  struct Case {
+    const char* name;
+    std::vector<std::string> encoder;  // then the input and output
+    const char* dialog;
+    const char* combo;
+    const char* shown;
+    std::size_t field;
+    std::int64_t value;
+  };
+  const Case cases[] = {
+      {"in.mp3", {"lame", "--quiet", "-b", "192"}, "LMp3EncodeDlg", "CBRBitRate", "192 kbps",
+       formats::kMp3CbrRate, 192},
+      {"in.ogg", {"oggenc", "-Q", "-q", "6", "-o", "@out"}, "OggEncodeDlg", "VBRQuality", "6",
+       formats::kOggQuality, 6},
+  };
+  settings_->SetInt("MP3Encoder", "CBRBitRate", 64);
+  settings_->SetInt("OggEncoder", "VBRQuality", 1);
+  WriteSine(dir_ / "src.wav", 44100, 2, 44100, 0.5);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> argv = c.encoder;
+    const std::string out = (dir_ / c.name).string();
+    if (argv.back() == "@out") {
+      argv.back() = out;
+      argv.push_back((dir_ / "src.wav").string());
+    } else {
+      argv.push_back((dir_ / "src.wav").string());
+      argv.push_back(out);
+    }
+    ASSERT_EQ(testing::RunProgram(argv), 0);
+    DocumentWindow* w = nullptr;
+    {
+      DialogScript atOpen(c.dialog, {});
+      w = frame_->OpenFile(dir_ / c.name);
+      ASSERT_NE(w, nullptr);
+      EXPECT_EQ(atOpen.shown(), 0) << "an encoder's options are not asked to read a file";
+    }
+    std::string shown;
+    {
+      DialogScript script(c.dialog, [&](QDialog& d) {
+        shown = d.findChild<QComboBox*>(c.combo)->currentText().toStdString();
+      });
+      ASSERT_TRUE(frame_->Save(w, false));
+      EXPECT_EQ(script.shown(), 1);
+    }
+    EXPECT_EQ(shown, c.shown);
+    // Asked once: the next save keeps the answer without a dialog.
+    DialogScript again(c.dialog, {});
+    ASSERT_TRUE(frame_->Save(w, false));
+    EXPECT_EQ(again.shown(), 0);
+    const auto reread = formats::OptionsFromFile(dir_ / c.name, 44100, 2, *settings_);
+    ASSERT_TRUE(reread);
+    EXPECT_EQ(reread->values->Int(c.field), c.value) << "the saved file keeps the quality";
+    frame_->CloseDocument(w);
+  }
 }
 
 TEST_F(Frame, CancelledFormatOptionsLeaveTheOldFileAndPath) {

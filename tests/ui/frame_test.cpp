@@ -5,8 +5,10 @@
 #include <QImage>
 #include <QLabel>
 #include <QMessageBox>
+#include <QStatusBar>
 #include <QTabBar>
 #include <QTest>
+#include <QWheelEvent>
 #include <QTimer>
 #include <QMenu>
 #include <QMenuBar>
@@ -64,6 +66,147 @@ TEST_F(Frame, MouseSelectionThenCutKeyAndUndoKeyRestoreTheAudio) {
   EXPECT_EQ(doc.length(), 8000);
   EXPECT_FALSE(doc.modified());
   EXPECT_EQ(frame_->action(core::kCmdRedo)->text().toStdString(), "Redo Cut\tCtrl+Y");
+  // The usual Linux redo key as well.
+  Key(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_EQ(doc.length(), 8000 - cut);
+}
+
+TEST_F(Frame, DragsReachTheEdgesAndSnapUnlessCtrlIsHeld) {
+  DocumentWindow* w = Open(8000, 1, 80000);
+  WaveDisplay* d = w->mainDisplay();
+  ASSERT_TRUE(d->WaitIdle(std::chrono::seconds(5)));
+  const auto& doc = w->doc();
+  auto drag = [&](int x0, int x1, Qt::KeyboardModifiers mods = {}) {
+    QTest::mousePress(d, Qt::LeftButton, mods, QPoint(x0, 20));
+    QTest::mouseMove(d, QPoint(x1, 20));
+    QTest::mouseRelease(d, Qt::LeftButton, mods, QPoint(x1, 20));
+  };
+  const int last = d->width() - 1;
+  // Edge to edge, from the border or from the first and last columns: everything.
+  for (const auto& [x0, x1] : {std::pair{0, last}, {1, d->columns()}}) {
+    SCOPED_TRACE(x0);
+    drag(x0, x1);
+    EXPECT_EQ(doc.selStart(), 0);
+    EXPECT_EQ(doc.selEnd(), 80000);
+  }
+  // A few pixels in still catches the start and the end; Ctrl lets go of them.
+  drag(3, last - 3);
+  EXPECT_EQ(doc.selStart(), 0);
+  EXPECT_EQ(doc.selEnd(), 80000);
+  drag(3, last - 3, Qt::ControlModifier);
+  EXPECT_EQ(doc.selStart(), d->FrameAtPixel(3));
+  EXPECT_GT(doc.selStart(), 0);
+  EXPECT_LT(doc.selEnd(), 80000);
+  // The cursor catches a drag that ends near it.
+  w->doc().SetSelection(40000, 40000, 40000);
+  QApplication::processEvents();
+  const int cx = d->PixelOfFrame(40000);
+  ASSERT_GT(cx, 0);
+  drag(cx - 100, cx + 2);
+  EXPECT_EQ(doc.selEnd(), 40000);
+}
+
+// Where the view, the cursor and the selection are, in a long file: the ruler's
+// labels, the overview's range (dragged to scroll), the status line, and edges that
+// are grabbed by their handles only.
+TEST_F(Frame, RulerOverviewStatusAndHandlesTellWhereThingsAre) {
+  DocumentWindow* w = Open(8000, 1, 8000 * 60);
+  auto& doc = w->doc();
+  doc.SetView(8000 * 10, 8000 * 20);
+  doc.SetSelection(8000 * 12, 8000 * 14, 8000 * 12);
+  QApplication::processEvents();
+  const auto labels = w->ruler()->Labels();
+  ASSERT_GE(labels.size(), 2u);
+  EXPECT_EQ(labels.front().second, "0:00:10");
+  for (std::size_t i = 1; i < labels.size(); ++i) EXPECT_GE(labels[i].first - labels[i - 1].first, 80);
+  EXPECT_EQ(frame_->statusTimes()->text().toStdString(),
+            "Length: 0:01:00.000   Selection: 0:00:12.000 - 0:00:14.000 (0:00:02.000)   Cursor: 0:00:12.000");
+
+  // The overview's band over the visible range drags the view; elsewhere it selects.
+  WaveDisplay* o = w->overview();
+  const int from = o->PixelOfFrame(8000 * 15), to = o->PixelOfFrame(8000 * 35);
+  QTest::mousePress(o, Qt::LeftButton, {}, QPoint(from, 2));
+  QTest::mouseMove(o, QPoint(to, 2));
+  QTest::mouseRelease(o, Qt::LeftButton, {}, QPoint(to, 2));
+  EXPECT_NEAR(double(doc.viewStart()), 8000 * 30, 8000 * 60.0 / o->columns() + 1);
+  EXPECT_EQ(doc.viewEnd() - doc.viewStart(), 8000 * 10);
+  EXPECT_EQ(doc.selStart(), 8000 * 12) << "the selection stays";
+
+  // A press on an edge's handle moves that edge; the same column above it starts anew.
+  doc.SetView(0, 8000 * 20);
+  QApplication::processEvents();
+  WaveDisplay* d = w->mainDisplay();
+  const int edge = d->PixelOfFrame(8000 * 14), bottom = d->height() - 3;
+  EXPECT_EQ(d->HandleAt(edge + 2, bottom), +1);
+  EXPECT_EQ(d->HandleAt(d->PixelOfFrame(8000 * 12), bottom), -1);
+  EXPECT_EQ(d->HandleAt(edge, d->height() / 2), 0);
+  QTest::mouseMove(d, QPoint(edge, bottom));
+  EXPECT_EQ(d->cursor().shape(), Qt::SizeHorCursor);
+  const int later = d->PixelOfFrame(8000 * 16);
+  QTest::mousePress(d, Qt::LeftButton, Qt::ControlModifier, QPoint(edge, bottom));
+  QTest::mouseMove(d, QPoint(later, bottom));
+  QTest::mouseRelease(d, Qt::LeftButton, Qt::ControlModifier, QPoint(later, bottom));
+  EXPECT_EQ(doc.selStart(), 8000 * 12);
+  EXPECT_EQ(doc.selEnd(), d->FrameAtPixel(later));
+  QTest::mousePress(d, Qt::LeftButton, Qt::ControlModifier, QPoint(later, 20));
+  QTest::mouseMove(d, QPoint(later + 40, 20));
+  QTest::mouseRelease(d, Qt::LeftButton, Qt::ControlModifier, QPoint(later + 40, 20));
+  EXPECT_EQ(doc.selStart(), d->FrameAtPixel(later));
+
+  // Zoom Selection keeps its key; Save As has one of its own.
+  doc.SetSelection(8000, 16000, 8000);
+  Key(Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_EQ(doc.viewStart(), 8000);
+  EXPECT_EQ(doc.viewEnd(), 16000);
+  std::string asked;
+  QtPrompter::SetFileHook([&](const platform::FileRequest& r) -> std::optional<platform::FileChoice> {
+    asked = r.title;
+    return platform::FileChoice{};  // cancelled
+  });
+  Key(Qt::Key_S, Qt::ControlModifier | Qt::AltModifier);
+  EXPECT_EQ(asked, "Save Audio File As");
+}
+
+// A WAVE file whose header promises more than it holds opens what is there and says so.
+TEST_F(Frame, ACutShortWaveOpensWithANotice) {
+  WriteSine(dir_ / "whole.wav", 8000, 1, 8000, 0.5);
+  std::string bytes = testing::ReadFileBytes(dir_ / "whole.wav");
+  bytes.resize(bytes.size() - 8000);  // half the samples gone, the sizes as they were
+  testing::WriteFileBytes(dir_ / "cut.wav", bytes);
+  DocumentWindow* w = frame_->OpenFile(dir_ / "cut.wav");
+  ASSERT_NE(w, nullptr);
+  EXPECT_EQ(w->doc().length(), 4000);
+  EXPECT_TRUE(boxes_.empty());
+  EXPECT_EQ(frame_->statusBar()->currentMessage().toStdString(),
+            "The file is cut short: its header promises 1.000 s of audio (16000 bytes), only 0.500 s "
+            "(8000 bytes) are there.");
+}
+
+TEST_F(Frame, WheelScrollsAndCtrlWheelZoomsAboutThePointer) {
+  DocumentWindow* w = Open(8000, 1, 80000);
+  WaveDisplay* d = w->mainDisplay();
+  auto& doc = w->doc();
+  doc.SetView(0, 8000);
+  QApplication::processEvents();
+  auto wheel = [&](int x, int delta, Qt::KeyboardModifiers mods) {
+    const QPointF at(x, 20);
+    QWheelEvent e(at, d->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton, mods,
+                  Qt::NoScrollPhase, false);
+    QApplication::sendEvent(d, &e);
+    QApplication::processEvents();
+  };
+  // Towards the person scrolls right, a tenth of the view per notch.
+  wheel(d->width() / 2, -240, {});
+  EXPECT_EQ(doc.viewStart(), 1600);
+  EXPECT_EQ(doc.viewEnd(), 9600);
+  // Ctrl zooms in by half, and the frame under the pointer stays under it.
+  const int x = d->width() / 4;
+  const FramePos pointed = d->FrameAtPixel(x);
+  wheel(x, 120, Qt::ControlModifier);
+  EXPECT_EQ(doc.viewEnd() - doc.viewStart(), 4000);
+  EXPECT_NEAR(double(d->FrameAtPixel(x)), double(pointed), 4000.0 / d->columns() + 1);
+  wheel(x, -120, Qt::ControlModifier);
+  EXPECT_EQ(doc.viewEnd() - doc.viewStart(), 8000);
 }
 
 TEST_F(Frame, DisplayPaintsTheGivenColoursAndSelection) {

@@ -148,6 +148,31 @@ TEST(ViewMath, ZoomAndScrollStayInsideTheAudio) {
   EXPECT_EQ(FollowView({100, 200}, 50), (View{50, 150}));
 }
 
+TEST(ViewMath, WheelZoomKeepsThePointedFrameInPlaceAndScrollStaysInside) {
+  const struct {
+    View v;
+    FramePos anchor;
+    double factor;
+    View want;
+  } zooms[] = {
+      {{0, 1000}, 250, 0.5, {125, 625}},    // the anchor stays a quarter in
+      {{0, 1000}, 0, 0.5, {0, 500}},
+      {{0, 1000}, 1000, 0.5, {500, 1000}},
+      {{400, 600}, 500, 0.25, {450, 550}},  // no narrower than the shortest view
+      {{400, 600}, 450, 4, {250, 1050}},
+      {{0, 1000}, 500, 4, {0, 2000}},       // no wider than the audio
+      {{1800, 2000}, 1900, 8, {400, 2000}},
+  };
+  for (const auto& z : zooms) {
+    SCOPED_TRACE(z.anchor);
+    EXPECT_EQ(ZoomAboutView(z.v, z.anchor, z.factor, 2000), z.want);
+  }
+  EXPECT_EQ(ScrolledView({0, 1000}, 1, 2000), (View{100, 1100}));
+  EXPECT_EQ(ScrolledView({0, 1000}, -1, 2000), (View{0, 1000}));
+  EXPECT_EQ(ScrolledView({900, 1900}, 3, 2000), (View{1000, 2000}));
+  EXPECT_EQ(ScrolledView({0, 0}, 1, 0), (View{0, 0}));
+}
+
 TEST(ViewMath, TimeTextsTruncateOrRoundAsEachFieldShows) {
   EXPECT_EQ(FormatTimeMillis(3723999), "1:02:03.999");
   EXPECT_EQ(FormatTimeTenths(3723999), "1:02:03.9");
@@ -198,6 +223,43 @@ TEST(Splash, ShowsUnlessAFileAWindowSizeOrRunEditTookTheCommandLine) {
                {{"-maximize", "a.wav", "-close"}, false}};
   for (const auto& c : cases)
     EXPECT_EQ(WantsSplash(ParseEditorCommandLine(c.args)), c.splash) << c.args.size();
+}
+
+// Labels never crowd, at any zoom from a few frames to a day, and say no more digits
+// than their step needs.
+TEST(ViewMath, RulerStepsStayReadableAtEveryZoom) {
+  struct Case {
+    std::int64_t viewMs;
+    int pixels;
+    std::int64_t step;
+    std::int64_t at;
+    const char* label;
+  };
+  const Case cases[] = {
+      {3, 1000, 1, 2, "0:00:00.002"},            // a few frames: never below a millisecond
+      {500, 1000, 50, 1250, "0:00:01.25"},       // 80 px need 40 ms: 50
+      {10000, 1000, 1000, 61000, "0:01:01"},
+      {3600000, 1000, 300000, 3300000, "0:55:00"},  // an hour
+      {3600000, 200, 1800000, 1800000, "0:30:00"},
+      {86400000, 800, 18000000, 36000000, "10:00:00"},
+      {86400000 * 10, 100, 18000000 * 39, 0, "0:00:00"},  // beyond the list: by five hours
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.viewMs);
+    const std::int64_t step = RulerStepMs(c.viewMs, c.pixels, 80);
+    EXPECT_EQ(step, c.step);
+    EXPECT_GE(double(step) * c.pixels / c.viewMs, c.viewMs <= 80 ? 0.0 : 80.0);
+    EXPECT_EQ(RulerLabel(c.at, step), c.label);
+  }
+  EXPECT_EQ(RulerLabel(1200, 200), "0:00:01.2");
+}
+
+TEST(ViewMath, StatusTimesShareOnePrecision) {
+  // An hour at 44.1 kHz, a selection of exactly 1.5 s, the cursor a frame in.
+  EXPECT_EQ(StatusTimes(158760000, 44100, 110250, 1, 44100),
+            "Length: 1:00:00.000   Selection: 0:00:01.000 - 0:00:02.500 (0:00:01.500)   Cursor: 0:00:00.000");
+  EXPECT_EQ(StatusTimes(8000, 4000, 4000, 4000, 8000), "Length: 0:00:01.000   Cursor: 0:00:00.500");
+  EXPECT_EQ(StatusTimes(0, 0, 0, 0, 0), "Length: 0:00:00.000   Cursor: 0:00:00.000");
 }
 
 }  // namespace
