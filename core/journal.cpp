@@ -70,6 +70,34 @@ class Out {
     for (FramePos p : {s.cursor, s.selStart, s.selEnd, s.viewStart, s.viewEnd}) Put(static_cast<std::int64_t>(p));
     Put(s.version);
   }
+  void Marks(const MarksImage& m) {
+    Put(static_cast<std::uint32_t>(m.bookmarks.size()));
+    for (const BookmarkImage& b : m.bookmarks) {
+      Text(b.name);
+      Text(b.documentKey);
+      Put(b.positionMs);
+      Put(b.timesVisited);
+      Put(b.lastVisited);
+    }
+    Put(static_cast<std::uint32_t>(m.regions.size()));
+    for (const RegionImage& r : m.regions) {
+      Text(r.name);
+      Text(r.path);
+      Put(r.startMs);
+      Put(r.endMs);
+      Chain(r.audio);
+    }
+  }
+  // Fills in the record header of a payload written after kRecordHeaderBytes.
+  std::string Seal(std::uint8_t type, std::uint64_t sequence) {
+    const std::uint32_t payload = static_cast<std::uint32_t>(bytes.size() - kRecordHeaderBytes);
+    bytes[8] = static_cast<char>(type);
+    std::memcpy(bytes.data() + 9, &sequence, 8);
+    std::memcpy(bytes.data(), &payload, 4);
+    const std::uint32_t crc = Crc32({reinterpret_cast<const std::uint8_t*>(bytes.data()) + 8, bytes.size() - 8});
+    std::memcpy(bytes.data() + 4, &crc, 4);
+    return std::move(bytes);
+  }
   std::string bytes;
 };
 
@@ -106,7 +134,49 @@ class Parser {
       e.state = StateImage{};
       if (!e.name.empty() && (!Chain(e.state.chain, what) || !Positions(e.state))) return false;
     }
+    // A whole record ends with the marks when there are any (older logs have none).
+    if (whole) {
+      j.marks = MarksImage{};
+      if (!r_.AtEnd()) return Marks(j.marks);
+    }
     if (!r_.AtEnd()) return Fail(std::to_string(r_.remaining()) + " bytes follow the last entry");
+    return true;
+  }
+
+  // Replaces j's marks with the record's.
+  bool Marks(MarksImage& m) {
+    // The smallest bookmark and region on file, to check counts before allocating.
+    constexpr std::size_t kMinBookmark = 4 + 4 + 4 + 1 + 4, kMinRegion = 4 + 4 + 4 + 4 + 10;
+    MarksImage out;
+    const std::uint32_t bookmarks = r_.U32();
+    if (Cut()) return false;
+    if (bookmarks > r_.remaining() / kMinBookmark)
+      return Fail("the marks claim " + std::to_string(bookmarks) + " bookmarks in " + std::to_string(r_.remaining()) + " bytes");
+    out.bookmarks.resize(bookmarks);
+    for (BookmarkImage& b : out.bookmarks) {
+      if (!Text(b.name, kMaxJournalPath, "a bookmark's name") || !Text(b.documentKey, kMaxJournalPath, "a bookmark's key"))
+        return false;
+      b.positionMs = r_.U32();
+      b.timesVisited = r_.U8();
+      b.lastVisited = r_.U32();
+      if (Cut()) return false;
+    }
+    const std::uint32_t regions = r_.U32();
+    if (Cut()) return false;
+    if (regions > r_.remaining() / kMinRegion)
+      return Fail("the marks claim " + std::to_string(regions) + " regions in " + std::to_string(r_.remaining()) + " bytes");
+    out.regions.resize(regions);
+    for (RegionImage& g : out.regions) {
+      if (!Text(g.name, kMaxJournalPath, "a region's name") || !Text(g.path, kMaxJournalPath, "a region's path"))
+        return false;
+      g.startMs = r_.U32();
+      g.endMs = r_.U32();
+      if (Cut() || !Chain(g.audio, "region \"" + g.name + "\"")) return false;
+      if (g.startMs > g.endMs)
+        return Fail("region \"" + g.name + "\" ends (" + std::to_string(g.endMs) + " ms) before it starts");
+    }
+    if (!r_.AtEnd()) return Fail(std::to_string(r_.remaining()) + " bytes follow the last region");
+    m = std::move(out);
     return true;
   }
 
@@ -232,6 +302,15 @@ JournalImage ImageOf(const WaveDocument& doc, std::uint64_t sequence, std::int64
   return j;
 }
 
+MarksImage MarksOf(const MarkLists& lists, const WaveDocument& doc) {
+  MarksImage m;
+  for (const Bookmark& b : lists.bookmarks)
+    if (b.document == &doc) m.bookmarks.push_back({b.name, b.documentKey, b.positionMs, b.timesVisited, b.lastVisited});
+  for (const Region& r : lists.regions)
+    if (r.document == &doc) m.regions.push_back({r.name, r.path, r.startMs, r.endMs, ImageOf(r.audio)});
+  return m;
+}
+
 std::string DocumentName(const JournalImage& image) {
   if (image.file.empty()) return "Untitled " + std::to_string(image.untitledNumber);
   return std::filesystem::path(image.file).filename().string();
@@ -274,14 +353,15 @@ std::string EncodeRecord(const JournalImage& j, RecordParts parts) {
     o.Chain(e.state.chain);
     o.Positions(e.state);
   }
-  std::string& b = o.bytes;
-  const std::uint32_t payload = static_cast<std::uint32_t>(b.size() - kRecordHeaderBytes);
-  b[8] = static_cast<char>(parts.whole() ? 1 : 2);
-  std::memcpy(b.data() + 9, &j.sequence, 8);
-  std::memcpy(b.data(), &payload, 4);
-  const std::uint32_t crc = Crc32({reinterpret_cast<const std::uint8_t*>(b.data()) + 8, b.size() - 8});
-  std::memcpy(b.data() + 4, &crc, 4);
-  return b;
+  if (parts.whole() && !j.marks.empty()) o.Marks(j.marks);
+  return o.Seal(parts.whole() ? 1 : 2, j.sequence);
+}
+
+std::string EncodeMarksRecord(const JournalImage& j) {
+  Out o;
+  o.bytes.resize(kRecordHeaderBytes);
+  o.Marks(j.marks);
+  return o.Seal(3, j.sequence);
 }
 
 std::size_t ReplayJournal(std::span<const std::uint8_t> bytes,
@@ -310,7 +390,7 @@ std::size_t ReplayJournal(std::span<const std::uint8_t> bytes,
     if (Crc32(body) != Le32(bytes.data() + at + 4)) return stop(records, where + " has a wrong checksum");
     const std::uint8_t type = body[0];
     const std::uint64_t sequence = std::uint64_t{Le32(body.data() + 1)} | std::uint64_t{Le32(body.data() + 5)} << 32;
-    if (type != 1 && type != 2) return stop(records, where + " is of the unknown type " + std::to_string(type));
+    if (type < 1 || type > 3) return stop(records, where + " is of the unknown type " + std::to_string(type));
     if (records == 0 && type != 1) return stop(records, where + " holds changes to a document never recorded whole");
     if (records > 0 && sequence <= j.sequence)
       return stop(records, where + " has the sequence " + std::to_string(sequence) + " after " +
@@ -318,7 +398,8 @@ std::size_t ReplayJournal(std::span<const std::uint8_t> bytes,
     JournalImage next = j;
     next.sequence = sequence;
     Parser p(std::string_view(reinterpret_cast<const char*>(body.data()) + 9, payload));
-    if (!p.Record(next, type == 1)) return stop(records, where + ": " + p.error());
+    if (!(type == 3 ? p.Marks(next.marks) : p.Record(next, type == 1)))
+      return stop(records, where + ": " + p.error());
     j = std::move(next);
     ++records;
     if (on) on(j);

@@ -63,6 +63,7 @@ IdSet NamedIds(const JournalImage& j) {
   IdSet ids;
   ids.Add(j.present.chain);
   for (const UndoImage& e : j.undo) ids.Add(e.state.chain);
+  for (const RegionImage& r : j.marks.regions) ids.Add(r.audio);
   return ids;
 }
 
@@ -449,6 +450,22 @@ class DocumentJournal final : public DocumentRecorder {
                                                                e.state.version};
       parts.entries = static_cast<std::uint8_t>(parts.entries | 1u << i);
     }
+    Write([&] { return EncodeRecord(last_, parts); });
+  }
+
+  void MarksChanged(const WaveDocument& doc, const MarkLists& lists) override {
+    MarksImage marks = MarksOf(lists, doc);
+    if (marks == last_.marks) return;
+    last_.marks = std::move(marks);
+    last_.sequence = ++sequence_;
+    Write([&] { return EncodeMarksRecord(last_); });
+  }
+
+ private:
+  // Appends the record encode makes of last_, or starts a new log when last_ lets go
+  // of audio the log holds or the log has grown long.
+  template <class Encode>
+  void Write(Encode&& encode) {
     IdSet named = NamedIds(last_);
     const std::vector<FileId> dropped = held_.Minus(named);
     const bool big = written_ > std::max(kRotateBytes, 2 * wholeBytes_);
@@ -456,10 +473,9 @@ class DocumentJournal final : public DocumentRecorder {
     const std::vector<FileId> added = named.Minus(held_);
     for (FileId id : added) core_->store().AddFileRef(id);
     held_ = std::move(named);
-    Append(EncodeRecord(last_, parts), false, added);
+    Append(encode(), false, added);
   }
 
- private:
   void Scalars(const WaveDocument& doc) {
     last_.changedAtMs = changedAtMs_;
     last_.untitledNumber = doc.untitledNumber();

@@ -73,7 +73,9 @@ class JournalTest : public EditFixture {
 
 TEST_F(JournalTest, EncodingRoundTripsAWholeDocumentWithItsUndoRing) {
   auto doc = EditedDoc();
-  const JournalImage image = ImageOf(*doc, 42, 1'700'000'000'123);
+  JournalImage image = ImageOf(*doc, 42, 1'700'000'000'123);
+  image.marks.bookmarks = {{"Intro", "take 3.wav", 1500, 4, 1'700'000'000}};
+  image.marks.regions = {{"Verse", "/music/take 3.wav", 10, 90, image.undo[1].state.chain}};
   int usedEntries = 0;
   for (const UndoImage& e : image.undo) usedEntries += !e.name.empty();
   ASSERT_GE(usedEntries, 4);  // three deletes, the silence and the kept Redo state
@@ -117,6 +119,10 @@ TEST_F(JournalTest, DecodingRefusesDamageWithAReason) {
       {"negative cursor", [](JournalImage& j) { j.present.cursor = -1; }, "negative (-1)"},
       {"undo index 8", [](JournalImage& j) { j.undoIndex = 8; }, "undo position 8"},
       {"long undo name", [](JournalImage& j) { j.undo[1].name = std::string(300, 'x'); }, "300 bytes"},
+      {"region ending before its start", [](JournalImage& j) { j.marks.regions = {{"R", "", 9, 8, j.present.chain}}; },
+       "ends (8 ms) before"},
+      {"region without channels",
+       [](JournalImage& j) { j.marks.regions = {{"R", "", 0, 8, ChainImage{44100, 0, {}}}}; }, "0 channels"},
       {"overflowing length",
        [](JournalImage& j) {
          j.present.chain.segments.assign(2, AudioSegment{kNoFile, INT64_MAX - 5, kUnityGain, 0});
@@ -244,6 +250,51 @@ TEST_F(JournalTest, RecorderWritesAtOnceAndAfterEachEditButNeverHalfwayThroughOn
 
   doc->SetSelection(5, 50, 5);
   EXPECT_EQ(Newest().present.selEnd, 50);  // written at once, flushed later
+}
+
+// Marks are journaled when the document's own change (a small record of their own),
+// are part of every new log, and keep a region's audio alive after the document let
+// go of it.
+TEST_F(JournalTest, MarksAreJournaledWithTheirDocumentAndHoldTheirAudio) {
+  JournalKeeper keeper(store);
+  auto doc = RampDoc(1000);
+  auto other = RampDoc(10);
+  const FileId first = doc->chain().segments().front().fileId;
+  doc->SetRecorder(keeper.NewRecorder());
+  MarkLists lists;
+  lists.bookmarks.push_back({"Elsewhere", "x.wav", 5, 1, 0, other.get()});
+  const auto size = [&] { return Journals().begin()->second; };
+  const std::uintmax_t before = size();
+  doc->recorder()->MarksChanged(*doc, lists);
+  EXPECT_EQ(size(), before);  // nothing of this document's changed
+
+  lists.bookmarks.push_back({"Mine", "Untitled 1", 20, 2, 7, doc.get()});
+  Region region{"Start", "", 0, 2, AudioChain(&store), doc.get()};
+  ChainCopyRange(doc->chain(), 0, 100, region.audio);
+  lists.regions.push_back(std::move(region));
+  doc->recorder()->MarksChanged(*doc, lists);
+  EXPECT_LT(size() - before, 200u);
+  const MarksImage expected = MarksOf(lists, *doc);
+  ASSERT_EQ(expected.bookmarks.size(), 1u);
+  EXPECT_EQ(Newest().marks, expected);
+
+  // The ring lets go of the first audio: a new log starts, the region's audio stays.
+  for (int i = 0; i < kUndoEntries; ++i) {
+    doc->PushUndo("Replace");
+    doc->SetChain(testing::Written(store, 1, testing::Dc(1, 100, i + 1)));
+  }
+  lists.regions.clear();  // the program let go of its copy too; the journal holds one
+  keeper.WaitDurable();
+  EXPECT_NE(Journals().begin()->first, JournalFileName(1, 1));
+  EXPECT_EQ(Newest().marks, expected);
+  EXPECT_GT(store.RefCount(first), 0u);
+  EXPECT_TRUE(fs::exists(store.SampleFilePath(first)));
+
+  doc->recorder()->MarksChanged(*doc, lists);  // deleted: the audio goes with the next log
+  doc->SetSelection(0, 1, 0);
+  keeper.WaitDurable();
+  EXPECT_TRUE(Newest().marks.regions.empty());
+  EXPECT_EQ(store.RefCount(first), 0u);
 }
 
 TEST_F(JournalTest, FlushedJournalSupersedesOlderOnesAndKeepsItsFilesAlive) {
