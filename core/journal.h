@@ -7,7 +7,7 @@
 // log there and every record before it still counts. Little-endian:
 //   file:   "QJNL", u16 format (2), u16 0, then records
 //   record: u32 payload bytes, u32 CRC-32 of the rest, u8 type (1 whole, 2 changes,
-//           3 marks), u64 sequence (rising), payload
+//           3 marks, 4 changes by difference), u64 sequence (rising), payload
 //   payload: i64 changed-at ms, i32 untitled number, text file, u64 saved version,
 //           u64 next version, i64 mark 1, i64 mark 2, the present's five positions
 //           (i64) and version (u64), i32 undo index, u8 1 when the present chain
@@ -17,6 +17,10 @@
 //   marks payload (the document's bookmarks and regions, all of them, replacing the
 //           last): u32 count x (text name, text key, u32 ms, u8 visits, u32 visited),
 //           u32 count x (text name, text path, u32 start ms, u32 end ms, chain)
+//   type 4: as type 2, but each chain is a difference: u8 source (0 none: the chain
+//           whole follows; 1 the present chain before this record; 2 + i undo entry
+//           i before it), and unless 0 u32 from, u32 to, then a chain whose segments
+//           replace the source's segments [from, to), so an edit costs what it changed
 //   text:   u32 bytes, the bytes; chain: u32 rate, u16 channels, u32 count, count x
 //           (u16 file, i64 frames, i32 gain, i64 start frame)
 
@@ -119,6 +123,29 @@ struct RecordParts {
   std::uint8_t entries = 0xFF;  // bit i: undo entry i
   bool whole() const { return presentChain && entries == 0xFF; }
 };
+
+// A chain told as a change of one the reader already has: segments [from, to) of
+// source (1 the present chain, 2 + i undo entry i, as the last record left them)
+// replaced by the replacement's, which also gives rate and channels. Source 0: the
+// replacement is the chain.
+struct ChainDelta {
+  std::uint8_t source = 0;
+  std::uint32_t from = 0, to = 0;
+  ChainImage replacement;
+};
+inline constexpr std::uint8_t kDeltaOfPresent = 1, kDeltaOfEntry = 2;
+// The smallest change of base (the chain source names) that gives now.
+ChainDelta DeltaOf(std::uint8_t source, const ChainImage& base, const AudioChain& now);
+// base with d applied.
+ChainImage ApplyDelta(const ChainImage& base, const ChainDelta& d);
+
+// What a type-4 record carries beyond the scalars and positions: the present chain
+// and the undo entries that changed (their names and positions from the image).
+struct ChangeParts {
+  std::optional<ChainDelta> present;
+  std::array<std::optional<ChainDelta>, kUndoEntries> entries;  // a free entry: any delta
+};
+std::string EncodeChanges(const JournalImage& image, const ChangeParts& parts);
 
 std::string JournalFileHeader();
 // A marks record of image.marks.

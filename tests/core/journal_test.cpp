@@ -192,11 +192,18 @@ TEST_F(JournalTest, ReplayAddsUpChangeRecordsAndStopsAtTheFirstBadOne) {
   const std::string head = JournalFileHeader() + EncodeRecord(a);
   JournalImage stale = c;
   stale.sequence = 1;
+  ChangeParts outside, unknown;
+  outside.present = ChainDelta{kDeltaOfPresent, 0, 999, a.present.chain};
+  unknown.entries[2] = ChainDelta{40, 0, 0, a.present.chain};
+  JournalImage named = b;
+  named.undo[2].name = "Amplify";
   const Case cases[] = {
       {"torn last record", log.substr(0, log.size() - 5), 2, "record 3"},
       {"changes before any whole record", JournalFileHeader() + EncodeRecord(b, {false, 0}), 0, "never recorded whole"},
       {"sequence going back", head + EncodeRecord(stale, {false, 0}), 1, "sequence 1 after 1"},
       {"zeros after the records (a power cut)", head + std::string(64, '\0'), 1, "wrong checksum"},
+      {"difference outside its source", head + EncodeChanges(b, outside), 1, "replaces segments 0 to 999"},
+      {"difference of no known chain", head + EncodeChanges(named, unknown), 1, "unknown source 40"},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.what);
@@ -204,6 +211,32 @@ TEST_F(JournalTest, ReplayAddsUpChangeRecordsAndStopsAtTheFirstBadOne) {
     EXPECT_EQ(ReplayJournal(Bytes(k.bytes), {}, &why), k.records);
     EXPECT_NE(why.find(k.message), std::string::npos) << why;
   }
+}
+
+// An edit in a long chain, its undo and redo each append a record of what changed,
+// not the chain, and the log still adds up to the document.
+TEST_F(JournalTest, EditsOfALongChainAreWrittenAsTheirDifference) {
+  JournalKeeper keeper(store);
+  const AudioChain source = testing::Written(store, 1, testing::Ramp(1, 100000));
+  AudioChain chain(&store);
+  for (FramePos i = 0; i < 4000; ++i)
+    ChainAppendSegment(chain, {source.segments()[0].fileId, 25, kUnityGain - static_cast<std::int32_t>(i % 2), 25 * i});
+  WaveDocument doc(std::move(chain));
+  doc.SetRecorder(keeper.NewRecorder());
+  const auto size = [&] { return Journals().rbegin()->second; };
+  const std::function<void()> steps[] = {
+      [&] { doc.SetSelection(50010, 50030, 50010); ASSERT_EQ(Delete(ctx, doc), platform::kTaskDone); },
+      [&] { ASSERT_EQ(UndoEdit(ctx, doc), platform::kTaskDone); },
+      [&] { ASSERT_EQ(RedoEdit(ctx, doc), platform::kTaskDone); },
+      [&] { doc.SetSelection(0, 40, 0); ASSERT_EQ(InsertSilence(ctx, doc, InsertWhere::Cursor, 5), platform::kTaskDone); },
+  };
+  for (const auto& step : steps) {
+    const std::uintmax_t before = size();
+    step();
+    EXPECT_LT(size() - before, 1000u);  // a whole chain is 88,000 bytes
+    EXPECT_EQ(Comparable(Newest()), Comparable(ImageOf(doc, 0, 0)));
+  }
+  EXPECT_EQ(Journals().size(), 1u);
 }
 
 // The standard's check values, through both the eight-byte and the byte-wise paths.
