@@ -36,7 +36,7 @@ constexpr auto kFlushGap = std::chrono::milliseconds(20);
 // its first record, or holds this many records after it, so that replaying it stays
 // quick: each record by difference is applied to the whole state.
 constexpr std::int64_t kRotateBytes = 1 << 20;
-constexpr int kRotateRecords = 100;
+constexpr int kRotateRecords = 256;
 
 // Which of the 65,536 file ids a set of chains names.
 class IdSet {
@@ -46,7 +46,14 @@ class IdSet {
     for (const AudioSegment& s : c.segments)
       if (s.fileId != kNoFile) words_[s.fileId >> 6] |= std::uint64_t{1} << (s.fileId & 63);
   }
-  bool Has(FileId id) const { return words_[id >> 6] >> (id & 63) & 1; }
+  static IdSet Of(const ChainImage& c) {
+    IdSet ids;
+    ids.Add(c);
+    return ids;
+  }
+  void Or(const IdSet& other) {
+    for (std::size_t w = 0; w < kWords; ++w) words_[w] |= other.words_[w];
+  }
   // The ids of this set that other lacks.
   std::vector<FileId> Minus(const IdSet& other) const {
     std::vector<FileId> out;
@@ -60,14 +67,6 @@ class IdSet {
   static constexpr std::size_t kWords = 65536 / 64;
   std::vector<std::uint64_t> words_;
 };
-
-IdSet NamedIds(const JournalImage& j) {
-  IdSet ids;
-  ids.Add(j.present.chain);
-  for (const UndoImage& e : j.undo) ids.Add(e.state.chain);
-  for (const RegionImage& r : j.marks.regions) ids.Add(r.audio);
-  return ids;
-}
 
 }  // namespace
 
@@ -453,7 +452,19 @@ class DocumentJournal final : public DocumentRecorder {
       parts.entries[at] = DeltaOf(source, base, e.state.chain);
       entryChains[at] = ImageOf(e.state.chain);
     }
-    // The bases were the state before this record; only now does it change.
+    // The bases were the state before this record; only now does it change. An entry
+    // equal to its base names the same files, which spares a pass over its chain.
+    std::array<std::optional<IdSet>, kUndoEntries> entryIds;
+    for (std::size_t at = 0; at < entryIds.size(); ++at) {
+      const auto& d = parts.entries[at];
+      if (!d) continue;
+      if (!entryChains[at]) entryIds[at] = IdSet();
+      else if (d->from == d->to && d->replacement.segments.empty())
+        entryIds[at] = d->source == kDeltaOfPresent ? presentIds_ : entryIds_[d->source - kDeltaOfEntry];
+      else entryIds[at] = IdSet::Of(*entryChains[at]);
+    }
+    for (std::size_t at = 0; at < entryIds.size(); ++at)
+      if (entryIds[at]) entryIds_[at] = std::move(*entryIds[at]);
     for (int i = 0; i < kUndoEntries; ++i) {
       const auto at = static_cast<std::size_t>(i);
       if (!parts.entries[at]) continue;
@@ -472,6 +483,9 @@ class DocumentJournal final : public DocumentRecorder {
       auto& segs = chain.segments;
       segs.erase(segs.begin() + d.from, segs.begin() + d.to);
       segs.insert(segs.begin() + d.from, d.replacement.segments.begin(), d.replacement.segments.end());
+      // Nothing taken away: the files named can only have grown.
+      if (d.from == d.to) presentIds_.Add(d.replacement);
+      else presentIds_ = IdSet::Of(chain);
     }
     Write([&] { return EncodeChanges(last_, parts); });
   }
@@ -480,6 +494,8 @@ class DocumentJournal final : public DocumentRecorder {
     MarksImage marks = MarksOf(lists, doc);
     if (marks == last_.marks) return;
     last_.marks = std::move(marks);
+    regionIds_ = IdSet();
+    for (const RegionImage& r : last_.marks.regions) regionIds_.Add(r.audio);
     last_.sequence = ++sequence_;
     Write([&] { return EncodeMarksRecord(last_); });
   }
@@ -489,7 +505,9 @@ class DocumentJournal final : public DocumentRecorder {
   // of audio the log holds or the log has grown long.
   template <class Encode>
   void Write(Encode&& encode) {
-    IdSet named = NamedIds(last_);
+    IdSet named = presentIds_;
+    for (const IdSet& ids : entryIds_) named.Or(ids);
+    named.Or(regionIds_);
     const std::vector<FileId> dropped = held_.Minus(named);
     const bool big = written_ > std::max(kRotateBytes, 2 * wholeBytes_) || records_ >= kRotateRecords;
     if (fd_ < 0 || restart_ || !dropped.empty() || big) return Restart(std::move(named));
@@ -562,6 +580,9 @@ class DocumentJournal final : public DocumentRecorder {
   std::uint64_t generation_ = 0;
   JournalImage last_;        // the state the records so far add up to
   IdSet held_;               // the ids the newest log holds
+  // The ids each chain of last_ names, renewed for the chains that change.
+  IdSet presentIds_, regionIds_;
+  std::array<IdSet, kUndoEntries> entryIds_;
   int fd_ = -1;              // the newest log, owned by the core
   std::int64_t written_ = 0;
   std::int64_t wholeBytes_ = 0;  // its first record
