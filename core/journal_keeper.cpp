@@ -46,10 +46,16 @@ class IdSet {
     for (const AudioSegment& s : c.segments)
       if (s.fileId != kNoFile) words_[s.fileId >> 6] |= std::uint64_t{1} << (s.fileId & 63);
   }
-  static IdSet Of(const ChainImage& c) {
+  static IdSet Of(const std::vector<AudioSegment>& segments) {
     IdSet ids;
-    ids.Add(c);
+    for (const AudioSegment& s : segments) ids.Set(s.fileId);
     return ids;
+  }
+  void Set(FileId id) {
+    if (id != kNoFile) words_[id >> 6] |= std::uint64_t{1} << (id & 63);
+  }
+  void Clear(FileId id) {
+    if (id != kNoFile) words_[id >> 6] &= ~(std::uint64_t{1} << (id & 63));
   }
   void Or(const IdSet& other) {
     for (std::size_t w = 0; w < kWords; ++w) words_[w] |= other.words_[w];
@@ -429,7 +435,7 @@ class DocumentJournal final : public DocumentRecorder {
         present.replacement.sampleRate != last_.present.chain.sampleRate ||
         present.replacement.channels != last_.present.chain.channels)
       parts.present = std::move(present);
-    std::array<std::optional<ChainImage>, kUndoEntries> entryChains;
+    std::array<const AudioChain*, kUndoEntries> entryChains{};
     for (int i = 0; i < kUndoEntries; ++i) {
       const auto at = static_cast<std::size_t>(i);
       const UndoHistory::Entry& e = doc.history().entry(i);
@@ -450,7 +456,7 @@ class DocumentJournal final : public DocumentRecorder {
       const ChainImage& base =
           source == kDeltaOfPresent ? last_.present.chain : last_.undo[static_cast<std::size_t>(source - kDeltaOfEntry)].state.chain;
       parts.entries[at] = DeltaOf(source, base, e.state.chain);
-      entryChains[at] = ImageOf(e.state.chain);
+      entryChains[at] = &e.state.chain;
     }
     // The bases were the state before this record; only now does it change. An entry
     // equal to its base names the same files, which spares a pass over its chain.
@@ -461,7 +467,7 @@ class DocumentJournal final : public DocumentRecorder {
       if (!entryChains[at]) entryIds[at] = IdSet();
       else if (d->from == d->to && d->replacement.segments.empty())
         entryIds[at] = d->source == kDeltaOfPresent ? presentIds_ : entryIds_[d->source - kDeltaOfEntry];
-      else entryIds[at] = IdSet::Of(*entryChains[at]);
+      else entryIds[at] = IdSet::Of(entryChains[at]->segments());
     }
     for (std::size_t at = 0; at < entryIds.size(); ++at)
       if (entryIds[at]) entryIds_[at] = std::move(*entryIds[at]);
@@ -471,9 +477,22 @@ class DocumentJournal final : public DocumentRecorder {
       const UndoHistory::Entry& e = doc.history().entry(i);
       UndoImage& image = last_.undo[at];
       image.name = e.name;
-      image.state = e.name.empty() ? StateImage{}
-                                   : StateImage{std::move(*entryChains[at]), e.state.cursor, e.state.selStart, e.state.selEnd,
-                                                e.state.viewStart, e.state.viewEnd, e.state.version};
+      if (e.name.empty()) {
+        image.state = StateImage{};
+        continue;
+      }
+      // Into the vector already there: a long chain copied anew each time would cost
+      // fresh pages every edit.
+      const DocumentState& st = e.state;
+      image.state.chain.sampleRate = st.chain.sampleRate;
+      image.state.chain.channels = st.chain.channels;
+      image.state.chain.segments.assign(st.chain.segments().begin(), st.chain.segments().end());
+      image.state.cursor = st.cursor;
+      image.state.selStart = st.selStart;
+      image.state.selEnd = st.selEnd;
+      image.state.viewStart = st.viewStart;
+      image.state.viewEnd = st.viewEnd;
+      image.state.version = st.version;
     }
     if (parts.present) {
       const ChainDelta& d = *parts.present;
@@ -481,11 +500,18 @@ class DocumentJournal final : public DocumentRecorder {
       chain.sampleRate = d.replacement.sampleRate;
       chain.channels = d.replacement.channels;
       auto& segs = chain.segments;
-      segs.erase(segs.begin() + d.from, segs.begin() + d.to);
-      segs.insert(segs.begin() + d.from, d.replacement.segments.begin(), d.replacement.segments.end());
-      // Nothing taken away: the files named can only have grown.
-      if (d.from == d.to) presentIds_.Add(d.replacement);
-      else presentIds_ = IdSet::Of(chain);
+      // Counted per file, so the change costs what it changed.
+      for (std::size_t k = d.from; k < d.to; ++k)
+        if (const FileId id = segs[k].fileId; id != kNoFile && --presentCounts_[id] == 0) presentIds_.Clear(id);
+      for (const AudioSegment& seg : d.replacement.segments)
+        if (seg.fileId != kNoFile && presentCounts_[seg.fileId]++ == 0) presentIds_.Set(seg.fileId);
+      const auto& r = d.replacement.segments;
+      if (r.size() == d.to - d.from) {
+        std::copy(r.begin(), r.end(), segs.begin() + d.from);
+      } else {
+        segs.erase(segs.begin() + d.from, segs.begin() + d.to);
+        segs.insert(segs.begin() + d.from, r.begin(), r.end());
+      }
     }
     Write([&] { return EncodeChanges(last_, parts); });
   }
@@ -582,6 +608,7 @@ class DocumentJournal final : public DocumentRecorder {
   IdSet held_;               // the ids the newest log holds
   // The ids each chain of last_ names, renewed for the chains that change.
   IdSet presentIds_, regionIds_;
+  std::vector<std::uint32_t> presentCounts_ = std::vector<std::uint32_t>(std::size_t{kNoFile} + 1);
   std::array<IdSet, kUndoEntries> entryIds_;
   int fd_ = -1;              // the newest log, owned by the core
   std::int64_t written_ = 0;
