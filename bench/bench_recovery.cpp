@@ -85,6 +85,24 @@ BENCHMARK(EditJournaled)
     ->ArgsProduct({{1, 1000, 10000, 100000}, {0, 1}})
     ->Unit(benchmark::kMicrosecond);
 
+// The same with a short edit (Delete of 10 s at 3 h), which changes a few segments
+// however many the document has: what the journal adds should not grow with them.
+void ShortEditJournaled(benchmark::State& state) {
+  Bench b;
+  WaveDocument doc(TenHours(b.store(), state.range(0)));
+  if (state.range(1)) doc.SetRecorder(b.session->journals().NewRecorder());
+  const FramePos from = 3 * 3600 * kRate, to = from + 10 * kRate;
+  doc.SetSelection(from, to, from);
+  for (auto _ : state) {
+    if (Delete(b.ctx, doc) != 0 || !doc.Undo()) state.SkipWithError(b.ctx.message.c_str());
+    doc.SetSelection(from, to, from);
+  }
+  if (state.range(1)) b.session->journals().WaitDurable();
+}
+BENCHMARK(ShortEditJournaled)
+    ->ArgsProduct({{10000, 100000}, {0, 1}})
+    ->Unit(benchmark::kMicrosecond);
+
 // Ten minutes of stereo noise, written once per run.
 AudioChain TenMinutes(SegmentStore& store) {
   constexpr FrameCount kFrames = 600 * kRate;

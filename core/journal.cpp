@@ -365,6 +365,22 @@ FrameCount ImageLength(const ChainImage& chain) {
   return n;
 }
 
+namespace {
+
+// Whether eight segments from a and b are all equal, without a branch per field, so
+// that the scan over a long chain runs at the speed of the memory.
+bool SameEight(const AudioSegment* a, const AudioSegment* b) {
+  std::uint64_t diff = 0;
+  for (int k = 0; k < 8; ++k)
+    diff |= static_cast<std::uint64_t>(a[k].fileId ^ b[k].fileId) |
+            static_cast<std::uint64_t>(a[k].frameCount ^ b[k].frameCount) |
+            static_cast<std::uint64_t>(static_cast<std::uint32_t>(a[k].gain ^ b[k].gain)) |
+            static_cast<std::uint64_t>(a[k].startFrame ^ b[k].startFrame);
+  return diff == 0;
+}
+
+}  // namespace
+
 ChainDelta DeltaOf(std::uint8_t source, const ChainImage& base, const AudioChain& now) {
   const std::vector<AudioSegment>& a = base.segments;
   const std::vector<AudioSegment>& b = now.segments();
@@ -372,10 +388,13 @@ ChainDelta DeltaOf(std::uint8_t source, const ChainImage& base, const AudioChain
   d.source = source;
   d.replacement.sampleRate = now.sampleRate;
   d.replacement.channels = now.channels;
-  std::size_t head = 0;
   const std::size_t shorter = std::min(a.size(), b.size());
+  std::size_t head = 0;
+  while (head + 8 <= shorter && SameEight(a.data() + head, b.data() + head)) head += 8;
   while (head < shorter && a[head] == b[head]) ++head;
   std::size_t tail = 0;
+  while (tail + 8 <= shorter - head && SameEight(a.data() + a.size() - tail - 8, b.data() + b.size() - tail - 8))
+    tail += 8;
   while (tail < shorter - head && a[a.size() - 1 - tail] == b[b.size() - 1 - tail]) ++tail;
   d.from = static_cast<std::uint32_t>(head);
   d.to = static_cast<std::uint32_t>(a.size() - tail);
