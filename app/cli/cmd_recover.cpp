@@ -65,15 +65,18 @@ bool SaveMarks(CommandContext& c, core::WaveDocument& doc, core::MarkLists& mark
   }
   if (marks.regions.empty()) return ok;
   batch::ProjectContents project;
+  // The project names the WAVE file wherever it is opened from.
+  std::error_code ec;
+  const std::string where = fs::absolute(target, ec).string();
   batch::DocumentRecord rec;
-  rec.path = target.string();
+  rec.path = where;
   project.documents.push_back({rec, doc.chain()});
   for (const core::Bookmark& b : marks.bookmarks) {
     project.bookmarks.push_back(b);
     project.bookmarkDocuments.push_back(0);
   }
   project.regions = marks.regions;
-  for (core::Region& r : project.regions) r.path = target.string();
+  for (core::Region& r : project.regions) r.path = where;
   const fs::path file = fs::path(target).replace_extension(batch::kProjectExtension);
   std::string why = batch::CheckProjectContents(project);
   if (why.empty()) {

@@ -6,6 +6,7 @@
 
 #include "app/cli/cli.h"
 #include "apply_fixture.h"
+#include "batch/bookmarks.h"
 #include "core/journal_keeper.h"
 #include "core/segment_sink.h"
 #include "core/working_folder.h"
@@ -33,8 +34,9 @@ class RecoverCliTest : public ::testing::Test {
     return RunWithTable(args);
   }
 
-  // An editor that had take.wav open (cut down by two deletes) and died.
-  std::vector<Sample> LeaveDeadEditor() {
+  // An editor that had take.wav open (cut down by two deletes) and died; with marks,
+  // the document had a bookmark and a region.
+  std::vector<Sample> LeaveDeadEditor(bool marks = false) {
     std::string why;
     auto session = core::StoreSession::StartIn(base, &why);
     EXPECT_TRUE(session) << why;
@@ -50,6 +52,13 @@ class RecoverCliTest : public ::testing::Test {
       doc.PushUndo("Delete");
       core::ChainDeleteRange(doc.mutableChain(), 0, 500);
       doc.AudioChanged();
+    }
+    if (marks) {
+      core::MarkLists lists;
+      lists.bookmarks.push_back({"Cue", "take.wav", 20, 1, 0, &doc});
+      lists.regions.push_back({"Tail", "/rec/take.wav", 10, 40, core::AudioChain(&session->store()), &doc});
+      core::ChainCopyRange(doc.chain(), 320, 1280, lists.regions.back().audio);
+      doc.recorder()->MarksChanged(doc, lists);
     }
     session->journals().WaitDurable();
     fs::copy(session->store().workingFolder(), base / "run-dead", fs::copy_options::recursive);
@@ -89,6 +98,28 @@ TEST_F(RecoverCliTest, ListsSavesAndDiscardsWhatADeadEditorLeft) {
   EXPECT_EQ(list.status, 0);
   EXPECT_EQ(list.out, "");
   EXPECT_NE(list.err.find("No documents to recover"), std::string::npos) << list.err;
+}
+
+// Bookmarks go beside the WAVE file, where opening it finds them; regions into a
+// project of the document that names that file.
+TEST_F(RecoverCliTest, SavedDocumentKeepsItsBookmarksAndRegions) {
+  LeaveDeadEditor(true);
+  fs::create_directories(dir / "out");
+  const CliOutput save = Recover({"--save", (dir / "out").string()});
+  ASSERT_EQ(save.status, 0) << save.err;
+  const fs::path wav = dir / "out" / "take.wav", qbm = dir / "out" / "take.qbm", qlp = dir / "out" / "take.qlp";
+  EXPECT_EQ(save.out, wav.string() + "\n" + qbm.string() + "\n" + qlp.string() + "\n");
+  std::vector<core::Bookmark> bookmarks;
+  ASSERT_TRUE(batch::ParseBookmarkFile(testing::ReadFileBytes(qbm), bookmarks).done());
+  ASSERT_EQ(bookmarks.size(), 1u);
+  EXPECT_EQ(bookmarks[0].name, "Cue");
+  EXPECT_EQ(bookmarks[0].positionMs, 20u);
+  const CliOutput listed = RunWithTable({"project", "list", qlp.string()});
+  ASSERT_EQ(listed.status, 0) << listed.err;
+  EXPECT_NE(listed.out.find(wav.string() + "\trate=32000\tchannels=2\tframes=2000"), std::string::npos) << listed.out;
+  EXPECT_NE(listed.out.find("bookmark\tCue\ttake.wav"), std::string::npos) << listed.out;
+  EXPECT_NE(listed.out.find("region\tTail\ttake.wav"), std::string::npos) << listed.out;
+  EXPECT_NE(listed.out.find("frames=960"), std::string::npos) << listed.out;
 }
 
 TEST_F(RecoverCliTest, RefusesBadArgumentsAndAMissingFolder) {
