@@ -66,8 +66,10 @@ class RecoverCliTest : public ::testing::Test {
   }
 };
 
+// One test: the run's sample store lives as long as the process, in the first
+// working folder it was given.
 TEST_F(RecoverCliTest, ListsSavesAndDiscardsWhatADeadEditorLeft) {
-  const std::vector<Sample> expected = LeaveDeadEditor();
+  const std::vector<Sample> expected = LeaveDeadEditor(true);
 
   CliOutput list = Recover({"--list"});
   EXPECT_EQ(list.status, 0) << list.err;
@@ -81,7 +83,20 @@ TEST_F(RecoverCliTest, ListsSavesAndDiscardsWhatADeadEditorLeft) {
     ASSERT_EQ(save.status, 0) << save.err;
     // Never over a file that is there: numbered instead.
     const fs::path written = dir / "out" / (round == 0 ? "take (2).wav" : "take (3).wav");
-    EXPECT_EQ(save.out, written.string() + "\n");
+    // Bookmarks beside the WAVE file, where opening it finds them; regions in a project.
+    const fs::path qbm = fs::path(written).replace_extension(".qbm"), qlp = fs::path(written).replace_extension(".qlp");
+    EXPECT_EQ(save.out, written.string() + "\n" + qbm.string() + "\n" + qlp.string() + "\n");
+    std::vector<core::Bookmark> bookmarks;
+    ASSERT_TRUE(batch::ParseBookmarkFile(testing::ReadFileBytes(qbm), bookmarks).done());
+    ASSERT_EQ(bookmarks.size(), 1u);
+    EXPECT_EQ(bookmarks[0].name, "Cue");
+    EXPECT_EQ(bookmarks[0].positionMs, 20u);
+    const CliOutput project = RunWithTable({"project", "list", qlp.string()});
+    ASSERT_EQ(project.status, 0) << project.err;
+    for (const std::string& line : {written.string() + "\trate=32000\tchannels=2\tframes=2000",
+                                    "bookmark\tCue\t" + written.filename().string(),
+                                    "region\tTail\t" + written.filename().string()})
+      EXPECT_NE(project.out.find(line), std::string::npos) << line << "\n" << project.out;
     settings::Settings& process = settings::Settings::Process();
     auto src = formats::OpenAudioFile(written, process);
     ASSERT_TRUE(src->ready());
@@ -98,28 +113,6 @@ TEST_F(RecoverCliTest, ListsSavesAndDiscardsWhatADeadEditorLeft) {
   EXPECT_EQ(list.status, 0);
   EXPECT_EQ(list.out, "");
   EXPECT_NE(list.err.find("No documents to recover"), std::string::npos) << list.err;
-}
-
-// Bookmarks go beside the WAVE file, where opening it finds them; regions into a
-// project of the document that names that file.
-TEST_F(RecoverCliTest, SavedDocumentKeepsItsBookmarksAndRegions) {
-  LeaveDeadEditor(true);
-  fs::create_directories(dir / "out");
-  const CliOutput save = Recover({"--save", (dir / "out").string()});
-  ASSERT_EQ(save.status, 0) << save.err;
-  const fs::path wav = dir / "out" / "take.wav", qbm = dir / "out" / "take.qbm", qlp = dir / "out" / "take.qlp";
-  EXPECT_EQ(save.out, wav.string() + "\n" + qbm.string() + "\n" + qlp.string() + "\n");
-  std::vector<core::Bookmark> bookmarks;
-  ASSERT_TRUE(batch::ParseBookmarkFile(testing::ReadFileBytes(qbm), bookmarks).done());
-  ASSERT_EQ(bookmarks.size(), 1u);
-  EXPECT_EQ(bookmarks[0].name, "Cue");
-  EXPECT_EQ(bookmarks[0].positionMs, 20u);
-  const CliOutput listed = RunWithTable({"project", "list", qlp.string()});
-  ASSERT_EQ(listed.status, 0) << listed.err;
-  EXPECT_NE(listed.out.find(wav.string() + "\trate=32000\tchannels=2\tframes=2000"), std::string::npos) << listed.out;
-  EXPECT_NE(listed.out.find("bookmark\tCue\ttake.wav"), std::string::npos) << listed.out;
-  EXPECT_NE(listed.out.find("region\tTail\ttake.wav"), std::string::npos) << listed.out;
-  EXPECT_NE(listed.out.find("frames=960"), std::string::npos) << listed.out;
 }
 
 TEST_F(RecoverCliTest, RefusesBadArgumentsAndAMissingFolder) {
