@@ -59,8 +59,9 @@ int main(int argc, char** argv) {
     if (!scripted) {
       auto runs = quillet::core::FindDeadRuns(store->base());
       quillet::ui::OfferRecovery(&frame, runs, store->store(), store->journals(),
-                                 [&frame](std::unique_ptr<quillet::core::WaveDocument> doc) {
-                                   frame.AddRecoveredDocument(std::move(doc));
+                                 [&frame](std::unique_ptr<quillet::core::WaveDocument> doc,
+                                          quillet::core::MarkLists marks) {
+                                   frame.AddRecoveredDocument(std::move(doc), std::move(marks));
                                  });
     }
     if (!frame.RunCommandLine(args)) status = QApplication::exec();

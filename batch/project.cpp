@@ -74,6 +74,24 @@ void ProjectSession::DocumentClosing(core::WaveDocument& doc) {
   Changed();
 }
 
+void ProjectSession::AdoptMarks(core::WaveDocument& doc, core::MarkLists marks) {
+  auto freeName = [](std::string name, auto&& taken) {
+    for (int n = 2; taken(name); ++n) name = FitTextField(name + " (" + std::to_string(n) + ")");
+    return name;
+  };
+  for (core::Bookmark& b : marks.bookmarks) {
+    b.name = freeName(b.name, [&](const std::string& n) { return FindBookmark(marks_.bookmarks, n) >= 0; });
+    b.document = &doc;
+    marks_.bookmarks.push_back(std::move(b));
+  }
+  for (core::Region& r : marks.regions) {
+    r.name = freeName(r.name, [&](const std::string& n) { return FindRegion(marks_.regions, n) >= 0; });
+    r.document = &doc;
+    marks_.regions.push_back(std::move(r));
+  }
+  Changed();
+}
+
 bool ProjectSession::SetBookmark() {
   core::WaveDocument* doc = host_.ActiveDocument();
   if (!doc || !batch::SetBookmark(marks_.bookmarks, *doc, prompter(), clock_())) return false;

@@ -63,6 +63,9 @@ class ProjectSession {
   // follow a new name and its ".qbm" is rewritten.
   void DocumentSaved(core::WaveDocument& doc, const std::filesystem::path& oldFile);
   void DocumentClosing(core::WaveDocument& doc);
+  // A document recovered after a crash takes back its bookmarks and regions; a name
+  // another one has meanwhile is numbered, as the lists hold each name once.
+  void AdoptMarks(core::WaveDocument& doc, core::MarkLists marks);
 
   // "&Set Bookmark" and "&Add Region" on the active document; false when cancelled.
   bool SetBookmark();

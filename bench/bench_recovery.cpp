@@ -1,6 +1,6 @@
 // What the crash journal adds to the normal path. Edits on a ten-hour stereo document
 // (Delete and its Undo, as in bench_edit) with and without a journal attached, over
-// 1, 1,000 and 10,000 segments; and an effect pass (Fade In over ten minutes of real
+// 1, 1,000, 10,000 and 100,000 segments; and an effect pass (Fade In over ten minutes of real
 // audio) in a plain store and in a durable one whose sink flushes its file to the
 // disk before a journal may name it. Arg 0: no journal; 1: journaled.
 #include <benchmark/benchmark.h>
@@ -50,17 +50,21 @@ struct Bench {
   SegmentStore& store() { return session->store(); }
 };
 
-// Ten hours of stereo over segments segments of reserved ids (edits never read audio).
+// Ten hours of stereo over segments segments, ranges of up to 1,000 reserved ids
+// (edits never read audio).
 AudioChain TenHours(SegmentStore& store, std::int64_t segments) {
   AudioChain chain(&store);
   chain.channels = 2;
   chain.sampleRate = kRate;
+  std::vector<FileId> ids(static_cast<std::size_t>(std::min<std::int64_t>(segments, 1000)));
+  for (FileId& id : ids) id = store.AllocateFileId();
   const FrameCount each = kTenHours / segments;
   for (std::int64_t i = 0; i < segments; ++i) {
-    const FileId id = store.AllocateFileId();
-    ChainAppendSegment(chain, {id, i + 1 == segments ? kTenHours - each * i : each, kUnityGain, 0});
-    store.ReleaseFileRef(id);
+    const auto k = static_cast<std::size_t>(i) % ids.size();
+    ChainAppendSegment(chain, {ids[k], i + 1 == segments ? kTenHours - each * i : each, kUnityGain,
+                               each * static_cast<FrameCount>(i / static_cast<std::int64_t>(ids.size()))});
   }
+  for (FileId id : ids) store.ReleaseFileRef(id);
   return chain;
 }
 
@@ -78,7 +82,25 @@ void EditJournaled(benchmark::State& state) {
   state.counters["segments"] = static_cast<double>(doc.chain().segments().size());
 }
 BENCHMARK(EditJournaled)
-    ->ArgsProduct({{1, 1000, 10000}, {0, 1}})
+    ->ArgsProduct({{1, 1000, 10000, 100000}, {0, 1}})
+    ->Unit(benchmark::kMicrosecond);
+
+// The same with a short edit (Delete of 10 s at 3 h), which changes a few segments
+// however many the document has: what the journal adds should not grow with them.
+void ShortEditJournaled(benchmark::State& state) {
+  Bench b;
+  WaveDocument doc(TenHours(b.store(), state.range(0)));
+  if (state.range(1)) doc.SetRecorder(b.session->journals().NewRecorder());
+  const FramePos from = 3 * 3600 * kRate, to = from + 10 * kRate;
+  doc.SetSelection(from, to, from);
+  for (auto _ : state) {
+    if (Delete(b.ctx, doc) != 0 || !doc.Undo()) state.SkipWithError(b.ctx.message.c_str());
+    doc.SetSelection(from, to, from);
+  }
+  if (state.range(1)) b.session->journals().WaitDurable();
+}
+BENCHMARK(ShortEditJournaled)
+    ->ArgsProduct({{10000, 100000}, {0, 1}})
     ->Unit(benchmark::kMicrosecond);
 
 // Ten minutes of stereo noise, written once per run.

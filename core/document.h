@@ -19,6 +19,7 @@
 namespace quillet::core {
 
 class DocumentRecorder;
+struct MarkLists;
 
 // Everything a document is, as the crash journal keeps it and recovery rebuilds it.
 struct DocumentRecord {
@@ -144,6 +145,8 @@ class DocumentRecorder {
   // doc is idle; c is the weightiest change since the last call (Audio or History
   // before Selection or View).
   virtual void Changed(const WaveDocument& doc, WaveDocument::Change c) = 0;
+  // The program's bookmarks or regions changed; doc's own among them are kept.
+  virtual void MarksChanged(const WaveDocument& doc, const MarkLists& lists) = 0;
 };
 
 }  // namespace quillet::core

@@ -66,9 +66,45 @@ class Out {
       p += kSegmentBytes;
     }
   }
+  void Delta(const ChainDelta& d) {
+    Put(d.source);
+    if (d.source != 0) {
+      Put(d.from);
+      Put(d.to);
+    }
+    Chain(d.replacement);
+  }
   void Positions(const StateImage& s) {
     for (FramePos p : {s.cursor, s.selStart, s.selEnd, s.viewStart, s.viewEnd}) Put(static_cast<std::int64_t>(p));
     Put(s.version);
+  }
+  void Marks(const MarksImage& m) {
+    Put(static_cast<std::uint32_t>(m.bookmarks.size()));
+    for (const BookmarkImage& b : m.bookmarks) {
+      Text(b.name);
+      Text(b.documentKey);
+      Put(b.positionMs);
+      Put(b.timesVisited);
+      Put(b.lastVisited);
+    }
+    Put(static_cast<std::uint32_t>(m.regions.size()));
+    for (const RegionImage& r : m.regions) {
+      Text(r.name);
+      Text(r.path);
+      Put(r.startMs);
+      Put(r.endMs);
+      Chain(r.audio);
+    }
+  }
+  // Fills in the record header of a payload written after kRecordHeaderBytes.
+  std::string Seal(std::uint8_t type, std::uint64_t sequence) {
+    const std::uint32_t payload = static_cast<std::uint32_t>(bytes.size() - kRecordHeaderBytes);
+    bytes[8] = static_cast<char>(type);
+    std::memcpy(bytes.data() + 9, &sequence, 8);
+    std::memcpy(bytes.data(), &payload, 4);
+    const std::uint32_t crc = Crc32({reinterpret_cast<const std::uint8_t*>(bytes.data()) + 8, bytes.size() - 8});
+    std::memcpy(bytes.data() + 4, &crc, 4);
+    return std::move(bytes);
   }
   std::string bytes;
 };
@@ -78,8 +114,9 @@ class Parser {
  public:
   explicit Parser(std::string_view bytes) : r_(bytes) {}
 
-  // Applies one record's payload to j (all of it for a whole record).
-  bool Record(JournalImage& j, bool whole) {
+  // Applies one record's payload to j (all of it for a whole record); chains of a
+  // record by difference are read against old, the state before it.
+  bool Record(JournalImage& j, bool whole, const JournalImage* old = nullptr) {
     j.changedAtMs = static_cast<std::int64_t>(r_.U64());
     j.untitledNumber = r_.I32();
     if (!Text(j.file, kMaxJournalPath, "the file name")) return false;
@@ -94,7 +131,7 @@ class Parser {
       return Fail("the undo position " + std::to_string(j.undoIndex) + " is outside 0.." +
                   std::to_string(kUndoEntries - 1));
     if (chainFollows > 1) return Fail("the chain flag is " + std::to_string(chainFollows));
-    if (chainFollows && !Chain(j.present.chain, "the present audio")) return false;
+    if (chainFollows && !AnyChain(j.present.chain, old, "the present audio")) return false;
     const std::uint8_t mask = r_.U8();
     if (Cut()) return false;
     if (whole && (!chainFollows || mask != 0xFF)) return Fail("a whole record lacks some of the document");
@@ -104,9 +141,51 @@ class Parser {
       const std::string what = "undo entry " + std::to_string(i);
       if (!Text(e.name, kMaxUndoNameLength, what + "'s name")) return false;
       e.state = StateImage{};
-      if (!e.name.empty() && (!Chain(e.state.chain, what) || !Positions(e.state))) return false;
+      if (!e.name.empty() && (!AnyChain(e.state.chain, old, what) || !Positions(e.state))) return false;
+    }
+    // A whole record ends with the marks when there are any (older logs have none).
+    if (whole) {
+      j.marks = MarksImage{};
+      if (!r_.AtEnd()) return Marks(j.marks);
     }
     if (!r_.AtEnd()) return Fail(std::to_string(r_.remaining()) + " bytes follow the last entry");
+    return true;
+  }
+
+  // Replaces j's marks with the record's.
+  bool Marks(MarksImage& m) {
+    // The smallest bookmark and region on file, to check counts before allocating.
+    constexpr std::size_t kMinBookmark = 4 + 4 + 4 + 1 + 4, kMinRegion = 4 + 4 + 4 + 4 + 10;
+    MarksImage out;
+    const std::uint32_t bookmarks = r_.U32();
+    if (Cut()) return false;
+    if (bookmarks > r_.remaining() / kMinBookmark)
+      return Fail("the marks claim " + std::to_string(bookmarks) + " bookmarks in " + std::to_string(r_.remaining()) + " bytes");
+    out.bookmarks.resize(bookmarks);
+    for (BookmarkImage& b : out.bookmarks) {
+      if (!Text(b.name, kMaxJournalPath, "a bookmark's name") || !Text(b.documentKey, kMaxJournalPath, "a bookmark's key"))
+        return false;
+      b.positionMs = r_.U32();
+      b.timesVisited = r_.U8();
+      b.lastVisited = r_.U32();
+      if (Cut()) return false;
+    }
+    const std::uint32_t regions = r_.U32();
+    if (Cut()) return false;
+    if (regions > r_.remaining() / kMinRegion)
+      return Fail("the marks claim " + std::to_string(regions) + " regions in " + std::to_string(r_.remaining()) + " bytes");
+    out.regions.resize(regions);
+    for (RegionImage& g : out.regions) {
+      if (!Text(g.name, kMaxJournalPath, "a region's name") || !Text(g.path, kMaxJournalPath, "a region's path"))
+        return false;
+      g.startMs = r_.U32();
+      g.endMs = r_.U32();
+      if (Cut() || !Chain(g.audio, "region \"" + g.name + "\"")) return false;
+      if (g.startMs > g.endMs)
+        return Fail("region \"" + g.name + "\" ends (" + std::to_string(g.endMs) + " ms) before it starts");
+    }
+    if (!r_.AtEnd()) return Fail(std::to_string(r_.remaining()) + " bytes follow the last region");
+    m = std::move(out);
     return true;
   }
 
@@ -126,6 +205,40 @@ class Parser {
       return Fail(what + " is " + std::to_string(n) + " bytes long, more than the " +
                   std::to_string(std::min(limit, r_.remaining())) + " allowed");
     out = std::string(r_.Bytes(n));
+    return true;
+  }
+
+  bool AnyChain(ChainImage& c, const JournalImage* old, const std::string& what) {
+    if (!old) return Chain(c, what);
+    ChainDelta d;
+    d.source = r_.U8();
+    if (Cut()) return false;
+    const ChainImage* base = nullptr;
+    if (d.source == kDeltaOfPresent) base = &old->present.chain;
+    else if (d.source >= kDeltaOfEntry && d.source < kDeltaOfEntry + kUndoEntries)
+      base = &old->undo[d.source - kDeltaOfEntry].state.chain;
+    else if (d.source != 0) return Fail(what + " is told as a change of the unknown source " + std::to_string(d.source));
+    if (base) {
+      d.from = r_.U32();
+      d.to = r_.U32();
+      if (Cut()) return false;
+      if (d.from > d.to || d.to > base->segments.size())
+        return Fail(what + " replaces segments " + std::to_string(d.from) + " to " + std::to_string(d.to) + " of " +
+                    std::to_string(base->segments.size()));
+    }
+    if (!Chain(d.replacement, what)) return false;
+    if (!base) {
+      c = std::move(d.replacement);
+      return true;
+    }
+    ChainImage out = ApplyDelta(*base, d);
+    FrameCount total = 0;
+    for (const AudioSegment& s : out.segments) {
+      if (total > std::numeric_limits<FrameCount>::max() - s.frameCount)
+        return Fail(what + " is longer than any audio can be");
+      total += s.frameCount;
+    }
+    c = std::move(out);
     return true;
   }
 
@@ -232,6 +345,15 @@ JournalImage ImageOf(const WaveDocument& doc, std::uint64_t sequence, std::int64
   return j;
 }
 
+MarksImage MarksOf(const MarkLists& lists, const WaveDocument& doc) {
+  MarksImage m;
+  for (const Bookmark& b : lists.bookmarks)
+    if (b.document == &doc) m.bookmarks.push_back({b.name, b.documentKey, b.positionMs, b.timesVisited, b.lastVisited});
+  for (const Region& r : lists.regions)
+    if (r.document == &doc) m.regions.push_back({r.name, r.path, r.startMs, r.endMs, ImageOf(r.audio)});
+  return m;
+}
+
 std::string DocumentName(const JournalImage& image) {
   if (image.file.empty()) return "Untitled " + std::to_string(image.untitledNumber);
   return std::filesystem::path(image.file).filename().string();
@@ -241,6 +363,85 @@ FrameCount ImageLength(const ChainImage& chain) {
   FrameCount n = 0;
   for (const AudioSegment& s : chain.segments) n += s.frameCount;
   return n;
+}
+
+namespace {
+
+// Whether eight segments from a and b are all equal, without a branch per field, so
+// that the scan over a long chain runs at the speed of the memory.
+bool SameEight(const AudioSegment* a, const AudioSegment* b) {
+  std::uint64_t diff = 0;
+  for (int k = 0; k < 8; ++k)
+    diff |= static_cast<std::uint64_t>(a[k].fileId ^ b[k].fileId) |
+            static_cast<std::uint64_t>(a[k].frameCount ^ b[k].frameCount) |
+            static_cast<std::uint64_t>(static_cast<std::uint32_t>(a[k].gain ^ b[k].gain)) |
+            static_cast<std::uint64_t>(a[k].startFrame ^ b[k].startFrame);
+  return diff == 0;
+}
+
+}  // namespace
+
+ChainDelta DeltaOf(std::uint8_t source, const ChainImage& base, const AudioChain& now) {
+  const std::vector<AudioSegment>& a = base.segments;
+  const std::vector<AudioSegment>& b = now.segments();
+  ChainDelta d;
+  d.source = source;
+  d.replacement.sampleRate = now.sampleRate;
+  d.replacement.channels = now.channels;
+  const std::size_t shorter = std::min(a.size(), b.size());
+  std::size_t head = 0;
+  while (head + 8 <= shorter && SameEight(a.data() + head, b.data() + head)) head += 8;
+  while (head < shorter && a[head] == b[head]) ++head;
+  std::size_t tail = 0;
+  while (tail + 8 <= shorter - head && SameEight(a.data() + a.size() - tail - 8, b.data() + b.size() - tail - 8))
+    tail += 8;
+  while (tail < shorter - head && a[a.size() - 1 - tail] == b[b.size() - 1 - tail]) ++tail;
+  d.from = static_cast<std::uint32_t>(head);
+  d.to = static_cast<std::uint32_t>(a.size() - tail);
+  d.replacement.segments.assign(b.begin() + static_cast<std::ptrdiff_t>(head),
+                                b.end() - static_cast<std::ptrdiff_t>(tail));
+  return d;
+}
+
+ChainImage ApplyDelta(const ChainImage& base, const ChainDelta& d) {
+  ChainImage out{d.replacement.sampleRate, d.replacement.channels, {}};
+  const auto& a = base.segments;
+  const auto& r = d.replacement.segments;
+  out.segments.reserve(a.size() - (d.to - d.from) + r.size());
+  out.segments.insert(out.segments.end(), a.begin(), a.begin() + d.from);
+  out.segments.insert(out.segments.end(), r.begin(), r.end());
+  out.segments.insert(out.segments.end(), a.begin() + d.to, a.end());
+  return out;
+}
+
+std::string EncodeChanges(const JournalImage& j, const ChangeParts& parts) {
+  Out o;
+  o.bytes.resize(kRecordHeaderBytes);
+  o.Put(j.changedAtMs);
+  o.Put(static_cast<std::int32_t>(j.untitledNumber));
+  o.Text(j.file);
+  o.Put(j.savedVersion);
+  o.Put(j.nextVersion);
+  o.Put(static_cast<std::int64_t>(j.mark1));
+  o.Put(static_cast<std::int64_t>(j.mark2));
+  o.Positions(j.present);
+  o.Put(static_cast<std::int32_t>(j.undoIndex));
+  o.Put(static_cast<std::uint8_t>(parts.present.has_value()));
+  if (parts.present) o.Delta(*parts.present);
+  std::uint8_t mask = 0;
+  for (int i = 0; i < kUndoEntries; ++i)
+    if (parts.entries[static_cast<std::size_t>(i)]) mask = static_cast<std::uint8_t>(mask | 1u << i);
+  o.Put(mask);
+  for (int i = 0; i < kUndoEntries; ++i) {
+    const auto& d = parts.entries[static_cast<std::size_t>(i)];
+    if (!d) continue;
+    const UndoImage& e = j.undo[static_cast<std::size_t>(i)];
+    o.Text(e.name);
+    if (e.name.empty()) continue;
+    o.Delta(*d);
+    o.Positions(e.state);
+  }
+  return o.Seal(4, j.sequence);
 }
 
 std::string JournalFileHeader() {
@@ -274,14 +475,15 @@ std::string EncodeRecord(const JournalImage& j, RecordParts parts) {
     o.Chain(e.state.chain);
     o.Positions(e.state);
   }
-  std::string& b = o.bytes;
-  const std::uint32_t payload = static_cast<std::uint32_t>(b.size() - kRecordHeaderBytes);
-  b[8] = static_cast<char>(parts.whole() ? 1 : 2);
-  std::memcpy(b.data() + 9, &j.sequence, 8);
-  std::memcpy(b.data(), &payload, 4);
-  const std::uint32_t crc = Crc32({reinterpret_cast<const std::uint8_t*>(b.data()) + 8, b.size() - 8});
-  std::memcpy(b.data() + 4, &crc, 4);
-  return b;
+  if (parts.whole() && !j.marks.empty()) o.Marks(j.marks);
+  return o.Seal(parts.whole() ? 1 : 2, j.sequence);
+}
+
+std::string EncodeMarksRecord(const JournalImage& j) {
+  Out o;
+  o.bytes.resize(kRecordHeaderBytes);
+  o.Marks(j.marks);
+  return o.Seal(3, j.sequence);
 }
 
 std::size_t ReplayJournal(std::span<const std::uint8_t> bytes,
@@ -310,7 +512,7 @@ std::size_t ReplayJournal(std::span<const std::uint8_t> bytes,
     if (Crc32(body) != Le32(bytes.data() + at + 4)) return stop(records, where + " has a wrong checksum");
     const std::uint8_t type = body[0];
     const std::uint64_t sequence = std::uint64_t{Le32(body.data() + 1)} | std::uint64_t{Le32(body.data() + 5)} << 32;
-    if (type != 1 && type != 2) return stop(records, where + " is of the unknown type " + std::to_string(type));
+    if (type < 1 || type > 4) return stop(records, where + " is of the unknown type " + std::to_string(type));
     if (records == 0 && type != 1) return stop(records, where + " holds changes to a document never recorded whole");
     if (records > 0 && sequence <= j.sequence)
       return stop(records, where + " has the sequence " + std::to_string(sequence) + " after " +
@@ -318,7 +520,8 @@ std::size_t ReplayJournal(std::span<const std::uint8_t> bytes,
     JournalImage next = j;
     next.sequence = sequence;
     Parser p(std::string_view(reinterpret_cast<const char*>(body.data()) + 9, payload));
-    if (!p.Record(next, type == 1)) return stop(records, where + ": " + p.error());
+    if (!(type == 3 ? p.Marks(next.marks) : p.Record(next, type == 1, type == 4 ? &j : nullptr)))
+      return stop(records, where + ": " + p.error());
     j = std::move(next);
     ++records;
     if (on) on(j);

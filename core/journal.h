@@ -6,13 +6,21 @@
 // own checksum, so a record cut short by a crash or garbled by a power cut ends the
 // log there and every record before it still counts. Little-endian:
 //   file:   "QJNL", u16 format (2), u16 0, then records
-//   record: u32 payload bytes, u32 CRC-32 of the rest, u8 type (1 whole, 2 changes),
-//           u64 sequence (rising), payload
+//   record: u32 payload bytes, u32 CRC-32 of the rest, u8 type (1 whole, 2 changes,
+//           3 marks, 4 changes by difference), u64 sequence (rising), payload
 //   payload: i64 changed-at ms, i32 untitled number, text file, u64 saved version,
 //           u64 next version, i64 mark 1, i64 mark 2, the present's five positions
 //           (i64) and version (u64), i32 undo index, u8 1 when the present chain
 //           follows (then a chain), u8 mask of the undo entries that follow (each:
-//           text name, and unless it is empty a chain, five positions and a version)
+//           text name, and unless it is empty a chain, five positions and a version);
+//           a whole record ends with the marks payload when the document has marks
+//   marks payload (the document's bookmarks and regions, all of them, replacing the
+//           last): u32 count x (text name, text key, u32 ms, u8 visits, u32 visited),
+//           u32 count x (text name, text path, u32 start ms, u32 end ms, chain)
+//   type 4: as type 2, but each chain is a difference: u8 source (0 none: the chain
+//           whole follows; 1 the present chain before this record; 2 + i undo entry
+//           i before it), and unless 0 u32 from, u32 to, then a chain whose segments
+//           replace the source's segments [from, to), so an edit costs what it changed
 //   text:   u32 bytes, the bytes; chain: u32 rate, u16 channels, u32 count, count x
 //           (u16 file, i64 frames, i32 gain, i64 start frame)
 
@@ -25,6 +33,7 @@
 #include <vector>
 
 #include "core/chain.h"
+#include "core/marks.h"
 #include "core/undo.h"
 
 namespace quillet::core {
@@ -61,6 +70,32 @@ struct UndoImage {
   friend bool operator==(const UndoImage&, const UndoImage&) = default;
 };
 
+// A bookmark and a region of the document, without the runtime document pointer.
+struct BookmarkImage {
+  std::string name, documentKey;
+  std::uint32_t positionMs = 0;
+  std::uint8_t timesVisited = 1;
+  std::uint32_t lastVisited = 0;
+  friend bool operator==(const BookmarkImage&, const BookmarkImage&) = default;
+};
+
+struct RegionImage {
+  std::string name, path;
+  std::uint32_t startMs = 0, endMs = 0;
+  ChainImage audio;
+  friend bool operator==(const RegionImage&, const RegionImage&) = default;
+};
+
+struct MarksImage {
+  std::vector<BookmarkImage> bookmarks;
+  std::vector<RegionImage> regions;
+  bool empty() const { return bookmarks.empty() && regions.empty(); }
+  friend bool operator==(const MarksImage&, const MarksImage&) = default;
+};
+
+// The marks of lists that belong to doc.
+MarksImage MarksOf(const MarkLists& lists, const WaveDocument& doc);
+
 struct JournalImage {
   std::uint64_t sequence = 0;
   std::int64_t changedAtMs = 0;  // wall clock, ms since 1970, of the last edit
@@ -71,6 +106,7 @@ struct JournalImage {
   StateImage present;
   std::array<UndoImage, kUndoEntries> undo;
   int undoIndex = 0;
+  MarksImage marks;
   friend bool operator==(const JournalImage&, const JournalImage&) = default;
 };
 
@@ -88,7 +124,32 @@ struct RecordParts {
   bool whole() const { return presentChain && entries == 0xFF; }
 };
 
+// A chain told as a change of one the reader already has: segments [from, to) of
+// source (1 the present chain, 2 + i undo entry i, as the last record left them)
+// replaced by the replacement's, which also gives rate and channels. Source 0: the
+// replacement is the chain.
+struct ChainDelta {
+  std::uint8_t source = 0;
+  std::uint32_t from = 0, to = 0;
+  ChainImage replacement;
+};
+inline constexpr std::uint8_t kDeltaOfPresent = 1, kDeltaOfEntry = 2;
+// The smallest change of base (the chain source names) that gives now.
+ChainDelta DeltaOf(std::uint8_t source, const ChainImage& base, const AudioChain& now);
+// base with d applied.
+ChainImage ApplyDelta(const ChainImage& base, const ChainDelta& d);
+
+// What a type-4 record carries beyond the scalars and positions: the present chain
+// and the undo entries that changed (their names and positions from the image).
+struct ChangeParts {
+  std::optional<ChainDelta> present;
+  std::array<std::optional<ChainDelta>, kUndoEntries> entries;  // a free entry: any delta
+};
+std::string EncodeChanges(const JournalImage& image, const ChangeParts& parts);
+
 std::string JournalFileHeader();
+// A marks record of image.marks.
+std::string EncodeMarksRecord(const JournalImage& image);
 // One record of image: whole (parts all set; a file's first record must be whole)
 // or the parts named.
 std::string EncodeRecord(const JournalImage& image, RecordParts parts = {});

@@ -33,8 +33,10 @@ constexpr auto kLightDelay = std::chrono::seconds(1);
 // At most this often the disk is asked to flush, however fast the edits come.
 constexpr auto kFlushGap = std::chrono::milliseconds(20);
 // A log is started afresh (one whole record) once it grows past this and past twice
-// its first record, so that replaying it stays quick.
+// its first record, or holds this many records after it, so that replaying it stays
+// quick: each record by difference is applied to the whole state.
 constexpr std::int64_t kRotateBytes = 1 << 20;
+constexpr int kRotateRecords = 256;
 
 // Which of the 65,536 file ids a set of chains names.
 class IdSet {
@@ -44,7 +46,20 @@ class IdSet {
     for (const AudioSegment& s : c.segments)
       if (s.fileId != kNoFile) words_[s.fileId >> 6] |= std::uint64_t{1} << (s.fileId & 63);
   }
-  bool Has(FileId id) const { return words_[id >> 6] >> (id & 63) & 1; }
+  static IdSet Of(const std::vector<AudioSegment>& segments) {
+    IdSet ids;
+    for (const AudioSegment& s : segments) ids.Set(s.fileId);
+    return ids;
+  }
+  void Set(FileId id) {
+    if (id != kNoFile) words_[id >> 6] |= std::uint64_t{1} << (id & 63);
+  }
+  void Clear(FileId id) {
+    if (id != kNoFile) words_[id >> 6] &= ~(std::uint64_t{1} << (id & 63));
+  }
+  void Or(const IdSet& other) {
+    for (std::size_t w = 0; w < kWords; ++w) words_[w] |= other.words_[w];
+  }
   // The ids of this set that other lacks.
   std::vector<FileId> Minus(const IdSet& other) const {
     std::vector<FileId> out;
@@ -58,27 +73,6 @@ class IdSet {
   static constexpr std::size_t kWords = 65536 / 64;
   std::vector<std::uint64_t> words_;
 };
-
-IdSet NamedIds(const JournalImage& j) {
-  IdSet ids;
-  ids.Add(j.present.chain);
-  for (const UndoImage& e : j.undo) ids.Add(e.state.chain);
-  return ids;
-}
-
-// Whether an undo entry still holds the state last written for it. The segments are
-// compared too: a version does not always fix the audio (Split changes it without a
-// push), and the comparison costs far less than writing the chain again.
-bool SameState(const UndoHistory::Entry& e, const UndoImage& image) {
-  if (e.name != image.name) return false;
-  if (e.name.empty()) return true;
-  const DocumentState& s = e.state;
-  const StateImage& i = image.state;
-  return s.version == i.version && s.cursor == i.cursor && s.selStart == i.selStart &&
-         s.selEnd == i.selEnd && s.viewStart == i.viewStart && s.viewEnd == i.viewEnd &&
-         s.chain.sampleRate == i.chain.sampleRate && s.chain.channels == i.chain.channels &&
-         s.chain.segments() == i.chain.segments;
-}
 
 }  // namespace
 
@@ -429,37 +423,126 @@ class DocumentJournal final : public DocumentRecorder {
     if (!light && !std::exchange(keepTime_, false)) changedAtMs_ = WallClockMs();
     keepTime_ = false;
     last_.sequence = ++sequence_;
+    const std::uint64_t presentVersion = last_.present.version;  // as the log has it
     Scalars(doc);
     if (light && fd_ >= 0 && !restart_) return Append(EncodeRecord(last_, {false, 0}), true, {});
 
-    RecordParts parts{false, 0};
-    if (doc.chain().sampleRate != last_.present.chain.sampleRate ||
-        doc.chain().channels != last_.present.chain.channels ||
-        doc.chain().segments() != last_.present.chain.segments) {
-      last_.present.chain = ImageOf(doc.chain());
-      parts.presentChain = true;
-    }
+    // Each chain is written as its difference from one the log already has: an edit
+    // costs what it changed, whatever the length of the document.
+    ChangeParts parts;
+    ChainDelta present = DeltaOf(kDeltaOfPresent, last_.present.chain, doc.chain());
+    if (present.from != present.to || !present.replacement.segments.empty() ||
+        present.replacement.sampleRate != last_.present.chain.sampleRate ||
+        present.replacement.channels != last_.present.chain.channels)
+      parts.present = std::move(present);
+    std::array<const AudioChain*, kUndoEntries> entryChains{};
     for (int i = 0; i < kUndoEntries; ++i) {
+      const auto at = static_cast<std::size_t>(i);
       const UndoHistory::Entry& e = doc.history().entry(i);
-      UndoImage& image = last_.undo[static_cast<std::size_t>(i)];
-      if (SameState(e, image)) continue;
-      image.name = e.name;
-      image.state = e.name.empty() ? StateImage{} : StateImage{ImageOf(e.state.chain), e.state.cursor, e.state.selStart,
-                                                               e.state.selEnd, e.state.viewStart, e.state.viewEnd,
-                                                               e.state.version};
-      parts.entries = static_cast<std::uint8_t>(parts.entries | 1u << i);
+      if (e.serial == serials_[at]) continue;
+      serials_[at] = e.serial;
+      if (e.name.empty() && last_.undo[at].name.empty()) continue;
+      parts.entries[at] = ChainDelta{};
+      if (e.name.empty()) continue;
+      // A pushed or kept-for-Redo state is the present as it was; a restored one an
+      // entry's. The difference is exact against any base; the right one keeps it small.
+      std::uint8_t source = static_cast<std::uint8_t>(kDeltaOfEntry + i);
+      if (e.state.version == presentVersion) source = kDeltaOfPresent;
+      else
+        for (int k = 0; k < kUndoEntries; ++k)
+          if (!last_.undo[static_cast<std::size_t>(k)].name.empty() &&
+              last_.undo[static_cast<std::size_t>(k)].state.version == e.state.version)
+            source = static_cast<std::uint8_t>(kDeltaOfEntry + k);
+      const ChainImage& base =
+          source == kDeltaOfPresent ? last_.present.chain : last_.undo[static_cast<std::size_t>(source - kDeltaOfEntry)].state.chain;
+      parts.entries[at] = DeltaOf(source, base, e.state.chain);
+      entryChains[at] = &e.state.chain;
     }
-    IdSet named = NamedIds(last_);
+    // The bases were the state before this record; only now does it change. An entry
+    // equal to its base names the same files, which spares a pass over its chain.
+    std::array<std::optional<IdSet>, kUndoEntries> entryIds;
+    for (std::size_t at = 0; at < entryIds.size(); ++at) {
+      const auto& d = parts.entries[at];
+      if (!d) continue;
+      if (!entryChains[at]) entryIds[at] = IdSet();
+      else if (d->from == d->to && d->replacement.segments.empty())
+        entryIds[at] = d->source == kDeltaOfPresent ? presentIds_ : entryIds_[d->source - kDeltaOfEntry];
+      else entryIds[at] = IdSet::Of(entryChains[at]->segments());
+    }
+    for (std::size_t at = 0; at < entryIds.size(); ++at)
+      if (entryIds[at]) entryIds_[at] = std::move(*entryIds[at]);
+    for (int i = 0; i < kUndoEntries; ++i) {
+      const auto at = static_cast<std::size_t>(i);
+      if (!parts.entries[at]) continue;
+      const UndoHistory::Entry& e = doc.history().entry(i);
+      UndoImage& image = last_.undo[at];
+      image.name = e.name;
+      if (e.name.empty()) {
+        image.state = StateImage{};
+        continue;
+      }
+      // Into the vector already there: a long chain copied anew each time would cost
+      // fresh pages every edit.
+      const DocumentState& st = e.state;
+      image.state.chain.sampleRate = st.chain.sampleRate;
+      image.state.chain.channels = st.chain.channels;
+      image.state.chain.segments.assign(st.chain.segments().begin(), st.chain.segments().end());
+      image.state.cursor = st.cursor;
+      image.state.selStart = st.selStart;
+      image.state.selEnd = st.selEnd;
+      image.state.viewStart = st.viewStart;
+      image.state.viewEnd = st.viewEnd;
+      image.state.version = st.version;
+    }
+    if (parts.present) {
+      const ChainDelta& d = *parts.present;
+      ChainImage& chain = last_.present.chain;
+      chain.sampleRate = d.replacement.sampleRate;
+      chain.channels = d.replacement.channels;
+      auto& segs = chain.segments;
+      // Counted per file, so the change costs what it changed.
+      for (std::size_t k = d.from; k < d.to; ++k)
+        if (const FileId id = segs[k].fileId; id != kNoFile && --presentCounts_[id] == 0) presentIds_.Clear(id);
+      for (const AudioSegment& seg : d.replacement.segments)
+        if (seg.fileId != kNoFile && presentCounts_[seg.fileId]++ == 0) presentIds_.Set(seg.fileId);
+      const auto& r = d.replacement.segments;
+      if (r.size() == d.to - d.from) {
+        std::copy(r.begin(), r.end(), segs.begin() + d.from);
+      } else {
+        segs.erase(segs.begin() + d.from, segs.begin() + d.to);
+        segs.insert(segs.begin() + d.from, r.begin(), r.end());
+      }
+    }
+    Write([&] { return EncodeChanges(last_, parts); });
+  }
+
+  void MarksChanged(const WaveDocument& doc, const MarkLists& lists) override {
+    MarksImage marks = MarksOf(lists, doc);
+    if (marks == last_.marks) return;
+    last_.marks = std::move(marks);
+    regionIds_ = IdSet();
+    for (const RegionImage& r : last_.marks.regions) regionIds_.Add(r.audio);
+    last_.sequence = ++sequence_;
+    Write([&] { return EncodeMarksRecord(last_); });
+  }
+
+ private:
+  // Appends the record encode makes of last_, or starts a new log when last_ lets go
+  // of audio the log holds or the log has grown long.
+  template <class Encode>
+  void Write(Encode&& encode) {
+    IdSet named = presentIds_;
+    for (const IdSet& ids : entryIds_) named.Or(ids);
+    named.Or(regionIds_);
     const std::vector<FileId> dropped = held_.Minus(named);
-    const bool big = written_ > std::max(kRotateBytes, 2 * wholeBytes_);
+    const bool big = written_ > std::max(kRotateBytes, 2 * wholeBytes_) || records_ >= kRotateRecords;
     if (fd_ < 0 || restart_ || !dropped.empty() || big) return Restart(std::move(named));
     const std::vector<FileId> added = named.Minus(held_);
     for (FileId id : added) core_->store().AddFileRef(id);
     held_ = std::move(named);
-    Append(EncodeRecord(last_, parts), false, added);
+    Append(encode(), false, added);
   }
 
- private:
   void Scalars(const WaveDocument& doc) {
     last_.changedAtMs = changedAtMs_;
     last_.untitledNumber = doc.untitledNumber();
@@ -495,6 +578,7 @@ class DocumentJournal final : public DocumentRecorder {
     for (FileId id : held) core_->store().AddFileRef(id);
     fd_ = fd.get();
     written_ = wholeBytes_ = static_cast<std::int64_t>(bytes.size());
+    records_ = 0;
     held_ = std::move(named);
     restart_ = false;
     core_->Started(number_, generation, path, std::move(fd), written_, std::move(held));
@@ -510,6 +594,7 @@ class DocumentJournal final : public DocumentRecorder {
       return;
     }
     written_ += static_cast<std::int64_t>(bytes.size());
+    ++records_;
     core_->Appended(number_, written_, light, added);
   }
 
@@ -521,9 +606,15 @@ class DocumentJournal final : public DocumentRecorder {
   std::uint64_t generation_ = 0;
   JournalImage last_;        // the state the records so far add up to
   IdSet held_;               // the ids the newest log holds
+  // The ids each chain of last_ names, renewed for the chains that change.
+  IdSet presentIds_, regionIds_;
+  std::vector<std::uint32_t> presentCounts_ = std::vector<std::uint32_t>(std::size_t{kNoFile} + 1);
+  std::array<IdSet, kUndoEntries> entryIds_;
   int fd_ = -1;              // the newest log, owned by the core
   std::int64_t written_ = 0;
   std::int64_t wholeBytes_ = 0;  // its first record
+  int records_ = 0;              // appended to it since
+  std::array<std::uint64_t, kUndoEntries> serials_{};  // of the undo entries as last_ has them
   bool restart_ = false;     // a write failed: the next change starts a new log
 };
 

@@ -50,6 +50,7 @@ void ForEachChain(const JournalImage& j, F&& f) {
   f(j.present.chain);
   for (const UndoImage& e : j.undo)
     if (!e.name.empty()) f(e.state.chain);
+  for (const RegionImage& r : j.marks.regions) f(r.audio);
 }
 
 // What the image's segments miss in folder: frames that would be silence.
@@ -293,7 +294,7 @@ void DeadRun::Scan() {
 }
 
 std::unique_ptr<WaveDocument> DeadRun::Recover(const RecoverableDocument& doc, SegmentStore& store,
-                                               std::string* message) {
+                                               std::string* message, MarkLists* marks) {
   auto fail = [&](std::string text) -> std::unique_ptr<WaveDocument> {
     if (message) *message = std::move(text);
     return nullptr;
@@ -370,6 +371,13 @@ std::unique_ptr<WaveDocument> DeadRun::Recover(const RecoverableDocument& doc, S
     out.name = e.name;
     out.state = e.name.empty() ? DocumentState{AudioChain(&store)} : RebuildState(e.state, moved, store);
   }
+  if (marks) {
+    *marks = MarkLists{};
+    for (const BookmarkImage& b : j.marks.bookmarks)
+      marks->bookmarks.push_back({b.name, b.documentKey, b.positionMs, b.timesVisited, b.lastVisited, nullptr});
+    for (const RegionImage& g : j.marks.regions)
+      marks->regions.push_back({g.name, g.path, g.startMs, g.endMs, Rebuild(g.audio, moved, store), nullptr});
+  }
   release();  // the chains hold their own references now
   std::unique_ptr<WaveDocument> d = WaveDocument::FromRecord(std::move(r));
   if (!d->modified()) d->SetModified(true);
@@ -379,13 +387,13 @@ std::unique_ptr<WaveDocument> DeadRun::Recover(const RecoverableDocument& doc, S
 
 bool RecoverDocument(DeadRun& run, const RecoverableDocument& doc, SegmentStore& store,
                      JournalKeeper& journals,
-                     const std::function<void(std::unique_ptr<WaveDocument>)>& adopt,
-                     std::string* message) {
+                     const RecoveryAdopter& adopt, std::string* message) {
   const RecoverableDocument keep = doc;  // Forget drops the run's entry
-  std::unique_ptr<WaveDocument> d = run.Recover(keep, store, message);
+  MarkLists marks;
+  std::unique_ptr<WaveDocument> d = run.Recover(keep, store, message, &marks);
   if (!d) return false;
   d->SetRecorder(journals.NewRecorder(keep.changedAtMs));
-  adopt(std::move(d));
+  adopt(std::move(d), std::move(marks));
   journals.WaitDurable();
   run.Forget(keep.number);
   return true;

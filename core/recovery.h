@@ -16,6 +16,7 @@
 #include "core/detail/file_io.h"
 #include "core/document.h"
 #include "core/journal.h"
+#include "core/marks.h"
 
 namespace quillet::core {
 
@@ -40,9 +41,10 @@ class DeadRun {
 
   // Rebuilds the document in store: its audio linked (or copied) into store's folder,
   // its undo history, selection and file name as they were; it counts as modified.
-  // Null, with *message set, for a document that could not be read.
+  // Null, with *message set, for a document that could not be read. marks: its
+  // bookmarks and regions (their audio in store too), not yet tied to it.
   std::unique_ptr<WaveDocument> Recover(const RecoverableDocument& doc, SegmentStore& store,
-                                        std::string* message);
+                                        std::string* message, MarkLists* marks = nullptr);
   // Deletes the document's journals (it lives on in another copy, or was discarded).
   // The folder goes with the last one.
   void Forget(int number);
@@ -69,14 +71,15 @@ std::vector<std::unique_ptr<DeadRun>> FindDeadRuns(const std::filesystem::path& 
 
 class JournalKeeper;
 
+// Takes a recovered document and its bookmarks and regions.
+using RecoveryAdopter = std::function<void(std::unique_ptr<WaveDocument>, MarkLists)>;
+
 // Recovers doc into a running copy: rebuilt in store with a journal of journals (its
 // time of last change kept), handed to adopt, and only once its new journal is on the
 // disk is the dead copy's journal of it deleted, so a crash meanwhile loses neither.
 // False, with *message set and nothing deleted, when it cannot be recovered.
 bool RecoverDocument(DeadRun& run, const RecoverableDocument& doc, SegmentStore& store,
-                     JournalKeeper& journals,
-                     const std::function<void(std::unique_ptr<WaveDocument>)>& adopt,
-                     std::string* message);
+                     JournalKeeper& journals, const RecoveryAdopter& adopt, std::string* message);
 
 // "2024-05-01 14:03:59" in local time.
 std::string LocalTimeText(std::int64_t msSince1970);

@@ -1,11 +1,23 @@
 #include "core/undo.h"
 
+#include <atomic>
+
 namespace quillet::core {
+
+namespace {
+
+std::uint64_t NextSerial() {
+  static std::atomic<std::uint64_t> next{1};
+  return next++;
+}
+
+}  // namespace
 
 void UndoHistory::Free(int i) {
   Entry& e = At(i);
   e.name.clear();
   e.state = DocumentState{AudioChain(e.state.chain.store())};  // drops the file references
+  e.serial = NextSerial();
 }
 
 void UndoHistory::Push(std::string_view name, DocumentState state) {
@@ -14,6 +26,7 @@ void UndoHistory::Push(std::string_view name, DocumentState state) {
   e.name = std::string(name.substr(0, kMaxUndoNameLength));
   if (e.name.empty()) e.name = " ";
   e.state = std::move(state);
+  e.serial = NextSerial();
   Free(index_ + 1);
   Free(index_ + 2);
 }
@@ -25,6 +38,7 @@ std::optional<DocumentState> UndoHistory::Undo(const std::function<DocumentState
     Entry& keep = At(index_ + 1);
     keep.name = "Redo";
     keep.state = present();
+    keep.serial = NextSerial();
     Free(index_ + 2);
     Free(index_ + 3);
   }
@@ -45,6 +59,7 @@ std::string UndoHistory::RedoMenuText() const { return "Redo " + RedoName() + "\
 
 void UndoHistory::Load(std::array<Entry, kUndoEntries> entries, int index) {
   entries_ = std::move(entries);
+  for (Entry& e : entries_) e.serial = NextSerial();
   index_ = Wrap(index);
 }
 

@@ -34,6 +34,9 @@ class UndoHistory {
   struct Entry {
     std::string name;  // empty: free
     DocumentState state;
+    // New whenever the entry is written: the crash journal tells changed entries by
+    // it without comparing their chains.
+    std::uint64_t serial = 0;
   };
 
   // Moves one entry on, stores state under name (cut to 259 characters; an empty

@@ -425,10 +425,12 @@ AnalysisWindows& MainFrame::analysis() {
   return *analysis_;
 }
 
-DocumentWindow* MainFrame::AddRecoveredDocument(std::unique_ptr<core::WaveDocument> doc) {
+DocumentWindow* MainFrame::AddRecoveredDocument(std::unique_ptr<core::WaveDocument> doc, core::MarkLists marks) {
   // A recovered untitled document keeps its number; new ones count on from it.
   if (doc->file().empty()) nextUntitled_ = std::max(nextUntitled_, doc->untitledNumber() + 1);
-  return AddDocument(std::move(doc));
+  DocumentWindow* w = AddDocument(std::move(doc));
+  project_->session().AdoptMarks(w->doc(), std::move(marks));
+  return w;
 }
 
 void MainFrame::Activate(DocumentWindow* w) {

@@ -16,6 +16,7 @@
 #include "core/command_table.h"
 #include "core/edit_services.h"
 #include "core/journal_keeper.h"
+#include "core/marks.h"
 #include "core/segment_store.h"
 #include "formats/document_io.h"
 #include "platform/hot_keys.h"
@@ -83,8 +84,9 @@ class MainFrame : public QMainWindow {
 
   // Journals every document this frame holds (crash recovery); null: none.
   void SetJournals(core::JournalKeeper* journals) { journals_ = journals; }
-  // Shows a document recovered from a copy that died (already journaled).
-  DocumentWindow* AddRecoveredDocument(std::unique_ptr<class core::WaveDocument> doc);
+  // Shows a document recovered from a copy that died (already journaled), with its
+  // bookmarks and regions.
+  DocumentWindow* AddRecoveredDocument(std::unique_ptr<class core::WaveDocument> doc, core::MarkLists marks = {});
 
   // The command line; returns true when it asked to exit and the frame did.
   bool RunCommandLine(const std::vector<std::string>& args);

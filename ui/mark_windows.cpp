@@ -35,6 +35,49 @@ void SetUpList(QTreeWidget* list, const std::vector<std::pair<const char*, int>>
   list->setContextMenuPolicy(Qt::CustomContextMenu);
 }
 
+// The two lists' shared wiring: the context menu build makes, and a row's name edited
+// in place handed to rename (not while the window itself fills the list).
+void WireList(QWidget* owner, QTreeWidget* list, const bool& filling, std::function<QMenu*()> build,
+              std::function<void(std::size_t row, std::string name)> rename) {
+  QObject::connect(list, &QTreeWidget::customContextMenuRequested, owner, [list, build](QPoint p) {
+    QMenu* menu = build();
+    menu->exec(list->viewport()->mapToGlobal(p));
+    delete menu;
+  });
+  QObject::connect(list, &QTreeWidget::itemChanged, owner, [list, &filling, rename](QTreeWidgetItem* item, int column) {
+    if (filling || column != 0) return;
+    rename(std::size_t(list->indexOfTopLevelItem(item)), item->text(0).toStdString());
+  });
+}
+
+// Fills the list with rows (editable, with flags added and taken away), keeping the
+// selected row numbers.
+void FillList(QTreeWidget* list, bool& filling, const std::vector<QStringList>& rows,
+              Qt::ItemFlags add = {}, Qt::ItemFlags remove = {}) {
+  filling = true;
+  const std::vector<std::size_t> keep = SelectedRows(list);
+  list->clear();
+  for (const QStringList& row : rows) {
+    auto* item = new QTreeWidgetItem(list, row);
+    item->setFlags((item->flags() | Qt::ItemIsEditable | add) & ~remove);
+  }
+  for (std::size_t i : keep)
+    if (i < std::size_t(list->topLevelItemCount())) list->topLevelItem(int(i))->setSelected(true);
+  filling = false;
+}
+
+void AddRenameAction(QMenu* menu, QTreeWidget* list, bool enabled) {
+  menu->addAction("&Rename", list, [list] {
+    if (QTreeWidgetItem* item = list->currentItem()) list->editItem(item, 0);
+  })->setEnabled(enabled);
+}
+
+std::vector<std::size_t> AllRows(std::size_t n) {
+  std::vector<std::size_t> all(n);
+  for (std::size_t i = 0; i < n; ++i) all[i] = i;
+  return all;
+}
+
 bool Confirm(QWidget* parent, const char* text, const char* caption) {
   return ShowMessageBox(parent, text, caption, MessageIcon::Question, MessageButtons::YesNo) == Answer::Yes;
 }
@@ -83,30 +126,18 @@ BookmarkListWindow::BookmarkListWindow(QWidget* parent, batch::ProjectSession& s
   layout->addWidget(list_);
   resize(560, 260);
   connect(list_, &QTreeWidget::itemDoubleClicked, this, [this] { GoToSelected(); });
-  connect(list_, &QTreeWidget::customContextMenuRequested, this, [this](QPoint p) {
-    QMenu* menu = BuildMenu();
-    menu->exec(list_->viewport()->mapToGlobal(p));
-    delete menu;
-  });
-  connect(list_, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int column) {
-    if (filling_ || column != 0) return;
-    session_.RenameBookmark(std::size_t(list_->indexOfTopLevelItem(item)), item->text(0).toStdString());
-  });
+  WireList(this, list_, filling_, [this] { return BuildMenu(); },
+           [this](std::size_t row, std::string name) { session_.RenameBookmark(row, std::move(name)); });
   Refill();
 }
 
 void BookmarkListWindow::Refill() {
-  filling_ = true;
-  const std::vector<std::size_t> keep = SelectedRows(list_);
-  list_->clear();
+  std::vector<QStringList> rows;
   for (const core::Bookmark& b : session_.marks().bookmarks) {
     const batch::BookmarkRow row = batch::BookmarkRowOf(b);
-    auto* item = new QTreeWidgetItem(list_, {Q(row.name), Q(row.time), Q(row.visits), Q(row.lastVisited)});
-    item->setFlags(item->flags() | Qt::ItemIsEditable);
+    rows.push_back({Q(row.name), Q(row.time), Q(row.visits), Q(row.lastVisited)});
   }
-  for (std::size_t i : keep)
-    if (i < std::size_t(list_->topLevelItemCount())) list_->topLevelItem(int(i))->setSelected(true);
-  filling_ = false;
+  FillList(list_, filling_, rows);
 }
 
 QMenu* BookmarkListWindow::BuildMenu() {
@@ -115,9 +146,7 @@ QMenu* BookmarkListWindow::BuildMenu() {
   const bool any = !SelectedRows(list_).empty();
   menu->addAction("&Go To Bookmark", this, [this] { GoToSelected(); })->setEnabled(one);
   menu->addAction("Select To Bookmark...", this, [this] { SelectToBookmark(); })->setEnabled(one);
-  menu->addAction("&Rename", this, [this] {
-    if (QTreeWidgetItem* item = list_->currentItem()) list_->editItem(item, 0);
-  })->setEnabled(one);
+  AddRenameAction(menu, list_, one);
   menu->addSeparator();
   menu->addAction("&Delete", this, [this] { DeleteSelected(); })->setEnabled(any);
   menu->addAction("Delete All", this, [this] { DeleteAll(); })->setEnabled(list_->topLevelItemCount() > 0);
@@ -158,9 +187,7 @@ void BookmarkListWindow::DeleteSelected() {
 void BookmarkListWindow::DeleteAll() {
   if (list_->topLevelItemCount() == 0 || !Confirm(this, "Delete all selected bookmark(s)?", "Confirm Delete All"))
     return;
-  std::vector<std::size_t> all(session_.marks().bookmarks.size());
-  for (std::size_t i = 0; i < all.size(); ++i) all[i] = i;
-  session_.DeleteBookmarks(all);
+  session_.DeleteBookmarks(AllRows(session_.marks().bookmarks.size()));
 }
 
 void RegionPlayer::Toggle(const core::Region* r) {
@@ -202,30 +229,19 @@ RegionListWindow::RegionListWindow(QWidget* parent, batch::ProjectSession& sessi
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(list_);
   resize(460, 260);
-  connect(list_, &QTreeWidget::customContextMenuRequested, this, [this](QPoint p) {
-    QMenu* menu = BuildMenu();
-    menu->exec(list_->viewport()->mapToGlobal(p));
-    delete menu;
-  });
-  connect(list_, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int column) {
-    if (filling_ || column != 0) return;
-    session_.RenameRegion(std::size_t(list_->indexOfTopLevelItem(item)), item->text(0).toStdString());
-  });
+  WireList(this, list_, filling_, [this] { return BuildMenu(); },
+           [this](std::size_t row, std::string name) { session_.RenameRegion(row, std::move(name)); });
   Refill();
 }
 
 void RegionListWindow::Refill() {
-  filling_ = true;
-  const std::vector<std::size_t> keep = SelectedRows(list_);
-  list_->clear();
+  std::vector<QStringList> rows;
   for (const core::Region& r : session_.marks().regions) {
     const batch::RegionRow row = batch::RegionRowOf(r);
-    auto* item = new QTreeWidgetItem(list_, {Q(row.name), Q(row.time), Q(row.file)});
-    item->setFlags((item->flags() | Qt::ItemIsEditable | Qt::ItemIsDragEnabled) & ~Qt::ItemIsDropEnabled);
+    rows.push_back({Q(row.name), Q(row.time), Q(row.file)});
   }
-  for (std::size_t i : keep)
-    if (i < std::size_t(list_->topLevelItemCount())) list_->topLevelItem(int(i))->setSelected(true);
-  filling_ = false;
+  // Rows are dragged between rows, never onto one.
+  FillList(list_, filling_, rows, Qt::ItemIsDragEnabled, Qt::ItemIsDropEnabled);
 }
 
 QMenu* RegionListWindow::BuildMenu() {
@@ -237,9 +253,7 @@ QMenu* RegionListWindow::BuildMenu() {
   menu->addAction(player_.playing() ? "Stop" : "&Play", this, [this, first] { player_.Toggle(first); })
       ->setEnabled(one || player_.playing());
   menu->addAction("Select", this, [this, rows] { session_.SelectRegion(rows.front()); })->setEnabled(one);
-  menu->addAction("&Rename", this, [this] {
-    if (QTreeWidgetItem* item = list_->currentItem()) list_->editItem(item, 0);
-  })->setEnabled(one);
+  AddRenameAction(menu, list_, one);
   menu->addAction("&Save", this, [this, rows] { session_.SaveRegion(rows.front()); })->setEnabled(one);
   menu->addAction("Copy To &New", this, [this, rows] { session_.CopyRegionsToNew(rows); })->setEnabled(any);
   menu->addSeparator();
@@ -269,9 +283,7 @@ void RegionListWindow::DeleteAll() {
   if (list_->topLevelItemCount() == 0 || !Confirm(this, "Delete all selected region(s)?", "Confirm Delete All"))
     return;
   player_.Stop();
-  std::vector<std::size_t> all(session_.marks().regions.size());
-  for (std::size_t i = 0; i < all.size(); ++i) all[i] = i;
-  session_.DeleteRegions(all);
+  session_.DeleteRegions(AllRows(session_.marks().regions.size()));
 }
 
 }  // namespace quillet::ui

@@ -54,7 +54,10 @@ formats::DispatchEnv ProjectFront::Env() { return frame_.Env(); }
 void ProjectFront::MarksChanged() {
   if (bookmarks_) bookmarks_->Refill();
   if (regions_) regions_->Refill();
-  for (DocumentWindow* w : frame_.docs_) w->SetMarks(MarksOf(w->doc()));
+  for (DocumentWindow* w : frame_.docs_) {
+    w->SetMarks(MarksOf(w->doc()));
+    if (core::DocumentRecorder* r = w->doc().recorder()) r->MarksChanged(w->doc(), session_.marks());
+  }
   frame_.setWindowTitle(Q(session_.WindowTitle()));
   frame_.RefreshStates();
 }

@@ -91,7 +91,7 @@ std::vector<std::pair<core::DeadRun*, core::RecoverableDocument>> RecoverDialog:
 
 int OfferRecovery(QWidget* parent, std::vector<std::unique_ptr<core::DeadRun>>& runs,
                   core::SegmentStore& store, core::JournalKeeper& journals,
-                  const std::function<void(std::unique_ptr<core::WaveDocument>)>& adopt) {
+                  const core::RecoveryAdopter& adopt) {
   bool any = false;
   for (const auto& run : runs) any |= !run->documents().empty();
   if (!any) return 0;

@@ -46,6 +46,6 @@ class RecoverDialog : public QDialog {
 // failure is shown once every choice is carried out. Returns how many were recovered.
 int OfferRecovery(QWidget* parent, std::vector<std::unique_ptr<core::DeadRun>>& runs,
                   core::SegmentStore& store, core::JournalKeeper& journals,
-                  const std::function<void(std::unique_ptr<core::WaveDocument>)>& adopt);
+                  const core::RecoveryAdopter& adopt);
 
 }  // namespace quillet::ui

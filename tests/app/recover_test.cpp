@@ -6,6 +6,7 @@
 
 #include "app/cli/cli.h"
 #include "apply_fixture.h"
+#include "batch/bookmarks.h"
 #include "core/journal_keeper.h"
 #include "core/segment_sink.h"
 #include "core/working_folder.h"
@@ -33,8 +34,9 @@ class RecoverCliTest : public ::testing::Test {
     return RunWithTable(args);
   }
 
-  // An editor that had take.wav open (cut down by two deletes) and died.
-  std::vector<Sample> LeaveDeadEditor() {
+  // An editor that had take.wav open (cut down by two deletes) and died; with marks,
+  // the document had a bookmark and a region.
+  std::vector<Sample> LeaveDeadEditor(bool marks = false) {
     std::string why;
     auto session = core::StoreSession::StartIn(base, &why);
     EXPECT_TRUE(session) << why;
@@ -51,14 +53,23 @@ class RecoverCliTest : public ::testing::Test {
       core::ChainDeleteRange(doc.mutableChain(), 0, 500);
       doc.AudioChanged();
     }
+    if (marks) {
+      core::MarkLists lists;
+      lists.bookmarks.push_back({"Cue", "take.wav", 20, 1, 0, &doc});
+      lists.regions.push_back({"Tail", "/rec/take.wav", 10, 40, core::AudioChain(&session->store()), &doc});
+      core::ChainCopyRange(doc.chain(), 320, 1280, lists.regions.back().audio);
+      doc.recorder()->MarksChanged(doc, lists);
+    }
     session->journals().WaitDurable();
     fs::copy(session->store().workingFolder(), base / "run-dead", fs::copy_options::recursive);
     return {ramp.begin() + 2 * 1000, ramp.end()};
   }
 };
 
+// One test: the run's sample store lives as long as the process, in the first
+// working folder it was given.
 TEST_F(RecoverCliTest, ListsSavesAndDiscardsWhatADeadEditorLeft) {
-  const std::vector<Sample> expected = LeaveDeadEditor();
+  const std::vector<Sample> expected = LeaveDeadEditor(true);
 
   CliOutput list = Recover({"--list"});
   EXPECT_EQ(list.status, 0) << list.err;
@@ -72,7 +83,20 @@ TEST_F(RecoverCliTest, ListsSavesAndDiscardsWhatADeadEditorLeft) {
     ASSERT_EQ(save.status, 0) << save.err;
     // Never over a file that is there: numbered instead.
     const fs::path written = dir / "out" / (round == 0 ? "take (2).wav" : "take (3).wav");
-    EXPECT_EQ(save.out, written.string() + "\n");
+    // Bookmarks beside the WAVE file, where opening it finds them; regions in a project.
+    const fs::path qbm = fs::path(written).replace_extension(".qbm"), qlp = fs::path(written).replace_extension(".qlp");
+    EXPECT_EQ(save.out, written.string() + "\n" + qbm.string() + "\n" + qlp.string() + "\n");
+    std::vector<core::Bookmark> bookmarks;
+    ASSERT_TRUE(batch::ParseBookmarkFile(testing::ReadFileBytes(qbm), bookmarks).done());
+    ASSERT_EQ(bookmarks.size(), 1u);
+    EXPECT_EQ(bookmarks[0].name, "Cue");
+    EXPECT_EQ(bookmarks[0].positionMs, 20u);
+    const CliOutput project = RunWithTable({"project", "list", qlp.string()});
+    ASSERT_EQ(project.status, 0) << project.err;
+    for (const std::string& line : {written.string() + "\trate=32000\tchannels=2\tframes=2000",
+                                    "bookmark\tCue\t" + written.filename().string(),
+                                    "region\tTail\t" + written.filename().string()})
+      EXPECT_NE(project.out.find(line), std::string::npos) << line << "\n" << project.out;
     settings::Settings& process = settings::Settings::Process();
     auto src = formats::OpenAudioFile(written, process);
     ASSERT_TRUE(src->ready());

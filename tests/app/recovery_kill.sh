@@ -79,7 +79,9 @@ for i in $(seq 1 "$runs"); do
     [ "frames=$frames" = "$(echo "$got" | grep -o 'len=[0-9]*' | sed 's/len/frames/')" ] || verdict=bad
     mkdir -p "$work/saved-$i"
     XDG_CACHE_HOME="$cache" "$cli" recover --save "$work/saved-$i" > /dev/null || verdict=bad
-    [ "$(ls "$work/saved-$i" | wc -l)" = 1 ] || verdict=bad
+    # The WAVE file, its bookmarks beside it when it has some, a project when it has regions.
+    want_files=$((1 + $(echo "$got" | grep -q ' b=' && echo 1 || echo 0) + $(echo "$got" | grep -q ' r=' && echo 1 || echo 0)))
+    [ "$(ls "$work/saved-$i" | wc -l)" = "$want_files" ] || verdict=bad
   fi
   echo "run $i kill=$target+${delay}us phase=$phase last_done=${last:-none} recovered=${matched:-none} $verdict" >> "$log"
   if [ "$verdict" != ok ]; then

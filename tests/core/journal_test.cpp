@@ -73,7 +73,9 @@ class JournalTest : public EditFixture {
 
 TEST_F(JournalTest, EncodingRoundTripsAWholeDocumentWithItsUndoRing) {
   auto doc = EditedDoc();
-  const JournalImage image = ImageOf(*doc, 42, 1'700'000'000'123);
+  JournalImage image = ImageOf(*doc, 42, 1'700'000'000'123);
+  image.marks.bookmarks = {{"Intro", "take 3.wav", 1500, 4, 1'700'000'000}};
+  image.marks.regions = {{"Verse", "/music/take 3.wav", 10, 90, image.undo[1].state.chain}};
   int usedEntries = 0;
   for (const UndoImage& e : image.undo) usedEntries += !e.name.empty();
   ASSERT_GE(usedEntries, 4);  // three deletes, the silence and the kept Redo state
@@ -117,6 +119,10 @@ TEST_F(JournalTest, DecodingRefusesDamageWithAReason) {
       {"negative cursor", [](JournalImage& j) { j.present.cursor = -1; }, "negative (-1)"},
       {"undo index 8", [](JournalImage& j) { j.undoIndex = 8; }, "undo position 8"},
       {"long undo name", [](JournalImage& j) { j.undo[1].name = std::string(300, 'x'); }, "300 bytes"},
+      {"region ending before its start", [](JournalImage& j) { j.marks.regions = {{"R", "", 9, 8, j.present.chain}}; },
+       "ends (8 ms) before"},
+      {"region without channels",
+       [](JournalImage& j) { j.marks.regions = {{"R", "", 0, 8, ChainImage{44100, 0, {}}}}; }, "0 channels"},
       {"overflowing length",
        [](JournalImage& j) {
          j.present.chain.segments.assign(2, AudioSegment{kNoFile, INT64_MAX - 5, kUnityGain, 0});
@@ -186,11 +192,18 @@ TEST_F(JournalTest, ReplayAddsUpChangeRecordsAndStopsAtTheFirstBadOne) {
   const std::string head = JournalFileHeader() + EncodeRecord(a);
   JournalImage stale = c;
   stale.sequence = 1;
+  ChangeParts outside, unknown;
+  outside.present = ChainDelta{kDeltaOfPresent, 0, 999, a.present.chain};
+  unknown.entries[2] = ChainDelta{40, 0, 0, a.present.chain};
+  JournalImage named = b;
+  named.undo[2].name = "Amplify";
   const Case cases[] = {
       {"torn last record", log.substr(0, log.size() - 5), 2, "record 3"},
       {"changes before any whole record", JournalFileHeader() + EncodeRecord(b, {false, 0}), 0, "never recorded whole"},
       {"sequence going back", head + EncodeRecord(stale, {false, 0}), 1, "sequence 1 after 1"},
       {"zeros after the records (a power cut)", head + std::string(64, '\0'), 1, "wrong checksum"},
+      {"difference outside its source", head + EncodeChanges(b, outside), 1, "replaces segments 0 to 999"},
+      {"difference of no known chain", head + EncodeChanges(named, unknown), 1, "unknown source 40"},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.what);
@@ -198,6 +211,32 @@ TEST_F(JournalTest, ReplayAddsUpChangeRecordsAndStopsAtTheFirstBadOne) {
     EXPECT_EQ(ReplayJournal(Bytes(k.bytes), {}, &why), k.records);
     EXPECT_NE(why.find(k.message), std::string::npos) << why;
   }
+}
+
+// An edit in a long chain, its undo and redo each append a record of what changed,
+// not the chain, and the log still adds up to the document.
+TEST_F(JournalTest, EditsOfALongChainAreWrittenAsTheirDifference) {
+  JournalKeeper keeper(store);
+  const AudioChain source = testing::Written(store, 1, testing::Ramp(1, 100000));
+  AudioChain chain(&store);
+  for (FramePos i = 0; i < 4000; ++i)
+    ChainAppendSegment(chain, {source.segments()[0].fileId, 25, kUnityGain - static_cast<std::int32_t>(i % 2), 25 * i});
+  WaveDocument doc(std::move(chain));
+  doc.SetRecorder(keeper.NewRecorder());
+  const auto size = [&] { return Journals().rbegin()->second; };
+  const std::function<void()> steps[] = {
+      [&] { doc.SetSelection(50010, 50030, 50010); ASSERT_EQ(Delete(ctx, doc), platform::kTaskDone); },
+      [&] { ASSERT_EQ(UndoEdit(ctx, doc), platform::kTaskDone); },
+      [&] { ASSERT_EQ(RedoEdit(ctx, doc), platform::kTaskDone); },
+      [&] { doc.SetSelection(0, 40, 0); ASSERT_EQ(InsertSilence(ctx, doc, InsertWhere::Cursor, 5), platform::kTaskDone); },
+  };
+  for (const auto& step : steps) {
+    const std::uintmax_t before = size();
+    step();
+    EXPECT_LT(size() - before, 1000u);  // a whole chain is 88,000 bytes
+    EXPECT_EQ(Comparable(Newest()), Comparable(ImageOf(doc, 0, 0)));
+  }
+  EXPECT_EQ(Journals().size(), 1u);
 }
 
 // The standard's check values, through both the eight-byte and the byte-wise paths.
@@ -244,6 +283,51 @@ TEST_F(JournalTest, RecorderWritesAtOnceAndAfterEachEditButNeverHalfwayThroughOn
 
   doc->SetSelection(5, 50, 5);
   EXPECT_EQ(Newest().present.selEnd, 50);  // written at once, flushed later
+}
+
+// Marks are journaled when the document's own change (a small record of their own),
+// are part of every new log, and keep a region's audio alive after the document let
+// go of it.
+TEST_F(JournalTest, MarksAreJournaledWithTheirDocumentAndHoldTheirAudio) {
+  JournalKeeper keeper(store);
+  auto doc = RampDoc(1000);
+  auto other = RampDoc(10);
+  const FileId first = doc->chain().segments().front().fileId;
+  doc->SetRecorder(keeper.NewRecorder());
+  MarkLists lists;
+  lists.bookmarks.push_back({"Elsewhere", "x.wav", 5, 1, 0, other.get()});
+  const auto size = [&] { return Journals().begin()->second; };
+  const std::uintmax_t before = size();
+  doc->recorder()->MarksChanged(*doc, lists);
+  EXPECT_EQ(size(), before);  // nothing of this document's changed
+
+  lists.bookmarks.push_back({"Mine", "Untitled 1", 20, 2, 7, doc.get()});
+  Region region{"Start", "", 0, 2, AudioChain(&store), doc.get()};
+  ChainCopyRange(doc->chain(), 0, 100, region.audio);
+  lists.regions.push_back(std::move(region));
+  doc->recorder()->MarksChanged(*doc, lists);
+  EXPECT_LT(size() - before, 200u);
+  const MarksImage expected = MarksOf(lists, *doc);
+  ASSERT_EQ(expected.bookmarks.size(), 1u);
+  EXPECT_EQ(Newest().marks, expected);
+
+  // The ring lets go of the first audio: a new log starts, the region's audio stays.
+  for (int i = 0; i < kUndoEntries; ++i) {
+    doc->PushUndo("Replace");
+    doc->SetChain(testing::Written(store, 1, testing::Dc(1, 100, i + 1)));
+  }
+  lists.regions.clear();  // the program let go of its copy too; the journal holds one
+  keeper.WaitDurable();
+  EXPECT_NE(Journals().begin()->first, JournalFileName(1, 1));
+  EXPECT_EQ(Newest().marks, expected);
+  EXPECT_GT(store.RefCount(first), 0u);
+  EXPECT_TRUE(fs::exists(store.SampleFilePath(first)));
+
+  doc->recorder()->MarksChanged(*doc, lists);  // deleted: the audio goes with the next log
+  doc->SetSelection(0, 1, 0);
+  keeper.WaitDurable();
+  EXPECT_TRUE(Newest().marks.regions.empty());
+  EXPECT_EQ(store.RefCount(first), 0u);
 }
 
 TEST_F(JournalTest, FlushedJournalSupersedesOlderOnesAndKeepsItsFilesAlive) {

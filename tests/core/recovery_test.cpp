@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <tuple>
+
 #include "core/journal_keeper.h"
 #include "core/sample_file.h"
 #include "core/working_folder.h"
@@ -78,12 +80,20 @@ class RecoveryTest : public ::testing::Test {
   TempDir base;
 };
 
-TEST_F(RecoveryTest, RecoveredDocumentHasItsAudioHistoryPositionsAndName) {
+TEST_F(RecoveryTest, RecoveredDocumentHasItsAudioHistoryPositionsNameAndMarks) {
   std::vector<std::vector<Sample>> expected;
+  std::vector<Sample> regionAudio;
   std::string name;
   {
     Copy before(base.path());
     WaveDocument& doc = before.Open(2, testing::Ramp(2, 20000), "/music/interview.wav");
+    MarkLists lists;
+    lists.bookmarks.push_back({"Question", "interview.wav", 250, 3, 1'700'000'000, &doc});
+    Region region{"Answer", "/music/interview.wav", 10, 20, AudioChain(&before.store()), &doc};
+    ChainCopyRange(doc.chain(), 500, 1500, region.audio);
+    regionAudio = Contents(region.audio);
+    lists.regions.push_back(std::move(region));
+    doc.recorder()->MarksChanged(doc, lists);
     for (int i = 0; i < 4; ++i) DeleteRange(before, doc, 1000 * i, 1000 * i + 300);
     doc.SetSelection(50, 60, 55);
     ASSERT_EQ(InsertSilence(before.ctx(), doc, InsertWhere::Cursor, 10), platform::kTaskDone);
@@ -109,10 +119,22 @@ TEST_F(RecoveryTest, RecoveredDocumentHasItsAudioHistoryPositionsAndName) {
 
   Copy after(base.path());
   std::string message;
+  MarkLists marks;
   ASSERT_TRUE(RecoverDocument(*runs[0], info, after.store(), after.session->journals(),
-                              [&](std::unique_ptr<WaveDocument> d) { after.docs.push_back(std::move(d)); },
+                              [&](std::unique_ptr<WaveDocument> d, MarkLists m) {
+                                after.docs.push_back(std::move(d));
+                                marks = std::move(m);
+                              },
                               &message))
       << message;
+  ASSERT_EQ(marks.bookmarks.size(), 1u);
+  const Bookmark& b = marks.bookmarks[0];
+  EXPECT_EQ(std::tie(b.name, b.documentKey, b.positionMs, b.timesVisited, b.lastVisited),
+            std::make_tuple("Question", "interview.wav", 250u, 3, 1'700'000'000u));
+  ASSERT_EQ(marks.regions.size(), 1u);
+  EXPECT_EQ(marks.regions[0].name, "Answer");
+  EXPECT_EQ(marks.regions[0].endMs, 20u);
+  EXPECT_EQ(Contents(marks.regions[0].audio), regionAudio);
   WaveDocument& doc = *after.docs.back();
   EXPECT_TRUE(doc.modified());
   EXPECT_EQ(doc.file(), "/music/interview.wav");

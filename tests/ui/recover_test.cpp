@@ -7,6 +7,7 @@
 #include "core/command_ids.h"
 #include "core/recovery.h"
 #include "frame_fixture.h"
+#include "ui/project_front.h"
 #include "ui/recover_dialog.h"
 
 namespace quillet::ui {
@@ -39,6 +40,13 @@ class Recover : public Frame {
       ASSERT_TRUE(frame_->Command(core::kCmdDelete));
     }
     edited_ = Samples(w->doc());
+    // Marks as the lists' commands leave them, told to the frame the same way.
+    batch::ProjectSession& marks = frame_->project().session();
+    marks.bookmarks().push_back({"Chorus", "a.wav", 500, 2, 0, &w->doc()});
+    core::Region region{"Intro", w->doc().file().string(), 0, 100, core::AudioChain(&session_->store()), &w->doc()};
+    core::ChainCopyRange(w->doc().chain(), 0, 800, region.audio);
+    marks.regions().push_back(std::move(region));
+    frame_->project().MarksChanged();
     frame_->NewDocument(8000, 2);
     session_->journals().WaitDurable();
     fs::copy(session_->store().workingFolder(), dir_ / "work" / "run-crashed", fs::copy_options::recursive);
@@ -57,8 +65,8 @@ class Recover : public Frame {
     auto runs = core::FindDeadRuns(dir_ / "work");
     DialogScript script("RecoverDocuments", std::move(answer));
     const int n = OfferRecovery(frame_.get(), runs, session_->store(), session_->journals(),
-                                [this](std::unique_ptr<core::WaveDocument> d) {
-                                  frame_->AddRecoveredDocument(std::move(d));
+                                [this](std::unique_ptr<core::WaveDocument> d, core::MarkLists marks) {
+                                  frame_->AddRecoveredDocument(std::move(d), std::move(marks));
                                 });
     EXPECT_EQ(script.shown(), 1);
     return n;
@@ -89,6 +97,13 @@ TEST_F(Recover, DocumentsComeBackModifiedWithTheirHistory) {
   EXPECT_TRUE(w->doc().modified());
   EXPECT_EQ(w->doc().file().filename(), "a.wav");
   EXPECT_EQ(Samples(w->doc()), edited_);
+  const core::MarkLists& marks = frame_->project().session().marks();
+  ASSERT_EQ(marks.bookmarks.size(), 1u);
+  EXPECT_EQ(marks.bookmarks[0].name, "Chorus");
+  EXPECT_EQ(marks.bookmarks[0].document, &w->doc());
+  ASSERT_EQ(marks.regions.size(), 1u);
+  EXPECT_EQ(core::ChainLength(marks.regions[0].audio), 800);
+  EXPECT_EQ(marks.regions[0].document, &w->doc());
   frame_->Activate(w);
   ASSERT_TRUE(frame_->Command(core::kCmdUndo));
   EXPECT_EQ(w->doc().length(), 7000);

@@ -62,8 +62,9 @@ std::uint64_t Hash(const core::AudioChain& chain) {
   return h ^ static_cast<std::uint64_t>(total);
 }
 
-// Everything recovery must bring back: name, audio, positions and the undo ring.
-std::string Fingerprint(const WaveDocument& d) {
+// Everything recovery must bring back: name, audio, positions, the undo ring and the
+// document's bookmarks and regions (marks: its own only).
+std::string Fingerprint(const WaveDocument& d, const core::MarkLists& marks) {
   char buf[256];
   std::snprintf(buf, sizeof buf, "file=%s len=%lld rate=%u ch=%d sel=%lld-%lld cur=%lld view=%lld-%lld audio=%016llx idx=%d",
                 d.file().filename().c_str(), static_cast<long long>(d.length()), d.sampleRate(),
@@ -78,6 +79,12 @@ std::string Fingerprint(const WaveDocument& d) {
     std::snprintf(buf, sizeof buf, " u%d=%s:%016llx:%lld-%lld", i, e.name.c_str(),
                   static_cast<unsigned long long>(Hash(e.state.chain)),
                   static_cast<long long>(e.state.selStart), static_cast<long long>(e.state.selEnd));
+    out += buf;
+  }
+  for (const core::Bookmark& b : marks.bookmarks) out += " b=" + b.name + "@" + std::to_string(b.positionMs);
+  for (const core::Region& r : marks.regions) {
+    std::snprintf(buf, sizeof buf, " r=%s@%u-%u:%016llx", r.name.c_str(), r.startMs, r.endMs,
+                  static_cast<unsigned long long>(Hash(r.audio)));
     out += buf;
   }
   return out;
@@ -163,6 +170,27 @@ int Run(const fs::path& in, const fs::path& outDir, const RunOptions& o) {
       return platform::kTaskDone;
     };
   };
+  // Bookmarks and regions as the project session keeps them; each change is told to
+  // the journal as the editor's lists tell it.
+  core::MarkLists marks;
+  auto ms = [&](FramePos f) { return static_cast<std::uint32_t>(f * 1000 / kRate); };
+  auto marked = [&](std::function<void()> change) {
+    return [&marks, &doc, change]() -> std::int32_t {
+      change();
+      doc.recorder()->MarksChanged(doc, marks);
+      return platform::kTaskDone;
+    };
+  };
+  auto bookmark = [&](const char* name) {
+    return marked([&, name] { marks.bookmarks.push_back({name, doc.Title(), ms(doc.cursor()), 1, 0, &doc}); });
+  };
+  auto region = [&](const char* name) {
+    return marked([&, name] {
+      core::Region r{name, doc.file().string(), ms(doc.selStart()), ms(doc.selEnd()), core::AudioChain(&store), &doc};
+      core::ChainCopyRange(doc.chain(), doc.selStart(), doc.selEnd(), r.audio);
+      marks.regions.push_back(std::move(r));
+    });
+  };
   auto save = [&](const char* name) {
     return [&, name]() -> std::int32_t {
       const fs::path target = outDir / name;
@@ -181,8 +209,10 @@ int Run(const fs::path& in, const fs::path& outDir, const RunOptions& o) {
       {"select", select(0, 0)},
       {"amplify", [&] { return effects::AmplifyCommand(ctx, doc, 150); }},
       {"select", select(1, 3)},
+      {"bookmark", bookmark("Start")},
       {"delete", [&] { return core::Delete(ctx, doc); }},
       {"select", select(2, 6)},
+      {"region", region("Middle")},
       {"fade-in", [&] { return effects::FadeInCommand(ctx, doc); }},
       {"select", select(0, 0.5)},
       {"cut", [&] { return core::Cut(ctx, doc); }},
@@ -201,8 +231,10 @@ int Run(const fs::path& in, const fs::path& outDir, const RunOptions& o) {
       {"redo", [&] { return core::RedoEdit(ctx, doc); }},
       {"select", select(0, 0)},
       {"dc-offset", [&] { return effects::DcOffsetCommand(ctx, doc); }},
+      {"rename-mark", marked([&] { marks.regions.back().name = "Centre"; })},
       {"select", select(0.5, 15)},
       {"trim", [&] { return core::Trim(ctx, doc); }},
+      {"delete-mark", marked([&] { marks.bookmarks.clear(); })},
       {"select", select(1, 2)},
       {"repeat", [&] { return core::RepeatLoop(ctx, doc, 2); }},
       {"select", select(8, 14)},
@@ -212,11 +244,13 @@ int Run(const fs::path& in, const fs::path& outDir, const RunOptions& o) {
       {"undo", [&] { return core::UndoEdit(ctx, doc); }},
       {"save", save("saved.wav")},
       {"select", select(2, 4)},
+      {"region", region("Late")},
+      {"bookmark", bookmark("End")},
       {"amplify", [&] { return effects::AmplifyCommand(ctx, doc, 80); }},
       {"select", select(0, 0)},
       {"speed", [&] { return effects::SpeedCommand(ctx, doc, effects::SpeedKind::SpeedAndPitch, 110); }},
   };
-  std::printf("done 0%s%s%s\n", fingerprints ? " " : "", fingerprints ? Fingerprint(doc).c_str() : "",
+  std::printf("done 0%s%s%s\n", fingerprints ? " " : "", fingerprints ? Fingerprint(doc, marks).c_str() : "",
               stamp().c_str());
   std::fflush(stdout);
   for (std::size_t k = 1; k <= steps.size(); ++k) {
@@ -229,7 +263,7 @@ int Run(const fs::path& in, const fs::path& outDir, const RunOptions& o) {
       std::fprintf(stderr, "step %zu (%s) failed: %s\n", k, s.name, ctx.message.c_str());
       return 2;
     }
-    std::printf("done %zu%s%s%s\n", k, fingerprints ? " " : "", fingerprints ? Fingerprint(doc).c_str() : "",
+    std::printf("done %zu%s%s%s\n", k, fingerprints ? " " : "", fingerprints ? Fingerprint(doc, marks).c_str() : "",
                 stamp().c_str());
     if (o.checkpoint > 0 && k % static_cast<std::size_t>(o.checkpoint) == 0) {
       journals.WaitDurable();
@@ -259,12 +293,13 @@ int Check() {
     for (const core::RecoverableDocument& d : run->documents()) {
       ++found;
       if (!d.problem.empty()) std::printf("problem %s\n", d.problem.c_str());
-      auto doc = run->Recover(d, session->store(), &why);
+      core::MarkLists marks;
+      auto doc = run->Recover(d, session->store(), &why, &marks);
       if (!doc) {
         std::printf("unrecoverable %s\n", why.c_str());
         continue;
       }
-      std::printf("recovered %s\n", Fingerprint(*doc).c_str());
+      std::printf("recovered %s\n", Fingerprint(*doc, marks).c_str());
     }
   }
   return found == 0 ? 3 : 0;
