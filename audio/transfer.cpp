@@ -18,9 +18,6 @@ TransferOutcome Failure(std::string message) {
   return out;
 }
 
-// Frames a kernel copy moves per step: progress and cancel stay responsive.
-constexpr FrameCount kSpanFrames = FrameCount{1} << 20;
-
 }  // namespace
 
 SourceHandle AdaptSource(SourceHandle source, std::int32_t rate, int channels,

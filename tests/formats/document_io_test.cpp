@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "audio/memory.h"
+#include "audio/transfer.h"
 #include "core/chain_source.h"
 #include "core/segment_store.h"
 #include "fixtures/programs.h"
@@ -54,15 +55,16 @@ class DocumentIo : public ::testing::Test {
   platform::ScriptedProgressFactory owner;
 };
 
-TEST_F(DocumentIo, LoadThenSaveGivesTheSameFileBackInBlocksWithProgress) {
-  const auto in = MakeWave("in.wav", 3 * 8192 + 5);
+TEST_F(DocumentIo, LoadThenSaveGivesTheSameFileBackInStepsWithProgress) {
+  constexpr audio::FrameCount kFrames = 3 * audio::kSpanFrames + 5;
+  const auto in = MakeWave("in.wav", kFrames);
   LoadFileTask load(in, store, env);
   ASSERT_TRUE(load.Run(owner));
   ASSERT_EQ(load.result, platform::kTaskDone) << load.message();
-  EXPECT_EQ(core::ChainLength(load.chain()), 3 * 8192 + 5);
+  EXPECT_EQ(core::ChainLength(load.chain()), kFrames);
   EXPECT_EQ(load.chain().sampleRate, 22050u);
   EXPECT_EQ(load.chain().channels, 2);
-  EXPECT_GE(owner.pumps(), 4);  // one per block at least
+  EXPECT_GE(owner.pumps(), 4);  // one per step at least
   EXPECT_EQ(owner.lastProgress(), 100);
 
   SaveChainTask save(load.chain(), dir / "out.wav", env, load.sourceBits());
@@ -84,7 +86,7 @@ TEST_F(DocumentIo, WideFilesKeepTheirDepthWhenNoFormatIsStored) {
 }
 
 TEST_F(DocumentIo, CancelledLoadLeavesNoChainAndNoFiles) {
-  const auto in = MakeWave("in.wav", 5 * 8192);
+  const auto in = MakeWave("in.wav", 5 * audio::kSpanFrames);
   LoadFileTask load(in, store, env);
   owner.CancelAtPump(2);
   load.Run(owner);
@@ -98,7 +100,7 @@ TEST_F(DocumentIo, CancelledLoadLeavesNoChainAndNoFiles) {
 }
 
 TEST_F(DocumentIo, CancelledOrFailedSaveKeepsTheOldFile) {
-  const auto in = MakeWave("in.wav", 5 * 8192);
+  const auto in = MakeWave("in.wav", 5 * audio::kSpanFrames);
   LoadFileTask load(in, store, env);
   load.Run(owner);
   ASSERT_EQ(load.result, platform::kTaskDone);
