@@ -118,4 +118,12 @@ EditorCommandLine ParseEditorCommandLine(const std::vector<std::string>& args) {
   return out;
 }
 
+bool WantsSplash(const EditorCommandLine& cl) {
+  return std::none_of(cl.steps.begin(), cl.steps.end(), [](const EditorArg& s) {
+    return s.kind == EditorArg::OpenFile || s.kind == EditorArg::OpenProject ||
+           s.kind == EditorArg::Window || s.kind == EditorArg::RunEdit ||
+           s.kind == EditorArg::Install;
+  });
+}
+
 }  // namespace quillet::ui

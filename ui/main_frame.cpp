@@ -29,6 +29,7 @@
 #include <chrono>
 
 #include "core/document.h"
+#include "core/options.h"
 #include "ui/cd_dialogs.h"
 #include "core/edit_params.h"
 #include "core/time_text.h"
@@ -53,6 +54,7 @@
 #include "ui/qt_clipboard.h"
 #include "ui/qt_prompter.h"
 #include "ui/send_dialog.h"
+#include "ui/splash.h"
 #include "ui/record_dialog.h"
 #include "ui/tags_dialog.h"
 #include "ui/view_math.h"
@@ -150,6 +152,7 @@ MainFrame::MainFrame(settings::Settings& settings, core::SegmentStore& store,
   connect(playback_.get(), &Transport::started, this, &MainFrame::RefreshStates);
   connect(playback_.get(), &Transport::levelsChanged, meter_, &LevelMeterWidget::Update);
   RestorePlacement();
+  keysFile_ = keysFile;
   LoadHotKeys(keysFile);
   qApp->installEventFilter(this);
   RefreshStates();
@@ -493,8 +496,9 @@ DocumentWindow* MainFrame::OpenFile(const std::filesystem::path& file) {
   w->doc().ZoomFull();
   project_->session().DocumentOpened(w->doc());
   if (wasMaximized) w->parentWidget()->showMaximized();
-  if (settings_.GetBool("Settings", "AutoArrangeWindows", false)) mdi_->tileSubWindows();
-  if (settings_.GetBool("Settings", "PlayWhenOpen", false)) PlayCommand(core::kCmdPlay);
+  const core::OptionValues defaults;
+  if (settings_.GetBool("Settings", "AutoArrangeWindows", defaults.autoArrangeWindows)) mdi_->tileSubWindows();
+  if (settings_.GetBool("Settings", "PlayWhenOpen", defaults.playWhenOpen)) PlayCommand(core::kCmdPlay);
   return w;
 }
 
@@ -986,6 +990,7 @@ bool MainFrame::RunCommandLine(const std::vector<std::string>& args) {
     bool previous;
     ~Unattended() { QtPrompter::SetUnattended(previous); }
   } unattended{QtPrompter::SetUnattended(scripted)};
+  if (!scripted && WantsSplash(cl)) ShowSplash();
   for (const EditorArg& step : cl.steps) {
     switch (step.kind) {
       case EditorArg::OpenFile: OpenFile(step.text); break;
@@ -1013,7 +1018,11 @@ bool MainFrame::RunCommandLine(const std::vector<std::string>& args) {
         ShowMessageBox(this, "The batch converter is not available in this version.", "Quillet",
                        MessageIcon::Warning, MessageButtons::Ok);
         break;
-      case EditorArg::Install: case EditorArg::RunEdit: break;
+      case EditorArg::Install:
+        // Once the window is up and the event loop runs, as the other steps expect.
+        QTimer::singleShot(500, this, [this] { InstallForUser(); });
+        break;
+      case EditorArg::RunEdit: break;
     }
   }
   return false;
