@@ -28,6 +28,14 @@ enum class SoundStatus : std::uint8_t {
   Failed = 6,
 };
 
+// Frames lying in an open file as 16-bit little-endian PCM, channel-interleaved, from
+// offset on: what a sink of that layout can copy in the kernel without decoding them.
+struct Pcm16Span {
+  int fd = -1;
+  std::int64_t offset = 0;
+  FrameCount frames = 0;
+};
+
 class LSoundSource : public RefCounted {
  public:
   // A rate below 1 becomes 44100 and channels outside 1..255 become 1; either sets
@@ -45,6 +53,10 @@ class LSoundSource : public RefCounted {
   // Total frames; an estimate while a decoder has not reached the end.
   virtual FrameCount length() const = 0;
   virtual void seek(FramePos frame) = 0;
+  // Where the next frames (at most max) lie as 16-bit PCM in a file, when a read would
+  // deliver exactly them; 0 frames when they do not lie so. The position stays (a
+  // source may open a file to answer).
+  virtual Pcm16Span Pcm16At(FrameCount /*max*/) { return {}; }
 
   std::int32_t sampleRate() const { return sampleRate_; }
   int channels() const { return channels_; }
@@ -97,6 +109,10 @@ class LSoundSink : public RefCounted {
   // Cuts what was written back to (or moves the write position to) frame; the base
   // does nothing.
   virtual void truncate(FrameCount frame);
+  // Appends the span's frames by copying their bytes, as writing the samples read from
+  // them would. Returns the frames appended: 0 when this sink cannot take a span (the
+  // caller writes samples), fewer when the file holds fewer; fails only on a write error.
+  virtual FrameCount writePcm16(const Pcm16Span& /*span*/) { return 0; }
   // Completes the target (final headers, flushes); later calls do nothing. Returns
   // true when everything was written. Derived destructors call it when nobody did,
   // but only a caller of Finish learns of a failure in that last step.

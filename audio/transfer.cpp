@@ -53,11 +53,29 @@ TransferOutcome Transfer(LSoundSource& source, LSoundSink& sink, const ProgressF
   const FramePos start = source.position();
   std::vector<Sample> buffer(static_cast<std::size_t>(kBlockFrames) * source.channels());
   TransferOutcome out;
+  bool spans = true;  // until the sink declines one
   for (;;) {
     // Ask every time: a decoder refines its estimate as it goes.
     const FrameCount total = source.length();
     const FramePos pos = source.position();
     if (pos >= total) break;
+    // Bytes that are already the sink's layout are copied, not decoded and encoded.
+    if (const Pcm16Span span = spans ? source.Pcm16At(std::min(kSpanFrames, total - pos)) : Pcm16Span{};
+        span.frames > 0) {
+      const FrameCount moved = sink.writePcm16(span);
+      if (sink.failed()) return Failure(sink.failureMessage());
+      if (moved > 0) {
+        source.seek(pos + moved);
+        out.frames += moved;
+        if (progress && !progress(pos + moved - start, total - start)) {
+          out.result = platform::kTaskCancelled;
+          return out;
+        }
+        continue;
+      }
+      // Declined, or the file ends early: samples from here on, so a short file fails as a read.
+      spans = false;
+    }
     const FrameCount n = std::min(kBlockFrames, total - pos);
     source.read(buffer.data(), n);
     if (source.failed()) {

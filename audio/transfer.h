@@ -14,6 +14,10 @@ struct TransferOutcome : platform::Outcome {
   FrameCount frames = 0;  // frames written into the sink
 };
 
+// The most frames one step copies as bytes (Pcm16Span) rather than as samples; a block
+// otherwise. Progress and cancel come once a step.
+inline constexpr FrameCount kSpanFrames = FrameCount{1} << 18;
+
 // Called after every block with the frames moved so far and the expected total;
 // returning false cancels.
 using ProgressFn = std::function<bool(FrameCount done, FrameCount total)>;
@@ -32,7 +36,8 @@ struct FormatAdaptors {
 SourceHandle AdaptSource(SourceHandle source, std::int32_t rate, int channels,
                          const FormatAdaptors& adaptors, std::string* message);
 
-// Copies from the source's position to its end into sink. Fails without writing when
+// Copies from the source's position to its end into sink, as bytes where the source
+// offers them and the sink takes them. Fails without writing when
 // the formats differ or either side is not usable, and as soon as the sink fails or a
 // read fails (that block is not written).
 // The sink is not finished: its owner calls Finish and checks it.

@@ -58,6 +58,18 @@ void LChainSoundSource::seek(FramePos frame) {
   offset_ = frame - starts_[current_];
 }
 
+audio::Pcm16Span LChainSoundSource::Pcm16At(FrameCount max) {
+  const auto& segs = chain_.segments();
+  if (framePos_ < 0 || current_ >= segs.size() || failed() || !chain_.store()) return {};
+  const AudioSegment& seg = segs[current_];
+  if (seg.fileId == kNoFile || seg.gain >> 15 != 512 || seg.startFrame < 0) return {};
+  const OpenFile* file = FileFor(seg.fileId);
+  if (!file || file->layout.width != 2) return {};
+  const std::int64_t frame = seg.startFrame + offset_;
+  return {file->fd.get(), file->layout.headerBytes + frame * channels() * std::int64_t{2},
+          std::min(max, seg.frameCount - offset_)};
+}
+
 void LChainSoundSource::read(Sample* buffer, FrameCount frames) {
   if (frames <= 0) return;
   const int ch = channels();

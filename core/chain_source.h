@@ -31,6 +31,8 @@ class LChainSoundSource final : public audio::LSoundSource {
   FramePos position() const override { return framePos_; }
   FrameCount length() const override { return chainLength_; }
   void seek(FramePos frame) override;
+  // Within a segment at unity gain over a 2-byte sample file: those bytes.
+  audio::Pcm16Span Pcm16At(FrameCount max) override;
 
  private:
   // The descriptor of a segment file, from a small cache: reading across many segments

@@ -1,6 +1,7 @@
 #include "core/segment_sink.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include <thread>
 
 #include "audio/kernel.h"
+#include "platform/file_copy.h"
 
 namespace quillet::core {
 namespace {
@@ -22,33 +24,38 @@ constexpr std::size_t kPendingLimit = 64 * 1024;
 // Blocks queued for the writer thread before the caller waits.
 constexpr std::size_t kQueuedBlocks = 4;
 
-// Raises mx and lowers mn to the extremes of each channel over frames frames. Mono and
-// stereo go eight samples at a time (a stereo vector's even lanes are channel 0).
-QUILLET_KERNEL
-void Extremes(const Sample* in, FrameCount frames, int channels, Sample* mx, Sample* mn) {
+// Raises mx and lowers mn to the extremes of each channel over frames frames of samples,
+// or of 16-bit words (2-byte sample files) that stand for sixteen times their value.
+// Mono and stereo go a vector at a time (a stereo vector's even lanes are channel 0).
+template <typename T>
+QUILLET_KERNEL void Extremes(const T* in, FrameCount frames, int channels, Sample* mx, Sample* mn) {
+  constexpr Sample kScale = sizeof(T) == 2 ? 16 : 1;
+  constexpr int kLanes = 32 / sizeof(T);
+  typedef T Lanes __attribute__((vector_size(32)));
   std::size_t i = 0;
   const std::size_t n = static_cast<std::size_t>(frames) * static_cast<std::size_t>(channels);
+  // Within a block every extreme starts at 0, so lanes start there too.
+  T hiOut[kLanes] = {}, loOut[kLanes] = {};
   if (channels <= 2) {
-    typedef std::int32_t Ints8 __attribute__((vector_size(32)));
-    Ints8 hi = Ints8{} + mx[0], lo = Ints8{} + mn[0];
-    if (channels == 2)
-      for (int k = 1; k < 8; k += 2) hi[k] = mx[1], lo[k] = mn[1];
-    for (; i + 8 <= n; i += 8) {
-      Ints8 v;
+    Lanes hi{}, lo{};
+    for (; i + kLanes <= n; i += kLanes) {
+      Lanes v;
       std::memcpy(&v, in + i, sizeof v);
-      const Ints8 above = v > hi, below = v < lo;
+      const Lanes above = v > hi, below = v < lo;
       hi = (v & above) | (hi & ~above);
       lo = (v & below) | (lo & ~below);
     }
-    for (int k = 0; k < 8; ++k) {
-      mx[k % channels] = std::max(mx[k % channels], hi[k]);
-      mn[k % channels] = std::min(mn[k % channels], lo[k]);
+    std::memcpy(hiOut, &hi, sizeof hi);
+    std::memcpy(loOut, &lo, sizeof lo);
+    for (int k = 0; k < kLanes; ++k) {
+      mx[k % channels] = std::max(mx[k % channels], Sample{hiOut[k]} * kScale);
+      mn[k % channels] = std::min(mn[k % channels], Sample{loOut[k]} * kScale);
     }
   }
   for (; i < n; ++i) {
     const int c = static_cast<int>(i % static_cast<std::size_t>(channels));
-    mx[c] = std::max(mx[c], in[i]);
-    mn[c] = std::min(mn[c], in[i]);
+    mx[c] = std::max(mx[c], Sample{in[i]} * kScale);
+    mn[c] = std::min(mn[c], Sample{in[i]} * kScale);
   }
 }
 
@@ -267,7 +274,51 @@ bool LSegmentSoundSink::Widen(int width) {
   return true;
 }
 
-void LSegmentSoundSink::Accumulate(const Sample* buffer, FrameCount frames) {
+FrameCount LSegmentSoundSink::writePcm16(const audio::Pcm16Span& span) {
+  if (failed() || finished_ || span.frames <= 0 || width_ != 2 || !Drain()) return 0;
+  const std::int64_t frameBytes = 2 * std::int64_t{channels()};
+  const FrameCount first = framesWritten();
+  const platform::CopyResult copied =
+      platform::CopyFileBytes(span.fd, static_cast<std::uint64_t>(span.offset), sampleFile_.get(),
+                              static_cast<std::uint64_t>(OffsetOf(first)),
+                              static_cast<std::uint64_t>(span.frames * frameBytes));
+  if (platform::IsTargetFull(copied.error)) {
+    errno = copied.error;
+    FailOn(store_->SampleFilePath(fileId_), "write");
+    return 0;
+  }
+  // A part frame at a short end is overwritten by whatever comes next.
+  const FrameCount frames = static_cast<FrameCount>(copied.bytes) / frameBytes;
+  if (frames == 0 || !AccumulateCopied(first, frames)) return 0;
+  setFramesWritten(first + frames);
+  return frames;
+}
+
+bool LSegmentSoundSink::AccumulateCopied(FrameCount first, FrameCount frames) {
+  // Mapped rather than read: the copy's pages are in memory, and reading them would
+  // copy them once more. The file is the store's own, so nobody cuts it meanwhile.
+  static const std::int64_t kPage = ::sysconf(_SC_PAGESIZE);
+  constexpr FrameCount kChunk = FrameCount{1} << 19;
+  const int ch = channels();
+  for (FrameCount done = 0; done < frames;) {
+    const FrameCount n = std::min(kChunk, frames - done);
+    const std::int64_t at = OffsetOf(first + done);
+    const std::int64_t mapAt = at / kPage * kPage;
+    const auto mapBytes = static_cast<std::size_t>(at - mapAt + n * ch * 2);
+    void* map = ::mmap(nullptr, mapBytes, PROT_READ, MAP_SHARED | MAP_POPULATE, sampleFile_.get(), mapAt);
+    if (map == MAP_FAILED) {
+      FailOn(store_->SampleFilePath(fileId_), "read");
+      return false;
+    }
+    Accumulate(reinterpret_cast<const std::int16_t*>(static_cast<const char*>(map) + (at - mapAt)), n);
+    ::munmap(map, mapBytes);
+    done += n;
+  }
+  return true;
+}
+
+template <typename T>
+void LSegmentSoundSink::Accumulate(const T* buffer, FrameCount frames) {
   const int ch = channels();
   while (frames > 0) {
     const FrameCount n = std::min(kPeakBlockFrames - blockFill_, frames);

@@ -35,6 +35,9 @@ class LSegmentSoundSink final : public audio::LSoundSink {
   ~LSegmentSoundSink() override;
 
   void write(const Sample* buffer, FrameCount frames) override;
+  // 16-bit audio into a file of 2-byte samples: the bytes are the file's own, copied
+  // in the kernel, with the peaks read back from the copy.
+  FrameCount writePcm16(const audio::Pcm16Span& span) override;
   // Later writes continue at frame (negative counts as 0), both files cut to match.
   void truncate(FrameCount frame) override;
   // Publishes the segment; false (target untouched) when anything failed.
@@ -44,7 +47,10 @@ class LSegmentSoundSink final : public audio::LSoundSink {
   FileId fileId() const { return fileId_; }
 
  private:
-  void Accumulate(const Sample* buffer, FrameCount frames);
+  template <typename T>
+  void Accumulate(const T* buffer, FrameCount frames);
+  // Peaks of frames just copied into the file at frame `first`.
+  bool AccumulateCopied(FrameCount first, FrameCount frames);
   void EmitRecord();
   void AddToSummary(std::int64_t record, const std::uint8_t* bytes);
   bool FlushPeaks();

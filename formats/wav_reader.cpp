@@ -215,6 +215,14 @@ void LWavePCMSoundSource::read(Sample* buffer, FrameCount frames) {
   std::fill(out, buffer + frames * static_cast<FrameCount>(ch), Sample{0});
 }
 
+audio::Pcm16Span LWavePCMSoundSource::Pcm16At(FrameCount max) {
+  const int fd = bytes_->descriptor();
+  if (layout_ != audio::PcmLayout::S16LE || fd < 0 || pos_ < 0 || pos_ >= frames_ || !bytes_->failure().empty())
+    return {};
+  return {fd, static_cast<std::int64_t>(dataOffset_ + static_cast<std::uint64_t>(pos_) * frameBytes_),
+          std::min(max, frames_ - pos_)};
+}
+
 LACMSoundSource::LACMSoundSource(std::shared_ptr<platform::ByteSource> bytes,
                                  const WaveLayout& layout)
     : LSoundSource(static_cast<std::int32_t>(layout.format.rate), layout.format.channels,

@@ -53,6 +53,7 @@ class LWavePCMSoundSource final : public audio::LSoundSource, public WaveSourceD
   audio::FramePos position() const override { return pos_; }
   audio::FrameCount length() const override { return frames_; }
   void seek(audio::FramePos frame) override { pos_ = frame; }
+  audio::Pcm16Span Pcm16At(audio::FrameCount max) override;
 
  private:
   std::shared_ptr<platform::ByteSource> bytes_;

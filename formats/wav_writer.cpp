@@ -169,6 +169,29 @@ void LWavePCMSoundSink::write(const Sample* buffer, FrameCount frames) {
   }
 }
 
+FrameCount LWavePCMSoundSink::writePcm16(const audio::Pcm16Span& span) {
+  if (failed() || !file_ || layout_ != audio::PcmLayout::S16LE || span.frames <= 0) return 0;
+  // Within the 4 GiB limit, as Append checks it.
+  const std::uint64_t room = kUnknownSize - 1 - (headerBytes() - 8 + dataBytes_);
+  const FrameCount frames = std::min<FrameCount>(span.frames, static_cast<FrameCount>(room / frameBytes_));
+  if (frames <= 0) return 0;
+  const std::uint64_t copied =
+      file_->CopyFrom(span.fd, static_cast<std::uint64_t>(span.offset), static_cast<std::uint64_t>(frames) * frameBytes_);
+  if (file_->failed()) {
+    Fail(WriteError(file_->error()));
+    return 0;
+  }
+  const FrameCount whole = static_cast<FrameCount>(copied / frameBytes_);
+  dataBytes_ += static_cast<std::uint64_t>(whole) * frameBytes_;
+  // A part frame at a short end goes: the samples path takes over from a whole frame.
+  if (copied % frameBytes_ != 0 && !file_->Truncate(headerBytes() + dataBytes_)) {
+    Fail(WriteError(file_->error()));
+    return 0;
+  }
+  setFramesWritten(framesWritten() + whole);
+  return whole;
+}
+
 void LWavePCMSoundSink::truncate(FrameCount frame) {
   if (failed() || frame > framesWritten()) return;
   frame = std::max<FrameCount>(frame, 0);

@@ -53,6 +53,8 @@ class LWavePCMSoundSink final : public LWaveFileSink {
   LWavePCMSoundSink(const std::filesystem::path& target, std::uint32_t rate, audio::FrameCount framesKept,
                     int bits, int channels);
   void write(const audio::Sample* buffer, audio::FrameCount frames) override;
+  // 16-bit files take the bytes as they are, copied in the kernel.
+  audio::FrameCount writePcm16(const audio::Pcm16Span& span) override;
   void truncate(audio::FrameCount frame) override;
 
  private:

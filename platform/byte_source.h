@@ -21,6 +21,9 @@ class ByteSource {
   // Why a read before Size() came up short (the system's reason, or a file that shrank
   // after it was opened), in a message naming the file; empty while none did. Sticky.
   virtual std::string failure() const { return {}; }
+  // The open file whose bytes these are, offset for offset, for copies made in the
+  // kernel; -1 when they are not a file's.
+  virtual int descriptor() const { return -1; }
 
   // Reads exactly n bytes or fails.
   bool ReadExact(std::uint64_t offset, void* out, std::size_t n) {
@@ -76,6 +79,7 @@ class FileByteSource final : public ByteSource {
   std::size_t ReadAt(std::uint64_t offset, void* out, std::size_t n) override;
   std::uint64_t Size() const override { return size_; }
   std::string failure() const override { return failure_; }
+  int descriptor() const override { return fd_; }
 
  private:
   FileByteSource(int fd, std::uint64_t size, std::filesystem::path path)

@@ -4,14 +4,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <system_error>
+
+#include "platform/file_copy.h"
 
 namespace quillet::platform {
 
 namespace {
 constexpr std::size_t kBufferBytes = 1 << 18;
+// Written bytes handed to the disk at a time.
+constexpr std::uint64_t kWriteBackBytes = 1 << 24;
 
 bool PwriteAll(int fd, const unsigned char* p, std::size_t n, std::uint64_t offset, int* err) {
   while (n > 0) {
@@ -108,7 +113,26 @@ bool SafeFileWriter::Flush() {
   if (!PwriteAll(fd_, buffer_.data(), buffer_.size(), flushed_, &err)) return Fail(err);
   flushed_ += buffer_.size();
   buffer_.clear();
+  StartWriteBack();
   return true;
+}
+
+void SafeFileWriter::StartWriteBack() {
+  if (flushed_ < writingBack_ + kWriteBackBytes) return;
+  // Only a start: the pages stay cached, and Commit still waits for them all.
+  ::sync_file_range(fd_, static_cast<off_t>(writingBack_), static_cast<off_t>(flushed_ - writingBack_),
+                    SYNC_FILE_RANGE_WRITE);
+  writingBack_ = flushed_;
+}
+
+std::uint64_t SafeFileWriter::CopyFrom(int fd, std::uint64_t offset, std::uint64_t n) {
+  if (failed() || committed_ || !Flush()) return 0;
+  const CopyResult copied = CopyFileBytes(fd, offset, fd_, flushed_, n);
+  flushed_ += copied.bytes;
+  size_ += copied.bytes;
+  if (IsTargetFull(copied.error)) Fail(copied.error);
+  StartWriteBack();
+  return copied.bytes;
 }
 
 bool SafeFileWriter::Write(const void* data, std::size_t n) {
@@ -155,6 +179,7 @@ bool SafeFileWriter::Truncate(std::uint64_t size) {
   if (size > size_) return Fail(EINVAL);
   if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) return Fail(errno);
   size_ = flushed_ = size;
+  writingBack_ = std::min(writingBack_, size);
   return true;
 }
 

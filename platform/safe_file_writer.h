@@ -48,6 +48,10 @@ class SafeFileWriter {
 
   // Appends (buffered). Any failure is sticky: later calls do nothing and return false.
   bool Write(const void* data, std::size_t n);
+  // Appends n bytes at offset of the open file fd, copied in the kernel where it can.
+  // Returns the bytes appended: fewer when fd ends first or cannot be read (not a
+  // failure of the writer); a full disk fails the writer.
+  std::uint64_t CopyFrom(int fd, std::uint64_t offset, std::uint64_t n);
   // Overwrites bytes already written (a header with the final sizes).
   bool WriteAt(std::uint64_t offset, const void* data, std::size_t n);
   // Reads back what was written, buffered bytes included; fewer at the end, none
@@ -73,7 +77,11 @@ class SafeFileWriter {
   std::filesystem::path target_;
   std::string temp_;
   std::vector<unsigned char> buffer_;
+  // Starts the disk writing what is complete, so Commit's sync waits for little.
+  void StartWriteBack();
+
   std::uint64_t flushed_ = 0;  // bytes on disk
+  std::uint64_t writingBack_ = 0;  // bytes handed to the disk so far
   std::uint64_t size_ = 0;     // bytes written, buffered included
   int error_ = 0;
   bool committed_ = false;

@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "audio/memory.h"
+#include "audio/transfer.h"
 #include "dispatch_fixture.h"
 #include "formats/codec.h"
 #include "formats/tags.h"
@@ -20,20 +21,22 @@ namespace {
 using DocumentIo = Dispatch;
 
 // Our own WAVE files come back byte for byte, keeping their depth when no format is
-// stored, read and written in blocks with progress.
+// stored, read and written in steps with progress (16-bit audio copied as bytes, wider
+// audio as samples).
 TEST_F(DocumentIo, LoadThenSaveGivesTheSameFileBack) {
+  constexpr audio::FrameCount kFrames = 3 * audio::kSpanFrames + 5;
   for (int bits : {16, 24}) {
     SCOPED_TRACE(bits);
-    const auto in = MakeWave("in" + std::to_string(bits) + ".wav", 3 * 8192 + 5, 22050, 2, bits);
+    const auto in = MakeWave("in" + std::to_string(bits) + ".wav", kFrames, 22050, 2, bits);
     const auto pumps = owner.pumps();
     LoadFileTask load(in, store, env);
     ASSERT_TRUE(load.Run(owner));
     ASSERT_EQ(load.result, platform::kTaskDone) << load.message();
-    EXPECT_EQ(core::ChainLength(load.chain()), 3 * 8192 + 5);
+    EXPECT_EQ(core::ChainLength(load.chain()), kFrames);
     EXPECT_EQ(load.chain().sampleRate, 22050u);
     EXPECT_EQ(load.chain().channels, 2);
     EXPECT_EQ(load.sourceBits(), bits);
-    EXPECT_GE(owner.pumps() - pumps, 4);  // one per block at least
+    EXPECT_GE(owner.pumps() - pumps, 4);  // one per step at least
     EXPECT_EQ(owner.lastProgress(), 100);
 
     const auto out = dir / ("out" + std::to_string(bits) + ".wav");
@@ -45,7 +48,7 @@ TEST_F(DocumentIo, LoadThenSaveGivesTheSameFileBack) {
 }
 
 TEST_F(DocumentIo, CancelledLoadLeavesNoChainAndNoFiles) {
-  const auto in = MakeWave("in.wav", 5 * 8192);
+  const auto in = MakeWave("in.wav", 5 * audio::kSpanFrames);
   LoadFileTask load(in, store, env);
   owner.CancelAtPump(2);
   load.Run(owner);
@@ -59,7 +62,7 @@ TEST_F(DocumentIo, CancelledLoadLeavesNoChainAndNoFiles) {
 }
 
 TEST_F(DocumentIo, CancelledOrFailedSaveKeepsTheOldFile) {
-  const core::AudioChain chain = Load(MakeWave("in.wav", 5 * 8192));
+  const core::AudioChain chain = Load(MakeWave("in.wav", 5 * audio::kSpanFrames));
 
   WriteFileBytes(dir / "target.wav", "the user's old file");
   platform::ScriptedProgressFactory cancelling;
