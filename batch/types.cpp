@@ -157,15 +157,15 @@ PreparedStep PrepareStep(const BatchCommand& c, const core::CommandRegistry& reg
   PreparedStep step;
   const BatchType& t = TypeOf(c.type);
   const std::string name = core::MenuLabel(t.name);
+  const std::vector<std::int64_t> values = ValuesOf(c, s);
+  if (c.type == kCompressorType && CompressorRatioLabel(values[1]).empty()) {
+    step.skip = true;
+    return step;
+  }
   step.command = registry.Find(t.command);
   if (!step.command || !step.command->run) {
     step.command = nullptr;
     step.message = "The command \"" + name + "\" is not available in this build.";
-    return step;
-  }
-  const std::vector<std::int64_t> values = ValuesOf(c, s);
-  if (c.type == kCompressorType && CompressorRatioLabel(values[1]).empty()) {
-    step.skip = true;
     return step;
   }
   if (!step.command->params) return step;

@@ -50,7 +50,9 @@ platform::TaskResult RunBatchCommand(CommandContext& c) {
     } else {
       const std::string ext = value.starts_with('.') ? value : "." + value;
       const auto* at = std::find(batch::kOutputFormats.begin(), batch::kOutputFormats.end(), ext);
-      if (at == batch::kOutputFormats.end() || !formats::CanWrite(formats::RowFor(ext.substr(1))))
+      // Only formats with a writer of their own: no guessing through the catch-all row.
+      const formats::FormatRow& row = formats::RowFor(ext);
+      if (at == batch::kOutputFormats.end() || row.extension.empty() || !formats::CanWrite(row))
         return Usage(c.err, "cannot convert to \"" + value + "\"");
       rule.sameFormat = false;
       rule.formatIndex = std::size_t(at - batch::kOutputFormats.begin());
