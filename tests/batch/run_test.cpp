@@ -88,7 +88,7 @@ struct RunFixture : ::testing::Test {
 };
 
 TEST_F(RunFixture, InsertsSilenceAndSavesAiffInAnotherFolder) {
-  const testing::AudioBlock tone = testing::Sine(1, 44100, 44100, 440, 0.5);
+  const testing::AudioBlock tone = testing::Sine(1, 44100, 44100, 440, testing::kFullScale / 2);
   WriteWav(dir / "one.wav", tone, 44100);
   fs::create_directories(dir / "out");
   platform::Outcome total;
@@ -101,6 +101,7 @@ TEST_F(RunFixture, InsertsSilenceAndSavesAiffInAnotherFolder) {
   ASSERT_EQ(back.frames(), 44100 + 66150);
   EXPECT_EQ(testing::PeakOf(back, 0, 0, 66150), 0);
   const testing::AudioBlock source = Read(dir / "one.wav");
+  ASSERT_GT(testing::PeakOf(source, 0), testing::kFullScale / 4);
   for (audio::FrameCount i = 0; i < 44100; i += 997) ASSERT_EQ(back(0, 66150 + i), source(0, i)) << i;
 }
 
@@ -109,7 +110,7 @@ TEST_F(RunFixture, NamesFailuresAndGivesTheSameOutputsWithSeveralJobs) {
   for (int i = 0; i < 5; ++i) {
     files.push_back(dir / ("f" + std::to_string(i) + ".wav"));
     if (i == 2) testing::WriteFileBytes(files.back(), "not a sound");
-    else WriteWav(files.back(), testing::Sine(2, 8000 + 1000 * i, 22050, 300, 0.25), 22050);
+    else WriteWav(files.back(), testing::Sine(2, 8000 + 1000 * i, 22050, 300, testing::kFullScale / 4), 22050);
   }
   const BatchCommandList commands = {{3, BlockOf(3, {150})}, {4, BlockOf(4, {50})},
                                      {2, BlockOf(2, {100})}};
@@ -149,7 +150,7 @@ TEST_F(RunFixture, NamesFailuresAndGivesTheSameOutputsWithSeveralJobs) {
 }
 
 TEST_F(RunFixture, QuilletCliBatchReportsEveryFileAndFailsWhenOneFailed) {
-  WriteWav(dir / "a.wav", testing::Sine(1, 4410, 44100, 440, 0.5), 44100);
+  WriteWav(dir / "a.wav", testing::Sine(1, 4410, 44100, 440, testing::kFullScale / 2), 44100);
   testing::WriteFileBytes(dir / "b.wav", "RIFF");
   ASSERT_TRUE(SaveBatchScript(dir / "s.qlb", {{3, BlockOf(3, {50})}}));
   const std::string cfg = (dir / "cfg").string();
