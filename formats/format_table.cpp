@@ -6,6 +6,7 @@
 #include "formats/simple_formats.h"
 #include "formats/wav_chooser.h"
 #include "formats/mp3_source.h"
+#include "formats/playlist.h"
 #include "formats/wav_reader.h"
 #include "formats/wav_writer.h"
 #include "platform/paths.h"
@@ -69,6 +70,19 @@ audio::SinkHandle WriteAac(const SinkRequest& r) {
   return MakeEncoderSink(
       r.file, [&](const std::string& out) { return AacEncodePlan(*r.options, r.program, r.rate, r.channels, out); },
       r.finishing);
+}
+
+template <PlaylistKind K>
+audio::SinkHandle WritePlaylist(const SinkRequest& r) { return MakePlaylistSink(r, K); }
+// A list is no sound: opening one says so rather than guessing.
+audio::SourceHandle ReadPlaylist(const Path&, const ParamSet*) {
+  return audio::MakeNullSource(audio::SoundStatus::Corrupt);
+}
+template <PlaylistKind K>
+constexpr FormatRow PlaylistRow(std::string_view ext, std::string_view filter, int order) {
+  return {.extension = ext, .readerName = "playlist", .open = ReadPlaylist, .inOpenFilter = false,
+          .makeSink = WritePlaylist<K>, .encoder = Component::Mp3Enc, .options = &kPlaylistOptions,
+          .saveFilter = filter, .saveOrder = order};
 }
 
 // ---- what a failed decode says
@@ -155,7 +169,11 @@ constexpr FormatRow kRows[] = {
     {.extension = ".amr", .readerName = "ffmpeg-amr", .read = ReadWay::ProgramRaw,
      .decoder = Component::Ffmpeg, .openTitle = "Loading AMR file", .encodesFromWave = true,
      .encoder = Component::AmrEnc, .options = &kAmrOptions, .saveFilter = "AMR Narrowband Audio (*.amr)",
-     .saveOrder = 12},
+     .saveOrder = 16},
+    PlaylistRow<PlaylistKind::Rss>(".rss", "RSS Podcast Audio (*.rss)", 12),
+    PlaylistRow<PlaylistKind::M3u>(".m3u", "M3U Playlist File (*.m3u)", 13),
+    PlaylistRow<PlaylistKind::Pls>(".pls", "PLS Playlist File (*.pls)", 14),
+    PlaylistRow<PlaylistKind::Wpl>(".wpl", "WPL Playlist File (*.wpl)", 15),
     // Headerless audio with the "RawAudio" record.
     {.extension = ".snd", .readerName = "raw", .open = ReadRaw, .readFailure = ReadFailure::CannotOpen,
      .inOpenFilter = false, .options = &kRawOptions},

@@ -80,6 +80,8 @@ const FormatRow& RowFor(std::string_view extension);
 const FormatRow& RowForFile(const std::filesystem::path& file);
 
 inline bool CanWrite(const FormatRow& row) { return row.makeSink || row.encodesFromWave; }
+// Playlists and feeds: the save writes an MP3 beside the target, which holds no sound.
+inline bool WritesBesideTarget(const FormatRow& row) { return row.options == &kPlaylistOptions; }
 
 // The Save As entries in order, "Wave (*.wav)" first: every writable row, and
 // nothing the program cannot write.

@@ -75,6 +75,24 @@ constexpr OptionLook kMp3Looks[] = {
     {},
 };
 
+// ---- playlists and feeds: the MP3 encoder's fields with the root URL after them, so
+// the MP3 field indices hold for both records.
+
+constexpr auto kPlaylistFields = [] {
+  std::array<ParamInfo, std::size(kMp3Fields) + 1> out{};
+  for (std::size_t i = 0; i < std::size(kMp3Fields); ++i) out[i] = kMp3Fields[i];
+  out.back() = {.name = "URL", .label = "Root URL:", .key = "RootURL", .kind = ParamKind::Text,
+                .unit = "the web address the MP3 is found under", .section = kPlaylistSection};
+  return out;
+}();
+static_assert(kPlaylistFields.size() == kPlaylistRootUrl + 1);
+constexpr ParamTable kPlaylistTable = {"MP3 Encoder Settings", kPlaylistFields, {}, CheckMp3};
+constexpr auto kPlaylistLooks = [] {
+  std::array<OptionLook, std::size(kMp3Looks) + 1> out{};
+  for (std::size_t i = 0; i < std::size(kMp3Looks); ++i) out[i] = kMp3Looks[i];
+  return out;
+}();
+
 // ---- Ogg
 
 constexpr ParamInfo kOggFields[] = {
@@ -212,6 +230,9 @@ constexpr OptionRecord kRawOptions = {.dialogName = "LRawDlg", .table = &kRawTab
                                       .rateField = kRawRate, .channelsField = kRawChannels,
                                       .followsDocument = true, .startsFromDocument = true,
                                       .refusalCaption = "Quillet"};
+constexpr OptionRecord kPlaylistOptions = {.dialogName = "LPlaylistEncodeDlg", .table = &kPlaylistTable,
+                                           .looks = kPlaylistLooks, .restoreDefaults = true,
+                                           .afterLoad = RaiseMp3Minimum};
 constexpr OptionRecord kVoxOptions = {.dialogName = "LRawDlg", .table = &kVoxTable, .looks = kRawLooks,
                                       .rateField = kRawRate, .channelsField = kRawChannels,
                                       .startsFromDocument = true, .refusalCaption = "Quillet"};

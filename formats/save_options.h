@@ -69,11 +69,15 @@ extern const OptionRecord kAacOptions;   // "AAC / M4A Encoder Settings"
 extern const OptionRecord kAmrOptions;   // "AMR Encoder Settings"
 extern const OptionRecord kRawOptions;   // "Codec Settings" on "RawAudio"
 extern const OptionRecord kVoxOptions;   // "Codec Settings" on "VoxAudio"
+// The playlist and feed rows: the MP3 fields, then "RootURL" on "RSSEncode".
+extern const OptionRecord kPlaylistOptions;
+inline constexpr std::string_view kPlaylistSection = "RSSEncode";
 
 // Field indices, in dialog order.
 enum Mp3Field : std::size_t {
   kMp3Cbr, kMp3CbrRate, kMp3HighQuality, kMp3VbrMin, kMp3VbrMax, kMp3VbrQuality,
   kMp3ChannelMode, kMp3Crc,
+  kPlaylistRootUrl,  // the playlist record's last field
 };
 enum OggField : std::size_t {
   kOggByQuality, kOggQuality, kOggVbrMin, kOggVbrMax, kOggChannels, kOggStripComments,

@@ -11,6 +11,7 @@
 #include "fixtures/programs.h"
 #include "fixtures/temp_dir.h"
 #include "formats/document_io.h"
+#include "formats/playlist.h"
 #include "formats/external.h"
 #include "formats/simple_formats.h"
 #include "formats/wav_chooser.h"
@@ -315,8 +316,8 @@ TEST_F(Dispatch, SaveOptionsAskOnceStoreTheAnswerAndCancelWritesNothing) {
   EXPECT_TRUE(SaveOptions(".FLAC", 48000, 2, env));
   EXPECT_EQ(settings.GetInt(kFlacSection, "Compression", 0), 8);
   EXPECT_FALSE(SaveOptions(".xyz", 48000, 2, env));
-  EXPECT_FALSE(SaveOptions(".m3u", 48000, 2, env));  // not writable yet: nothing is asked
-  EXPECT_EQ(ui.asked, (std::vector<std::string>{"FlacEncodeDlg", "LRawDlg", "FlacEncodeDlg"}));
+  EXPECT_TRUE(SaveOptions(".m3u", 48000, 2, env));
+  EXPECT_EQ(ui.asked, (std::vector<std::string>{"FlacEncodeDlg", "LRawDlg", "FlacEncodeDlg", "LPlaylistEncodeDlg"}));
 }
 
 TEST_F(Dispatch, RawWithoutAStoredLayoutKeepsTheDocumentsChannels) {
@@ -494,7 +495,8 @@ TEST_F(Dispatch, EveryOfferedFormatIsWrittenAndReadBack) {
     const auto file = dir / ("out" + std::string(row.extension));
     std::string message;
     ASSERT_EQ(Save(chain, file, nullptr, &message), platform::kTaskDone) << message;
-    const OpenOutcome back = OpenDispatch(file, nullptr, env);
+    const OpenOutcome back =
+        OpenDispatch(WritesBesideTarget(row) ? PlaylistMp3Path(file) : file, nullptr, env);
     ASSERT_EQ(back.result, platform::kTaskDone) << back.message;
     // Telephone formats are 8000 Hz mono by nature (VOX by its stored defaults).
     const bool narrow = row.extension == ".gsm" || row.extension == ".amr" || row.extension == ".vox";
