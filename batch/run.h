@@ -27,6 +27,13 @@ inline constexpr std::array<std::string_view, 16> kOutputFormats = {
     ".wav", ".mp3", ".au", ".aiff", ".gsm", ".vox", ".raw", ".ogg",
     ".flac", ".aac", ".m4a", ".rss", ".m3u", ".pls", ".wpl", ".amr"};
 
+// The program-wide lists the wizard edits: they live as long as the program, so files
+// given on the command line stay until removed.
+struct BatchLists {
+  std::vector<std::filesystem::path> files;
+  BatchCommandList commands;
+};
+
 // The "BatchConverter" settings.
 struct OutputRule {
   bool sameFormat = true;       // "SaveSameFileFormat"

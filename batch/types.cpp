@@ -152,6 +152,38 @@ std::string SummaryOf(const BatchCommand& c, const settings::Settings& s) {
   return out;
 }
 
+std::optional<core::ParamSet> DialogValuesOf(const BatchCommand& c, const core::Command& command,
+                                             const settings::Settings& s) {
+  if (!command.params) return std::nullopt;
+  core::ParamSet set(*command.params);
+  if (TypeOf(c.type).kind == BlockKind::Curve) {
+    set.SetText(0, CurveTextOf(c));
+  } else {
+    const std::vector<std::int64_t> values = ValuesOf(c, s);
+    for (std::size_t i = 0; i < values.size() && i < set.size(); ++i) set.SetInt(i, values[i]);
+  }
+  return set;
+}
+
+BatchCommand CommandFromValues(std::uint32_t type, const core::ParamSet& values) {
+  BatchCommand c{type, {}};
+  if (TypeOf(type).kind != BlockKind::Curve) {
+    std::vector<std::int64_t> numbers;
+    for (std::size_t i = 0; i < values.size(); ++i) numbers.push_back(values.Int(i));
+    c.params = BlockOf(type, numbers);
+    return c;
+  }
+  effects::EnvelopeShape shape;
+  if (values.Text(0).empty() || !effects::ParseEnvelope(values.Text(0), shape).ok()) return c;
+  c.params.assign(kCurveBlockBytes, 0);
+  c.params[0] = std::uint8_t(std::min(shape.size(), kMaxCurvePoints));
+  for (std::size_t i = 0; i < c.params[0]; ++i) {
+    c.params[1 + 2 * i] = shape[i].position;
+    c.params[2 + 2 * i] = shape[i].level;
+  }
+  return c;
+}
+
 PreparedStep PrepareStep(const BatchCommand& c, const core::CommandRegistry& registry,
                          const settings::Settings& s) {
   PreparedStep step;
@@ -168,14 +200,9 @@ PreparedStep PrepareStep(const BatchCommand& c, const core::CommandRegistry& reg
     step.message = "The command \"" + name + "\" is not available in this build.";
     return step;
   }
-  if (!step.command->params) return step;
-  core::ParamSet& set = step.values.emplace(*step.command->params);
-  if (t.kind == BlockKind::Curve) {
-    set.SetText(0, CurveTextOf(c));
-  } else {
-    for (std::size_t i = 0; i < values.size() && i < set.size(); ++i) set.SetInt(i, values[i]);
-  }
-  std::string why = set.Validate();
+  step.values = DialogValuesOf(c, *step.command, s);
+  if (!step.values) return step;
+  std::string why = step.values->Validate();
   if (!why.empty()) {
     step.command = nullptr;
     step.values.reset();

@@ -61,6 +61,14 @@ std::string CurveTextOf(const BatchCommand& c);
 // The "Settings" column: the summary filled with the values the run would use.
 std::string SummaryOf(const BatchCommand& c, const settings::Settings& s);
 
+// The values a command's dialog starts from: its table filled with what the run would
+// use (not yet checked); nullopt for a command without a table.
+std::optional<core::ParamSet> DialogValuesOf(const BatchCommand& c, const core::Command& command,
+                                             const settings::Settings& s);
+// The command as a dialog's accepted values store it: a block of the type's length (a
+// curve's points, none for an empty curve text: the curve file is used).
+BatchCommand CommandFromValues(std::uint32_t type, const core::ParamSet& values);
+
 // The registered command and its values for one batch command, checked as its dialog
 // checks them; message says why not when command is null.
 struct PreparedStep {

@@ -36,9 +36,11 @@
 #include "formats/dispatch.h"
 #include "formats/document_io.h"
 #include "formats/messages.h"
+#include "platform/paths.h"
 #include "platform/frame_time.h"
 #include "platform/record_file.h"
 #include "ui/app_icon.h"
+#include "ui/batch_wizard.h"
 #include "ui/commands.h"
 #include "ui/dialogs.h"
 #include "ui/document_window.h"
@@ -962,14 +964,26 @@ bool MainFrame::RunCommandLine(const std::vector<std::string>& args) {
                (step.height ? step.height : centralWidget()->height()) + extra.height());
         break;
       }
-      case EditorArg::Batch:
-        ShowMessageBox(this, "The batch converter is not available in this version.", "Quillet",
-                       MessageIcon::Warning, MessageButtons::Ok);
-        break;
+      case EditorArg::Batch: BatchConverter(step.text); break;
       case EditorArg::Install: case EditorArg::RunEdit: break;
     }
   }
   return false;
+}
+
+void MainFrame::BatchConverter(const std::string& arg) {
+  const bool script = arg.size() > 4 && platform::SameExtension(platform::PathExtension(arg), ".qlb");
+  if (!arg.empty() && !script) batchLists_.files.emplace_back(arg);
+  if (batchWizard_) {
+    batchWizard_->FilesChanged();
+  } else {
+    batchWizard_ = new BatchWizard(this, batchLists_, *ctx_, commands_, *prompter_);
+    batchWizard_->setAttribute(Qt::WA_DeleteOnClose);
+  }
+  if (script) batchWizard_->OpenScript(arg);
+  batchWizard_->show();
+  batchWizard_->raise();
+  batchWizard_->activateWindow();
 }
 
 }  // namespace quillet::ui

@@ -6,12 +6,14 @@
 // anything is closed.
 
 #include <QMainWindow>
+#include <QPointer>
 #include <cstdint>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <vector>
 
+#include "batch/run.h"
 #include "core/clipboard.h"
 #include "core/command_table.h"
 #include "core/edit_services.h"
@@ -100,6 +102,13 @@ class MainFrame : public QMainWindow {
 
   void RefreshStates();
 
+  // "Batch Converter": opens the wizard, or brings the open one forward. A non-empty
+  // arg (from "-batch") is a ".qlb" script to load as the command list, or a file to
+  // append to the file list.
+  void BatchConverter(const std::string& arg = {});
+  class BatchWizard* batchWizard() const { return batchWizard_; }
+  batch::BatchLists& batchLists() { return batchLists_; }
+
  protected:
   void closeEvent(QCloseEvent* e) override;
   bool eventFilter(QObject* obj, QEvent* e) override;
@@ -174,6 +183,8 @@ class MainFrame : public QMainWindow {
   std::unique_ptr<QtProgressFactory> progress_;
   std::unique_ptr<platform::SystemClipboard> systemClipboard_;
   std::unique_ptr<core::EditContext> ctx_;
+  batch::BatchLists batchLists_;           // for the life of the program
+  QPointer<class BatchWizard> batchWizard_;
   formats::FormatsFileIo fileIo_;
   std::unique_ptr<QtSaveOptions> saveOptions_;
   platform::SoundSystem& sound_;

@@ -52,6 +52,40 @@ TEST(BatchTypes, CurveBlocksBecomePointTextsWithPositionsNeverFalling) {
   EXPECT_EQ(CurveTextOf({9, block}), "");
 }
 
+TEST(BatchTypes, DialogValuesGoBackIntoBlocksOfTheTablesLength) {
+  Stored st;
+  const core::CommandRegistry registry = app::BuildCommandRegistry();
+  struct Case {
+    BatchCommand before;
+    std::vector<std::int64_t> typed;  // numbers set in the dialog; empty: a curve text
+    const char* curve;
+    BatchCommand after;
+  };
+  const Case cases[] = {
+      {{8, {}}, {300, 70}, nullptr, {8, {0x2c, 0x01, 0, 0, 70, 0}}},
+      {{11, {}}, {-12}, nullptr, {11, {0xf4}}},
+      {{17, {}}, {2}, nullptr, {17, {2}}},
+      {{9, {}}, {}, "0/0;128/200;255/128", {9, {}}},
+      {{6, {}}, {}, "", {6, {}}},  // an empty curve text keeps using the curve file
+  };
+  for (const Case& c : cases) {
+    const core::Command* command = registry.Find(TypeOf(c.before.type).command);
+    ASSERT_NE(command, nullptr) << c.before.type;
+    std::optional<core::ParamSet> values = DialogValuesOf(c.before, *command, st.s);
+    ASSERT_TRUE(values) << c.before.type;
+    for (std::size_t i = 0; i < c.typed.size(); ++i) values->SetInt(i, c.typed[i]);
+    if (c.curve) values->SetText(0, c.curve);
+    const BatchCommand after = CommandFromValues(c.before.type, *values);
+    if (c.curve && *c.curve) {
+      ASSERT_EQ(after.params.size(), kCurveBlockBytes);
+      EXPECT_EQ(after.params[0], 3);
+      EXPECT_EQ(CurveTextOf(after), c.curve);
+    } else {
+      EXPECT_EQ(after, c.after) << c.before.type;
+    }
+  }
+}
+
 TEST(BatchTypes, StepsMapOntoRegisteredCommandsAndRefuseValuesTheirDialogsRefuse) {
   Stored st;
   const core::CommandRegistry registry = app::BuildCommandRegistry();
