@@ -40,7 +40,6 @@
 #include "platform/frame_time.h"
 #include "platform/record_file.h"
 #include "ui/app_icon.h"
-#include "ui/batch_wizard.h"
 #include "ui/commands.h"
 #include "ui/dialogs.h"
 #include "ui/document_window.h"

@@ -13,7 +13,6 @@
 #include <memory>
 #include <vector>
 
-#include "batch/run.h"
 #include "core/clipboard.h"
 #include "core/command_table.h"
 #include "core/edit_services.h"
@@ -23,6 +22,7 @@
 #include "platform/sound_device.h"
 #include "send/send_command.h"
 #include "settings/settings.h"
+#include "ui/batch_wizard.h"
 #include "ui/frame_model.h"
 
 class QAction;
@@ -106,7 +106,7 @@ class MainFrame : public QMainWindow {
   // arg (from "-batch") is a ".qlb" script to load as the command list, or a file to
   // append to the file list.
   void BatchConverter(const std::string& arg = {});
-  class BatchWizard* batchWizard() const { return batchWizard_; }
+  BatchWizard* batchWizard() const { return batchWizard_; }
   batch::BatchLists& batchLists() { return batchLists_; }
 
  protected:
@@ -184,7 +184,7 @@ class MainFrame : public QMainWindow {
   std::unique_ptr<platform::SystemClipboard> systemClipboard_;
   std::unique_ptr<core::EditContext> ctx_;
   batch::BatchLists batchLists_;           // for the life of the program
-  QPointer<class BatchWizard> batchWizard_;
+  QPointer<BatchWizard> batchWizard_;
   formats::FormatsFileIo fileIo_;
   std::unique_ptr<QtSaveOptions> saveOptions_;
   platform::SoundSystem& sound_;
