@@ -87,6 +87,7 @@ struct Shared {
   std::atomic<std::size_t> next{0};
   std::atomic<bool> cancel{false};
   std::atomic<bool> stop{false};  // no new files
+  bool stopOnFailure = true;
 };
 
 platform::Outcome Failed(const std::string& why, const JobWindows& windows) {
@@ -150,6 +151,8 @@ void Work(Shared& sh) {
       // Checked before the run starts; nullopt cannot reach here.
       out.target = OutputPathFor(out.source, sh.rule).value_or(fs::path());
       out.outcome = ConvertOne(sh, i, out);
+      // Files start in list order, so every earlier one has started: it may finish.
+      if (!out.outcome.done() && sh.stopOnFailure) sh.stop = true;
     }
     std::lock_guard guard(sh.lock);
     using S = FileProgress::State;
@@ -249,6 +252,7 @@ platform::Outcome RunBatch(const std::vector<fs::path>& files, const BatchComman
   for (const BatchCommand& c : commands) steps.push_back(PrepareStep(c, registry, settings));
 
   Shared sh{files, steps, rule, settings, store};
+  sh.stopOnFailure = options.stopOnFailure;
   sh.progress.resize(files.size());
   sh.outcomes.resize(files.size());
   const int jobs = std::clamp<int>(options.jobs, 1, std::max<int>(1, int(files.size())));

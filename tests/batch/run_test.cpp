@@ -169,9 +169,12 @@ TEST_F(RunFixture, QuilletCliBatchReportsEveryFileAndFailsWhenOneFailed) {
   r = app::RunWithTable({"--settings", cfg, "batch", (dir / "bad.qlb").string(), (dir / "a.wav").string()});
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("File Error"), std::string::npos) << r.err;
+  // A playlist: the list and the MP3 it names.
   r = app::RunWithTable({"--settings", cfg, "batch", (dir / "s.qlb").string(), (dir / "a.wav").string(),
-                         "--format", "m3u"});
-  EXPECT_EQ(r.status, 2);
+                         "--format", "m3u", "--out", (dir / "list").string()});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(testing::ReadFileBytes(dir / "list" / "a.m3u"), "#EXTM3U\r\n#EXTINF:0,a\r\na.mp3\r\n");
+  EXPECT_TRUE(fs::exists(dir / "list" / "a.mp3"));
 }
 
 }  // namespace

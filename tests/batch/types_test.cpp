@@ -63,7 +63,7 @@ TEST(BatchTypes, DialogValuesGoBackIntoBlocksOfTheTablesLength) {
   };
   const Case cases[] = {
       {{8, {}}, {300, 70}, nullptr, {8, {0x2c, 0x01, 0, 0, 70, 0}}},
-      {{11, {}}, {-12}, nullptr, {11, {0xf4}}},
+      {{1, {}}, {1500}, nullptr, {1, {0xdc, 0x05, 0, 0}}},
       {{17, {}}, {2}, nullptr, {17, {2}}},
       {{9, {}}, {}, "0/0;128/200;255/128", {9, {}}},
       {{6, {}}, {}, "", {6, {}}},  // an empty curve text keeps using the curve file
