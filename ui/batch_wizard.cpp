@@ -289,6 +289,7 @@ class BatchCommandsPage final : public QWizardPage {
   void Add() {
     QDialog d(this);
     d.setWindowTitle("Add Command");
+    d.setObjectName("Add Command");
     auto* layout = new QVBoxLayout(&d);
     layout->addWidget(new QLabel("Select command(s) to add to the Command list."));
     auto* names = new QListWidget;
@@ -297,18 +298,18 @@ class BatchCommandsPage final : public QWizardPage {
     layout->addWidget(names);
     auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     layout->addWidget(box);
-    std::vector<std::uint32_t> chosen;
-    connect(box, &QDialogButtonBox::accepted, &d, [&] {
-      for (int i = 0; i < names->count(); ++i)
-        if (names->item(i)->isSelected()) chosen.push_back(std::uint32_t(i));
-      d.accept();
-    });
+    connect(box, &QDialogButtonBox::accepted, &d, &QDialog::accept);
     connect(box, &QDialogButtonBox::rejected, &d, &QDialog::reject);
     connect(names, &QListWidget::itemDoubleClicked, &d, [&](QListWidgetItem* item) {
-      chosen = {std::uint32_t(names->row(item))};
+      names->clearSelection();
+      item->setSelected(true);
       d.accept();
     });
-    if (d.exec() == QDialog::Accepted) AddTypes(chosen);
+    if (d.exec() != QDialog::Accepted) return;
+    std::vector<std::uint32_t> chosen;
+    for (int i = 0; i < names->count(); ++i)
+      if (names->item(i)->isSelected()) chosen.push_back(std::uint32_t(i));
+    AddTypes(chosen);
   }
   void Remove() {
     std::vector<int> rows;
