@@ -4,8 +4,10 @@
 // saved through the format code), and the person's settings, progress windows and
 // clipboard. The editor wires them to its parts; quillet-cli and tests to their own.
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 #include "audio/resample.h"
 #include "audio/sound.h"
@@ -50,6 +52,15 @@ class AudioFileIo {
 
 // Everything a command runs with. Pointers may be null where the front end has no
 // such part (no player in quillet-cli); the commands then skip that step.
+// Which front end runs a command: a message that sends the user to another command
+// names it as that front end runs it.
+enum class FrontEnd : std::uint8_t { Editor, CommandLine };
+
+// The editor's menu path or quillet-cli's words for one command.
+inline std::string_view CommandWording(FrontEnd fe, std::string_view menuPath, std::string_view cliWords) {
+  return fe == FrontEnd::CommandLine ? cliWords : menuPath;
+}
+
 struct EditContext {
   SegmentStore& store;
   ProgramClipboard& clipboard;
@@ -67,6 +78,7 @@ struct EditContext {
   std::string message;
   // The message was already shown (over a task's window).
   bool messageShown = false;
+  FrontEnd frontEnd = FrontEnd::Editor;
 };
 
 }  // namespace quillet::core

@@ -188,7 +188,7 @@ platform::TaskResult StereoPanCommand(EditContext& ctx, WaveDocument& doc, int p
         return StereoPan(p, position, Progress(task));
       },
       [&]() -> std::optional<platform::TaskResult> {
-        const Status s = CheckStereo(doc.channels());
+        const Status s = CheckStereo(doc.channels(), ctx.frontEnd);
         if (s.ok()) return std::nullopt;
         ctx.message = s.message;
         if (ctx.prompter) {

@@ -51,11 +51,12 @@ std::array<std::vector<int>, 2> PanRows(int position) {
   return {std::vector<int>{a, b}, std::vector<int>{b, a}};
 }
 
-Status CheckStereo(int channels) {
+Status CheckStereo(int channels, core::FrontEnd frontEnd) {
   if (channels == 2) return Status::Ok();
   return Status::Error(
-      "This effect can only be applied to stereo file. Please convert the file to stereo by "
-      "using File->Convert Channels->Stereo and try again.",
+      "This effect can only be applied to stereo file. Please convert the file to stereo by using " +
+          std::string(core::CommandWording(frontEnd, "File->Convert Channels->Stereo", "channels:2")) +
+          " and try again.",
       "Convert to Stereo Required");
 }
 

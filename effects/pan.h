@@ -4,6 +4,7 @@
 #include <array>
 #include <vector>
 
+#include "core/edit_services.h"
 #include "core/params.h"
 #include "effects/pass.h"
 #include "effects/status.h"
@@ -44,7 +45,7 @@ Status Validate(const PanParams& p);
 std::array<std::vector<int>, 2> PanRows(int position);
 
 // Refusal for a document that is not stereo: the message and caption the user sees.
-Status CheckStereo(int channels);
+Status CheckStereo(int channels, core::FrontEnd frontEnd = core::FrontEnd::Editor);
 PassResult StereoPan(const EffectParams& params, int position, const ProgressFn& progress = {});
 
 }  // namespace quillet::effects

@@ -1,6 +1,10 @@
-// Apple AIFF: big-endian chunks in a "FORM" of type "AIFF". We read 1- to 16-bit
-// samples and write 16-bit ones; AIFC and wider samples are not supported.
+// Apple AIFF: big-endian chunks in a "FORM" of type "AIFF" or "AIFC". We read PCM of
+// 1 to 32 bits in either byte order, floating point and G.711 (the compression types
+// of AIFF-C that are not compressions), and write 16-bit AIFF. Other compressions
+// are left to a decoder program (status CodecMissing).
 #include <cstring>
+#include <optional>
+#include <string_view>
 
 #include "formats/raw_file.h"
 #include "formats/simple_formats.h"
@@ -13,6 +17,7 @@ using platform::LoadBE16;
 using platform::LoadBE32;
 
 constexpr std::size_t kAiffHeaderBytes = 54;
+constexpr int kMaxChunks = 100000;
 
 bool PlausibleId(const unsigned char* id) {
   for (int i = 0; i < 4; ++i)
@@ -47,7 +52,34 @@ struct AiffLayout {
   int channels = 0, bits = 0;
   std::int64_t rate = 0;
   std::uint64_t dataOffset = 0, dataBytes = 0;
+  bool aifc = false;
+  char compression[5] = "NONE";
 };
+
+// Big-endian integer PCM of a sample size; samples narrower than their bytes are
+// left-justified, so reading the whole bytes gives them at full scale.
+std::optional<RawCoding> PcmOfSize(int bits, bool littleEndian) {
+  if (bits < 1 || bits > 32) return std::nullopt;
+  if (bits <= 8) return RawCoding::S8;
+  if (bits <= 16) return littleEndian ? RawCoding::S16LE : RawCoding::S16BE;
+  if (bits <= 24) return littleEndian ? RawCoding::S24LE : RawCoding::S24BE;
+  return littleEndian ? RawCoding::S32LE : RawCoding::S32BE;
+}
+
+// The coding of a layout; nullopt for a compression we do not decode.
+std::optional<RawCoding> CodingOf(const AiffLayout& l) {
+  const std::string_view c(l.compression, 4);
+  if (!l.aifc || c == "NONE" || c == "twos") return PcmOfSize(l.bits, false);
+  if (c == "sowt") return PcmOfSize(l.bits, true);
+  if (c == "in24") return RawCoding::S24BE;
+  if (c == "in32") return RawCoding::S32BE;
+  if (c == "fl32" || c == "FL32") return RawCoding::F32BE;
+  if (c == "fl64" || c == "FL64") return RawCoding::F64BE;
+  if (c == "raw ") return RawCoding::U8;
+  if (c == "ulaw" || c == "ULAW") return RawCoding::MuLaw;
+  if (c == "alaw" || c == "ALAW") return RawCoding::ALaw;
+  return std::nullopt;
+}
 
 SoundStatus ParseAiff(platform::ByteSource& bytes, AiffLayout* out, ParseLog* log) {
   auto refuse = [log](std::string why) {
@@ -56,13 +88,15 @@ SoundStatus ParseAiff(platform::ByteSource& bytes, AiffLayout* out, ParseLog* lo
   };
   unsigned char form[12];
   if (!bytes.ReadExact(0, form, 12) || std::memcmp(form, "FORM", 4) != 0) return refuse("no FORM header");
-  if (std::memcmp(form + 8, "AIFC", 4) == 0) return refuse("AIFC (compressed AIFF) is not supported");
-  if (std::memcmp(form + 8, "AIFF", 4) != 0) return refuse("FORM is not of type AIFF");
+  out->aifc = std::memcmp(form + 8, "AIFC", 4) == 0;
+  if (!out->aifc && std::memcmp(form + 8, "AIFF", 4) != 0) return refuse("FORM is not of type AIFF or AIFC");
 
   const std::uint64_t fileSize = bytes.Size();
   bool haveComm = false, haveSound = false;
   std::uint64_t pos = 12;
-  while (!(haveComm && haveSound)) {
+  for (int chunks = 0; !(haveComm && haveSound); ++chunks) {
+    // Real files hold a handful of chunks; a run of empty ones is garbage to stop at.
+    if (chunks == kMaxChunks) return refuse("more than " + std::to_string(kMaxChunks) + " chunks");
     unsigned char h[8];
     if (!bytes.ReadExact(pos, h, 8)) break;
     const std::uint32_t size = LoadBE32(h + 4);
@@ -73,6 +107,13 @@ SoundStatus ParseAiff(platform::ByteSource& bytes, AiffLayout* out, ParseLog* lo
       out->channels = LoadBE16(c);
       out->bits = LoadBE16(c + 6);
       out->rate = DecodeExtendedRate(c + 8);
+      if (out->aifc) {
+        // The compression type follows the plain COMM fields.
+        unsigned char type[4];
+        if (size < 22 || !bytes.ReadExact(body + 18, type, 4))
+          return refuse("AIFC COMM chunk of " + std::to_string(size) + " bytes has no compression type");
+        std::memcpy(out->compression, type, 4);
+      }
       haveComm = true;
     } else if (std::memcmp(h, "SSND", 4) == 0) {
       unsigned char s[8] = {};
@@ -100,9 +141,11 @@ SoundStatus ParseAiff(platform::ByteSource& bytes, AiffLayout* out, ParseLog* lo
   if (!haveComm) return refuse("no COMM chunk");
   if (!haveSound) return refuse("no SSND chunk");
   if (!ValidRateAndChannels(out->rate, out->channels, log)) return SoundStatus::Corrupt;
-  if (out->bits < 1) return refuse("sample size 0");
-  if (out->bits > 16) {
-    if (log) log->Add("sample size " + std::to_string(out->bits) + " bits is not supported (1 to 16)");
+  if (out->bits < 1 && !(out->aifc && CodingOf(*out))) return refuse("sample size 0");
+  if (!CodingOf(*out)) {
+    if (log)
+      log->Add(out->aifc ? "AIFF-C compression '" + std::string(out->compression, 4) + "' is not supported"
+                         : "sample size " + std::to_string(out->bits) + " bits is not supported (1 to 32)");
     return SoundStatus::CodecMissing;
   }
   return SoundStatus::Ready;
@@ -132,7 +175,7 @@ audio::SourceHandle OpenAiffSource(std::shared_ptr<platform::ByteSource> bytes, 
   AiffLayout l;
   const SoundStatus st = ParseAiff(*bytes, &l, log);
   if (st != SoundStatus::Ready) return audio::MakeNullSource(st);
-  const RawCoding coding = l.bits <= 8 ? RawCoding::S8 : RawCoding::S16BE;
+  const RawCoding coding = *CodingOf(l);
   return audio::SourceHandle(audio::MakeRef<LRawFileSoundSource>(std::move(bytes), coding, static_cast<std::int32_t>(l.rate),
                                                                  l.channels, l.dataOffset, l.dataBytes));
 }

@@ -1,5 +1,7 @@
-// Sun AU: a 24-byte big-endian header (".snd", data offset, data size, encoding, rate,
-// channels), samples from the data offset on.
+// Sun AU (also NeXT ".snd"): a 24-byte big-endian header (".snd", data offset, data
+// size, encoding, rate, channels), samples from the data offset on. We read linear PCM
+// of 8 to 32 bits, floating point and G.711; the ADPCM encodings are left to a decoder
+// program (status CodecMissing).
 #include <cstring>
 
 #include "formats/raw_file.h"
@@ -48,6 +50,10 @@ audio::SourceHandle OpenAuSource(std::shared_ptr<platform::ByteSource> bytes, Pa
     case 1: coding = RawCoding::MuLaw; break;
     case 2: coding = RawCoding::S8; break;
     case 3: coding = RawCoding::S16BE; break;
+    case 4: coding = RawCoding::S24BE; break;
+    case 5: coding = RawCoding::S32BE; break;
+    case 6: coding = RawCoding::F32BE; break;
+    case 7: coding = RawCoding::F64BE; break;
     case 27: coding = RawCoding::ALaw; break;
     default:
       return Refuse(SoundStatus::CodecMissing, log, "AU encoding " + std::to_string(encoding) + " is not supported");

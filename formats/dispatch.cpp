@@ -1,20 +1,24 @@
 #include "formats/dispatch.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 
+#include "audio/channel.h"
 #include "core/chain_source.h"
 #include "formats/dct.h"
 #include "formats/document_io.h"
 #include "formats/external.h"
 #include "formats/messages.h"
+#include "formats/ogg_head.h"
 #include "formats/simple_formats.h"
 #include "formats/wav_chooser.h"
 #include "formats/wav_reader.h"
 #include "formats/wav_writer.h"
 #include "platform/paths.h"
+#include "platform/safe_file_writer.h"
 #include "platform/temp_file.h"
 
 namespace quillet::formats {
@@ -29,11 +33,6 @@ bool TakeAsk(bool* ask) {
   if (!ask || !*ask) return false;
   *ask = false;
   return true;
-}
-
-void ShowStop(const DispatchEnv& env, std::string_view text) {
-  if (env.prompter)
-    env.prompter->Message(text, kMessageCaption, platform::MessageIcon::Error);
 }
 
 // Windows for tasks when the caller has none: nothing is drawn and nothing cancels.
@@ -113,29 +112,52 @@ std::string ReadFailureMessage(const FormatRow& row, audio::SoundStatus status, 
   return m.empty() ? Sub("Cannot open the file \"%s\".", name) : m;
 }
 
-}  // namespace
-
-OpenOutcome OpenDispatch(const std::filesystem::path& file, bool* ask, const DispatchEnv& env,
-                         platform::LProgressDialog* task) {
+// What one attempt at reading a file with one row gave; the message is not shown yet.
+struct Attempt {
   OpenOutcome out;
+  std::string_view caption = kMessageCaption;
+};
+
+// The first bytes of file, for the content check; empty when it cannot be read.
+std::vector<std::uint8_t> ReadHead(const std::filesystem::path& file, int* err) {
+  std::vector<std::uint8_t> head(kSniffBytes);
+  auto bytes = platform::FileByteSource::Open(file, err);
+  head.resize(bytes ? bytes->ReadAt(0, head.data(), head.size()) : 0);
+  return head;
+}
+
+const FormatRow* SniffedRow(const std::vector<std::uint8_t>& head) {
+  const std::optional<std::string_view> ext = SniffExtension(head.data(), head.size());
+  return ext ? &RowFor(*ext) : nullptr;
+}
+
+// Whether reading with other instead of row could change anything.
+bool ReadsDifferently(const FormatRow& row, const FormatRow& other) {
+  return &row != &other && row.readerName != other.readerName;
+}
+
+Attempt OpenWithRow(const FormatRow& chosen, const std::filesystem::path& file,
+                    const std::vector<std::uint8_t>& head, bool* ask, const DispatchEnv& env,
+                    platform::LProgressDialog* task) {
+  Attempt a;
+  OpenOutcome& out = a.out;
   const std::string name = file.string();
-  const FormatRow* row = &RowForFile(file);
+  const FormatRow* row = &chosen;
   out.reader = std::string(row->readerName);
   auto fail = [&](std::string message) {
     out.result = kTaskFailed;
     out.source = {};
     out.message = std::move(message);
-    if (TakeAsk(ask)) ShowStop(env, out.message);
-    return out;
+    return a;
   };
   auto opened = [&](audio::SourceHandle src) {
     out.result = kTaskDone;
     out.source = std::move(src);
-    return out;
+    return a;
   };
   auto cancelled = [&] {
     out.result = kTaskCancelled;
-    return out;
+    return a;
   };
 
   if (row->read == ReadWay::Own) {
@@ -161,19 +183,17 @@ OpenOutcome OpenDispatch(const std::filesystem::path& file, bool* ask, const Dis
     std::string why;
     audio::SourceHandle src = OpenDctFile(file, &why);
     if (src->ready()) return opened(std::move(src));
+    out.status = src->status();
     if (!why.empty()) {
-      out.result = kTaskFailed;
-      out.message = why;
-      if (TakeAsk(ask) && env.prompter)
-        env.prompter->Message(why, kDctErrorCaption, platform::MessageIcon::Error);
-      return out;
+      a.caption = kDctErrorCaption;
+      return fail(why);
     }
     return fail(ReadFailureMessage(*row, src->status(), name));
   }
 
-  // Decoded by a program into a private temporary file first.
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(file, ec)) {
+  // Decoded by a program into a private temporary file first. A file it cannot read
+  // is named as such, not blamed on the program.
+  if (head.empty() && !platform::FileByteSource::Open(file)) {
     out.status = audio::SoundStatus::CannotOpen;
     return fail(OpenFailureMessage(audio::SoundStatus::CannotOpen, name));
   }
@@ -186,28 +206,57 @@ OpenOutcome OpenDispatch(const std::filesystem::path& file, bool* ask, const Dis
   const platform::TaskResult ensured = EnsureComponent(component, env.settings, PolicyOf(env), &why);
   if (ensured == kTaskCancelled) return cancelled();
   if (ensured != kTaskDone) return fail(why);
+  out.reader = component == Component::Ffmpeg && row->decoder != Component::Ffmpeg
+                   ? std::string(InfoOf(Component::Ffmpeg).program)
+                   : std::string(row->readerName);
 
   platform::TempFolder folder = platform::TempFolder::Create();
   if (!folder.ok()) return fail(OpenFailureMessage(audio::SoundStatus::CannotOpen, name));
-  const bool raw = row->read == ReadWay::ProgramRaw;
+  // oggdec writes surround WAVE files in a channel order of its own: take its raw
+  // output, which keeps Vorbis order, and put that in WAVE order ourselves.
+  std::optional<VorbisHead> vorbis;
+  if (component == Component::OggDec) vorbis = ParseVorbisHead(head.data(), head.size());
+  const bool surround = vorbis && vorbis->channels > 2;
+  const bool raw = row->read == ReadWay::ProgramRaw || surround;
   // The input's base name for a raw output, inside the private folder.
   const std::filesystem::path output =
       folder.path() / (raw ? platform::ReplaceExtension(std::string(platform::PathFileName(name)), ".raw")
                            : std::string("Temp1.wav"));
   const std::string program = ComponentPath(component, env.settings).string();
-  std::vector<std::string> argv = component == Component::Ffmpeg
-                                      ? FfmpegDecoderArgs(program, name, output.string(), raw)
-                                      : DecoderArgs(component, program, name, output.string());
+  // The decoders guess the container from the name (flac takes ".ogg" for Ogg FLAC):
+  // they get a link named for what the content is, inside the private folder.
+  std::string input = name;
+  if (component != Component::Ffmpeg && !row->extension.empty()) {
+    std::error_code ec;
+    const std::filesystem::path link = folder.path() / ("input" + std::string(row->extension));
+    std::filesystem::create_symlink(std::filesystem::absolute(file, ec), link, ec);
+    if (!ec) input = link.string();
+  }
+  std::vector<std::string> argv;
+  if (surround)
+    argv = OggDecoderRawArgs(program, input, output.string());
+  else if (component == Component::Ffmpeg)
+    argv = FfmpegDecoderArgs(program, name, output.string(), raw);
+  else
+    argv = DecoderArgs(component, program, input, output.string());
   std::string detail;
   const platform::TaskResult decoded = RunDecoder(*row, std::move(argv), output, env, task, &detail);
   if (decoded == kTaskCancelled) return cancelled();
   if (decoded != kTaskDone) {
+    // The program's own words are chatter; only a reason of ours (it could not start,
+    // it did not finish) goes with the message.
     std::string m = row->decodeFailure.empty() ? OpenFailureMessage(audio::SoundStatus::Corrupt, name)
                                                : Sub(row->decodeFailure, name);
-    if (!detail.empty()) m += "\n" + detail;
+    if (!detail.empty()) m += " " + detail;
     return fail(std::move(m));
   }
   // The source keeps its own descriptor: the folder goes when we return.
+  if (surround) {
+    audio::SourceHandle src = OpenRawFile(
+        output, RawSettings{static_cast<std::int32_t>(vorbis->rate), vorbis->channels, kRawPcm16LE});
+    if (src->ready()) return opened(audio::ReorderChannels(std::move(src), WaveFromVorbisOrder(vorbis->channels)));
+    return fail(OpenFailureMessage(audio::SoundStatus::Corrupt, name));
+  }
   if (raw) {
     // Read as 8000 Hz mono 16-bit without touching the stored "RawAudio" record.
     audio::SourceHandle src = OpenRawFile(output, RawSettings{8000, 1, kRawPcm16LE});
@@ -217,6 +266,64 @@ OpenOutcome OpenDispatch(const std::filesystem::path& file, bool* ask, const Dis
   audio::SourceHandle src = OpenWaveFile(output);
   if (src->ready()) return opened(std::move(src));
   return fail(ReadFailureMessage(RowFor(".wav"), src->status(), name));
+}
+
+// A WAVE or AIFF file beyond what its 32-bit sizes describe gets a message that says
+// so, not "corrupt" (RF64 has no such limit).
+std::optional<std::string> TooLargeMessage(const std::filesystem::path& file,
+                                           const std::vector<std::uint8_t>& head) {
+  std::error_code ec;
+  const std::uintmax_t size = std::filesystem::file_size(file, ec);
+  if (ec || size <= kMaxRiffFileBytes || head.size() < 4) return std::nullopt;
+  const bool riff = std::memcmp(head.data(), "RIFF", 4) == 0;
+  const bool form = std::memcmp(head.data(), "FORM", 4) == 0;
+  if (!riff && !form) return std::nullopt;
+  return "Cannot open the file \"" + file.string() + "\" because it is larger than the 4 GiB " +
+         (form ? "an AIFF" : "a WAVE") + " file can describe.";
+}
+
+}  // namespace
+
+OpenOutcome OpenDispatch(const std::filesystem::path& file, bool* ask, const DispatchEnv& env,
+                         platform::LProgressDialog* task) {
+  const std::string name = file.string();
+  auto finish = [&](Attempt a) {
+    if (a.out.result == kTaskFailed && TakeAsk(ask) && env.prompter)
+      env.prompter->Message(a.out.message, a.caption, platform::MessageIcon::Error);
+    return std::move(a.out);
+  };
+  // A pipe or a device would block the reader (or a decoder) for ever, and a folder
+  // is no audio: refuse them before anything opens them.
+  struct stat st {};
+  if (::stat(file.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    Attempt refused;
+    refused.out.status = audio::SoundStatus::CannotOpen;
+    refused.out.message = NotAFileMessage(name, S_ISDIR(st.st_mode));
+    return finish(std::move(refused));
+  }
+  int err = 0;
+  const std::vector<std::uint8_t> head = ReadHead(file, &err);
+  const FormatRow& byName = RowForFile(file);
+  const FormatRow* sniffed = SniffedRow(head);
+  // A decoder program given the wrong kind of file only fails, slowly and with chatter:
+  // what the content says goes first there.
+  const FormatRow* row = &byName;
+  if (row->read != ReadWay::Own && row->read != ReadWay::Container && sniffed &&
+      ReadsDifferently(*row, *sniffed) &&
+      !(sniffed->decoder == Component::AacDec && row->decoder == Component::Ffmpeg))
+    row = sniffed;
+  Attempt first = OpenWithRow(*row, file, head, ask, env, task);
+  if (first.out.result != kTaskFailed || first.out.status == audio::SoundStatus::CannotOpen) return finish(std::move(first));
+  // The extension was wrong: the reader the content names, silently unless it fails too.
+  if (sniffed && ReadsDifferently(*row, *sniffed)) {
+    Attempt second = OpenWithRow(*sniffed, file, head, ask, env, task);
+    if (second.out.result == kTaskFailed) {
+      if (std::optional<std::string> big = TooLargeMessage(file, head)) second.out.message = *big;
+    }
+    return finish(std::move(second));
+  }
+  if (std::optional<std::string> big = TooLargeMessage(file, head)) first.out.message = *big;
+  return finish(std::move(first));
 }
 
 // ---- save side
@@ -239,7 +346,7 @@ bool SaveOptions(std::string_view ext, std::uint32_t rate, int channels, const D
   if (!row.options) return true;
   core::ParamSet values = LoadOptions(*row.options, env.settings, rate, channels, env.notices);
   StartFromDocument(*row.options, values, rate, channels);
-  if (!env.options->EditOptions(*row.options, values)) return false;
+  if (!env.options->EditOptions(*row.options, values, MixdownNote(row, channels))) return false;
   values.Store(env.settings);
   return true;
 }
@@ -296,11 +403,10 @@ platform::TaskResult SaveThroughWave(platform::LProgressDialog& task, const core
       return kTaskFailed;
     }
   }
-  std::filesystem::path dir = file.parent_path();
-  if (dir.empty()) dir = ".";
-  platform::TempFile out = platform::TempFile::Create(".amr", dir, "." + file.stem().string().substr(0, 64) + "-");
+  int err = 0;
+  platform::TempFile out = TempFileBeside(file, &err);
   if (!out.ok()) {
-    *why = std::string("Cannot create a file there: ") + std::strerror(out.error());
+    *why = platform::CannotSaveMessage(file, err);
     return kTaskFailed;
   }
   out.Close();
@@ -336,6 +442,9 @@ platform::Outcome RunSaveSteps(platform::LProgressDialog& task, const core::Audi
   task.SetText(0, "Process Audio");
   task.SetText(1, "Saving file...");
   if (!SaveCheck(ext, env, &why)) return finish(kTaskFailed);
+  // Without a dialog to show it in, the mixdown is told with the other notices.
+  if (const std::string note = MixdownNote(row, chain.channels); !note.empty() && env.notices && !(asking && env.options))
+    env.notices->push_back(note);
   if (TakeAsk(ask) && !SaveOptions(ext, chain.sampleRate, chain.channels, env)) return platform::Outcome::Cancelled();
   if (row.encodesFromWave) return finish(SaveThroughWave(task, chain, file, row, env, &why));
   audio::SinkHandle sink =

@@ -4,6 +4,7 @@
 #include "core/chain_source.h"
 #include "core/segment_sink.h"
 #include "formats/messages.h"
+#include "formats/raw_file.h"
 #include "formats/wav_reader.h"
 
 namespace quillet::formats {
@@ -17,6 +18,7 @@ audio::SourceHandle OpenAudioFile(const std::filesystem::path& file, settings::S
 }
 
 int SourcePcmBits(const audio::LSoundSource& source) {
+  if (const auto* raw = dynamic_cast<const LRawFileSoundSource*>(&source)) return CodingPcmBits(raw->coding());
   const auto* wave = dynamic_cast<const WaveSourceDetails*>(&source);
   if (!wave) return 0;
   const WaveFormat& f = wave->format();
@@ -28,8 +30,14 @@ int SourcePcmBits(const audio::LSoundSource& source) {
 }
 
 audio::SourceHandle FormatsFileIo::Open(const std::filesystem::path& file, std::string* message) {
-  audio::SourceHandle source = formats::OpenAudioFile(file, settings_);
-  if (!source->ready())
+  // The dispatch's own message (a pipe, a file too large for its format, a missing
+  // codec program) says more than one made from the status.
+  OpenOutcome opened = OpenDispatch(file, nullptr, DispatchEnv(settings_));
+  if (opened.result == platform::kTaskDone && opened.source->ready()) return opened.source;
+  audio::SourceHandle source = opened.source ? opened.source : audio::MakeNullSource(opened.status);
+  if (!opened.message.empty())
+    *message = opened.message;
+  else
     *message = source->failed() && !source->failureMessage().empty()
                    ? source->failureMessage()
                    : formats::OpenFailureMessage(source->status(), file.string());

@@ -23,7 +23,8 @@ namespace quillet::formats {
 audio::SourceHandle OpenAudioFile(const std::filesystem::path& file, settings::Settings& s,
                                   std::string* readerName = nullptr);
 
-// The PCM width of the file a source reads (8, 16, 24 or 32), 0 when not PCM.
+// The PCM width of the file a source reads (8, 16, 24 or 32; floating point counts as
+// 24), 0 when not PCM.
 int SourcePcmBits(const audio::LSoundSource& source);
 
 // The rate and channel converters of this build, for the transfer loop.

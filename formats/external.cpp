@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "audio/pcm.h"
+#include "formats/ogg_head.h"
 #include "formats/save_options.h"
 #include "platform/paths.h"
 #include "platform/safe_file_writer.h"
@@ -32,15 +33,6 @@ std::filesystem::path gExtraFolder;
 bool IsExecutable(const std::filesystem::path& p) {
   struct stat st {};
   return ::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(p.c_str(), X_OK) == 0;
-}
-
-// The last non-empty line of a program's chatter, for a message.
-std::string LastLine(std::string_view text) {
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
-    text.remove_suffix(1);
-  const std::size_t cut = text.find_last_of("\r\n");
-  if (cut != std::string_view::npos) text.remove_prefix(cut + 1);
-  return std::string(text.substr(0, 300));
 }
 
 std::string Kbps(int k) { return std::to_string(k) + "k"; }
@@ -145,24 +137,38 @@ platform::TaskResult EnsureComponent(Component c, const settings::Settings& s, c
   return platform::kTaskFailed;
 }
 
+std::string PathArg(const std::string& path) {
+  return !path.empty() && path.front() == '-' ? "./" + path : path;
+}
+
+namespace {
+std::string FfmpegPath(const std::string& path) { return "file:" + path; }
+}  // namespace
+
 std::vector<std::string> DecoderArgs(Component c, const std::string& program,
                                      const std::string& input, const std::string& output) {
   switch (c) {
-    case Component::AacDec: return {program, "-d", "-o", output, input};
-    case Component::OggDec: return {program, "-o", output, input};
-    case Component::FlacDec: return {program, "-d", "-o", output, input};
+    case Component::AacDec: return {program, "-q", "-o", PathArg(output), PathArg(input)};
+    case Component::OggDec: return {program, "-Q", "-o", PathArg(output), PathArg(input)};
+    // Native FLAC whatever the name says (flac takes ".ogg" for Ogg FLAC).
+    case Component::FlacDec: return {program, "-s", "-d", "--no-ogg", "-o", PathArg(output), PathArg(input)};
     default: return FfmpegDecoderArgs(program, input, output);
   }
 }
 
+std::vector<std::string> OggDecoderRawArgs(const std::string& program, const std::string& input,
+                                           const std::string& output) {
+  return {program, "-Q", "-R", "-b", "16", "-e", "0", "-s", "1", "-o", PathArg(output), PathArg(input)};
+}
+
 std::vector<std::string> FfmpegDecoderArgs(const std::string& program, const std::string& input,
                                            const std::string& output, bool rawNarrowband) {
-  std::vector<std::string> a = {program, "-nostdin", "-hide_banner", "-loglevel", "error", "-y",
-                                "-i",    input,      "-map",         "0:a:0",     "-vn"};
+  std::vector<std::string> a = {program, "-nostdin", "-hide_banner", "-loglevel",  "error", "-y",
+                                "-i",    FfmpegPath(input),          "-map", "0:a:0", "-vn"};
   if (rawNarrowband) {
-    a.insert(a.end(), {"-ar", "8000", "-ac", "1", "-c:a", "pcm_s16le", "-f", "s16le", output});
+    a.insert(a.end(), {"-ar", "8000", "-ac", "1", "-c:a", "pcm_s16le", "-f", "s16le", FfmpegPath(output)});
   } else {
-    a.insert(a.end(), {"-c:a", "pcm_s16le", "-f", "wav", output});
+    a.insert(a.end(), {"-c:a", "pcm_s16le", "-f", "wav", FfmpegPath(output)});
   }
   return a;
 }
@@ -192,10 +198,10 @@ EncodePlan Mp3EncodePlan(const core::ParamSet& m, const std::string& program, st
   p.channels = std::clamp(channels, 1, 2);
   const std::int64_t stored = m.Int(kMp3ChannelMode);
   int mode = stored < 0 || stored > 3 ? 1 : int(stored);
-  if (Mp3TopBitRate(m) < 24) {
-    p.channels = 1;
-    mode = 3;
-  }
+  if (Mp3TopBitRate(m) < 24) p.channels = 1;
+  // lame takes the layout of raw input from the mode: any other mode would read mono
+  // samples as stereo pairs (half the length, twice the pitch).
+  if (p.channels == 1) mode = 3;
   p.argv.push_back(program);
   if (p.channels == 2 && mode == 3) p.argv.push_back("-a");
   p.argv.insert(p.argv.end(), {"-m", kModes[mode]});
@@ -211,7 +217,7 @@ EncodePlan Mp3EncodePlan(const core::ParamSet& m, const std::string& program, st
   char khz[32];
   std::snprintf(khz, sizeof khz, "%u.%.3u", p.rate / 1000, p.rate % 1000);
   // No -x: lame reads raw input in the machine's order, which is already little-endian.
-  p.argv.insert(p.argv.end(), {"-r", "-s", khz, "-S", "-", output});
+  p.argv.insert(p.argv.end(), {"-r", "-s", khz, "-S", "-", PathArg(output)});
   return p;
 }
 
@@ -219,12 +225,15 @@ EncodePlan OggEncodePlan(const core::ParamSet& o, const std::string& program, st
                          int channels, const std::string& output) {
   EncodePlan p;
   p.rate = rate;
-  p.channels = channels;
   const int wanted = int(o.Int(kOggChannels));
-  p.argv = {program, "-C", std::to_string(channels), "-R", std::to_string(rate)};
-  if (channels == 2 && wanted == 1) p.argv.push_back("--downmix");
+  // A surround document chosen as mono is mixed down by us; stereo by oggenc.
+  p.channels = channels > 2 && wanted == 1 ? 1 : channels;
+  p.argv = {program, "-C", std::to_string(p.channels), "-R", std::to_string(rate)};
+  if (p.channels == 2 && wanted == 1) p.argv.push_back("--downmix");
+  // oggenc keeps raw input in the order given, which must be Vorbis order.
+  if (p.channels > 2) p.channelOrder = VorbisFromWaveOrder(p.channels);
   if (!o.Bool(kOggByQuality)) {
-    const int c = std::min(channels, wanted);
+    const int c = std::min(p.channels, wanted);
     const int maxRate = std::min(int(o.Int(kOggVbrMax)), CapKbps(rate, c));
     const int minRate = std::min(int(o.Int(kOggVbrMin)), maxRate);
     p.argv.insert(p.argv.end(),
@@ -233,26 +242,34 @@ EncodePlan OggEncodePlan(const core::ParamSet& o, const std::string& program, st
     p.argv.insert(p.argv.end(), {"-q", std::to_string(o.Int(kOggQuality))});
   }
   if (o.Bool(kOggStripComments)) p.argv.push_back("--discard-comments");
-  p.argv.insert(p.argv.end(), {"-Q", "-", "-o", output});
+  p.argv.insert(p.argv.end(), {"-Q", "-", "-o", PathArg(output)});
   return p;
 }
 
-EncodePlan FlacEncodePlan(const core::ParamSet& f, const std::string& program,
-                          const std::string& output) {
+int ChosenChannels(std::int64_t chosen, int documentChannels, int max) {
+  if (chosen == 1) return 1;
+  return std::clamp(documentChannels, 2, max);
+}
+
+EncodePlan FlacEncodePlan(const core::ParamSet& f, const std::string& program, int channels,
+                          int sourceBits, const std::string& output) {
   EncodePlan p;
   p.rate = std::uint32_t(f.Int(kFlacRate));
-  p.channels = int(std::clamp<std::int64_t>(f.Int(kFlacChannels), 1, 2));
+  // FLAC holds eight channels in WAVE order.
+  p.channels = ChosenChannels(f.Int(kFlacChannels), channels, 8);
+  p.bits = sourceBits > 16 ? 24 : 16;
   p.argv = {program,
             "--channels=" + std::to_string(p.channels),
             "--sample-rate=" + std::to_string(p.rate),
             "--compression-level-" + std::to_string(std::clamp<std::int64_t>(f.Int(kFlacCompression), 0, 8)),
             "--endian=little",
-            "--bps=16",
+            "--bps=" + std::to_string(p.bits),
             "--sign=signed",
+            "-s",
             "-f",
-            "-",
             "-o",
-            output};
+            PathArg(output),
+            "-"};
   return p;
 }
 
@@ -261,7 +278,8 @@ EncodePlan AacEncodePlan(const core::ParamSet& a, const std::string& program, st
   const bool adts = platform::SameExtension(platform::PathExtension(output), ".aac");
   EncodePlan p;
   p.rate = rate;
-  p.channels = channels;
+  p.channels = std::clamp(channels, 1, 8);  // what ffmpeg's AAC encoder lays out
+  channels = p.channels;
   p.argv = {program, "-nostdin", "-hide_banner", "-loglevel", "error", "-y",
             "-f",    "s16le",    "-ac",          std::to_string(channels),
             "-ar",   std::to_string(rate),       "-i",       "-",     "-c:a", "aac"};
@@ -275,14 +293,15 @@ EncodePlan AacEncodePlan(const core::ParamSet& a, const std::string& program, st
   }
   if (a.Bool(kAacMpeg2) && adts) p.argv.insert(p.argv.end(), {"-write_mpeg2", "1"});
   if (a.Bool(kAacNoTns)) p.argv.insert(p.argv.end(), {"-aac_tns", "0"});
-  p.argv.insert(p.argv.end(), {"-f", adts ? "adts" : "ipod", output});
+  p.argv.insert(p.argv.end(), {"-f", adts ? "adts" : "ipod", FfmpegPath(output)});
   return p;
 }
 
 std::vector<std::string> AmrEncoderArgs(const std::string& program, std::int64_t modeIndex,
                                         const std::string& input, const std::string& output) {
   if (modeIndex < 0 || modeIndex >= std::int64_t(std::size(kAmrModeNames))) modeIndex = 4;
-  return {program, std::string(kAmrModeNames[static_cast<std::size_t>(modeIndex)]), input, output};
+  return {program, std::string(kAmrModeNames[static_cast<std::size_t>(modeIndex)]), PathArg(input),
+          PathArg(output)};
 }
 
 platform::TaskResult RunDecoderProgram(platform::LProgressDialog& task,
@@ -331,13 +350,9 @@ platform::TaskResult RunDecoderProgram(platform::LProgressDialog& task,
   std::error_code ec;
   const bool wrote = std::filesystem::file_size(output, ec) > 0 && !ec;
   if (!child.exitStatus().success() || !wrote) {
-    if (message) {
-      *message = LastLine(child.errorOutput());
-      if (message->empty())
-        *message = "\"" + argv.front() + "\" failed" +
-                   (child.exitStatus().exited ? " with status " + std::to_string(child.exitStatus().code)
-                                              : "") + ".";
-    }
+    // What the program printed is its own chatter, not a reason the user can act on:
+    // the caller words the failure.
+    if (message) message->clear();
     return platform::kTaskFailed;
   }
   task.SetProgress(1.0);
@@ -354,6 +369,8 @@ constexpr std::int64_t kExitWaitMs = 120000;  // after the end of input
 LPipeSoundSink::LPipeSoundSink(const EncodePlan& plan, platform::TempFile outputTemp,
                                std::filesystem::path target, FinishingStep finishing)
     : LSoundSink(plan.rate, plan.channels),
+      layout_(plan.bits == 24 ? audio::PcmLayout::S24LE : audio::PcmLayout::S16LE),
+      order_(plan.channelOrder),
       output_(std::move(outputTemp)),
       target_(std::move(target)),
       program_(plan.argv.empty() ? std::string() : plan.argv.front()),
@@ -375,10 +392,12 @@ LPipeSoundSink::~LPipeSoundSink() {
 }
 
 void LPipeSoundSink::FailWithProgram(std::string_view what) {
+  // The program's own output stays out of the message: it is chatter, often several
+  // lines, in the program's words.
   std::string m(what);
-  const std::string last = LastLine(child_.errorOutput());
-  if (!last.empty()) m += ": " + last;
-  Fail(m);
+  const platform::ExitStatus& e = child_.exitStatus();
+  if (e.exited && e.code != 0) m += " (exit status " + std::to_string(e.code) + ")";
+  Fail(m + ".");
 }
 
 bool LPipeSoundSink::WriteAll(const std::uint8_t* p, std::size_t n) {
@@ -400,6 +419,11 @@ bool LPipeSoundSink::WriteAll(const std::uint8_t* p, std::size_t n) {
       FailWithProgram("\"" + program_ + "\" stopped taking audio");
       return false;
     }
+    if (platform::ProgramStopRequested()) {
+      child_.Terminate();
+      Fail("The save was stopped.");
+      return false;
+    }
     child_.WaitIo(500);
     idleMs += 500;
   }
@@ -409,8 +433,15 @@ bool LPipeSoundSink::WriteAll(const std::uint8_t* p, std::size_t n) {
 void LPipeSoundSink::write(const audio::Sample* buffer, audio::FrameCount frames) {
   if (failed() || done_ || frames <= 0) return;
   const std::size_t count = static_cast<std::size_t>(frames) * static_cast<std::size_t>(channels());
-  pcm_.resize(count * 2);
-  audio::SamplesToPcm(audio::PcmLayout::S16LE, buffer, pcm_.data(), count);
+  if (!order_.empty()) {
+    const auto ch = static_cast<std::size_t>(channels());
+    ordered_.resize(count);
+    for (std::size_t i = 0; i < static_cast<std::size_t>(frames); ++i)
+      for (std::size_t c = 0; c < ch; ++c) ordered_[i * ch + c] = buffer[i * ch + static_cast<std::size_t>(order_[c])];
+    buffer = ordered_.data();
+  }
+  pcm_.resize(count * static_cast<std::size_t>(audio::BytesPerSample(layout_)));
+  audio::SamplesToPcm(layout_, buffer, pcm_.data(), count);
   if (WriteAll(pcm_.data(), pcm_.size())) setFramesWritten(framesWritten() + frames);
 }
 
@@ -419,10 +450,11 @@ bool LPipeSoundSink::Finish() {
   done_ = true;
   child_.CloseInput();
   if (child_.running()) {
-    const auto outcome = child_.Wait(kExitWaitMs);
-    if (outcome != platform::ChildProcess::WaitOutcome::Exited) {
+    const auto outcome = child_.Wait(kExitWaitMs, [] { return platform::ProgramStopRequested(); });
+    if (outcome == platform::ChildProcess::WaitOutcome::Cancelled)
+      Fail("The save was stopped.");
+    else if (outcome != platform::ChildProcess::WaitOutcome::Exited)
       FailWithProgram("\"" + program_ + "\" did not finish");
-    }
   }
   if (!failed() && !child_.exitStatus().success())
     FailWithProgram("\"" + program_ + "\" failed");
@@ -455,7 +487,9 @@ void LPipeSoundSink::Abandon() {
   // output_ removes the partial file.
 }
 
-bool PutInPlace(platform::TempFile& temp, const std::filesystem::path& target, std::string* why) {
+bool PutInPlace(platform::TempFile& temp, const std::filesystem::path& requested, std::string* why) {
+  // Through a link to its file; the temporary file was made beside that.
+  const std::filesystem::path target = platform::ResolveSaveTarget(requested).path;
   ::chmod(temp.path().c_str(), platform::ReplacementMode(target));
   if (::rename(temp.path().c_str(), target.c_str()) != 0) {
     if (why) *why = std::string("Cannot replace the file: ") + std::strerror(errno);
@@ -465,22 +499,35 @@ bool PutInPlace(platform::TempFile& temp, const std::filesystem::path& target, s
   return true;
 }
 
+platform::TempFile TempFileBeside(const std::filesystem::path& target, int* err) {
+  const platform::SaveTarget resolved = platform::ResolveSaveTarget(target);
+  if (resolved.error) {
+    *err = resolved.error;
+    return {};
+  }
+  std::filesystem::path folder = resolved.path.parent_path();
+  if (folder.empty()) folder = ".";
+  // The extension tells the encoder the container (ffmpeg); a long one is no extension.
+  std::string ext(platform::PathExtension(resolved.path.filename().string()));
+  if (ext.size() > 16) ext.clear();
+  platform::TempFile temp = platform::TempFile::Create(ext, folder, platform::TempNamePrefix(resolved.path) + "-");
+  *err = temp.ok() ? 0 : temp.error();
+  return temp;
+}
+
 audio::SinkHandle MakeEncoderSink(const std::filesystem::path& target,
                                   const std::function<EncodePlan(const std::string& output)>& plan,
                                   FinishingStep finishing) {
-  std::filesystem::path folder = target.parent_path();
-  if (folder.empty()) folder = ".";
-  const std::string ext(platform::PathExtension(target.filename().string()));
-  platform::TempFile temp = platform::TempFile::Create(
-      ext, folder, "." + target.stem().string().substr(0, 64) + "-");
+  int err = 0;
+  platform::TempFile temp = TempFileBeside(target, &err);
   if (!temp.ok()) {
     struct Failed final : audio::LSoundSink {
-      explicit Failed(int err) : LSoundSink(44100, 1) {  // a real rate: its own reason is the message
-        Fail(std::string("Cannot create a file there: ") + std::strerror(err));
+      explicit Failed(std::string why) : LSoundSink(44100, 1) {  // a real rate: its own reason is the message
+        Fail(why);
       }
       void write(const audio::Sample*, audio::FrameCount) override {}
     };
-    return audio::SinkHandle(new Failed(temp.error()));
+    return audio::SinkHandle(new Failed(platform::CannotSaveMessage(target, err)));
   }
   const EncodePlan p = plan(temp.path().string());
   return audio::SinkHandle(new LPipeSoundSink(p, std::move(temp), target, std::move(finishing)));

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "audio/pcm.h"
 #include "audio/sound.h"
 #include "core/params.h"
 #include "formats/tags.h"
@@ -66,27 +67,44 @@ struct InstallPolicy {
 platform::TaskResult EnsureComponent(Component c, const settings::Settings& s,
                                      const InstallPolicy& policy, std::string* message);
 
-// Command lines. Each starts with the program's path.
+// A path as a program's argument that no program can take for an option: "./"
+// before a relative path that starts with '-'.
+std::string PathArg(const std::string& path);
+
+// Command lines. Each starts with the program's path; every file name goes through
+// PathArg (and ffmpeg's through its "file:" protocol, so no name is a protocol).
 std::vector<std::string> DecoderArgs(Component c, const std::string& program,
                                      const std::string& input, const std::string& output);
 // ffmpeg decoding the first audio stream of input into a 16-bit WAVE file, or into
 // raw 8000 Hz mono 16-bit PCM when rawNarrowband.
 std::vector<std::string> FfmpegDecoderArgs(const std::string& program, const std::string& input,
                                            const std::string& output, bool rawNarrowband = false);
+// oggdec writing raw 16-bit little-endian PCM in the stream's own (Vorbis) channel order.
+std::vector<std::string> OggDecoderRawArgs(const std::string& program, const std::string& input,
+                                           const std::string& output);
 
 // What an encoder is run with and what it takes on its input.
 struct EncodePlan {
   std::vector<std::string> argv;
   std::uint32_t rate = 0;  // of the PCM fed to it
   int channels = 0;
+  int bits = 16;           // 16 or 24, little-endian signed
+  // The order the program wants the channels in: entry i is the channel (of ours, in
+  // WAVE order) fed as its channel i; empty: as they are.
+  std::vector<int> channelOrder;
 };
 // Each from its record's values (save_options.h); rate and channels are the document's.
 EncodePlan Mp3EncodePlan(const core::ParamSet& m, const std::string& program, std::uint32_t rate,
                          int channels, const std::string& output);
 EncodePlan OggEncodePlan(const core::ParamSet& o, const std::string& program, std::uint32_t rate,
                          int channels, const std::string& output);
-EncodePlan FlacEncodePlan(const core::ParamSet& f, const std::string& program,
-                          const std::string& output);
+// FLAC keeps up to eight channels in WAVE order and 24 bits when the document came
+// from a file of more than 16.
+EncodePlan FlacEncodePlan(const core::ParamSet& f, const std::string& program, int channels,
+                          int sourceBits, const std::string& output);
+// The channels a format that offers "Mono" or "Stereo" writes for a document: mono when
+// chosen, else the document's own up to max (stereo for a mono document).
+int ChosenChannels(std::int64_t chosen, int documentChannels, int max);
 // ffmpeg's AAC encoder; output's extension picks ADTS (".aac") or MP4 (".m4a").
 EncodePlan AacEncodePlan(const core::ParamSet& a, const std::string& program, std::uint32_t rate,
                          int channels, const std::string& output);
@@ -126,6 +144,9 @@ class LPipeSoundSink final : public audio::LSoundSink {
   void FailWithProgram(std::string_view what);
 
   platform::ChildProcess child_;
+  audio::PcmLayout layout_;
+  std::vector<int> order_;
+  std::vector<audio::Sample> ordered_;
   platform::TempFile output_;
   std::filesystem::path target_;
   std::string program_;
@@ -137,6 +158,11 @@ class LPipeSoundSink final : public audio::LSoundSink {
 // Puts a finished temporary file in place of target: a replaced file keeps its
 // permissions, a new one gets the usual ones. False with *why set when it cannot.
 bool PutInPlace(platform::TempFile& temp, const std::filesystem::path& target, std::string* why);
+
+// A private temporary file beside the file a save of target replaces (through links),
+// named within the length limit; not ok() with *err set when it cannot be made or
+// that file may not be replaced (EACCES).
+platform::TempFile TempFileBeside(const std::filesystem::path& target, int* err);
 
 // An encoder sink for target; the temporary output beside target gets target's
 // extension. A failed sink (status bit 0, failureMessage set) when the program cannot

@@ -1,10 +1,12 @@
 #include "formats/format_table.h"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "formats/simple_formats.h"
 #include "formats/wav_chooser.h"
+#include "formats/mp3_decoder.h"
 #include "formats/mp3_source.h"
 #include "formats/playlist.h"
 #include "formats/wav_reader.h"
@@ -64,7 +66,8 @@ audio::SinkHandle WriteOgg(const SinkRequest& r) {
 }
 audio::SinkHandle WriteFlac(const SinkRequest& r) {
   return MakeEncoderSink(
-      r.file, [&](const std::string& out) { return FlacEncodePlan(*r.options, r.program, out); }, r.finishing);
+      r.file, [&](const std::string& out) { return FlacEncodePlan(*r.options, r.program, r.channels, r.sourceBits, out); },
+      r.finishing);
 }
 audio::SinkHandle WriteAac(const SinkRequest& r) {
   return MakeEncoderSink(
@@ -82,7 +85,7 @@ template <PlaylistKind K>
 constexpr FormatRow PlaylistRow(std::string_view ext, std::string_view filter, int order) {
   return {.extension = ext, .readerName = "playlist", .open = ReadPlaylist, .inOpenFilter = false,
           .makeSink = WritePlaylist<K>, .encoder = Component::Mp3Enc, .options = &kPlaylistOptions,
-          .saveFilter = filter, .saveOrder = order};
+          .saveFilter = filter, .saveOrder = order, .maxChannels = 2};
 }
 
 // ---- what a failed decode says
@@ -118,7 +121,8 @@ constexpr FormatRow RealAudio(std::string_view ext, bool inOpenFilter, bool askO
 constexpr FormatRow AacRow(std::string_view ext, std::string_view filter, int order) {
   return {.extension = ext, .readerName = "faad", .read = ReadWay::Program, .decoder = Component::AacDec,
           .openTitle = "Loading AAC file", .openProgress = "Decoding AAC file", .makeSink = WriteAac,
-          .encoder = Component::Ffmpeg, .options = &kAacOptions, .saveFilter = filter, .saveOrder = order};
+          .encoder = Component::Ffmpeg, .options = &kAacOptions, .saveFilter = filter, .saveOrder = order,
+          .maxChannels = 8};
 }
 constexpr FormatRow AiffRow(std::string_view ext) {
   return {.extension = ext, .readerName = "aiff", .open = ReadAiff, .makeSink = WriteAiff,
@@ -131,7 +135,7 @@ constexpr FormatRow kRows[] = {
      .waveChooser = true, .saveFilter = "Wave (*.wav)", .saveOrder = 1, .tags = TagSupport::RiffInfo},
     {.extension = ".mp3", .readerName = "mp3", .open = ReadMp3, .readFailure = ReadFailure::NotMpeg,
      .makeSink = WriteMp3, .encoder = Component::Mp3Enc, .options = &kMp3Options,
-     .saveFilter = "MPEG Layer-3 (*.mp3)", .saveOrder = 2, .tags = TagSupport::Id3v1},
+     .saveFilter = "MPEG Layer-3 (*.mp3)", .saveOrder = 2, .tags = TagSupport::Id3v1, .maxChannels = 2},
     {.extension = ".ogg", .readerName = "oggdec", .read = ReadWay::Program, .decoder = Component::OggDec,
      .openTitle = "Loading OGG file", .openProgress = "Decoding Ogg file", .makeSink = WriteOgg,
      .encoder = Component::OggEnc, .options = &kOggOptions, .saveFilter = "Ogg Vorbis (*.ogg)",
@@ -146,14 +150,16 @@ constexpr FormatRow kRows[] = {
     {.extension = ".flac", .readerName = "flac", .read = ReadWay::Program, .decoder = Component::FlacDec,
      .openTitle = "Loading FLAC file", .openProgress = "Decoding FLAC file", .makeSink = WriteFlac,
      .encoder = Component::FlacEnc, .options = &kFlacOptions, .saveFilter = "FLAC (*.flac)",
-     .saveOrder = 6},
+     .saveOrder = 6, .maxChannels = 8},
     AacRow(".aac", "AAC (*.aac)", 7),
     {.extension = ".gsm", .readerName = "gsm", .open = ReadGsm, .readFailure = ReadFailure::CannotOpen,
-     .makeSink = WriteGsm, .saveFilter = "GSM (*.gsm)", .saveOrder = 9},
+     .makeSink = WriteGsm, .saveFilter = "GSM (*.gsm)", .saveOrder = 9, .maxChannels = 1},
     {.extension = ".vox", .readerName = "vox", .open = ReadVox, .readFailure = ReadFailure::CannotOpen,
-     .makeSink = WriteVox, .options = &kVoxOptions, .saveFilter = "Dialogic Vox (*.vox)", .saveOrder = 10},
+     .makeSink = WriteVox, .options = &kVoxOptions, .saveFilter = "Dialogic Vox (*.vox)", .saveOrder = 10,
+     .maxChannels = 2},
     {.extension = ".raw", .readerName = "raw", .open = ReadRaw, .readFailure = ReadFailure::CannotOpen,
-     .makeSink = WriteRaw, .options = &kRawOptions, .saveFilter = "Raw Audio (*.raw)", .saveOrder = 11},
+     .makeSink = WriteRaw, .options = &kRawOptions, .saveFilter = "Raw Audio (*.raw)", .saveOrder = 11,
+     .maxChannels = 2},
     Decoded(".dss", "Loading DSS file", "Decoding DSS File"),
     {.extension = ".dct", .readerName = "dct", .read = ReadWay::Container, .openTitle = "Loading DCT file"},
     AacRow(".m4a", "MPEG-4 Audio (*.m4a)", 8),
@@ -169,14 +175,13 @@ constexpr FormatRow kRows[] = {
     {.extension = ".amr", .readerName = "ffmpeg-amr", .read = ReadWay::ProgramRaw,
      .decoder = Component::Ffmpeg, .openTitle = "Loading AMR file", .encodesFromWave = true,
      .encoder = Component::AmrEnc, .options = &kAmrOptions, .saveFilter = "AMR Narrowband Audio (*.amr)",
-     .saveOrder = 16},
+     .saveOrder = 16, .maxChannels = 1},
     PlaylistRow<PlaylistKind::Rss>(".rss", "RSS Podcast Audio (*.rss)", 12),
     PlaylistRow<PlaylistKind::M3u>(".m3u", "M3U Playlist File (*.m3u)", 13),
     PlaylistRow<PlaylistKind::Pls>(".pls", "PLS Playlist File (*.pls)", 14),
     PlaylistRow<PlaylistKind::Wpl>(".wpl", "WPL Playlist File (*.wpl)", 15),
-    // Headerless audio with the "RawAudio" record.
-    {.extension = ".snd", .readerName = "raw", .open = ReadRaw, .readFailure = ReadFailure::CannotOpen,
-     .inOpenFilter = false, .options = &kRawOptions},
+    // Sun/NeXT audio: AU by another name.
+    {.extension = ".snd", .readerName = "au", .open = ReadAu, .inOpenFilter = false},
     RealAudio(".rm", false, true),
     RealAudio(".rmj", false, false),
 };
@@ -197,6 +202,41 @@ const FormatRow& RowFor(std::string_view extension) {
 const FormatRow& RowForFile(const std::filesystem::path& file) {
   const std::string name = file.string();
   return RowFor(platform::PathExtension(name));
+}
+
+std::string MixdownNote(const FormatRow& row, int channels) {
+  if (channels <= row.maxChannels) return {};
+  const std::string_view name = row.saveFilter.substr(0, row.saveFilter.find(" ("));
+  const std::string start = "This document has " + std::to_string(channels) + " channels; " + std::string(name) +
+                            " holds " +
+                            (row.maxChannels == 1 ? std::string("one") : "at most " + std::to_string(row.maxChannels));
+  // The channel converter's rule for stereo to mono: no mix, the left channel.
+  if (channels == 2 && row.maxChannels == 1) return start + ", so only the left channel is saved.";
+  return start + ", so all of them are mixed down to " +
+         (row.maxChannels == 1 ? std::string("mono.")
+                               : row.maxChannels == 2 ? std::string("stereo.")
+                                                      : std::to_string(row.maxChannels) + " channels.");
+}
+
+std::optional<std::string_view> SniffExtension(const std::uint8_t* head, std::size_t n) {
+  const auto at = [&](std::size_t offset, std::string_view magic) {
+    return n >= offset + magic.size() && std::memcmp(head + offset, magic.data(), magic.size()) == 0;
+  };
+  if ((at(0, "RIFF") || at(0, "RF64") || at(0, "BW64")) && at(8, "WAVE")) return ".wav";
+  if (at(0, "FORM") && (at(8, "AIFF") || at(8, "AIFC"))) return ".aiff";
+  if (at(0, ".snd")) return ".au";
+  if (at(0, "fLaC")) return ".flac";
+  if (at(0, "OggS")) {
+    // The first packet names the codec: Vorbis goes to oggdec, the rest to ffmpeg.
+    if (n < 27) return std::nullopt;
+    const std::size_t packet = 27 + std::size_t{head[26]};
+    return at(packet, "\x01vorbis") ? ".ogg" : "";
+  }
+  if (at(0, "ID3")) return ".mp3";
+  Mp3Header h;
+  if (n >= 4 && ParseMp3Header(head, h)) return ".mp3";
+  if (at(4, "ftyp")) return ".m4a";
+  return std::nullopt;
 }
 
 std::span<const platform::FileFilter> SaveAsFilters() {

@@ -71,6 +71,8 @@ struct FormatRow {
   TagSupport tags = TagSupport::None;
   // Save asks this question (Yes: Save As) instead of writing the file.
   std::string_view saveQuestion;
+  // The most channels the format holds; a document with more is mixed down to it.
+  int maxChannels = audio::kMaxChannels;
 };
 
 std::span<const FormatRow> FormatRows();
@@ -78,6 +80,17 @@ std::span<const FormatRow> FormatRows();
 // else (ffmpeg) when no row has it or there is no extension.
 const FormatRow& RowFor(std::string_view extension);
 const FormatRow& RowForFile(const std::filesystem::path& file);
+
+// What a save into row says before it mixes down a document of more channels than
+// the format holds; empty when nothing is mixed down.
+std::string MixdownNote(const FormatRow& row, int channels);
+
+// The extension whose row reads what the first bytes of a file hold (RIFF/RF64
+// WAVE, AIFF or AIFF-C, AU, FLAC, Ogg Vorbis, ID3 or an MPEG layer III header, an
+// MP4 "ftyp"); "" for an Ogg stream of another codec (ffmpeg's row); nullopt when
+// the bytes say nothing we know.
+std::optional<std::string_view> SniffExtension(const std::uint8_t* head, std::size_t n);
+inline constexpr std::size_t kSniffBytes = 512;
 
 inline bool CanWrite(const FormatRow& row) { return row.makeSink || row.encodesFromWave; }
 // Playlists and feeds: the save writes an MP3 beside the target, which holds no sound.

@@ -23,6 +23,11 @@ std::string OpenFailureMessage(audio::SoundStatus status, std::string_view file)
   return {};
 }
 
+std::string NotAFileMessage(std::string_view file, bool folder) {
+  return "Cannot open \"" + std::string(file) + "\" because it is " +
+         (folder ? "a folder" : "not a regular file (a pipe, a socket or a device)") + ", not an audio file.";
+}
+
 std::string SaveFailureMessage(std::string_view file) {
   return "Unable to create file \"" + std::string(file) + "\"for saving.";
 }

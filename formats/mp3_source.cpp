@@ -71,6 +71,8 @@ bool ScanMp3Layout(platform::ByteSource& bytes, Mp3Layout& layout) {
   layout.frameChannels.clear();
   layout.notices.clear();
   layout.channels = 0;
+  layout.lead = 0;
+  layout.total = -1;
 
   Window w(bytes, layout.dataEnd);
   Mp3Header h;
@@ -87,6 +89,11 @@ bool ScanMp3Layout(platform::ByteSource& bytes, Mp3Layout& layout) {
       layout.vbrHeader = true;
       layout.vbrFrames = vbr.frames;
       offset += static_cast<uint64_t>(h.frameBytes());
+      if (vbr.gapless) {
+        layout.lead = int64_t{vbr.delay} + kMp3DecoderDelay;
+        const int64_t counted = vbr.hasFrames ? int64_t{vbr.frames} * h.samplesPerFrame() : -1;
+        layout.total = counted >= 0 ? std::max<int64_t>(counted - vbr.delay - vbr.padding, 0) : -1;
+      }
     }
   }
   while (offset + 4 <= layout.dataEnd) {
@@ -115,6 +122,12 @@ bool ScanMp3Layout(platform::ByteSource& bytes, Mp3Layout& layout) {
     layout.channels = std::max(layout.channels, next.channels());
     offset += static_cast<uint64_t>(next.frameBytes());
   }
+  if (layout.lead > 0) {
+    // A tag without a frame count, or a file cut short: as much as was decoded.
+    const int64_t decoded = static_cast<int64_t>(layout.frames.size()) * layout.first.samplesPerFrame();
+    const int64_t available = std::max<int64_t>(decoded - layout.lead, 0);
+    layout.total = layout.total < 0 ? available : std::min(layout.total, available);
+  }
   return !layout.frames.empty() || layout.vbrHeader;
 }
 
@@ -124,7 +137,9 @@ LMP3SoundSource::LMP3SoundSource(std::unique_ptr<platform::ByteSource> bytes, Mp
       bytes_(std::move(bytes)),
       layout_(std::move(layout)),
       samplesPerFrame_(layout_.first.samplesPerFrame()),
-      length_(static_cast<audio::FrameCount>(layout_.frames.size()) * samplesPerFrame_),
+      lead_(layout_.total >= 0 ? layout_.lead : 0),
+      length_(layout_.total >= 0 ? layout_.total
+                                 : static_cast<audio::FrameCount>(layout_.frames.size()) * samplesPerFrame_),
       current_(static_cast<size_t>(samplesPerFrame_) * static_cast<size_t>(channels())),
       pcm_(Mp3Decoder::kMaxSamplesPerFrame * 2) {
   decoder_.SetFreeFormatBytes(layout_.freeBytes);
@@ -194,10 +209,11 @@ void LMP3SoundSource::read(audio::Sample* buffer, audio::FrameCount frames) {
       n = pos_ < 0 ? std::min(frames, -pos_) : frames;
       std::fill(buffer, buffer + n * ch, 0);
     } else {
-      const int64_t k = pos_ / samplesPerFrame_;
-      const int inFrame = static_cast<int>(pos_ % samplesPerFrame_);
+      const int64_t decoded = pos_ + lead_;
+      const int64_t k = decoded / samplesPerFrame_;
+      const int inFrame = static_cast<int>(decoded % samplesPerFrame_);
       if (k != currentFrame_) DecodeFrameAt(k);
-      n = std::min<audio::FrameCount>(frames, samplesPerFrame_ - inFrame);
+      n = std::min<audio::FrameCount>({frames, samplesPerFrame_ - inFrame, length_ - pos_});
       std::copy_n(current_.data() + static_cast<size_t>(inFrame) * static_cast<size_t>(ch),
                   static_cast<size_t>(n) * static_cast<size_t>(ch), buffer);
     }

@@ -25,6 +25,10 @@ struct Mp3Layout {
   uint64_t dataEnd = 0;               // before an ID3v1 tag
   bool vbrHeader = false;             // a "Xing", "Info" or "VBRI" frame was passed over
   uint32_t vbrFrames = 0;             // its frame count, 0 when it gives none
+  // From its LAME tag: the decoded samples before the first original one (the encoder's
+  // delay and the decoder's) and the original length; lead 0 and total -1 without one.
+  int64_t lead = 0;
+  int64_t total = -1;
   std::vector<std::string> notices;   // what was left out of the stream, and why
 };
 
@@ -34,7 +38,9 @@ struct Mp3Layout {
 bool ScanMp3Layout(platform::ByteSource& bytes, Mp3Layout& layout);
 
 // Frames come in the layout's channel count: a mono frame of a stream that changes mode
-// feeds both channels.
+// feeds both channels. With a LAME tag the source delivers exactly the original
+// samples (the encoder's delay, the decoder's delay and the padding cut off), as
+// gapless decoders do; without one, every decoded sample.
 class LMP3SoundSource final : public audio::LSoundSource, public SourceNotices {
  public:
   LMP3SoundSource(std::unique_ptr<platform::ByteSource> bytes, Mp3Layout layout);
@@ -59,6 +65,7 @@ class LMP3SoundSource final : public audio::LSoundSource, public SourceNotices {
   Mp3Layout layout_;
   Mp3Decoder decoder_;
   int samplesPerFrame_;
+  audio::FrameCount lead_;  // decoded samples before position 0
   audio::FrameCount length_;
   audio::FramePos pos_ = 0;
   int64_t nextToDecode_ = 0;  // the frame the decoder state is ready for

@@ -25,14 +25,32 @@ bool IsId3v1Tag(const uint8_t* last128) { return std::memcmp(last128, "TAG", 3) 
 
 Mp3VbrHeader ParseMp3VbrHeader(const uint8_t* frame, size_t size, const Mp3Header& h) {
   Mp3VbrHeader vbr;
-  const size_t xing = 4 + (h.crc ? 2 : 0) + static_cast<size_t>(h.sideInfoBytes());
-  if (xing + 8 <= size &&
-      (std::memcmp(frame + xing, "Xing", 4) == 0 || std::memcmp(frame + xing, "Info", 4) == 0)) {
+  const size_t plain = 4 + static_cast<size_t>(h.sideInfoBytes());
+  for (const size_t xing : {plain + (h.crc ? 2 : 0), plain}) {
+    if (xing + 8 > size ||
+        (std::memcmp(frame + xing, "Xing", 4) != 0 && std::memcmp(frame + xing, "Info", 4) != 0))
+      continue;
     vbr.present = true;
     const uint32_t flags = BigEndian32(frame + xing + 4);
-    if ((flags & 1) && xing + 12 <= size) {
-      vbr.frames = BigEndian32(frame + xing + 8);
-      vbr.hasFrames = vbr.frames > 0;
+    size_t at = xing + 8;
+    if (flags & 1) {
+      if (at + 4 <= size) {
+        vbr.frames = BigEndian32(frame + at);
+        vbr.hasFrames = vbr.frames > 0;
+      }
+      at += 4;
+    }
+    if (flags & 2) at += 4;    // byte count
+    if (flags & 4) at += 100;  // seek table
+    if (flags & 8) at += 4;    // quality
+    // The LAME extension: a 9-byte encoder name, then 12 bytes of settings, then the
+    // delay and padding as two 12-bit numbers.
+    if (at + 24 <= size && (std::memcmp(frame + at, "LAME", 4) == 0 || std::memcmp(frame + at, "Lavf", 4) == 0 ||
+                            std::memcmp(frame + at, "Lavc", 4) == 0)) {
+      const uint8_t* d = frame + at + 21;
+      vbr.gapless = true;
+      vbr.delay = d[0] << 4 | d[1] >> 4;
+      vbr.padding = (d[1] & 0x0F) << 8 | d[2];
     }
     return vbr;
   }

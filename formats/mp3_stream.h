@@ -20,9 +20,20 @@ struct Mp3VbrHeader {
   bool present = false;     // the frame carries a VBR header and no audio
   bool hasFrames = false;   // the header gives the count of audio frames
   uint32_t frames = 0;      // audio frames after this one
+  // The encoder's LAME tag (LAME, or ffmpeg's Lavf/Lavc): samples it put before the
+  // audio (its delay) and after it (padding), per channel.
+  bool gapless = false;
+  int delay = 0;
+  int padding = 0;
 };
 
-// Recognises a VBR header in the whole frame frame[0..size) whose header is h.
+// The samples a layer III decoder's filterbanks delay its output by: the first
+// original sample of a gapless file comes out at decoded sample delay + this.
+inline constexpr int kMp3DecoderDelay = 529;
+
+// Recognises a VBR header in the whole frame frame[0..size) whose header is h. The
+// header sits after the side information; an encoder that protects the frame with a
+// CRC may still place it as if there were none (LAME does), so both places count.
 Mp3VbrHeader ParseMp3VbrHeader(const uint8_t* frame, size_t size, const Mp3Header& h);
 
 // Finds the first layer III header at data[from..] that is confirmed by the header of the

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 
 #include "audio/pcm.h"
@@ -33,15 +34,89 @@ std::string WriteError(int err) {
 
 }  // namespace
 
-int CodingBytes(RawCoding c) { return c == RawCoding::S16LE || c == RawCoding::S16BE ? 2 : 1; }
+int CodingBytes(RawCoding c) {
+  switch (c) {
+    case RawCoding::S16LE: case RawCoding::S16BE: return 2;
+    case RawCoding::S24LE: case RawCoding::S24BE: return 3;
+    case RawCoding::S32LE: case RawCoding::S32BE: case RawCoding::F32LE: case RawCoding::F32BE: return 4;
+    case RawCoding::F64LE: case RawCoding::F64BE: return 8;
+    default: return 1;
+  }
+}
+
+int CodingPcmBits(RawCoding c) {
+  switch (c) {
+    case RawCoding::MuLaw: case RawCoding::ALaw: return 0;
+    case RawCoding::F32LE: case RawCoding::F32BE: case RawCoding::F64LE: case RawCoding::F64BE: return 24;
+    default: return CodingBytes(c) * 8;
+  }
+}
 
 std::uint32_t CodingPeakBound(RawCoding c) {
-  // G.711 tops out at 32124 (u-law) and 32256 (A-law) in 16-bit terms.
-  return c == RawCoding::MuLaw || c == RawCoding::ALaw ? 0x7E000 : audio::kFilePeakBound;
+  switch (c) {
+    // G.711 tops out at 32124 (u-law) and 32256 (A-law) in 16-bit terms.
+    case RawCoding::MuLaw: case RawCoding::ALaw: return 0x7E000;
+    case RawCoding::S24LE: case RawCoding::S24BE: case RawCoding::S32LE: case RawCoding::S32BE:
+      return static_cast<std::uint32_t>(audio::kSampleMax) + 1;
+    // Floating point may go beyond full scale; it is cut at four times it.
+    case RawCoding::F32LE: case RawCoding::F32BE: case RawCoding::F64LE: case RawCoding::F64BE:
+      return audio::kWidePeakBound;
+    default: return audio::kFilePeakBound;
+  }
 }
+
+namespace {
+
+std::uint64_t LoadWord(const std::uint8_t* p, int bytes, bool bigEndian) {
+  std::uint64_t v = 0;
+  for (int i = 0; i < bytes; ++i) v |= std::uint64_t{p[bigEndian ? bytes - 1 - i : i]} << (8 * i);
+  return v;
+}
+
+// Integer PCM of 3 or 4 bytes to the 20-bit scale, exactly as the WAVE reader takes
+// the same widths, so a file reads alike whatever its container.
+void DecodeWide(const std::uint8_t* in, Sample* out, std::size_t count, int bytes, bool bigEndian) {
+  std::uint8_t le[4];
+  const audio::PcmLayout layout = bytes == 3 ? audio::PcmLayout::S24LE : audio::PcmLayout::S32LE;
+  for (std::size_t i = 0; i < count; ++i, in += bytes) {
+    for (int k = 0; k < bytes; ++k) le[k] = in[bigEndian ? bytes - 1 - k : k];
+    audio::PcmToSamples(layout, le, out + i, 1);
+  }
+}
+
+// Floating point, full scale 1.0; NaN reads as silence and anything beyond the source's
+// bound is cut there.
+void DecodeFloat(const std::uint8_t* in, Sample* out, std::size_t count, int bytes, bool bigEndian) {
+  constexpr double kBound = audio::kWidePeakBound;
+  for (std::size_t i = 0; i < count; ++i, in += bytes) {
+    const std::uint64_t bits = LoadWord(in, bytes, bigEndian);
+    double v;
+    if (bytes == 4) {
+      float f;
+      const auto b32 = static_cast<std::uint32_t>(bits);
+      std::memcpy(&f, &b32, 4);
+      v = f;
+    } else {
+      std::memcpy(&v, &bits, 8);
+    }
+    v *= 524288.0;
+    if (!(v == v)) v = 0;
+    out[i] = static_cast<Sample>(std::lrint(std::clamp(v, -kBound, kBound)));
+  }
+}
+
+}  // namespace
 
 void DecodeSamples(RawCoding c, const std::uint8_t* in, Sample* out, std::size_t count) {
   switch (c) {
+    case RawCoding::S24LE: return DecodeWide(in, out, count, 3, false);
+    case RawCoding::S24BE: return DecodeWide(in, out, count, 3, true);
+    case RawCoding::S32LE: return DecodeWide(in, out, count, 4, false);
+    case RawCoding::S32BE: return DecodeWide(in, out, count, 4, true);
+    case RawCoding::F32LE: return DecodeFloat(in, out, count, 4, false);
+    case RawCoding::F32BE: return DecodeFloat(in, out, count, 4, true);
+    case RawCoding::F64LE: return DecodeFloat(in, out, count, 8, false);
+    case RawCoding::F64BE: return DecodeFloat(in, out, count, 8, true);
     case RawCoding::U8:
       audio::PcmToSamples(audio::PcmLayout::U8, in, out, count);
       return;
@@ -66,6 +141,36 @@ void DecodeSamples(RawCoding c, const std::uint8_t* in, Sample* out, std::size_t
 
 void EncodeSamples(RawCoding c, const Sample* in, std::uint8_t* out, std::size_t count) {
   switch (c) {
+    case RawCoding::S24LE:
+      audio::SamplesToPcm(audio::PcmLayout::S24LE, in, out, count);
+      return;
+    case RawCoding::S32LE:
+      audio::SamplesToPcm(audio::PcmLayout::S32LE, in, out, count);
+      return;
+    case RawCoding::S24BE: case RawCoding::S32BE: {
+      const int bytes = CodingBytes(c);
+      EncodeSamples(bytes == 3 ? RawCoding::S24LE : RawCoding::S32LE, in, out, count);
+      for (std::size_t i = 0; i < count; ++i) std::reverse(out + i * bytes, out + (i + 1) * bytes);
+      return;
+    }
+    case RawCoding::F32LE: case RawCoding::F32BE: case RawCoding::F64LE: case RawCoding::F64BE: {
+      const int bytes = CodingBytes(c);
+      const bool big = c == RawCoding::F32BE || c == RawCoding::F64BE;
+      for (std::size_t i = 0; i < count; ++i, out += bytes) {
+        const double v = static_cast<double>(in[i]) / 524288.0;
+        std::uint64_t bits;
+        if (bytes == 4) {
+          const auto f = static_cast<float>(v);
+          std::uint32_t b32;
+          std::memcpy(&b32, &f, 4);
+          bits = b32;
+        } else {
+          std::memcpy(&bits, &v, 8);
+        }
+        for (int k = 0; k < bytes; ++k) out[big ? bytes - 1 - k : k] = static_cast<std::uint8_t>(bits >> (8 * k));
+      }
+      return;
+    }
     case RawCoding::U8:
       audio::SamplesToPcm(audio::PcmLayout::U8, in, out, count);
       return;
@@ -135,7 +240,7 @@ LFileSink::LFileSink(const std::filesystem::path& target, std::uint32_t rate, in
   int err = 0;
   file_ = platform::SafeFileWriter::Create(target, &err);
   if (!file_) {
-    Fail("Cannot create a file beside " + target.string() + ": " + std::strerror(err) + ".");
+    Fail(platform::CannotSaveMessage(target, err));
     return;
   }
   WriteHeader(false);

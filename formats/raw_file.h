@@ -18,9 +18,16 @@
 
 namespace quillet::formats {
 
-enum class RawCoding : std::uint8_t { U8, S8, S16LE, S16BE, MuLaw, ALaw };
+enum class RawCoding : std::uint8_t {
+  U8, S8, S16LE, S16BE, MuLaw, ALaw,
+  // Wider PCM and floating point, read from AIFF, AIFF-C and AU files.
+  S24LE, S24BE, S32LE, S32BE, F32LE, F32BE, F64LE, F64BE,
+};
 
 int CodingBytes(RawCoding c);
+// The PCM width a coding keeps (8, 16, 24 or 32; floating point counts as 24, all our
+// samples hold); 0 for the companders.
+int CodingPcmBits(RawCoding c);
 // The largest magnitude a coding decodes to.
 std::uint32_t CodingPeakBound(RawCoding c);
 void DecodeSamples(RawCoding c, const std::uint8_t* in, audio::Sample* out, std::size_t count);

@@ -109,12 +109,14 @@ int Mp3BottomBitRate(const core::ParamSet& m);
 RawSettings RawFromOptions(const core::ParamSet& values);
 
 // The dialogs of the save options (and of opening raw files), answered by the front
-// end. EditOptions shows the record's dialog over values; on OK values holds what was
-// accepted (already checked), on cancel it is unchanged and the answer is false.
+// end. EditOptions shows the record's dialog over values, with note (when not empty)
+// as a line of its own; on OK values holds what was accepted (already checked), on
+// cancel it is unchanged and the answer is false.
 class SaveOptionsUi {
  public:
   virtual ~SaveOptionsUi() = default;
-  virtual bool EditOptions(const OptionRecord& record, core::ParamSet& values) = 0;
+  virtual bool EditOptions(const OptionRecord& record, core::ParamSet& values,
+                           const std::string& note = {}) = 0;
   // The WAVE format chooser.
   virtual FormatChooserUi& WaveChooser() = 0;
 };

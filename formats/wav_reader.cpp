@@ -22,6 +22,11 @@ constexpr std::uint32_t FourCC(const char (&s)[5]) {
 }
 
 constexpr std::uint32_t kRiff = FourCC("RIFF");
+// The 64-bit forms (EBU Tech 3306 and ITU-R BS.2088): sizes that do not fit 32 bits
+// are 0xFFFFFFFF in the chunk headers and given in a "ds64" chunk.
+constexpr std::uint32_t kRf64 = FourCC("RF64");
+constexpr std::uint32_t kBw64 = FourCC("BW64");
+constexpr std::uint32_t kDs64 = FourCC("ds64");
 constexpr std::uint32_t kWave = FourCC("WAVE");
 constexpr std::uint32_t kFmt = FourCC("fmt ");
 constexpr std::uint32_t kData = FourCC("data");
@@ -41,7 +46,13 @@ void Note(ParseLog* log, std::string line) {
 bool FindChunk(platform::ByteSource& bytes, std::uint32_t id, std::uint64_t* pos,
                std::uint32_t* size, ParseLog* log) {
   const std::uint64_t end = bytes.Size();
-  for (;;) {
+  // Real files hold a handful of chunks; a run of empty ones is garbage to stop at.
+  constexpr int kMaxChunks = 100000;
+  for (int chunks = 0;; ++chunks) {
+    if (chunks == kMaxChunks) {
+      Note(log, "more than " + std::to_string(kMaxChunks) + " chunks");
+      return false;
+    }
     unsigned char h[8];
     if (!bytes.ReadExact(*pos, h, 8)) return false;
     *pos += 8;
@@ -69,21 +80,31 @@ audio::PcmLayout LayoutForBits(int bits) {
 
 SoundStatus ParseWave(platform::ByteSource& bytes, WaveLayout* layout, ParseLog* log) {
   const std::uint64_t fileSize = bytes.Size();
-  if (fileSize > kMaxRiffFileBytes)
-    return Refuse(log, "file of " + std::to_string(fileSize) +
-                           " bytes is larger than a RIFF file can describe (4 GiB)");
   // Other top-level chunks may come before the RIFF form.
   std::uint64_t pos = 0;
+  bool wide = false;
   for (;;) {
     unsigned char h[12];
     if (!bytes.ReadExact(pos, h, 12)) return Refuse(log, "no RIFF WAVE form in the file");
-    if (LoadLE32(h) == kRiff && LoadLE32(h + 8) == kWave) break;
+    const std::uint32_t id = LoadLE32(h);
+    wide = id == kRf64 || id == kBw64;
+    if ((id == kRiff || wide) && LoadLE32(h + 8) == kWave) break;
     const std::uint64_t size = std::uint64_t{LoadLE32(h + 4)} + (LoadLE32(h + 4) & 1);
     if (size < 5) return Refuse(log, "top-level chunk of " + std::to_string(size) + " bytes");
     pos += 8 + size;
     if (pos >= fileSize) return Refuse(log, "no RIFF WAVE form in the file");
   }
+  if (!wide && fileSize > kMaxRiffFileBytes)
+    return Refuse(log, "file of " + std::to_string(fileSize) +
+                           " bytes is larger than a RIFF file can describe (4 GiB)");
   pos += 12;
+  std::uint64_t wideDataBytes = 0;
+  if (wide) {
+    unsigned char ds[8 + 24];
+    if (!bytes.ReadExact(pos, ds, sizeof ds) || LoadLE32(ds) != kDs64 || LoadLE32(ds + 4) < 24)
+      return Refuse(log, "RF64 form without its 'ds64' chunk");
+    wideDataBytes = std::uint64_t{LoadLE32(ds + 16)} | std::uint64_t{LoadLE32(ds + 20)} << 32;
+  }
 
   std::uint32_t fmtSize = 0;
   if (!FindChunk(bytes, kFmt, &pos, &fmtSize, log)) return Refuse(log, "no 'fmt ' chunk");
@@ -105,7 +126,13 @@ SoundStatus ParseWave(platform::ByteSource& bytes, WaveLayout* layout, ParseLog*
     return Refuse(log, "no 'data' chunk after 'fmt '");
   const std::uint64_t available = fileSize - pos;
   std::uint64_t dataBytes = dataSize;
-  if (dataSize == kUnknownSize) {
+  if (wide && dataSize == kUnknownSize) {
+    dataBytes = wideDataBytes;
+    if (dataBytes > available) {
+      Note(log, "ds64 data : " + std::to_string(dataBytes) + " (should be " + std::to_string(available) + ")");
+      dataBytes = available;
+    }
+  } else if (dataSize == kUnknownSize) {
     dataBytes = available;  // an unfinished recording: the data runs to the end
   } else if (dataBytes > available) {
     Note(log,

@@ -67,7 +67,7 @@ LWaveFileSink::LWaveFileSink(const std::filesystem::path& target, const WaveForm
   int err = 0;
   file_ = platform::SafeFileWriter::Create(target, &err);
   if (!file_) {
-    Fail("Cannot create a file beside " + target.string() + ": " + std::strerror(err) + ".");
+    Fail(platform::CannotSaveMessage(target, err));
     return;
   }
   WriteHeader(kUnknownSize, kUnknownSize);

@@ -43,7 +43,8 @@ std::size_t RangeByteSource::ReadAt(std::uint64_t offset, void* out, std::size_t
 
 std::unique_ptr<FileByteSource> FileByteSource::Open(const std::filesystem::path& file,
                                                      int* errnoOut) {
-  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking: opening a pipe that nobody writes would otherwise wait for ever.
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     if (errnoOut) *errnoOut = errno;
     return nullptr;

@@ -65,8 +65,8 @@ class RangeByteSource final : public ByteSource {
 
 class FileByteSource final : public ByteSource {
  public:
-  // Null when the file cannot be opened for reading (or is not a regular file);
-  // errnoOut receives the reason.
+  // Null when the file cannot be opened for reading or is not a regular file (a pipe
+  // or a device is refused without waiting on it); errnoOut receives the reason.
   static std::unique_ptr<FileByteSource> Open(const std::filesystem::path& file,
                                               int* errnoOut = nullptr);
   ~FileByteSource() override;

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <system_error>
 
 namespace quillet::platform {
 
@@ -28,11 +29,54 @@ bool PwriteAll(int fd, const unsigned char* p, std::size_t n, std::uint64_t offs
 }
 }  // namespace
 
-std::unique_ptr<SafeFileWriter> SafeFileWriter::Create(const std::filesystem::path& target,
+SaveTarget ResolveSaveTarget(const std::filesystem::path& target) {
+  SaveTarget out{target, 0};
+  // As many links as the system follows itself.
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st {};
+    if (::lstat(out.path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
+    std::error_code ec;
+    const std::filesystem::path next = std::filesystem::read_symlink(out.path, ec);
+    if (ec) break;
+    out.path = next.is_absolute() ? next : out.path.parent_path() / next;
+  }
+  struct stat st {};
+  if (::stat(out.path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+      ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(out.path.c_str(), W_OK) != 0))
+    out.error = EACCES;
+  return out;
+}
+
+std::string TempNamePrefix(const std::filesystem::path& target) {
+  std::string name = target.filename().string();
+  if (name.size() > 64) {
+    std::size_t cut = 64;
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;  // not inside a character
+    name.resize(cut);
+  }
+  return "." + name;
+}
+
+std::string CannotSaveMessage(const std::filesystem::path& target, int err) {
+  if (err == EACCES) {
+    struct stat st {};
+    if (::stat(target.c_str(), &st) == 0)
+      return "The file " + target.string() + " is read-only; it was not replaced.";
+  }
+  return "Cannot create a file beside " + target.string() + ": " + std::strerror(err) + ".";
+}
+
+std::unique_ptr<SafeFileWriter> SafeFileWriter::Create(const std::filesystem::path& requested,
                                                        int* errnoOut) {
+  const SaveTarget resolved = ResolveSaveTarget(requested);
+  if (resolved.error) {
+    if (errnoOut) *errnoOut = resolved.error;
+    return nullptr;
+  }
+  const std::filesystem::path& target = resolved.path;
   std::filesystem::path folder = target.parent_path();
   if (folder.empty()) folder = ".";
-  std::string name = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+  std::string name = (folder / (TempNamePrefix(target) + ".XXXXXX")).string();
   const int fd = ::mkostemp(name.data(), O_CLOEXEC);
   if (fd < 0) {
     if (errnoOut) *errnoOut = errno;

@@ -15,13 +15,31 @@
 
 namespace quillet::platform {
 
+// The file a save of target really replaces: a symbolic link is followed (link by
+// link, a dangling one to the place it names), so the link stays and its file gets
+// the new contents. error is EACCES, with nothing to write, when that file exists and
+// may not be written (by this user, or by anyone: a read-only file is never replaced).
+struct SaveTarget {
+  std::filesystem::path path;
+  int error = 0;
+};
+SaveTarget ResolveSaveTarget(const std::filesystem::path& target);
+
+// The start of a temporary name beside target: "." and at most 64 bytes of its name
+// (cut at a character boundary), so the temporary name stays within the 255 bytes a
+// name may have however long target's is.
+std::string TempNamePrefix(const std::filesystem::path& target);
+
+// Why a save of target could not begin, for errno err from the calls above.
+std::string CannotSaveMessage(const std::filesystem::path& target, int err);
+
 using settings::NewFileMode;
 using settings::ReplacementMode;
 
 class SafeFileWriter {
  public:
-  // Null when no temporary file can be created in the target's folder; errnoOut
-  // receives the reason.
+  // Writes through ResolveSaveTarget(target). Null when it may not be written or no
+  // temporary file can be created in its folder; errnoOut receives the reason.
   static std::unique_ptr<SafeFileWriter> Create(const std::filesystem::path& target,
                                                 int* errnoOut = nullptr);
   ~SafeFileWriter();

@@ -1,5 +1,7 @@
 #include "platform/task.h"
 
+#include <csignal>
+
 #include <poll.h>
 
 #include <algorithm>
@@ -7,6 +9,15 @@
 #include <cmath>
 
 namespace quillet::platform {
+
+namespace {
+volatile sig_atomic_t gProgramStop = 0;
+}  // namespace
+
+void RequestProgramStop() { gProgramStop = 1; }
+void ClearProgramStop() { gProgramStop = 0; }
+bool ProgramStopRequested() { return gProgramStop != 0; }
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

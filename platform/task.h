@@ -15,6 +15,13 @@
 
 namespace quillet::platform {
 
+// A request to stop the whole program (quillet-cli on SIGTERM or SIGHUP). Progress
+// windows cancel while it stands, and waits that run outside a task's pump (an
+// encoder finishing, say) give up on it. Setting it is async-signal-safe.
+void RequestProgramStop();
+void ClearProgramStop();
+bool ProgramStopRequested();
+
 // One progress window: a caption, two lines of text, a bar and a way to cancel.
 // Destroying it closes the window.
 class ProgressWindow {

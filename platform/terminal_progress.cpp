@@ -71,9 +71,10 @@ class TerminalProgressFactory::Window final : public ProgressWindow {
   }
   bool PumpEvents(int waitMs) override {
     // Ctrl+C is the only event; sleep in short steps so that it is seen quickly.
-    for (int left = std::max(waitMs, 0); !gInterrupted && left > 0; left -= 20)
+    // A request to stop the program, unlike Ctrl+C, stays: every later window cancels too.
+    for (int left = std::max(waitMs, 0); !gInterrupted && !ProgramStopRequested() && left > 0; left -= 20)
       SleepMs(std::min(left, 20));
-    return gInterrupted != 0;
+    return gInterrupted != 0 || ProgramStopRequested();
   }
   void ShowMessage(std::string_view text, std::string_view caption, MessageIcon) override {
     ClearLine();

@@ -1,5 +1,7 @@
 #include "ui/format_dialogs.h"
 
+#include <QLabel>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QPushButton>
@@ -92,9 +94,16 @@ Field CheckField(const ParamInfo& f) {
 
 }  // namespace
 
-bool QtSaveOptions::EditOptions(const formats::OptionRecord& record, core::ParamSet& values) {
+bool QtSaveOptions::EditOptions(const formats::OptionRecord& record, core::ParamSet& values,
+                                const std::string& note) {
   CheckedDialog d(parent_, Q(record.table->title));
   d.setObjectName(Q(record.dialogName));
+  if (!note.empty()) {
+    auto* line = new QLabel(Q(note));
+    line->setObjectName("note");
+    line->setWordWrap(true);
+    d.AddRow("", line);
+  }
   const std::size_t n = values.size();
   std::vector<Field> fields(n);
   std::vector<QRadioButton*> offButtons(n, nullptr);

@@ -16,7 +16,8 @@ class QtSaveOptions final : public formats::SaveOptionsUi, public formats::Forma
  public:
   explicit QtSaveOptions(QWidget* parent) : parent_(parent) {}
 
-  bool EditOptions(const formats::OptionRecord& record, core::ParamSet& values) override;
+  bool EditOptions(const formats::OptionRecord& record, core::ParamSet& values,
+                   const std::string& note = {}) override;
   formats::FormatChooserUi& WaveChooser() override { return *this; }
 
   std::optional<formats::WaveFormat> Choose(const formats::FormatChooserModel& model) override;

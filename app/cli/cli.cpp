@@ -1,8 +1,10 @@
 #include "app/cli/cli.h"
 
+#include <algorithm>
 #include <charconv>
 #include <system_error>
 
+#include "app/cli/interrupt.h"
 #include "platform/terminal_progress.h"
 #include "platform/terminal_prompter.h"
 #include "settings/settings.h"
@@ -36,6 +38,12 @@ bool TakeValue(std::span<const std::string> args, std::size_t& i, std::string_vi
 }
 
 }  // namespace
+
+void PrintNotices(std::FILE* err, const std::vector<std::string>& notices) {
+  for (std::size_t i = 0; i < notices.size(); ++i)
+    if (std::find(notices.begin(), notices.begin() + std::ptrdiff_t(i), notices[i]) == notices.begin() + std::ptrdiff_t(i))
+      std::fprintf(err, "quillet-cli: %s\n", notices[i].c_str());
+}
 
 std::optional<long long> ParseWholeNumber(std::string_view text) {
   long long v = 0;
@@ -139,6 +147,8 @@ int RunCli(std::span<const std::string> args, std::span<const CliCommand> comman
       cl.assumeYes ? platform::PromptPolicy::AssumeYes : platform::PromptPolicy::Ask, stdin, err);
   platform::TerminalProgressFactory progress(err);
   CommandContext context{cl.args, prompter, progress, out, err, commands, registry};
+  StopSignals stop;
+  platform::ClearProgramStop();
   CommandFn run = cl.command ? cl.command->run : &RunHelp;
   if (cl.help) {
     run = &RunHelp;
@@ -148,6 +158,8 @@ int RunCli(std::span<const std::string> args, std::span<const CliCommand> comman
   const platform::TaskResult status = run(context);
   std::fflush(out);
   std::fflush(err);
+  // Asked to stop: the shell's convention for a death by that signal.
+  if (const int sig = StopSignals::received()) return 128 + sig;
   return status;
 }
 

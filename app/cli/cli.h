@@ -71,6 +71,10 @@ std::optional<SettingOverride> ParseSettingOverride(std::string_view text);
 int RunCli(std::span<const std::string> args, std::span<const CliCommand> commands,
            const core::CommandRegistry& registry, std::FILE* out, std::FILE* err);
 
+// Each notice of a run once ("quillet-cli: ..."): reading and writing may load one
+// record twice.
+void PrintNotices(std::FILE* err, const std::vector<std::string>& notices);
+
 // Whole decimal number of text, or nullopt (nothing else may follow it).
 std::optional<long long> ParseWholeNumber(std::string_view text);
 

@@ -2,6 +2,7 @@
 // run commands of the command table on it as the editor would (as tasks, with their
 // stored values where no parameters are given, refused as their dialogs refuse), and
 // save the document as OUT.
+#include <algorithm>
 #include <memory>
 #include <optional>
 
@@ -106,6 +107,8 @@ platform::TaskResult RunApplyCommand(CommandContext& c) {
   formats::DispatchEnv env(settings);
   env.prompter = &c.prompter;
   env.owner = &c.progress;
+  std::vector<std::string> notices;
+  env.notices = &notices;
   formats::LoadFileTask load(files[0], *store, env);
   load.Run(c.progress);
   if (load.result != platform::kTaskDone) {
@@ -113,18 +116,29 @@ platform::TaskResult RunApplyCommand(CommandContext& c) {
     return load.result;
   }
   WaveDocument doc(std::move(load.chain()), 0, files[0]);
-  // Edits start from the given range (nothing selected at --from without --to).
+  // Frames past the end mean the end. Edits start from the given range, --from alone
+  // being a place (nothing selected there) and --to alone running from the start.
   const bool ranged = from || to;
-  const core::FramePos a = from.value_or(0);
-  doc.SetSelection(a, to.value_or(from ? a : 0), a);
+  const auto clamp = [&doc](long long f) { return std::clamp<core::FramePos>(f, 0, doc.length()); };
+  doc.SetSelection(clamp(from.value_or(0)), clamp(to.value_or(from ? *from : 0)), clamp(from.value_or(0)));
 
   core::ProgramClipboard clipboard(store);
   platform::FakeClipboard system;
   formats::FormatsFileIo fileIo(settings);
   core::EditContext ctx{*store, clipboard, c.progress, settings, nullptr,
                   &fileIo, &system, &c.prompter, formats::DefaultAdaptors(), {}, false};
+  ctx.frontEnd = core::FrontEnd::CommandLine;
   for (CommandWord& step : steps) {
-    if (step.command->range == core::CliRange::Effect && !ranged) core::SelectAll(doc);
+    if (step.command->range == core::CliRange::Effect) {
+      // An effect runs on the range as it lies in the document now: --from alone to
+      // the end, --to alone from the start, nothing at all when it lies past the end.
+      const core::FramePos a = clamp(from.value_or(0)), b = clamp(to.value_or(doc.length()));
+      if (ranged && a >= b) {
+        Refuse(c.err, *step.command, "There is no selection.");
+        return platform::kTaskFailed;
+      }
+      doc.SetSelection(a, b, a);
+    }
     core::CommandCall call{ctx, &doc, step.values ? &*step.values : nullptr, nullptr, step.command};
     ctx.message.clear();
     ctx.messageShown = false;
@@ -140,6 +154,7 @@ platform::TaskResult RunApplyCommand(CommandContext& c) {
   formats::ReadTags(tags, files[0]);
   formats::SaveChainTask save(doc.chain(), files[1], env, load.sourceBits(), nullptr, std::move(tags));
   save.Run(c.progress);
+  PrintNotices(c.err, notices);
   if (save.result == platform::kTaskFailed) std::fprintf(c.err, "%s\n", save.message().c_str());
   return save.result;
 }

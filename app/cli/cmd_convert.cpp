@@ -35,10 +35,7 @@ platform::TaskResult RunConvertCommand(CommandContext& c) {
   formats::ReadTags(tags, c.args[0]);
   formats::SaveChainTask save(load.chain(), c.args[1], env, load.sourceBits(), nullptr, std::move(tags));
   save.Run(c.progress);
-  // Reading and writing may load one record twice: each line once.
-  for (std::size_t i = 0; i < notices.size(); ++i)
-    if (std::find(notices.begin(), notices.begin() + std::ptrdiff_t(i), notices[i]) == notices.begin() + std::ptrdiff_t(i))
-      std::fprintf(c.err, "quillet-cli: %s\n", notices[i].c_str());
+  PrintNotices(c.err, notices);
   if (save.result == platform::kTaskFailed) std::fprintf(c.err, "%s\n", save.message().c_str());
   return save.result;
 }

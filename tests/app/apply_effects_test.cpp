@@ -208,12 +208,12 @@ TEST_F(ApplyEffectsTest, RefusalsUseTheDialogsMessages) {
     EXPECT_EQ(r.err, "quillet-cli: " + c.message + "\n");
     EXPECT_FALSE(std::filesystem::exists(out));
   }
-  // The stereo question is asked through the terminal, with its caption.
+  // The stereo question is asked through the terminal, with its caption, naming the
+  // command as quillet-cli runs it.
   const Run pan = Apply({"pan:30"});
   EXPECT_EQ(pan.status, 2);
   EXPECT_EQ(pan.err.rfind("Convert to Stereo Required: This effect can only be applied to stereo "
-                          "file. Please convert the file to stereo by using File->Convert "
-                          "Channels->Stereo and try again.\n", 0),
+                          "file. Please convert the file to stereo by using channels:2 and try again.\n", 0),
             0u)
       << pan.err;
   EXPECT_FALSE(std::filesystem::exists(out));

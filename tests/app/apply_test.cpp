@@ -2,6 +2,7 @@
 // leave, and the refusals with their messages and exit statuses.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <set>
 
@@ -78,6 +79,44 @@ TEST_F(ApplyTest, EditsLeaveExactlyTheFramesTheyShould) {
   }
 }
 
+// An effect's range is clamped to the audio: --from alone runs to the end, --to alone
+// from the start, and a range past the end is no selection at all.
+TEST_F(ApplyTest, EffectRangesAreClampedToTheAudio) {
+  WriteRamp(in, 1000);
+  auto reversed = [](int from, int to) {
+    Samples v = Part(0, 1000);
+    std::reverse(v.begin() + from, v.begin() + to);
+    return v;
+  };
+  const struct {
+    std::vector<std::string> words;
+    Samples want;
+  } cases[] = {
+      {{"--from", "900", "reverse"}, reversed(900, 1000)},
+      {{"--to", "100", "reverse"}, reversed(0, 100)},
+      {{"--from", "800", "--to", "999999", "reverse"}, reversed(800, 1000)},
+      {{"reverse"}, reversed(0, 1000)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.words));
+    std::filesystem::remove(out);
+    const Run r = Apply(c.words);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Read(out), c.want);
+  }
+  for (const std::vector<std::string>& words :
+       {std::vector<std::string>{"--from", "1000", "--to", "999999", "amplify:50"},
+        std::vector<std::string>{"--from", "5000", "reverse"}, std::vector<std::string>{"--to", "0", "reverse"}}) {
+    SCOPED_TRACE(::testing::PrintToString(words));
+    std::filesystem::remove(out);
+    const Run r = Apply(words);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "quillet-cli: " + words[words.size() - 1].substr(0, words.back().find(':')) +
+                         ": There is no selection.\n");
+    EXPECT_FALSE(std::filesystem::exists(out));
+  }
+}
+
 TEST_F(ApplyTest, InsertAndMixAnotherFile) {
   WriteRamp(in, 100);
   const std::string other = (dir / "other.wav").string();
@@ -138,14 +177,15 @@ TEST_F(ApplyTest, RefusalsNameTheReasonAndLeaveNoOutput) {
 // system's reason, and the old output file is left as it was.
 TEST_F(ApplyTest, AudioRemovedUnderAnOpenDocumentFailsTheSave) {
   WriteRamp(in, 1000);
-  WriteRamp((dir / "part.ogg").string(), 10);  // WAVE bytes; the fake decoder copies them
+  WriteRamp((dir / "part.wav").string(), 10);  // what the fake decoder "decodes" to
+  quillet::testing::WriteFileBytes(dir / "part.ogg", "OggS");
   quillet::testing::WriteFileBytes(out, "the user's old file");
   settings::Settings::SetProcess(settings::FolderLocations(dir / "settings"));
   core::SegmentStore* store = CliStore(stderr);
   ASSERT_NE(store, nullptr);
   const auto cleaner = dir / "oggdec";
   quillet::testing::WriteFileBytes(cleaner, "#!/bin/sh\nrm -f '" + store->workingFolder().string() +
-                                                "'/*.aud\ncp \"$3\" \"$2\"\n");
+                                                "'/*.aud\ncp '" + (dir / "part.wav").string() + "' \"$3\"\n");
   std::filesystem::permissions(cleaner, std::filesystem::perms::owner_all);
   ASSERT_TRUE(
       settings::Settings::Process().SetString("Components/oggdec", "Path", cleaner.string()));

@@ -146,7 +146,9 @@ TEST(Aiff, BadFilesGiveTheirStatus) {
       {"huge exponent", Form(Comm(1, 16, Extended(8000, 4000)) + ok), SoundStatus::Corrupt},
       {"negative rate", Form(Comm(1, 16, "\xC0\x0E" + BE32(0xAC440000) + BE32(0)) + ok), SoundStatus::Corrupt},
       {"0 bits", Form(Comm(1, 0, Extended(8000)) + ok), SoundStatus::Corrupt},
-      {"24 bits", Form(Comm(1, 24, Extended(8000)) + ok), SoundStatus::CodecMissing},
+      {"40 bits", Form(Comm(1, 40, Extended(8000)) + ok), SoundStatus::CodecMissing},
+      {"aifc ima4", Form(Comm(1, 16, Extended(8000)) + ok, "AIFC").replace(16, 4, BE32(22)).insert(38, "ima4"),
+       SoundStatus::CodecMissing},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

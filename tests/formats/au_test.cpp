@@ -70,7 +70,7 @@ TEST(Au, BadFilesGiveTheirStatus) {
   EXPECT_EQ(Open(Au(24, 0, 3, 8000, 255, ""))->status(), SoundStatus::Ready);
   EXPECT_EQ(Open(Au(24, 0, 3, 8000, 1, "").replace(4, 4, BE32(5000)))->status(), SoundStatus::Corrupt);
   EXPECT_EQ(Open(Au(24, 0, 23, 8000, 1, ""))->status(), SoundStatus::CodecMissing);
-  EXPECT_EQ(Open(Au(24, 0, 5, 8000, 1, ""))->status(), SoundStatus::CodecMissing);
+  EXPECT_EQ(Open(Au(24, 0, 26, 8000, 1, ""))->status(), SoundStatus::CodecMissing);  // G.723 ADPCM
   EXPECT_EQ(OpenAuFile("/nonexistent.au")->status(), SoundStatus::CannotOpen);
 }
 

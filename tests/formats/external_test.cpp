@@ -50,7 +50,7 @@ TEST(Mp3Command, VbrPiecesAndTheRateRules) {
   m.SetInt(kMp3VbrQuality, 2);
   m.SetInt(kMp3Crc, 1);
   const EncodePlan p = Mp3EncodePlan(m, "lame", 22050, 1, "o.mp3");
-  EXPECT_EQ(p.argv, (Args{"lame", "-m", "j", "-p", "-v", "-b", "32", "-B", "192", "-V", "2", "-r",
+  EXPECT_EQ(p.argv, (Args{"lame", "-m", "m", "-p", "-v", "-b", "32", "-B", "192", "-V", "2", "-r",
                           "-s", "44.100", "-S", "-", "o.mp3"}));
   EXPECT_EQ(p.rate, 44100u);  // a high top rate lifts a narrow document
 
@@ -66,6 +66,14 @@ TEST(Mp3Command, VbrPiecesAndTheRateRules) {
       {24000, 24000}, {23000, 22050}, {18000, 22050}, {16000, 16000}, {12000, 11025},
       {9000, 11025},  {8000, 8000},   {6000, 8000}};
   for (auto [in, want] : rates) EXPECT_EQ(Mp3EncodingRate(Cbr(128), in), want) << in;
+
+  // lame reads raw input as the mode says: mono samples must be announced as mono,
+  // whatever mode is stored.
+  for (int mode = 0; mode < 4; ++mode) {
+    mono.SetInt(kMp3ChannelMode, mode);
+    const Args a = Mp3EncodePlan(mono, "lame", 44100, 1, "o").argv;
+    EXPECT_EQ(Args(a.begin() + 1, a.begin() + 3), (Args{"-m", "m"})) << mode;
+  }
   EXPECT_EQ(Mp3EncodingRate(Cbr(24), 48000), 22050u);  // a low bottom rate caps at 22050
 }
 
@@ -86,16 +94,26 @@ TEST(OggCommand, BitRateModeIsCappedByRateAndChannels) {
             (Args{"oggenc", "-C", "2", "-R", "48000", "-q", "7", "-Q", "-", "-o", "o.ogg"}));
 }
 
-TEST(FlacCommand, PiecesInOrderWithChannelsClamped) {
+TEST(FlacCommand, KeepsTheDocumentsChannelsAndDepth) {
   core::ParamSet f(*kFlacOptions.table);
-  f.SetInt(kFlacChannels, 6);
+  f.SetInt(kFlacChannels, 2);
   f.SetInt(kFlacRate, 48000);
   f.SetInt(kFlacCompression, 8);
-  const EncodePlan p = FlacEncodePlan(f, "flac", "o.flac");
+  const EncodePlan p = FlacEncodePlan(f, "flac", 2, 16, "-o.flac");
   EXPECT_EQ(p.argv, (Args{"flac", "--channels=2", "--sample-rate=48000", "--compression-level-8",
-                          "--endian=little", "--bps=16", "--sign=signed", "-f", "-", "-o", "o.flac"}));
+                          "--endian=little", "--bps=16", "--sign=signed", "-s", "-f", "-o", "./-o.flac", "-"}));
   EXPECT_EQ(p.rate, 48000u);
-  EXPECT_EQ(p.channels, 2);
+  // "Stereo" keeps a surround document's channels (FLAC holds eight); "Mono" folds.
+  struct Case {
+    int chosen, document, sourceBits, channels, bits;
+  } cases[] = {{2, 6, 24, 6, 24}, {2, 12, 16, 8, 16}, {2, 1, 32, 2, 24}, {1, 6, 8, 1, 16}};
+  for (const Case& c : cases) {
+    f.SetInt(kFlacChannels, c.chosen);
+    const EncodePlan q = FlacEncodePlan(f, "flac", c.document, c.sourceBits, "o.flac");
+    EXPECT_EQ(q.channels, c.channels) << c.document;
+    EXPECT_EQ(q.bits, c.bits) << c.sourceBits;
+    EXPECT_NE(std::find(q.argv.begin(), q.argv.end(), "--bps=" + std::to_string(c.bits)), q.argv.end());
+  }
 }
 
 TEST(AacCommand, FfmpegStandsInWithTheSameChoices) {
@@ -107,24 +125,36 @@ TEST(AacCommand, FfmpegStandsInWithTheSameChoices) {
   EXPECT_EQ(AacEncodePlan(a, "ffmpeg", 8000, 1, "o.aac").argv,
             (Args{"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y", "-f", "s16le", "-ac",
                   "1", "-ar", "8000", "-i", "-", "-c:a", "aac", "-b:a", "36k", "-write_mpeg2", "1",
-                  "-aac_tns", "0", "-f", "adts", "o.aac"}));
+                  "-aac_tns", "0", "-f", "adts", "file:o.aac"}));
   // MPEG-2 signalling exists only in ADTS; VBR quality maps 100 % to 1.00.
   const Args m4a = AacEncodePlan(core::ParamSet(*kAacOptions.table), "ffmpeg", 44100, 2, "o.M4A").argv;
-  EXPECT_EQ(Args(m4a.end() - 5, m4a.end()), (Args{"-q:a", "1.00", "-f", "ipod", "o.M4A"}));
+  EXPECT_EQ(Args(m4a.end() - 5, m4a.end()), (Args{"-q:a", "1.00", "-f", "ipod", "file:o.M4A"}));
 }
 
 TEST(DecoderCommands, OutputThenInputForEachProgram) {
   EXPECT_EQ(DecoderArgs(Component::AacDec, "faad", "in.m4a", "t.wav"),
-            (Args{"faad", "-d", "-o", "t.wav", "in.m4a"}));
+            (Args{"faad", "-q", "-o", "t.wav", "in.m4a"}));
   EXPECT_EQ(DecoderArgs(Component::OggDec, "oggdec", "in.ogg", "t.wav"),
-            (Args{"oggdec", "-o", "t.wav", "in.ogg"}));
+            (Args{"oggdec", "-Q", "-o", "t.wav", "in.ogg"}));
   EXPECT_EQ(DecoderArgs(Component::FlacDec, "flac", "in.flac", "t.wav"),
-            (Args{"flac", "-d", "-o", "t.wav", "in.flac"}));
+            (Args{"flac", "-s", "-d", "--no-ogg", "-o", "t.wav", "in.flac"}));
   EXPECT_EQ(AmrEncoderArgs("amrenc", 7, "t.wav", "o.amr"), (Args{"amrenc", "MR122", "t.wav", "o.amr"}));
   EXPECT_EQ(AmrEncoderArgs("amrenc", 99, "t.wav", "o.amr")[1], "MR74");
-  // A name that looks like an option stays one argument after -i.
+}
+
+// No file name reaches a program as an option, nor ffmpeg as a protocol.
+TEST(DecoderCommands, FileNamesNeverReadAsOptions) {
+  for (Component c : {Component::AacDec, Component::OggDec, Component::FlacDec}) {
+    const Args a = DecoderArgs(c, "prog", "-d.x", "-o.wav");
+    EXPECT_EQ(a.back(), "./-d.x");
+    EXPECT_NE(std::find(a.begin(), a.end(), "./-o.wav"), a.end());
+  }
+  EXPECT_EQ(OggDecoderRawArgs("oggdec", "-q.ogg", "/t/o.raw").back(), "./-q.ogg");
+  EXPECT_EQ(Mp3EncodePlan(Mp3(), "lame", 44100, 2, "-x.mp3").argv.back(), "./-x.mp3");
   const Args f = FfmpegDecoderArgs("ffmpeg", "-evil name;rm -rf", "t.raw", true);
-  EXPECT_EQ(*(std::find(f.begin(), f.end(), "-i") + 1), "-evil name;rm -rf");
+  EXPECT_EQ(*(std::find(f.begin(), f.end(), "-i") + 1), "file:-evil name;rm -rf");
+  EXPECT_EQ(FfmpegDecoderArgs("ffmpeg", "pipe:0.wav", "t.wav").back(), "file:t.wav");
+  EXPECT_EQ(PathArg("/abs/-x"), "/abs/-x");
 }
 
 // Two stores in one process: each caller's own paths, never the other's.
@@ -181,7 +211,7 @@ TEST(RunDecoder, ExitStatusAndOutputDecideTheResult) {
   // Writes it but fails: never a success.
   EXPECT_EQ(run({"/bin/sh", "-c", "echo data > \"$0\"; echo broken input >&2; exit 3", out.string()}),
             platform::kTaskFailed);
-  EXPECT_EQ(why, "broken input");
+  EXPECT_EQ(why, "");  // its words are chatter, not a reason for the user
   std::filesystem::remove(out);
   // Succeeds without writing anything.
   EXPECT_EQ(run({"/bin/true"}), platform::kTaskFailed);

@@ -6,12 +6,18 @@
 
 #include <algorithm>
 #include <cctype>
+#include <optional>
 #include <set>
 
 #include "formats/dispatch.h"
 
 namespace quillet::formats {
 namespace {
+
+template <std::size_t N>
+std::string B(const char (&s)[N]) {
+  return std::string(s, N - 1);
+}
 
 std::string Upper(std::string_view s) {
   std::string u(s);
@@ -80,6 +86,56 @@ TEST(FormatTable, SaveAsOffersWhatCanBeWrittenInTheSystemsOrder) {
 TEST(FormatTable, RealAudioNamesAskBeforeSaving) {
   for (const char* name : {"a.ra", "b.RAM", "c.rm"}) EXPECT_FALSE(SaveElsewhereQuestion(name).empty()) << name;
   for (const char* name : {"a.rmj", "b.wav", "noext"}) EXPECT_TRUE(SaveElsewhereQuestion(name).empty()) << name;
+}
+
+// What the first bytes say decides when an extension lies; a bare MPEG sync must be
+// layer III, and an Ogg stream not of Vorbis goes to ffmpeg's row.
+TEST(FormatTable, SniffingNamesTheRowOfTheContent) {
+  auto page = [](std::string_view packet) {
+    std::string p = "OggS" + std::string(22, '\0') + '\x01' + '\x1e';  // one segment of 30 bytes
+    return p + std::string(packet) + std::string(30, '\0');
+  };
+  const struct {
+    std::string bytes;
+    std::optional<std::string_view> want;
+  } cases[] = {
+      {B("RIFF\x10\0\0\0WAVEfmt "), ".wav"},
+      {B("RF64\xff\xff\xff\xffWAVEds64"), ".wav"},
+      {B("BW64\xff\xff\xff\xffWAVEds64"), ".wav"},
+      {B("RIFF\x10\0\0\0" "AVI LIST"), std::nullopt},
+      {B("FORM\0\0\0\x10" "AIFCFVER"), ".aiff"},
+      {B("FORM\0\0\0\x10" "AIFFCOMM"), ".aiff"},
+      {B(".snd\0\0\0\x18"), ".au"},
+      {B("fLaC\0\0\0\x22"), ".flac"},
+      {page("\x01vorbis"), ".ogg"},
+      {page("OpusHead"), ""},
+      {B("ID3\x04\0\0\0\0\0\0"), ".mp3"},
+      {B("\xFF\xFB\x90\x64"), ".mp3"},
+      {B("\xFF\xF1\x50\x80"), std::nullopt},  // ADTS AAC: layer bits 0
+      {B("\0\0\0\x20" "ftypM4A "), ".m4a"},
+      {B("#!AMR\n"), std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.bytes.substr(0, 4));
+    const auto* p = reinterpret_cast<const std::uint8_t*>(c.bytes.data());
+    EXPECT_EQ(SniffExtension(p, c.bytes.size()), c.want);
+  }
+  // Sun's ".snd" is AU by another name.
+  EXPECT_EQ(RowFor(".snd").readerName, "au");
+}
+
+TEST(FormatTable, MixdownsAreAnnouncedForFormatsOfFewerChannels) {
+  EXPECT_EQ(MixdownNote(RowFor(".mp3"), 6),
+            "This document has 6 channels; MPEG Layer-3 holds at most 2, so all of them are mixed down to stereo.");
+  EXPECT_EQ(MixdownNote(RowFor(".amr"), 6),
+            "This document has 6 channels; AMR Narrowband Audio holds one, so all of them are mixed down to mono.");
+  // Stereo to mono is no mix: the converter keeps the left channel, and the note says so.
+  EXPECT_EQ(MixdownNote(RowFor(".gsm"), 2),
+            "This document has 2 channels; GSM holds one, so only the left channel is saved.");
+  EXPECT_EQ(MixdownNote(RowFor(".mp3"), 2), "");
+  EXPECT_EQ(MixdownNote(RowFor(".flac"), 6), "");
+  EXPECT_EQ(MixdownNote(RowFor(".wav"), 255), "");
 }
 
 }  // namespace

@@ -21,31 +21,6 @@ struct ConformanceCase {
 
 void PrintTo(const ConformanceCase& c, std::ostream* os) { *os << c.name; }
 
-// The standard's bounds, sample for sample against a reference of more than 16 bits. With
-// refClips, a reference sample at full scale stands for anything beyond it.
-void ExpectFullAccuracy(const std::vector<float>& ours, const std::vector<float>& ref, bool refClips = false) {
-  ASSERT_FALSE(ref.empty());
-  ASSERT_EQ(ours.size(), ref.size());
-  double sumSquares = 0, worst = 0;
-  size_t worstAt = 0;
-  constexpr double kTop = 1.0 - 0x1p-22;
-  for (size_t i = 0; i < ref.size(); ++i) {
-    double mine = ours[i];
-    if (refClips) mine = std::clamp(mine, -1.0, 1.0);
-    if (refClips && std::abs(ref[i]) >= kTop && std::abs(mine) >= kTop && (mine > 0) == (ref[i] > 0)) mine = ref[i];
-    const double d = std::abs(mine - ref[i]);
-    sumSquares += d * d;
-    if (d > worst) worst = d, worstAt = i;
-  }
-  const double rms = std::sqrt(sumSquares / static_cast<double>(ref.size()));
-  EXPECT_LT(rms, std::ldexp(1.0, -15) / std::sqrt(12.0));
-  EXPECT_LE(worst, std::ldexp(1.0, -14)) << "at sample " << worstAt;
-  // A silent decoder would pass the bounds on silence: the signal must be there.
-  double energy = 0;
-  for (float v : ref) energy += static_cast<double>(v) * v;
-  EXPECT_GT(energy / static_cast<double>(ref.size()), 1e-4);
-}
-
 class Mp3Conformance : public ::testing::TestWithParam<ConformanceCase> {};
 
 TEST_P(Mp3Conformance, MatchesReferenceWithinFullAccuracy) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -47,6 +48,16 @@ inline std::filesystem::path MakeMp3(const TempDir& dir, const std::string& name
 inline std::vector<float> Mpg123Decode(const TempDir& dir, const std::filesystem::path& mp3) {
   const auto out = dir / (mp3.stem().string() + ".ref.f32");
   EXPECT_EQ(RunProgram({"mpg123", "-q", "--no-gapless", "-e", "f32", "-s", mp3.string()}, out), 0);
+  const std::string bytes = ReadFileBytes(out);
+  std::vector<float> v(bytes.size() / sizeof(float));
+  std::memcpy(v.data(), bytes.data(), v.size() * sizeof(float));
+  return v;
+}
+
+// mpg123's float output with its gapless trimming (the LAME tag's delay and padding).
+inline std::vector<float> Mpg123DecodeGapless(const TempDir& dir, const std::filesystem::path& mp3) {
+  const auto out = dir / (mp3.stem().string() + ".gapless.f32");
+  EXPECT_EQ(RunProgram({"mpg123", "-q", "--gapless", "-e", "f32", "-s", mp3.string()}, out), 0);
   const std::string bytes = ReadFileBytes(out);
   std::vector<float> v(bytes.size() / sizeof(float));
   std::memcpy(v.data(), bytes.data(), v.size() * sizeof(float));
@@ -111,6 +122,31 @@ inline std::vector<audio::Sample> ReadAll(audio::LSoundSource& src) {
   src.seek(0);
   src.read(all.data(), src.length());
   return all;
+}
+
+// The standard's bounds, sample for sample against a reference of more than 16 bits. With
+// refClips, a reference sample at full scale stands for anything beyond it.
+inline void ExpectFullAccuracy(const std::vector<float>& ours, const std::vector<float>& ref, bool refClips = false) {
+  ASSERT_FALSE(ref.empty());
+  ASSERT_EQ(ours.size(), ref.size());
+  double sumSquares = 0, worst = 0;
+  size_t worstAt = 0;
+  constexpr double kTop = 1.0 - 0x1p-22;
+  for (size_t i = 0; i < ref.size(); ++i) {
+    double mine = ours[i];
+    if (refClips) mine = std::clamp(mine, -1.0, 1.0);
+    if (refClips && std::abs(ref[i]) >= kTop && std::abs(mine) >= kTop && (mine > 0) == (ref[i] > 0)) mine = ref[i];
+    const double d = std::abs(mine - ref[i]);
+    sumSquares += d * d;
+    if (d > worst) worst = d, worstAt = i;
+  }
+  const double rms = std::sqrt(sumSquares / static_cast<double>(ref.size()));
+  EXPECT_LT(rms, std::ldexp(1.0, -15) / std::sqrt(12.0));
+  EXPECT_LE(worst, std::ldexp(1.0, -14)) << "at sample " << worstAt;
+  // A silent decoder would pass the bounds on silence: the signal must be there.
+  double energy = 0;
+  for (float v : ref) energy += static_cast<double>(v) * v;
+  EXPECT_GT(energy / static_cast<double>(ref.size()), 1e-4);
 }
 
 }  // namespace quillet::testing

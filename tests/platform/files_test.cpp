@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+
+#include <sys/stat.h>
 #include <filesystem>
 
 #include "fixtures/temp_dir.h"
@@ -55,6 +57,50 @@ TEST(ByteSource, MissingFilesAndFoldersAreRefusedWithTheReason) {
   EXPECT_EQ(err, ENOENT);
   EXPECT_FALSE(FileByteSource::Open(dir.path(), &err));
   EXPECT_EQ(err, EISDIR);
+  // A pipe nobody writes is refused at once instead of waited on.
+  ASSERT_EQ(::mkfifo((dir / "pipe.wav").c_str(), 0600), 0);
+  EXPECT_FALSE(FileByteSource::Open(dir / "pipe.wav", &err));
+  EXPECT_EQ(err, EINVAL);
+}
+
+// A save goes through a link to the file it names, never replaces a file that may not
+// be written, and manages targets whose names use all 255 bytes.
+TEST(SafeFileWriter, FollowsLinksRefusesReadOnlyFilesAndTakesLongNames) {
+  TempDir dir;
+  std::filesystem::create_directories(dir / "real");
+  WriteFileBytes(dir / "real" / "song.wav", "old");
+  std::filesystem::create_symlink("real/song.wav", dir / "link.wav");
+  std::filesystem::create_symlink("link.wav", dir / "link2.wav");
+  std::filesystem::create_symlink("real/new.wav", dir / "dangling.wav");
+  for (const char* name : {"link2.wav", "dangling.wav"}) {
+    auto w = SafeFileWriter::Create(dir / name);
+    ASSERT_TRUE(w) << name;
+    ASSERT_TRUE(w->Write("new", 3));
+    ASSERT_TRUE(w->Commit());
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / name));
+  }
+  EXPECT_EQ(ReadFileBytes(dir / "real" / "song.wav"), "new");
+  EXPECT_EQ(ReadFileBytes(dir / "real" / "new.wav"), "new");
+  EXPECT_EQ(FilesIn(dir / "real"), 2);  // no temporary file left beside them
+
+  WriteFileBytes(dir / "locked.wav", "keep");
+  std::filesystem::permissions(dir / "locked.wav", std::filesystem::perms::owner_read);
+  int err = 0;
+  EXPECT_FALSE(SafeFileWriter::Create(dir / "locked.wav", &err));
+  EXPECT_EQ(err, EACCES);
+  EXPECT_EQ(CannotSaveMessage(dir / "locked.wav", err),
+            "The file " + (dir / "locked.wav").string() + " is read-only; it was not replaced.");
+  EXPECT_EQ(ReadFileBytes(dir / "locked.wav"), "keep");
+
+  const std::string longest = std::string(251, 'x') + ".wav";
+  auto w = SafeFileWriter::Create(dir / longest, &err);
+  ASSERT_TRUE(w) << std::strerror(err);
+  ASSERT_TRUE(w->Write("x", 1));
+  EXPECT_TRUE(w->Commit());
+  EXPECT_EQ(ReadFileBytes(dir / longest), "x");
+  std::string accented = "a";
+  for (int i = 0; i < 50; ++i) accented += "\xC3\xA9";
+  EXPECT_EQ(TempNamePrefix(accented).size(), 64u);  // cut before the character, not inside it
 }
 
 TEST(SafeFileWriter, ReplacesTheTargetOnlyOnCommit) {

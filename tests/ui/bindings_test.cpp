@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "formats/document_io.h"
+#include "formats/format_table.h"
 #include "formats/save_options.h"
 #include "frame_fixture.h"
 #include "ui/format_dialogs.h"
@@ -141,6 +142,7 @@ TEST_F(Frame, OptionDialogsFollowTheirTables) {
     auto* max = d.findChild<QComboBox*>("VBRMaxBitRate");
     auto* channels = d.findChild<QComboBox*>("Channels");
     ASSERT_TRUE(min && max && channels);
+    EXPECT_EQ(d.findChild<QLabel*>("note"), nullptr);  // nothing to tell
     EXPECT_FALSE(min->isEnabled());  // quality mode
     d.findChild<QRadioButton*>("Quality.off")->setChecked(true);
     EXPECT_TRUE(min->isEnabled());
@@ -164,6 +166,16 @@ TEST_F(Frame, OptionDialogsFollowTheirTables) {
   EXPECT_EQ(values.Int(formats::kOggVbrMin), 224);
   EXPECT_EQ(values.Int(formats::kOggVbrMax), 224);
   EXPECT_EQ(values.Int(formats::kOggChannels), 2);
+
+  // A save that mixes the document down says so above the fields.
+  const std::string note = formats::MixdownNote(formats::RowFor(".mp3"), 6);
+  QString shownNote;
+  DialogScript mp3("LMp3EncodeDlg", [&](QDialog& d) {
+    if (auto* label = d.findChild<QLabel*>("note")) shownNote = label->text();
+  });
+  core::ParamSet mp3Values = formats::LoadOptions(formats::kMp3Options, *settings_, 44100, 6);
+  ASSERT_TRUE(options.EditOptions(formats::kMp3Options, mp3Values, note));
+  EXPECT_EQ(shownNote.toStdString(), note);
 }
 
 TEST_F(Frame, SaveAsWaveUsesTheFormatChosenInTheChooserAndRemembersIt) {
