@@ -13,6 +13,8 @@
 #include "core/document.h"
 #include "core/edit_commands.h"
 #include "formats/document_io.h"
+#include "formats/format_table.h"
+#include "formats/playlist.h"
 #include "formats/tags.h"
 #include "platform/clipboard.h"
 
@@ -232,6 +234,16 @@ std::string CheckOutputs(const std::vector<fs::path>& files, const OutputRule& r
     if (!fresh)
       return "\"" + files[at->second].string() + "\" and \"" + files[i].string() +
              "\" would both be saved as \"" + target->string() + "\".";
+    // A playlist also writes its MP3 beside it.
+    if (formats::WritesBesideTarget(formats::RowForFile(*target))) {
+      const fs::path mp3 = Normal(formats::PlaylistMp3Path(*target));
+      const auto m = sources.find(mp3);
+      if (m != sources.end())
+        return "Converting \"" + files[i].string() + "\" would replace \"" +
+               files[m->second].string() + "\", which is also in the list.";
+      if (!targets.emplace(mp3, i).second)
+        return "Two files of the list would both be saved as \"" + mp3.string() + "\".";
+    }
   }
   return {};
 }

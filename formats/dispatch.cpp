@@ -446,6 +446,16 @@ platform::Outcome RunSaveSteps(platform::LProgressDialog& task, const core::Audi
   if (const std::string note = MixdownNote(row, chain.channels); !note.empty() && env.notices && !(asking && env.options))
     env.notices->push_back(note);
   if (TakeAsk(ask) && !SaveOptions(ext, chain.sampleRate, chain.channels, env)) return platform::Outcome::Cancelled();
+  // A playlist's MP3 goes beside it: asked before it replaces a file of that name.
+  if (WritesBesideTarget(row) && asking && env.prompter) {
+    const std::filesystem::path mp3 = PlaylistMp3Path(file);
+    std::error_code ec;
+    if (std::filesystem::exists(mp3, ec) &&
+        env.prompter->Message("The file \"" + mp3.string() + "\" already exists - overwrite?", kMessageCaption,
+                              platform::MessageIcon::Question,
+                              platform::MessageButtons::YesNoCancel) != platform::Answer::Yes)
+      return platform::Outcome::Cancelled();
+  }
   if (row.encodesFromWave) return finish(SaveThroughWave(task, chain, file, row, env, &why));
   audio::SinkHandle sink =
       MakeSaveSink(file, chain.sampleRate, chain.channels, env.settings, sourceBits, tags, env.notices);

@@ -51,6 +51,12 @@ TEST(BatchOutput, RefusesListsWhereAnOutputWouldReplaceAnotherSource) {
   EXPECT_NE(CheckOutputs({"/x/a.wav", "/x/../x/a.wav"}, OutputRule{}).find("more than once"),
             std::string::npos);
   EXPECT_EQ(CheckOutputs({"/x/a.wav", "/x/b.wav"}, OutputRule{}), "");  // in place
+  // A playlist's MP3 beside it counts as an output too.
+  const OutputRule toM3u{false, 12, true, {}};
+  EXPECT_NE(CheckOutputs({"/x/a.wav", "/x/a.mp3"}, toM3u).find("would replace \"/x/a.mp3\""),
+            std::string::npos);
+  EXPECT_NE(CheckOutputs({"/x/a.wav", "/x/a.ogg"}, OutputRule{false, 12, false, "/y"}).find("a.m3u"),
+            std::string::npos);
   EXPECT_NE(CheckOutputs({"/x/a.wav", "/x/a.mp3"}, OutputRule{false, 1, false, "/x/out"}).find("both"),
             std::string::npos);
 }

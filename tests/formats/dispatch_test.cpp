@@ -396,3 +396,28 @@ TEST_F(Dispatch, EveryOfferedFormatIsWrittenAndReadBack) {
 
 }  // namespace
 }  // namespace quillet::formats
+
+namespace quillet::formats {
+namespace {
+
+TEST_F(Dispatch, APlaylistAsksBeforeReplacingTheMp3BesideIt) {
+  QUILLET_REQUIRE_PROGRAMS("lame");
+  const core::AudioChain chain = Load(MakeWave("t.wav", 4410));
+  quillet::testing::WriteFileBytes(dir / "show.mp3", "keep");
+  bool ask = true;
+  prompter.QueueAnswer(platform::Answer::No);
+  EXPECT_EQ(Save(chain, dir / "show.m3u", &ask), platform::kTaskCancelled);
+  ASSERT_FALSE(prompter.shown().empty());
+  EXPECT_EQ(prompter.shown().back().text, "The file \"" + (dir / "show.mp3").string() + "\" already exists - overwrite?");
+  EXPECT_EQ(ReadFileBytes(dir / "show.mp3"), "keep");
+  EXPECT_FALSE(std::filesystem::exists(dir / "show.m3u"));
+
+  ask = true;
+  prompter.QueueAnswer(platform::Answer::Yes);
+  ASSERT_EQ(Save(chain, dir / "show.m3u", &ask), platform::kTaskDone);
+  EXPECT_NE(ReadFileBytes(dir / "show.mp3"), "keep");
+  EXPECT_EQ(ReadFileBytes(dir / "show.m3u"), "#EXTM3U\r\n#EXTINF:0,show\r\nshow.mp3\r\n");
+}
+
+}  // namespace
+}  // namespace quillet::formats
