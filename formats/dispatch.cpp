@@ -13,6 +13,7 @@
 #include "formats/external.h"
 #include "formats/messages.h"
 #include "formats/ogg_head.h"
+#include "formats/playlist.h"
 #include "formats/simple_formats.h"
 #include "formats/wav_chooser.h"
 #include "formats/wav_reader.h"
