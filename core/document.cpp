@@ -1,6 +1,7 @@
 #include "core/document.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace quillet::core {
 namespace {
@@ -8,11 +9,57 @@ namespace {
 // Never equal to a version: the document differs from its file whatever happens.
 constexpr std::uint64_t kNoSavedVersion = 0;
 
+// Positions and view first, then anything else; the recorder needs to hear of one.
+bool Weightier(WaveDocument::Change a, WaveDocument::Change b) {
+  auto weight = [](WaveDocument::Change c) {
+    return c == WaveDocument::Change::Audio || c == WaveDocument::Change::History ? 1 : 0;
+  };
+  return weight(a) > weight(b);
+}
+
 }  // namespace
 
 WaveDocument::WaveDocument(AudioChain chain, int untitledNumber, std::filesystem::path file)
     : chain_(std::move(chain)), untitledNumber_(untitledNumber), file_(std::move(file)) {
   viewEnd_ = length();
+  busy_.SetIdleHandler([this] {
+    if (recordPending_) Record(*std::exchange(recordPending_, std::nullopt));
+  });
+}
+
+WaveDocument::~WaveDocument() = default;
+
+std::unique_ptr<WaveDocument> WaveDocument::FromRecord(DocumentRecord r) {
+  auto doc = std::make_unique<WaveDocument>(std::move(r.present.chain), r.untitledNumber,
+                                            std::move(r.file));
+  doc->version_ = r.present.version;
+  doc->savedVersion_ = r.savedVersion;
+  doc->nextVersion_ = std::max(r.nextVersion, r.present.version + 1);
+  doc->history_.Load(std::move(r.undo), r.undoIndex);
+  doc->SetView(r.present.viewStart, r.present.viewEnd);
+  doc->SetSelection(r.present.selStart, r.present.selEnd, r.present.cursor);
+  doc->SetMark1(r.mark1);
+  doc->SetMark2(r.mark2);
+  return doc;
+}
+
+void WaveDocument::Notify(Change c) {
+  if (observer_) observer_(c);
+  if (recorder_) Record(c);
+}
+
+void WaveDocument::Record(Change c) {
+  if (busy()) {
+    if (!recordPending_ || Weightier(c, *recordPending_)) recordPending_ = c;
+    return;
+  }
+  recorder_->Changed(*this, c);
+}
+
+void WaveDocument::SetRecorder(std::unique_ptr<DocumentRecorder> recorder) {
+  recorder_ = std::move(recorder);
+  recordPending_.reset();
+  if (recorder_) Record(Change::History);
 }
 
 FramePos WaveDocument::Clamp(FramePos p) const { return std::clamp<FramePos>(p, 0, length()); }

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,6 +17,20 @@
 #include "platform/task.h"
 
 namespace quillet::core {
+
+class DocumentRecorder;
+
+// Everything a document is, as the crash journal keeps it and recovery rebuilds it.
+struct DocumentRecord {
+  DocumentState present;
+  FramePos mark1 = 0, mark2 = 0;
+  std::uint64_t savedVersion = 0;
+  std::uint64_t nextVersion = 0;
+  int untitledNumber = 0;
+  std::filesystem::path file;
+  std::array<UndoHistory::Entry, kUndoEntries> undo;
+  int undoIndex = 0;
+};
 
 class WaveDocument {
  public:
@@ -25,6 +41,10 @@ class WaveDocument {
   // A document over chain; an untitled one has number > 0 and no file.
   explicit WaveDocument(AudioChain chain, int untitledNumber = 0,
                         std::filesystem::path file = {});
+  // A document as record describes it, history and versions included; positions are
+  // clamped to its audio.
+  static std::unique_ptr<WaveDocument> FromRecord(DocumentRecord record);
+  ~WaveDocument();
   WaveDocument(const WaveDocument&) = delete;
   WaveDocument& operator=(const WaveDocument&) = delete;
 
@@ -68,6 +88,9 @@ class WaveDocument {
   // that version clears it; undoing past a save sets it, because the file holds the
   // newer audio.
   bool modified() const { return version_ != savedVersion_; }
+  std::uint64_t version() const { return version_; }
+  std::uint64_t savedVersion() const { return savedVersion_; }
+  std::uint64_t nextVersion() const { return nextVersion_; }
   void SetModified(bool modified);
   // The file now holds the present audio (after a save).
   void MarkSaved() { savedVersion_ = version_; Notify(Change::History); }
@@ -84,14 +107,18 @@ class WaveDocument {
   bool busy() const { return busy_.busy(); }
 
   void SetObserver(Observer observer) { observer_ = std::move(observer); }
+  // Keeps a durable record of the document (the crash journal). It hears of the
+  // present state at once and of every change after that, each only once no task
+  // holds the document, so it never sees an edit half done. Null detaches it.
+  void SetRecorder(std::unique_ptr<DocumentRecorder> recorder);
+  DocumentRecorder* recorder() const { return recorder_.get(); }
 
  private:
   FramePos Clamp(FramePos p) const;
   DocumentState Snapshot() const;
   void Restore(DocumentState state);
-  void Notify(Change c) {
-    if (observer_) observer_(c);
-  }
+  void Notify(Change c);
+  void Record(Change c);
 
   AudioChain chain_;
   FramePos cursor_ = 0;
@@ -107,6 +134,16 @@ class WaveDocument {
   std::string displayTitle_;
   platform::BusyFlag busy_;
   Observer observer_;
+  std::unique_ptr<DocumentRecorder> recorder_;
+  std::optional<Change> recordPending_;  // held back while busy
+};
+
+class DocumentRecorder {
+ public:
+  virtual ~DocumentRecorder() = default;
+  // doc is idle; c is the weightiest change since the last call (Audio or History
+  // before Selection or View).
+  virtual void Changed(const WaveDocument& doc, WaveDocument::Change c) = 0;
 };
 
 }  // namespace quillet::core

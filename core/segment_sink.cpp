@@ -190,6 +190,8 @@ bool LSegmentSoundSink::Finish() {
     return true;
   }
   store_->SetPeakSummary(fileId_, std::move(summary_));
+  // The journal flushes it before any record naming it: the edit does not wait for the disk.
+  if (store_->durable()) store_->NoteFresh(fileId_);
   // The segment takes over the sink's own reference.
   ChainAppendSegment(*target_, AudioSegment{fileId_, framesWritten(), kUnityGain, 0});
   store_->ReleaseFileRef(fileId_);

@@ -3,6 +3,7 @@
 #include <cassert>
 #include <string>
 #include <system_error>
+#include <utility>
 
 namespace quillet::core {
 namespace {
@@ -89,6 +90,17 @@ void SegmentStore::SetPeakSummary(FileId id, std::shared_ptr<const PeakSummary> 
   if (id == kNoFile || id >= capacity_) return;
   std::lock_guard guard(lock_);
   summaries_[id] = std::move(summary);
+}
+
+void SegmentStore::NoteFresh(FileId id) {
+  if (id == kNoFile) return;
+  std::lock_guard guard(lock_);
+  fresh_.push_back(id);
+}
+
+std::vector<FileId> SegmentStore::TakeFresh() {
+  std::lock_guard guard(lock_);
+  return std::exchange(fresh_, {});
 }
 
 std::shared_ptr<const PeakSummary> SegmentStore::PeakSummaryOf(FileId id) const {

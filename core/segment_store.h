@@ -48,6 +48,15 @@ class SegmentStore {
   std::filesystem::path PeakFilePath(FileId id) const;
   const std::filesystem::path& workingFolder() const { return folder_; }
 
+  // Durable: a crash journal keeps this store's chains, so finished sample files are
+  // noted as fresh, and the journal flushes them to the disk before any record that
+  // names them. Off by default.
+  void SetDurable(bool durable) { durable_.store(durable, std::memory_order_relaxed); }
+  bool durable() const { return durable_.load(std::memory_order_relaxed); }
+  void NoteFresh(FileId id);
+  // The ids noted fresh since the last call.
+  std::vector<FileId> TakeFresh();
+
   // Set by the sink when it publishes; dropped with the id.
   void SetPeakSummary(FileId id, std::shared_ptr<const PeakSummary> summary);
   std::shared_ptr<const PeakSummary> PeakSummaryOf(FileId id) const;
@@ -59,6 +68,8 @@ class SegmentStore {
   std::unique_ptr<std::atomic<std::uint32_t>[]> refs_;
   mutable std::mutex lock_;  // allocation, deletion, summaries
   std::uint32_t lowestFree_ = 0;
+  std::atomic<bool> durable_{false};
+  std::vector<FileId> fresh_;  // under lock_
   std::vector<std::shared_ptr<const PeakSummary>> summaries_;
 };
 

@@ -43,6 +43,11 @@ std::optional<DocumentState> UndoHistory::Redo() {
 std::string UndoHistory::UndoMenuText() const { return "Undo " + UndoName() + "\tCtrl+Z"; }
 std::string UndoHistory::RedoMenuText() const { return "Redo " + RedoName() + "\tCtrl+Y"; }
 
+void UndoHistory::Load(std::array<Entry, kUndoEntries> entries, int index) {
+  entries_ = std::move(entries);
+  index_ = Wrap(index);
+}
+
 void UndoHistory::Clear() {
   for (int i = 0; i < kUndoEntries; ++i) Free(i);
   index_ = 0;

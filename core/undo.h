@@ -31,6 +31,11 @@ struct DocumentState {
 
 class UndoHistory {
  public:
+  struct Entry {
+    std::string name;  // empty: free
+    DocumentState state;
+  };
+
   // Moves one entry on, stores state under name (cut to 259 characters; an empty
   // name is stored as " " so that the entry counts as used) and empties the two
   // entries ahead.
@@ -53,11 +58,12 @@ class UndoHistory {
   void Clear();
   int index() const { return index_; }
 
+  // The ring as it stands, for the crash journal, and the ring rebuilt from one
+  // (index wraps into the ring).
+  const Entry& entry(int i) const { return At(i); }
+  void Load(std::array<Entry, kUndoEntries> entries, int index);
+
  private:
-  struct Entry {
-    std::string name;  // empty: free
-    DocumentState state;
-  };
   static int Wrap(int i) { return ((i % kUndoEntries) + kUndoEntries) % kUndoEntries; }
   const Entry& At(int i) const { return entries_[static_cast<std::size_t>(Wrap(i))]; }
   Entry& At(int i) { return entries_[static_cast<std::size_t>(Wrap(i))]; }

@@ -1,5 +1,7 @@
 #include "core/working_folder.h"
 
+#include "core/journal_keeper.h"
+
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -37,7 +39,10 @@ void SweepDeadRuns(const fs::path& base) {
        it.increment(ec)) {
     if (!it->is_directory(ec) || it->is_symlink(ec)) continue;
     const std::string name = it->path().filename().string();
-    if (StartsWith(name, kRunPrefix) && OwnerIsGone(it->path())) dead.push_back(it->path());
+    // A dead copy's folder with journals holds documents to recover: it stays until
+    // they are recovered or discarded.
+    if (StartsWith(name, kRunPrefix) && OwnerIsGone(it->path()) && !HoldsJournals(it->path()))
+      dead.push_back(it->path());
     // A copy that died while it was setting up leaves a half-made folder behind.
     if (StartsWith(name, kNewPrefix) && now - it->last_write_time(ec) > std::chrono::hours(24))
       dead.push_back(it->path());
@@ -116,7 +121,15 @@ std::unique_ptr<StoreSession> StoreSession::StartIn(const fs::path& base, std::s
   std::unique_ptr<StoreSession> s(new StoreSession);
   s->store_ = std::make_unique<SegmentStore>(folder->path());
   s->folder_ = std::move(folder);
+  s->base_ = base;
   return s;
+}
+
+StoreSession::~StoreSession() = default;
+
+JournalKeeper& StoreSession::journals() {
+  if (!journals_) journals_ = std::make_unique<JournalKeeper>(*store_);
+  return *journals_;
 }
 
 }  // namespace quillet::core

@@ -1,7 +1,8 @@
 #pragma once
 // Where sample files live. The chosen working folder is shared by every running copy
 // of the program, so each copy works in a private, locked subfolder of it and removes
-// only that; subfolders of copies that died are swept at the next start.
+// only that; subfolders of copies that died are swept at the next start unless they
+// hold crash journals (core/recovery.h offers those back).
 
 #include <filesystem>
 #include <memory>
@@ -38,6 +39,8 @@ class RunFolder {
   detail::UniqueFd lock_;  // held (flock) for the life of this copy
 };
 
+class JournalKeeper;
+
 // The store of this running copy: its run folder and the segment store inside it.
 // Destroyed at exit, after every document: deletes the files, then the folder.
 class StoreSession {
@@ -46,12 +49,20 @@ class StoreSession {
                                              std::string* message);
   static std::unique_ptr<StoreSession> StartIn(const std::filesystem::path& base,
                                                std::string* message);
+  ~StoreSession();
   SegmentStore& store() { return *store_; }
+  // The working folder that holds the run folders (of dead copies too).
+  const std::filesystem::path& base() const { return base_; }
+  // The crash journals of this copy's documents, started on first use (the editor
+  // keeps them; a quillet-cli run need not).
+  JournalKeeper& journals();
 
  private:
   StoreSession() = default;
+  std::filesystem::path base_;
   std::unique_ptr<RunFolder> folder_;
-  std::unique_ptr<SegmentStore> store_;  // declared last: goes first
+  std::unique_ptr<SegmentStore> store_;
+  std::unique_ptr<JournalKeeper> journals_;  // declared last: goes first
 };
 
 }  // namespace quillet::core

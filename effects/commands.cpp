@@ -293,4 +293,33 @@ platform::TaskResult ConvertChannelsCommand(EditContext& ctx, WaveDocument& doc,
       });
 }
 
+platform::TaskResult ClickPopAutoCommand(EditContext& ctx, WaveDocument& doc,
+                                         const ClickParams& params) {
+  static constexpr EffectRecipe kRecipe{"Auto Click/Pop Restoration", "Click/Pop Restoration",
+                                        nullptr, kPleaseWait, true};
+  return RunEffectCommand(ctx, doc, kRecipe,
+                          [&params](const EffectParams& p, platform::LProgressDialog* task) {
+                            return AutoClickRepair(p, params, Progress(task));
+                          });
+}
+
+platform::TaskResult ClickPopManualCommand(EditContext& ctx, WaveDocument& doc) {
+  static constexpr EffectRecipe kRecipe{"Manual Click/Pop Repair", nullptr, nullptr, kPleaseWait,
+                                        true};
+  return RunEffectCommand(
+      ctx, doc, kRecipe,
+      [](const EffectParams& p, platform::LProgressDialog*) { return ManualClickRepair(p); },
+      [&]() -> std::optional<platform::TaskResult> {
+        const Status s = CheckManualRepairLength(doc.selEnd() - doc.selStart(), doc.sampleRate());
+        if (s.ok()) return std::nullopt;
+        ctx.message = s.message;
+        if (ctx.prompter) {
+          ctx.prompter->Message(s.message, s.caption, platform::MessageIcon::Error,
+                                platform::MessageButtons::Ok);
+          ctx.messageShown = true;
+        }
+        return kTaskFailed;
+      });
+}
+
 }  // namespace quillet::effects

@@ -19,6 +19,7 @@
 
 #include "core/document.h"
 #include "core/edit_services.h"
+#include "effects/click_repair.h"
 #include "effects/conversion.h"
 #include "effects/echo.h"
 #include "effects/equalizer.h"
@@ -66,5 +67,11 @@ platform::TaskResult SpeedCommand(EditContext& ctx, WaveDocument& doc, SpeedKind
 platform::TaskResult ConvertSampleRateCommand(EditContext& ctx, WaveDocument& doc,
                                               std::int64_t rate);
 platform::TaskResult ConvertChannelsCommand(EditContext& ctx, WaveDocument& doc, int channels);
+// Detection and repair of clicks over the selection (there must be one).
+platform::TaskResult ClickPopAutoCommand(EditContext& ctx, WaveDocument& doc,
+                                         const ClickParams& params);
+// The straight-line repair of a selection of at most 1 ms; a longer one is refused with
+// a message box (or ctx.message without a prompter).
+platform::TaskResult ClickPopManualCommand(EditContext& ctx, WaveDocument& doc);
 
 }  // namespace quillet::effects

@@ -199,6 +199,16 @@ void RegisterEffectCommands(core::CommandRegistry& r) {
        .progressText = "Process Audio", .needs = core::kNeedsDocument,
        .place = file(511, "Convert Channels"), .run = &ConvertTo<2>,
        .checked = [](const core::CommandState& s) { return s.doc && s.doc->channels() == 2; }},
+      {.id = core::kCmdClickPopAuto, .menuText = "&Auto Click/Pop Restoration...",
+       .cliName = "click-pop-auto", .undoLabel = "Auto Click/Pop Restoration",
+       .progressText = "Click/Pop Restoration", .needs = kSelected, .params = &kClickPopTable,
+       .dialog = "click-pop", .place = effect(400),
+       .run = [](CommandCall& c) {
+         return (ClickPopAutoCommand(c.ctx, *c.doc, ClickParamsOf(*c.params)));
+       }},
+      {.id = core::kCmdClickPopManual, .menuText = "&Manual Click/Pop Repair",
+       .cliName = "click-pop-manual", .undoLabel = "Manual Click/Pop Repair", .needs = kSelected,
+       .place = effect(410), .run = &Plain<ClickPopManualCommand>},
   };
   // clang-format on
   for (const Command& c : commands) r.Add(c);

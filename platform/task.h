@@ -105,10 +105,13 @@ class LProgressDialog {
 class BusyFlag {
  public:
   bool busy() const { return users_ > 0; }
+  // Called when the last guard goes: work the owner put off while busy runs then.
+  void SetIdleHandler(std::function<void()> handler) { onIdle_ = std::move(handler); }
 
  private:
   friend class BusyGuard;
   int users_ = 0;
+  std::function<void()> onIdle_;
 };
 
 class BusyGuard {
@@ -118,7 +121,7 @@ class BusyGuard {
     if (flag_) ++flag_->users_;
   }
   ~BusyGuard() {
-    if (flag_) --flag_->users_;
+    if (flag_ && --flag_->users_ == 0 && flag_->onIdle_) flag_->onIdle_();
   }
   BusyGuard(const BusyGuard&) = delete;
   BusyGuard& operator=(const BusyGuard&) = delete;

@@ -20,6 +20,7 @@
 #include "effects/conversion.h"
 #include "effects/dialogs.h"
 #include "platform/frame_time.h"
+#include "ui/click_dialog.h"
 #include "ui/effect_dialogs.h"
 #include "ui/field_rows.h"
 #include "ui/preview_button.h"
@@ -256,6 +257,7 @@ DialogDrawer FindDialog(std::string_view name) {
       {"new-file", &AskNewFile},
       {"envelope", &AskEnvelope},
       {"equalizer", &AskEqualizer},
+      {"click-pop", &AskClickPop},
   };
   for (const auto& [n, draw] : kDrawers)
     if (n == name) return draw;

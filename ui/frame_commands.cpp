@@ -8,6 +8,7 @@
 #include "effects/conversion.h"
 #include "formats/dispatch.h"
 #include "cd/commands.h"
+#include "ui/analysis_windows.h"
 #include "ui/cd_dialogs.h"
 #include "ui/dialogs.h"
 #include "ui/document_window.h"
@@ -237,6 +238,17 @@ void MainFrame::RegisterFrameCommands() {
       {.id = kCmdForward, .menuText = "Fast Forward\tF8", .description = "Fast-forwards",
        .needs = kDoc, .place = In(kControl, 230),
        .run = run([](MainFrame* f) { f->StepCommand(true); })},
+
+      {.id = kCmdFrequencyAnalysis, .menuText = "&Frequency Analysis (FFT)",
+       .description = "Shows the level of each frequency at the cursor.", .needs = kDoc,
+       .place = In("&Tools", 100),
+       .run = [this](CommandCall&) {
+         return analysis().ShowFrequency(active_, true) ? kDone : platform::kTaskFailed;
+       }},
+      {.id = kCmdTemporalAnalysis, .menuText = "T&emporal Frequency Analysis (TFFT)",
+       .description = "Shows how the frequencies of the selection change over time.",
+       .needs = kDoc | kNeedsSelection, .place = In("&Tools", 110),
+       .run = [this](CommandCall&) { return analysis().ShowTemporal(active_); }},
 
       {.id = kCmdCascade, .menuText = "&Cascade", .description = "Cascade windows on the Desktop",
        .needs = kNeedsOpenDocuments, .place = In(kWindow, 100),

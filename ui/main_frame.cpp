@@ -39,6 +39,7 @@
 #include "platform/paths.h"
 #include "platform/frame_time.h"
 #include "platform/record_file.h"
+#include "ui/analysis_windows.h"
 #include "ui/app_icon.h"
 #include "ui/commands.h"
 #include "ui/dialogs.h"
@@ -355,6 +356,8 @@ void MainFrame::StorePlacement() {
 }
 
 DocumentWindow* MainFrame::AddDocument(std::unique_ptr<core::WaveDocument> doc) {
+  // Every document the frame shows comes through here: one place to journal them.
+  if (journals_ && !doc->recorder()) doc->SetRecorder(journals_->NewRecorder());
   auto* w = new DocumentWindow(std::move(doc));
   QMdiSubWindow* sub = mdi_->addSubWindow(w);
   sub->setWindowIcon(windowIcon());
@@ -377,6 +380,13 @@ DocumentWindow* MainFrame::AddDocument(std::unique_ptr<core::WaveDocument> doc) 
   });
   connect(w, &DocumentWindow::contextMenuRequested, this, &MainFrame::ShowContextMenu);
   connect(w, &DocumentWindow::seekRequested, this, &MainFrame::OnSeek);
+  // Open analysis windows follow the cursor and selection.
+  connect(w, &DocumentWindow::statesChanged, this, [this, w] {
+    if (analysis_) analysis_->Follow(w);
+  });
+  connect(w, &DocumentWindow::seekRequested, this, [this, w] {
+    if (analysis_) analysis_->Follow(w);
+  });
   docs_.push_back(w);
   // The tab row appears with the second document: lay out first, so the new window
   // is sized for the room there really is.
@@ -390,6 +400,17 @@ DocumentWindow* MainFrame::AddDocument(std::unique_ptr<core::WaveDocument> doc) 
   Activate(w);
   UpdateTabs();
   return w;
+}
+
+AnalysisWindows& MainFrame::analysis() {
+  if (!analysis_) analysis_ = std::make_unique<AnalysisWindows>(*mdi_, settings_, *prompter_, *progress_);
+  return *analysis_;
+}
+
+DocumentWindow* MainFrame::AddRecoveredDocument(std::unique_ptr<core::WaveDocument> doc) {
+  // A recovered untitled document keeps its number; new ones count on from it.
+  if (doc->file().empty()) nextUntitled_ = std::max(nextUntitled_, doc->untitledNumber() + 1);
+  return AddDocument(std::move(doc));
 }
 
 void MainFrame::Activate(DocumentWindow* w) {
@@ -565,6 +586,11 @@ core::CommandState MainFrame::State() const {
 }
 
 void MainFrame::RefreshStates() {
+  if (journals_) {
+    // Not a box: it would come back at every edit while the disk stays full.
+    if (const std::string failure = journals_->TakeFailure(); !failure.empty())
+      statusBar()->showMessage(Q(failure + " Your changes cannot be recovered after a crash."), 30000);
+  }
   const core::CommandState state = State();
   for (auto& [id, a] : actions_) {
     const core::Command& c = *commands_.Find(id);

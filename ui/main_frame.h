@@ -16,6 +16,7 @@
 #include "core/clipboard.h"
 #include "core/command_table.h"
 #include "core/edit_services.h"
+#include "core/journal_keeper.h"
 #include "core/segment_store.h"
 #include "formats/document_io.h"
 #include "platform/hot_keys.h"
@@ -36,6 +37,7 @@ class QToolBar;
 
 namespace quillet::ui {
 
+class AnalysisWindows;
 class DocumentWindow;
 class QtCdFront;
 class QtPrompter;
@@ -76,6 +78,11 @@ class MainFrame : public QMainWindow {
   // Close all, store the placement and close the window; false when cancelled.
   bool Exit();
 
+  // Journals every document this frame holds (crash recovery); null: none.
+  void SetJournals(core::JournalKeeper* journals) { journals_ = journals; }
+  // Shows a document recovered from a copy that died (already journaled).
+  DocumentWindow* AddRecoveredDocument(std::unique_ptr<class core::WaveDocument> doc);
+
   // The command line; returns true when it asked to exit and the frame did.
   bool RunCommandLine(const std::vector<std::string>& args);
   // A save asked for by the command line (or a command) failed.
@@ -96,6 +103,8 @@ class MainFrame : public QMainWindow {
   Transport& playback() { return *playback_; }
   LevelMeterWidget* levelMeter() const { return meter_; }
   QMdiArea* mdi() const { return mdi_; }
+  // The frequency analysis windows, made on first use.
+  AnalysisWindows& analysis();
   // Handles a key press as the frame does; true when it was used.
   bool HandleKey(int qtKey, Qt::KeyboardModifiers mods, bool autoRepeat);
   void HandleKeyRelease(int qtKey);
@@ -174,6 +183,7 @@ class MainFrame : public QMainWindow {
 
   settings::Settings& settings_;
   core::SegmentStore& store_;
+  core::JournalKeeper* journals_ = nullptr;
   core::CommandRegistry commands_;
   Host host_{*this};
   // The CD commands' way to the load dialog and the open documents.
@@ -189,6 +199,7 @@ class MainFrame : public QMainWindow {
   std::unique_ptr<QtSaveOptions> saveOptions_;
   platform::SoundSystem& sound_;
   std::unique_ptr<Transport> playback_;
+  std::unique_ptr<AnalysisWindows> analysis_;
   LevelMeterWidget* meter_ = nullptr;
   RecentFiles recent_;
   QMdiArea* mdi_ = nullptr;

@@ -105,9 +105,14 @@ platform::TaskResult RunBatchCommand(CommandContext& context);
 // play FILE ... and record OUT ... on the sound device (cmd_devices.cpp).
 platform::TaskResult RunPlayCommand(CommandContext& context);
 platform::TaskResult RunRecordCommand(CommandContext& context);
+// spectrum FILE --at FRAME and spectrogram FILE OUT.png ... (cmd_analysis.cpp).
+platform::TaskResult RunSpectrumCommand(CommandContext& context);
+platform::TaskResult RunSpectrogramCommand(CommandContext& context);
 // cd drives|toc|lookup|rip|burn ... (cmd_cd.cpp).
 platform::TaskResult RunCdCommand(CommandContext& context);
 // send email|ftp|desktop FILE ... (cmd_send.cpp).
 platform::TaskResult RunSendCommand(CommandContext& context);
+// recover --list | --save DIR | --discard (cmd_recover.cpp).
+platform::TaskResult RunRecoverCommand(CommandContext& context);
 
 }  // namespace quillet::app

@@ -20,12 +20,20 @@ std::span<const CliCommand> Commands() {
       {"record", "OUT --seconds N [--rate HZ] [--channels N]",
        "record N seconds (44100 Hz stereo unless given) with the Recorder settings, save as OUT",
        &RunRecordCommand},
+      {"spectrum", "FILE --at FRAME",
+       "print the level of each frequency at FRAME, as \"HZ DB\" lines per channel",
+       &RunSpectrumCommand},
+      {"spectrogram", "FILE OUT.png [--from F] [--to T] [--width W] [--height H] [--brightness B]",
+       "draw the time-frequency picture of frames [F, T) as a PNG", &RunSpectrogramCommand},
       {"cd", "drives | toc DRIVE | lookup DRIVE | rip DRIVE OUTDIR | burn DRIVE FILE...",
        "audio CDs: list drives, read a disc's contents and CDDB titles, rip tracks, burn files",
        &RunCdCommand},
       {"send", "email|ftp|desktop FILE [OPTIONS]",
        "send FILE by SMTP mail, FTP upload or the desktop's mail program (\"send\" alone lists the options)",
        &RunSendCommand},
+      {"recover", "--list | --save DIR | --discard",
+       "list, save as WAVE files into DIR, or discard the documents of copies of the editor that died",
+       &RunRecoverCommand},
   };
   return kCommands;
 }
