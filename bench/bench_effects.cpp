@@ -3,12 +3,9 @@
 // resampler's and speed changes' quality figures as counters. QUILLET_BENCH_INPUT
 // names an audio file to run the throughput benchmarks on (bench/effects_vs_sox.sh).
 #include <benchmark/benchmark.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <complex>
-#include <cstdlib>
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <random>
@@ -17,6 +14,7 @@
 #include "audio/memory.h"
 #include "audio/resample.h"
 #include "audio/speed.h"
+#include "bench/bench_support.h"
 #include "core/chain_source.h"
 #include "core/segment_sink.h"
 #include "effects/echo.h"
@@ -24,8 +22,6 @@
 #include "effects/high_pass.h"
 #include "effects/levels.h"
 #include "effects/pan.h"
-#include "formats/document_io.h"
-#include "settings/settings.h"
 
 namespace {
 
@@ -50,15 +46,7 @@ AudioBlock Tone(int channels, FrameCount frames, double rate, double freq, doubl
 // The throughput input: the named file read into memory, or a minute of music-like
 // stereo (two tones under noise with a slow envelope).
 const AudioBlock& Input() {
-  static const AudioBlock block = [] {
-    if (const char* file = std::getenv("QUILLET_BENCH_INPUT")) {
-      // The user's stored raw records, as quillet-cli would read the file.
-      settings::Settings store(settings::DefaultLocations());
-      SourceHandle src = formats::OpenAudioFile(file, store);
-      AudioBlock b(src->channels(), src->length());
-      src->read(b.data(), b.frames());
-      return b;
-    }
+  static const AudioBlock block = bench::LoadInput([] {
     AudioBlock b(2, 60LL * kRate);
     std::mt19937 rng(1);
     std::normal_distribution<double> n(0, 20000);
@@ -69,23 +57,12 @@ const AudioBlock& Input() {
         b(c, i) = static_cast<Sample>(env * (150000 * std::sin(2 * kPi * (440 + 110 * c) * t) + n(rng)));
     }
     return b;
-  }();
+  });
   return block;
 }
 
-SourceHandle InputSource() { return audio::MakeRef<audio::LMemorySoundSource>(kRate, Input()); }
-
 void Drain(benchmark::State& state, const std::function<SourceHandle(SourceHandle)>& build) {
-  std::vector<Sample> buf(8192 * 2);
-  FrameCount frames = 0;
-  for (auto _ : state) {
-    SourceHandle s = build(InputSource());
-    const FrameCount len = s->length();
-    for (FrameCount done = 0; done < len; done += 8192) s->read(buf.data(), std::min<FrameCount>(8192, len - done));
-    benchmark::DoNotOptimize(buf.data());
-    frames += Input().frames();  // input frames, as sox's time is for the same input
-  }
-  state.SetItemsProcessed(frames);
+  bench::Drain(state, Input(), build);
 }
 
 void BM_Fade(benchmark::State& state) {
@@ -127,27 +104,9 @@ void BM_PitchSemitone(benchmark::State& state) {
   Drain(state, [](SourceHandle in) { return audio::ChangePitch(in, std::pow(2.0, 1.0 / 12)); });
 }
 
-// A ten-minute stereo document in a private store.
-struct TenMinutes {
-  std::filesystem::path dir = std::filesystem::temp_directory_path() / ("quillet-bench-effects-" + std::to_string(::getpid()));
-  std::unique_ptr<core::SegmentStore> store;
-  std::unique_ptr<core::AudioChain> chain;
-  TenMinutes() {
-    std::filesystem::create_directories(dir);
-    store = std::make_unique<core::SegmentStore>(dir);
-    chain = std::make_unique<core::AudioChain>(store.get());
-    auto sink = core::ChainOpenSink(*chain, kRate, 2);
-    for (int i = 0; i < 10; ++i) sink->write(Input().data(), std::min<FrameCount>(Input().frames(), 60LL * kRate));
-    sink->Finish();
-  }
-  ~TenMinutes() {
-    chain.reset();
-    store.reset();
-    std::filesystem::remove_all(dir);
-  }
-};
+using bench::TenMinutes;
 TenMinutes& Doc() {
-  static TenMinutes doc;
+  static TenMinutes doc(Input(), "effects");
   return doc;
 }
 

@@ -1,5 +1,6 @@
 #include "cd/burn_entry.h"
 
+#include "batch/regions.h"
 #include "cd/disc.h"
 #include "cd/external_burn.h"
 #include "core/document.h"
@@ -18,9 +19,7 @@ void Tell(core::EditContext& ctx, std::string_view text, std::string_view captio
 }  // namespace
 
 std::string InvalidTrackNameMessage(std::string_view name) {
-  return "The name of the region \"" + std::string(name) +
-         "\" contains characters that are not valid for a file name. Please rename it with a new "
-         "name that contains text only and try again.";
+  return batch::InvalidRegionNameMessage(name);
 }
 
 platform::TaskResult BurnAudioTracks(core::EditContext& ctx, const std::vector<BurnTrack>& tracks,
@@ -28,7 +27,7 @@ platform::TaskResult BurnAudioTracks(core::EditContext& ctx, const std::vector<B
   ctx.message.clear();
   ctx.messageShown = false;
   for (const BurnTrack& t : tracks) {
-    if (t.name.empty() || FileNameSafe(t.name) != t.name) {
+    if (!platform::IsValidFileName(t.name)) {
       Tell(ctx, InvalidTrackNameMessage(t.name), kFileNameInvalidCaption);
       return platform::kTaskFailed;
     }

@@ -88,21 +88,6 @@ std::string ReadDiscToc(CdDevice& device, Toc* toc) {
   return ParseToc(reply.data(), r.transferred, toc);
 }
 
-std::string FileNameSafe(std::string_view text) {
-  std::string out;
-  for (char c : text) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    const bool bad = u < 0x20 || u == 0x7F || c == '/' || c == '\\' || c == ':' || c == '*' ||
-                     c == '?' || c == '"' || c == '<' || c == '>' || c == '|';
-    out.push_back(bad ? '_' : c);
-  }
-  const auto isTrim = [](char c) { return c == ' ' || c == '.'; };
-  while (!out.empty() && isTrim(out.back())) out.pop_back();
-  std::size_t lead = 0;
-  while (lead < out.size() && isTrim(out[lead])) ++lead;
-  return out.substr(lead);
-}
-
 std::string DecodeCddbText(std::string_view bytes) {
   bool valid = true;
   for (std::size_t i = 0; i < bytes.size() && valid;) {

@@ -10,6 +10,7 @@
 
 #include "cd/device.h"
 #include "cd/mmc.h"
+#include "platform/paths.h"
 
 namespace quillet::cd {
 
@@ -53,9 +54,8 @@ CdDisc DiscFromToc(const Toc& toc);
 // Reads the table of contents of an open drive; the reason on failure.
 std::string ReadDiscToc(CdDevice& device, Toc* toc);
 
-// text with the characters no file name may hold (/ \ : * ? " < > | and controls)
-// replaced by '_', and leading and trailing blanks and dots removed.
-std::string FileNameSafe(std::string_view text);
+// Disc and track titles become file names by the rule regions follow.
+using platform::FileNameSafe;
 
 // Text of a CDDB server as UTF-8: kept when it is valid UTF-8, else read as Latin-1.
 std::string DecodeCddbText(std::string_view bytes);

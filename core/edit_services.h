@@ -13,6 +13,7 @@
 #include "audio/sound.h"
 #include "audio/transfer.h"
 #include "core/chain.h"
+#include "core/session.h"
 #include "platform/clipboard.h"
 #include "platform/prompter.h"
 #include "platform/task.h"
@@ -79,6 +80,8 @@ struct EditContext {
   // The message was already shown (over a task's window).
   bool messageShown = false;
   FrontEnd frontEnd = FrontEnd::Editor;
+  // What commands keep for the rest of this front end's run.
+  SessionState session;
 };
 
 }  // namespace quillet::core

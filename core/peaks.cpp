@@ -117,6 +117,19 @@ class PeakFileReader {
   std::int64_t winStart_ = 0, winRecords_ = 0;
 };
 
+}  // namespace
+
+bool ReadPeakRecords(const SegmentStore& store, FileId id, std::int64_t first, std::int64_t count,
+                     int channels, std::vector<std::uint8_t>& out) {
+  const std::int64_t recordBytes = 2 * std::int64_t{channels};
+  out.resize(static_cast<std::size_t>(std::max<std::int64_t>(count, 0) * recordBytes));
+  if (id == kNoFile || first < 0) return false;
+  detail::UniqueFd fd(::open(store.PeakFilePath(id).c_str(), O_RDONLY | O_CLOEXEC));
+  return fd && detail::ReadAt(fd.get(), out.data(), out.size(), first * recordBytes) == out.size();
+}
+
+namespace {
+
 bool FromPeakFiles(const AudioChain& chain, const ColumnMapping& map, int first, int count,
                    const PeakOptions& o, std::uint8_t* top, std::uint8_t* bottom,
                    const std::atomic<bool>* stop) {

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "core/chain.h"
 
@@ -40,6 +41,11 @@ struct PeakOptions {
 // The in-memory summary of count peak records (2 x channels bytes each).
 std::shared_ptr<PeakSummary> SummarizePeakRecords(const std::uint8_t* records, std::int64_t count,
                                                   int channels);
+
+// Records [first, first + count) of id's peak file (2 x channels bytes each) into out;
+// false when the file cannot be read or holds fewer.
+bool ReadPeakRecords(const SegmentStore& store, FileId id, std::int64_t first, std::int64_t count,
+                     int channels, std::vector<std::uint8_t>& out);
 
 // Whether the view is drawn from samples (at most 256 frames per column) or peak files.
 PeakSource ChoosePeakSource(const ColumnMapping& map);

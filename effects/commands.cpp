@@ -5,6 +5,9 @@
 
 #include "core/edit_commands.h"
 #include "core/edit_task.h"
+#include "effects/auto_trim.h"
+#include "effects/gain_control.h"
+#include "effects/noise_reduction.h"
 #include "effects/pan.h"
 
 namespace quillet::effects {
@@ -40,9 +43,8 @@ ProgressFn Progress(platform::LProgressDialog* task) {
   return task ? core::TaskProgress(*task) : ProgressFn{};
 }
 
-platform::TaskResult RunEffectCommand(EditContext& ctx, WaveDocument& doc, const EffectRecipe& info,
-                                      const PassFn& pass, const CheckFn& check = {},
-                                      const AfterFn& after = {}) {
+platform::TaskResult RunEffect(EditContext& ctx, WaveDocument& doc, const EffectRecipe& info,
+                               const PassFn& pass, const CheckFn& check, const AfterFn& after) {
   platform::BusyGuard guard(doc.busyFlag());
   if (!core::BeginEdit(ctx, guard)) return kTaskFailed;
   if (!info.wholeDocument && !doc.HasSelection()) {
@@ -79,10 +81,34 @@ platform::TaskResult RunEffectCommand(EditContext& ctx, WaveDocument& doc, const
   return kTaskDone;
 }
 
+// A cancelled, refused or failed effect leaves the selection as it was too, not the
+// whole of the audio it selected to work on.
+platform::TaskResult RunEffectCommand(EditContext& ctx, WaveDocument& doc, const EffectRecipe& info,
+                                      const PassFn& pass, const CheckFn& check = {},
+                                      const AfterFn& after = {}) {
+  const FramePos selStart = doc.selStart(), selEnd = doc.selEnd(), cursor = doc.cursor();
+  const platform::TaskResult r = RunEffect(ctx, doc, info, pass, check, after);
+  const bool moved = doc.selStart() != selStart || doc.selEnd() != selEnd || doc.cursor() != cursor;
+  if (r != kTaskDone && moved) doc.SetSelection(selStart, selEnd, cursor);
+  return r;
+}
+
 // A pass that needs nothing but the selection and the progress.
 template <PassResult (*F)(const EffectParams&, const ProgressFn&)>
 PassResult Plain(const EffectParams& p, platform::LProgressDialog* task) {
   return F(p, Progress(task));
+}
+
+// A refusal under a caption of its own: shown at once where there is a prompter, else
+// left in ctx.message for the front end.
+platform::TaskResult Refuse(EditContext& ctx, const Status& s, platform::MessageIcon icon,
+                            platform::MessageButtons buttons = platform::MessageButtons::Ok) {
+  ctx.message = s.message;
+  if (ctx.prompter) {
+    ctx.prompter->Message(s.message, s.caption, icon, buttons);
+    ctx.messageShown = true;
+  }
+  return kTaskFailed;
 }
 
 std::int64_t Scaled(std::int64_t pos, std::int64_t to, std::int64_t from) {
@@ -190,13 +216,7 @@ platform::TaskResult StereoPanCommand(EditContext& ctx, WaveDocument& doc, int p
       [&]() -> std::optional<platform::TaskResult> {
         const Status s = CheckStereo(doc.channels(), ctx.frontEnd);
         if (s.ok()) return std::nullopt;
-        ctx.message = s.message;
-        if (ctx.prompter) {
-          ctx.prompter->Message(s.message, s.caption, platform::MessageIcon::Question,
-                                platform::MessageButtons::OkCancel);
-          ctx.messageShown = true;
-        }
-        return kTaskFailed;
+        return Refuse(ctx, s, platform::MessageIcon::Question, platform::MessageButtons::OkCancel);
       });
 }
 
@@ -290,6 +310,109 @@ platform::TaskResult ConvertChannelsCommand(EditContext& ctx, WaveDocument& doc,
           return core::FailEdit(ctx, nullptr, "Only mono and stereo are supported.");
         if (channels == doc.channels()) return kTaskDone;
         return std::nullopt;
+      });
+}
+
+platform::TaskResult CompressorCommand(EditContext& ctx, WaveDocument& doc,
+                                       const CompressorParams& params) {
+  static constexpr EffectRecipe kRecipe{"Dynamic Range Compressor", "Dynamic Range Compressor"};
+  return RunEffectCommand(ctx, doc, kRecipe,
+                          [&params](const EffectParams& p, platform::LProgressDialog* task) {
+                            return Compress(p, params, Progress(task));
+                          });
+}
+
+platform::TaskResult NoiseGateCommand(EditContext& ctx, WaveDocument& doc, int levelDb) {
+  static constexpr EffectRecipe kRecipe{"Noise Reduction", "Noise Reduction"};
+  return RunEffectCommand(ctx, doc, kRecipe,
+                          [levelDb](const EffectParams& p, platform::LProgressDialog* task) {
+                            return NoiseGate(p, levelDb, Progress(task));
+                          });
+}
+
+platform::TaskResult AutoGainControlCommand(EditContext& ctx, WaveDocument& doc) {
+  static constexpr EffectRecipe kRecipe{
+      "Automatic Gain Control", "Performing Automatic Gain Control", nullptr, "Please Wait..."};
+  return RunEffectCommand(ctx, doc, kRecipe, &Plain<AutomaticGainControl>);
+}
+
+platform::TaskResult AutoTrimCommand(EditContext& ctx, WaveDocument& doc, int thresholdDb) {
+  platform::BusyGuard guard(doc.busyFlag());
+  if (!core::BeginEdit(ctx, guard)) return kTaskFailed;
+  const core::AudioChain chain = doc.chain();
+  TrimRange keep{0, doc.length()};
+  const platform::TaskResult result =
+      core::RunEditTask(ctx, "Auto Trim", [&](core::EditTask& task) {
+        task.SetText(0, "AutoTrim");
+        task.SetText(1, kPleaseWait);
+        std::vector<std::uint8_t> peaks;
+        const Outcome o = ChainBlockPeaks(chain, peaks, Progress(&task));
+        if (o.result == kTaskFailed) return core::FailEdit(ctx, &task, o.message);
+        if (o.done()) keep = AutoTrimRange(peaks, core::ChainLength(chain), thresholdDb);
+        return o.result;
+      });
+  if (result == kTaskDone) {
+    doc.PushUndo("Auto Trim");
+    core::ChainTrim(doc.mutableChain(), keep.start, keep.end);
+    doc.AudioChanged();
+    doc.ZoomFull();
+    core::AfterEdit(ctx, doc, 0, 0);
+  }
+  // Cancelled or failed: nothing plays, only the cursor goes back to the start.
+  doc.SetCursor(0);
+  return result;
+}
+
+namespace {
+
+constexpr EffectRecipe kNoiseReductionRecipe{"Noise Reduction", "Noise Reduction",
+                                             "Noise Reduction"};
+
+}  // namespace
+
+platform::TaskResult NoiseReductionAutoCommand(EditContext& ctx, WaveDocument& doc,
+                                               int percentile) {
+  return RunEffectCommand(ctx, doc, kNoiseReductionRecipe,
+                          [percentile](const EffectParams& p, platform::LProgressDialog* task) {
+                            return SubtractNoiseAuto(p, percentile, Progress(task));
+                          });
+}
+
+platform::TaskResult GrabNoiseCommand(EditContext& ctx, WaveDocument& doc, FramePos from,
+                                      FramePos to) {
+  platform::BusyGuard guard(doc.busyFlag());
+  if (!core::BeginEdit(ctx, guard)) return kTaskFailed;
+  const core::AudioChain chain = doc.chain();
+  if (!ClampSelection(chain, from, to))
+    return core::FailEdit(ctx, nullptr, "Select the stretch of noise to sample first.");
+  if (const Status s = CheckGrabLength(to - from, chain.sampleRate); !s.ok())
+    return Refuse(ctx, s, platform::MessageIcon::Error);
+  NoiseProfile profile;
+  const platform::TaskResult result =
+      core::RunEditTask(ctx, "Noise Reduction", [&](core::EditTask& task) {
+        task.SetText(0, "Get Noise Sample");
+        task.SetText(1, kPleaseWait);
+        const Outcome o = GrabNoiseProfile(chain, from, to, profile, Progress(&task));
+        if (o.result == kTaskFailed) return core::FailEdit(ctx, &task, o.message);
+        return o.result;
+      });
+  if (result == kTaskDone) ctx.session.Get<GrabbedNoise>().profile = std::move(profile);
+  return result;
+}
+
+platform::TaskResult NoiseReductionCommand(EditContext& ctx, WaveDocument& doc) {
+  static const NoiseProfile kNone;
+  const GrabbedNoise* grabbed = ctx.session.Find<GrabbedNoise>();
+  const NoiseProfile& profile = grabbed ? grabbed->profile : kNone;
+  return RunEffectCommand(
+      ctx, doc, kNoiseReductionRecipe,
+      [&profile](const EffectParams& p, platform::LProgressDialog* task) {
+        return SubtractNoise(p, profile, Progress(task));
+      },
+      [&]() -> std::optional<platform::TaskResult> {
+        const Status s = CheckProfileFits(profile, doc.sampleRate(), doc.channels(), ctx.frontEnd);
+        if (s.ok()) return std::nullopt;
+        return core::FailEdit(ctx, nullptr, s.message);
       });
 }
 

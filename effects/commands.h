@@ -21,6 +21,7 @@
 #include "core/edit_services.h"
 #include "effects/click_repair.h"
 #include "effects/conversion.h"
+#include "effects/dynamics.h"
 #include "effects/echo.h"
 #include "effects/equalizer.h"
 #include "effects/high_pass.h"
@@ -73,5 +74,23 @@ platform::TaskResult ClickPopAutoCommand(EditContext& ctx, WaveDocument& doc,
 // The straight-line repair of a selection of at most 1 ms; a longer one is refused with
 // a message box (or ctx.message without a prompter).
 platform::TaskResult ClickPopManualCommand(EditContext& ctx, WaveDocument& doc);
+
+platform::TaskResult CompressorCommand(EditContext& ctx, WaveDocument& doc,
+                                       const CompressorParams& params);
+platform::TaskResult NoiseGateCommand(EditContext& ctx, WaveDocument& doc, int levelDb);
+platform::TaskResult AutoGainControlCommand(EditContext& ctx, WaveDocument& doc);
+// Cuts the quiet audio at both ends of the document (the selection plays no part) at
+// thresholdDb below its loudest peak. Afterwards the cursor is at the start, whatever
+// the result.
+platform::TaskResult AutoTrimCommand(EditContext& ctx, WaveDocument& doc, int thresholdDb);
+// Spectral subtraction of the selection's own noise profile at percentile.
+platform::TaskResult NoiseReductionAutoCommand(EditContext& ctx, WaveDocument& doc, int percentile);
+// Makes [from, to) (the selection in the editor) the noise profile ctx.session keeps;
+// the document does not change. More than 8 seconds is refused with its own caption.
+platform::TaskResult GrabNoiseCommand(EditContext& ctx, WaveDocument& doc, FramePos from,
+                                      FramePos to);
+// Spectral subtraction of the grabbed profile; refused without one, or when it was made
+// for another rate or channel count.
+platform::TaskResult NoiseReductionCommand(EditContext& ctx, WaveDocument& doc);
 
 }  // namespace quillet::effects

@@ -1,13 +1,11 @@
 #include "effects/levels.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 
 #include "core/chain_source.h"
+#include "core/peaks.h"
 #include "core/segment_sink.h"
 #include "effects/gain.h"
 
@@ -35,35 +33,6 @@ std::int64_t Scaled(std::int64_t raw, std::int32_t useGain) {
   return std::min<std::int64_t>((std::int64_t{useGain} * raw) >> 9, INT32_MAX);
 }
 
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-bool ReadRecords(const std::filesystem::path& file, std::int64_t first, std::int64_t count,
-                 int recordBytes, std::vector<std::uint8_t>& out) {
-  Fd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) return false;
-  out.resize(static_cast<std::size_t>(count * recordBytes));
-  std::size_t done = 0;
-  while (done < out.size()) {
-    const ssize_t n = ::pread(fd.get(), out.data() + done, out.size() - done,
-                              static_cast<off_t>(first * recordBytes + static_cast<std::int64_t>(done)));
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 }  // namespace
 
 std::int64_t SelectionPeak(const AudioChain& chain, FramePos start, FramePos end,
@@ -84,8 +53,8 @@ std::int64_t SelectionPeak(const AudioChain& chain, FramePos start, FramePos end
     const std::int32_t useGain = std::abs(seg.gain >> 15);
     const FramePos fileFrom = seg.startFrame + (a - origin), fileTo = seg.startFrame + (b - origin);
     const std::int64_t r0 = fileFrom / kBlock, r1 = (fileTo - 1) / kBlock;
-    if (!chain.store() ||
-        !ReadRecords(chain.store()->PeakFilePath(seg.fileId), r0, r1 - r0 + 1, recordBytes, records)) {
+    if (!chain.store() || !core::ReadPeakRecords(*chain.store(), seg.fileId, r0, r1 - r0 + 1,
+                                                 chain.channels, records)) {
       ranges.push_back({a, b, INT32_MAX});  // no peaks: read the samples
       continue;
     }
@@ -236,13 +205,6 @@ class LOffsetFilter final : public audio::LSoundSource {
   std::vector<std::int64_t> offsets_;
 };
 
-ProgressFn Half(const ProgressFn& progress, bool second) {
-  if (!progress) return {};
-  return [progress, second](FrameCount done, FrameCount total) {
-    return progress(second ? total + done : done, 2 * total);
-  };
-}
-
 }  // namespace
 
 PassResult DcOffsetCorrection(const EffectParams& params, const ProgressFn& progress) {
@@ -259,7 +221,7 @@ PassResult DcOffsetCorrection(const EffectParams& params, const ProgressFn& prog
           sums[static_cast<std::size_t>(c)] += s;
         }
       },
-      Half(progress, false));
+      ProgressPart(progress, 0, 50));
   if (!scan.done()) return scan;
   std::vector<std::int64_t> means(static_cast<std::size_t>(ch));
   for (int c = 0; c < ch; ++c)
@@ -269,7 +231,7 @@ PassResult DcOffsetCorrection(const EffectParams& params, const ProgressFn& prog
   FunctionFilterFactory f([&](SourceHandle in) {
     return SourceHandle(audio::MakeRef<LOffsetFilter>(std::move(in), means));
   });
-  return RunFilterPass({params.chain, end, start}, f, Half(progress, true));
+  return RunFilterPass({params.chain, end, start}, f, ProgressPart(progress, 50, 100));
 }
 
 LReverseSource::LReverseSource(SourceHandle input)

@@ -75,6 +75,17 @@ PassResult RunFilterPass(const EffectParams& params, LFilterFactory& factory,
   return SpliceProduced(*params.chain, start, end, *filter, frames, progress);
 }
 
+ProgressFn ProgressPart(const ProgressFn& progress, int fromPct, int toPct) {
+  if (!progress) return {};
+  return [progress, fromPct, toPct](FrameCount done, FrameCount total) {
+    if (total <= 0) return progress(fromPct, 100);
+    // Parts per million, so that long runs still move the bar smoothly.
+    const double share =
+        fromPct + (toPct - fromPct) * static_cast<double>(done) / static_cast<double>(total);
+    return progress(static_cast<FrameCount>(share * 10000), 1000000);
+  };
+}
+
 Outcome ScanSelection(const AudioChain& chain, FramePos start, FramePos end,
                       const std::function<void(audio::ConstBlockView)>& visit,
                       const ProgressFn& progress) {

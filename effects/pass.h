@@ -79,6 +79,10 @@ PassResult SpliceProduced(AudioChain& chain, FramePos from, FramePos to,
 PassResult RunFilterPass(const EffectParams& params, LFilterFactory& factory,
                          const ProgressFn& progress = {});
 
+// progress for one part of a longer run: this part's done / total reported as the
+// stretch from fromPct to toPct of the whole. Empty when progress is.
+ProgressFn ProgressPart(const ProgressFn& progress, int fromPct, int toPct);
+
 // Reads [start, end) of chain in blocks, handing each to visit(block); progress as above.
 // Done, cancelled, or failed when a block cannot be read (that block is not visited).
 Outcome ScanSelection(const AudioChain& chain, FramePos start, FramePos end,

@@ -3,8 +3,10 @@
 #include "effects/registry.h"
 
 #include "core/document.h"
+#include "effects/auto_trim.h"
 #include "effects/commands.h"
 #include "effects/dialogs.h"
+#include "effects/noise_reduction.h"
 #include "effects/pan.h"
 
 namespace quillet::effects {
@@ -54,6 +56,12 @@ audio::SourceHandle ReverbPreview(audio::SourceHandle selection, const core::Par
                                   std::string*) {
   return MakeReverb(std::move(selection), ReverbParamsOf(values));
 }
+// The filter clamps the values as typed to what its tables take.
+audio::SourceHandle CompressorPreview(audio::SourceHandle selection, const core::ParamSet& values,
+                                      std::string*) {
+  return audio::SourceHandle(
+      audio::MakeRef<LCompressorFilter>(std::move(selection), CompressorParamsOf(values)));
+}
 
 TaskResult Envelope(CommandCall& c) {
   EnvelopeShape shape;
@@ -81,12 +89,20 @@ TaskResult ConvertRate(CommandCall& c) {
   return (ConvertSampleRateCommand(c.ctx, *c.doc, rate));
 }
 
+// The editor grabs the selection.
+void PrepareGrab(core::ParamSet& values, const WaveDocument* doc) {
+  if (!doc) return;
+  values.SetInt(0, doc->selStart());
+  values.SetInt(1, doc->selEnd());
+}
+
 // The rate dialog starts from the document's rate.
 void PrepareRate(core::ParamSet& values, const WaveDocument* doc) {
   if (doc) values.SetInt(0, doc->sampleRate());
 }
 
 constexpr std::string_view kEffects = "&Effects";
+constexpr std::string_view kNoiseMenu = "&Noise Reduction";
 constexpr std::uint32_t kAudio = core::kNeedsAudio;
 constexpr std::uint32_t kSelected = core::kNeedsAudio | core::kNeedsSelection;
 
@@ -94,6 +110,7 @@ constexpr std::uint32_t kSelected = core::kNeedsAudio | core::kNeedsSelection;
 
 void RegisterEffectCommands(core::CommandRegistry& r) {
   auto effect = [](int order) { return MenuPlace{kEffects, {}, order, true}; };
+  auto noise = [](int order) { return MenuPlace{kEffects, kNoiseMenu, order, true}; };
   auto file = [](int order, std::string_view submenu = {}) {
     return MenuPlace{"&File", submenu, order, false};
   };
@@ -209,6 +226,54 @@ void RegisterEffectCommands(core::CommandRegistry& r) {
       {.id = core::kCmdClickPopManual, .menuText = "&Manual Click/Pop Repair",
        .cliName = "click-pop-manual", .undoLabel = "Manual Click/Pop Repair", .needs = kSelected,
        .place = effect(410), .run = &Plain<ClickPopManualCommand>},
+      {.id = core::kCmdCompressor, .menuText = "Dynamic Range Co&mpressor...",
+       .cliName = "compressor", .undoLabel = "Dynamic Range Compressor",
+       .progressText = "Dynamic Range Compressor", .needs = kAudio, .params = &kCompressorTable,
+       .place = effect(420), .macroName = "Dynamic Range Compressor", .macroOrder = 23,
+       .run = [](CommandCall& c) {
+         return (CompressorCommand(c.ctx, *c.doc, CompressorParamsOf(*c.params)));
+       },
+       .preview = &CompressorPreview},
+      {.id = core::kCmdAutoGainControl, .menuText = "Automatic &Gain Control", .cliName = "agc",
+       .undoLabel = "Automatic Gain Control", .progressText = "Performing Automatic Gain Control",
+       .needs = kAudio, .place = effect(430), .macroName = "Automatic Gain Control",
+       .macroOrder = 18, .run = &Plain<AutoGainControlCommand>},
+      {.id = core::kCmdNoiseGate,
+       .menuText = "Apply Multi-band Noise Gating... (faster speed, average quality)",
+       .cliName = "noise-gate", .undoLabel = "Noise Reduction", .progressText = "Noise Reduction",
+       .needs = kAudio, .params = &kNoiseGateTable, .place = noise(500),
+       .macroName = "Noise Reduction", .macroOrder = 19,
+       .run = [](CommandCall& c) {
+         return (NoiseGateCommand(c.ctx, *c.doc, NoiseGateParamsOf(*c.params).levelDb));
+       }},
+      {.id = core::kCmdNoiseReductionAuto,
+       .menuText = "Apply Auto Spectral Subtraction... (slower speed, best quality)",
+       .cliName = "noise-reduction-auto", .undoLabel = "Noise Reduction",
+       .progressText = "Noise Reduction", .progressCaption = "Noise Reduction", .needs = kAudio,
+       .params = &kAutoNoiseReductionTable, .place = noise(510),
+       .run = [](CommandCall& c) {
+         return (NoiseReductionAutoCommand(c.ctx, *c.doc, int(c.params->Int(0))));
+       }},
+      {.id = core::kCmdNoiseGrab, .menuText = "Grab Noise Sample from Selected Area",
+       .cliName = "noise-grab", .progressText = "Get Noise Sample",
+       .progressCaption = "Noise Reduction", .needs = kSelected, .params = &kNoiseGrabTable,
+       .dialog = std::string(core::kNoDialog), .place = noise(600),
+       .run = [](CommandCall& c) {
+         return (GrabNoiseCommand(c.ctx, *c.doc, c.params->Int(0), c.params->Int(1)));
+       },
+       .prepare = &PrepareGrab},
+      {.id = core::kCmdNoiseReduction, .menuText = "Apply Spectral Subtraction Based on Noise Sample",
+       .cliName = "noise-reduction", .undoLabel = "Noise Reduction",
+       .progressText = "Noise Reduction", .progressCaption = "Noise Reduction", .needs = kAudio,
+       .place = noise(610), .run = &Plain<NoiseReductionCommand>},
+      {.id = core::kCmdAutoTrim, .menuText = "&Auto Trim", .cliName = "auto-trim",
+       .undoLabel = "Auto Trim", .progressText = "AutoTrim", .needs = kAudio,
+       .params = &kAutoTrimTable, .dialog = std::string(core::kNoDialog),
+       .place = {"&Edit", {}, 450, true}, .range = core::CliRange::Edit,
+       .macroName = "Auto Trim", .macroOrder = 3,
+       .run = [](CommandCall& c) {
+         return (AutoTrimCommand(c.ctx, *c.doc, int(c.params->Int(0))));
+       }},
   };
   // clang-format on
   for (const Command& c : commands) r.Add(c);

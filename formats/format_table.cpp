@@ -269,4 +269,25 @@ const std::string& OpenFilterPatterns() {
   return patterns;
 }
 
+std::span<const std::string_view> OutputFormatList() {
+  static constexpr std::string_view kList[] = {".wav", ".mp3", ".au",  ".aiff", ".gsm", ".vox",
+                                               ".raw", ".ogg", ".flac", ".aac", ".m4a", ".rss",
+                                               ".m3u", ".pls", ".wpl", ".amr"};
+  return kList;
+}
+
+std::span<const int> WritableOutputFormats() {
+  static const std::vector<int> writable = [] {
+    std::vector<int> out;
+    const auto list = OutputFormatList();
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      const FormatRow& row = RowFor(list[i]);
+      // The row for anything else stands for no real format.
+      if (!row.extension.empty() && CanWrite(row)) out.push_back(static_cast<int>(i));
+    }
+    return out;
+  }();
+  return writable;
+}
+
 }  // namespace quillet::formats

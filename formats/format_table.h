@@ -102,4 +102,11 @@ std::span<const platform::FileFilter> SaveAsFilters();
 // "*.wav;*.mp3;...": the open dialog's audio filter.
 const std::string& OpenFilterPatterns();
 
+// The output format list of the batch converter and the region export, in the order
+// their stored indexes count (".wav" is 0). It names playlists and feeds too, which
+// are not audio rows: callers offer the entries they can write.
+std::span<const std::string_view> OutputFormatList();
+// The audio entries of that list this build can write, as indexes into it.
+std::span<const int> WritableOutputFormats();
+
 }  // namespace quillet::formats

@@ -48,4 +48,21 @@ bool SameExtension(std::string_view a, std::string_view b) {
 
 bool FitsPathLimit(std::string_view path) { return path.size() <= kMaxPathLength; }
 
+std::string FileNameSafe(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    const bool bad = u < 0x20 || u == 0x7F || c == '/' || c == '\\' || c == ':' || c == '*' ||
+                     c == '?' || c == '"' || c == '<' || c == '>' || c == '|';
+    out.push_back(bad ? '_' : c);
+  }
+  const auto isTrim = [](char c) { return c == ' ' || c == '.'; };
+  while (!out.empty() && isTrim(out.back())) out.pop_back();
+  std::size_t lead = 0;
+  while (lead < out.size() && isTrim(out[lead])) ++lead;
+  return out.substr(lead);
+}
+
+bool IsValidFileName(std::string_view name) { return !name.empty() && FileNameSafe(name) == name; }
+
 }  // namespace quillet::platform

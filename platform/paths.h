@@ -29,4 +29,10 @@ bool SameExtension(std::string_view a, std::string_view b);
 
 bool FitsPathLimit(std::string_view path);
 
+// text with the characters no file name may hold (/ \ : * ? " < > | and controls)
+// replaced by '_', and leading and trailing blanks and dots removed. A name is usable
+// as a file name when it is not empty and this leaves it as it is.
+std::string FileNameSafe(std::string_view text);
+bool IsValidFileName(std::string_view name);
+
 }  // namespace quillet::platform

@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QToolButton>
+#include <QToolTip>
 
 #include <algorithm>
 
@@ -265,13 +266,28 @@ void DocumentWindow::FollowPosition(FramePos pos, bool paused) {
   emit statesChanged();
 }
 
-void DocumentWindow::SetLines(const std::vector<FramePos>& lines) {
+void DocumentWindow::SetMarks(std::vector<RulerMark> marks) {
+  if (marks == marks_) return;
+  marks_ = std::move(marks);
+  std::vector<FramePos> lines;
+  for (const RulerMark& m : marks_) lines.push_back(m.at);
   overview_->SetLines(lines);
   main_->SetLines(lines);
-  ruler_->SetLines(lines);
+  ruler_->SetMarks(marks_);
 }
 
-Ruler::Ruler(QWidget* parent) : QWidget(parent) { setMinimumHeight(10); }
+Ruler::Ruler(QWidget* parent) : QWidget(parent) {
+  setMinimumHeight(10);
+  setMouseTracking(true);  // tool tips follow the pointer
+}
+
+QString Ruler::TipAt(int x) const {
+  for (const RulerMark& m : marks_) {
+    const int mx = PixelOf(m.at);
+    if (mx >= 0 && std::abs(mx - x) <= 3) return m.tip;
+  }
+  return {};
+}
 
 void Ruler::SetRange(FramePos start, FrameCount length) {
   start_ = start;
@@ -314,7 +330,8 @@ void Ruler::paintEvent(QPaintEvent*) {
                            QPoint(x, h - 1)};
     p.drawPolygon(pts, 3);
   };
-  for (FramePos f : lines_) triangle(f, QColor(0, 191, 255), 0);
+  for (const RulerMark& m : marks_)
+    triangle(m.at, QColor(0, 191, 255), m.kind == RulerMark::Bookmark ? 0 : m.kind == RulerMark::RegionStart ? -1 : 1);
   if (selEnd_ > selStart_) {
     triangle(selStart_, QColor(5, 94, 167).lighter(160), -1);
     triangle(selEnd_, QColor(5, 94, 167).lighter(160), 1);
@@ -329,7 +346,18 @@ void Ruler::mousePressEvent(QMouseEvent* e) {
 }
 
 void Ruler::mouseMoveEvent(QMouseEvent* e) {
-  if (draggingCursor_) emit cursorDragged(std::max<FramePos>(FrameAt(int(e->position().x())), 0));
+  if (draggingCursor_) {
+    emit cursorDragged(std::max<FramePos>(FrameAt(int(e->position().x())), 0));
+    return;
+  }
+  const QString tip = TipAt(int(e->position().x()));
+  if (tip.isEmpty()) {
+    QToolTip::hideText();
+    return;
+  }
+  // Above the pointer, so the triangle stays in sight; at most 300 pixels wide.
+  QToolTip::showText(e->globalPosition().toPoint() - QPoint(0, 40),
+                     QString("<div style='max-width:300px'>%1</div>").arg(tip.toHtmlEscaped().replace('\n', "<br>")), this);
 }
 
 }  // namespace quillet::ui

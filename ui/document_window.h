@@ -19,6 +19,15 @@ namespace quillet::ui {
 class WaveDisplay;
 class Ruler;
 
+// A bookmark or region edge as the ruler and the displays show it.
+struct RulerMark {
+  enum Kind { Bookmark, RegionStart, RegionEnd };
+  FramePos at = 0;
+  Kind kind = Bookmark;
+  QString tip;  // the tool tip under the pointer: name and time
+  bool operator==(const RulerMark&) const = default;
+};
+
 class DocumentWindow : public QWidget {
   Q_OBJECT
  public:
@@ -48,8 +57,9 @@ class DocumentWindow : public QWidget {
   void SetDisplayMode(int mode);
   // The play position moved (playback, Home/End, the scroll bar).
   void FollowPosition(FramePos pos, bool paused = false);
-  // Bookmark and region lines, in frames.
-  void SetLines(const std::vector<FramePos>& lines);
+  // Bookmark and region marks: lines across the displays, triangles on the ruler.
+  void SetMarks(std::vector<RulerMark> marks);
+  const std::vector<RulerMark>& marks() const { return marks_; }
   void ScrollStep(int direction);
 
   // Lets the next close through (the frame has asked about saving).
@@ -90,6 +100,7 @@ class DocumentWindow : public QWidget {
   bool closeApproved_ = false;
   int autoScroll_ = 0;
   QTimer autoScrollTimer_;
+  std::vector<RulerMark> marks_;
 };
 
 // The strip under the main display: selection, cursor, bookmark and region marks.
@@ -99,7 +110,10 @@ class Ruler : public QWidget {
   explicit Ruler(QWidget* parent = nullptr);
   void SetRange(FramePos start, FrameCount length);
   void SetMarks(FramePos selStart, FramePos selEnd, FramePos cursor);
-  void SetLines(std::vector<FramePos> lines) { lines_ = std::move(lines), update(); }
+  void SetMarks(std::vector<RulerMark> marks) { marks_ = std::move(marks), update(); }
+  // The tool tip of the mark within 3 pixels of x ("%s\n%s", ">%s\n%s", "<%s\n%s");
+  // empty when none is.
+  QString TipAt(int x) const;
  signals:
   void cursorDragged(FramePos frame);
 
@@ -115,7 +129,7 @@ class Ruler : public QWidget {
   FramePos start_ = 0;
   FrameCount length_ = 0;
   FramePos selStart_ = 0, selEnd_ = 0, cursor_ = 0;
-  std::vector<FramePos> lines_;
+  std::vector<RulerMark> marks_;
   bool draggingCursor_ = false;
 };
 

@@ -7,6 +7,7 @@
 #include "core/document.h"
 #include "effects/conversion.h"
 #include "formats/dispatch.h"
+#include "batch/project.h"
 #include "cd/commands.h"
 #include "ui/analysis_windows.h"
 #include "ui/cd_dialogs.h"
@@ -14,6 +15,7 @@
 #include "ui/document_window.h"
 #include "ui/main_frame.h"
 #include "ui/playback.h"
+#include "ui/project_front.h"
 #include "ui/qt_prompter.h"
 
 namespace quillet::ui {
@@ -280,6 +282,7 @@ void MainFrame::RegisterFrameCommands() {
     return docs;
   });
   cd::RegisterCdCommands(commands_, *cdFront_);
+  batch::RegisterProjectCommands(commands_, project_->session(), *project_);
 }
 
 }  // namespace quillet::ui

@@ -38,6 +38,7 @@
 #include "formats/messages.h"
 #include "platform/paths.h"
 #include "platform/frame_time.h"
+#include "platform/paths.h"
 #include "platform/record_file.h"
 #include "ui/analysis_windows.h"
 #include "ui/app_icon.h"
@@ -48,6 +49,7 @@
 #include "ui/key_map.h"
 #include "ui/level_meter.h"
 #include "ui/playback.h"
+#include "ui/project_front.h"
 #include "ui/progress_dialog.h"
 #include "ui/qt_clipboard.h"
 #include "ui/qt_prompter.h"
@@ -111,6 +113,7 @@ MainFrame::MainFrame(settings::Settings& settings, core::SegmentStore& store,
   ctx_->systemClipboard = systemClipboard_.get();
   ctx_->prompter = prompter_.get();
   ctx_->adaptors = formats::DefaultAdaptors();
+  project_ = std::make_unique<ProjectFront>(*this, *ctx_, *playback_);
 
   auto* centre = new QWidget(this);
   auto* column = new QVBoxLayout(centre);
@@ -167,6 +170,8 @@ MainFrame::~MainFrame() {
     w->ApproveClose();
     delete w->parentWidget();
   }
+  // Its list windows and region audio go before the transport and context they use.
+  project_.reset();
 }
 
 void MainFrame::AddEntries(QMenu* menu, const std::vector<MenuItem>& entries) {
@@ -377,6 +382,8 @@ DocumentWindow* MainFrame::AddDocument(std::unique_ptr<core::WaveDocument> doc) 
   connect(w, &DocumentWindow::statesChanged, this, [this, w] {
     if (w == active_) RefreshStates();
     UpdateTabs();
+    // Marks are kept in milliseconds: a new rate moves them.
+    w->SetMarks(project_->MarksOf(w->doc()));
   });
   connect(w, &DocumentWindow::contextMenuRequested, this, &MainFrame::ShowContextMenu);
   connect(w, &DocumentWindow::seekRequested, this, &MainFrame::OnSeek);
@@ -402,6 +409,12 @@ DocumentWindow* MainFrame::AddDocument(std::unique_ptr<core::WaveDocument> doc) 
   return w;
 }
 
+DocumentWindow* MainFrame::WindowOf(const core::WaveDocument* doc) const {
+  for (DocumentWindow* w : docs_)
+    if (&w->doc() == doc) return w;
+  return nullptr;
+}
+
 AnalysisWindows& MainFrame::analysis() {
   if (!analysis_) analysis_ = std::make_unique<AnalysisWindows>(*mdi_, settings_, *prompter_, *progress_);
   return *analysis_;
@@ -421,6 +434,7 @@ void MainFrame::Activate(DocumentWindow* w) {
 
 void MainFrame::RemoveDocument(DocumentWindow* w) {
   playback_->Forget(&w->doc());
+  project_->session().DocumentClosing(w->doc());
   docs_.erase(std::remove(docs_.begin(), docs_.end(), w), docs_.end());
   if (active_ == w) active_ = docs_.empty() ? nullptr : docs_.back();
   w->ApproveClose();
@@ -478,6 +492,7 @@ DocumentWindow* MainFrame::OpenFile(const std::filesystem::path& file) {
   w->sourceBits = task.sourceBits();
   formats::ReadTags(w->tags, path);
   w->doc().ZoomFull();
+  project_->session().DocumentOpened(w->doc());
   if (wasMaximized) w->parentWidget()->showMaximized();
   if (settings_.GetBool("Settings", "AutoArrangeWindows", false)) mdi_->tileSubWindows();
   if (settings_.GetBool("Settings", "PlayWhenOpen", false)) PlayCommand(core::kCmdPlay);
@@ -504,8 +519,10 @@ bool MainFrame::SaveAs(DocumentWindow* w, const std::filesystem::path& file, boo
     }
     return false;
   }
+  const std::filesystem::path oldFile = w->doc().file();
   w->doc().SetFile(std::filesystem::absolute(file));
   w->doc().MarkSaved();
+  project_->session().DocumentSaved(w->doc(), oldFile);
   RefreshStates();
   return true;
 }
@@ -550,10 +567,11 @@ bool MainFrame::CloseDocument(DocumentWindow* w) {
   return true;
 }
 
-bool MainFrame::CloseAll() {
+bool MainFrame::CloseAll(bool askDocuments, bool askProject) {
   for (DocumentWindow* w : std::vector<DocumentWindow*>(docs_)) {
-    if (w->doc().busy() || !AskSaveChanges(w)) return false;
+    if (w->doc().busy() || (askDocuments && !AskSaveChanges(w))) return false;
   }
+  if (askProject && !project_->session().AskSaveBeforeClosingAll()) return false;
   for (DocumentWindow* w : std::vector<DocumentWindow*>(docs_)) {
     if (!w->doc().file().empty()) recent_.Add(w->doc().file().string(), Now());
     RemoveDocument(w);
@@ -949,9 +967,15 @@ void MainFrame::dragEnterEvent(QDragEnterEvent* e) {
 }
 
 void MainFrame::dropEvent(QDropEvent* e) {
-  for (const QUrl& url : e->mimeData()->urls())
-    if (url.isLocalFile()) OpenFile(url.toLocalFile().toStdString());
   e->acceptProposedAction();
+  for (const QUrl& url : e->mimeData()->urls()) {
+    if (!url.isLocalFile()) continue;
+    const std::string file = url.toLocalFile().toStdString();
+    if (platform::SameExtension(platform::PathExtension(file), ".qlp"))
+      project_->session().OpenProjectFile(file);
+    else
+      OpenFile(file);
+  }
 }
 
 bool MainFrame::RunCommandLine(const std::vector<std::string>& args) {
@@ -966,10 +990,7 @@ bool MainFrame::RunCommandLine(const std::vector<std::string>& args) {
   for (const EditorArg& step : cl.steps) {
     switch (step.kind) {
       case EditorArg::OpenFile: OpenFile(step.text); break;
-      case EditorArg::OpenProject:
-        ShowMessageBox(this, "Projects cannot be opened in this version: " + step.text,
-                       "Quillet", MessageIcon::Warning, MessageButtons::Ok);
-        break;
+      case EditorArg::OpenProject: project_->session().OpenProjectFile(step.text); break;
       case EditorArg::Save:
         if (active_ && !Save(active_, active_->doc().file().empty())) saveFailed_ = true;
         break;

@@ -39,6 +39,7 @@ namespace quillet::ui {
 
 class AnalysisWindows;
 class DocumentWindow;
+class ProjectFront;
 class QtCdFront;
 class QtPrompter;
 class QtProgressFactory;
@@ -74,9 +75,13 @@ class MainFrame : public QMainWindow {
   // With a save prompt when modified; false when the person cancelled (or the save
   // they asked for failed): the document stays open and modified.
   bool CloseDocument(DocumentWindow* w);
-  bool CloseAll();
+  // Close All: each modified document's save prompt (askDocuments), then with a
+  // project open its question (askProject); false when cancelled, all still open.
+  bool CloseAll(bool askDocuments = true, bool askProject = true);
   // Close all, store the placement and close the window; false when cancelled.
   bool Exit();
+  // The project, its bookmarks and regions, and their windows.
+  ProjectFront& project() { return *project_; }
 
   // Journals every document this frame holds (crash recovery); null: none.
   void SetJournals(core::JournalKeeper* journals) { journals_ = journals; }
@@ -89,6 +94,7 @@ class MainFrame : public QMainWindow {
   bool saveFailed() const { return saveFailed_; }
 
   std::vector<DocumentWindow*> documents() const { return docs_; }
+  DocumentWindow* WindowOf(const core::WaveDocument* doc) const;
   DocumentWindow* active() const { return active_; }
   void Activate(DocumentWindow* w);
   const std::vector<platform::HotKey>& hotKeys() const { return hotKeys_; }
@@ -163,6 +169,7 @@ class MainFrame : public QMainWindow {
   void ShowFailure(platform::TaskResult result);
   void ShowContextMenu(QPoint pos);
   void SetBusy(bool busy);
+  friend class ProjectFront;
 
   // Documents made by commands (Copy To New, Split) join the frame through it; the
   // Send command finds its dialogs here.
@@ -188,6 +195,7 @@ class MainFrame : public QMainWindow {
   Host host_{*this};
   // The CD commands' way to the load dialog and the open documents.
   std::unique_ptr<QtCdFront> cdFront_;
+  std::unique_ptr<ProjectFront> project_;
   core::ProgramClipboard clipboard_;
   std::unique_ptr<QtPrompter> prompter_;
   std::unique_ptr<QtProgressFactory> progress_;

@@ -110,6 +110,9 @@ platform::TaskResult RunSpectrumCommand(CommandContext& context);
 platform::TaskResult RunSpectrogramCommand(CommandContext& context);
 // cd drives|toc|lookup|rip|burn ... (cmd_cd.cpp).
 platform::TaskResult RunCdCommand(CommandContext& context);
+// bookmarks FILE ... and project create|list|extract ... (cmd_project.cpp).
+platform::TaskResult RunBookmarksCommand(CommandContext& context);
+platform::TaskResult RunProjectCommand(CommandContext& context);
 // send email|ftp|desktop FILE ... (cmd_send.cpp).
 platform::TaskResult RunSendCommand(CommandContext& context);
 // recover --list | --save DIR | --discard (cmd_recover.cpp).

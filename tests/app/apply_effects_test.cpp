@@ -2,8 +2,9 @@
 // stored values taken when no parameter is given, and the dialogs' refusals.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <set>
 
 #include "app/cli/cli.h"
@@ -222,6 +223,95 @@ TEST_F(ApplyEffectsTest, RefusalsUseTheDialogsMessages) {
        {"amplify:400", "normalize:100", "speed:300", "speed:10", "rate:6000", "rate:96000",
         "echo:2999,99", "reverb:1000,100", "high-pass:20000", "equalizer:notch,9750,10250,0,150"})
     EXPECT_EQ(Apply({word}).status, 0) << word;
+}
+
+// A grabbed noise profile lasts for the rest of the run's commands; without one, or
+// with one of another format, the reduction is refused with its message.
+TEST_F(ApplyEffectsTest, NoiseSampleGrabbedOnceServesTheCommandsAfterIt) {
+  // Two seconds of hiss, then the hiss under a tone.
+  Samples v;
+  std::uint32_t seed = 1;
+  for (int i = 0; i < 4 * 8000; ++i) {
+    seed = seed * 1664525 + 1013904223;
+    const int hiss = int(seed >> 24) - 128;  // about -50 dBFS
+    v.push_back(hiss + (i >= 16000 ? int(8000 * std::sin(i * 0.3)) : 0));
+  }
+  Write(in, 1, v);
+  const auto rms = [](const Samples& s, std::size_t a, std::size_t b) {
+    double sum = 0;
+    for (std::size_t i = a; i < b; ++i) sum += double(s[i]) * s[i];
+    return std::sqrt(sum / double(b - a));
+  };
+  ASSERT_EQ(Apply({"noise-grab:0,16000", "noise-reduction"}).status, 0);
+  const Samples got = Read(out).samples;
+  ASSERT_EQ(got.size(), v.size());
+  EXPECT_LT(rms(got, 2000, 14000), rms(v, 2000, 14000) / 5);
+  EXPECT_NEAR(rms(got, 18000, 30000), rms(v, 18000, 30000), rms(v, 18000, 30000) * 0.05);
+
+  struct Case {
+    std::vector<std::string> words;
+    std::string error;  // its beginning
+  };
+  const Case cases[] = {
+      {{"noise-reduction"},
+       "quillet-cli: noise-reduction: There is no noise sample yet. Select a stretch that holds "
+       "nothing but the noise and choose noise-grab first."},
+      {{"noise-grab"}, "quillet-cli: noise-grab: From must be given (FROM,TO)."},
+      {{"noise-grab:0,1000", "channels:2", "noise-reduction"},
+       "quillet-cli: noise-reduction: The noise sample you took is not compatible"},
+      {{"compressor:-41,0,0"}, "quillet-cli: compressor: Threshold must be between -40 and 0."},
+      {{"compressor:-20,7,0"}, "quillet-cli: compressor: "},
+      {{"noise-gate:1"}, "quillet-cli: noise-gate: Noise Gate Level must be between -40 and 0."},
+      {{"noise-reduction-auto:101"},
+       "quillet-cli: noise-reduction-auto: Noise Threshold must be between 0 and 100."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.words.front());
+    const Run r = Apply(c.words);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err.rfind(c.error, 0), 0u) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(out));
+  }
+  // Grabbing 8.9 seconds is allowed, 9 seconds is not; ratio entries are also taken
+  // by name.
+  Write(in, 1, Samples(8000 * 9, 3));
+  EXPECT_EQ(Apply({"noise-grab:0,71200", "noise-reduction"}).status, 0);
+  const Run nine = Apply({"noise-grab:0,72000"});
+  EXPECT_EQ(nine.status, 2);
+  EXPECT_EQ(nine.err.rfind("Manual Noise Reduction Error: You cannot sample an area of your audio "
+                           "longer than 8 seconds. Please select a shorter area.",
+                           0),
+            0u)
+      << nine.err;
+  EXPECT_EQ(
+      Apply({"compressor:-20,4:1,3", "noise-gate:-20", "agc", "noise-reduction-auto:30"}).status,
+      0);
+}
+
+TEST_F(ApplyEffectsTest, AutoTrimTakesItsThresholdFromTheSettingsOrTheWord) {
+  // Silence, a quiet stretch (-30 dB of the loud one), the loud one, silence.
+  Samples v(8000, 0);
+  for (int i = 0; i < 4000; ++i) v.push_back(i % 2 ? 500 : -500);
+  for (int i = 0; i < 8000; ++i) v.push_back(i % 2 ? 16000 : -16000);
+  v.resize(v.size() + 8000, 0);
+  Write(in, 1, v);
+  // What is kept: the sound, a block of margin at each end, and the rest of the blocks
+  // the sound starts and ends in.
+  const auto kept = [&](std::size_t sound) {
+    const std::size_t n = Read(out).samples.size();
+    EXPECT_GE(n, sound + 2 * 256);
+    EXPECT_LE(n, sound + 4 * 256);
+  };
+  // At the stored -20 dB the quiet stretch goes; at -40 it stays.
+  ASSERT_EQ(Apply({"auto-trim"}).status, 0);
+  kept(8000);
+  ASSERT_EQ(Apply({"--set", "Settings/AutoTrimThreshold=-40", "auto-trim"}).status, 0);
+  kept(12000);
+  ASSERT_EQ(Apply({"auto-trim:-40"}).status, 0);
+  kept(12000);
+  // The range plays no part: the whole document is trimmed.
+  ASSERT_EQ(Apply({"--from", "0", "--to", "10", "auto-trim"}).status, 0);
+  kept(8000);
 }
 
 }  // namespace

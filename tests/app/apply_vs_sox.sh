@@ -50,6 +50,7 @@ sox head.wav mixed0.wav tail.wav r_mix0.wav;      check mix-file-shorter r_mix0.
 sox in.wav r_rev.wav reverse;                     check reverse r_rev.wav reverse
 sox mid.wav r_m.wav reverse; sox head.wav r_m.wav tail.wav r_revr.wav
 check reverse-range r_revr.wav --from $F --to $G reverse
+check compressor-1-to-1 in.wav compressor:0,0,0
 sox in.wav r_mono.wav remix 1;                    check channels-2-1 r_mono.wav channels:1
 sox r_mono.wav r_st.wav remix 1 1;                check channels-1-2 r_st.wav channels:1 channels:2
 
@@ -75,5 +76,17 @@ sox in.wav r_fout.wav fade t 0 132300s 132300s;             near fade-out r_fout
 # and aligned) must stay 60 dB below full scale, i.e. about 51 dB under the -9 dB
 # tones. The first and last 100 frames hold the filters' run-in and are left out.
 sox in.wav -r 48000 r_48k.wav rate -v;             near rate-44100-48000 r_48k.wav 60 100 rate:48000
+
+# Auto trim of a tone between two seconds of silence: what sox's silence effect keeps,
+# and at most one 256-frame block more at each end, plus the rest of the blocks the
+# tone starts and ends in.
+sil 88200 two.wav; sox two.wav in.wav two.wav padded.wav
+sox padded.wav r_trim.wav silence 1 1s 0.1% reverse silence 1 1s 0.1% reverse
+rm -f out.wav
+if "$CLI" --settings settings apply padded.wav out.wav auto-trim 2>err.txt; then
+  n=$(soxi -s out.wav); m=$(soxi -s r_trim.wav)
+  if [ "$n" -ge "$m" ] && [ "$n" -le $((m + 4 * 256)) ]; then echo "ok   auto-trim ($n frames, sox kept $m)"; pass=$((pass+1));
+  else echo "FAIL auto-trim: $n frames, sox kept $m"; fail=$((fail+1)); fi
+else echo "FAIL auto-trim: exit $? $(cat err.txt)"; fail=$((fail+1)); fi
 echo "passed $pass, failed $fail"
 [ "$fail" -eq 0 ]

@@ -1,6 +1,7 @@
 // The effects as document commands: the undo entry and progress texts each leaves,
 // where the selection and cursor go, cancellation and refusals changing nothing.
 #include "effects/commands.h"
+#include "effects/noise_reduction.h"
 #include "effects/registry.h"
 
 #include <gtest/gtest.h>
@@ -67,14 +68,18 @@ struct Named {
 
 TEST_F(CommandsTest, EachCommandPushesItsUndoNameAndShowsItsProgressTexts) {
   const Named cases[] = {
-      {"Amplify", nullptr, nullptr, nullptr, [](auto& c, auto& d) { return AmplifyCommand(c, d, 50); }},
+      {"Amplify", nullptr, nullptr, nullptr,
+       [](auto& c, auto& d) { return AmplifyCommand(c, d, 50); }},
       {"Normalize", "Normalize", "Normalizing", "Please wait...",
        [](auto& c, auto& d) { return NormalizeCommand(c, d, 100); }},
       {"Fade In", "Fade In", "Envelope", "Please wait...", FadeInCommand},
       {"Fade Out", "Fade Out", "Envelope", "Please wait...", FadeOutCommand},
-      {"Fade Out and Trim", "Fade Out and Trim", "Envelope", "Please wait...", FadeOutAndTrimCommand},
+      {"Fade Out and Trim", "Fade Out and Trim", "Envelope", "Please wait...",
+       FadeOutAndTrimCommand},
       {"Envelope", "Envelope", "Envelope", "Please wait...",
-       [](auto& c, auto& d) { return EnvelopeCommand(c, d, {{0, 128}, {128, 40}, {255, 128}}); }},
+       [](auto& c, auto& d) {
+         return EnvelopeCommand(c, d, {{0, 128}, {128, 40}, {255, 128}});
+       }},
       {"DC Offset Correction", "DC Offset Correction", "DC Offset Correction", "Please wait...",
        DcOffsetCommand},
       {"Reverse", "Reverse", "Reversing Sound", "Please wait...", ReverseCommand},
@@ -99,6 +104,22 @@ TEST_F(CommandsTest, EachCommandPushesItsUndoNameAndShowsItsProgressTexts) {
        [](auto& c, auto& d) { return ConvertSampleRateCommand(c, d, 22050); }},
       {"Convert Channels", "Convert Channels", "Process Audio", "Please wait...",
        [](auto& c, auto& d) { return ConvertChannelsCommand(c, d, 1); }},
+      {"Dynamic Range Compressor", "Dynamic Range Compressor", "Dynamic Range Compressor",
+       "Please wait...",
+       [](auto& c, auto& d) {
+         return CompressorCommand(c, d, {-30, 4, 0});
+       }},
+      {"Noise Reduction", "Noise Reduction", "Noise Reduction", "Please wait...",
+       [](auto& c, auto& d) { return NoiseGateCommand(c, d, -10); }},
+      {"Noise Reduction", "Noise Reduction", "Noise Reduction", "Please wait...",
+       [](auto& c, auto& d) { return NoiseReductionAutoCommand(c, d, 30); }},
+      {"Noise Reduction", "Noise Reduction", "Get Noise Sample", "Please wait...",
+       [](auto& c, auto& d) {
+         const auto grabbed = GrabNoiseCommand(c, d, 0, 5000);
+         EXPECT_EQ(grabbed, platform::kTaskDone);
+         EXPECT_FALSE(d.history().CanUndo()) << "a grab changes nothing";
+         return NoiseReductionCommand(c, d);
+       }},
   };
   for (const Named& c : cases) {
     SCOPED_TRACE(c.undoName);
@@ -219,9 +240,12 @@ TEST_F(CommandsTest, CancelledOrRefusedEffectsLeaveTheAudio) {
   for (int pump : {1, 2}) {
     SCOPED_TRACE(pump);
     auto doc = Make(original);
+    doc->SetCursor(777);
     progress.CancelAtPump(progress.pumps() + pump);
     EXPECT_EQ(ReverseCommand(ctx, *doc), platform::kTaskCancelled);
     EXPECT_EQ(Contents(*doc), original);
+    // Nothing was selected, and nothing is: not the whole audio the effect took.
+    EXPECT_EQ(std::tuple(doc->selStart(), doc->selEnd(), doc->cursor()), std::tuple(0, 0, 777));
     // The entry stays, and restores the same state.
     EXPECT_EQ(doc->history().UndoName(), "Reverse");
     progress.CancelAtPump(0);
@@ -282,6 +306,90 @@ TEST_F(CommandsTest, ParametersOutOfRangeAreClampedByTheEffect) {
   auto slow = Make(Sine(1, 4410, 44100, 440, kFullScale / 2));
   ASSERT_EQ(SpeedCommand(ctx, *slow, SpeedKind::SpeedAndPitch, 0), 0);
   EXPECT_NEAR(static_cast<double>(slow->length()), 44100, 100);
+}
+
+TEST_F(CommandsTest, GrabbedNoiseProfileLastsForTheSessionAndIsCheckedBeforeUse) {
+  auto mono = Make(Noise(1, 10 * 44100, 7, kFullScale / 100));
+  const AudioBlock original = Contents(*mono);
+  EXPECT_EQ(NoiseReductionCommand(ctx, *mono), platform::kTaskFailed) << "nothing grabbed yet";
+  EXPECT_NE(ctx.message.find("Grab Noise Sample from Selected Area"), std::string::npos);
+  EXPECT_FALSE(mono->history().CanUndo());
+
+  // 9 seconds is refused under its own caption, the document untouched.
+  prompter.QueueAnswer(platform::Answer::Ok);
+  EXPECT_EQ(GrabNoiseCommand(ctx, *mono, 0, 9 * 44100), platform::kTaskFailed);
+  ASSERT_EQ(prompter.shown().size(), 1u);
+  EXPECT_EQ(prompter.shown()[0].caption, "Manual Noise Reduction Error");
+  EXPECT_EQ(ctx.session.Find<GrabbedNoise>(), nullptr);
+
+  // A cancelled grab keeps what was there (nothing); a finished one is kept.
+  progress.CancelAtPump(progress.pumps() + 1);
+  EXPECT_EQ(GrabNoiseCommand(ctx, *mono, 0, 8 * 44100), platform::kTaskCancelled);
+  progress.CancelAtPump(0);
+  EXPECT_EQ(ctx.session.Find<GrabbedNoise>(), nullptr);
+  ASSERT_EQ(GrabNoiseCommand(ctx, *mono, 0, FrameCount(8.9 * 44100)), platform::kTaskDone)
+      << ctx.message;
+  ASSERT_NE(ctx.session.Find<GrabbedNoise>(), nullptr);
+  EXPECT_EQ(ctx.session.Find<GrabbedNoise>()->profile.channels, 1);
+  EXPECT_EQ(Contents(*mono), original);
+  EXPECT_FALSE(mono->history().CanUndo());
+
+  // The profile serves any document of its format, and not a stereo one.
+  auto other = Make(Noise(1, 20000, 8, kFullScale / 100));
+  ASSERT_EQ(NoiseReductionCommand(ctx, *other), platform::kTaskDone) << ctx.message;
+  EXPECT_EQ(other->history().UndoName(), "Noise Reduction");
+  EXPECT_LT(RmsOf(Contents(*other), 0), RmsOf(Noise(1, 20000, 8, kFullScale / 100), 0) / 4);
+  auto stereo = Make(Noise(2, 20000, 9, kFullScale / 100));
+  EXPECT_EQ(NoiseReductionCommand(ctx, *stereo), platform::kTaskFailed);
+  EXPECT_EQ(ctx.message,
+            "The noise sample you took is not compatible with the selection you are attempting to "
+            "apply it to.");
+  EXPECT_FALSE(stereo->history().CanUndo());
+}
+
+TEST_F(CommandsTest, AutomaticGainControlIsOneUndoableStepUnderItsTexts) {
+  // A steady level has nothing to even out; a loud second in it does.
+  AudioBlock b = Sine(2, 5 * 44100, 44100, 700, kFullScale / 10);
+  for (FrameCount i = 2 * 44100; i < 3 * 44100; ++i) b(0, i) = b(1, i) = b(0, i) * 4;
+  auto doc = Make(b);
+  ASSERT_EQ(AutoGainControlCommand(ctx, *doc), platform::kTaskDone) << ctx.message;
+  EXPECT_TRUE(Logged("caption Automatic Gain Control"));
+  EXPECT_TRUE(Logged("text0 Performing Automatic Gain Control"));
+  EXPECT_TRUE(Logged("text1 Please Wait..."));
+  EXPECT_EQ(doc->history().UndoName(), "Automatic Gain Control");
+  EXPECT_NE(Contents(*doc), b);
+  ASSERT_TRUE(doc->Undo());
+  EXPECT_EQ(Contents(*doc), b);
+}
+
+TEST_F(CommandsTest, AutoTrimCutsQuietEndsAsOneUndoableStepAndCancelKeepsThem) {
+  AudioBlock b(2, 3 * 44100);
+  const AudioBlock tone = Sine(2, 44100, 44100, 440, kFullScale / 2);
+  std::copy(tone.data(), tone.data() + tone.samples().size(),
+            b.data() + 2 * 2 * 44100);  // ends loud
+  for (bool cancel : {true, false}) {
+    SCOPED_TRACE(cancel);
+    auto doc = Make(b);
+    doc->SetSelection(100, 200, 150);
+    if (cancel) progress.CancelAtPump(progress.pumps() + 1);
+    EXPECT_EQ(AutoTrimCommand(ctx, *doc, -20),
+              cancel ? platform::kTaskCancelled : platform::kTaskDone);
+    progress.CancelAtPump(0);
+    EXPECT_TRUE(Logged("caption Auto Trim"));
+    EXPECT_TRUE(Logged("text0 AutoTrim"));
+    EXPECT_EQ(doc->cursor(), 0);
+    if (cancel) {
+      EXPECT_EQ(Contents(*doc), b);
+      EXPECT_FALSE(doc->history().CanUndo());
+      EXPECT_EQ(std::tuple(doc->selStart(), doc->selEnd()), std::tuple(100, 200));
+      continue;
+    }
+    EXPECT_EQ(doc->history().UndoName(), "Auto Trim");
+    EXPECT_GE(doc->length(), 44100);
+    EXPECT_LE(doc->length(), 44100 + 2 * 256);
+    ASSERT_TRUE(doc->Undo());
+    EXPECT_EQ(Contents(*doc), b);
+  }
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "core/segment_sink.h"
 #include "effects/conversion.h"
 #include "effects/levels.h"
@@ -137,6 +139,30 @@ TEST_F(PreviewTest, SpeedCommandsPreviewTheirValuesAndRefuseAboveThreeHundred) {
   EffectPreview preview(&player, doc);
   ASSERT_TRUE(preview.Press(PreviewOf(*pitch, values)).ok());
   EXPECT_NEAR(double(ReadSource(*player.played.back()).frames()), 44100, 50);
+}
+
+// The compressor's dialog previews what OK applies: untouched at its 1:1 default, and
+// with "General Voice Level" a quiet tone comes back with its make-up gain.
+TEST_F(PreviewTest, CompressorPreviewsItsPresetAndIsTransparentAtItsDefaults) {
+  core::CommandRegistry registry;
+  RegisterEffectCommands(registry);
+  const core::Command* c = registry.Find(core::kCmdCompressor);
+  ASSERT_TRUE(c && c->preview);
+  const AudioBlock quiet = Sine(2, 44100, 44100, 1000, kFullScale / 100);  // -40 dBFS
+  core::WaveDocument doc = Make(quiet);
+  core::ParamSet values(*c->params);
+  EffectPreview preview(&player, doc);
+  ASSERT_TRUE(preview.Press(PreviewOf(*c, values)).ok());
+  EXPECT_EQ(ReadSource(*player.played.back()), quiet);
+
+  values.ChoosePreset(0);  // "General Voice Level": -20 dB, "4:1"
+  ASSERT_EQ(values.Int(0), -20);
+  EXPECT_TRUE(preview.Edited(PreviewOf(*c, values)).ok());
+  const AudioBlock heard = ReadSource(*player.played.back());
+  ASSERT_EQ(heard.frames(), quiet.frames());
+  // Below the threshold the gain is 20 dB x (1 - 1/4) = 15 dB, once the first window is past.
+  const double peak = PeakOf(heard, 0, 22050, 44100);
+  EXPECT_NEAR(20 * std::log10(peak / (kFullScale / 100.0)), 15, 0.5);
 }
 
 }  // namespace
