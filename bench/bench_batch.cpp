@@ -129,16 +129,16 @@ struct Corpus {
     session = core::StoreSession::StartIn(dir / "work", &why);
     const char* count = std::getenv("QUILLET_BENCH_FILES");
     const int n = count ? std::atoi(count) : 100;
-    constexpr audio::FrameCount kFrames = 44100 * 60;
-    std::vector<audio::Sample> block(2 * kFrames);
-    for (audio::FrameCount i = 0; i < kFrames; ++i)
+    constexpr audio::FrameCount kMinute = 44100 * 60;
+    std::vector<audio::Sample> block(2 * kMinute);
+    for (audio::FrameCount i = 0; i < kMinute; ++i)
       block[2 * i] = block[2 * i + 1] =
           audio::Sample(0x20000 * std::sin(double(i) * 2 * M_PI * 440 / 44100));
     for (int k = 0; k < n; ++k) {
       files.push_back(dir / ("in" + std::to_string(k) + ".wav"));
       audio::SinkHandle sink =
           formats::MakeWaveFormatSink(files.back(), formats::MakePcmFormat(44100, 2, 16));
-      sink->write(block.data(), kFrames);
+      sink->write(block.data(), kMinute);
       sink->Finish();
     }
   }

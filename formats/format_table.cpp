@@ -282,8 +282,9 @@ std::span<const int> WritableOutputFormats() {
     const auto list = OutputFormatList();
     for (std::size_t i = 0; i < list.size(); ++i) {
       const FormatRow& row = RowFor(list[i]);
-      // The row for anything else stands for no real format.
-      if (!row.extension.empty() && CanWrite(row)) out.push_back(static_cast<int>(i));
+      // The row for anything else stands for no real format; a playlist is no sound file.
+      if (!row.extension.empty() && CanWrite(row) && !WritesBesideTarget(row))
+        out.push_back(static_cast<int>(i));
     }
     return out;
   }();
