@@ -50,7 +50,9 @@ const std::vector<Sample>& Block() {
   return block;
 }
 
+// range(0): 1 for compact sample files (3 bytes a sample for this audio), 0 for 4 bytes.
 void SinkWrite(benchmark::State& state) {
+  Store().SetCompactSampleFiles(state.range(0) != 0);
   for (auto _ : state) {
     AudioChain chain(&Store());
     auto sink = ChainOpenSink(chain, kRate, kChannels);
@@ -61,7 +63,7 @@ void SinkWrite(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kIoFrames);
   state.SetBytesProcessed(state.iterations() * kIoFrames * kChannels * 4);
 }
-BENCHMARK(SinkWrite)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(SinkWrite)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void PlainWrite(benchmark::State& state) {
   const auto path = Store().workingFolder() / "plain.raw";
@@ -90,8 +92,9 @@ AudioChain WrittenChain() {
 }
 
 // range(0): segments the audio is cut into (each cut removes one frame), range(1): 1
-// when the gains are not unity.
+// when the gains are not unity, range(2): 1 for a compact sample file.
 void ChainRead(benchmark::State& state) {
+  Store().SetCompactSampleFiles(state.range(2) != 0);
   AudioChain chain = WrittenChain();
   const FrameCount step = kIoFrames / state.range(0);
   for (FramePos p = step; p < ChainLength(chain); p += step) ChainDeleteRange(chain, p, p + 1);
@@ -108,9 +111,18 @@ void ChainRead(benchmark::State& state) {
   state.SetItemsProcessed(frames);
   state.SetBytesProcessed(frames * kChannels * 4);
 }
-BENCHMARK(ChainRead)->Args({1, 0})->Args({1, 1})->Args({1000, 0})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(ChainRead)
+    ->Args({1, 0, 0})
+    ->Args({1, 1, 0})
+    ->Args({1000, 0, 0})
+    ->Args({1, 0, 1})
+    ->Args({1, 1, 1})
+    ->Args({1000, 0, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 void PlainRead(benchmark::State& state) {
+  Store().SetCompactSampleFiles(false);
   AudioChain chain = WrittenChain();
   detail::UniqueFd fd(::open(Store().SampleFilePath(chain.segments()[0].fileId).c_str(), O_RDONLY));
   std::vector<Sample> buf(Block().size());

@@ -42,15 +42,17 @@ void BM_Mp3DecodeFrames(benchmark::State& state) {
       benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_Mp3DecodeFrames)->Unit(benchmark::kMillisecond)->UseRealTime();
+// One pass, for timing the whole process beside mpg123 -t (bench/io_vs_peers.sh).
+BENCHMARK(BM_Mp3DecodeFrames)->Name("BM_Mp3DecodeOnce")->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Opening and reading the whole file through the sound source in 8192-frame blocks, as the
-// store's copy does.
+// store's copy does: on the reading thread alone, and with the worker threads.
 void BM_Mp3SourceReadAll(benchmark::State& state) {
   const char* file = BenchFile();
   if (!file) return state.SkipWithError("set QUILLET_MP3_BENCH_FILE to an MP3 file");
   int64_t frames = 0;
   for (auto _ : state) {
-    auto src = formats::OpenMp3Source(file);
+    auto src = formats::OpenMp3Source(file, static_cast<int>(state.range(0)));
     if (!src->ready()) return state.SkipWithError("cannot open the file");
     std::vector<audio::Sample> buf(static_cast<size_t>(audio::kBlockFrames * src->channels()));
     for (audio::FrameCount done = 0; done < src->length(); done += audio::kBlockFrames)
@@ -59,7 +61,8 @@ void BM_Mp3SourceReadAll(benchmark::State& state) {
   }
   state.counters["x_realtime"] = benchmark::Counter(static_cast<double>(frames) / 44100.0, benchmark::Counter::kIsRate);
 }
-BENCHMARK(BM_Mp3SourceReadAll)->Unit(benchmark::kMillisecond)->UseRealTime();
+// range(0): decoding threads (0: one per processor).
+BENCHMARK(BM_Mp3SourceReadAll)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

@@ -90,12 +90,12 @@ void LChainSoundSource::read(Sample* buffer, FrameCount frames) {
   }
 }
 
-int LChainSoundSource::FileFor(FileId id) {
+LChainSoundSource::OpenFile* LChainSoundSource::FileFor(FileId id) {
   ++useClock_;
   for (auto& f : files_)
     if (f.id == id) {
       f.lastUse = useClock_;
-      return f.fd.get();
+      return &f;
     }
   const std::filesystem::path path = chain_.store()->SampleFilePath(id);
   detail::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
@@ -106,15 +106,16 @@ int LChainSoundSource::FileFor(FileId id) {
   }
   if (!fd) {
     FailFile(id, detail::ErrnoText());
-    return -1;  // the failure is sticky, so it is not retried per block
+    return nullptr;  // the failure is sticky, so it is not retried per block
   }
   if (files_.size() == kMaxOpenFiles) {
     auto oldest = std::min_element(files_.begin(), files_.end(),
                                    [](const auto& a, const auto& b) { return a.lastUse < b.lastUse; });
     files_.erase(oldest);
   }
-  files_.push_back({id, std::move(fd), useClock_});
-  return files_.back().fd.get();
+  const SampleFileLayout layout = ReadSampleFileLayout(fd.get());
+  files_.push_back({id, std::move(fd), layout, useClock_});
+  return &files_.back();
 }
 
 void LChainSoundSource::FailFile(FileId id, const std::string& reason) {
@@ -126,16 +127,24 @@ void LChainSoundSource::ReadSegment(const AudioSegment& seg, FrameCount offset, 
                                     Sample* out) {
   const std::size_t count = static_cast<std::size_t>(frames) * channels();
   const bool silent = seg.fileId == kNoFile || !chain_.store();
-  const int fd = silent || failed() ? -1 : FileFor(seg.fileId);
+  const OpenFile* file = silent || failed() ? nullptr : FileFor(seg.fileId);
   std::size_t got = 0;
-  if (fd >= 0) {
-    const std::int64_t at = (seg.startFrame + offset) * channels() * std::int64_t{sizeof(Sample)};
-    const std::size_t want = count * sizeof(Sample);
-    const std::size_t bytes = at < 0 ? 0 : detail::ReadAt(fd, out, want, at);
+  if (file) {
+    const auto width = static_cast<std::size_t>(file->layout.width);
+    const std::int64_t frame = seg.startFrame + offset;
+    const std::int64_t at = file->layout.headerBytes + frame * channels() * static_cast<std::int64_t>(width);
+    const std::size_t want = count * width;
+    void* to = out;
+    if (width < sizeof(Sample)) {
+      encoded_.resize(want);
+      to = encoded_.data();
+    }
+    const std::size_t bytes = frame < 0 ? 0 : detail::ReadAt(file->fd.get(), to, want, at);
     if (bytes < want)
       FailFile(seg.fileId,
-               at < 0 || errno == 0 ? "File shorter than its audio" : detail::ErrnoText());
-    got = bytes / sizeof(Sample);
+               frame < 0 || errno == 0 ? "File shorter than its audio" : detail::ErrnoText());
+    got = bytes / width;
+    if (to != out) DecodeSamples(encoded_.data(), got, static_cast<int>(width), out);
   }
   std::fill(out + got, out + count, Sample{0});
   const std::int32_t g = seg.gain >> 15;

@@ -7,6 +7,7 @@
 #include "audio/sound.h"
 #include "core/chain.h"
 #include "core/detail/file_io.h"
+#include "core/sample_file.h"
 
 namespace quillet::core {
 
@@ -34,7 +35,8 @@ class LChainSoundSource final : public audio::LSoundSource {
  private:
   // The descriptor of a segment file, from a small cache: reading across many segments
   // of a few files must not reopen a file per block.
-  int FileFor(FileId id);
+  struct OpenFile;
+  OpenFile* FileFor(FileId id);
   void FailFile(FileId id, const std::string& reason);
   void ReadSegment(const AudioSegment& seg, FrameCount offset, FrameCount frames, Sample* out);
 
@@ -48,9 +50,11 @@ class LChainSoundSource final : public audio::LSoundSource {
   struct OpenFile {
     FileId id;
     detail::UniqueFd fd;
+    SampleFileLayout layout;
     std::uint64_t lastUse;
   };
   std::vector<OpenFile> files_;
+  std::vector<std::uint8_t> encoded_;  // samples as a compact file holds them
   std::uint64_t useClock_ = 0;
 };
 

@@ -12,6 +12,7 @@
 
 #include "core/journal_keeper.h"
 #include "core/peaks.h"
+#include "core/sample_file.h"
 #include "core/segment_sink.h"
 
 namespace quillet::core {
@@ -32,6 +33,18 @@ std::int64_t SizeOf(const fs::path& p) {
   return st.st_size;
 }
 
+// Whole frames of a sample file in whatever sample width its header gives, or -1 when
+// the file is not there.
+FrameCount FramesIn(const fs::path& p, int channels) {
+  const std::int64_t bytes = SizeOf(p);
+  if (bytes < 0) return -1;
+  detail::UniqueFd fd(::open(p.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  if (!fd) return -1;
+  const SampleFileLayout layout = ReadSampleFileLayout(fd.get());
+  const std::int64_t frameBytes = std::int64_t{channels} * layout.width;
+  return frameBytes <= 0 ? 0 : std::max<std::int64_t>(0, bytes - layout.headerBytes) / frameBytes;
+}
+
 template <typename F>
 void ForEachChain(const JournalImage& j, F&& f) {
   f(j.present.chain);
@@ -46,16 +59,16 @@ struct Damage {
 };
 
 Damage Inspect(const JournalImage& j, const fs::path& folder) {
-  std::map<FileId, std::int64_t> sizes;
+  std::map<FileId, FrameCount> frames;
   std::map<FileId, bool> counted;
   Damage d;
   ForEachChain(j, [&](const ChainImage& c) {
-    const std::int64_t frameBytes = std::int64_t{c.channels} * 4;
     for (const AudioSegment& s : c.segments) {
       if (s.fileId == kNoFile) continue;
-      auto it = sizes.find(s.fileId);
-      if (it == sizes.end()) it = sizes.emplace(s.fileId, SizeOf(folder / SampleName(s.fileId))).first;
-      const FrameCount have = it->second < 0 ? 0 : it->second / frameBytes;
+      auto it = frames.find(s.fileId);
+      if (it == frames.end())
+        it = frames.emplace(s.fileId, FramesIn(folder / SampleName(s.fileId), c.channels)).first;
+      const FrameCount have = std::max<FrameCount>(0, it->second);
       const FrameCount missing = std::min(s.frameCount, std::max<FrameCount>(0, s.startFrame + s.frameCount - have));
       if (missing <= 0) continue;
       d.frames += missing;
@@ -128,15 +141,20 @@ bool CopyThroughSink(const fs::path& file, std::uint32_t rate, int channels, Aud
     *message = "Cannot read \"" + file.string() + "\": " + detail::ErrnoText() + ".";
     return false;
   }
+  const SampleFileLayout layout = ReadSampleFileLayout(fd.get());
   auto sink = ChainOpenSink(out, rate, channels);
   constexpr FrameCount kBlock = 8192;
-  std::vector<Sample> buf(static_cast<std::size_t>(kBlock) * channels);
-  for (std::int64_t at = 0;;) {
-    const std::size_t got = detail::ReadAt(fd.get(), buf.data(), buf.size() * sizeof(Sample), at);
-    const FrameCount frames = static_cast<FrameCount>(got / (sizeof(Sample) * channels));
+  const std::size_t frameBytes = static_cast<std::size_t>(channels) * static_cast<std::size_t>(layout.width);
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(kBlock) * frameBytes);
+  std::vector<Sample> buf(static_cast<std::size_t>(kBlock) * static_cast<std::size_t>(channels));
+  for (std::int64_t at = layout.headerBytes;;) {
+    const std::size_t got = detail::ReadAt(fd.get(), bytes.data(), bytes.size(), at);
+    const FrameCount frames = static_cast<FrameCount>(got / frameBytes);
     if (frames == 0) break;
+    const std::size_t samples = static_cast<std::size_t>(frames) * static_cast<std::size_t>(channels);
+    DecodeSamples(bytes.data(), samples, layout.width, buf.data());
     sink->write(buf.data(), frames);
-    at += frames * channels * static_cast<std::int64_t>(sizeof(Sample));
+    at += static_cast<std::int64_t>(samples) * layout.width;
   }
   if (!sink->Finish()) {
     *message = sink->failureMessage();
@@ -298,10 +316,9 @@ std::unique_ptr<WaveDocument> DeadRun::Recover(const RecoverableDocument& doc, S
       if (!ok || s.fileId == kNoFile || moved.count(s.fileId)) continue;
       Moved& m = moved[s.fileId];
       const fs::path sample = folder_ / SampleName(s.fileId);
-      const std::int64_t bytes = SizeOf(sample);
-      if (bytes < 0) continue;  // gone: its segments become silence
-      const std::int64_t frameBytes = std::int64_t{c.channels} * 4;
-      m.frames = bytes / frameBytes;
+      const FrameCount framesThere = FramesIn(sample, c.channels);
+      if (framesThere < 0) continue;  // gone: its segments become silence
+      m.frames = framesThere;
       const std::int64_t records = (m.frames + kPeakBlockFrames - 1) / kPeakBlockFrames;
       const fs::path peaks = folder_ / PeakName(s.fileId);
       if (SizeOf(peaks) == records * 2 * c.channels) {

@@ -4,36 +4,146 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
+
+#include "audio/kernel.h"
 
 namespace quillet::core {
 namespace {
 
 constexpr std::size_t kPendingLimit = 64 * 1024;
+// Blocks queued for the writer thread before the caller waits.
+constexpr std::size_t kQueuedBlocks = 4;
 
-// Raises mx and lowers mn to the extremes of frames frames of C channels.
-template <int C>
+// Raises mx and lowers mn to the extremes of each channel over frames frames. Mono and
+// stereo go eight samples at a time (a stereo vector's even lanes are channel 0).
+QUILLET_KERNEL
 void Extremes(const Sample* in, FrameCount frames, int channels, Sample* mx, Sample* mn) {
-  const int ch = C > 0 ? C : channels;
-  for (int c = 0; c < ch; ++c) {
-    Sample hi = mx[c], lo = mn[c];
-    for (FrameCount f = 0; f < frames; ++f) {
-      const Sample v = in[f * ch + c];
-      hi = std::max(hi, v);
-      lo = std::min(lo, v);
+  std::size_t i = 0;
+  const std::size_t n = static_cast<std::size_t>(frames) * static_cast<std::size_t>(channels);
+  if (channels <= 2) {
+    typedef std::int32_t Ints8 __attribute__((vector_size(32)));
+    Ints8 hi = Ints8{} + mx[0], lo = Ints8{} + mn[0];
+    if (channels == 2)
+      for (int k = 1; k < 8; k += 2) hi[k] = mx[1], lo[k] = mn[1];
+    for (; i + 8 <= n; i += 8) {
+      Ints8 v;
+      std::memcpy(&v, in + i, sizeof v);
+      const Ints8 above = v > hi, below = v < lo;
+      hi = (v & above) | (hi & ~above);
+      lo = (v & below) | (lo & ~below);
     }
-    mx[c] = hi;
-    mn[c] = lo;
+    for (int k = 0; k < 8; ++k) {
+      mx[k % channels] = std::max(mx[k % channels], hi[k]);
+      mn[k % channels] = std::min(mn[k % channels], lo[k]);
+    }
+  }
+  for (; i < n; ++i) {
+    const int c = static_cast<int>(i % static_cast<std::size_t>(channels));
+    mx[c] = std::max(mx[c], in[i]);
+    mn[c] = std::min(mn[c], in[i]);
   }
 }
 
 }  // namespace
 
+// One thread writing queued blocks of bytes at their offsets, in order. The first failure
+// stops it; later blocks are dropped and the caller learns of it when it next asks.
+class LSegmentSoundSink::FileWriter {
+ public:
+  explicit FileWriter(int fd) : fd_(fd) {
+    try {
+      thread_ = std::thread([this] { Run(); });
+    } catch (const std::system_error&) {
+      // No thread to be had: Write writes at once.
+    }
+  }
+  ~FileWriter() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    if (thread_.joinable()) thread_.join();
+  }
+  FileWriter(const FileWriter&) = delete;
+  FileWriter& operator=(const FileWriter&) = delete;
+
+  // A buffer for the next block, recycled from written ones.
+  std::vector<std::uint8_t> Buffer() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (spare_.empty()) return {};
+    std::vector<std::uint8_t> b = std::move(spare_.back());
+    spare_.pop_back();
+    return b;
+  }
+  // Queues bytes for offset, waiting while the queue is full; false when a write failed.
+  bool Write(std::vector<std::uint8_t> bytes, std::int64_t offset) {
+    if (!thread_.joinable()) {
+      if (error_ == 0 && !detail::WriteAt(fd_, bytes.data(), bytes.size(), offset)) error_ = errno ? errno : EIO;
+      return error_ == 0;
+    }
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return queue_.size() < kQueuedBlocks || error_; });
+    if (error_) return false;
+    queue_.push_back({std::move(bytes), offset});
+    changed_.notify_all();
+    return true;
+  }
+  // Waits for the queue to empty; 0, or the errno of the failed write.
+  int Drain() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return (queue_.empty() && !busy_) || error_; });
+    return error_;
+  }
+
+ private:
+  struct Block {
+    std::vector<std::uint8_t> bytes;
+    std::int64_t offset;
+  };
+
+  void Run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [&] { return stop_ || !queue_.empty(); });
+      if (queue_.empty()) return;  // stopped with nothing left
+      Block b = std::move(queue_.front());
+      queue_.pop_front();
+      busy_ = true;
+      lock.unlock();
+      const bool ok = error_ == 0 && detail::WriteAt(fd_, b.bytes.data(), b.bytes.size(), b.offset);
+      const int why = ok ? 0 : errno;
+      lock.lock();
+      busy_ = false;
+      if (!ok && error_ == 0) error_ = why ? why : EIO;
+      if (spare_.size() < kQueuedBlocks) spare_.push_back(std::move(b.bytes));
+      changed_.notify_all();
+    }
+  }
+
+  int fd_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<Block> queue_;
+  std::vector<std::vector<std::uint8_t>> spare_;
+  bool busy_ = false;
+  bool stop_ = false;
+  int error_ = 0;
+  std::thread thread_;  // started once everything it uses exists
+};
+
 LSegmentSoundSink::LSegmentSoundSink(AudioChain& target, std::uint32_t sampleRate, int channels)
     : LSoundSink(sampleRate, channels),
       target_(&target),
       store_(target.store()),
-      frameBytes_(LSoundSink::channels() * static_cast<int>(sizeof(Sample))),
       recordBytes_(2 * LSoundSink::channels()),
       blockMax_(LSoundSink::channels(), 0),
       blockMin_(LSoundSink::channels(), 0),
@@ -59,7 +169,18 @@ LSegmentSoundSink::LSegmentSoundSink(AudioChain& target, std::uint32_t sampleRat
     return;
   }
   peakFile_.reset(::open(peakPath.c_str(), kFlags, 0600));
-  if (!peakFile_) FailOn(peakPath, "create");
+  if (!peakFile_) {
+    FailOn(peakPath, "create");
+    return;
+  }
+  width_ = store_->compactSampleFiles() ? 2 : 4;
+  std::uint8_t header[kSampleFileHeaderBytes];
+  WriteSampleFileHeader(width_, header);
+  if (!detail::WriteAt(sampleFile_.get(), header, sizeof header, 0)) {
+    FailOn(samplePath, "write");
+    return;
+  }
+  writer_ = std::make_unique<FileWriter>(sampleFile_.get());
 }
 
 LSegmentSoundSink::~LSegmentSoundSink() { Finish(); }
@@ -70,8 +191,19 @@ void LSegmentSoundSink::FailOn(const std::filesystem::path& file, const char* wh
   Discard();
 }
 
+bool LSegmentSoundSink::Drain() {
+  if (!writer_) return !failed();
+  if (const int why = writer_->Drain()) {
+    errno = why;
+    FailOn(store_->SampleFilePath(fileId_), "write");
+    return false;
+  }
+  return !failed();
+}
+
 // Gives the id and its files back; the target is not touched.
 void LSegmentSoundSink::Discard() {
+  writer_.reset();  // joined before its file is closed
   sampleFile_.reset();
   peakFile_.reset();
   if (store_ && fileId_ != kNoFile) store_->ReleaseFileRef(fileId_);
@@ -86,20 +218,60 @@ void LSegmentSoundSink::Abandon() {
 
 void LSegmentSoundSink::write(const Sample* buffer, FrameCount frames) {
   if (failed() || finished_ || frames <= 0) return;
-  const std::int64_t at = framesWritten() * frameBytes_;
-  if (!detail::WriteAt(sampleFile_.get(), buffer, static_cast<std::size_t>(frames) * frameBytes_, at))
-    return FailOn(store_->SampleFilePath(fileId_), "write");
+  const std::size_t n = static_cast<std::size_t>(frames) * static_cast<std::size_t>(channels());
+  const int width = SampleWidthFor(buffer, n, width_);
+  if (width > width_ && !(Drain() && Widen(width))) return;
+  std::vector<std::uint8_t> bytes = writer_->Buffer();
+  bytes.resize(n * static_cast<std::size_t>(width_));
+  EncodeSamples(buffer, n, width_, bytes.data());
+  if (!writer_->Write(std::move(bytes), OffsetOf(framesWritten()))) {
+    Drain();
+    return;
+  }
   setFramesWritten(framesWritten() + frames);
   Accumulate(buffer, frames);
+}
+
+bool LSegmentSoundSink::Widen(int width) {
+  const int ch = channels();
+  const int old = width_;
+  constexpr FrameCount kChunk = 16384;
+  std::vector<std::uint8_t> from(static_cast<std::size_t>(kChunk) * ch * old);
+  std::vector<Sample> samples(static_cast<std::size_t>(kChunk) * ch);
+  std::vector<std::uint8_t> to(static_cast<std::size_t>(kChunk) * ch * width);
+  for (FrameCount end = framesWritten(); end > 0;) {
+    const FrameCount start = std::max<FrameCount>(end - kChunk, 0);
+    const std::size_t n = static_cast<std::size_t>(end - start) * ch;
+    width_ = old;
+    const std::int64_t at = OffsetOf(start);
+    if (detail::ReadAt(sampleFile_.get(), from.data(), n * old, at) != n * old) {
+      FailOn(store_->SampleFilePath(fileId_), "read");
+      return false;
+    }
+    DecodeSamples(from.data(), n, old, samples.data());
+    EncodeSamples(samples.data(), n, width, to.data());
+    width_ = width;
+    if (!detail::WriteAt(sampleFile_.get(), to.data(), n * width, OffsetOf(start))) {
+      FailOn(store_->SampleFilePath(fileId_), "write");
+      return false;
+    }
+    end = start;
+  }
+  width_ = width;
+  std::uint8_t header[kSampleFileHeaderBytes];
+  WriteSampleFileHeader(width_, header);
+  if (!detail::WriteAt(sampleFile_.get(), header, sizeof header, 0)) {
+    FailOn(store_->SampleFilePath(fileId_), "write");
+    return false;
+  }
+  return true;
 }
 
 void LSegmentSoundSink::Accumulate(const Sample* buffer, FrameCount frames) {
   const int ch = channels();
   while (frames > 0) {
     const FrameCount n = std::min(kPeakBlockFrames - blockFill_, frames);
-    if (ch == 1) Extremes<1>(buffer, n, ch, blockMax_.data(), blockMin_.data());
-    else if (ch == 2) Extremes<2>(buffer, n, ch, blockMax_.data(), blockMin_.data());
-    else Extremes<0>(buffer, n, ch, blockMax_.data(), blockMin_.data());
+    Extremes(buffer, n, ch, blockMax_.data(), blockMin_.data());
     buffer += n * ch;
     frames -= n;
     blockFill_ += n;
@@ -140,10 +312,10 @@ bool LSegmentSoundSink::FlushPeaks() {
 }
 
 void LSegmentSoundSink::truncate(FrameCount frame) {
-  if (failed() || finished_ || !FlushPeaks()) return;
+  if (failed() || finished_ || !Drain() || !FlushPeaks()) return;
   frame = std::max<FrameCount>(frame, 0);
   const std::int64_t records = frame / kPeakBlockFrames;
-  if (::ftruncate(sampleFile_.get(), frame * frameBytes_) != 0)
+  if (::ftruncate(sampleFile_.get(), OffsetOf(frame)) != 0)
     return FailOn(store_->SampleFilePath(fileId_), "write");
   if (::ftruncate(peakFile_.get(), records * recordBytes_) != 0)
     return FailOn(store_->PeakFilePath(fileId_), "write");
@@ -166,20 +338,23 @@ void LSegmentSoundSink::truncate(FrameCount frame) {
   blockFill_ = 0;
   const FrameCount partial = frame - records * kPeakBlockFrames;
   std::vector<Sample> tail(static_cast<std::size_t>(partial) * channels(), 0);
-  detail::ReadAt(sampleFile_.get(), tail.data(), tail.size() * sizeof(Sample),
-                 records * kPeakBlockFrames * frameBytes_);
+  std::vector<std::uint8_t> bytes(tail.size() * static_cast<std::size_t>(width_));
+  const std::size_t got = detail::ReadAt(sampleFile_.get(), bytes.data(), bytes.size(), OffsetOf(records * kPeakBlockFrames));
+  DecodeSamples(bytes.data(), got / static_cast<std::size_t>(width_), width_, tail.data());
   Accumulate(tail.data(), partial);
 }
 
 bool LSegmentSoundSink::Finish() {
   if (finished_) return !failed();
   finished_ = true;
+  Drain();
   if (!failed() && blockFill_ > 0) EmitRecord();
   FlushPeaks();
   if (failed()) {
     Discard();
     return false;
   }
+  writer_.reset();
   sampleFile_.reset();
   peakFile_.reset();
   ChainClear(*target_);

@@ -1,5 +1,9 @@
 #pragma once
 // Writing new audio into the store: a sample file and, in the same pass, its peak file.
+// The sample file starts with 2 bytes per sample and widens (rewriting what it holds)
+// the first time a sample needs 3 or 4 (sample_file.h). Blocks reach the file on a
+// thread of the sink's own, so a load reads and decodes the next block meanwhile; a
+// failed write fails the sink at the next write or at Finish.
 // When the sink finishes (Finish, or its last reference going) the target chain becomes
 // one segment over the new file. A sink that fails leaves the target as it was.
 
@@ -10,6 +14,7 @@
 #include "audio/sound.h"
 #include "core/chain.h"
 #include "core/detail/file_io.h"
+#include "core/sample_file.h"
 
 namespace quillet::core {
 
@@ -43,14 +48,25 @@ class LSegmentSoundSink final : public audio::LSoundSink {
   void EmitRecord();
   void AddToSummary(std::int64_t record, const std::uint8_t* bytes);
   bool FlushPeaks();
+  class FileWriter;
+
   void FailOn(const std::filesystem::path& file, const char* what);
+  // Waits until every queued block is in the file; false (failed) when one was not.
+  bool Drain();
   void Discard();
+  // Rewrites what the file holds with `width` bytes per sample (wider than now), from the
+  // end back so nothing is overwritten before it is read.
+  bool Widen(int width);
+  std::int64_t OffsetOf(FrameCount frame) const {
+    return kSampleFileHeaderBytes + frame * channels() * static_cast<std::int64_t>(width_);
+  }
 
   AudioChain* target_;
   SegmentStore* store_;
   FileId fileId_ = kNoFile;
   detail::UniqueFd sampleFile_, peakFile_;
-  int frameBytes_;
+  int width_ = 2;  // bytes per sample in the file; grows when a sample needs more
+  std::unique_ptr<FileWriter> writer_;  // writes the sample file behind the caller
   int recordBytes_;
   FrameCount blockFill_ = 0;
   std::vector<Sample> blockMax_, blockMin_;

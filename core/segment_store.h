@@ -1,5 +1,6 @@
 #pragma once
-// The store of sample files ("N.aud") and peak files ("N.grf") in one working folder.
+// The store of sample files ("N.aud", laid out as sample_file.h says) and peak files
+// ("N.grf") in one working folder.
 // A file id lives from AllocateFileId until its last reference goes; then both files
 // are deleted before the id can be handed out again.
 
@@ -48,6 +49,11 @@ class SegmentStore {
   std::filesystem::path PeakFilePath(FileId id) const;
   const std::filesystem::path& workingFolder() const { return folder_; }
 
+  // Whether new sample files take 2 or 3 bytes per sample where their audio allows (the
+  // default) or always 4; the benchmarks compare the two.
+  bool compactSampleFiles() const { return compact_.load(std::memory_order_relaxed); }
+  void SetCompactSampleFiles(bool on) { compact_.store(on, std::memory_order_relaxed); }
+
   // Durable: a crash journal keeps this store's chains, so finished sample files are
   // noted as fresh, and the journal flushes them to the disk before any record that
   // names them. Off by default.
@@ -71,6 +77,7 @@ class SegmentStore {
   std::atomic<bool> durable_{false};
   std::vector<FileId> fresh_;  // under lock_
   std::vector<std::shared_ptr<const PeakSummary>> summaries_;
+  std::atomic<bool> compact_{true};
 };
 
 }  // namespace quillet::core

@@ -377,7 +377,7 @@ namespace {
 
 // The AMR save: the document converted to 8000 Hz mono in a temporary WAVE file, which
 // the encoder program turns into the target.
-platform::TaskResult SaveThroughWave(platform::LProgressDialog& task, const core::AudioChain& chain,
+platform::TaskResult SaveThroughWave(platform::LProgressDialog& task, audio::SourceHandle source,
                              const std::filesystem::path& file, const FormatRow& row,
                              const DispatchEnv& env, std::string* why) {
   const core::ParamSet options = LoadOptions(*row.options, env.settings, 0, 0, env.notices);
@@ -391,7 +391,7 @@ platform::TaskResult SaveThroughWave(platform::LProgressDialog& task, const core
       *why = sink->failureMessage();
       return kTaskFailed;
     }
-    const audio::TransferOutcome moved = TransferUnderTask(task, core::ChainOpenSource(chain), *sink);
+    const audio::TransferOutcome moved = TransferUnderTask(task, std::move(source), *sink);
     if (!moved.done()) {
       *why = moved.message;
       return moved.result;
@@ -426,6 +426,14 @@ platform::TaskResult SaveThroughWave(platform::LProgressDialog& task, const core
 platform::Outcome RunSaveSteps(platform::LProgressDialog& task, const core::AudioChain& chain,
                                const std::filesystem::path& file, bool* ask, const DispatchEnv& env,
                                int sourceBits, const LAudioTagList* tags) {
+  return RunSaveSteps(task, core::ChainOpenSource(chain), file, ask, env, sourceBits, tags);
+}
+
+platform::Outcome RunSaveSteps(platform::LProgressDialog& task, audio::SourceHandle source,
+                               const std::filesystem::path& file, bool* ask, const DispatchEnv& env,
+                               int sourceBits, const LAudioTagList* tags) {
+  const auto rate = static_cast<std::uint32_t>(source->sampleRate());
+  const int channels = source->channels();
   const bool asking = ask && *ask;
   const std::string name = file.string();
   const std::string_view ext = platform::PathExtension(name);
@@ -444,9 +452,9 @@ platform::Outcome RunSaveSteps(platform::LProgressDialog& task, const core::Audi
   task.SetText(1, "Saving file...");
   if (!SaveCheck(ext, env, &why)) return finish(kTaskFailed);
   // Without a dialog to show it in, the mixdown is told with the other notices.
-  if (const std::string note = MixdownNote(row, chain.channels); !note.empty() && env.notices && !(asking && env.options))
+  if (const std::string note = MixdownNote(row, channels); !note.empty() && env.notices && !(asking && env.options))
     env.notices->push_back(note);
-  if (TakeAsk(ask) && !SaveOptions(ext, chain.sampleRate, chain.channels, env)) return platform::Outcome::Cancelled();
+  if (TakeAsk(ask) && !SaveOptions(ext, rate, channels, env)) return platform::Outcome::Cancelled();
   // A playlist's MP3 goes beside it: asked before it replaces a file of that name.
   if (WritesBesideTarget(row) && asking && env.prompter) {
     const std::filesystem::path mp3 = PlaylistMp3Path(file);
@@ -457,16 +465,15 @@ platform::Outcome RunSaveSteps(platform::LProgressDialog& task, const core::Audi
                               platform::MessageButtons::YesNoCancel) != platform::Answer::Yes)
       return platform::Outcome::Cancelled();
   }
-  if (row.encodesFromWave) return finish(SaveThroughWave(task, chain, file, row, env, &why));
-  audio::SinkHandle sink =
-      MakeSaveSink(file, chain.sampleRate, chain.channels, env.settings, sourceBits, tags, env.notices);
+  if (row.encodesFromWave) return finish(SaveThroughWave(task, std::move(source), file, row, env, &why));
+  audio::SinkHandle sink = MakeSaveSink(file, rate, channels, env.settings, sourceBits, tags, env.notices);
   if (!sink) return finish(kTaskFailed);
   if (sink->failed()) {
     why = sink->failureMessage();
     sink->Abandon();
     return finish(kTaskFailed);
   }
-  const audio::TransferOutcome moved = TransferUnderTask(task, core::ChainOpenSource(chain), *sink);
+  const audio::TransferOutcome moved = TransferUnderTask(task, std::move(source), *sink);
   if (moved.result == kTaskFailed) why = moved.message;
   return finish(moved.result);
 }

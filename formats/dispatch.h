@@ -83,6 +83,11 @@ audio::SinkHandle MakeSaveSink(const std::filesystem::path& file, std::uint32_t 
 platform::Outcome RunSaveSteps(platform::LProgressDialog& task, const core::AudioChain& chain,
                                const std::filesystem::path& file, bool* ask, const DispatchEnv& env,
                                int sourceBits, const LAudioTagList* tags);
+// The same steps for any source read from its position on: a file converted straight
+// from its reader, with no sample files.
+platform::Outcome RunSaveSteps(platform::LProgressDialog& task, audio::SourceHandle source,
+                               const std::filesystem::path& file, bool* ask, const DispatchEnv& env,
+                               int sourceBits, const LAudioTagList* tags);
 
 // The file dialogs of the Open and Save As commands, with their folders stored in s.
 // Files to open, empty when cancelled ("Open Audio File", "OpenFileDir").

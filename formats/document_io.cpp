@@ -146,4 +146,26 @@ bool SaveChainTask::Execute() {
   return true;
 }
 
+ConvertFileTask::ConvertFileTask(std::filesystem::path file, std::filesystem::path target, DispatchEnv env,
+                                 LAudioTagList tags)
+    : LProgressDialog("Converting Audio File"),
+      file_(std::move(file)),
+      target_(std::move(target)),
+      env_(env),
+      tags_(std::move(tags)) {}
+
+bool ConvertFileTask::Execute() {
+  OpenOutcome opened = OpenDispatch(file_, nullptr, env_, this);
+  if (opened.result != platform::kTaskDone) {
+    message_ = opened.message;
+    result = opened.result;
+    return true;
+  }
+  const int bits = SourcePcmBits(*opened.source);
+  platform::Outcome saved = RunSaveSteps(*this, std::move(opened.source), target_, nullptr, env_, bits, &tags_);
+  result = saved.result;
+  message_ = std::move(saved.message);
+  return true;
+}
+
 }  // namespace quillet::formats

@@ -95,6 +95,28 @@ class SaveChainTask final : public platform::LProgressDialog {
   std::string message_;
 };
 
+// "Converting Audio File": file's reader straight into target's writer (the "Saving..."
+// steps with the stored format options), with no sample files: quillet-cli convert and
+// a batch without commands. The target is replaced only when everything was written.
+class ConvertFileTask final : public platform::LProgressDialog {
+ public:
+  ConvertFileTask(std::filesystem::path file, std::filesystem::path target, DispatchEnv env,
+                  LAudioTagList tags = {});
+
+  // Why it failed, in the words the user sees; empty otherwise.
+  const std::string& message() const { return message_; }
+
+ protected:
+  bool Execute() override;
+
+ private:
+  std::filesystem::path file_;
+  std::filesystem::path target_;
+  DispatchEnv env_;
+  LAudioTagList tags_;
+  std::string message_;
+};
+
 // Moves source into sink as a task step: progress on the task's bar, cancel from
 // its window. The sink is finished on success and abandoned otherwise.
 audio::TransferOutcome TransferUnderTask(platform::LProgressDialog& task,

@@ -6,6 +6,7 @@
 
 #include "formats/detail/mp3_bits.h"
 #include "formats/detail/mp3_huffman.h"
+#include "formats/detail/mp3_simd.h"
 #include "formats/detail/mp3_synth.h"
 #include "formats/detail/mp3_tables.h"
 
@@ -217,42 +218,49 @@ int DecodeSpectrum(BitReader& bits, const GranuleInfo& g, size_t endBit, const m
     region1 = bands.longEdges[std::min(g.region0Count + 1, 22)];
     region2 = bands.longEdges[std::min(g.region0Count + g.region1Count + 2, 22)];
   }
+  const int regionEnd[3] = {std::min(region1, bigEnd), std::min(region2, bigEnd), bigEnd};
   int i = 0;
   int last = 0;
-  for (; i < bigEnd; i += 2) {
-    const int table = g.tableSelect[i < region1 ? 0 : i < region2 ? 1 : 2];
-    int x = 0, y = 0;
-    if (table != 0) {
-      if (!mp3::DecodePair(table, bits, x, y)) break;
-      const int linbits = mp3::kBigValueTables[table].linbits;
-      if (x == 15 && linbits) x += static_cast<int>(bits.Read(linbits));
-      if (x && bits.ReadBit()) x = -x;
-      if (y == 15 && linbits) y += static_cast<int>(bits.Read(linbits));
-      if (y && bits.ReadBit()) y = -y;
-    }
-    if (bits.position() > endBit) break;  // ran past the granule: corrupt
-    q[i] = x;
-    q[i + 1] = y;
-    if (x | y) last = i + 2;
+  for (int r = 0; r < 3; ++r) {
+    const int end = std::max(regionEnd[r], i);
+    const int reached = mp3::DecodeBigValues(g.tableSelect[r], bits, endBit, i, end, q, last);
+    i = reached;
+    if (reached < end) break;  // a bad code or the granule's end
   }
-  for (; i + 4 <= 576 && i >= bigEnd && bits.position() < endBit; i += 4) {
-    const int quad = mp3::DecodeQuad(g.count1Table, bits);
-    int v[4];
-    for (int k = 0; k < 4; ++k) {
-      v[k] = (quad >> (3 - k)) & 1;
-      if (v[k] && bits.ReadBit()) v[k] = -1;
-    }
-    if (bits.position() > endBit) break;  // the last quadruple overran: drop it
-    for (int k = 0; k < 4; ++k) q[i + k] = v[k];
-    if (v[0] | v[1] | v[2] | v[3]) last = i + 4;
-  }
+  if (i >= bigEnd) i = mp3::DecodeCount1(g.count1Table, bits, endBit, i, q, last);
   std::fill(q + std::min(i, 576), q + 576, 0);
   return last;
 }
 
-inline float Dequantize(int v, float scale, const Numeric& num) {
-  const float m = num.pow43[v < 0 ? -v : v] * scale;
-  return v < 0 ? -m : m;
+// x^(4/3) of each quantized value, with its sign, times the band's scale.
+// Branch-free: the signs of coded values are as good as random, so a branch on them
+// would miss half the time.
+QUILLET_KERNEL
+void Dequantize(const int* q, int n, float scale, const float* pow43, float* xr) {
+  for (int i = 0; i < n; ++i) {
+    const auto v = static_cast<std::uint32_t>(q[i]);
+    const auto negative = static_cast<std::uint32_t>(static_cast<std::int32_t>(v) >> 31);
+    const float m = pow43[(v ^ negative) - negative] * scale;
+    std::uint32_t bits;
+    std::memcpy(&bits, &m, 4);
+    bits ^= v & 0x80000000u;
+    std::memcpy(xr + i, &bits, 4);
+  }
+}
+
+// The butterflies between each pair of long subbands, all eight of a boundary at once.
+QUILLET_KERNEL
+void ReduceAliases(float* x, int boundaries, const float* cs, const float* ca) {
+  const mp3::V8 c = QUILLET_LOAD8(cs), a = QUILLET_LOAD8(ca);
+  for (int sb = 1; sb <= boundaries; ++sb) {
+    float* hi = x + 18 * sb;
+    const mp3::V8 below = QUILLET_LOAD8(hi - 8);
+    const mp3::V8 lo = __builtin_shufflevector(below, below, 7, 6, 5, 4, 3, 2, 1, 0);  // hi[-1 - i]
+    const mp3::V8 up = QUILLET_LOAD8(hi);
+    const mp3::V8 newLo = lo * c - up * a;
+    QUILLET_STORE8(hi - 8, __builtin_shufflevector(newLo, newLo, 7, 6, 5, 4, 3, 2, 1, 0));
+    QUILLET_STORE8(hi, up * c + lo * a);
+  }
 }
 
 inline int GainIndex(int exp4) { return std::clamp(exp4 + kGainOffset, 0, kGainEntries - 1); }
@@ -269,7 +277,8 @@ void Requantize(const GranuleInfo& g, const ScaleFactors& sf, const mp3::ScaleFa
       const int exp4 = gain - sfShift * (sf.l[sfb] + (g.preflag ? mp3::kPretab[sfb] : 0));
       const float scale = num.gain[GainIndex(exp4)];
       const int end = std::min<int>(bands.longEdges[sfb + 1], longEnd);
-      for (; i < end; ++i) xr[i] = Dequantize(q[i], scale, num);
+      Dequantize(q + i, end - i, scale, num.pow43, xr + i);
+      i = std::max(i, end);
     }
   }
   if (g.blockType == 2) {
@@ -279,7 +288,7 @@ void Requantize(const GranuleInfo& g, const ScaleFactors& sf, const mp3::ScaleFa
         const int exp4 = gain - 8 * g.subblockGain[w] - sfShift * sf.s[sfb][w];
         const float scale = num.gain[GainIndex(exp4)];
         const int start = 3 * bands.shortEdges[sfb] + w * width;
-        for (int k = 0; k < width; ++k) xr[start + k] = Dequantize(q[start + k], scale, num);
+        Dequantize(q + start, width, scale, num.pow43, xr + start);
       }
       i = 3 * bands.shortEdges[sfb + 1];
     }
@@ -331,19 +340,19 @@ int FindFreeFormatBytes(const uint8_t* data, size_t size, bool atEnd) {
 struct Mp3Decoder::State {
   uint8_t reservoir[kReservoirCapacity + 8] = {};  // zero tail: peeks past the end read zeros
   int reservoirBytes = 0;
-  float overlap[2][576] = {};
-  mp3::SynthesisFilter synth[2];
+  mp3::ChannelSynth synth[2];
+  alignas(32) float planar[2][Mp3Decoder::kMaxSamplesPerFrame];  // stereo output before interleaving
   ScaleFactors sf[2];
   int q[576] = {};
   float xr[2][576] = {};
-  float time[576] = {};
   int count[2] = {};  // lines up to the last non-zero one, per channel
   // A mono frame leaves channel 1 behind: stereo resumes from silence there, not from
   // whatever came before the mono frames, so seeking gives what reading through gives.
   bool channel1Idle = false;
 
   void Stereo(const Mp3Header& h, const GranuleInfo* g, const mp3::ScaleFactorBands& bands, int intensityScale);
-  void Synthesize(int ch, const GranuleInfo& g, const mp3::ScaleFactorBands& bands, float* out, int channels);
+  // Reordering, alias reduction and the IMDCT of one granule channel.
+  void Transform(int ch, int gr, const GranuleInfo& g, const mp3::ScaleFactorBands& bands);
   void DecodeGranules(const Mp3Header& h, const SideInfo& si, BitReader& bits, size_t mainBits, float* out,
                       bool& corrupt);
   uint8_t blockTypes = 0;
@@ -446,8 +455,7 @@ void Mp3Decoder::State::Stereo(const Mp3Header& h, const GranuleInfo* g, const m
   count[0] = count[1] = intensity ? 576 : n;
 }
 
-void Mp3Decoder::State::Synthesize(int ch, const GranuleInfo& g, const mp3::ScaleFactorBands& bands, float* out,
-                                   int channels) {
+void Mp3Decoder::State::Transform(int ch, int gr, const GranuleInfo& g, const mp3::ScaleFactorBands& bands) {
   const Numeric& num = Num();
   float* x = xr[ch];
   int lines = count[ch];
@@ -473,33 +481,12 @@ void Mp3Decoder::State::Synthesize(int ch, const GranuleInfo& g, const mp3::Scal
   // Alias reduction between long subbands (only the first boundary of a mixed block).
   if (g.blockType != 2 || g.mixed) {
     const int boundaries = g.blockType == 2 ? 1 : std::min((lines + 17) / 18, 31);
-    for (int sb = 1; sb <= boundaries; ++sb) {
-      float* hi = x + 18 * sb;
-      for (int i = 0; i < 8; ++i) {
-        const float a = hi[-1 - i], b = hi[i];
-        hi[-1 - i] = a * num.aliasCs[i] - b * num.aliasCa[i];
-        hi[i] = b * num.aliasCs[i] + a * num.aliasCa[i];
-      }
-    }
+    ReduceAliases(x, boundaries, num.aliasCs, num.aliasCa);
     lines = std::min(576, std::max(lines, 18 * (boundaries + 1)));
     if (g.blockType == 2) std::copy(x, x + 36, reordered);
   }
   const int subbands = std::min(32, (lines + 17) / 18);
-  float* ov = overlap[ch];
-  for (int sb = 0; sb < 32; ++sb) {
-    float* t = time + 18 * sb;
-    if (sb >= subbands) {
-      std::memcpy(t, ov + 18 * sb, 18 * sizeof(float));
-      std::memset(ov + 18 * sb, 0, 18 * sizeof(float));
-    } else if (g.blockType == 2 && !(g.mixed && sb < 2)) {
-      mp3::ImdctShort(reordered + 18 * sb, ov + 18 * sb, t);
-    } else {
-      mp3::ImdctLong(x + 18 * sb, ov + 18 * sb, t, g.mixed && sb < 2 ? 0 : g.blockType);
-    }
-    if (sb & 1)
-      for (int i = 1; i < 18; i += 2) t[i] = -t[i];
-  }
-  for (int i = 0; i < 18; ++i) synth[ch].Run(time + i, 18, out + i * 32 * channels + ch, channels);
+  synth[ch].Imdct(g.blockType == 2 ? reordered : x, subbands, g.blockType, g.mixed, gr);
 }
 
 void Mp3Decoder::State::DecodeGranules(const Mp3Header& h, const SideInfo& si, BitReader& bits, size_t mainBits,
@@ -511,7 +498,6 @@ void Mp3Decoder::State::DecodeGranules(const Mp3Header& h, const SideInfo& si, B
   if (channels == 1) {
     channel1Idle = true;
   } else if (channel1Idle) {
-    std::fill(overlap[1], overlap[1] + 576, 0.0f);
     synth[1].Reset();
     channel1Idle = false;
   }
@@ -543,7 +529,18 @@ void Mp3Decoder::State::DecodeGranules(const Mp3Header& h, const SideInfo& si, B
       bits.set_position(end);
     }
     if (h.mode == 1 && h.modeExtension != 0) Stereo(h, si.gr[gr], bands, intensityScale);
-    for (int ch = 0; ch < channels; ++ch) Synthesize(ch, si.gr[gr][ch], bands, out + gr * 576 * channels, channels);
+    for (int ch = 0; ch < channels; ++ch) Transform(ch, gr, si.gr[gr][ch], bands);
+  }
+  const int granules = mpeg1 ? 2 : 1;
+  if (channels == 1) {
+    synth[0].Synthesize(granules, out);
+    return;
+  }
+  for (int ch = 0; ch < 2; ++ch) synth[ch].Synthesize(granules, planar[ch]);
+  const int n = granules * 576;
+  for (int i = 0; i < n; ++i) {
+    out[2 * i] = planar[0][i];
+    out[2 * i + 1] = planar[1][i];
   }
 }
 
@@ -552,7 +549,11 @@ Mp3Decoder::~Mp3Decoder() = default;
 
 void Mp3Decoder::Reset() { state_ = std::make_unique<State>(); }
 
-Mp3Step Mp3Decoder::DecodeFrame(const uint8_t* data, size_t size, float* out) {
+Mp3Step Mp3Decoder::DecodeFrame(const uint8_t* data, size_t size, float* out) { return Frame(data, size, out); }
+
+Mp3Step Mp3Decoder::FeedReservoir(const uint8_t* data, size_t size) { return Frame(data, size, nullptr); }
+
+Mp3Step Mp3Decoder::Frame(const uint8_t* data, size_t size, float* out) {
   Mp3Step step;
   Mp3Header h;
   if (size < 4 || !ParseMp3Header(data, h)) return step;
@@ -596,7 +597,9 @@ Mp3Step Mp3Decoder::DecodeFrame(const uint8_t* data, size_t size, float* out) {
   const int total = s.reservoirBytes + newBytes;
   std::memset(s.reservoir + total, 0, 8);
 
-  if (reachable) {
+  if (reachable && !out) {
+    step.status = Mp3Status::kOk;  // fed, not decoded
+  } else if (reachable) {
     BitReader bits(s.reservoir + begin, static_cast<size_t>(total - begin));
     bool corrupt = false;
     s.blockTypes = 0;

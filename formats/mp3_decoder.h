@@ -87,6 +87,11 @@ class Mp3Decoder {
   // is found from the next sync word in data and kept (no header counts as kNoHeader).
   Mp3Step DecodeFrame(const uint8_t* data, size_t size, float* out);
 
+  // Only appends the frame's main data to the bit reservoir, as DecodeFrame does, without
+  // decoding it: frames whose audio is not wanted but whose data a later frame's may
+  // reach back into. Produces no samples and leaves the other state as it was.
+  Mp3Step FeedReservoir(const uint8_t* data, size_t size);
+
   // Forgets the reservoir, overlap and filterbank state (before decoding from a new place),
   // not the free-format frame length.
   void Reset();
@@ -95,6 +100,9 @@ class Mp3Decoder {
   void SetFreeFormatBytes(int bytes) { freeBytes_ = bytes; }
 
  private:
+  // out null: feed the reservoir only.
+  Mp3Step Frame(const uint8_t* data, size_t size, float* out);
+
   struct State;
   std::unique_ptr<State> state_;
   int freeBytes_ = 0;

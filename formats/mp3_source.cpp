@@ -1,9 +1,15 @@
 #include "formats/mp3_source.h"
 
 #include <algorithm>
-#include <cmath>
+#include <atomic>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
+#include "formats/detail/mp3_simd.h"
 #include "formats/mp3_stream.h"
 
 namespace quillet::formats {
@@ -131,19 +137,245 @@ bool ScanMp3Layout(platform::ByteSource& bytes, Mp3Layout& layout) {
   return !layout.frames.empty() || layout.vbrHeader;
 }
 
-LMP3SoundSource::LMP3SoundSource(std::unique_ptr<platform::ByteSource> bytes, Mp3Layout layout)
+namespace {
+
+// Frames decoded on the reading thread at once while reading through (after a jump, one).
+constexpr int64_t kLocalSpan = 32;
+// Frames per worker span: long enough that the lead-in costs little, short enough that
+// every core gets work early.
+constexpr int64_t kWorkerSpan = 96;
+// Frames read in order before the workers start.
+constexpr int64_t kRunBeforeWorkers = 2 * kLocalSpan;
+// Zeros after a span's bytes: a frame whose header changed since the scan reads no further.
+constexpr size_t kTailPadding = 4096;
+
+// Decoded floats (full scale 1.0) to internal samples, saturated at the peak bound and
+// rounded to the nearest, ties to even, as lrint does: below 2^22 in magnitude, adding
+// and taking away 1.5 * 2^23 leaves exactly the rounded value.
+QUILLET_KERNEL
+void ToSamples(const float* in, size_t n, audio::Sample* out) {
+  constexpr float kRound = 12582912.0f;
+  typedef int32_t I8 __attribute__((vector_size(32)));
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const mp3::V8 v = QUILLET_LOAD8(in + i) * kFullScale;
+    const mp3::V8 top = mp3::V8{} + kPeak;
+    const mp3::V8 bottom = mp3::V8{} - kPeak;
+    // Saturated by masks: the compiler turns a scalar clamp into branches.
+    const I8 high = v > top, low = v < bottom;
+    const I8 bits = ((I8)v & ~(high | low)) | ((I8)top & high) | ((I8)bottom & low);
+    const I8 rounded = __builtin_convertvector(((mp3::V8)bits + kRound) - kRound, I8);
+    std::memcpy(out + i, &rounded, sizeof rounded);
+  }
+  for (; i < n; ++i) {
+    const float v = std::min(std::max(in[i] * kFullScale, -kPeak), kPeak);  // decoded values are finite
+    out[i] = static_cast<audio::Sample>((v + kRound) - kRound);
+  }
+}
+
+// The bytes of frames [from, to) and what decoding them gives.
+struct SpanBytes {
+  uint64_t base = 0;  // file offset of bytes[0]
+  std::vector<uint8_t> bytes;
+};
+
+// False when the file gave fewer bytes than the scan found (an I/O error, a file cut since).
+bool ReadSpanBytes(platform::ByteSource& source, const Mp3Layout& layout, int64_t from, int64_t to, SpanBytes& out) {
+  out.base = layout.frames[static_cast<size_t>(from)];
+  const uint64_t end = to < static_cast<int64_t>(layout.frames.size()) ? layout.frames[static_cast<size_t>(to)]
+                                                                      : layout.dataEnd;
+  const auto size = static_cast<size_t>(end - out.base);
+  out.bytes.resize(size + kTailPadding);
+  const size_t got = source.ReadAt(out.base, out.bytes.data(), size);
+  std::fill(out.bytes.begin() + static_cast<std::ptrdiff_t>(got), out.bytes.end(), 0);
+  return got == size;
+}
+
+// Decodes frames [from, to) from their bytes (the early frames of a lead-in only into the
+// bit reservoir); those from keepFrom on go to out, one frame of samplesPerFrame x channels
+// samples each, silence where a frame gives nothing. Stops early, leaving the rest
+// unwritten, when stop is set.
+void DecodeFrames(Mp3Decoder& decoder, const Mp3Layout& layout, int channels, const SpanBytes& in, int64_t from,
+                  int64_t to, int64_t keepFrom, audio::Sample* out, float* pcm,
+                  const std::atomic<bool>* stop = nullptr) {
+  const int spf = layout.first.samplesPerFrame();
+  const size_t frameSamples = static_cast<size_t>(spf) * static_cast<size_t>(channels);
+  const size_t limit = in.bytes.size() - kTailPadding;
+  // The lead-in frames before these only fill the bit reservoir: the overlap and the
+  // filterbank's history reach back one frame (two one-granule frames).
+  const int64_t decodedLeadIn = layout.first.version == 0 ? 1 : 2;
+  for (int64_t k = from; k < to; ++k) {
+    if (stop && stop->load(std::memory_order_relaxed)) return;
+    const size_t at = static_cast<size_t>(layout.frames[static_cast<size_t>(k)] - in.base);
+    const uint8_t* p = in.bytes.data() + at;
+    Mp3Header h;
+    if (at + 4 > limit || !ParseMp3Header(p, h) || !h.SameStream(layout.first)) h = layout.first;  // changed since the scan
+    h.freeBytes = layout.freeBytes;
+    const size_t size = std::min(static_cast<size_t>(h.frameBytes()), in.bytes.size() - at);
+    if (k < keepFrom - decodedLeadIn) {
+      decoder.FeedReservoir(p, size);
+      continue;
+    }
+    const Mp3Step step = decoder.DecodeFrame(p, size, pcm);
+    if (k < keepFrom) continue;
+    audio::Sample* dst = out + static_cast<size_t>(k - keepFrom) * frameSamples;
+    const int n = std::min(step.framesProduced, spf);
+    if (step.channels == channels || n == 0) {
+      ToSamples(pcm, static_cast<size_t>(n) * static_cast<size_t>(channels), dst);
+    } else {
+      // A mono frame among stereo ones feeds both channels, as the channel converter does.
+      ToSamples(pcm, static_cast<size_t>(n), dst);
+      for (int i = n - 1; i >= 0; --i)
+        for (int ch = channels - 1; ch >= 0; --ch) dst[i * channels + ch] = dst[i];
+    }
+    // Frames the decoder could not decode (reservoir out of reach) keep the timing as silence.
+    std::fill(dst + static_cast<size_t>(n) * static_cast<size_t>(channels), dst + frameSamples, 0);
+  }
+}
+
+}  // namespace
+
+// Worker threads decoding the spans after the one being read, each from its own lead-in.
+// The reading thread reads every span's bytes (the byte source serves one thread) and
+// decodes a span itself when no worker has begun it by the time it is wanted.
+class LMP3SoundSource::Pipeline {
+ public:
+  Pipeline(LMP3SoundSource& source, int64_t first, int workers) : source_(source), next_(first) {
+    depth_ = 2 * workers;
+    Schedule();
+    for (int i = 0; i < workers; ++i) {
+      try {
+        threads_.emplace_back([this] { Work(); });
+      } catch (const std::system_error&) {
+        break;  // no thread to be had: the reading thread decodes every span itself
+      }
+    }
+  }
+  ~Pipeline() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    stopping_ = true;
+    changed_.notify_all();
+    for (std::thread& t : threads_) t.join();
+  }
+  Pipeline(const Pipeline&) = delete;
+  Pipeline& operator=(const Pipeline&) = delete;
+
+  // The first frame of the span Take gives next.
+  int64_t next() const { return ahead_.empty() ? next_ : ahead_.front()->first; }
+
+  // The next span, decoded here when no worker has it yet; the spans after it are scheduled.
+  void Take(Mp3Span& out) {
+    std::shared_ptr<Job> job;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      job = ahead_.front();
+      if (job->state == State::kQueued) {
+        job->state = State::kRunning;
+        lock.unlock();
+        Run(*job);
+        lock.lock();
+        job->state = State::kDone;
+      }
+      changed_.wait(lock, [&] { return job->state == State::kDone; });
+      ahead_.pop_front();
+    }
+    out.first = job->first;
+    out.count = job->count;
+    std::swap(out.samples, job->samples);
+    Schedule();
+  }
+
+ private:
+  enum class State { kQueued, kRunning, kDone };
+  struct Job {
+    int64_t leadStart = 0, first = 0, count = 0;
+    SpanBytes in;
+    std::vector<audio::Sample> samples;
+    State state = State::kQueued;
+  };
+
+  void Schedule() {
+    const auto frames = static_cast<int64_t>(source_.layout_.frames.size());
+    for (;;) {
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (static_cast<int>(ahead_.size()) >= depth_ || next_ >= frames) return;
+      }
+      auto job = std::make_shared<Job>();
+      job->first = next_;
+      job->count = std::min(kWorkerSpan, frames - next_);
+      job->leadStart = source_.LeadInStart(job->first);
+      if (!ReadSpanBytes(*source_.bytes_, source_.layout_, job->leadStart, job->first + job->count, job->in))
+        source_.Fail(source_.bytes_->failure());
+      next_ += job->count;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ahead_.push_back(std::move(job));
+      }
+      changed_.notify_one();
+    }
+  }
+
+  void Run(Job& job) {
+    const LMP3SoundSource& s = source_;
+    Mp3Decoder decoder;
+    decoder.SetFreeFormatBytes(s.layout_.freeBytes);
+    std::vector<float> pcm(Mp3Decoder::kMaxSamplesPerFrame * 2);
+    job.samples.resize(static_cast<size_t>(job.count) * static_cast<size_t>(s.samplesPerFrame_) *
+                       static_cast<size_t>(s.channels()));
+    DecodeFrames(decoder, s.layout_, s.channels(), job.in, job.leadStart, job.first + job.count, job.first,
+                 job.samples.data(), pcm.data(), &stopping_);
+    job.in.bytes = {};
+  }
+
+  void Work() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      std::shared_ptr<Job> job;
+      changed_.wait(lock, [&] {
+        if (stop_) return true;
+        for (const auto& j : ahead_)
+          if (j->state == State::kQueued) return job = j, true;
+        return false;
+      });
+      if (stop_) return;
+      job->state = State::kRunning;
+      lock.unlock();
+      Run(*job);
+      lock.lock();
+      job->state = State::kDone;
+      changed_.notify_all();
+    }
+  }
+
+  LMP3SoundSource& source_;
+  int64_t next_;  // the first frame not yet scheduled
+  int depth_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::shared_ptr<Job>> ahead_;  // in frame order
+  bool stop_ = false;
+  std::atomic<bool> stopping_{false};  // lets a running job end between frames
+  std::vector<std::thread> threads_;
+};
+
+LMP3SoundSource::LMP3SoundSource(std::unique_ptr<platform::ByteSource> bytes, Mp3Layout layout, int threads)
     : LSoundSource(layout.first.sampleRate, std::max(layout.channels, 1), audio::kWidePeakBound),
       SourceNotices(layout.notices),
       bytes_(std::move(bytes)),
       layout_(std::move(layout)),
+      threads_(threads > 0 ? threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()))),
       samplesPerFrame_(layout_.first.samplesPerFrame()),
       lead_(layout_.total >= 0 ? layout_.lead : 0),
       length_(layout_.total >= 0 ? layout_.total
-                                 : static_cast<audio::FrameCount>(layout_.frames.size()) * samplesPerFrame_),
-      current_(static_cast<size_t>(samplesPerFrame_) * static_cast<size_t>(channels())),
-      pcm_(Mp3Decoder::kMaxSamplesPerFrame * 2) {
+                                 : static_cast<audio::FrameCount>(layout_.frames.size()) * samplesPerFrame_) {
   decoder_.SetFreeFormatBytes(layout_.freeBytes);
 }
+
+LMP3SoundSource::~LMP3SoundSource() = default;
 
 Mp3Header LMP3SoundSource::HeaderOf(int64_t k) {
   uint8_t head[4];
@@ -155,50 +387,48 @@ Mp3Header LMP3SoundSource::HeaderOf(int64_t k) {
   return h;
 }
 
-void LMP3SoundSource::DecodeNext(bool keep) {
-  const int64_t k = nextToDecode_++;
-  const uint64_t offset = layout_.frames[static_cast<size_t>(k)];
-  const auto frameSize = static_cast<size_t>(HeaderOf(k).frameBytes());
-  frameBytes_.assign(frameSize, 0);
-  const uint64_t available = layout_.dataEnd - offset;
-  const auto want = static_cast<size_t>(std::min<uint64_t>(frameSize, available));
-  if (bytes_->ReadAt(offset, frameBytes_.data(), want) < want) Fail(bytes_->failure());
-  const Mp3Step step = decoder_.DecodeFrame(frameBytes_.data(), frameBytes_.size(), pcm_.data());
-  if (!keep) return;
-  currentFrame_ = k;
-  const int outChannels = channels();
-  const int inChannels = std::max(step.channels, 1);
-  const int n = std::min(step.framesProduced, samplesPerFrame_);
-  audio::Sample* out = current_.data();
-  for (int i = 0; i < n; ++i) {
-    for (int ch = 0; ch < outChannels; ++ch) {
-      // A mono frame among stereo ones feeds both channels, as the channel converter does.
-      float v = pcm_[static_cast<size_t>(i * inChannels + std::min(ch, inChannels - 1))];
-      v = std::clamp(v * kFullScale, -kPeak, kPeak);  // saturate; NaN cannot arise from finite input
-      out[i * outChannels + ch] = static_cast<audio::Sample>(std::lrint(v));
-    }
+int64_t LMP3SoundSource::LeadInStart(int64_t k) {
+  // The result must equal reading through: the last frames before k must decode with
+  // their whole bit reservoir, and those before them rebuild overlap and filterbank.
+  const bool mpeg1 = layout_.first.version == 0;
+  const int maxBack = mpeg1 ? 511 : 255;
+  int64_t s = std::max<int64_t>(k - (mpeg1 ? 1 : 2), 0);
+  int reach = 0;
+  while (s > 0 && reach < maxBack) {
+    --s;
+    reach += std::max(HeaderOf(s).mainDataBytes(), 1);
   }
-  // Frames the decoder could not decode (reservoir out of reach) keep the timing as silence.
-  std::fill(out + static_cast<size_t>(n) * static_cast<size_t>(outChannels), out + current_.size(), 0);
+  return s;
 }
 
-void LMP3SoundSource::DecodeFrameAt(int64_t k) {
-  if (k != nextToDecode_) {
-    // The result must equal reading through: the last frames before k must decode with
-    // their whole bit reservoir, and those before them rebuild overlap and filterbank.
-    const bool mpeg1 = layout_.first.version == 0;
-    const int maxBack = mpeg1 ? 511 : 255;
-    int64_t s = std::max<int64_t>(k - (mpeg1 ? 1 : 2), 0);
-    int reach = 0;
-    while (s > 0 && reach < maxBack) {
-      --s;
-      reach += std::max(HeaderOf(s).mainDataBytes(), 1);
-    }
-    decoder_.Reset();
-    nextToDecode_ = s;
+void LMP3SoundSource::Fetch(int64_t k) {
+  const auto frames = static_cast<int64_t>(layout_.frames.size());
+  const bool inOrder = span_.count > 0 && k == span_.first + span_.count;
+  if (pipeline_ && !(inOrder && pipeline_->next() == k)) pipeline_.reset();  // a jump: the workers stop
+  runLength_ = inOrder ? runLength_ + span_.count : 0;
+  if (!pipeline_ && threads_ > 1 && runLength_ >= kRunBeforeWorkers && frames - k > 2 * kWorkerSpan)
+    pipeline_ = std::make_unique<Pipeline>(*this, k, threads_);
+  if (pipeline_) {
+    pipeline_->Take(span_);
+    framesFromWorkers_ += span_.count;
+    return;
   }
-  while (nextToDecode_ < k) DecodeNext(false);
-  DecodeNext(true);
+  // Here: on with the decoder when it is ready for k, else from the lead-in.
+  const int64_t count = std::min(inOrder ? std::clamp<int64_t>(2 * span_.count, 1, kLocalSpan) : 1, frames - k);
+  int64_t from = k;
+  if (k != nextToDecode_) {
+    decoder_.Reset();
+    from = LeadInStart(k);
+  }
+  SpanBytes in;
+  if (!ReadSpanBytes(*bytes_, layout_, from, k + count, in)) Fail(bytes_->failure());
+  span_.first = k;
+  span_.count = count;
+  span_.samples.resize(static_cast<size_t>(count) * static_cast<size_t>(samplesPerFrame_) *
+                       static_cast<size_t>(channels()));
+  std::vector<float> pcm(Mp3Decoder::kMaxSamplesPerFrame * 2);
+  DecodeFrames(decoder_, layout_, channels(), in, from, k + count, k, span_.samples.data(), pcm.data());
+  nextToDecode_ = k + count;
 }
 
 void LMP3SoundSource::read(audio::Sample* buffer, audio::FrameCount frames) {
@@ -211,10 +441,10 @@ void LMP3SoundSource::read(audio::Sample* buffer, audio::FrameCount frames) {
     } else {
       const int64_t decoded = pos_ + lead_;
       const int64_t k = decoded / samplesPerFrame_;
-      const int inFrame = static_cast<int>(decoded % samplesPerFrame_);
-      if (k != currentFrame_) DecodeFrameAt(k);
-      n = std::min<audio::FrameCount>({frames, samplesPerFrame_ - inFrame, length_ - pos_});
-      std::copy_n(current_.data() + static_cast<size_t>(inFrame) * static_cast<size_t>(ch),
+      if (span_.count == 0 || k < span_.first || k >= span_.first + span_.count) Fetch(k);
+      const int64_t offset = decoded - span_.first * samplesPerFrame_;
+      n = std::min<audio::FrameCount>({frames, span_.count * samplesPerFrame_ - offset, length_ - pos_});
+      std::copy_n(span_.samples.data() + static_cast<size_t>(offset) * static_cast<size_t>(ch),
                   static_cast<size_t>(n) * static_cast<size_t>(ch), buffer);
     }
     buffer += n * ch;
@@ -223,17 +453,17 @@ void LMP3SoundSource::read(audio::Sample* buffer, audio::FrameCount frames) {
   }
 }
 
-audio::SourceHandle OpenMp3Source(std::unique_ptr<platform::ByteSource> bytes) {
+audio::SourceHandle OpenMp3Source(std::unique_ptr<platform::ByteSource> bytes, int threads) {
   Mp3Layout layout;
   if (!bytes || !ScanMp3Layout(*bytes, layout) || layout.frames.empty())
     return audio::MakeNullSource(audio::SoundStatus::Corrupt);
-  return audio::SourceHandle(audio::MakeRef<LMP3SoundSource>(std::move(bytes), std::move(layout)));
+  return audio::SourceHandle(audio::MakeRef<LMP3SoundSource>(std::move(bytes), std::move(layout), threads));
 }
 
-audio::SourceHandle OpenMp3Source(const std::filesystem::path& file) {
+audio::SourceHandle OpenMp3Source(const std::filesystem::path& file, int threads) {
   auto bytes = platform::FileByteSource::Open(file);
   if (!bytes) return audio::MakeNullSource(audio::SoundStatus::CannotOpen);
-  return OpenMp3Source(std::unique_ptr<platform::ByteSource>(std::move(bytes)));
+  return OpenMp3Source(std::unique_ptr<platform::ByteSource>(std::move(bytes)), threads);
 }
 
 }  // namespace quillet::formats

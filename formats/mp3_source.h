@@ -1,6 +1,6 @@
 #pragma once
 // The MP3 file reader: a sound source over our layer III decoder that can seek to any
-// frame exactly.
+// frame exactly, and that decodes long stretches on every core while it is read through.
 
 #include <filesystem>
 #include <memory>
@@ -37,13 +37,27 @@ struct Mp3Layout {
 // end of the data.
 bool ScanMp3Layout(platform::ByteSource& bytes, Mp3Layout& layout);
 
+// Decoded frames [first, first + count) in the layout's channel count.
+struct Mp3Span {
+  int64_t first = 0;
+  int64_t count = 0;
+  std::vector<audio::Sample> samples;
+};
+
 // Frames come in the layout's channel count: a mono frame of a stream that changes mode
 // feeds both channels. With a LAME tag the source delivers exactly the original
 // samples (the encoder's delay, the decoder's delay and the padding cut off), as
 // gapless decoders do; without one, every decoded sample.
+//
+// Reading through a long stretch decodes spans of frames ahead on worker threads, each
+// span from its own lead-in (the frames the seek uses to rebuild the bit reservoir,
+// overlap and filterbank), so the samples are exactly those of one decoder going through.
 class LMP3SoundSource final : public audio::LSoundSource, public SourceNotices {
  public:
-  LMP3SoundSource(std::unique_ptr<platform::ByteSource> bytes, Mp3Layout layout);
+  // threads: workers for reading through; 0 takes one per processor, 1 decodes on the
+  // reading thread only.
+  LMP3SoundSource(std::unique_ptr<platform::ByteSource> bytes, Mp3Layout layout, int threads = 0);
+  ~LMP3SoundSource() override;
 
   void read(audio::Sample* buffer, audio::FrameCount frames) override;
   audio::FramePos position() const override { return pos_; }
@@ -52,32 +66,37 @@ class LMP3SoundSource final : public audio::LSoundSource, public SourceNotices {
   void seek(audio::FramePos frame) override { pos_ = frame; }
 
   const Mp3Layout& layout() const { return layout_; }
+  // Frames that reached the reader through the worker threads' spans so far.
+  int64_t framesFromWorkers() const { return framesFromWorkers_; }
 
  private:
-  // Decodes frame k into current_, through a lead-in from an earlier frame when k does not
-  // follow the last decoded frame.
-  void DecodeFrameAt(int64_t k);
+  class Pipeline;
+
+  // Makes span_ hold frame k: from the pipeline when reading through, else decoded here.
+  void Fetch(int64_t k);
+  // The first frame from which decoding reproduces frame k exactly.
+  int64_t LeadInStart(int64_t k);
   // Frame k's header with the stream's free-format length.
   Mp3Header HeaderOf(int64_t k);
-  void DecodeNext(bool keep);
 
   std::unique_ptr<platform::ByteSource> bytes_;
   Mp3Layout layout_;
-  Mp3Decoder decoder_;
+  int threads_;
   int samplesPerFrame_;
   audio::FrameCount lead_;  // decoded samples before position 0
   audio::FrameCount length_;
   audio::FramePos pos_ = 0;
-  int64_t nextToDecode_ = 0;  // the frame the decoder state is ready for
-  int64_t currentFrame_ = -1;  // the frame held in current_
-  std::vector<audio::Sample> current_;
-  std::vector<uint8_t> frameBytes_;
-  std::vector<float> pcm_;
+  Mp3Decoder decoder_;         // for decoding here, between seeks
+  int64_t nextToDecode_ = 0;   // the frame decoder_ is ready for
+  int64_t runLength_ = 0;      // frames decoded here in order since the last jump
+  Mp3Span span_;               // the frames being read
+  std::unique_ptr<Pipeline> pipeline_;
+  int64_t framesFromWorkers_ = 0;
 };
 
 // The reader for ".mp3" files and MPEG layer III data: status CannotOpen when the file
-// cannot be read, Corrupt when it holds no layer III frame.
-audio::SourceHandle OpenMp3Source(const std::filesystem::path& file);
-audio::SourceHandle OpenMp3Source(std::unique_ptr<platform::ByteSource> bytes);
+// cannot be read, Corrupt when it holds no layer III frame. threads as for LMP3SoundSource.
+audio::SourceHandle OpenMp3Source(const std::filesystem::path& file, int threads = 0);
+audio::SourceHandle OpenMp3Source(std::unique_ptr<platform::ByteSource> bytes, int threads = 0);
 
 }  // namespace quillet::formats

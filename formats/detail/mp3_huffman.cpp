@@ -10,7 +10,8 @@ namespace {
 
 // A lookup node peeks `bits` bits; each slot is either a leaf (length, x, y) or a link to
 // a further node for longer codes. Slot layout: bit 31 link flag; leaf: length << 8 | x << 4 | y;
-// link: node offset << 5 | bits of the next node.
+// link: node offset << 5 | bits of the next node. Every table decodes from one cache fill:
+// codes are at most 19 bits.
 constexpr uint32_t kLink = 0x80000000u;
 constexpr uint32_t kInvalid = 0xFFFFFFFFu;
 constexpr int kRootBits = 8;
@@ -26,26 +27,9 @@ class LookupTable {
   void Build(const std::vector<Code>& codes) {
     slots_.clear();
     BuildNode(codes, 0, kRootBits);
-    rootBits_ = kRootBits;
   }
   bool empty() const { return slots_.empty(); }
-
-  // Returns the decoded value (x << 4 | y, or vwxy), or -1 when no code matches.
-  int Decode(BitReader& bits) const {
-    size_t node = 0;
-    int nodeBits = rootBits_;
-    for (;;) {
-      const uint32_t slot = slots_[node + bits.Peek(nodeBits)];
-      if (slot == kInvalid) return -1;
-      if (!(slot & kLink)) {
-        bits.Skip(static_cast<int>(slot >> 8));
-        return static_cast<int>(slot & 0xFF);
-      }
-      bits.Skip(nodeBits);
-      node = (slot & ~kLink) >> 5;
-      nodeBits = static_cast<int>(slot & 31);
-    }
-  }
+  const uint32_t* slots() const { return slots_.data(); }
 
  private:
   // Codes are given relative to `prefixLen` already-consumed bits.
@@ -75,8 +59,38 @@ class LookupTable {
   }
 
   std::vector<uint32_t> slots_;
-  int rootBits_ = kRootBits;
 };
+
+// The value (x << 4 | y, or vwxy) of the code at the reader's position, or -1; the cache
+// must hold the longest code.
+inline int Lookup(const uint32_t* slots, BitReader& bits) {
+  uint32_t slot = slots[bits.PeekCached(kRootBits)];
+  if (!(slot & kLink)) {
+    bits.SkipCached(static_cast<int>(slot >> 8));
+    return static_cast<int>(slot & 0xFF);
+  }
+  int nodeBits = kRootBits;
+  for (;;) {
+    if (slot == kInvalid) return -1;
+    bits.SkipCached(nodeBits);
+    const size_t node = (slot & ~kLink) >> 5;
+    nodeBits = static_cast<int>(slot & 31);
+    slot = slots[node + bits.PeekCached(nodeBits)];
+    if (!(slot & kLink)) {
+      bits.SkipCached(static_cast<int>(slot >> 8));
+      return static_cast<int>(slot & 0xFF);
+    }
+  }
+}
+
+// A non-zero value takes the sign bit that follows it; without branches, as the signs
+// of coded values are as good as random.
+inline int ApplySign(int v, BitReader& bits) {
+  const int nonZero = v != 0;
+  const int negative = static_cast<int>(bits.PeekCached(1)) & nonZero;
+  bits.SkipCached(nonZero);
+  return (v ^ -negative) + negative;
+}
 
 struct Tables {
   LookupTable bigValues[32];
@@ -100,6 +114,8 @@ struct Tables {
       quad.push_back({kCount1TableA[i] & 0xFFFF, static_cast<int>(kCount1TableA[i] >> 16), i});
     quadA.Build(quad);
   }
+
+  const LookupTable& Pairs(int table) const { return bigValues[table >= 24 ? 24 : table >= 16 ? 16 : table]; }
 };
 
 const Tables& GetTables() {
@@ -110,11 +126,10 @@ const Tables& GetTables() {
 }  // namespace
 
 bool DecodePair(int table, BitReader& bits, int& x, int& y) {
-  const Tables& t = GetTables();
-  const int shared = table >= 24 ? 24 : table >= 16 ? 16 : table;
-  const LookupTable& lut = t.bigValues[shared];
+  const LookupTable& lut = GetTables().Pairs(table);
   if (lut.empty()) return false;
-  const int v = lut.Decode(bits);
+  bits.Fill();
+  const int v = Lookup(lut.slots(), bits);
   if (v < 0) return false;
   x = v >> 4;
   y = v & 15;
@@ -123,8 +138,83 @@ bool DecodePair(int table, BitReader& bits, int& x, int& y) {
 
 int DecodeQuad(int table, BitReader& bits) {
   if (table == 1) return static_cast<int>(15 - bits.Read(4));
-  const int v = GetTables().quadA.Decode(bits);
+  bits.Fill();
+  const int v = Lookup(GetTables().quadA.slots(), bits);
   return v < 0 ? 0 : v;
+}
+
+namespace {
+
+template <bool kLinbits>
+int DecodePairs(const uint32_t* slots, int linbits, BitReader& reader, size_t endBit, int begin, int end, int* q,
+                int& last) {
+  // A local copy stays in registers: stores to q could otherwise alias the reader.
+  BitReader bits = reader;
+  int lastNonZero = last;
+  int i = begin;
+  for (; i < end; i += 2) {
+    // The longest pair: a 19-bit code, two 13-bit linbits and two signs.
+    bits.Ensure(kLinbits ? 19 + 2 * 14 : 19 + 2);
+    const int v = Lookup(slots, bits);
+    if (v < 0) break;
+    int x = v >> 4, y = v & 15;
+    if (kLinbits && x == 15) {
+      x += static_cast<int>(bits.PeekCached(linbits));
+      bits.SkipCached(linbits);
+    }
+    x = ApplySign(x, bits);
+    if (kLinbits && y == 15) {
+      y += static_cast<int>(bits.PeekCached(linbits));
+      bits.SkipCached(linbits);
+    }
+    y = ApplySign(y, bits);
+    if (bits.position() > endBit) break;  // ran past the granule: corrupt
+    q[i] = x;
+    q[i + 1] = y;
+    if (x | y) lastNonZero = i + 2;
+  }
+  reader = bits;
+  last = lastNonZero;
+  return i;
+}
+
+}  // namespace
+
+int DecodeBigValues(int table, BitReader& bits, size_t endBit, int begin, int end, int* q, int& last) {
+  if (table == 0) {
+    std::fill(q + begin, q + end, 0);
+    return end;
+  }
+  const LookupTable& lut = GetTables().Pairs(table);
+  if (lut.empty()) return begin;
+  const int linbits = kBigValueTables[table].linbits;
+  return linbits ? DecodePairs<true>(lut.slots(), linbits, bits, endBit, begin, end, q, last)
+                 : DecodePairs<false>(lut.slots(), 0, bits, endBit, begin, end, q, last);
+}
+
+int DecodeCount1(int table, BitReader& reader, size_t endBit, int begin, int* q, int& last) {
+  const uint32_t* slots = GetTables().quadA.slots();
+  BitReader bits = reader;
+  int lastNonZero = last;
+  int i = begin;
+  for (; i + 4 <= 576 && bits.position() < endBit; i += 4) {
+    bits.Ensure(6 + 4);  // the longest code and four signs
+    int quad;
+    if (table == 1) {
+      quad = static_cast<int>(15 - bits.PeekCached(4));
+      bits.SkipCached(4);
+    } else {
+      quad = std::max(Lookup(slots, bits), 0);
+    }
+    int v[4];
+    for (int k = 0; k < 4; ++k) v[k] = ApplySign((quad >> (3 - k)) & 1, bits);
+    if (bits.position() > endBit) break;  // the last quadruple overran: drop it
+    for (int k = 0; k < 4; ++k) q[i + k] = v[k];
+    if (quad) lastNonZero = i + 4;
+  }
+  reader = bits;
+  last = lastNonZero;
+  return i;
 }
 
 }  // namespace quillet::formats::mp3

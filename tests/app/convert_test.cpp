@@ -39,5 +39,26 @@ TEST(Convert, CarriesTheTagsAndNamesStoredOptionsItCannotUse) {
   EXPECT_EQ(r.err.find("RawAudio/Codec"), r.err.rfind("RawAudio/Codec")) << r.err;
 }
 
+// Converting streams from the reader to the writer: it needs no working folder, so one
+// that cannot be made does not stop it, and the audio arrives whole.
+TEST(Convert, NeedsNoWorkingFolder) {
+  testing::TempDir dir;
+  const auto in = dir / "in.wav";
+  std::vector<audio::Sample> block(2 * 50000);
+  for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<audio::Sample>((i * 7919 % 65536) - 32768) * 16;
+  {
+    audio::SinkHandle sink = formats::MakeWaveFormatSink(in, formats::MakePcmFormat(44100, 2, 16));
+    sink->write(block.data(), 50000);
+    ASSERT_TRUE(sink->Finish()) << sink->failureMessage();
+  }
+  const auto blocker = dir / "not-a-folder";
+  testing::WriteFileBytes(blocker, "x");
+  const ApplyRun r = RunCliIn(dir / "cfg", {"--set", "Settings/UseDefaultWorkingDir=0", "--set",
+                                            "Settings/WorkingFolder=" + (blocker / "work").string(), "convert",
+                                            in.string(), (dir / "out.wav").string()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(testing::ReadFileBytes(dir / "out.wav"), testing::ReadFileBytes(in));
+}
+
 }  // namespace
 }  // namespace quillet::app

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -80,6 +81,27 @@ TEST(Pcm, WritingBeyondFullScaleSaturates) {
     SCOPED_TRACE(static_cast<int>(c.layout));
     EXPECT_EQ(ToPcm(c.layout, loud), c.expect);
   }
+}
+
+// Long runs go through the vector loops: every sample as the scalar rule says, there and back.
+TEST(Pcm, LongRunsOf16BitSamplesMatchTheRule) {
+  std::vector<Sample> samples;
+  std::uint32_t x = 12345;
+  for (int i = 0; i < 1000; ++i) {
+    x = x * 1664525u + 1013904223u;
+    samples.push_back(i % 7 == 0 ? static_cast<Sample>(x) : static_cast<Sample>(x >> 11) - 0x100000);
+  }
+  samples.insert(samples.end(), {INT32_MAX, INT32_MIN, 524280, 524279, -524296, -524297, 7, 8, -8, -9});
+  const std::vector<std::uint8_t> bytes = ToPcm(PcmLayout::S16LE, samples);
+  ASSERT_EQ(bytes.size(), 2 * samples.size());
+  std::vector<Sample> back(samples.size());
+  for (std::size_t i = 0; i < samples.size(); ++i) {
+    const auto expected = static_cast<std::int16_t>(std::clamp<std::int64_t>((std::int64_t{samples[i]} + 8) >> 4, -32768, 32767));
+    const auto got = static_cast<std::int16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
+    ASSERT_EQ(got, expected) << "sample " << i << " = " << samples[i];
+    back[i] = Sample{expected} * 16;
+  }
+  EXPECT_EQ(FromPcm(PcmLayout::S16LE, bytes), back);
 }
 
 TEST(Pcm, WritingRoundsToNearest) {

@@ -1,8 +1,11 @@
 #include "core/recovery.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "core/journal_keeper.h"
+#include "core/sample_file.h"
 #include "core/working_folder.h"
 #include "edit_fixture.h"
 
@@ -253,7 +256,15 @@ TEST_F(RecoveryTest, MissingOrShortAudioBecomesSilenceAndIsReported) {
     dead = live.Die("d");
   }
   fs::remove(dead / (std::to_string(second) + ".aud"));
-  fs::resize_file(dead / (std::to_string(first) + ".aud"), 600 * 4);  // 400 frames lost
+  {
+    // 400 frames lost, whatever width the store chose for the file's samples.
+    const fs::path firstFile = dead / (std::to_string(first) + ".aud");
+    const int fd = ::open(firstFile.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    const SampleFileLayout layout = ReadSampleFileLayout(fd);
+    ::close(fd);
+    fs::resize_file(firstFile, static_cast<std::uintmax_t>(layout.headerBytes + 600 * layout.width));
+  }
 
   auto runs = FindDeadRuns(base.path());
   ASSERT_EQ(runs.size(), 1u);

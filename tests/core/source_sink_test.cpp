@@ -7,6 +7,7 @@
 
 #include "audio/memory.h"
 #include "audio/transfer.h"
+#include "core/sample_file.h"
 #include "core/working_folder.h"
 #include "core_fixture.h"
 
@@ -34,9 +35,106 @@ TEST_F(SourceSinkTest, SinkWritesRawSamplesAndOnePeakRecordPerBlock) {
   EXPECT_EQ(c.channels, 2);
   EXPECT_EQ(c.sampleRate, 22050u);
   const FileId id = c.segments()[0].fileId;
-  EXPECT_EQ(ReadFileBytes(store.SampleFilePath(id)).size(), 2400u);
+  // 600000 is beyond 16 bits x 16: three bytes a sample after the header.
+  EXPECT_EQ(ReadFileBytes(store.SampleFilePath(id)).size(), kSampleFileHeaderBytes + 300u * 2 * 3);
   EXPECT_EQ(ReadFileBytes(store.PeakFilePath(id)), std::string("\xFF\x00\x00\x02\x00\x01\xFF\x00", 8));
   EXPECT_EQ(ReadAll(c, 0, 300), s);
+}
+
+// Sample files take the fewest bytes their audio allows: two for 16-bit audio (x 16),
+// three up to 24 bits, four beyond. A sink widens its file, keeping what it holds, the
+// first time a sample needs more; what reads back is always what was written, cut back
+// or not, and a headerless file of an older copy reads as four bytes a sample.
+TEST_F(SourceSinkTest, SampleFilesTakeTheWidthTheirAudioNeeds) {
+  auto pcm16 = [](FrameCount n, unsigned seed) {
+    std::vector<Sample> v = Noise(2, n, seed).samples();
+    for (Sample& x : v) x = std::clamp(x, -524288, 524287) & ~15;
+    return v;
+  };
+  struct Case {
+    const char* name;
+    std::vector<std::vector<Sample>> blocks;  // written one after the other
+    int width;
+  };
+  std::vector<Sample> late = pcm16(5000, 1);
+  late.back() += 1;  // the very last sample leaves 16 bits
+  const Case cases[] = {
+      {"16-bit audio", {pcm16(3000, 2), pcm16(40000, 3)}, 2},
+      {"16-bit extremes", {{-524288, 524272, 0, -16}}, 2},
+      {"one sample in 24 bits, late", {pcm16(40000, 4), late}, 3},
+      {"24-bit extremes", {{-8388608, 8388607, 524288, -524289}}, 3},
+      {"louder than 24 bits", {pcm16(20000, 5), {8388608, -8388609}, pcm16(100, 6)}, 4},
+      {"32-bit extremes", {{INT32_MIN, INT32_MAX}}, 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    AudioChain chain(&store);
+    std::vector<Sample> all;
+    {
+      auto sink = ChainOpenSink(chain, 44100, 2);
+      for (const auto& b : c.blocks) {
+        sink->write(b.data(), static_cast<FrameCount>(b.size() / 2));
+        all.insert(all.end(), b.begin(), b.end());
+      }
+      ASSERT_TRUE(sink->Finish()) << sink->failureMessage();
+    }
+    const FrameCount frames = static_cast<FrameCount>(all.size() / 2);
+    const std::string bytes = ReadFileBytes(store.SampleFilePath(chain.segments()[0].fileId));
+    const SampleFileLayout layout =
+        ParseSampleFileHeader(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    EXPECT_EQ(layout.width, c.width);
+    EXPECT_EQ(bytes.size(), static_cast<std::size_t>(kSampleFileHeaderBytes + frames * 2 * c.width));
+    EXPECT_EQ(ReadAll(chain, 0, frames), all);
+
+    // Cut back into the first block and written on: the kept part and the new part.
+    AudioChain cut(&store);
+    {
+      auto sink = ChainOpenSink(cut, 44100, 2);
+      for (const auto& b : c.blocks) sink->write(b.data(), static_cast<FrameCount>(b.size() / 2));
+      sink->truncate(1);
+      sink->write(all.data(), frames);
+      ASSERT_TRUE(sink->Finish());
+    }
+    std::vector<Sample> expected(all.begin(), all.begin() + 2);
+    expected.insert(expected.end(), all.begin(), all.end());
+    EXPECT_EQ(ReadAll(cut, 0, frames + 1), expected);
+  }
+
+  // A file as older copies wrote it: no header, four bytes a sample.
+  AudioChain legacy = Written(store, 1, {5, -7, 123456789});
+  const auto file = store.SampleFilePath(legacy.segments()[0].fileId);
+  const std::vector<Sample> raw = {-1, 2, -3};
+  quillet::testing::WriteFileBytes(file, std::string(reinterpret_cast<const char*>(raw.data()), 12));
+  EXPECT_EQ(ReadAll(legacy, 0, 3), raw);
+}
+
+// Peak records of mono, stereo and three-channel noise written in blocks of odd sizes
+// (the extremes of a block gathered eight samples at a time where they can be).
+TEST_F(SourceSinkTest, PeakRecordsHoldEachChannelsExtremes) {
+  for (int ch : {1, 2, 3}) {
+    SCOPED_TRACE(ch);
+    const FrameCount frames = 1000;
+    const std::vector<Sample> s = Noise(ch, frames, 40 + static_cast<unsigned>(ch)).samples();
+    AudioChain c(&store);
+    {
+      auto sink = ChainOpenSink(c, 44100, ch);
+      for (FrameCount at = 0, step = 1; at < frames; at += step, step = step * 3 % 97 + 1)
+        sink->write(s.data() + at * ch, std::min(step, frames - at));
+      ASSERT_TRUE(sink->Finish());
+    }
+    std::string expected;
+    for (FrameCount block = 0; block < frames; block += kPeakBlockFrames)
+      for (int k = 0; k < ch; ++k) {
+        Sample hi = 0, lo = 0;
+        for (FrameCount f = block; f < std::min(block + kPeakBlockFrames, frames); ++f) {
+          hi = std::max(hi, s[static_cast<std::size_t>(f * ch + k)]);
+          lo = std::min(lo, s[static_cast<std::size_t>(f * ch + k)]);
+        }
+        expected += static_cast<char>(PeakByte(hi));
+        expected += static_cast<char>(PeakByte(-std::int64_t{lo}));
+      }
+    EXPECT_EQ(ReadFileBytes(store.PeakFilePath(c.segments()[0].fileId)), expected);
+  }
 }
 
 TEST_F(SourceSinkTest, ReadingAroundTheEdgesOfTheChain) {
@@ -133,7 +231,13 @@ TEST_F(SourceSinkTest, UnreadableSampleFilesFailTheSourceWithTheReason) {
   const Case cases[] = {
       {"deleted", [](const auto& f) { std::filesystem::remove(f); }, "No such file or directory",
        0},
-      {"short", [](const auto& f) { ASSERT_EQ(::truncate(f.c_str(), 400 * 4), 0); },
+      {"short",
+       [](const auto& f) {
+         const std::string head = ReadFileBytes(f).substr(0, kSampleFileHeaderBytes);
+         const SampleFileLayout l =
+             ParseSampleFileHeader(reinterpret_cast<const std::uint8_t*>(head.data()), head.size());
+         ASSERT_EQ(::truncate(f.c_str(), l.headerBytes + 400 * l.width), 0);
+       },
        "File shorter than its audio", 400},
       {"a folder",
        [](const auto& f) {

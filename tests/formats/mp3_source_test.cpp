@@ -306,6 +306,57 @@ TEST(Mp3Source, CorruptBytesDecodeWithoutHarm) {
   }
 }
 
+// Reading through decodes spans on worker threads, each from its own lead-in: the samples
+// must be exactly those of one decoder going through the whole stream, whatever the reads'
+// sizes and after a jump back, including low bit rates (main data reaching several frames
+// back), one-granule frames and a stream whose channel mode changes.
+TEST(Mp3Source, WorkersGiveTheSamplesOfOneDecoder) {
+  QUILLET_REQUIRE_MP3_TOOLS();
+  TempDir dir;
+  const std::vector<std::string> sweep = {"synth", "14", "sine", "300-3000", "sine", "5000"};
+  const std::string iso = ReadTestData("l3-he_mode.bit");
+  ASSERT_FALSE(iso.empty());
+  const struct {
+    const char* name;
+    std::string bytes;
+  } cases[] = {
+      {"cbr32 reservoir", ReadFileBytes(MakeMp3(dir, "r32", 2, sweep, {"-b", "32"}))},
+      {"vbr", ReadFileBytes(MakeMp3(dir, "vbr", 2, {"synth", "14", "pinknoise", "gain", "-6"}, {"-V", "4"}))},
+      {"mpeg2", ReadFileBytes(MakeMp3(dir, "lsf", 2, sweep, {"--resample", "22.05", "-b", "24"}))},
+      {"mode changes", iso + iso + iso},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    platform::MemoryByteSource view(c.bytes);
+    const OurDecoding through = DecodeOurs(view);
+    auto src = formats::OpenMp3Source(std::make_unique<platform::MemoryByteSource>(c.bytes), 3);
+    ASSERT_TRUE(src->ready());
+    const auto& mp3 = static_cast<formats::LMP3SoundSource&>(*src);
+    ASSERT_GT(mp3.layout().frames.size(), 300u);
+    const int ch = src->channels();
+    // With a LAME tag the source starts after the codec delay: frames and spans are then
+    // cut at other places than the decoded samples'.
+    const size_t lead = mp3.layout().total >= 0 ? static_cast<size_t>(mp3.layout().lead) * static_cast<size_t>(ch) : 0;
+    ASSERT_LE(lead, through.samples.size());
+    std::vector<Sample> expected(std::min(through.samples.size() - lead, static_cast<size_t>(src->length() * ch)));
+    for (size_t i = 0; i < expected.size(); ++i)
+      expected[i] = static_cast<Sample>(
+          std::lrint(std::clamp(through.samples[lead + i] * 524288.0f, -2097152.0f, 2097152.0f)));
+    ASSERT_EQ(expected.size(), static_cast<size_t>(src->length() * ch));
+    std::vector<Sample> got(expected.size());
+    for (audio::FramePos at = 0; at < src->length(); at += 1000)
+      src->read(got.data() + at * ch, std::min<audio::FrameCount>(1000, src->length() - at));
+    EXPECT_TRUE(got == expected);
+    EXPECT_GT(mp3.framesFromWorkers(), static_cast<int64_t>(mp3.layout().frames.size()) / 2);
+
+    // Back to a quarter of the way and through again: the workers restart from a lead-in.
+    const int64_t before = mp3.framesFromWorkers();
+    const audio::FramePos quarter = src->length() / 4 + 17;
+    EXPECT_TRUE(ReadAt(*src, quarter, src->length() - quarter) == Slice(expected, ch, quarter, src->length() - quarter));
+    EXPECT_GT(mp3.framesFromWorkers(), before);
+  }
+}
+
 // Offsets of the frames of a stream whose frames follow each other without gaps.
 std::vector<size_t> FrameOffsets(const std::string& bytes) {
   platform::MemoryByteSource view(bytes);
