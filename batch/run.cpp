@@ -201,8 +201,9 @@ std::string ExtensionOf(const fs::path& file) {
 std::optional<fs::path> OutputPathFor(const fs::path& source, const OutputRule& rule) {
   std::string ext = ExtensionOf(source);
   if (!rule.sameFormat) {
-    if (rule.formatIndex >= kOutputFormats.size()) return std::nullopt;
-    ext = kOutputFormats[rule.formatIndex];
+    const auto list = formats::OutputFormatList();
+    if (rule.formatIndex >= list.size()) return std::nullopt;
+    ext = list[rule.formatIndex];
   }
   const std::string text = source.string();
   const std::size_t slash = text.rfind('/');

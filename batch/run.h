@@ -4,7 +4,6 @@
 // converted in parallel, each job with its own document and progress; results are
 // reported in list order on the calling thread.
 
-#include <array>
 #include <atomic>
 #include <cstddef>
 #include <filesystem>
@@ -22,11 +21,6 @@
 
 namespace quillet::batch {
 
-// Step 3's format list; "SaveFileFormat" indexes it.
-inline constexpr std::array<std::string_view, 16> kOutputFormats = {
-    ".wav", ".mp3", ".au", ".aiff", ".gsm", ".vox", ".raw", ".ogg",
-    ".flac", ".aac", ".m4a", ".rss", ".m3u", ".pls", ".wpl", ".amr"};
-
 // The program-wide lists the wizard edits: they live as long as the program, so files
 // given on the command line stay until removed.
 struct BatchLists {
@@ -37,7 +31,7 @@ struct BatchLists {
 // The "BatchConverter" settings.
 struct OutputRule {
   bool sameFormat = true;       // "SaveSameFileFormat"
-  std::size_t formatIndex = 0;  // "SaveFileFormat"
+  std::size_t formatIndex = 0;  // "SaveFileFormat", into formats::OutputFormatList()
   bool sameFolder = true;       // "SameOutputFolder"
   std::filesystem::path folder; // "OutputFolder"
 };

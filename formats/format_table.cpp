@@ -84,7 +84,8 @@ audio::SourceHandle ReadPlaylist(const Path&, const ParamSet*) {
 template <PlaylistKind K>
 constexpr FormatRow PlaylistRow(std::string_view ext, std::string_view filter, int order) {
   return {.extension = ext, .readerName = "playlist", .open = ReadPlaylist, .inOpenFilter = false,
-          .makeSink = WritePlaylist<K>, .encoder = Component::Mp3Enc, .options = &kPlaylistOptions,
+          .makeSink = WritePlaylist<K>, .encoder = Component::Mp3Enc,
+          .options = K == PlaylistKind::Rss ? &kFeedOptions : &kPlaylistOptions,
           .saveFilter = filter, .saveOrder = order, .maxChannels = 2};
 }
 

@@ -86,12 +86,8 @@ constexpr auto kPlaylistFields = [] {
   return out;
 }();
 static_assert(kPlaylistFields.size() == kPlaylistRootUrl + 1);
-constexpr ParamTable kPlaylistTable = {"MP3 Encoder Settings", kPlaylistFields, {}, CheckMp3};
-constexpr auto kPlaylistLooks = [] {
-  std::array<OptionLook, std::size(kMp3Looks) + 1> out{};
-  for (std::size_t i = 0; i < std::size(kMp3Looks); ++i) out[i] = kMp3Looks[i];
-  return out;
-}();
+constexpr ParamTable kPlaylistTable = {"Playlist File Settings", kPlaylistFields, {}, CheckMp3};
+constexpr ParamTable kFeedTable = {"RSS Podcast File Settings", kPlaylistFields, {}, CheckMp3};
 
 // ---- Ogg
 
@@ -231,8 +227,11 @@ constexpr OptionRecord kRawOptions = {.dialogName = "LRawDlg", .table = &kRawTab
                                       .followsDocument = true, .startsFromDocument = true,
                                       .refusalCaption = "Quillet"};
 constexpr OptionRecord kPlaylistOptions = {.dialogName = "LPlaylistEncodeDlg", .table = &kPlaylistTable,
-                                           .looks = kPlaylistLooks, .restoreDefaults = true,
-                                           .afterLoad = RaiseMp3Minimum};
+                                           .afterLoad = RaiseMp3Minimum, .nested = &kMp3Options,
+                                           .nestedButton = "MP3 Settings ..."};
+constexpr OptionRecord kFeedOptions = {.dialogName = "LPlaylistEncodeDlg", .table = &kFeedTable,
+                                       .afterLoad = RaiseMp3Minimum, .nested = &kMp3Options,
+                                       .nestedButton = "MP3 Settings ..."};
 constexpr OptionRecord kVoxOptions = {.dialogName = "LRawDlg", .table = &kVoxTable, .looks = kRawLooks,
                                       .rateField = kRawRate, .channelsField = kRawChannels,
                                       .startsFromDocument = true, .refusalCaption = "Quillet"};

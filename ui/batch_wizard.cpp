@@ -358,7 +358,7 @@ class BatchOutputPage final : public QWizardPage {
     convert_ = new QRadioButton("&Convert to file format");
     format_ = new QComboBox;
     format_->setObjectName("Format");
-    for (std::string_view ext : batch::kOutputFormats) format_->addItem(Q(ext));
+    for (std::string_view ext : formats::OutputFormatList()) format_->addItem(Q(ext));
     options_ = new QPushButton("&Format Options");
     sameFolder_ = new QRadioButton(
         "Use the sa&me folder that the files were loaded from (replace files if format is the same)");
@@ -386,7 +386,7 @@ class BatchOutputPage final : public QWizardPage {
 
     const batch::OutputRule rule = batch::LoadOutputRule(w_.ctx_.settings);
     (rule.sameFormat ? sameFormat_ : convert_)->setChecked(true);
-    format_->setCurrentIndex(int(std::min(rule.formatIndex, batch::kOutputFormats.size() - 1)));
+    format_->setCurrentIndex(int(std::min(rule.formatIndex, formats::OutputFormatList().size() - 1)));
     (rule.sameFolder ? sameFolder_ : otherFolder_)->setChecked(true);
     folder_->setText(Q(rule.folder.string()));
     for (QRadioButton* b : {sameFormat_, convert_, sameFolder_, otherFolder_})
@@ -434,7 +434,7 @@ class BatchOutputPage final : public QWizardPage {
  private:
   void Enable() {
     format_->setEnabled(convert_->isChecked());
-    const std::string_view ext = batch::kOutputFormats[std::size_t(std::max(0, format_->currentIndex()))];
+    const std::string_view ext = formats::OutputFormatList()[std::size_t(std::max(0, format_->currentIndex()))];
     options_->setEnabled(convert_->isChecked() && ext != ".au" && ext != ".aiff" && ext != ".gsm");
     folder_->setEnabled(otherFolder_->isChecked());
     browse_->setEnabled(otherFolder_->isChecked());
@@ -444,7 +444,7 @@ class BatchOutputPage final : public QWizardPage {
     formats::DispatchEnv env(w_.ctx_.settings);
     env.options = &ui;
     env.prompter = &w_.prompter_;
-    formats::SaveOptions(batch::kOutputFormats[std::size_t(format_->currentIndex())], 44100, 2, env);
+    formats::SaveOptions(formats::OutputFormatList()[std::size_t(format_->currentIndex())], 44100, 2, env);
   }
 
   BatchWizard& w_;

@@ -49,13 +49,14 @@ platform::TaskResult RunBatchCommand(CommandContext& c) {
       rule.folder = value;
     } else {
       const std::string ext = value.starts_with('.') ? value : "." + value;
-      const auto* at = std::find(batch::kOutputFormats.begin(), batch::kOutputFormats.end(), ext);
+      const auto list = formats::OutputFormatList();
+      const auto at = std::find(list.begin(), list.end(), ext);
       // Only formats with a writer of their own: no guessing through the catch-all row.
       const formats::FormatRow& row = formats::RowFor(ext);
-      if (at == batch::kOutputFormats.end() || row.extension.empty() || !formats::CanWrite(row))
+      if (at == list.end() || row.extension.empty() || !formats::CanWrite(row))
         return Usage(c.err, "cannot convert to \"" + value + "\"");
       rule.sameFormat = false;
-      rule.formatIndex = std::size_t(at - batch::kOutputFormats.begin());
+      rule.formatIndex = std::size_t(at - list.begin());
     }
   }
   if (words.size() < 2) return Usage(c.err, "");

@@ -11,6 +11,7 @@
 #include "fixtures/signals.h"
 #include "fixtures/temp_dir.h"
 #include "formats/document_io.h"
+#include "formats/format_table.h"
 #include "formats/wav_writer.h"
 
 namespace quillet::batch {
@@ -38,7 +39,7 @@ TEST(BatchOutput, NamesEachOutputByTheRule) {
       {"/in.d/noext", same, "/in.d/noext"},
   };
   for (const auto& [in, rule, out] : cases) EXPECT_EQ(OutputPathFor(in, rule), fs::path(out)) << in;
-  EXPECT_EQ(OutputPathFor("/in/a.wav", OutputRule{false, kOutputFormats.size()}), std::nullopt);
+  EXPECT_EQ(OutputPathFor("/in/a.wav", OutputRule{false, formats::OutputFormatList().size()}), std::nullopt);
   EXPECT_EQ(ExtensionOf("/a.b/c"), "");
 }
 
