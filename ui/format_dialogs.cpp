@@ -122,6 +122,7 @@ bool QtSaveOptions::EditOptions(const formats::OptionRecord& record, core::Param
     QString label = Q(f.label);
     if (core::IsTextKind(f.kind)) {
       auto* line = new QLineEdit;
+      line->setMinimumWidth(line->fontMetrics().averageCharWidth() * 40);  // room for a web address
       field = {line, nullptr, nullptr};
     } else if (look.widget == OptionWidget::ModeRadios) {
       auto* on = new QRadioButton(label);
