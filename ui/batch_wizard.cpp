@@ -18,6 +18,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QResizeEvent>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <QWizardPage>
@@ -92,6 +93,11 @@ class CommandListWidget final : public QTreeWidget {
     e->setDropAction(Qt::IgnoreAction);
     e->accept();
     if (from >= 0 && onMove) onMove(from, to);
+  }
+  // "Command" takes 30 % of the width, "Settings" the rest, whatever size the page gets.
+  void resizeEvent(QResizeEvent* e) override {
+    QTreeWidget::resizeEvent(e);
+    setColumnWidth(0, viewport()->width() * 3 / 10);
   }
 };
 
@@ -256,8 +262,6 @@ class BatchCommandsPage final : public QWizardPage {
       item->setText(0, Q(batch::TypeOf(c.type).name));
       item->setText(1, Q(batch::SummaryOf(c, w_.ctx_.settings)));
     }
-    const int width = std::max(list_->viewport()->width(), 300);
-    list_->setColumnWidth(0, width * 3 / 10);
   }
 
   // Adds the commands of the given types, as "Add Command" does.
