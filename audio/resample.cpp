@@ -287,7 +287,11 @@ SourceHandle ResampleRelabel(SourceHandle input, double r) {
   if (!(r >= 0.1)) r = 0.1;  // NaN too
   r = std::min(r, 10.0);
   const std::int32_t rate = input->sampleRate();
-  const auto target = static_cast<std::int32_t>(std::max(1.0, std::trunc(rate / r)));
+  // A factor like 0.7 is 0.7000000000000001 in binary: snap near-whole rates before
+  // truncating, or 70 % would give 62999 Hz and lose frames.
+  double exact = rate / r;
+  if (const double whole = std::round(exact); std::abs(exact - whole) < 1e-6) exact = whole;
+  const auto target = static_cast<std::int32_t>(std::max(1.0, std::trunc(exact)));
   if (target == rate) return input;
   return MakeRef<LRelabelSource>(ConvertRate(std::move(input), target), rate);
 }

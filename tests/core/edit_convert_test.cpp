@@ -64,16 +64,5 @@ TEST_F(EditConvertTest, InsertFileAndMixFileConvertTheirAudio) {
   ExpectTone(*silent, 0, 100, 100 + 44100);
 }
 
-TEST_F(EditConvertTest, WithoutConvertersMismatchedAudioIsRefusedAndNothingChanges) {
-  ctx.adaptors = {};
-  auto source = Doc(1, Tone22k(), 22050);
-  source->SetSelection(0, source->length(), 0);
-  ASSERT_EQ(Copy(ctx, *source), 0);
-  auto doc = Doc(2, Dc(2, 1000, 0), 44100);
-  EXPECT_EQ(Paste(ctx, *doc), platform::kTaskFailed);
-  EXPECT_FALSE(ctx.message.empty());
-  EXPECT_EQ(doc->length(), 1000);
-}
-
 }  // namespace
 }  // namespace quillet::core::testing

@@ -36,70 +36,50 @@ class MixTest : public testing::EditFixture {
   }
 };
 
-TEST(MixGains, PanSharesTwiceTheVolumeBetweenTheChannels) {
+// A clip of clipFrames over [100, selEnd) of the kBase document.
+TEST_F(MixTest, ClipLongerOrShorterThanTheSelection) {
   struct Case {
-    int volume, pan;
-    std::int64_t left, right;
+    const char* name;
+    FrameCount clipFrames;
+    FramePos selEnd;
+    MixParams params;
+    Samples audio;
+    FramePos newSelEnd;
   };
   const Case cases[] = {
-      {100, 50, kUnityGain, kUnityGain},     {100, 0, 2 * kUnityGain, 0},
-      {100, 100, 0, 2 * kUnityGain},         {50, 50, kUnityGain / 2, kUnityGain / 2},
-      {0, 50, 0, 0},                         {33, 50, 33LL * kUnityGain / 100, 33LL * kUnityGain / 100},
-      {100, 25, 150LL * kUnityGain / 100, 50LL * kUnityGain / 100},
+      {"longer, insert silence", 300, 200, {100, 50, MixLonger::InsertSilence, 50},
+       Run({{100, kBase}, {100, kBase + kClip}, {200, kClip}, {800, kBase}}), 400},
+      {"longer, increase selection", 300, 200, {100, 50, MixLonger::IncreaseSelection, 50},
+       Run({{100, kBase}, {300, kBase + kClip}, {600, kBase}}), 400},
+      {"shorter: only the start of the selection", 30, 200, {100, 50, MixLonger::FadeOut, 250},
+       Run({{100, kBase}, {30, kBase + kClip}, {870, kBase}}), 130},
+      {"no selection: over the following audio", 50, 100, {50, 50, MixLonger::InsertSilence, 0},
+       Run({{100, kBase}, {50, kBase + kClip / 2}, {850, kBase}}), 150},
   };
   for (const Case& c : cases) {
-    const MixGains g = MixChannelGains(c.volume, c.pan);
-    EXPECT_EQ(std::pair(g.left, g.right), std::pair(c.left, c.right)) << c.volume << " " << c.pan;
-  }
-}
-
-TEST_F(MixTest, ALongerClipFollowsTheChoice) {
-  // A 300-frame clip over a 100-frame selection.
-  {
-    SCOPED_TRACE("insert silence");
-    auto doc = ClipOverSelection(300);
-    ASSERT_EQ(PasteMix(ctx, *doc, {100, 50, MixLonger::InsertSilence, 50}), 0) << ctx.message;
-    EXPECT_EQ(Contents(doc->chain()),
-              Run({{100, kBase}, {100, kBase + kClip}, {200, kClip}, {800, kBase}}));
-    EXPECT_EQ(std::tuple(doc->selStart(), doc->selEnd()), std::tuple(100, 400));
+    SCOPED_TRACE(c.name);
+    auto doc = ClipOverSelection(c.clipFrames, c.selEnd);
+    ASSERT_EQ(PasteMix(ctx, *doc, c.params), 0) << ctx.message;
+    EXPECT_EQ(Contents(doc->chain()), c.audio);
+    EXPECT_EQ(std::tuple(doc->selStart(), doc->selEnd()), std::tuple(100, c.newSelEnd));
     EXPECT_EQ(doc->history().UndoName(), "Paste Mix");
   }
-  {
-    SCOPED_TRACE("increase selection");
-    auto doc = ClipOverSelection(300);
-    ASSERT_EQ(PasteMix(ctx, *doc, {100, 50, MixLonger::IncreaseSelection, 50}), 0);
-    EXPECT_EQ(Contents(doc->chain()), Run({{100, kBase}, {300, kBase + kClip}, {600, kBase}}));
-    EXPECT_EQ(std::tuple(doc->selStart(), doc->selEnd()), std::tuple(100, 400));
-  }
-  {
-    SCOPED_TRACE("fade out");
-    auto doc = ClipOverSelection(300);
-    ASSERT_EQ(PasteMix(ctx, *doc, {100, 50, MixLonger::FadeOut, 40}), 0);
-    const Samples got = Contents(doc->chain());
-    ASSERT_EQ(got.size(), 1000u);
-    const Samples unfaded = Run({{100, kBase}, {60, kBase + kClip}});
-    EXPECT_TRUE(std::equal(unfaded.begin(), unfaded.end(), got.begin()));
-    // The last 40 frames of the range fall steadily towards the original audio.
-    EXPECT_EQ(got[160], kBase + kClip);
-    for (std::size_t i = 161; i < 200; ++i) EXPECT_LT(got[i], got[i - 1]) << i;
-    EXPECT_LE(got[199], kBase + kClip / 40);
-    EXPECT_GT(got[199], kBase);
-    EXPECT_TRUE(std::all_of(got.begin() + 200, got.end(), [](Sample s) { return s == kBase; }));
-    EXPECT_EQ(std::tuple(doc->selStart(), doc->selEnd()), std::tuple(100, 200));
-  }
 }
 
-TEST_F(MixTest, AShorterClipChangesOnlyTheStartOfTheSelection) {
-  auto doc = ClipOverSelection(30);
-  ASSERT_EQ(PasteMix(ctx, *doc, {100, 50, MixLonger::FadeOut, 250}), 0);
-  EXPECT_EQ(Contents(doc->chain()), Run({{100, kBase}, {30, kBase + kClip}, {870, kBase}}));
-  EXPECT_EQ(std::tuple(doc->selStart(), doc->selEnd()), std::tuple(100, 130));
-}
-
-TEST_F(MixTest, WithoutASelectionTheMixRunsOverTheFollowingAudio) {
-  auto doc = ClipOverSelection(50, 100);  // [100, 100): nothing selected
-  ASSERT_EQ(PasteMix(ctx, *doc, {50, 50, MixLonger::InsertSilence, 0}), 0);
-  EXPECT_EQ(Contents(doc->chain()), Run({{100, kBase}, {50, kBase + kClip / 2}, {850, kBase}}));
+TEST_F(MixTest, ALongerClipFadesOutOverTheSelectionEnd) {
+  auto doc = ClipOverSelection(300);
+  ASSERT_EQ(PasteMix(ctx, *doc, {100, 50, MixLonger::FadeOut, 40}), 0);
+  const Samples got = Contents(doc->chain());
+  ASSERT_EQ(got.size(), 1000u);
+  const Samples unfaded = Run({{100, kBase}, {60, kBase + kClip}});
+  EXPECT_TRUE(std::equal(unfaded.begin(), unfaded.end(), got.begin()));
+  // The last 40 frames of the range fall steadily towards the original audio.
+  EXPECT_EQ(got[160], kBase + kClip);
+  for (std::size_t i = 161; i < 200; ++i) EXPECT_LT(got[i], got[i - 1]) << i;
+  EXPECT_LE(got[199], kBase + kClip / 40);
+  EXPECT_GT(got[199], kBase);
+  EXPECT_TRUE(std::all_of(got.begin() + 200, got.end(), [](Sample s) { return s == kBase; }));
+  EXPECT_EQ(std::tuple(doc->selStart(), doc->selEnd()), std::tuple(100, 200));
 }
 
 TEST_F(MixTest, VolumeAndPanScaleEachChannel) {
@@ -115,6 +95,10 @@ TEST_F(MixTest, VolumeAndPanScaleEachChannel) {
       {50, 0, kBase + kClip, kBase},
       {50, 100, kBase, kBase + kClip},
       {25, 50, kBase + kClip / 4, kBase + kClip / 4},
+      {0, 50, kBase, kBase},
+      // The pan shares twice the volume between the channels.
+      {100, 0, kBase + 2 * kClip, kBase},
+      {100, 25, kBase + kClip * 3 / 2, kBase + kClip / 2},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.volume << "% pan " << c.pan);
@@ -137,7 +121,7 @@ TEST_F(MixTest, SumsBeyondFullScaleAreKeptNotWrapped) {
   EXPECT_EQ(Contents(doc->chain()), Dc(1, 10, 2 * audio::kSampleMax));
 }
 
-TEST_F(MixTest, CancelledMixChangesNothingAndKeepsItsEntry) {
+TEST_F(MixTest, CancelledOrFailedMixChangesNothing) {
   auto clip = Doc(1, Dc(1, 20000, kClip));
   clip->SetSelection(0, 20000, 0);
   ASSERT_EQ(Copy(ctx, *clip), 0);
@@ -154,6 +138,11 @@ TEST_F(MixTest, CancelledMixChangesNothingAndKeepsItsEntry) {
   EXPECT_TRUE(progress.ownerEnabled());
   EXPECT_EQ(progress.openWindows(), 0);
   ASSERT_TRUE(doc->Undo());
+  EXPECT_EQ(doc->chain().segments(), segmentsBefore);
+
+  // A progress window that cannot open fails the mix the same way.
+  progress.RefuseCreation(true);
+  EXPECT_EQ(PasteMix(ctx, *doc, {}), platform::kTaskFailed);
   EXPECT_EQ(doc->chain().segments(), segmentsBefore);
 }
 
@@ -174,13 +163,6 @@ TEST_F(MixTest, MixFileLoadsBeforeItPushesAndReportsProgress) {
   EXPECT_EQ(MixFile(ctx, *doc, dir / "none.raw", {}), platform::kTaskFailed);
   ASSERT_TRUE(doc->Undo());
   EXPECT_FALSE(doc->history().CanUndo());
-}
-
-TEST_F(MixTest, AWindowThatCannotOpenFailsTheMixWithoutChange) {
-  auto doc = ClipOverSelection(300);
-  progress.RefuseCreation(true);
-  EXPECT_EQ(PasteMix(ctx, *doc, {}), platform::kTaskFailed);
-  EXPECT_EQ(Contents(doc->chain()), Dc(1, 1000, kBase));
 }
 
 }  // namespace

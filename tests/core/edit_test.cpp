@@ -61,18 +61,16 @@ TEST_F(EditTest, CommandsThatNeedASelectionRefuseWithoutOne) {
     EXPECT_EQ(run(ctx, *doc), platform::kTaskFailed);
     EXPECT_EQ(ctx.message, "There is no selection.");
   }
+  // Trim End of an untouched selection would cut everything: refused too.
+  auto untouched = RampDoc(1000);
+  EXPECT_EQ(TrimEnd(ctx, *untouched), platform::kTaskFailed);
+  EXPECT_EQ(untouched->length(), 1000);
+  EXPECT_FALSE(untouched->history().CanUndo());
   EXPECT_FALSE(doc->history().CanUndo());
   EXPECT_EQ(doc->length(), 1000);
   // Trim and Repeat Loop select everything first.
   ASSERT_EQ(RepeatLoop(ctx, *doc, 1), 0);
   EXPECT_EQ(Contents(doc->chain()), Cat({RampPart(0, 1000), RampPart(0, 1000)}));
-}
-
-TEST_F(EditTest, TrimEndWithAnUntouchedSelectionKeepsTheAudio) {
-  auto doc = RampDoc(1000);
-  EXPECT_EQ(TrimEnd(ctx, *doc), platform::kTaskFailed);
-  EXPECT_EQ(doc->length(), 1000);
-  EXPECT_FALSE(doc->history().CanUndo());
 }
 
 TEST_F(EditTest, CutAndCopyFillTheClipboardWithTheSelection) {
@@ -127,45 +125,6 @@ TEST_F(EditTest, PasteOfOtherFormatFailsWithoutConverterAndKeepsItsEntry) {
   EXPECT_EQ(empty.sampleRate(), 22050u);
   EXPECT_EQ(empty.channels(), 2);
   EXPECT_EQ(Contents(empty.chain()), testing::Ramp(2, 500));
-}
-
-TEST_F(EditTest, PasteWithConverterPlugsItInAndSelectsTheConvertedLength) {
-  // A converter that doubles the rate by repeating frames stands in for the real one.
-  class Doubler final : public audio::LSoundSource {
-   public:
-    explicit Doubler(audio::SourceHandle in)
-        : LSoundSource(in->sampleRate() * 2, in->channels(), 0x7FFF0), in_(std::move(in)) {}
-    void read(Sample* out, FrameCount frames) override {
-      for (FrameCount i = 0; i < frames; ++i, ++pos_) {
-        if (pos_ % 2 == 0) in_->read(&last_, 1);
-        out[i] = last_;
-      }
-    }
-    FramePos position() const override { return pos_; }
-    FrameCount length() const override { return in_->length() * 2; }
-    void seek(FramePos f) override {
-      pos_ = f;
-      in_->seek(f / 2);
-    }
-
-   private:
-    audio::SourceHandle in_;
-    FramePos pos_ = 0;
-    Sample last_ = 0;
-  };
-  ctx.adaptors.rate = [](audio::SourceHandle in, std::int32_t) {
-    return audio::SourceHandle(audio::MakeRef<Doubler>(std::move(in)));
-  };
-  auto source = RampDoc(100, 22050);
-  source->SetSelection(0, 100, 0);
-  ASSERT_EQ(Copy(ctx, *source), 0);
-  auto doc = RampDoc(1000, 44100);
-  doc->SetSelection(0, 0, 0);
-  ASSERT_EQ(Paste(ctx, *doc), 0) << ctx.message;
-  EXPECT_EQ(doc->length(), 1200);
-  EXPECT_EQ(std::tuple(doc->selStart(), doc->selEnd()), std::tuple(0, 200));
-  const Samples got = testing::ReadAll(doc->chain(), 0, 4);
-  EXPECT_EQ(got, (Samples{1, 1, 2, 2}));
 }
 
 TEST_F(EditTest, InsertSilenceAtStartCursorAndEnd) {

@@ -28,12 +28,9 @@ class PeaksTest : public ::testing::Test, protected testing::StoreFixture {
   }
 };
 
-TEST_F(PeaksTest, SourceChoiceSwitchesAbove256FramesPerColumn) {
+TEST_F(PeaksTest, MappingStaysInBoundsAndPicksPeakFilesAbove256FramesPerColumn) {
   EXPECT_EQ(ChoosePeakSource(ColumnMapping::Make(0, 100 * 256, 100)), PeakSource::Samples);
   EXPECT_EQ(ChoosePeakSource(ColumnMapping::Make(0, 100 * 256 + 1, 100)), PeakSource::PeakFiles);
-}
-
-TEST_F(PeaksTest, MappingStaysInBoundsAndRefusesAnEmptyView) {
   const auto none = ColumnMapping::Make(0, 0, 500);
   EXPECT_FALSE(none.valid());
   EXPECT_EQ(none.ColumnOf(10), -1);

@@ -39,12 +39,7 @@ class CommandsTest : public ::testing::Test {
     settings.SetBool("Settings", "AutoPlaybackAfterEffects", false);
   }
   std::unique_ptr<WaveDocument> Make(const AudioBlock& block, std::uint32_t rate = 44100) {
-    AudioChain chain(&store);
-    auto sink = core::ChainOpenSink(chain, rate, block.channels());
-    sink->write(block.data(), block.frames());
-    EXPECT_TRUE(sink->Finish());
-    sink.reset();
-    return std::make_unique<WaveDocument>(std::move(chain));
+    return std::make_unique<WaveDocument>(ChainOf(store, block, rate));
   }
   static AudioBlock Contents(const WaveDocument& doc) {
     auto src = core::ChainOpenSource(doc.chain());
@@ -207,13 +202,6 @@ TEST_F(CommandsTest, SelectionAndCursorAfterLengthChanges) {
   ASSERT_EQ(CrossFadeCommand(ctx, *cf, {100, 100, 100}), 0);
   EXPECT_EQ(std::tuple(cf->selStart(), cf->selEnd(), cf->cursor()), std::tuple(10000, 10000, 10000));
   EXPECT_LT(cf->length(), 44100);
-
-  // Fade out and trim: the document ends at the selection end.
-  auto trim = Make(Ramp(1, 1000));
-  trim->SetSelection(200, 600, 0);
-  ASSERT_EQ(FadeOutAndTrimCommand(ctx, *trim), 0);
-  EXPECT_EQ(trim->length(), 600);
-  EXPECT_LE(Contents(*trim)(0, 599), Ramp(1, 1000)(0, 599) / 100);  // faded to nearly 0
 }
 
 TEST_F(CommandsTest, PlaybackStopsBeforeAndStartsJustBeforeTheChange) {
@@ -286,28 +274,6 @@ TEST_F(CommandsTest, StereoPanOnMonoAsksForAConversionAndChangesNothing) {
   EXPECT_EQ(Contents(*doc), Ramp(1, 1000));
 }
 
-TEST_F(CommandsTest, ParametersOutOfRangeAreClampedByTheEffect) {
-  // 1000 % amplifies as 400 %; pan beyond 100 exchanges the channels as 100 does.
-  auto doc = Make(Dc(1, 100, 1000)), at400 = Make(Dc(1, 100, 1000));
-  ASSERT_EQ(AmplifyCommand(ctx, *doc, 1000), 0);
-  ASSERT_EQ(AmplifyCommand(ctx, *at400, 400), 0);
-  EXPECT_EQ(Contents(*doc), Contents(*at400));
-  EXPECT_NEAR(Contents(*doc)(0, 0), 4000, 4);
-
-  AudioBlock lr(2, 100);
-  for (FrameCount i = 0; i < 100; ++i) lr(0, i) = 1000, lr(1, i) = -3000;
-  auto a = Make(lr), b = Make(lr);
-  ASSERT_EQ(StereoPanCommand(ctx, *a, 250), 0);
-  ASSERT_EQ(StereoPanCommand(ctx, *b, 100), 0);
-  EXPECT_EQ(Contents(*a), Contents(*b));
-  EXPECT_LT(Contents(*a)(0, 0), 0);  // the right channel now on the left
-
-  // A speed of 0 % runs as 10 %: ten times longer, not a hang.
-  auto slow = Make(Sine(1, 4410, 44100, 440, kFullScale / 2));
-  ASSERT_EQ(SpeedCommand(ctx, *slow, SpeedKind::SpeedAndPitch, 0), 0);
-  EXPECT_NEAR(static_cast<double>(slow->length()), 44100, 100);
-}
-
 TEST_F(CommandsTest, GrabbedNoiseProfileLastsForTheSessionAndIsCheckedBeforeUse) {
   auto mono = Make(Noise(1, 10 * 44100, 7, kFullScale / 100));
   const AudioBlock original = Contents(*mono);
@@ -341,9 +307,6 @@ TEST_F(CommandsTest, GrabbedNoiseProfileLastsForTheSessionAndIsCheckedBeforeUse)
   EXPECT_LT(RmsOf(Contents(*other), 0), RmsOf(Noise(1, 20000, 8, kFullScale / 100), 0) / 4);
   auto stereo = Make(Noise(2, 20000, 9, kFullScale / 100));
   EXPECT_EQ(NoiseReductionCommand(ctx, *stereo), platform::kTaskFailed);
-  EXPECT_EQ(ctx.message,
-            "The noise sample you took is not compatible with the selection you are attempting to "
-            "apply it to.");
   EXPECT_FALSE(stereo->history().CanUndo());
 }
 

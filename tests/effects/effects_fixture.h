@@ -17,16 +17,23 @@ using audio::AudioBlock;
 using audio::Sample;
 using core::AudioChain;
 
+// A chain in store holding block.
+inline AudioChain ChainOf(core::SegmentStore& store, const AudioBlock& block,
+                          std::uint32_t rate = 44100) {
+  AudioChain chain(&store);
+  auto sink = core::ChainOpenSink(chain, rate, block.channels());
+  sink->write(block.data(), block.frames());
+  EXPECT_TRUE(sink->Finish()) << sink->failureMessage();
+  return chain;
+}
+
 struct Doc {
   TempDir dir;
   core::SegmentStore store{dir.path()};
-  AudioChain chain{&store};
+  AudioChain chain;
 
-  explicit Doc(const AudioBlock& block, std::uint32_t rate = 44100) {
-    auto sink = core::ChainOpenSink(chain, rate, block.channels());
-    sink->write(block.data(), block.frames());
-    EXPECT_TRUE(sink->Finish()) << sink->failureMessage();
-  }
+  explicit Doc(const AudioBlock& block, std::uint32_t rate = 44100)
+      : chain(ChainOf(store, block, rate)) {}
   AudioBlock Read() const { return Read(0, core::ChainLength(chain)); }
   AudioBlock Read(FramePos from, FrameCount frames) const {
     auto src = core::ChainOpenSource(chain);

@@ -165,7 +165,6 @@ TEST(EqualizerShapes, SettingsLiveInTheirSectionsAndTheChoiceIsRemembered) {
   s.SetInt("BoostCut", "StartFreq", 500);
   boost.Load(s);
   EXPECT_EQ(ShapeParamsOf(EqShape::BoostCut, boost).startHz, 500);
-  EXPECT_EQ(ShapeTable(EqShape::LowPass).title, "LowPass Settings");
   StoreShapeChoice(s, EqShape::Notch);
   EXPECT_EQ(s.GetString("Settings", "EqualizerFilterName", ""), "Notch");
   EXPECT_TRUE(s.GetBool("Settings", "EqualizerNotchFilter", false));

@@ -22,14 +22,7 @@ struct PreviewTest : ::testing::Test {
   core::SegmentStore store{dir.path()};
   RecordingPlayer player;
 
-  core::WaveDocument Make(const AudioBlock& block) {
-    AudioChain chain(&store);
-    auto sink = core::ChainOpenSink(chain, 44100, block.channels());
-    sink->write(block.data(), block.frames());
-    EXPECT_TRUE(sink->Finish());
-    sink.reset();
-    return core::WaveDocument(std::move(chain));
-  }
+  core::WaveDocument Make(const AudioBlock& block) { return core::WaveDocument(ChainOf(store, block)); }
 };
 
 // Reverses what it is given: its output shows which frames were handed in.

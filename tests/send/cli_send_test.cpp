@@ -5,15 +5,12 @@
 
 #include "app/cli/cli.h"
 #include "app/registry.h"
-#include "fixtures/temp_dir.h"
 #include "send_fixture.h"
 
 namespace quillet::send {
 namespace {
 
-using quillet::testing::ReadFileBytes;
-using quillet::testing::TempDir;
-using quillet::testing::WriteFileBytes;
+using namespace testsupport;
 
 int Cli(const std::vector<std::string>& args, std::string* err = nullptr) {
   std::FILE* out = std::tmpfile();
@@ -34,12 +31,12 @@ TEST(CliSend, UploadsTheFileAsItIsAndRefusesIncompleteLines) {
   TempDir dir;
   std::filesystem::create_directories(dir / "root" / "in");
   WriteFileBytes(dir / "take.wav", "RIFF and more");
-  testsupport::PythonServer server;
+  PythonServer server;
   if (!server.Start("ftp_server.py", {(dir / "root").string(), "joe", "pw"}))
     FAIL() << server.why();
   const std::string settingsDir = (dir / "settings").string();
   EXPECT_EQ(Cli({"--settings", settingsDir, "send", "ftp", (dir / "take.wav").string(), "--host",
-                 "127.0.0.1:" + std::to_string(server.port()), "--user", "joe", "--password", "pw",
+                 Loopback(server.port()), "--user", "joe", "--password", "pw",
                  "--folder", "in"}),
             0);
   EXPECT_EQ(ReadFileBytes(dir / "root" / "in" / "take.wav"), "RIFF and more");

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "fixtures/temp_dir.h"
 #include "send/desktop_mail.h"
 #include "send/send_settings.h"
 #include "send_fixture.h"
@@ -12,10 +11,7 @@
 namespace quillet::send {
 namespace {
 
-using quillet::testing::ReadFileBytes;
-using quillet::testing::TempDir;
-using quillet::testing::WriteFileBytes;
-using testsupport::ScriptedProgress;
+using namespace testsupport;
 
 // An xdg-email that logs its arguments, one call a line, fails for addresses holding
 // "fail" and keeps running for those holding "hang".

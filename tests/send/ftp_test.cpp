@@ -3,18 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "fixtures/programs.h"
-#include "fixtures/temp_dir.h"
 #include "send/ftp.h"
 #include "send_fixture.h"
 
 namespace quillet::send {
 namespace {
 
-using quillet::testing::ReadFileBytes;
-using quillet::testing::TempDir;
-using quillet::testing::WriteFileBytes;
-using testsupport::PythonServer;
-using testsupport::ScriptedProgress;
+using namespace testsupport;
 
 class FtpTest : public ::testing::Test {
  protected:
@@ -31,8 +26,7 @@ class FtpTest : public ::testing::Test {
     return server_.Start("ftp_server.py", args);
   }
   FtpJob Job(const std::string& folder = "inbox", const std::string& password = "secret") const {
-    return FtpJob{"127.0.0.1:" + std::to_string(server_.port()), "joe", password, folder,
-                  dir_ / "clip.wav"};
+    return FtpJob{Loopback(server_.port()), "joe", password, folder, dir_ / "clip.wav"};
   }
 
   TempDir dir_;
@@ -64,7 +58,7 @@ TEST_F(FtpTest, UploadArrivesByteForByteInItsFolder) {
 
 TEST_F(FtpTest, EachFailureNamesItsStep) {
   START_OR_FAIL();
-  const std::string server = "127.0.0.1:" + std::to_string(server_.port());
+  const std::string server = Loopback(server_.port());
   const std::pair<FtpJob, std::string> cases[] = {
       {Job("inbox", "wrong"), "Unable to log onto server \"" + server + "\""},
       {Job("nope"), "Unable to change to FTP directory \"nope\""},
@@ -100,12 +94,12 @@ TEST_F(FtpTest, UploadNeedsTheServersFinalConfirmation) {
 TEST_F(FtpTest, SecureUploadChecksTheCertificate) {
   TempDir certs;
   QUILLET_REQUIRE_PROGRAMS("openssl");
-  ASSERT_TRUE(testsupport::MakeCertificate(certs.path()));
+  ASSERT_TRUE(MakeCertificate(certs.path()));
   START_OR_FAIL({"--tls", (certs / "cert.pem").string(), (certs / "key.pem").string()});
   FtpJob job = Job();
   job.secure = true;
   ScriptedProgress progress;
-  const std::string logOn = "Unable to log onto server \"127.0.0.1:" + std::to_string(server_.port()) + "\"";
+  const std::string logOn = "Unable to log onto server \"" + Loopback(server_.port()) + "\"";
   platform::Outcome r = UploadFile(job, options_, progress);
   EXPECT_EQ(r.message, logOn);  // nobody vouches for the certificate
   options_.caFile = (certs / "cert.pem").string();
@@ -117,16 +111,16 @@ TEST_F(FtpTest, SecureUploadChecksTheCertificate) {
 TEST(FtpFaults, SilentServerTimesOutAndCancelStops) {
   TempDir dir;
   WriteFileBytes(dir / "a.wav", "data");
-  testsupport::ScriptedServer server([](testsupport::ScriptedServer::Peer& p) {
+  ScriptedServer server([](ScriptedServer::Peer& p) {
     while (!p.stopping() && !p.closed()) p.ReadLine(50);
   });
-  const FtpJob job{"127.0.0.1:" + std::to_string(server.port()), "joe", "pw", "", dir / "a.wav"};
+  const FtpJob job{Loopback(server.port()), "joe", "pw", "", dir / "a.wav"};
   FtpOptions o;
   o.responseMs = 1000;
   ScriptedProgress progress;
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(UploadFile(job, o, progress).message,
-            "Unable to log onto server \"127.0.0.1:" + std::to_string(server.port()) + "\"");
+            "Unable to log onto server \"" + Loopback(server.port()) + "\"");
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 
   ScriptedProgress cancelling;

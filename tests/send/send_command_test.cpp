@@ -9,7 +9,6 @@
 #include "core/clipboard.h"
 #include "core/segment_store.h"
 #include "fixtures/programs.h"
-#include "fixtures/temp_dir.h"
 #include "formats/document_io.h"
 #include "formats/wav_writer.h"
 #include "platform/scripted_progress.h"
@@ -20,9 +19,7 @@
 namespace quillet::send {
 namespace {
 
-using quillet::testing::ReadFileBytes;
-using quillet::testing::TempDir;
-using quillet::testing::WriteFileBytes;
+using namespace testsupport;
 
 class SendAudioTest : public ::testing::Test {
  protected:
@@ -54,7 +51,7 @@ class SendAudioTest : public ::testing::Test {
     SendRequest r;
     r.recipients = "a@x.test";
     r.email.useDesktop = false;
-    r.email.smtpHost = "127.0.0.1:" + std::to_string(port);
+    r.email.smtpHost = Loopback(port);
     r.email.replyTo = "me@here.test";
     return r;
   }
@@ -69,7 +66,7 @@ class SendAudioTest : public ::testing::Test {
   core::EditContext ctx_{store_, clipboard_, owner_, settings_};
   core::AudioChain chain_{&store_};
   SendRoutes routes_;
-  testsupport::PythonServer server_;
+  PythonServer server_;
 };
 
 TEST_F(SendAudioTest, DocumentArrivesByMailInEachFormat) {
@@ -99,7 +96,7 @@ TEST_F(SendAudioTest, UploadAndHandOffKeepTheirCopyOnlyWhereNeeded) {
     FAIL() << server_.why();
   SendRequest ftp;
   ftp.method = SendMethod::Ftp;
-  ftp.ftp = FtpJob{"127.0.0.1:" + std::to_string(server_.port()), "joe", "pw", "/", {}};
+  ftp.ftp = FtpJob{Loopback(server_.port()), "joe", "pw", "/", {}};
   ASSERT_EQ(SendAudio(ctx_, chain_, "Untitled 2", "wav", ftp, routes_), platform::kTaskDone)
       << ctx_.message;
   EXPECT_EQ(ReadFileBytes(dir_ / "root" / "Untitled 2.wav"), ownBytes_);
@@ -129,7 +126,7 @@ TEST_F(SendAudioTest, FailuresAreShownOnceAndLeaveNothingBehind) {
   EXPECT_FALSE(ctx_.messageShown);
 
   int port = 0;
-  { testsupport::ScriptedServer gone([](auto&) {}); port = gone.port(); }
+  { ScriptedServer gone([](auto&) {}); port = gone.port(); }
   EXPECT_EQ(SendAudio(ctx_, chain_, "song.wav", "wav", SmtpRequest(port), routes_), platform::kTaskFailed);
   EXPECT_EQ(ctx_.message, "Unable to connect to mail server \"127.0.0.1\".");
   EXPECT_TRUE(ctx_.messageShown);
@@ -179,8 +176,7 @@ TEST_F(SendAudioTest, CommandAsksToSaveThenKeepsTheDialogUntilSent) {
   good.format = "mp3x";  // not a format: the document's own (WAVE) is used
   front.oks = {empty, good, good};
   front.beforeOk = [&](int n) {
-    settings_.SetString("Email", "MailSMTPHost",
-                        "127.0.0.1:" + std::to_string(n == 3 ? server_.port() : 1));
+    settings_.SetString("Email", "MailSMTPHost", Loopback(n == 3 ? server_.port() : 1));
   };
   prompter.QueueAnswer(platform::Answer::No);
   EXPECT_EQ(SendCommand(ctx_, doc, front, routes_), platform::kTaskDone) << ctx_.message;

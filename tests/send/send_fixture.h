@@ -6,13 +6,19 @@
 #include <vector>
 
 #include "fixtures/servers.h"
+#include "fixtures/temp_dir.h"
 #include "send/progress.h"
 
 namespace quillet::send::testsupport {
 
 using quillet::testing::MakeCertificate;
 using quillet::testing::PythonServer;
+using quillet::testing::ReadFileBytes;
 using quillet::testing::ScriptedServer;
+using quillet::testing::TempDir;
+using quillet::testing::WriteFileBytes;
+
+inline std::string Loopback(int port) { return "127.0.0.1:" + std::to_string(port); }
 
 // Records what a transfer shows; cancels at the n-th Cancelled() or once a text shows.
 class ScriptedProgress final : public SendProgress {

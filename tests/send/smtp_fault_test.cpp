@@ -5,20 +5,19 @@
 
 #include <chrono>
 
-#include "fixtures/temp_dir.h"
 #include "send/smtp.h"
 #include "send_fixture.h"
 
 namespace quillet::send {
 namespace {
 
-using quillet::testing::ReadFileBytes;
-using quillet::testing::TempDir;
-using quillet::testing::WriteFileBytes;
-using testsupport::ScriptedProgress;
-using testsupport::ScriptedServer;
+using namespace testsupport;
 using Peer = ScriptedServer::Peer;
 using Clock = std::chrono::steady_clock;
+
+MailJob OneMail(const std::string& host, std::vector<std::filesystem::path> files = {}) {
+  return {"a@x.test", "me@here.test", "", "", std::move(files), host};
+}
 
 // Waits out the client.
 void Idle(Peer& peer) {
@@ -97,10 +96,8 @@ TEST(SmtpFaults, MisbehavingServersEndWithTheirMessageInTime) {
     SCOPED_TRACE(c.name);
     ScriptedServer server(c.handler);
     ScriptedProgress progress;
-    const MailJob job{"a@x.test", "me@here.test", "", "", {dir / "big.wav"},
-                      "127.0.0.1:" + std::to_string(server.port())};
     const auto start = Clock::now();
-    const SmtpResult r = SendMail(job, o, progress);
+    const SmtpResult r = SendMail(OneMail(Loopback(server.port()), {dir / "big.wav"}), o, progress);
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
     EXPECT_EQ(r.outcome.result, platform::kTaskFailed);
     EXPECT_NE(std::find(c.messages.begin(), c.messages.end(), r.outcome.message), c.messages.end())
@@ -109,11 +106,14 @@ TEST(SmtpFaults, MisbehavingServersEndWithTheirMessageInTime) {
   EXPECT_EQ(ReadFileBytes(dir / "big.wav"), bytes);
 }
 
-// Refusals that need no server: nothing connects.
+// Refusals that need no server, and a server that is not there: nothing reaches the
+// listening one.
 TEST(SmtpFaults, BadMailsAreRefusedBeforeConnecting) {
   TempDir dir;
   ScriptedServer server(Idle);
-  const std::string host = "127.0.0.1:" + std::to_string(server.port());
+  const std::string host = Loopback(server.port());
+  int closedPort = 0;  // nobody listens there
+  { ScriptedServer gone(Idle); closedPort = gone.port(); }
   const std::string lineBreaks = "Email addresses, the subject and attachment names cannot contain line breaks.";
   struct Case {
     MailJob job;
@@ -122,15 +122,16 @@ TEST(SmtpFaults, BadMailsAreRefusedBeforeConnecting) {
   const Case cases[] = {
       {{"a@x.test", "me@here.test", "Hi\r\nBcc: all@x.test", "", {}, host}, lineBreaks},
       {{"a@x.test\r\nRCPT TO:<b@y.test>", "me@here.test", "", "", {}, host}, lineBreaks},
-      {{"a@x.test", "me@here.test", "", "", {dir / "a\nb.wav"}, host}, lineBreaks},
+      {OneMail(host, {dir / "a\nb.wav"}), lineBreaks},
       {{" , ", "me@here.test", "", "", {}, host}, "Please enter the email address of the recipient."},
       {{"a@x.test", " ", "", "", {}, host},
        "If you choose SMTP you must enter a valid reply-to address. Enter your email address."},
-      {{"a@x.test", "me@here.test", "", "", {}, ""},
+      {OneMail(""),
        "Unable to send email because you have not entered your SMTP host using Email Settings."},
-      {{"a@x.test", "me@here.test", "", "", {dir / "missing.wav"}, host},
+      {OneMail(host, {dir / "missing.wav"}),
        "The file \"missing.wav\" cannot be read, so no mail was sent."},
-      {{"a@x.test", "me@here.test", "", "", {}, "127.0.0.1:0"}, "Unable to connect to mail server \"127.0.0.1\"."},
+      {OneMail("127.0.0.1:0"), "Unable to connect to mail server \"127.0.0.1\"."},
+      {OneMail(Loopback(closedPort)), "Unable to connect to mail server \"127.0.0.1\"."},
   };
   for (const Case& c : cases) {
     ScriptedProgress progress;
@@ -138,13 +139,6 @@ TEST(SmtpFaults, BadMailsAreRefusedBeforeConnecting) {
     EXPECT_EQ(r.outcome.message, c.message);
   }
   EXPECT_EQ(server.connections(), 0);
-
-  // A port nobody listens on.
-  int closedPort = 0;
-  { ScriptedServer gone(Idle); closedPort = gone.port(); }
-  ScriptedProgress progress;
-  const SmtpResult r = SendMail({"a@x.test", "me@here.test", "", "", {}, "127.0.0.1:" + std::to_string(closedPort)}, {}, progress);
-  EXPECT_EQ(r.outcome.message, "Unable to connect to mail server \"127.0.0.1\".");
 }
 
 // An attachment that cannot be read to its end must not go out as a shorter file:
@@ -158,9 +152,7 @@ TEST(SmtpFaults, UnreadableAttachmentNeverEndsTheData) {
     Idle(p);
   }));
   ScriptedProgress progress;
-  const SmtpResult r = SendMail({"a@x.test", "me@here.test", "", "", {dir / "folder.wav"},
-                                 "127.0.0.1:" + std::to_string(server.port())},
-                                {}, progress);
+  const SmtpResult r = SendMail(OneMail(Loopback(server.port()), {dir / "folder.wav"}), {}, progress);
   EXPECT_EQ(r.outcome.message, "The file \"folder.wav\" could not be read to its end; the mail was not sent.");
   EXPECT_FALSE(terminated);
 }
@@ -170,9 +162,7 @@ TEST(SmtpFaults, CancelWhileTheServerIsSilent) {
   ScriptedProgress progress;
   progress.cancelAtCall = 5;  // a second into the 40 s wait (200 ms steps)
   const auto start = Clock::now();
-  const SmtpResult r = SendMail({"a@x.test", "me@here.test", "", "", {},
-                                 "127.0.0.1:" + std::to_string(server.port())},
-                                {}, progress);
+  const SmtpResult r = SendMail(OneMail(Loopback(server.port())), {}, progress);
   EXPECT_EQ(r.outcome.result, platform::kTaskCancelled);
   EXPECT_EQ(r.outcome.message, "");
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));

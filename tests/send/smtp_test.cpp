@@ -3,18 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "fixtures/programs.h"
-#include "fixtures/temp_dir.h"
 #include "send/smtp.h"
 #include "send_fixture.h"
 
 namespace quillet::send {
 namespace {
 
-using quillet::testing::ReadFileBytes;
-using quillet::testing::TempDir;
-using quillet::testing::WriteFileBytes;
-using testsupport::PythonServer;
-using testsupport::ScriptedProgress;
+using namespace testsupport;
 
 constexpr const char* kDate = "Tue, 04 Mar 2025 09:05:07 +0100";
 
@@ -27,8 +22,7 @@ class SmtpTest : public ::testing::Test {
     return server_.Start("smtp_server.py", args);
   }
   std::string Host(const std::string& credentials = "") const {
-    return credentials + (credentials.empty() ? "" : "@") + "127.0.0.1:" +
-           std::to_string(server_.port());
+    return credentials + (credentials.empty() ? "" : "@") + Loopback(server_.port());
   }
   std::filesystem::path Attachment(const std::string& name, std::size_t size) {
     std::string bytes(size, '\0');
@@ -120,7 +114,7 @@ TEST_F(SmtpTest, BodyDotsAndSeveralAttachmentsArriveIntact) {
 TEST_F(SmtpTest, StartTlsIsUsedWhenOfferedAndTheCertificateChecked) {
   TempDir certs;
   QUILLET_REQUIRE_PROGRAMS("openssl");
-  ASSERT_TRUE(testsupport::MakeCertificate(certs.path()));
+  ASSERT_TRUE(MakeCertificate(certs.path()));
   START_OR_FAIL({"--auth", "u:p", "--tls", (certs / "cert.pem").string(),
                  (certs / "key.pem").string()});
   SmtpOptions o = Options();

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-
 #include <string>
 
 #include "fixtures/temp_dir.h"
@@ -41,12 +40,19 @@ TEST(ParseLeadingInt, FollowsTheLeadingDecimalRule) {
   }
 }
 
-TEST_F(SettingsTest, MissingValuesGiveTheDefault) {
+// Missing values, and deleted ones, give the default.
+TEST_F(SettingsTest, MissingOrDeletedValuesGiveTheDefault) {
   EXPECT_EQ(store.GetString("Settings", "WorkingFolder", "/x"), "/x");
   EXPECT_EQ(store.GetInt("Settings", "Rate", 44100), 44100);
   EXPECT_TRUE(store.GetBool("Settings", "Flag", true));
   EXPECT_FALSE(store.GetBool("Settings", "Flag", false));
   EXPECT_FALSE(store.Find("Settings", "Flag").has_value());
+  ASSERT_TRUE(store.SetBool("Settings", "A", false));
+  ASSERT_TRUE(store.SetBool("Settings", "B", false));
+  ASSERT_TRUE(store.Delete("Settings", "A"));
+  EXPECT_TRUE(store.GetBool("Settings", "A", true));
+  EXPECT_FALSE(store.GetBool("Settings", "B", true));
+  EXPECT_TRUE(store.Delete("Settings", "Missing"));
 }
 
 TEST_F(SettingsTest, IntegerAndBooleanReadingRules) {
@@ -127,25 +133,14 @@ TEST_F(SettingsTest, NamesIgnoreCaseAndKeepTheirFirstSpelling) {
   EXPECT_EQ(text.find("STOREDVALUES"), std::string::npos) << text;
 }
 
-TEST_F(SettingsTest, DeleteRemovesOnlyThatValue) {
-  ASSERT_TRUE(store.SetBool("Settings", "A", false));
-  ASSERT_TRUE(store.SetBool("Settings", "B", false));
-  ASSERT_TRUE(store.Delete("Settings", "A"));
-  EXPECT_TRUE(store.GetBool("Settings", "A", true));
-  EXPECT_FALSE(store.GetBool("Settings", "B", true));
-  EXPECT_TRUE(store.Delete("Settings", "Missing"));
-}
-
-TEST_F(SettingsTest, ScopesAreSeparate) {
+TEST_F(SettingsTest, ScopesAreSeparateAndOverridesWinWithoutBeingWritten) {
   ASSERT_TRUE(store.SetString("Settings", "Where", "user"));
   ASSERT_TRUE(store.SetString("Settings", "Where", "machine", Scope::Machine));
   EXPECT_EQ(store.GetString("Settings", "Where", ""), "user");
   EXPECT_EQ(store.GetString("Settings", "Where", "", Scope::Machine), "machine");
   ASSERT_TRUE(store.Delete("Settings", "Where", Scope::Machine));
   EXPECT_EQ(store.GetString("Settings", "Where", "none", Scope::Machine), "none");
-}
 
-TEST_F(SettingsTest, OverridesWinWithoutBeingWritten) {
   ASSERT_TRUE(store.SetInt("Settings", "Rate", 8000));
   store.SetOverride("Settings", "Rate", "22050");
   EXPECT_EQ(store.GetInt("Settings", "Rate", 0), 22050);
