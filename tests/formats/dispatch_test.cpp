@@ -394,12 +394,6 @@ TEST_F(Dispatch, EveryOfferedFormatIsWrittenAndReadBack) {
   EXPECT_EQ(TempEntries(), 0u);
 }
 
-}  // namespace
-}  // namespace quillet::formats
-
-namespace quillet::formats {
-namespace {
-
 TEST_F(Dispatch, APlaylistAsksBeforeReplacingTheMp3BesideIt) {
   QUILLET_REQUIRE_PROGRAMS("lame");
   const core::AudioChain chain = Load(MakeWave("t.wav", 4410));
