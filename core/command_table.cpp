@@ -1,5 +1,7 @@
 #include "core/command_table.h"
 
+#include <algorithm>
+
 #include "core/clipboard.h"
 #include "core/document.h"
 
@@ -61,6 +63,27 @@ std::string MenuLabel(std::string_view text) {
     if (c != '&') out += c;
   while (!out.empty() && out.back() == ' ') out.pop_back();
   return out;
+}
+
+std::vector<const Command*> MacroCommands(const CommandRegistry& registry) {
+  std::vector<const Command*> out;
+  for (const Command& c : registry.all())
+    if (!c.macroName.empty()) out.push_back(&c);
+  std::stable_sort(out.begin(), out.end(),
+                   [](const Command* a, const Command* b) { return a->macroOrder < b->macroOrder; });
+  return out;
+}
+
+std::string MacroName(const CommandRegistry& registry, int id) {
+  const Command* c = registry.Find(id);
+  return c ? c->macroName : std::string();
+}
+
+CommandId MacroId(const CommandRegistry& registry, std::string_view name) {
+  if (name.empty()) return kCmdNone;
+  for (const Command& c : registry.all())
+    if (c.macroName == name) return c.id;
+  return kCmdNone;
 }
 
 }  // namespace quillet::core

@@ -163,6 +163,13 @@ class CommandRegistry {
 // The menu text without '&' marks, the shortcut after '\t' and trailing blanks.
 std::string MenuLabel(std::string_view menuText);
 
+// The commands a hot key's macro may hold, in the macro list's order.
+std::vector<const Command*> MacroCommands(const CommandRegistry& registry);
+// A macro command's name by ID ("" for any other ID) and its ID by exact name
+// (kCmdNone when none has it).
+std::string MacroName(const CommandRegistry& registry, int id);
+CommandId MacroId(const CommandRegistry& registry, std::string_view name);
+
 // Whether c may run now: not while busy, and every need and its own rule hold.
 bool IsEnabled(const Command& c, const CommandState& state);
 

@@ -19,6 +19,8 @@ inline constexpr std::string_view kFileErrorCaption = "File Error";
 inline constexpr std::string_view kFileVersionMessage =
     "This file does not have the same version with the current Quillet version or it is "
     "corrupted.";
+inline constexpr std::string_view kCannotOpenFileMessage =
+    "Quillet cannot open this file. The file does not exist or may be corrupted.";
 
 class RecordReader {
  public:

@@ -202,6 +202,19 @@ constexpr ParamInfo kNewFileFields[] = {
 
 const core::ParamTable kNewFileTable{"New File", kNewFileFields};
 
+namespace {
+// The same dialog on the defaults a new file takes without asking.
+constexpr ParamInfo kSetDefaultsFields[] = {
+    {.name = "RATE", .label = "&Sample Rate:", .key = "DefaultSampleRate", .def = 44100,
+     .min = audio::kMinSampleRate, .max = audio::kMaxSampleRate, .unit = "Hz",
+     .rangeMessage = effects::kSampleRateRangeMessage,
+     .section = "Settings"},
+    {.name = "CHANNELS", .label = "&Channels: ", .key = "DefaultChannels", .def = 1, .min = 1,
+     .max = 2, .section = "Settings"}};
+}  // namespace
+
+const core::ParamTable kSetDefaultsTable{"Set Defaults", kSetDefaultsFields};
+
 CheckedDialog::CheckedDialog(QWidget* parent, const QString& title) : QDialog(parent) {
   setWindowTitle(title);
   form_ = new QFormLayout(this);

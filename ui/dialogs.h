@@ -66,5 +66,6 @@ DialogDrawer FindDialog(std::string_view name);
 
 // "New File" and the table it edits: the rate and channel count under "Settings".
 extern const core::ParamTable kNewFileTable;
+extern const core::ParamTable kSetDefaultsTable;  // drawn by "new-file" too
 
 }  // namespace quillet::ui

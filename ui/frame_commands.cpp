@@ -2,7 +2,13 @@
 // in the frame's command table beside the modules' commands, with runs that reach
 // the frame.
 #include <QMdiArea>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QMdiSubWindow>
+#include <QUrl>
 #include <QMessageBox>
+
+#include <map>
 
 #include "core/document.h"
 #include "effects/conversion.h"
@@ -13,8 +19,16 @@
 #include "ui/cd_dialogs.h"
 #include "ui/dialogs.h"
 #include "ui/document_window.h"
+#include "core/options.h"
+#include "devices/device_choice.h"
+#include "platform/desktop_files.h"
+#include "platform/record_file.h"
+#include "platform/related_program.h"
 #include "ui/main_frame.h"
+#include "ui/options_dialog.h"
+#include "ui/view_math.h"
 #include "ui/playback.h"
+#include "ui/progress_dialog.h"
 #include "ui/project_front.h"
 #include "ui/qt_prompter.h"
 
@@ -25,6 +39,8 @@ using core::Command;
 using core::CommandCall;
 using core::CommandState;
 using core::MenuPlace;
+using platform::MessageButtons;
+using platform::MessageIcon;
 using platform::TaskResult;
 
 constexpr TaskResult kDone = platform::kTaskDone;
@@ -51,6 +67,126 @@ void MainFrame::NewFileCommand() {
   // A stored rate of 0 or a wild channel count must not reach the displays.
   if (!effects::CheckSampleRate(rate).ok()) rate = 44100;
   NewDocument(std::uint32_t(rate), channels == 2 ? 2 : 1);
+}
+
+void MainFrame::InstallForUser() {
+  const bool actions = settings_.GetBool("Settings", "AddToWEContext", core::OptionValues{}.addToContextMenu);
+  platform::ApplyDesktopChoice(  // failures ignored, as in Options
+      platform::CurrentDesktopPlaces(),
+      platform::InstallChoice(QCoreApplication::applicationFilePath().toStdString(), actions));
+  Exit();
+}
+
+void MainFrame::OptionsCommand() {
+  OptionsInput in;
+  in.values = core::LoadOptions(settings_);
+  in.devices = sound_.ListDevices(platform::StreamDirection::Playback);
+  in.currentDevice = devices::ResolveDevice(in.devices, in.values.soundOutDevice,
+                                            platform::StreamDirection::Playback)
+                         .name;
+  std::map<std::string, bool> byType;  // one xdg-mime query per type
+  for (std::string_view ext : platform::kAssociationExtensions) {
+    const std::string type = platform::MimeTypeOfExtension(ext);
+    auto it = byType.find(type);
+    if (it == byType.end()) it = byType.emplace(type, platform::OpensWithUs(ext)).first;
+    in.associated.push_back(it->second);
+  }
+  in.keys = hotKeys_;
+
+  OptionsSheet sheet(this, settings_, commands_, in);
+  const bool accepted = sheet.exec() == QDialog::Accepted;
+  if (sheet.recentDeleted()) RebuildRecent();
+  if (!accepted) return;
+
+  const core::OptionValues after = sheet.values();
+  const bool folderChanged = core::StoreOptions(settings_, in.values, after);
+  platform::DesktopChoice choice{.program = QCoreApplication::applicationFilePath().toStdString(),
+                                 .contextActions = after.addToContextMenu};
+  const std::vector<bool> marked = sheet.associated();
+  for (std::size_t i = 0; i < marked.size(); ++i) {
+    const std::string ext(platform::kAssociationExtensions[i]);
+    if (marked[i]) choice.ours.push_back(ext);
+    else if (in.associated[i]) choice.notOurs.push_back(ext);
+  }
+  platform::ApplyDesktopChoice(platform::CurrentDesktopPlaces(), choice);  // failures ignored
+
+  hotKeys_ = sheet.keys();
+  if (!keysFile_.empty() && !platform::SaveHotKeys(keysFile_, hotKeys_))
+    ShowMessageBox(this, platform::kCannotOpenFileMessage, platform::kFileErrorCaption,
+                   MessageIcon::Error, MessageButtons::Ok);
+  RefreshStates();
+
+  if (folderChanged) {
+    ShowMessageBox(this, core::kShutDownMessage, core::kShutDownCaption, MessageIcon::Information,
+                   MessageButtons::Ok);
+    // The store of the old folder is released as the program ends.
+    Exit();
+  }
+}
+
+void MainFrame::TileWindows(bool horizontal) {
+  std::vector<QMdiSubWindow*> shown;
+  for (QMdiSubWindow* sub : mdi_->subWindowList())
+    if (!sub->isMinimized() && !sub->isHidden()) shown.push_back(sub);
+  const QSize area = mdi_->viewport()->size();
+  const std::vector<TileRect> rects =
+      TileRects(area.width(), area.height(), int(shown.size()), horizontal);
+  for (std::size_t i = 0; i < rects.size(); ++i) {
+    if (shown[i]->isMaximized()) shown[i]->showNormal();
+    shown[i]->setGeometry(rects[i].x, rects[i].y, rects[i].width, rects[i].height);
+  }
+}
+
+void MainFrame::ToneGeneratorCommand() {
+  const std::vector<std::string> argv = platform::SplitCommandLine(
+      settings_.GetString("Tonesmith", "RunTonesmith", "", settings::Scope::Machine));
+  if (argv.empty()) {
+    ShowMessageBox(this,
+                   "No tone generator program is set up. Put its command line into the "
+                   "machine-wide settings file " +
+                       settings_.locations().machineWriteFile.string() +
+                       " as\n\n[Tonesmith]\nRunTonesmith=/path/to/program\n\nand choose Tone "
+                       "Generator again.",
+                   "Tone Generator", MessageIcon::Information, MessageButtons::Ok);
+    return;
+  }
+  platform::RelatedProgramTask task("Tone Generator", argv);
+  task.Run(*progress_);
+  if (!task.message().empty())
+    ShowMessageBox(this, task.message(), "Tone Generator", MessageIcon::Error, MessageButtons::Ok);
+}
+
+void MainFrame::ArrangeIcons() {
+  const QSize area = mdi_->viewport()->size();
+  int x = 0, row = 0;
+  for (QMdiSubWindow* sub : mdi_->subWindowList()) {
+    if (!sub->isMinimized()) continue;
+    const QSize s = sub->size();
+    if (x > 0 && x + s.width() > area.width()) {
+      x = 0;
+      ++row;
+    }
+    sub->move(x, area.height() - (row + 1) * s.height());
+    x += s.width();
+  }
+}
+
+void MainFrame::OpenManual(std::string_view anchor) {
+  const std::filesystem::path manual = platform::ManualFile(QCoreApplication::applicationDirPath().toStdString());
+  if (manual.empty()) {
+    ShowMessageBox(this,
+                   "The manual is not installed: share/quillet/help/index.html was not found "
+                   "next to the program. Reinstall the quillet package.",
+                   "Quillet", MessageIcon::Warning, MessageButtons::Ok);
+    return;
+  }
+  QUrl url = QUrl::fromLocalFile(QString::fromStdString(manual.string()));
+  if (!anchor.empty()) url.setFragment(QString::fromUtf8(anchor.data(), qsizetype(anchor.size())));
+  if (!QDesktopServices::openUrl(url))
+    ShowMessageBox(this,
+                   "The manual could not be opened: no web browser is set up for this desktop "
+                   "(xdg-open failed). Open " + manual.string() + " in a browser.",
+                   "Quillet", MessageIcon::Warning, MessageButtons::Ok);
 }
 
 // A click (menu, or a button let go at once) steps five seconds; held keys and
@@ -132,6 +268,7 @@ void MainFrame::RegisterFrameCommands() {
       return kDone;
     };
   };
+  constexpr std::string_view kTools = "&Tools";
   constexpr std::string_view kFile = "&File", kView = "&View", kControl = "&Control",
                              kWindow = "&Window", kHelp = "&Help";
   constexpr std::uint32_t kDoc = kNeedsDocument;
@@ -214,7 +351,8 @@ void MainFrame::RegisterFrameCommands() {
        .enabled = [](const CommandState& s) { return !s.doc || !s.doc->busy(); }},
       {.id = kCmdPlay, .menuText = "&Play\tF9",
        .description = "Plays the current file from the current position.", .keys = "F9",
-       .needs = kDoc, .place = In(kControl, 110), .bars = {.main = 400}, .run = play(kCmdPlay)},
+       .needs = kDoc, .place = In(kControl, 110), .bars = {.main = 400}, .macroName = "Play", .macroOrder = 280,
+       .run = play(kCmdPlay)},
       {.id = kCmdPlaySlow, .menuText = "Play S&low Speed\tF11",
        .description = "Plays the current file from the current position at slow speed.",
        .keys = "F11", .needs = kDoc, .place = In(kControl, 120), .run = play(kCmdPlaySlow)},
@@ -228,7 +366,8 @@ void MainFrame::RegisterFrameCommands() {
        .description = "Repeats playing the current selection.", .keys = "Shift+F9",
        .needs = kDoc, .place = In(kControl, 150), .run = play(kCmdPlayRepeat)},
       {.id = kCmdStop, .menuText = "&Stop\tEsc", .description = "Stops playback.", .keys = "Esc",
-       .needs = kDoc, .place = In(kControl, 160), .bars = {.main = 410}, .run = play(kCmdStop)},
+       .needs = kDoc, .place = In(kControl, 160), .bars = {.main = 410}, .macroName = "Stop", .macroOrder = 290,
+       .run = play(kCmdStop)},
       {.id = kCmdGoToStart, .menuText = "&Go To Start\tHome",
        .description = "Moves to the start of the file.", .keys = "Home", .needs = kDoc,
        .place = In(kControl, 200), .run = go(false)},
@@ -257,16 +396,33 @@ void MainFrame::RegisterFrameCommands() {
        .run = window(&QMdiArea::cascadeSubWindows)},
       {.id = kCmdTileHorizontal, .menuText = "Tile &Horizontal",
        .description = "Tile windows horizontally", .needs = kNeedsOpenDocuments,
-       .place = In(kWindow, 110), .run = window(&QMdiArea::tileSubWindows)},
+       .place = In(kWindow, 110), .run = run([](MainFrame* f) { f->TileWindows(true); })},
       {.id = kCmdTileVertical, .menuText = "Tile &Vertical",
        .description = "Tile windows vertically", .needs = kNeedsOpenDocuments,
-       .place = In(kWindow, 120), .run = window(&QMdiArea::tileSubWindows)},
+       .place = In(kWindow, 120), .run = run([](MainFrame* f) { f->TileWindows(false); })},
       {.id = kCmdArrangeIcons, .menuText = "&Arrange Icons",
        .description = "Arrange minimized windows", .needs = kNeedsOpenDocuments,
-       .place = In(kWindow, 130), .run = window(&QMdiArea::tileSubWindows)},
+       .place = In(kWindow, 130), .run = run([](MainFrame* f) { f->ArrangeIcons(); })},
       {.id = kCmdCloseAll, .menuText = "Close Al&l", .description = "Closes all windows.",
        .needs = kNeedsOpenDocuments, .place = In(kWindow, 200),
        .run = run([](MainFrame* f) { f->CloseAll(); })},
+
+      {.id = kCmdOptions, .menuText = "&Options...",
+       .description = "Changes the program's settings, file types and hot keys.",
+       .place = In(kTools, 900), .run = run([](MainFrame* f) { f->OptionsCommand(); })},
+
+      {.id = kCmdToneGenerator, .menuText = "Tone &Generator", .description = "Creates new tones.",
+       .place = In(kTools, 300), .run = run([](MainFrame* f) { f->ToneGeneratorCommand(); })},
+
+      {.id = kCmdHelp, .menuText = "&Help Contents\tF1", .description = "Displays the manual.",
+       .keys = "F1", .place = In(kHelp, 90),
+       .run = run([](MainFrame* f) { f->OpenManual({}); })},
+      {.id = kCmdHomePage, .menuText = "Quillet &Home Page",
+       .description = "Shows where Quillet comes from and how to get new versions.",
+       .place = In(kHelp, 92), .run = run([](MainFrame* f) { f->OpenManual("home"); })},
+      {.id = kCmdSupport, .menuText = "Technical &Support",
+       .description = "Shows how to report a problem.", .place = In(kHelp, 94),
+       .run = run([](MainFrame* f) { f->OpenManual("support"); })},
 
       {.id = kCmdAbout, .menuText = "&About Quillet...",
        .description = "Displays program information including version number",

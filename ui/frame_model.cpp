@@ -98,7 +98,9 @@ EditorCommandLine ParseEditorCommandLine(const std::vector<std::string>& args) {
       continue;
     }
     if (a == "-batch") {
-      out.steps.push_back({EditorArg::Batch, next()});
+      // Every file after it joins the list: a desktop launcher passes them all at once.
+      do out.steps.push_back({EditorArg::Batch, next()});
+      while (i + 1 < args.size());
       out.handled = true;
       break;
     }
@@ -116,6 +118,14 @@ EditorCommandLine ParseEditorCommandLine(const std::vector<std::string>& args) {
     out.handled = true;
   }
   return out;
+}
+
+bool WantsSplash(const EditorCommandLine& cl) {
+  return std::none_of(cl.steps.begin(), cl.steps.end(), [](const EditorArg& s) {
+    return s.kind == EditorArg::OpenFile || s.kind == EditorArg::OpenProject ||
+           s.kind == EditorArg::Window || s.kind == EditorArg::RunEdit ||
+           s.kind == EditorArg::Install;
+  });
 }
 
 }  // namespace quillet::ui

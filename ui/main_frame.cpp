@@ -29,6 +29,7 @@
 #include <chrono>
 
 #include "core/document.h"
+#include "core/options.h"
 #include "ui/cd_dialogs.h"
 #include "core/edit_params.h"
 #include "core/time_text.h"
@@ -54,6 +55,7 @@
 #include "ui/qt_clipboard.h"
 #include "ui/qt_prompter.h"
 #include "ui/send_dialog.h"
+#include "ui/splash.h"
 #include "ui/record_dialog.h"
 #include "ui/tags_dialog.h"
 #include "ui/view_math.h"
@@ -151,6 +153,7 @@ MainFrame::MainFrame(settings::Settings& settings, core::SegmentStore& store,
   connect(playback_.get(), &Transport::started, this, &MainFrame::RefreshStates);
   connect(playback_.get(), &Transport::levelsChanged, meter_, &LevelMeterWidget::Update);
   RestorePlacement();
+  keysFile_ = keysFile;
   LoadHotKeys(keysFile);
   qApp->installEventFilter(this);
   RefreshStates();
@@ -494,8 +497,9 @@ DocumentWindow* MainFrame::OpenFile(const std::filesystem::path& file) {
   w->doc().ZoomFull();
   project_->session().DocumentOpened(w->doc());
   if (wasMaximized) w->parentWidget()->showMaximized();
-  if (settings_.GetBool("Settings", "AutoArrangeWindows", false)) mdi_->tileSubWindows();
-  if (settings_.GetBool("Settings", "PlayWhenOpen", false)) PlayCommand(core::kCmdPlay);
+  const core::OptionValues defaults;
+  if (settings_.GetBool("Settings", "AutoArrangeWindows", defaults.autoArrangeWindows)) mdi_->tileSubWindows();
+  if (settings_.GetBool("Settings", "PlayWhenOpen", defaults.playWhenOpen)) PlayCommand(core::kCmdPlay);
   return w;
 }
 
@@ -987,6 +991,7 @@ bool MainFrame::RunCommandLine(const std::vector<std::string>& args) {
     bool previous;
     ~Unattended() { QtPrompter::SetUnattended(previous); }
   } unattended{QtPrompter::SetUnattended(scripted)};
+  if (!scripted && WantsSplash(cl)) ShowSplash();
   for (const EditorArg& step : cl.steps) {
     switch (step.kind) {
       case EditorArg::OpenFile: OpenFile(step.text); break;
@@ -1011,7 +1016,11 @@ bool MainFrame::RunCommandLine(const std::vector<std::string>& args) {
         break;
       }
       case EditorArg::Batch: BatchConverter(step.text); break;
-      case EditorArg::Install: case EditorArg::RunEdit: break;
+      case EditorArg::Install:
+        // Once the window is up and the event loop runs, as the other steps expect.
+        QTimer::singleShot(500, this, [this] { InstallForUser(); });
+        break;
+      case EditorArg::RunEdit: break;
     }
   }
   return false;

@@ -153,6 +153,15 @@ class MainFrame : public QMainWindow {
   void RemoveDocument(DocumentWindow* w);
   bool AskSaveChanges(DocumentWindow* w);
   void NewFileCommand();
+  void OptionsCommand();
+  // "-install": the desktop file, types and actions for this user, then the end.
+  void InstallForUser();
+  void TileWindows(bool horizontal);
+  // Lines the minimized windows up along the bottom, row above row.
+  void ArrangeIcons();
+  void ToneGeneratorCommand();
+  // Opens the installed manual (at anchor) in the desktop's browser.
+  void OpenManual(std::string_view anchor);
   void StepCommand(bool forward);
   void ToggleSetting(const char* key);
   bool PlayCommand(int id, DocumentWindow* target = nullptr);
@@ -225,6 +234,7 @@ class MainFrame : public QMainWindow {
   std::vector<DocumentWindow*> docs_;
   DocumentWindow* active_ = nullptr;
   std::vector<platform::HotKey> hotKeys_;
+  std::filesystem::path keysFile_;  // where the Keys page saves them; empty: nowhere
   std::map<std::uint32_t, int> builtInKeys_;
   int nextUntitled_ = 1;
   bool saveFailed_ = false;

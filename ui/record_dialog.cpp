@@ -8,9 +8,11 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
+#include <QStackedWidget>
 #include <QStyle>
 #include <QTimer>
 #include <QToolButton>
@@ -27,6 +29,7 @@
 #include "ui/level_meter.h"
 #include "ui/playback.h"
 #include "ui/qt_prompter.h"
+#include "ui/wave_display.h"
 
 namespace quillet::ui {
 namespace {
@@ -44,6 +47,38 @@ std::string KeyName(int key) {
     default: return {};
   }
 }
+
+// What the live view keeps: 10 ms columns, a few minutes of them.
+constexpr std::size_t kTrailColumns = 16384;
+
+// The take as it comes in, newest column at the right once the view is full.
+class LiveWaveView final : public QWidget {
+ public:
+  LiveWaveView(const devices::PeakTrail& trail, QWidget* parent) : QWidget(parent), trail_(trail) {
+    setObjectName("liveWave");
+    setMinimumHeight(80);
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    p.fillRect(rect(), QColor(colors::kBackground));
+    const devices::PeakTrail::Snapshot s = trail_.Latest(std::size_t(std::max(width(), 1)));
+    const int lanes = s.channels, laneHeight = height() / lanes, half = laneHeight / 2;
+    auto y = [&](int lane, audio::Sample v) {
+      return lane * laneHeight + half - int(std::int64_t(v) * half / audio::kSampleMax);
+    };
+    p.setPen(QColor(colors::kWave));
+    for (std::size_t i = 0; i < s.columns(); ++i)
+      for (int c = 0; c < lanes; ++c) {
+        const audio::Sample* peaks = &s.peaks[(i * std::size_t(lanes) + std::size_t(c)) * 2];
+        p.drawLine(int(i), y(c, peaks[1]), int(i), y(c, peaks[0]));
+      }
+  }
+
+ private:
+  const devices::PeakTrail& trail_;
+};
 
 }  // namespace
 
@@ -147,6 +182,17 @@ RecordDialog::RecordDialog(QWidget* parent, platform::SoundSystem& system, setti
   position_->setObjectName("position");
   position_->setRange(0, 0);
   meter_ = new LevelMeterWidget(this);
+  const core::AudioChain& taken = take_.chain();
+  trail_ = std::make_unique<devices::PeakTrail>(taken.channels,
+                                                std::max<audio::FrameCount>(taken.sampleRate / 100, 1),
+                                                kTrailColumns);
+  live_ = new LiveWaveView(*trail_, this);
+  wave_ = new WaveDisplay(this);
+  wave_->setObjectName("wave");
+  wave_->setMinimumHeight(80);
+  waves_ = new QStackedWidget(this);
+  waves_->addWidget(wave_);
+  waves_->addWidget(live_);
 
   auto* buttons = new QHBoxLayout;
   const QStyle::StandardPixmap icons[4] = {QStyle::SP_MediaSkipBackward, QStyle::SP_MediaSeekBackward,
@@ -181,6 +227,7 @@ RecordDialog::RecordDialog(QWidget* parent, platform::SoundSystem& system, setti
   layout->addLayout(form);
   layout->addWidget(state_);
   layout->addWidget(time_);
+  layout->addWidget(waves_);
   layout->addWidget(position_);
   layout->addWidget(meter_);
   layout->addLayout(buttons);
@@ -212,7 +259,13 @@ RecordDialog::RecordDialog(QWidget* parent, platform::SoundSystem& system, setti
   connect(box, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
   connect(position_, &QSlider::valueChanged, this, [this](int ms) {
-    if (!recording()) ShowTime(ms);
+    if (recording()) return;
+    ShowTime(ms);
+    wave_->SetMarker(platform::FramesFromMs(ms, take_.chain().sampleRate), 0);
+  });
+  // A click in the wave moves the position there.
+  connect(wave_, &WaveDisplay::selectionFinished, this, [this](FramePos, FramePos, FramePos marker) {
+    if (!recording()) position_->setValue(int(platform::MsFromFrames(marker, take_.chain().sampleRate)));
   });
 
   ReadControls();
@@ -262,6 +315,8 @@ bool RecordDialog::RecordAt(std::int64_t ms) {
   values_.Store(settings_);
   audio::SinkHandle sink = take_.SinkAt(ms);
   takeStartMs_ = take_.lastTakeMs();
+  trail_->Reset();
+  sink = devices::TrailSink(std::move(sink), *trail_);
   devices::RecordOptions options = values_.Options();
   options.device = devices::ResolveDevice(system_.ListDevices(platform::StreamDirection::Capture),
                                           values_.device, platform::StreamDirection::Capture)
@@ -399,8 +454,19 @@ void RecordDialog::UpdateTransport() {
     position_->setValue(position_->maximum());
     state_->setText(length > 0 ? "Stopped" : "Ready");
     meter_->Idle();
+    ShowRecording();
   }
+  waves_->setCurrentWidget(on ? live_ : static_cast<QWidget*>(wave_));
   position_->setEnabled(!on);
+}
+
+void RecordDialog::ShowRecording() {
+  const core::AudioChain& taken = take_.chain();
+  const FramePos length = core::ChainLength(taken);
+  wave_->SetAudioEnd(length);
+  wave_->SetAudio(taken, 0, false);
+  wave_->RequestView(0, std::max<FramePos>(length, 1));
+  wave_->SetMarker(platform::FramesFromMs(position_->value(), taken.sampleRate), 0);
 }
 
 void RecordDialog::ShowTime(std::int64_t ms) { time_->setText(Q(core::FormatTimeHundredths(ms))); }
@@ -420,7 +486,10 @@ void RecordDialog::Stopped(std::uintptr_t) {
   ShowTime(LengthMs());
 }
 
-void RecordDialog::Time(std::int64_t ms, std::uintptr_t) { ShowTime(takeStartMs_ + ms); }
+void RecordDialog::Time(std::int64_t ms, std::uintptr_t) {
+  ShowTime(takeStartMs_ + ms);
+  live_->update();
+}
 
 void RecordDialog::Levels(const devices::LLevelRecord& levels, std::uintptr_t) { meter_->Update(levels); }
 

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "devices/peak_trail.h"
 #include "devices/record_command.h"
 #include "devices/record_dialog_model.h"
 #include "devices/player.h"
@@ -21,11 +22,13 @@ class QLabel;
 class QPushButton;
 class QSlider;
 class QSpinBox;
+class QStackedWidget;
 class QToolButton;
 
 namespace quillet::ui {
 
 class LevelMeterWidget;
+class WaveDisplay;
 class QtWaker;
 
 class RecordDialog final : public QDialog, private devices::LRecorderListener {
@@ -64,6 +67,11 @@ class RecordDialog final : public QDialog, private devices::LRecorderListener {
   QLabel* timeLabel() const { return time_; }
   devices::LSoundRecorder& recorder() { return *recorder_; }
   const devices::RecorderSettings& values() const { return values_; }
+  // The take coming in while recording; the whole recording, by the editor's display,
+  // otherwise.
+  QWidget* liveView() const { return live_; }
+  WaveDisplay* waveView() const { return wave_; }
+  const devices::PeakTrail& trail() const { return *trail_; }
 
  protected:
   void keyPressEvent(QKeyEvent* e) override;
@@ -84,6 +92,7 @@ class RecordDialog final : public QDialog, private devices::LRecorderListener {
   void OpenMixer();
   void Transport(int i);
   std::int64_t LengthMs();
+  void ShowRecording();
 
   platform::SoundSystem& system_;
   settings::Settings& settings_;
@@ -110,6 +119,10 @@ class RecordDialog final : public QDialog, private devices::LRecorderListener {
   QLabel* time_ = nullptr;
   QSlider* position_ = nullptr;
   LevelMeterWidget* meter_ = nullptr;
+  std::unique_ptr<devices::PeakTrail> trail_;
+  QStackedWidget* waves_ = nullptr;
+  QWidget* live_ = nullptr;
+  WaveDisplay* wave_ = nullptr;
   QToolButton* transport_[4] = {};
   QPushButton* record_ = nullptr;
   QPushButton* stop_ = nullptr;

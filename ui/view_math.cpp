@@ -89,4 +89,31 @@ std::string FormatTimeSeconds(std::int64_t ms) {
   return Format(AddSaturating(ms, 500), 1, 0, true);
 }
 
+std::vector<TileRect> TileRects(int width, int height, int n, bool horizontal) {
+  std::vector<TileRect> out;
+  if (n <= 0 || width <= 0 || height <= 0) return out;
+  // Strips up to three windows; then a grid with as many strips as fit the count.
+  int strips = n;
+  if (n > 3) {
+    strips = 1;
+    while (strips * strips < n) ++strips;
+  }
+  const int across = (n + strips - 1) / strips;  // windows per strip, the last may hold fewer
+  for (int s = 0; s < strips; ++s) {
+    const int first = s * across;
+    const int count = std::min(across, n - first);
+    if (count <= 0) break;
+    for (int k = 0; k < count; ++k) {
+      // Horizontal: strips are rows, the windows of a row side by side.
+      const int major = horizontal ? height : width;
+      const int minor = horizontal ? width : height;
+      const int a0 = major * s / strips, a1 = major * (s + 1) / strips;
+      const int b0 = minor * k / count, b1 = minor * (k + 1) / count;
+      out.push_back(horizontal ? TileRect{b0, a0, b1 - b0, a1 - a0}
+                               : TileRect{a0, b0, a1 - a0, b1 - b0});
+    }
+  }
+  return out;
+}
+
 }  // namespace quillet::ui

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "audio/sample.h"
 
@@ -46,5 +47,14 @@ std::string FormatTimeMillis(std::int64_t ms);
 std::string FormatTimeTenths(std::int64_t ms);
 // "h:mm:ss", rounded to the nearest second.
 std::string FormatTimeSeconds(std::int64_t ms);
+
+// Window rectangles that tile an area of `size` with n windows: horizontal tiling
+// stacks them one above the other, vertical sets them side by side; past three a
+// grid is used whose rows (horizontal) or columns (vertical) hold the rest.
+struct TileRect {
+  int x, y, width, height;
+  friend bool operator==(const TileRect&, const TileRect&) = default;
+};
+std::vector<TileRect> TileRects(int width, int height, int n, bool horizontal);
 
 }  // namespace quillet::ui

@@ -21,27 +21,28 @@ std::vector<Sample> FromPcm(PcmLayout l, const std::vector<std::uint8_t>& in) {
   return out;
 }
 
-TEST(Pcm, SixteenBitScaleAndRoundTripOfEveryValue) {
-  std::vector<std::uint8_t> bytes;
-  for (int v = -32768; v <= 32767; ++v) {
-    bytes.push_back(static_cast<std::uint8_t>(v & 0xFF));
-    bytes.push_back(static_cast<std::uint8_t>((v >> 8) & 0xFF));
+// Every code of the narrow widths reads on the 20-bit scale and writes back unchanged.
+TEST(Pcm, EveryEightAndSixteenBitCodeRoundTrips) {
+  const struct {
+    PcmLayout layout;
+    int lowest, highest;  // codes, in the order written
+    Sample first, last;   // what the lowest and highest read as
+    std::size_t zeroAt;   // the index of the code that reads as 0
+  } cases[] = {{PcmLayout::U8, 0, 255, kSampleMin, 127 * 4096, 0x80},
+               {PcmLayout::S16LE, -32768, 32767, -524288, 524272, 32768}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.layout));
+    std::vector<std::uint8_t> bytes;
+    for (int v = c.lowest; v <= c.highest; ++v)
+      for (int b = 0; b < BytesPerSample(c.layout); ++b)
+        bytes.push_back(static_cast<std::uint8_t>(v >> (8 * b)));
+    const auto samples = FromPcm(c.layout, bytes);
+    EXPECT_EQ(samples.front(), c.first);
+    EXPECT_EQ(samples.back(), c.last);
+    EXPECT_EQ(samples[c.zeroAt], 0);
+    EXPECT_EQ(ToPcm(c.layout, samples), bytes);
   }
-  const auto samples = FromPcm(PcmLayout::S16LE, bytes);
-  EXPECT_EQ(samples.front(), -524288);
-  EXPECT_EQ(samples.back(), 524272);
-  EXPECT_EQ(samples[32768], 0);
-  EXPECT_EQ(ToPcm(PcmLayout::S16LE, samples), bytes);
-}
-
-TEST(Pcm, EightBitMidpointAndRoundTrip) {
-  std::vector<std::uint8_t> bytes;
-  for (int v = 0; v < 256; ++v) bytes.push_back(static_cast<std::uint8_t>(v));
-  const auto samples = FromPcm(PcmLayout::U8, bytes);
-  EXPECT_EQ(samples[0x80], 0);
-  EXPECT_EQ(samples[0], kSampleMin);
   EXPECT_EQ(ToPcm(PcmLayout::U8, {0})[0], 0x80);
-  EXPECT_EQ(ToPcm(PcmLayout::U8, samples), bytes);
 }
 
 TEST(Pcm, TwentyFourAndThirtyTwoBitKeepTheTopBitsAndRoundTrip) {

@@ -2,13 +2,17 @@
 // Shared by the device tests: a notification loop, listeners that log, signals, and
 // a private ALSA configuration routing the default device to files.
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
+
+#include <sys/resource.h>
 
 #include "audio/memory.h"
 #include "audio/pcm.h"
@@ -113,8 +117,17 @@ class PrivateAlsa {
     testing::WriteFileBytes(dir_ / "asound.conf", conf);
     testing::WriteFileBytes(captureFile(), "");
     setenv("ALSA_CONFIG_PATH", (dir_ / "asound.conf").c_str(), 1);
+    // The null device takes audio as fast as it comes: a player that never stops would
+    // fill the disk. Cap file sizes so such a test fails on a write error instead.
+    getrlimit(RLIMIT_FSIZE, &oldLimit_);
+    rlimit cap = oldLimit_;
+    cap.rlim_cur = std::min<rlim_t>(oldLimit_.rlim_max, rlim_t{1} << 30);
+    setrlimit(RLIMIT_FSIZE, &cap);
+    oldXfsz_ = std::signal(SIGXFSZ, SIG_IGN);
   }
   ~PrivateAlsa() {
+    setrlimit(RLIMIT_FSIZE, &oldLimit_);
+    std::signal(SIGXFSZ, oldXfsz_);
     if (hadOld_)
       setenv("ALSA_CONFIG_PATH", old_.c_str(), 1);
     else
@@ -137,6 +150,8 @@ class PrivateAlsa {
   testing::TempDir dir_;
   std::string old_;
   bool hadOld_ = false;
+  rlimit oldLimit_{};
+  void (*oldXfsz_)(int) = SIG_DFL;
 };
 
 }  // namespace quillet::devices::testsupport

@@ -7,6 +7,7 @@
 #include "core/edit_commands.h"
 #include "device_test_support.h"
 #include "devices/document_playback.h"
+#include "devices/peak_trail.h"
 #include "devices/stretch_play.h"
 #include "platform/scripted_progress.h"
 #include "platform/sound_device_fake.h"
@@ -188,6 +189,58 @@ TEST_F(RecordFixture, PlayerControlPlaysFromThePositionOnTheStoredDevice) {
   control.PlayFrom(doc, 0);
   EXPECT_FALSE(player.isOpen());
   EXPECT_NE(control.message().find("busy"), std::string::npos);
+}
+
+// The live view's columns: per channel extremes of each 4-frame column, the oldest
+// pushed out past the capacity, cuts and a take starting inside a column.
+TEST(PeakTrail, ColumnsFollowWhatWasWrittenAndCut) {
+  PeakTrail trail(2, 4, 3);
+  // Left rises 1..10, right falls -1..-10.
+  std::vector<Sample> stereo;
+  for (Sample i = 1; i <= 10; ++i) stereo.insert(stereo.end(), {i, -i});
+  trail.Add(stereo.data(), 10);
+  PeakTrail::Snapshot s = trail.Latest(8);
+  EXPECT_EQ(s.firstColumn, 0);
+  EXPECT_EQ(s.peaks, (std::vector<Sample>{1, 4, -4, -1, 5, 8, -8, -5, 9, 10, -10, -9}));
+  // Two frames complete column 2, the third starts column 3 and pushes column 0 out.
+  trail.Add(stereo.data(), 3);
+  s = trail.Latest(8);
+  EXPECT_EQ(s.firstColumn, 1);
+  EXPECT_EQ(s.peaks, (std::vector<Sample>{5, 8, -8, -5, 1, 10, -10, -1, 3, 3, -3, -3}));
+  EXPECT_EQ(trail.Latest(1).firstColumn, 3);
+  // A cut back to frame 8 keeps column 1, and nothing after it.
+  trail.Truncate(8);
+  EXPECT_EQ(trail.end(), 8);
+  EXPECT_EQ(trail.Latest(8).columns(), 1u);
+  // A cut before everything held starts over there; a take from frame 2 draws only itself.
+  trail.Truncate(0);
+  EXPECT_EQ(trail.Latest(8).columns(), 0u);
+  trail.Reset(2);
+  const std::vector<Sample> loud = {100, -100, 50, -50};
+  trail.Add(loud.data(), 2);
+  s = trail.Latest(8);
+  EXPECT_EQ(s.firstColumn, 0);
+  EXPECT_EQ(s.peaks, (std::vector<Sample>{0, 100, -100, 0}));
+}
+
+TEST_F(RecordFixture, TrailSinkPassesTheTakeThroughAndItsFailures) {
+  RecordingTake take(store, 8000, 1);
+  PeakTrail trail(1, 80, 100);
+  {
+    audio::SinkHandle sink = TrailSink(take.SinkAt(0), trail);
+    const std::vector<Sample> ramp = Ramp(800);
+    sink->write(ramp.data(), 800);
+    EXPECT_EQ(sink->framesWritten(), 800);
+    sink->truncate(400);  // as the recorder cuts trailing quiet
+    EXPECT_EQ(sink->framesWritten(), 400);
+    EXPECT_FALSE(sink->failed());
+  }
+  EXPECT_EQ(Contents(take.chain()), Ramp(400));
+  EXPECT_EQ(trail.end(), 400);
+  EXPECT_EQ(trail.Latest(100).peaks.back(), 400);
+  // A sink that cannot write shows as failed through the trail, with its reason.
+  audio::SinkHandle broken = TrailSink(audio::SinkHandle(audio::MakeRef<audio::LMemorySoundSink>(0, 1)), trail);
+  EXPECT_TRUE(broken->failed());
 }
 
 }  // namespace

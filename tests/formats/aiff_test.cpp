@@ -82,30 +82,33 @@ TEST(Aiff, RoundTripIsExactAndSaturates) {
   }
 }
 
-TEST(Aiff, OddChunksAreSkippedWithOrWithoutTheirPadByte) {
-  const std::string data = Be16Samples({100, -200, 300});
+// Odd chunks with or without their pad byte, chunks in any order, the sample offset, and
+// 8-bit samples, which are signed.
+TEST(Aiff, ChunkLayoutsAndWidthsReadTheirSamples) {
   const std::string comm = Comm(1, 16, Extended(22050));
-  const std::string padded = "NAME" + BE32(3) + "abc" + std::string(1, '\0');
-  const std::string unpadded = "NAME" + BE32(3) + "abc";
-  for (const std::string& extra : {padded, unpadded}) {
+  const std::string data = Be16Samples({100, -200, 300});
+  const std::vector<Sample> tones = {1600, -3200, 4800};
+  const struct {
+    const char* name;
+    std::string bytes;
+    std::vector<Sample> want;
+  } cases[] = {
+      {"padded odd chunk", Form(comm + "NAME" + BE32(3) + "abc" + '\0' + Ssnd(data)), tones},
+      {"unpadded odd chunk", Form(comm + "NAME" + BE32(3) + "abc" + Ssnd(data)), tones},
+      {"sound first, with an offset",
+       Form(Ssnd(Be16Samples({7, 8}), 4) + Comm(1, 16, Extended(8000))),
+       {112, 128}},
+      {"8 bits",
+       Form(Comm(1, 8, Extended(8000)) + Ssnd(std::string("\x80\x7F\x00\x01", 4))),
+       {-128 * 4096, 127 * 4096, 0, 4096}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     ParseLog log;
-    auto src = Open(Form(comm + extra + Ssnd(data)), &log);
+    auto src = Open(c.bytes, &log);
     ASSERT_TRUE(src->ready()) << log.Text();
-    EXPECT_EQ(ReadAll(*src), (std::vector<Sample>{1600, -3200, 4800}));
+    EXPECT_EQ(ReadAll(*src), c.want);
   }
-}
-
-TEST(Aiff, ChunksInAnyOrderAndTheSampleOffsetIsHonoured) {
-  const std::string data = Be16Samples({7, 8});
-  auto src = Open(Form(Ssnd(data, 4) + Comm(1, 16, Extended(8000))));
-  ASSERT_TRUE(src->ready());
-  EXPECT_EQ(ReadAll(*src), (std::vector<Sample>{7 * 16, 8 * 16}));
-}
-
-TEST(Aiff, EightBitSamplesAreSigned) {
-  auto src = Open(Form(Comm(1, 8, Extended(8000)) + Ssnd(std::string("\x80\x7F\x00\x01", 4))));
-  ASSERT_TRUE(src->ready());
-  EXPECT_EQ(ReadAll(*src), (std::vector<Sample>{-128 * 4096, 127 * 4096, 0, 4096}));
 }
 
 TEST(Aiff, SizesAreCheckedAgainstTheFile) {

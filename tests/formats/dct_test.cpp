@@ -12,14 +12,7 @@ using namespace testutil;
 std::string SmallWave() {
   std::vector<std::int16_t> v;
   for (int i = 0; i < 800; ++i) v.push_back(static_cast<std::int16_t>(i * 37 - 9000));
-  WaveFormat f;
-  f.tag = wave_tag::kPcm;
-  f.channels = 1;
-  f.rate = 8000;
-  f.bits = 16;
-  f.blockAlign = 2;
-  f.avgBytes = 16000;
-  return Riff(Chunk("fmt ", FmtBody(f, true)) + Chunk("data", Pcm16Data(v)));
+  return Riff(Chunk("fmt ", FmtBody(MakePcmFormat(8000, 1, 16), true)) + Chunk("data", Pcm16Data(v)));
 }
 
 audio::SourceHandle Open(const std::string& bytes, std::string* message) {

@@ -98,10 +98,10 @@ class Dispatch : public ::testing::Test {
     unsetenv("TMPDIR");
   }
 
-  std::filesystem::path MakeWave(const std::string& name, audio::FrameCount frames, int rate = 44100,
-                                 int channels = 2) {
+  std::filesystem::path MakeWave(const std::string& name, audio::FrameCount frames,
+                                 int rate = 44100, int channels = 2, int bits = 16) {
     const auto path = dir / name;
-    LWavePCMSoundSink sink(path, static_cast<std::uint32_t>(rate), 0, 16, channels);
+    LWavePCMSoundSink sink(path, static_cast<std::uint32_t>(rate), 0, bits, channels);
     const std::vector<std::int16_t> v = Interleaved(frames, channels, rate);
     std::vector<audio::Sample> s(v.begin(), v.end());
     for (audio::Sample& x : s) x *= 16;

@@ -10,77 +10,38 @@
 #include <cstdlib>
 
 #include "audio/memory.h"
-#include "core/chain_source.h"
-#include "core/segment_store.h"
-#include "fixtures/programs.h"
-#include "fixtures/temp_dir.h"
+#include "dispatch_fixture.h"
 #include "formats/codec.h"
 #include "formats/tags.h"
-#include "formats/wav_writer.h"
-#include "platform/scripted_progress.h"
-#include "settings/settings.h"
 
 namespace quillet::formats {
 namespace {
 
-using quillet::testing::ReadFileBytes;
-using quillet::testing::TempDir;
-using quillet::testing::WriteFileBytes;
+using DocumentIo = Dispatch;
 
-class DocumentIo : public ::testing::Test {
- protected:
-  void SetUp() override {
-    // No stored WAVE format from the machine's user leaks into the tests.
-    setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
+// Our own WAVE files come back byte for byte, keeping their depth when no format is
+// stored, read and written in blocks with progress.
+TEST_F(DocumentIo, LoadThenSaveGivesTheSameFileBack) {
+  for (int bits : {16, 24}) {
+    SCOPED_TRACE(bits);
+    const auto in = MakeWave("in" + std::to_string(bits) + ".wav", 3 * 8192 + 5, 22050, 2, bits);
+    const auto pumps = owner.pumps();
+    LoadFileTask load(in, store, env);
+    ASSERT_TRUE(load.Run(owner));
+    ASSERT_EQ(load.result, platform::kTaskDone) << load.message();
+    EXPECT_EQ(core::ChainLength(load.chain()), 3 * 8192 + 5);
+    EXPECT_EQ(load.chain().sampleRate, 22050u);
+    EXPECT_EQ(load.chain().channels, 2);
+    EXPECT_EQ(load.sourceBits(), bits);
+    EXPECT_GE(owner.pumps() - pumps, 4);  // one per block at least
+    EXPECT_EQ(owner.lastProgress(), 100);
+
+    const auto out = dir / ("out" + std::to_string(bits) + ".wav");
+    SaveChainTask save(load.chain(), out, env, load.sourceBits());
+    ASSERT_TRUE(save.Run(owner));
+    ASSERT_EQ(save.result, platform::kTaskDone) << save.message();
+    EXPECT_EQ(ReadFileBytes(out), ReadFileBytes(in));
   }
-  void TearDown() override { unsetenv("XDG_DATA_HOME"); }
-
-  // A 16-bit stereo ramp of frames frames.
-  std::filesystem::path MakeWave(const std::string& name, audio::FrameCount frames, int bits = 16) {
-    const auto path = dir / name;
-    LWavePCMSoundSink sink(path, 22050, 0, bits, 2);
-    std::vector<audio::Sample> block(static_cast<std::size_t>(frames) * 2);
-    for (std::size_t i = 0; i < block.size(); ++i)
-      block[i] = static_cast<audio::Sample>((static_cast<int>(i % 4001) - 2000) * 16);
-    sink.write(block.data(), frames);
-    EXPECT_TRUE(sink.Finish()) << sink.failureMessage();
-    return path;
-  }
-
-  TempDir dir;
-  core::SegmentStore store{dir.path()};
-  settings::Settings settings{settings::FolderLocations(dir / "settings")};
-  DispatchEnv env{settings};
-  platform::ScriptedProgressFactory owner;
-};
-
-TEST_F(DocumentIo, LoadThenSaveGivesTheSameFileBackInBlocksWithProgress) {
-  const auto in = MakeWave("in.wav", 3 * 8192 + 5);
-  LoadFileTask load(in, store, env);
-  ASSERT_TRUE(load.Run(owner));
-  ASSERT_EQ(load.result, platform::kTaskDone) << load.message();
-  EXPECT_EQ(core::ChainLength(load.chain()), 3 * 8192 + 5);
-  EXPECT_EQ(load.chain().sampleRate, 22050u);
-  EXPECT_EQ(load.chain().channels, 2);
-  EXPECT_GE(owner.pumps(), 4);  // one per block at least
-  EXPECT_EQ(owner.lastProgress(), 100);
-
-  SaveChainTask save(load.chain(), dir / "out.wav", env, load.sourceBits());
-  ASSERT_TRUE(save.Run(owner));
-  ASSERT_EQ(save.result, platform::kTaskDone) << save.message();
-  EXPECT_EQ(ReadFileBytes(dir / "out.wav"), ReadFileBytes(in));
-}
-
-TEST_F(DocumentIo, WideFilesKeepTheirDepthWhenNoFormatIsStored) {
-  const auto in = MakeWave("in24.wav", 1000, 24);
-  LoadFileTask load(in, store, env);
-  load.Run(owner);
-  ASSERT_EQ(load.result, platform::kTaskDone);
-  EXPECT_EQ(load.sourceBits(), 24);
-  SaveChainTask save(load.chain(), dir / "out24.wav", env, load.sourceBits());
-  save.Run(owner);
-  ASSERT_EQ(save.result, platform::kTaskDone);
-  EXPECT_EQ(ReadFileBytes(dir / "out24.wav"), ReadFileBytes(in));
 }
 
 TEST_F(DocumentIo, CancelledLoadLeavesNoChainAndNoFiles) {
@@ -98,20 +59,17 @@ TEST_F(DocumentIo, CancelledLoadLeavesNoChainAndNoFiles) {
 }
 
 TEST_F(DocumentIo, CancelledOrFailedSaveKeepsTheOldFile) {
-  const auto in = MakeWave("in.wav", 5 * 8192);
-  LoadFileTask load(in, store, env);
-  load.Run(owner);
-  ASSERT_EQ(load.result, platform::kTaskDone);
+  const core::AudioChain chain = Load(MakeWave("in.wav", 5 * 8192));
 
   WriteFileBytes(dir / "target.wav", "the user's old file");
   platform::ScriptedProgressFactory cancelling;
   cancelling.CancelAtPump(2);
-  SaveChainTask save(load.chain(), dir / "target.wav", env);
+  SaveChainTask save(chain, dir / "target.wav", env);
   save.Run(cancelling);
   EXPECT_EQ(save.result, platform::kTaskCancelled);
   EXPECT_EQ(ReadFileBytes(dir / "target.wav"), "the user's old file");
 
-  SaveChainTask nowhere(load.chain(), dir / "missing" / "x.wav", env);
+  SaveChainTask nowhere(chain, dir / "missing" / "x.wav", env);
   nowhere.Run(owner);
   EXPECT_EQ(nowhere.result, platform::kTaskFailed);
   EXPECT_NE(nowhere.message().find("Unable to create file"), std::string::npos)
@@ -152,15 +110,13 @@ TEST_F(DocumentIo, SaveOfAudioThatCannotBeReadFailsAndKeepsTheTarget) {
   const auto in = MakeWave("in.wav", 3 * 8192);
   for (const char* name : {"old.wav", "old.aiff", "old.au", "old.flac"}) {
     SCOPED_TRACE(name);
-    LoadFileTask load(in, store, env);
-    load.Run(owner);
-    ASSERT_EQ(load.result, platform::kTaskDone) << load.message();
-    const auto sample = store.SampleFilePath(load.chain().segments()[0].fileId);
+    const core::AudioChain chain = Load(in);
+    const auto sample = store.SampleFilePath(chain.segments()[0].fileId);
     std::filesystem::remove(sample);
     WriteFileBytes(dir / name, "the user's old file");
     const auto before = std::distance(std::filesystem::directory_iterator(dir.path()), {});
 
-    SaveChainTask save(load.chain(), dir / name, env);
+    SaveChainTask save(chain, dir / name, env);
     save.Run(owner);
     EXPECT_EQ(save.result, platform::kTaskFailed);
     EXPECT_NE(save.message().find(sample.string() + ": No such file or directory"),
@@ -229,17 +185,14 @@ LAudioTagList SomeTags() {
 // The save itself carries the tags of every format that has them: they are in the
 // file when it appears.
 TEST_F(DocumentIo, TagsAreInTheFileTheSaveWrites) {
-  const auto in = MakeWave("in.wav", 3000);
-  LoadFileTask load(in, store, env);
-  load.Run(owner);
-  ASSERT_EQ(load.result, platform::kTaskDone);
+  const core::AudioChain chain = Load(MakeWave("in.wav", 3000));
   int tagged = 0;
   for (const FormatRow& row : FormatRows()) {
     if (row.tags == TagSupport::None || !CanWrite(row)) continue;
     SCOPED_TRACE(std::string(row.extension));
     if (row.encoder && ComponentPath(*row.encoder, settings).empty()) continue;
     const auto out = dir / ("tagged" + std::string(row.extension));
-    SaveChainTask save(load.chain(), out, env, 0, nullptr, SomeTags());
+    SaveChainTask save(chain, out, env, 0, nullptr, SomeTags());
     save.Run(owner);
     ASSERT_EQ(save.result, platform::kTaskDone) << save.message();
     LAudioTagList back;
@@ -256,16 +209,13 @@ TEST_F(DocumentIo, TagsAreInTheFileTheSaveWrites) {
 // A file size limit lets the audio through but not the tags after it: the tag step
 // fails, so the save fails and the old file stays byte for byte.
 TEST_F(DocumentIo, AFailedTagWriteFailsTheSaveAndKeepsTheOldFile) {
-  const auto in = MakeWave("in.wav", 3000);
-  LoadFileTask load(in, store, env);
-  load.Run(owner);
-  ASSERT_EQ(load.result, platform::kTaskDone);
+  const core::AudioChain chain = Load(MakeWave("in.wav", 3000));
   // An encoder that writes exactly 1000 bytes, whatever it is fed.
   const auto lame = dir / "fixed-lame";
   WriteFileBytes(lame, "#!/bin/sh\nfor last; do :; done\ncat > /dev/null\nhead -c 1000 /dev/zero > \"$last\"\n");
   std::filesystem::permissions(lame, std::filesystem::perms::owner_all);
   settings.SetString("Components/mp3el", "Path", lame.string());
-  SaveChainTask probe(load.chain(), dir / "probe.wav", env);
+  SaveChainTask probe(chain, dir / "probe.wav", env);
   probe.Run(owner);
   ASSERT_EQ(probe.result, platform::kTaskDone);
   const struct {
@@ -282,9 +232,9 @@ TEST_F(DocumentIo, AFailedTagWriteFailsTheSaveAndKeepsTheOldFile) {
     struct rlimit limited = saved;
     limited.rlim_cur = static_cast<rlim_t>(c.audioBytes);
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
-    SaveChainTask plain(load.chain(), dir / ("plain-" + std::string(c.name)), env);
+    SaveChainTask plain(chain, dir / ("plain-" + std::string(c.name)), env);
     plain.Run(owner);
-    SaveChainTask save(load.chain(), dir / c.name, env, 0, nullptr, SomeTags());
+    SaveChainTask save(chain, dir / c.name, env, 0, nullptr, SomeTags());
     save.Run(owner);
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, oldHandler);
@@ -298,16 +248,9 @@ TEST_F(DocumentIo, AFailedTagWriteFailsTheSaveAndKeepsTheOldFile) {
     EXPECT_NE(e.path().filename().string().front(), '.') << "left behind: " << e.path();
 }
 
-}  // namespace
-}  // namespace quillet::formats
-
-namespace quillet::formats {
-namespace {
-
 // MPEG layer III frames in a WAVE file (as ffmpeg writes them) decode exactly like
 // the same frames in an .mp3 file, which its LAME tag trims to the original length.
 TEST(WaveMpeg, LayerThreeInWaveDecodesLikeTheMp3File) {
-  using quillet::testing::RunProgram;
   QUILLET_REQUIRE_PROGRAMS("ffmpeg");
   TempDir dir;
   ASSERT_EQ(RunProgram({"ffmpeg", "-loglevel", "error", "-f", "lavfi", "-i",

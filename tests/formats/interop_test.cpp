@@ -61,7 +61,7 @@ TEST_P(FormatInterop, SoxFilesReadAsSoxReadsThemAndOursReadElsewhereAsWeReadThem
   ASSERT_TRUE(src->ready());
   EXPECT_EQ(src->sampleRate(), c.rate);
   EXPECT_EQ(src->channels(), c.channels);
-  const auto ref = SoxDecode16(theirs, SoxReadOptions(c));
+  const auto ref = SoxDecode(theirs, SoxReadOptions(c));
   ASSERT_GE(ref.size(), static_cast<std::size_t>(c.rate / 4));
   EXPECT_EQ(ReadAll(*src), ref);
   if (!c.make) return;
@@ -72,7 +72,7 @@ TEST_P(FormatInterop, SoxFilesReadAsSoxReadsThemAndOursReadElsewhereAsWeReadThem
   auto back = c.open(mine);
   ASSERT_TRUE(back->ready());
   const auto ours = ReadAll(*back);
-  const auto sox = SoxDecode16(mine, SoxReadOptions(c));
+  const auto sox = SoxDecode(mine, SoxReadOptions(c));
   EXPECT_EQ(sox, ours);
   if (c.lossless) {
     EXPECT_EQ(sox, in);
@@ -86,10 +86,10 @@ TEST_P(FormatInterop, SoxFilesReadAsSoxReadsThemAndOursReadElsewhereAsWeReadThem
     EXPECT_TRUE(ReadFileBytes(encoded) == ReadFileBytes(mine));
   }
   if (c.ffmpegSnr == kExact) {
-    EXPECT_EQ(FfmpegDecode16(mine, c.ffmpegInput), ours);
+    EXPECT_EQ(FfmpegDecode(mine, c.ffmpegInput), ours);
   } else if (c.ffmpegSnr > 0) {
     // A lossy codec may decode a padded last block: the input's length is compared.
-    auto ff = FfmpegDecode16(mine, c.ffmpegInput);
+    auto ff = FfmpegDecode(mine, c.ffmpegInput);
     ASSERT_GE(ff.size(), in.size());
     ASSERT_GE(ours.size(), in.size());
     ff.resize(in.size());

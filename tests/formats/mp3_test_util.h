@@ -16,6 +16,7 @@
 #include "formats/mp3_decoder.h"
 #include "formats/mp3_source.h"
 #include "platform/byte_source.h"
+#include "wav_test_util.h"
 
 namespace quillet::testing {
 
@@ -44,20 +45,15 @@ inline std::filesystem::path MakeMp3(const TempDir& dir, const std::string& name
   return mp3;
 }
 
-// mpg123's float output without its gapless trimming, so sample i matches our sample i.
-inline std::vector<float> Mpg123Decode(const TempDir& dir, const std::filesystem::path& mp3) {
-  const auto out = dir / (mp3.stem().string() + ".ref.f32");
-  EXPECT_EQ(RunProgram({"mpg123", "-q", "--no-gapless", "-e", "f32", "-s", mp3.string()}, out), 0);
-  const std::string bytes = ReadFileBytes(out);
-  std::vector<float> v(bytes.size() / sizeof(float));
-  std::memcpy(v.data(), bytes.data(), v.size() * sizeof(float));
-  return v;
-}
-
-// mpg123's float output with its gapless trimming (the LAME tag's delay and padding).
-inline std::vector<float> Mpg123DecodeGapless(const TempDir& dir, const std::filesystem::path& mp3) {
-  const auto out = dir / (mp3.stem().string() + ".gapless.f32");
-  EXPECT_EQ(RunProgram({"mpg123", "-q", "--gapless", "-e", "f32", "-s", mp3.string()}, out), 0);
+// mpg123's float output; without gapless trimming sample i matches our sample i, with it
+// the LAME tag's delay and padding are cut.
+inline std::vector<float> Mpg123Decode(const TempDir& dir, const std::filesystem::path& mp3,
+                                       bool gapless = false) {
+  const auto out = dir / (mp3.stem().string() + (gapless ? ".gapless.f32" : ".ref.f32"));
+  EXPECT_EQ(RunProgram({"mpg123", "-q", gapless ? "--gapless" : "--no-gapless", "-e", "f32", "-s",
+                        mp3.string()},
+                       out),
+            0);
   const std::string bytes = ReadFileBytes(out);
   std::vector<float> v(bytes.size() / sizeof(float));
   std::memcpy(v.data(), bytes.data(), v.size() * sizeof(float));
@@ -116,13 +112,7 @@ inline std::string ReadTestData(const std::string& name) {
   return ReadFileBytes(std::filesystem::path(QUILLET_FORMATS_TEST_DATA) / name);
 }
 
-// Reads a whole source into memory.
-inline std::vector<audio::Sample> ReadAll(audio::LSoundSource& src) {
-  std::vector<audio::Sample> all(static_cast<size_t>(src.length() * src.channels()));
-  src.seek(0);
-  src.read(all.data(), src.length());
-  return all;
-}
+using formats::testutil::ReadAll;
 
 // The standard's bounds, sample for sample against a reference of more than 16 bits. With
 // refClips, a reference sample at full scale stands for anything beyond it.

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include "fixtures/temp_dir.h"
-#include "formats/g711.h"
 #include "formats/raw_file.h"
 #include "formats/simple_formats.h"
 #include "raw_test_util.h"
@@ -16,22 +15,6 @@ using audio::SoundStatus;
 using quillet::testing::ReadFileBytes;
 using quillet::testing::TempDir;
 using quillet::testing::WriteFileBytes;
-
-TEST(Raw, EachCodingReadsItsBytes) {
-  const std::string bytes("\x80\x7F\x00\x01", 4);
-  auto read = [&](int codec, int channels) {
-    auto src = OpenRawSource(std::make_shared<platform::MemoryByteSource>(bytes), RawSettings{8000, channels, codec});
-    EXPECT_TRUE(src->ready());
-    return ReadAll(*src);
-  };
-  EXPECT_EQ(read(kRawPcm8Unsigned, 1), (std::vector<Sample>{0, -4096, -128 * 4096, -127 * 4096}));
-  EXPECT_EQ(read(kRawPcm8Signed, 2), (std::vector<Sample>{-128 * 4096, 127 * 4096, 0, 4096}));
-  EXPECT_EQ(read(kRawPcm16LE, 1), (std::vector<Sample>{0x7F80 * 16, 0x0100 * 16}));
-  EXPECT_EQ(read(kRawPcm16BE, 2), (std::vector<Sample>{static_cast<std::int16_t>(0x807F) * 16, 1 * 16}));
-  // u-law follows G.711: byte 0xAF (segment 5, mantissa 0) is 4092, that is 65472 inside.
-  EXPECT_EQ(MuLawToLinear(0xAF) * 16, 65472);
-  EXPECT_EQ(MuLawToLinear(0x2F) * 16, -65472);
-}
 
 TEST(Raw, LengthComesFromTheFileAndPartialFramesAreDropped) {
   auto src = OpenRawSource(std::make_shared<platform::MemoryByteSource>(std::string(11, '\0')), RawSettings{8000, 2, kRawPcm16LE});

@@ -43,19 +43,34 @@ inline std::string CaptureOutput(const std::string& cmd) {
   return out;
 }
 
-// A tool's 16-bit little-endian output as internal samples.
-inline std::vector<audio::Sample> S16ToSamples(const std::string& raw) {
-  std::vector<audio::Sample> out(raw.size() / 2);
-  for (std::size_t i = 0; i < out.size(); ++i)
-    out[i] = static_cast<std::int16_t>(platform::LoadLE16(reinterpret_cast<const unsigned char*>(raw.data()) + 2 * i)) * 16;
+// A tool's signed little-endian output of 16 or 32 bits as internal samples (32-bit
+// values rounded to the 20-bit scale).
+inline std::vector<audio::Sample> ToolSamples(const std::string& raw, int bits) {
+  const auto* p = reinterpret_cast<const unsigned char*>(raw.data());
+  std::vector<audio::Sample> out(raw.size() / static_cast<std::size_t>(bits / 8));
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    if (bits == 16) {
+      out[i] = static_cast<std::int16_t>(platform::LoadLE16(p + 2 * i)) * 16;
+    } else {
+      const auto s = static_cast<std::int32_t>(platform::LoadLE32(p + 4 * i));
+      out[i] = static_cast<audio::Sample>((std::int64_t{s} + 2048) >> 12);
+    }
+  }
   return out;
 }
 // soxInput: sox's options for reading the file ("" when its header says everything).
-inline std::vector<audio::Sample> SoxDecode16(const std::filesystem::path& f, const std::string& soxInput = "") {
-  return S16ToSamples(CaptureOutput("sox -D " + soxInput + " " + Quote(f) + " -t raw -e signed -b 16 -L - 2>/dev/null"));
+inline std::vector<audio::Sample> SoxDecode(const std::filesystem::path& f,
+                                            const std::string& soxInput = "", int bits = 16) {
+  return ToolSamples(CaptureOutput("sox -D " + soxInput + " " + Quote(f) + " -t raw -e signed -b " +
+                                   std::to_string(bits) + " -L - 2>/dev/null"),
+                     bits);
 }
-inline std::vector<audio::Sample> FfmpegDecode16(const std::filesystem::path& f, const std::string& ffInput = "") {
-  return S16ToSamples(CaptureOutput("ffmpeg -loglevel error " + ffInput + " -i " + Quote(f) + " -f s16le -c:a pcm_s16le - 2>/dev/null"));
+inline std::vector<audio::Sample> FfmpegDecode(const std::filesystem::path& f,
+                                               const std::string& ffInput = "", int bits = 16) {
+  const std::string fmt = bits == 16 ? "s16le" : "s32le";
+  return ToolSamples(CaptureOutput("ffmpeg -loglevel error " + ffInput + " -i " + Quote(f) +
+                                   " -f " + fmt + " -c:a pcm_" + fmt + " - 2>/dev/null"),
+                     bits);
 }
 
 inline audio::Sample MaxAbsDiff(const std::vector<audio::Sample>& a, const std::vector<audio::Sample>& b) {

@@ -15,23 +15,6 @@ using namespace testutil;
 using audio::Sample;
 using quillet::testing::TempDir;
 
-// A tool's decode as internal samples (its 32-bit output, rounded to 20 bits).
-std::vector<Sample> ToolDecode(const std::string& cmd) {
-  const std::string raw = CaptureOutput(cmd);
-  std::vector<Sample> out(raw.size() / 4);
-  for (std::size_t i = 0; i < out.size(); ++i) {
-    const auto s = static_cast<std::int32_t>(platform::LoadLE32(reinterpret_cast<const unsigned char*>(raw.data()) + 4 * i));
-    out[i] = static_cast<Sample>((std::int64_t{s} + 2048) >> 12);
-  }
-  return out;
-}
-std::vector<Sample> SoxDecode(const std::filesystem::path& f) {
-  return ToolDecode("sox -D " + Quote(f) + " -t raw -e signed -b 32 - 2>/dev/null");
-}
-std::vector<Sample> FfmpegDecode(const std::filesystem::path& f) {
-  return ToolDecode("ffmpeg -loglevel error -i " + Quote(f) + " -f s32le -c:a pcm_s32le - 2>/dev/null");
-}
-
 struct Made {
   const char* name;
   std::string command;  // %s is the output file
@@ -71,7 +54,7 @@ TEST(WavInterop, FilesFromOtherProgramsOpenWithTheirFormatAndAudio) {
     ASSERT_TRUE(src->ready()) << log.Text();
     EXPECT_EQ(src->sampleRate(), m.rate);
     EXPECT_EQ(src->channels(), m.channels);
-    const auto ref = SoxDecode(file);
+    const auto ref = SoxDecode(file, "", 32);
     EXPECT_EQ(src->length() * m.channels, static_cast<audio::FrameCount>(ref.size()));
     const auto ours = ReadAll(*src);
     EXPECT_EQ(ours.size(), ref.size());
@@ -79,30 +62,52 @@ TEST(WavInterop, FilesFromOtherProgramsOpenWithTheirFormatAndAudio) {
   }
 }
 
-TEST(WavInterop, WhatWeWriteIsReadBackBySoxAndFfmpeg) {
+// Every coding we write: our header (no fact chunk, nothing to correct), the audio back
+// within the coding's error, seeking into the middle as reading through, and sox and
+// ffmpeg reading what we read.
+TEST(WavInterop, WhatWeWriteIsReadBackHereAndBySoxAndFfmpeg) {
   QUILLET_REQUIRE_PROGRAMS("sox", "ffmpeg");
   TempDir dir;
-  const auto in16 = Sine16(12000, 2, 0.8);
-  std::vector<Sample> in(in16.begin(), in16.end());
-  for (Sample& s : in) s *= 16;
-  for (const WaveFormat& f : EncodableFormats(8000, 0)) {
-    if (f.rate != 8000 || (f.channels != 2 && f.tag != wave_tag::kGsm610)) continue;
+  std::vector<WaveFormat> formats;
+  // Block sizes grow with the rate: both sizes of block are written and sought in.
+  for (const std::uint32_t rate : {8000u, 22050u})
+    for (const WaveFormat& f : EncodableFormats(rate, 0))
+      if (f.rate == rate && (f.channels == 2 || (f.tag == wave_tag::kGsm610 && rate == 8000)))
+        formats.push_back(f);
+  for (const WaveFormat& f : formats) {
     SCOPED_TRACE(FormatTagName(f.tag) + " " + DescribeFormat(f));
+    const auto in16 = Sine16(12000, f.channels, 0.8);
+    std::vector<Sample> in(in16.begin(), in16.end());
+    for (Sample& s : in) s *= 16;
     const auto file = dir / "ours.wav";
     {
       auto sink = MakeWaveFormatSink(file, f);
+      ASSERT_FALSE(sink->failed()) << sink->failureMessage();
       sink->write(in.data(), 12000);
       ASSERT_TRUE(sink->Finish()) << sink->failureMessage();
     }
-    auto src = OpenWaveFile(file);
-    ASSERT_TRUE(src->ready());
+    ParseLog log;
+    auto src = OpenWaveFile(file, &log);
+    ASSERT_TRUE(src->ready()) << log.Text();
+    EXPECT_FALSE(log.HasCorrections()) << log.Text();
+    EXPECT_EQ(dynamic_cast<WaveSourceDetails&>(*src).format(), f);
+    ASSERT_GE(src->length(), 12000);
     const auto ours = ReadAll(*src);
-    const auto sox = SoxDecode(file);
-    const auto ff = FfmpegDecode(file);
+    const std::vector<double> a(ours.begin(), ours.begin() + 12000);
+    EXPECT_GT(SnrDb(std::vector<double>(in.begin(), in.begin() + 12000), a),
+              f.tag == wave_tag::kGsm610 ? 20.0 : 25.0);
+    src->seek(3001);
+    std::vector<Sample> part(static_cast<std::size_t>(100 * f.channels));
+    src->read(part.data(), 100);
+    for (std::size_t i = 0; i < part.size(); ++i)
+      EXPECT_NEAR(part[i], ours[static_cast<std::size_t>(3001 * f.channels) + i], 16 * 64) << i;
+    EXPECT_EQ(src->position(), 3101);
+
+    const auto sox = SoxDecode(file, "", 32);
+    const auto ff = FfmpegDecode(file, "", 32);
     // Whole frames: sox and ffmpeg may stop at the last whole block or decode it padded.
     ASSERT_GE(sox.size(), 12000u);
     ASSERT_GE(ff.size(), 12000u);
-    std::vector<double> a(ours.begin(), ours.begin() + 12000);
     EXPECT_GT(SnrDb(a, std::vector<double>(sox.begin(), sox.begin() + 12000)), 60.0);
     EXPECT_GT(SnrDb(a, std::vector<double>(ff.begin(), ff.begin() + 12000)), 40.0);
   }

@@ -221,7 +221,9 @@ TEST(CueSheet, RefusesSheetsThatMakeNoSense) {
   EXPECT_NE(BuildDiscLayout(sheet, {}, &layout), "");
 }
 
-TEST(SimulatedDrive, AnswersTocAndRawSectorsFromTheImage) {
+// The addresses and samples it answers are checked by ripping (tests/cd); here what a
+// drive says about what it cannot do.
+TEST(SimulatedDrive, RefusesWithTheSenseARealDriveGives) {
   TempDir dir;
   const auto cue = testing::WriteDiscImage(dir.path(), "disc", {{300}, {320, 150}, {310, 0, false}});
   std::string message;
@@ -233,25 +235,13 @@ TEST(SimulatedDrive, AnswersTocAndRawSectorsFromTheImage) {
   ScsiResult r = JudgeReply(drive->Execute(c), c);
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(r.transferred, 4u + 4 * 8);
-  const std::uint32_t expected[] = {0, 450, 770, 1080};
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(LoadBE32(toc + 4 + 8 * i + 4), expected[i]) << i;
   EXPECT_EQ(toc[4 + 8 * 2 + 1] & 0x04, 0x04);  // the data track
   EXPECT_EQ(toc[4 + 8 * 3 + 2], 0xAA);
 
-  // Sectors 299..301 straddle the end of track 1 and the pregap's silence.
-  std::vector<std::uint8_t> data(3 * 2352);
-  c = MakeCommand({0xBE, 0, 0, 0, 0x01, 0x2B, 0, 0, 3, 0xF0, 0, 0}, ScsiDirection::In, data.data(),
-                  data.size(), 40000);
-  ASSERT_TRUE(JudgeReply(drive->Execute(c), c).ok);
-  for (int i = 0; i < 1176; ++i) {
-    const auto v = static_cast<std::int16_t>(data[2 * i] | data[2 * i + 1] << 8);
-    ASSERT_EQ(v, testing::ImageSample(299 * 1176 + i)) << i;
-  }
-  EXPECT_TRUE(std::all_of(data.begin() + 2352, data.end(), [](std::uint8_t b) { return b == 0; }));
-
   // Past the lead-out, an audio read of a data track and an unknown command.
-  c.cdb[4] = 0x04;
-  c.cdb[5] = 0x38;  // 1080
+  std::vector<std::uint8_t> data(3 * 2352);
+  c = MakeCommand({0xBE, 0, 0, 0, 0x04, 0x38, 0, 0, 3, 0xF0, 0, 0}, ScsiDirection::In, data.data(),
+                  data.size(), 40000);  // 1080
   EXPECT_EQ(JudgeReply(drive->Execute(c), c).sense, (SenseTriple{5, 0x21, 0}));
   c.cdb[1] = 0x04;  // CD-DA expected
   c.cdb[4] = 0x03;
@@ -259,7 +249,7 @@ TEST(SimulatedDrive, AnswersTocAndRawSectorsFromTheImage) {
   EXPECT_EQ(JudgeReply(drive->Execute(c), c).sense, (SenseTriple{5, 0x64, 0}));
   const ScsiCommand odd = MakeCommand({0xEE, 0, 0, 0, 0, 0}, ScsiDirection::None, nullptr, 0, 500);
   EXPECT_EQ(JudgeReply(drive->Execute(odd), odd).sense, (SenseTriple{5, 0x20, 0}));
-  EXPECT_EQ(drive->log().size(), 5u);
+  EXPECT_EQ(drive->log().size(), 4u);
   EXPECT_EQ(drive->log()[0], "43 00 00 00 00 00 01 00 40 00");
 }
 

@@ -4,8 +4,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-
-#include <sys/stat.h>
 #include <filesystem>
 
 #include "fixtures/temp_dir.h"

@@ -260,12 +260,6 @@ TEST(Process, FindProgramSearchesTheGivenFolders) {
   EXPECT_FALSE(FindProgram("sh").empty());
 }
 
-}  // namespace
-}  // namespace quillet::platform
-
-namespace quillet::platform {
-namespace {
-
 // A detached child outlives its object and is reaped once it ends.
 TEST(ChildProcessDetach, LeavesTheChildRunningThenReapsIt) {
   pid_t pid = -1;

@@ -99,16 +99,16 @@ TEST_F(BatchWizardTest, CommandLineGrowsTheOpenListOrLoadsAScript) {
   frame_->RunCommandLine({"-batch", (dir_ / "one.wav").string()});
   BatchWizard* w = frame_->batchWizard();
   ASSERT_NE(w, nullptr);
-  frame_->RunCommandLine({"-batch", (dir_ / "two.wav").string()});
+  frame_->RunCommandLine({"-batch", (dir_ / "two.wav").string(), (dir_ / "three.wav").string()});
   EXPECT_EQ(frame_->batchWizard(), w);  // the open one, grown
-  EXPECT_EQ(w->lists().files, (std::vector<fs::path>{dir_ / "one.wav", dir_ / "two.wav"}));
-  EXPECT_EQ(w->findChild<QListWidget*>("File List")->count(), 2);
+  EXPECT_EQ(w->lists().files, (std::vector<fs::path>{dir_ / "one.wav", dir_ / "two.wav", dir_ / "three.wav"}));
+  EXPECT_EQ(w->findChild<QListWidget*>("File List")->count(), 3);
 
   ASSERT_TRUE(batch::SaveBatchScript(dir_ / "s.qlb", {{3, batch::BlockOf(3, {150})}, {4, {}}}));
   frame_->RunCommandLine({"-batch", (dir_ / "s.qlb").string()});
   EXPECT_EQ(w->lists().commands.size(), 2u);
   EXPECT_EQ(w->script(), dir_ / "s.qlb");
-  EXPECT_EQ(w->lists().files.size(), 2u);
+  EXPECT_EQ(w->lists().files.size(), 3u);
 
   // A damaged script: "File Error", and the list stays empty.
   testing::WriteFileBytes(dir_ / "bad.qlb", "\x07");

@@ -64,7 +64,11 @@ class Frame : public ::testing::Test {
   void SetUp() override {
     // Files of the data folder (WavCodec.wff, envelope.dat) stay in the test's folder.
     setenv("XDG_DATA_HOME", (dir_ / "data").c_str(), 1);
+    // File associations (mimeapps.list) too.
+    setenv("XDG_CONFIG_HOME", (dir_ / "config").c_str(), 1);
     settings_ = std::make_unique<settings::Settings>(settings::FolderLocations(dir_ / "cfg"));
+    // Tests start playback themselves; a file playing as it opens would race them.
+    settings_->SetBool("Settings", "PlayWhenOpen", false);
     std::string why;
     session_ = core::StoreSession::StartIn(dir_ / "work", &why);
     ASSERT_TRUE(session_) << why;

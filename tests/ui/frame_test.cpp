@@ -69,6 +69,7 @@ TEST_F(Frame, MouseSelectionThenCutKeyAndUndoKeyRestoreTheAudio) {
 TEST_F(Frame, DisplayPaintsTheGivenColoursAndSelection) {
   DocumentWindow* w = Open(8000, 1, 64000, 0.5);
   WaveDisplay* d = w->mainDisplay();
+  QApplication::processEvents();  // the windows are tiled as a file opens: its new size first
   ASSERT_TRUE(d->WaitIdle(std::chrono::seconds(5)));
   QApplication::processEvents();
   QImage img = d->grab().toImage();
@@ -78,8 +79,11 @@ TEST_F(Frame, DisplayPaintsTheGivenColoursAndSelection) {
   // Half scale reaches about a quarter of the height above the centre line.
   const int h = img.height() - 1;
   const int expectUp = (127 * h) >> 9;
-  EXPECT_EQ(img.pixel(img.width() / 3, mid - expectUp + 2), colors::kWave);
-  EXPECT_EQ(img.pixel(img.width() / 3, mid - expectUp - 3), colors::kBackground);
+  // A column holds less than a period of the sine: one of two neighbours has its crest.
+  const int x = img.width() / 3;
+  EXPECT_TRUE(img.pixel(x, mid - expectUp + 2) == colors::kWave ||
+              img.pixel(x + 1, mid - expectUp + 2) == colors::kWave);
+  EXPECT_EQ(img.pixel(x, mid - expectUp - 3), colors::kBackground);
 
   w->doc().SetSelection(0, 32000, 0);
   QApplication::processEvents();
@@ -270,7 +274,7 @@ TEST_F(Frame, ShiftWithArrowKeysExtendsTheSelectionFromWhereShiftWentDown) {
 }
 
 // Every item of the menus, bars and the context menu works: it is a command of the
-// table that can run. Commands still without one (sending, options) are absent.
+// table that can run.
 TEST_F(Frame, EveryMenuItemIsARunnableCommand) {
   std::vector<std::string> texts;
   std::function<void(const QList<QAction*>&)> walk = [&](const QList<QAction*>& actions) {
@@ -294,10 +298,9 @@ TEST_F(Frame, EveryMenuItemIsARunnableCommand) {
   for (const char* shown : {"Paste From System Clipboard", "Paste Mix From System Clipboard...",
                             "&Amplify...", "Mono", "&Auto Trim", "E&xit\tAlt+F4",
                             "&Load Audio CD Track(s)...\tCtrl+L", "Open Project...",
-                            "&Set Bookmark\tCtrl+B", "Asse&mble Regions"})
+                            "&Set Bookmark\tCtrl+B", "Asse&mble Regions", "&Options...",
+                            "&Help Contents\tF1", "Tone &Generator"})
     EXPECT_NE(std::find(texts.begin(), texts.end(), shown), texts.end()) << shown;
-  for (core::CommandId absent : {core::kCmdOptions, core::kCmdHelp})
-    EXPECT_EQ(frame_->action(absent), nullptr) << absent;
   EXPECT_TRUE(frame_->commands().refusals().empty());
 }
 
@@ -307,9 +310,6 @@ TEST_F(Frame, ToolbarSettingsAreStoredAndTheRecentListIsRebuilt) {
   frame_->Command(core::kCmdCommandBarRight);
   EXPECT_FALSE(settings_->GetBool("Settings", "ShowCommandBarLeft", true));
   EXPECT_EQ(frame_->dockWidgetArea(frame_->commandBar()), Qt::RightDockWidgetArea);
-  // Commands whose capability is missing are absent: no action, nothing runs.
-  EXPECT_EQ(frame_->action(core::kCmdOptions), nullptr);
-  EXPECT_FALSE(frame_->Command(core::kCmdOptions));
 }
 
 }  // namespace

@@ -156,5 +156,49 @@ TEST(ViewMath, TimeTextsTruncateOrRoundAsEachFieldShows) {
   EXPECT_FALSE(FormatTimeMillis(INT64_MIN).empty());
 }
 
+// Tiles cover the area exactly once, whatever the count, and the two directions
+// differ: horizontal stacks windows, vertical sets them side by side.
+TEST(TileRects, CoverTheAreaWithoutOverlapInBothDirections) {
+  EXPECT_EQ(TileRects(900, 600, 2, true),
+            (std::vector<TileRect>{{0, 0, 900, 300}, {0, 300, 900, 300}}));
+  EXPECT_EQ(TileRects(900, 600, 2, false),
+            (std::vector<TileRect>{{0, 0, 450, 600}, {450, 0, 450, 600}}));
+  EXPECT_TRUE(TileRects(900, 600, 0, true).empty());
+  for (bool horizontal : {true, false})
+    for (int n : {1, 3, 4, 5, 7, 10, 17}) {
+      const auto rects = TileRects(1001, 667, n, horizontal);
+      ASSERT_EQ(int(rects.size()), n) << n;
+      long area = 0;
+      for (std::size_t i = 0; i < rects.size(); ++i) {
+        const TileRect& a = rects[i];
+        EXPECT_GT(a.width, 0);
+        EXPECT_GT(a.height, 0);
+        EXPECT_LE(a.x + a.width, 1001);
+        EXPECT_LE(a.y + a.height, 667);
+        area += long(a.width) * a.height;
+        for (std::size_t j = i + 1; j < rects.size(); ++j) {
+          const TileRect& b = rects[j];
+          const bool apart = a.x + a.width <= b.x || b.x + b.width <= a.x ||
+                             a.y + a.height <= b.y || b.y + b.height <= a.y;
+          EXPECT_TRUE(apart) << n << ": " << i << " and " << j;
+        }
+      }
+      EXPECT_EQ(area, 1001L * 667) << n;
+    }
+}
+
+TEST(Splash, ShowsUnlessAFileAWindowSizeOrRunEditTookTheCommandLine) {
+  const struct {
+    std::vector<std::string> args;
+    bool splash;
+  } cases[] = {{{}, true},
+               {{"-minimize"}, true},
+               {{"a.wav"}, false},
+               {{"-window", "640", "480"}, false},
+               {{"-maximize", "a.wav", "-close"}, false}};
+  for (const auto& c : cases)
+    EXPECT_EQ(WantsSplash(ParseEditorCommandLine(c.args)), c.splash) << c.args.size();
+}
+
 }  // namespace
 }  // namespace quillet::ui

@@ -32,6 +32,15 @@ std::vector<std::int16_t> Tone(int frames, int amplitude) {
   return out;
 }
 
+// Pixels of a display drawn in the wave's colour.
+int WavePixels(QWidget* display) {
+  const QImage image = display->grab().toImage();
+  int n = 0;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x) n += (image.pixel(x, y) & 0xFFFFFF) == (colors::kWave & 0xFFFFFF);
+  return n;
+}
+
 // Drives the next record dialog once it shows: act runs on it while it records,
 // then it is stopped when at least capturedMs of input went by and ended with result.
 class RecordScript {
@@ -179,8 +188,18 @@ TEST_F(Record, DialogShowsTheInputVolumeOnlyForItsOwnInputAndStoresItsValues) {
     QTest::keyClick(&d, Qt::Key_F8);
     EXPECT_TRUE(d.recording());
     ASSERT_TRUE(PumpUntil([&] { return d.recorder().capturedFrames() >= 6000; }));
+    // While recording the live view draws the take from the recorder's blocks.
+    EXPECT_TRUE(d.liveView()->isVisible());
+    ASSERT_TRUE(PumpUntil([&] { return d.trail().end() >= 4000; }));
+    EXPECT_GT(WavePixels(d.liveView()), 100);
     d.StopRecording();
     EXPECT_TRUE(d.recorded());
+    // Stopped, the editor's wave display shows the whole recording.
+    EXPECT_FALSE(d.liveView()->isVisible());
+    ASSERT_TRUE(d.waveView()->isVisible());
+    EXPECT_EQ(d.waveView()->viewLength(), take.length());
+    ASSERT_TRUE(d.waveView()->WaitIdle(std::chrono::seconds(2)));
+    EXPECT_GT(WavePixels(d.waveView()), 100);
     // The recording plays back from the start when the position is at its end.
     ASSERT_TRUE(d.Play());
     ASSERT_TRUE(PumpUntil([&] { return std::int64_t(sound_.written().size()) >= take.length(); }));
