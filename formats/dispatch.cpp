@@ -13,6 +13,7 @@
 #include "formats/external.h"
 #include "formats/messages.h"
 #include "formats/ogg_head.h"
+#include "formats/playlist.h"
 #include "formats/simple_formats.h"
 #include "formats/wav_chooser.h"
 #include "formats/wav_reader.h"
@@ -468,6 +469,16 @@ platform::Outcome RunSaveSteps(platform::LProgressDialog& task, audio::SourceHan
   if (const std::string note = MixdownNote(row, channels); !note.empty() && env.notices && !(asking && env.options))
     env.notices->push_back(note);
   if (TakeAsk(ask) && !SaveOptions(ext, rate, channels, env)) return platform::Outcome::Cancelled();
+  // A playlist's MP3 goes beside it: asked before it replaces a file of that name.
+  if (WritesBesideTarget(row) && asking && env.prompter) {
+    const std::filesystem::path mp3 = PlaylistMp3Path(file);
+    std::error_code ec;
+    if (std::filesystem::exists(mp3, ec) &&
+        env.prompter->Message("The file \"" + mp3.string() + "\" already exists - overwrite?", kMessageCaption,
+                              platform::MessageIcon::Question,
+                              platform::MessageButtons::YesNoCancel) != platform::Answer::Yes)
+      return platform::Outcome::Cancelled();
+  }
   if (row.encodesFromWave) return finish(SaveThroughWave(task, std::move(source), file, row, env, &why));
   audio::SinkHandle sink = MakeSaveSink(file, rate, channels, env.settings, sourceBits, tags, env.notices,
                                         env.documentWave && *env.documentWave ? &**env.documentWave : nullptr,

@@ -8,6 +8,7 @@
 #include "formats/wav_chooser.h"
 #include "formats/mp3_decoder.h"
 #include "formats/mp3_source.h"
+#include "formats/playlist.h"
 #include "formats/wav_reader.h"
 #include "formats/wav_writer.h"
 #include "platform/paths.h"
@@ -74,6 +75,20 @@ audio::SinkHandle WriteAac(const SinkRequest& r) {
   return MakeEncoderSink(
       r.file, [&](const std::string& out) { return AacEncodePlan(*r.options, r.program, r.rate, r.channels, out); },
       r.finishing);
+}
+
+template <PlaylistKind K>
+audio::SinkHandle WritePlaylist(const SinkRequest& r) { return MakePlaylistSink(r, K); }
+// A list is no sound: opening one says so rather than guessing.
+audio::SourceHandle ReadPlaylist(const Path&, const ParamSet*) {
+  return audio::MakeNullSource(audio::SoundStatus::Corrupt);
+}
+template <PlaylistKind K>
+constexpr FormatRow PlaylistRow(std::string_view ext, std::string_view filter, int order) {
+  return {.extension = ext, .readerName = "playlist", .open = ReadPlaylist, .inOpenFilter = false,
+          .makeSink = WritePlaylist<K>, .encoder = Component::Mp3Enc,
+          .options = K == PlaylistKind::Rss ? &kFeedOptions : &kPlaylistOptions,
+          .saveFilter = filter, .saveOrder = order, .maxChannels = 2};
 }
 
 // ---- what a failed decode says
@@ -163,7 +178,11 @@ constexpr FormatRow kRows[] = {
     {.extension = ".amr", .readerName = "ffmpeg-amr", .read = ReadWay::ProgramRaw,
      .decoder = Component::Ffmpeg, .openTitle = "Loading AMR file", .encodesFromWave = true,
      .encoder = Component::AmrEnc, .options = &kAmrOptions, .saveFilter = "AMR Narrowband Audio (*.amr)",
-     .saveOrder = 12, .maxChannels = 1},
+     .saveOrder = 16, .maxChannels = 1},
+    PlaylistRow<PlaylistKind::Rss>(".rss", "RSS Podcast Audio (*.rss)", 12),
+    PlaylistRow<PlaylistKind::M3u>(".m3u", "M3U Playlist File (*.m3u)", 13),
+    PlaylistRow<PlaylistKind::Pls>(".pls", "PLS Playlist File (*.pls)", 14),
+    PlaylistRow<PlaylistKind::Wpl>(".wpl", "WPL Playlist File (*.wpl)", 15),
     // Sun/NeXT audio: AU by another name.
     {.extension = ".snd", .readerName = "au", .open = ReadAu, .inOpenFilter = false},
     RealAudio(".rm", false, true),
@@ -266,8 +285,9 @@ std::span<const int> WritableOutputFormats() {
     const auto list = OutputFormatList();
     for (std::size_t i = 0; i < list.size(); ++i) {
       const FormatRow& row = RowFor(list[i]);
-      // The row for anything else stands for no real format.
-      if (!row.extension.empty() && CanWrite(row)) out.push_back(static_cast<int>(i));
+      // The row for anything else stands for no real format; a playlist is no sound file.
+      if (!row.extension.empty() && CanWrite(row) && !WritesBesideTarget(row))
+        out.push_back(static_cast<int>(i));
     }
     return out;
   }();

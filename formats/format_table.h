@@ -95,6 +95,10 @@ std::optional<std::string_view> SniffExtension(const std::uint8_t* head, std::si
 inline constexpr std::size_t kSniffBytes = 512;
 
 inline bool CanWrite(const FormatRow& row) { return row.makeSink || row.encodesFromWave; }
+// Playlists and feeds: the save writes an MP3 beside the target, which holds no sound.
+inline bool WritesBesideTarget(const FormatRow& row) {
+  return row.options == &kPlaylistOptions || row.options == &kFeedOptions;
+}
 
 // The Save As entries in order, "Wave (*.wav)" first: every writable row, and
 // nothing the program cannot write.

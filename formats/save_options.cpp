@@ -75,6 +75,20 @@ constexpr OptionLook kMp3Looks[] = {
     {},
 };
 
+// ---- playlists and feeds: the MP3 encoder's fields with the root URL after them, so
+// the MP3 field indices hold for both records.
+
+constexpr auto kPlaylistFields = [] {
+  std::array<ParamInfo, std::size(kMp3Fields) + 1> out{};
+  for (std::size_t i = 0; i < std::size(kMp3Fields); ++i) out[i] = kMp3Fields[i];
+  out.back() = {.name = "URL", .label = "Root URL:", .key = "RootURL", .kind = ParamKind::Text,
+                .unit = "the web address the MP3 is found under", .section = kPlaylistSection};
+  return out;
+}();
+static_assert(kPlaylistFields.size() == kPlaylistRootUrl + 1);
+constexpr ParamTable kPlaylistTable = {"Playlist File Settings", kPlaylistFields, {}, CheckMp3};
+constexpr ParamTable kFeedTable = {"RSS Podcast File Settings", kPlaylistFields, {}, CheckMp3};
+
 // ---- Ogg
 
 constexpr ParamInfo kOggFields[] = {
@@ -212,6 +226,12 @@ constexpr OptionRecord kRawOptions = {.dialogName = "LRawDlg", .table = &kRawTab
                                       .rateField = kRawRate, .channelsField = kRawChannels,
                                       .followsDocument = true, .startsFromDocument = true,
                                       .refusalCaption = "Quillet"};
+constexpr OptionRecord kPlaylistOptions = {.dialogName = "LPlaylistEncodeDlg", .table = &kPlaylistTable,
+                                           .afterLoad = RaiseMp3Minimum, .nested = &kMp3Options,
+                                           .nestedButton = "MP3 Settings ..."};
+constexpr OptionRecord kFeedOptions = {.dialogName = "LPlaylistEncodeDlg", .table = &kFeedTable,
+                                       .afterLoad = RaiseMp3Minimum, .nested = &kMp3Options,
+                                       .nestedButton = "MP3 Settings ..."};
 constexpr OptionRecord kVoxOptions = {.dialogName = "LRawDlg", .table = &kVoxTable, .looks = kRawLooks,
                                       .rateField = kRawRate, .channelsField = kRawChannels,
                                       .startsFromDocument = true, .refusalCaption = "Quillet"};

@@ -60,6 +60,10 @@ struct OptionRecord {
   bool restoreDefaults = false;  // the dialog offers "Restore Defaults"
   std::string_view refusalCaption = "Invalid value";
   void (*afterLoad)(core::ParamSet& values) = nullptr;  // a rule across stored values
+  // The leading fields that are another record's (the playlist's MP3 fields): its own
+  // dialog edits them behind the button nestedButton; this dialog draws the rest.
+  const OptionRecord* nested = nullptr;
+  std::string_view nestedButton;
 };
 
 extern const OptionRecord kMp3Options;   // "MP3 Encoder Settings"
@@ -69,11 +73,17 @@ extern const OptionRecord kAacOptions;   // "AAC / M4A Encoder Settings"
 extern const OptionRecord kAmrOptions;   // "AMR Encoder Settings"
 extern const OptionRecord kRawOptions;   // "Codec Settings" on "RawAudio"
 extern const OptionRecord kVoxOptions;   // "Codec Settings" on "VoxAudio"
+// The playlist and feed rows: the MP3 fields, then "RootURL" on "RSSEncode"; one
+// dialog under two titles.
+extern const OptionRecord kPlaylistOptions;  // "Playlist File Settings"
+extern const OptionRecord kFeedOptions;      // "RSS Podcast File Settings"
+inline constexpr std::string_view kPlaylistSection = "RSSEncode";
 
 // Field indices, in dialog order.
 enum Mp3Field : std::size_t {
   kMp3Cbr, kMp3CbrRate, kMp3HighQuality, kMp3VbrMin, kMp3VbrMax, kMp3VbrQuality,
   kMp3ChannelMode, kMp3Crc,
+  kPlaylistRootUrl,  // the playlist record's last field
 };
 enum OggField : std::size_t {
   kOggByQuality, kOggQuality, kOggVbrMin, kOggVbrMax, kOggChannels, kOggStripComments,

@@ -74,7 +74,7 @@ std::vector<std::string> SendFormats() {
       const std::size_t semi = patterns.find(';');
       std::string_view p = patterns.substr(0, semi);
       patterns = semi == std::string_view::npos ? std::string_view() : patterns.substr(semi + 1);
-      if (p.substr(0, 2) != "*.") continue;
+      if (p.substr(0, 2) != "*." || formats::WritesBesideTarget(formats::RowFor(p.substr(1)))) continue;
       out.push_back(Lower(p.substr(2)));
     }
   }

@@ -1,6 +1,7 @@
 #include "ui/format_dialogs.h"
 
 #include <QLabel>
+#include <QLineEdit>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -105,9 +106,12 @@ bool QtSaveOptions::EditOptions(const formats::OptionRecord& record, core::Param
     d.AddRow("", line);
   }
   const std::size_t n = values.size();
+  // Fields before first belong to the nested record and are edited in its dialog.
+  const std::size_t first = record.nested ? std::min(record.nested->table->fields.size(), n) : 0;
+  core::ParamSet edited = values;
   std::vector<Field> fields(n);
   std::vector<QRadioButton*> offButtons(n, nullptr);
-  for (std::size_t i = 0; i < n; ++i) {
+  for (std::size_t i = first; i < n; ++i) {
     const ParamInfo& f = values.field(i);
     const OptionLook look = i < record.looks.size() ? record.looks[i] : OptionLook{};
     // A mode's off button heads the first field it enables.
@@ -116,7 +120,11 @@ bool QtSaveOptions::EditOptions(const formats::OptionRecord& record, core::Param
     }
     Field field;
     QString label = Q(f.label);
-    if (look.widget == OptionWidget::ModeRadios) {
+    if (core::IsTextKind(f.kind)) {
+      auto* line = new QLineEdit;
+      line->setMinimumWidth(line->fontMetrics().averageCharWidth() * 40);  // room for a web address
+      field = {line, nullptr, nullptr};
+    } else if (look.widget == OptionWidget::ModeRadios) {
       auto* on = new QRadioButton(label);
       auto* off = new QRadioButton(Q(look.offLabel));
       off->setObjectName(Q(f.key) + ".off");
@@ -141,8 +149,20 @@ bool QtSaveOptions::EditOptions(const formats::OptionRecord& record, core::Param
   for (QRadioButton* off : offButtons)
     if (off && !off->parent()) d.AddRow("", off);
 
-  auto enable = [&record, &fields, n] {
-    for (std::size_t i = 0; i < n && i < record.looks.size(); ++i) {
+  if (record.nested) {
+    auto* b = new QPushButton(Q(record.nestedButton));
+    b->setObjectName("nested");
+    QObject::connect(b, &QPushButton::clicked, &d, [&] {
+      core::ParamSet inner(*record.nested->table);
+      for (std::size_t i = 0; i < first; ++i) inner.SetInt(i, edited.Int(i));
+      if (!EditOptions(*record.nested, inner)) return;
+      for (std::size_t i = 0; i < first; ++i) edited.SetInt(i, inner.Int(i));
+    });
+    d.AddRow("", b);
+  }
+
+  auto enable = [&record, &fields, first, n] {
+    for (std::size_t i = first; i < n && i < record.looks.size(); ++i) {
       const OptionLook& look = record.looks[i];
       if (look.mode < 0) continue;
       const bool on = fields[std::size_t(look.mode)].read() != 0;
@@ -150,10 +170,13 @@ bool QtSaveOptions::EditOptions(const formats::OptionRecord& record, core::Param
     }
   };
   auto showAll = [&](const core::ParamSet& v) {
-    for (std::size_t i = 0; i < n; ++i) fields[i].show(v.Int(i));
+    for (std::size_t i = first; i < n; ++i) {
+      if (auto* line = qobject_cast<QLineEdit*>(fields[i].widget)) line->setText(Q(v.Text(i)));
+      else fields[i].show(v.Int(i));
+    }
     enable();
   };
-  for (std::size_t i = 0; i < n; ++i)
+  for (std::size_t i = first; i < n; ++i)
     if (auto* radio = qobject_cast<QRadioButton*>(fields[i].widget))
       QObject::connect(radio, &QRadioButton::toggled, &d, enable);
   if (record.restoreDefaults) {
@@ -169,9 +192,13 @@ bool QtSaveOptions::EditOptions(const formats::OptionRecord& record, core::Param
   d.Finish();
   showAll(values);
 
-  core::ParamSet edited = values;
   d.SetValidator([&]() -> std::optional<CheckedDialog::Refusal> {
-    for (std::size_t i = 0; i < n; ++i) edited.SetInt(i, fields[i].read());
+    for (std::size_t i = first; i < n; ++i) {
+      if (auto* line = qobject_cast<QLineEdit*>(fields[i].widget))
+        edited.SetText(i, line->text().trimmed().toStdString());
+      else
+        edited.SetInt(i, fields[i].read());
+    }
     std::string message = edited.Validate();
     if (message.empty()) return std::nullopt;
     return CheckedDialog::Refusal{std::move(message), std::string(record.refusalCaption)};

@@ -297,6 +297,9 @@ void MainFrame::RegisterFrameCommands() {
        .run = run([](MainFrame* f) { f->Save(f->active_, true); })},
       {.id = kCmdEditTags, .menuText = "Edit ID3 Tags...", .needs = kDoc, .place = In(kFile, 520),
        .run = run([](MainFrame* f) { f->EditTagsCommand(f->active_); })},
+      {.id = kCmdBatchConverter, .menuText = "Batch Converter",
+       .description = "Applies multiple effect or edit functions on the current file at once.",
+       .place = In("&Tools", 300), .run = run([](MainFrame* f) { f->BatchConverter(); })},
       {.id = kCmdExit, .menuText = "E&xit\tAlt+F4", .description = "Quit", .keys = "Alt+F4, Ctrl+Q",
        .place = In(kFile, 700), .run = run([](MainFrame* f) { f->Exit(); })},
 

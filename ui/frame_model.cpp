@@ -98,7 +98,9 @@ EditorCommandLine ParseEditorCommandLine(const std::vector<std::string>& args) {
       continue;
     }
     if (a == "-batch") {
-      out.steps.push_back({EditorArg::Batch, next()});
+      // Every file after it joins the list: a desktop launcher passes them all at once.
+      do out.steps.push_back({EditorArg::Batch, next()});
+      while (i + 1 < args.size());
       out.handled = true;
       break;
     }

@@ -49,7 +49,8 @@ struct EditorCommandLine {
 };
 
 // Left to right, without regard to case. Processing stops after "-exit" (nothing may
-// act on a closed frame), at "-batch" and at "-install"; "-window" takes only numbers.
+// act on a closed frame), after the files following "-batch" and at "-install";
+// "-window" takes only numbers.
 EditorCommandLine ParseEditorCommandLine(const std::vector<std::string>& args);
 // The start-up splash shows unless a file, a window size or a run-edit step took the
 // command line in hand.

@@ -37,6 +37,7 @@
 #include "formats/dispatch.h"
 #include "formats/document_io.h"
 #include "formats/messages.h"
+#include "platform/paths.h"
 #include "platform/frame_time.h"
 #include "platform/paths.h"
 #include "platform/record_file.h"
@@ -1038,10 +1039,7 @@ bool MainFrame::RunCommandLine(const std::vector<std::string>& args) {
                (step.height ? step.height : centralWidget()->height()) + extra.height());
         break;
       }
-      case EditorArg::Batch:
-        ShowMessageBox(this, "The batch converter is not available in this version.", "Quillet",
-                       MessageIcon::Warning, MessageButtons::Ok);
-        break;
+      case EditorArg::Batch: BatchConverter(step.text); break;
       case EditorArg::Install:
         // Once the window is up and the event loop runs, as the other steps expect.
         QTimer::singleShot(500, this, [this] { InstallForUser(); });
@@ -1050,6 +1048,21 @@ bool MainFrame::RunCommandLine(const std::vector<std::string>& args) {
     }
   }
   return false;
+}
+
+void MainFrame::BatchConverter(const std::string& arg) {
+  const bool script = arg.size() > 4 && platform::SameExtension(platform::PathExtension(arg), ".qlb");
+  if (!arg.empty() && !script) batchLists_.files.emplace_back(arg);
+  if (batchWizard_) {
+    batchWizard_->FilesChanged();
+  } else {
+    batchWizard_ = new BatchWizard(this, batchLists_, *ctx_, commands_, *prompter_);
+    batchWizard_->setAttribute(Qt::WA_DeleteOnClose);
+  }
+  if (script) batchWizard_->OpenScript(arg);
+  batchWizard_->show();
+  batchWizard_->raise();
+  batchWizard_->activateWindow();
 }
 
 }  // namespace quillet::ui

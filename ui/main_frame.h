@@ -6,6 +6,7 @@
 // anything is closed.
 
 #include <QMainWindow>
+#include <QPointer>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -23,6 +24,7 @@
 #include "platform/sound_device.h"
 #include "send/send_command.h"
 #include "settings/settings.h"
+#include "ui/batch_wizard.h"
 #include "ui/frame_model.h"
 
 class QAction;
@@ -118,6 +120,13 @@ class MainFrame : public QMainWindow {
 
   void RefreshStates();
 
+  // "Batch Converter": opens the wizard, or brings the open one forward. A non-empty
+  // arg (from "-batch") is a ".qlb" script to load as the command list, or a file to
+  // append to the file list.
+  void BatchConverter(const std::string& arg = {});
+  BatchWizard* batchWizard() const { return batchWizard_; }
+  batch::BatchLists& batchLists() { return batchLists_; }
+
  protected:
   void closeEvent(QCloseEvent* e) override;
   bool eventFilter(QObject* obj, QEvent* e) override;
@@ -204,6 +213,8 @@ class MainFrame : public QMainWindow {
   std::unique_ptr<QtProgressFactory> progress_;
   std::unique_ptr<platform::SystemClipboard> systemClipboard_;
   std::unique_ptr<core::EditContext> ctx_;
+  batch::BatchLists batchLists_;           // for the life of the program
+  QPointer<BatchWizard> batchWizard_;
   formats::FormatsFileIo fileIo_;
   std::unique_ptr<QtSaveOptions> saveOptions_;
   platform::SoundSystem& sound_;

@@ -100,6 +100,8 @@ platform::TaskResult RunInfoCommand(CommandContext& context);
 platform::TaskResult RunConvertCommand(CommandContext& context);
 // apply IN OUT [--from F] [--to F] COMMAND[:P1,P2,...]... (cmd_apply.cpp).
 platform::TaskResult RunApplyCommand(CommandContext& context);
+// batch SCRIPT FILE... [--format EXT] [--out DIR] [--jobs N] (cmd_batch.cpp).
+platform::TaskResult RunBatchCommand(CommandContext& context);
 // play FILE ... and record OUT ... on the sound device (cmd_devices.cpp).
 platform::TaskResult RunPlayCommand(CommandContext& context);
 platform::TaskResult RunRecordCommand(CommandContext& context);

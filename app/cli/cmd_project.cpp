@@ -190,7 +190,9 @@ TaskResult Extract(CommandContext& c, core::SegmentStore& store) {
     ext = c.args[4];
     if (!ext.starts_with(".")) ext = "." + ext;
     const formats::FormatRow& row = formats::RowFor(ext);
-    if (row.extension.empty() || !formats::CanWrite(row)) return Fail(c, "cannot write " + ext + " files");
+    // A playlist is no sound file: extracting documents as lists would scatter MP3s beside them.
+    if (row.extension.empty() || !formats::CanWrite(row) || formats::WritesBesideTarget(row))
+      return Fail(c, "cannot write " + ext + " files");
   } else if (c.args.size() != 3) {
     return Usage(c, kProjectUsage);
   }

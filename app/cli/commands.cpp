@@ -10,6 +10,9 @@ std::span<const CliCommand> Commands() {
       {"convert", "IN OUT", "open IN and save it as OUT with the stored format options", &RunConvertCommand},
       {"apply", "IN OUT [--from F] [--to F] COMMAND[:P1,P2,...]...",
        "open IN, run edit and effect commands on it in order, save it as OUT", &RunApplyCommand},
+      {"batch", "SCRIPT FILE... [--format EXT] [--out DIR] [--jobs N]",
+       "run a batch script (.qlb) over FILEs, saving each beside it or in DIR, in parallel",
+       &RunBatchCommand},
       {"play", "FILE [--from F] [--to F] [--speed normal|slow|fast | --effect COMMAND[:P1,...]]",
        "play FILE (frames [F, T)) on the sound output device of the settings, or hear it "
        "through an effect's preview",

@@ -1,6 +1,7 @@
 #include "formats/dispatch.h"
 
 #include "dispatch_fixture.h"
+#include "formats/playlist.h"
 
 namespace quillet::formats {
 namespace {
@@ -189,16 +190,16 @@ TEST_F(Dispatch, SaveOptionsAskOnceStoreTheAnswerAndCancelWritesNothing) {
   EXPECT_TRUE(SaveOptions(".FLAC", 48000, 2, env));
   EXPECT_EQ(settings.GetInt(kFlacSection, "Compression", 0), 8);
   EXPECT_FALSE(SaveOptions(".xyz", 48000, 2, env));
-  EXPECT_FALSE(SaveOptions(".m3u", 48000, 2, env));  // not writable yet: nothing is asked
-  EXPECT_EQ(ui.asked, (std::vector<std::string>{"FlacEncodeDlg", "LRawDlg", "FlacEncodeDlg"}));
-  EXPECT_EQ(ui.notes, (std::vector<std::string>(3)));
+  EXPECT_TRUE(SaveOptions(".m3u", 48000, 2, env));
+  EXPECT_EQ(ui.asked, (std::vector<std::string>{"FlacEncodeDlg", "LRawDlg", "FlacEncodeDlg", "LPlaylistEncodeDlg"}));
+  EXPECT_EQ(ui.notes, (std::vector<std::string>(4)));
   // A format of fewer channels says in its dialog that the document is mixed down.
   EXPECT_TRUE(SaveOptions(".mp3", 48000, 6, env));
   EXPECT_TRUE(SaveOptions(".flac", 48000, 6, env));
-  ASSERT_EQ(ui.notes.size(), 5u);
-  EXPECT_EQ(ui.notes[3], MixdownNote(RowFor(".mp3"), 6));
-  EXPECT_NE(ui.notes[3], "");
-  EXPECT_EQ(ui.notes[4], "");
+  ASSERT_EQ(ui.notes.size(), 6u);
+  EXPECT_EQ(ui.notes[4], MixdownNote(RowFor(".mp3"), 6));
+  EXPECT_NE(ui.notes[4], "");
+  EXPECT_EQ(ui.notes[5], "");
 }
 
 TEST_F(Dispatch, RawWithoutAStoredLayoutKeepsTheDocumentsChannels) {
@@ -309,7 +310,8 @@ TEST_F(Dispatch, EveryOfferedFormatIsWrittenAndReadBackHereAndByFfmpeg) {
     const auto file = dir / ("out" + ext);
     std::string message;
     ASSERT_EQ(Save(chain, file, nullptr, &message), platform::kTaskDone) << message;
-    const OpenOutcome back = OpenDispatch(file, nullptr, env);
+    const OpenOutcome back =
+        OpenDispatch(WritesBesideTarget(row) ? PlaylistMp3Path(file) : file, nullptr, env);
     ASSERT_EQ(back.result, platform::kTaskDone) << back.message;
     // Telephone formats are 8000 Hz mono by nature (VOX by its stored defaults) and
     // take the left channel.
@@ -340,6 +342,25 @@ TEST_F(Dispatch, EveryOfferedFormatIsWrittenAndReadBackHereAndByFfmpeg) {
   }
   EXPECT_GE(offered, 12u);
   EXPECT_EQ(TempEntries(), 0u);
+}
+
+TEST_F(Dispatch, APlaylistAsksBeforeReplacingTheMp3BesideIt) {
+  QUILLET_REQUIRE_PROGRAMS("lame");
+  const core::AudioChain chain = Load(MakeWave("t.wav", 4410));
+  quillet::testing::WriteFileBytes(dir / "show.mp3", "keep");
+  bool ask = true;
+  prompter.QueueAnswer(platform::Answer::No);
+  EXPECT_EQ(Save(chain, dir / "show.m3u", &ask), platform::kTaskCancelled);
+  ASSERT_FALSE(prompter.shown().empty());
+  EXPECT_EQ(prompter.shown().back().text, "The file \"" + (dir / "show.mp3").string() + "\" already exists - overwrite?");
+  EXPECT_EQ(ReadFileBytes(dir / "show.mp3"), "keep");
+  EXPECT_FALSE(std::filesystem::exists(dir / "show.m3u"));
+
+  ask = true;
+  prompter.QueueAnswer(platform::Answer::Yes);
+  ASSERT_EQ(Save(chain, dir / "show.m3u", &ask), platform::kTaskDone);
+  EXPECT_NE(ReadFileBytes(dir / "show.mp3"), "keep");
+  EXPECT_EQ(ReadFileBytes(dir / "show.m3u"), "#EXTM3U\r\n#EXTINF:0,show\r\nshow.mp3\r\n");
 }
 
 }  // namespace

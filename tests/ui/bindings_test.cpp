@@ -3,9 +3,9 @@
 // playback through the player on the fake device.
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QLineEdit>
 #include <QSpinBox>
 #include <QTest>
 
@@ -178,6 +178,30 @@ TEST_F(Frame, OptionDialogsFollowTheirTables) {
   core::ParamSet mp3Values = formats::LoadOptions(formats::kMp3Options, *settings_, 44100, 6);
   ASSERT_TRUE(options.EditOptions(formats::kMp3Options, mp3Values, note));
   EXPECT_EQ(shownNote.toStdString(), note);
+
+  // A playlist's dialog holds the root URL; its MP3 fields sit behind their own dialog.
+  for (const formats::OptionRecord* record : {&formats::kPlaylistOptions, &formats::kFeedOptions}) {
+    core::ParamSet list = formats::LoadOptions(*record, *settings_, 44100, 2);
+    QString title;
+    DialogScript inner("LMp3EncodeDlg", [&](QDialog& d) {
+      auto* rate = d.findChild<QComboBox*>("CBRBitRate");
+      ASSERT_TRUE(rate);
+      rate->setCurrentIndex(rate->findText("64 kbps"));
+    });
+    DialogScript outer("LPlaylistEncodeDlg", [&](QDialog& d) {
+      title = d.windowTitle();
+      EXPECT_EQ(d.findChild<QComboBox*>("CBRBitRate"), nullptr);
+      auto* url = d.findChild<QLineEdit*>("RootURL");
+      ASSERT_TRUE(url);
+      url->setText(" http://example.org/pod ");
+      d.findChild<QPushButton*>("nested")->click();
+    });
+    ASSERT_TRUE(options.EditOptions(*record, list));
+    EXPECT_EQ(inner.shown(), 1);
+    EXPECT_EQ(title.toStdString(), record->table->title);
+    EXPECT_EQ(list.Text(formats::kPlaylistRootUrl), "http://example.org/pod");
+    EXPECT_EQ(list.Int(formats::kMp3CbrRate), 64);
+  }
 }
 
 TEST_F(Frame, SaveAsWaveUsesTheFormatChosenInTheChooserAndRemembersIt) {
