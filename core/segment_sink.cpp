@@ -28,7 +28,8 @@ constexpr std::size_t kQueuedBlocks = 4;
 // or of 16-bit words (2-byte sample files) that stand for sixteen times their value.
 // Mono and stereo go a vector at a time (a stereo vector's even lanes are channel 0).
 template <typename T>
-QUILLET_KERNEL void Extremes(const T* in, FrameCount frames, int channels, Sample* mx, Sample* mn) {
+[[gnu::always_inline]] inline void ExtremesOf(const T* in, FrameCount frames, int channels, Sample* mx,
+                                              Sample* mn) {
   constexpr Sample kScale = sizeof(T) == 2 ? 16 : 1;
   constexpr int kLanes = 32 / sizeof(T);
   typedef T Lanes __attribute__((vector_size(32)));
@@ -57,6 +58,15 @@ QUILLET_KERNEL void Extremes(const T* in, FrameCount frames, int channels, Sampl
     mx[c] = std::max(mx[c], Sample{in[i]} * kScale);
     mn[c] = std::min(mn[c], Sample{in[i]} * kScale);
   }
+}
+
+// Built per target here, not on the template: clang does not clone templates.
+QUILLET_KERNEL void Extremes(const Sample* in, FrameCount frames, int channels, Sample* mx, Sample* mn) {
+  ExtremesOf(in, frames, channels, mx, mn);
+}
+QUILLET_KERNEL void Extremes(const std::int16_t* in, FrameCount frames, int channels, Sample* mx,
+                             Sample* mn) {
+  ExtremesOf(in, frames, channels, mx, mn);
 }
 
 }  // namespace
