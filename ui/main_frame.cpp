@@ -123,6 +123,8 @@ MainFrame::MainFrame(settings::Settings& settings, core::SegmentStore& store,
   column->setSpacing(0);
   tabs_ = new QTabBar(centre);
   tabs_->setExpanding(false);
+  // Names of the same start stay told apart by their ends (numbers, extensions).
+  tabs_->setElideMode(Qt::ElideMiddle);
   tabs_->hide();
   connect(tabs_, &QTabBar::tabBarClicked, this, [this](int i) {
     if (i >= 0 && i < int(docs_.size())) Activate(docs_[std::size_t(i)]);
@@ -311,8 +313,10 @@ void MainFrame::RebuildRecent() {
   recentActions_.clear();
   const std::vector<RecentEntry> entries = recent_.Entries();
   int pos = 1;
+  std::vector<std::string> paths;
+  for (const RecentEntry& e : entries) paths.push_back(e.path);
   for (const RecentEntry& e : entries) {
-    auto* a = new QAction(Q(RecentFiles::MenuText(pos, e.path)), this);
+    auto* a = new QAction(Q(RecentFiles::MenuText(pos, e.path, paths)), this);
     a->setData(core::kCmdRecentFirst + e.number - 1);
     a->setStatusTip("Open the recent closed file.");
     connect(a, &QAction::triggered, this, [this, path = e.path] { OpenFile(path); });
@@ -675,6 +679,7 @@ void MainFrame::UpdateTabs() {
   for (int i = 0; i < n; ++i) {
     const auto& d = docs_[std::size_t(i)]->doc();
     tabs_->addTab(Q(d.Title()) + (d.modified() ? "*" : ""));
+    tabs_->setTabToolTip(i, docs_[std::size_t(i)]->FullPath());
     if (docs_[std::size_t(i)] == active_) tabs_->setCurrentIndex(i);
   }
   tabs_->show();
