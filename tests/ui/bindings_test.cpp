@@ -20,6 +20,7 @@
 #include "ui/format_dialogs.h"
 #include "ui/level_meter.h"
 #include "ui/playback.h"
+#include "ui/progress_dialog.h"
 
 namespace quillet::ui {
 namespace {
@@ -109,6 +110,7 @@ TEST_F(Frame, SaveAsMp3AsksItsOptionsAndWhetherToReplace) {
   });
   answers_ = {Answer::No, Answer::Yes};  // not the first time, then replace it
   DialogScript script("LMp3EncodeDlg", [](QDialog& d) {
+    EXPECT_EQ(QtProgressFactory::Current(), nullptr) << "no progress window behind the options";
     auto* rate = d.findChild<QComboBox*>("CBRBitRate");
     rate->setCurrentIndex(rate->findText("64 kbps"));
   });
