@@ -42,6 +42,9 @@ constexpr int kAutoScrollMs = 50;
 DocumentWindow::DocumentWindow(std::unique_ptr<core::WaveDocument> doc, QWidget* parent)
     : QWidget(parent), doc_(std::move(doc)) {
   setAttribute(Qt::WA_DeleteOnClose, false);
+  // The window itself holds the focus, not its first button: Space then plays, and
+  // only a button reached with Tab takes it.
+  setFocusPolicy(Qt::ClickFocus);
   overview_ = new WaveDisplay(this);
   overview_->setObjectName("overview");
   main_ = new WaveDisplay(this);

@@ -1,6 +1,7 @@
 #include "ui/main_frame.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDockWidget>
@@ -84,6 +85,12 @@ bool TakesText(QWidget* w) {
   return qobject_cast<QLineEdit*>(w) || qobject_cast<QAbstractSpinBox*>(w) ||
          qobject_cast<QTextEdit*>(w) || qobject_cast<QPlainTextEdit*>(w) ||
          (qobject_cast<QComboBox*>(w) && static_cast<QComboBox*>(w)->isEditable());
+}
+
+// Widgets that Space works: it presses a button, opens a list, ticks an item.
+bool TakesSpace(QWidget* w) {
+  return TakesText(w) || qobject_cast<QAbstractButton*>(w) || qobject_cast<QComboBox*>(w) ||
+         qobject_cast<QAbstractItemView*>(w);
 }
 
 }  // namespace
@@ -975,6 +982,11 @@ bool MainFrame::eventFilter(QObject* obj, QEvent* e) {
     FitSubWindows();
     return false;
   }
+  // Every dialog, ours or the toolkit's, shows its whole title.
+  if (e->type() == QEvent::Show && obj->isWidgetType() && qobject_cast<QDialog*>(obj)) {
+    WidenToTitle(*static_cast<QWidget*>(obj));
+    return false;
+  }
   if (e->type() != QEvent::KeyPress && e->type() != QEvent::KeyRelease &&
       e->type() != QEvent::ShortcutOverride)
     return QMainWindow::eventFilter(obj, e);
@@ -985,6 +997,7 @@ bool MainFrame::eventFilter(QObject* obj, QEvent* e) {
   if (!target || target->window() != this || TakesText(QApplication::focusWidget()))
     return false;
   auto* ke = static_cast<QKeyEvent*>(e);
+  if (ke->key() == Qt::Key_Space && TakesSpace(QApplication::focusWidget())) return false;
   if (e->type() == QEvent::KeyRelease) {
     if (!ke->isAutoRepeat()) HandleKeyRelease(ke->key());
     return false;

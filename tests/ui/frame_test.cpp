@@ -31,6 +31,7 @@
 #include "platform/hot_keys.h"
 #include "platform/record_file.h"
 #include "platform/task.h"
+#include "ui/dialogs.h"
 #include "ui/document_window.h"
 #include "ui/level_meter.h"
 #include "ui/main_frame.h"
@@ -354,6 +355,24 @@ TEST_F(Frame, ProgressWindowIsNeverLeftEmptyBehindADialogOrAMessage) {
       EXPECT_FALSE(progressBehindBox);
     }
     EXPECT_EQ(QtProgressFactory::Current(), nullptr);
+  }
+}
+
+// A dialog narrower than its title widens to show it; a wide one keeps its width.
+TEST_F(Frame, DialogsWidenToShowTheirWholeTitle) {
+  struct Case {
+    const char* title;
+    int width;
+  };
+  for (const Case& c : {Case{"Convert Sample Rate and Channels of the Whole Document", 120},
+                        Case{"Gain", 120}, Case{"Short", 900}}) {
+    QDialog d(frame_.get());
+    d.setWindowTitle(c.title);
+    d.resize(c.width, 80);
+    d.show();
+    QApplication::processEvents();
+    EXPECT_EQ(d.width(), std::max(c.width, TitleWidth(d))) << c.title;
+    d.hide();
   }
 }
 
