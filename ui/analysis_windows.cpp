@@ -471,7 +471,7 @@ bool AnalysisWindows::ShowFrequency(DocumentWindow* w, bool open) {
   }
   if (!frequency()) frequency_ = Place(new LFrequencyWindow(settings_), "Frequency Analysis", QSize(640, 380));
   const double seconds = static_cast<double>(doc.cursor()) / std::max<double>(doc.sampleRate(), 1);
-  frequency()->SetData(std::move(data), QString("%1 at %2 s").arg(w->windowTitle()).arg(seconds, 0, 'f', 2));
+  frequency()->SetData(std::move(data), QString("%1 at %2 s").arg(QString::fromStdString(doc.Title())).arg(seconds, 0, 'f', 2));
   if (open) mdi_.setActiveSubWindow(frequency_);
   return true;
 }

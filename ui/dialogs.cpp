@@ -2,12 +2,15 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QApplication>
 #include <QDialogButtonBox>
+#include <QFontMetrics>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSpinBox>
 
 #include <algorithm>
@@ -279,6 +282,19 @@ DialogDrawer FindDialog(std::string_view name) {
   for (const auto& [n, draw] : kDrawers)
     if (n == name) return draw;
   return nullptr;
+}
+
+int TitleWidth(const QWidget& w) {
+  // The icon, the close and help buttons and the frame's edges.
+  constexpr int kTitleChrome = 120;
+  const QFont title = QApplication::font("QMdiSubWindowTitleBar");
+  return QFontMetrics(title).horizontalAdvance(w.windowTitle()) + kTitleChrome;
+}
+
+void WidenToTitle(QWidget& w) {
+  int wanted = TitleWidth(w);
+  if (const QScreen* screen = w.screen()) wanted = std::min(wanted, screen->availableGeometry().width());
+  if (w.width() < wanted) w.resize(std::max(wanted, w.minimumWidth()), w.height());
 }
 
 }  // namespace quillet::ui

@@ -64,6 +64,11 @@ bool AskParams(DialogCall& call);
 // The drawing called name; null when there is none.
 DialogDrawer FindDialog(std::string_view name);
 
+// The width a window needs for its whole title beside the title bar's icon and
+// buttons; WidenToTitle widens w to it (within its screen) when it is narrower.
+int TitleWidth(const QWidget& w);
+void WidenToTitle(QWidget& w);
+
 // "New File" and the table it edits: the rate and channel count under "Settings".
 extern const core::ParamTable kNewFileTable;
 extern const core::ParamTable kSetDefaultsTable;  // drawn by "new-file" too

@@ -1,6 +1,8 @@
 #include "ui/document_window.h"
 
 #include <QCloseEvent>
+#include <QFontMetrics>
+#include <QHelpEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -40,14 +42,15 @@ constexpr int kAutoScrollMs = 50;
 DocumentWindow::DocumentWindow(std::unique_ptr<core::WaveDocument> doc, QWidget* parent)
     : QWidget(parent), doc_(std::move(doc)) {
   setAttribute(Qt::WA_DeleteOnClose, false);
+  // The window itself holds the focus, not its first button: Space then plays, and
+  // only a button reached with Tab takes it.
+  setFocusPolicy(Qt::ClickFocus);
   overview_ = new WaveDisplay(this);
   overview_->setObjectName("overview");
   main_ = new WaveDisplay(this);
   main_->setObjectName("main");
   ruler_ = new Ruler(this);
   scroll_ = new QScrollBar(Qt::Horizontal, this);
-  scroll_->setRange(0, kScrollMax);
-  scroll_->setPageStep(1);
   for (int i = 0; i < 8; ++i) {
     auto* b = new QToolButton(this);
     b->setText(kButtons[i].text);
@@ -92,19 +95,38 @@ DocumentWindow::DocumentWindow(std::unique_ptr<core::WaveDocument> doc, QWidget*
     ScrollStep(autoScroll_);
     main_->PinMovingEdge(autoScroll_ > 0);
   });
+  // The bar is the view: its thumb is the visible part and a page is its width. The
+  // play position goes along, as it does with the other ways of moving through a file.
   connect(scroll_, &QScrollBar::actionTriggered, this, [this](int action) {
     const FrameCount len = doc_->length();
+    const View v{doc_->viewStart(), doc_->viewEnd()};
+    const FrameCount width = v.end - v.start;
     const FramePos twoSeconds = FramePos{2} * doc_->sampleRate();
     FramePos target = doc_->cursor();
     switch (action) {
-      case QAbstractSlider::SliderSingleStepSub:
-      case QAbstractSlider::SliderPageStepSub: target -= twoSeconds; break;
-      case QAbstractSlider::SliderSingleStepAdd:
-      case QAbstractSlider::SliderPageStepAdd: target += twoSeconds; break;
-      default: target = ScrollTarget(scroll_->sliderPosition(), len); break;
+      case QAbstractSlider::SliderSingleStepSub: target -= twoSeconds; break;
+      case QAbstractSlider::SliderSingleStepAdd: target += twoSeconds; break;
+      case QAbstractSlider::SliderPageStepSub:
+      case QAbstractSlider::SliderPageStepAdd: {
+        const FrameCount shift = action == QAbstractSlider::SliderPageStepAdd ? width : -width;
+        const FramePos start = std::clamp<FramePos>(v.start + shift, 0, std::max<FrameCount>(len - width, 0));
+        const View to{start, start + width};
+        target += to.start - v.start;
+        doc_->SetView(to.start, to.end);
+        break;
+      }
+      default: {
+        const ScrollBarSpan span = ScrollBarFor(v, len);
+        const View to = ViewAtScrollValue(v, scroll_->sliderPosition(), span, len);
+        target = CursorAtScrollValue(to, scroll_->sliderPosition(), span);
+        doc_->SetView(to.start, to.end);
+        break;
+      }
     }
     FollowPosition(std::clamp<FramePos>(target, 0, len));
     emit seekRequested(this, false);
+    // The bar shows the view, not where the slider was dragged past the end.
+    ShowScrollBar();
   });
   connect(ruler_, &Ruler::cursorDragged, this, [this](FramePos f) {
     FollowPosition(f);
@@ -153,7 +175,35 @@ void DocumentWindow::closeEvent(QCloseEvent* e) {
 
 bool DocumentWindow::event(QEvent* e) {
   if (e->type() == QEvent::WindowActivate || e->type() == QEvent::FocusIn) emit activated(this);
+  if (e->type() == QEvent::ParentChange && parentWidget()) {
+    // The caption belongs to the frame around us: its tool tip and width come from there.
+    parentWidget()->installEventFilter(this);
+    UpdateTitle();
+  }
   return QWidget::event(e);
+}
+
+bool DocumentWindow::eventFilter(QObject* obj, QEvent* e) {
+  if (obj == parentWidget()) {
+    if (e->type() == QEvent::Resize) UpdateTitle();
+    if (e->type() == QEvent::ToolTip) {
+      auto* help = static_cast<QHelpEvent*>(e);
+      // Only over the caption: the displays have tips of their own.
+      if (help->pos().y() < geometry().top()) {
+        QToolTip::showText(help->globalPos(), FullPath(), parentWidget());
+        return true;
+      }
+    }
+  }
+  return QWidget::eventFilter(obj, e);
+}
+
+QString DocumentWindow::FullPath() const {
+  return doc_->file().empty() ? QString::fromStdString(doc_->Title()) : QString::fromStdString(doc_->file().string());
+}
+
+QString DocumentWindow::ElidedTitle(const QFontMetrics& fm, int pixels) const {
+  return fm.elidedText(QString::fromStdString(doc_->Title()), Qt::ElideMiddle, std::max(pixels, 1));
 }
 
 void DocumentWindow::OnChange(core::WaveDocument::Change change) {
@@ -187,6 +237,16 @@ void DocumentWindow::ShowView() {
   main_->RequestView(v.start, v.end - v.start);
   ruler_->SetRange(v.start, v.end - v.start, doc_->sampleRate());
   overview_->SetRangeMark(doc_->viewStart(), doc_->viewEnd());
+  ShowScrollBar();
+}
+
+void DocumentWindow::ShowScrollBar() {
+  const ScrollBarSpan span = ScrollBarFor({doc_->viewStart(), doc_->viewEnd()}, doc_->length());
+  const QSignalBlocker block(scroll_);
+  scroll_->setRange(0, span.maximum);
+  scroll_->setPageStep(span.page);
+  scroll_->setSingleStep(std::max(span.page / 10, 1));
+  if (!scroll_->isSliderDown()) scroll_->setValue(span.value);
 }
 
 void DocumentWindow::ShowSelection() {
@@ -196,12 +256,13 @@ void DocumentWindow::ShowSelection() {
   overview_->SetMarker(doc_->cursor(), 0);
   main_->SetMarker(doc_->cursor(), 0);
   ruler_->SetMarks(doc_->selStart(), doc_->selEnd(), doc_->cursor());
-  const QSignalBlocker block(scroll_);
-  scroll_->setValue(ScrollPosition(doc_->cursor(), doc_->length()));
 }
 
 void DocumentWindow::UpdateTitle() {
-  setWindowTitle(QString::fromStdString(doc_->Title()) + "[*]");
+  // Room for the icon, the title bar's three buttons and the modified mark.
+  constexpr int kCaptionChrome = 110;
+  const QWidget* frame = parentWidget() ? parentWidget() : this;
+  setWindowTitle(ElidedTitle(QFontMetrics(frame->font()), frame->width() - kCaptionChrome) + "[*]");
   setWindowModified(doc_->modified());
 }
 

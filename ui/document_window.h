@@ -16,6 +16,7 @@
 #include "formats/wave_format.h"
 #include "ui/view_math.h"
 
+class QFontMetrics;
 class QScrollBar;
 class QToolButton;
 
@@ -72,6 +73,11 @@ class DocumentWindow : public QWidget {
   const std::vector<RulerMark>& marks() const { return marks_; }
   void ScrollStep(int direction);
 
+  // The whole path of its file (the title when it has none): the caption's tool tip.
+  QString FullPath() const;
+  // The title as the caption shows it: elided in the middle to fit `pixels`.
+  QString ElidedTitle(const QFontMetrics& fm, int pixels) const;
+
   // Lets the next close through (the frame has asked about saving).
   void ApproveClose() { closeApproved_ = true; }
 
@@ -88,12 +94,14 @@ class DocumentWindow : public QWidget {
   void resizeEvent(QResizeEvent* e) override;
   void closeEvent(QCloseEvent* e) override;
   bool event(QEvent* e) override;
+  bool eventFilter(QObject* obj, QEvent* e) override;
 
  private:
   void OnChange(core::WaveDocument::Change change);
   void ShowChain();
   void ShowView();
   void ShowSelection();
+  void ShowScrollBar();
   void UpdateTitle();
   void UpdateButtons();
   void OnSelectionFinished(FramePos first, FramePos last, FramePos marker);

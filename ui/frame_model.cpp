@@ -66,10 +66,32 @@ std::vector<RecentEntry> RecentFiles::Entries() const {
   return out;
 }
 
-std::string RecentFiles::MenuText(int position, const std::string& path) {
+namespace {
+// Whether other ends in the last `tail` characters of path, as whole names.
+bool SameTail(const std::string& other, const std::string& path, std::size_t tail) {
+  if (other.size() < tail || other.compare(other.size() - tail, tail, path, path.size() - tail, tail) != 0)
+    return false;
+  return other.size() == tail || other[other.size() - tail - 1] == '/';
+}
+}  // namespace
+
+std::string RecentFiles::MenuText(int position, const std::string& path,
+                                  const std::vector<std::string>& listed) {
   std::string shown = path;
-  if (path.size() >= 25)
-    shown = path.substr(0, 3) + ".../" + std::string(platform::PathFileName(path));
+  if (path.size() >= 25) {
+    // Grow the tail a folder at a time while another entry ends the same way.
+    std::size_t tail = platform::PathFileName(path).size();
+    auto clash = [&] {
+      return std::any_of(listed.begin(), listed.end(), [&](const std::string& other) {
+        return other != path && SameTail(other, path, tail);
+      });
+    };
+    while (tail < path.size() && clash()) {
+      const std::size_t slash = tail + 2 <= path.size() ? path.rfind('/', path.size() - tail - 2) : std::string::npos;
+      tail = slash == std::string::npos ? path.size() : path.size() - slash - 1;
+    }
+    shown = tail + 3 + 4 >= path.size() ? path : path.substr(0, 3) + ".../" + path.substr(path.size() - tail);
+  }
   return "&" + std::to_string(position) + "." + shown;
 }
 

@@ -26,8 +26,10 @@ class RecentFiles {
   void Add(const std::string& path, std::int64_t now);
   // The non-empty entries, newest first.
   std::vector<RecentEntry> Entries() const;
-  // "&%d.%s"; a path of 25 characters or more shows its first three and its file name.
-  static std::string MenuText(int position, const std::string& path);
+  // "&%d.%s"; a path of 25 characters or more shows its first three and its file name,
+  // with as many of its last folders as tell it apart from the other listed paths.
+  static std::string MenuText(int position, const std::string& path,
+                              const std::vector<std::string>& listed = {});
 
  private:
   settings::Settings& settings_;

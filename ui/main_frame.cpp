@@ -1,6 +1,7 @@
 #include "ui/main_frame.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDockWidget>
@@ -86,6 +87,12 @@ bool TakesText(QWidget* w) {
          (qobject_cast<QComboBox*>(w) && static_cast<QComboBox*>(w)->isEditable());
 }
 
+// Widgets that Space works: it presses a button, opens a list, ticks an item.
+bool TakesSpace(QWidget* w) {
+  return TakesText(w) || qobject_cast<QAbstractButton*>(w) || qobject_cast<QComboBox*>(w) ||
+         qobject_cast<QAbstractItemView*>(w);
+}
+
 }  // namespace
 
 MainFrame::MainFrame(settings::Settings& settings, core::SegmentStore& store,
@@ -123,6 +130,8 @@ MainFrame::MainFrame(settings::Settings& settings, core::SegmentStore& store,
   column->setSpacing(0);
   tabs_ = new QTabBar(centre);
   tabs_->setExpanding(false);
+  // Names of the same start stay told apart by their ends (numbers, extensions).
+  tabs_->setElideMode(Qt::ElideMiddle);
   tabs_->hide();
   connect(tabs_, &QTabBar::tabBarClicked, this, [this](int i) {
     if (i >= 0 && i < int(docs_.size())) Activate(docs_[std::size_t(i)]);
@@ -311,8 +320,10 @@ void MainFrame::RebuildRecent() {
   recentActions_.clear();
   const std::vector<RecentEntry> entries = recent_.Entries();
   int pos = 1;
+  std::vector<std::string> paths;
+  for (const RecentEntry& e : entries) paths.push_back(e.path);
   for (const RecentEntry& e : entries) {
-    auto* a = new QAction(Q(RecentFiles::MenuText(pos, e.path)), this);
+    auto* a = new QAction(Q(RecentFiles::MenuText(pos, e.path, paths)), this);
     a->setData(core::kCmdRecentFirst + e.number - 1);
     a->setStatusTip("Open the recent closed file.");
     connect(a, &QAction::triggered, this, [this, path = e.path] { OpenFile(path); });
@@ -675,6 +686,7 @@ void MainFrame::UpdateTabs() {
   for (int i = 0; i < n; ++i) {
     const auto& d = docs_[std::size_t(i)]->doc();
     tabs_->addTab(Q(d.Title()) + (d.modified() ? "*" : ""));
+    tabs_->setTabToolTip(i, docs_[std::size_t(i)]->FullPath());
     if (docs_[std::size_t(i)] == active_) tabs_->setCurrentIndex(i);
   }
   tabs_->show();
@@ -970,6 +982,11 @@ bool MainFrame::eventFilter(QObject* obj, QEvent* e) {
     FitSubWindows();
     return false;
   }
+  // Every dialog, ours or the toolkit's, shows its whole title.
+  if (e->type() == QEvent::Show && obj->isWidgetType() && qobject_cast<QDialog*>(obj)) {
+    WidenToTitle(*static_cast<QWidget*>(obj));
+    return false;
+  }
   if (e->type() != QEvent::KeyPress && e->type() != QEvent::KeyRelease &&
       e->type() != QEvent::ShortcutOverride)
     return QMainWindow::eventFilter(obj, e);
@@ -980,6 +997,7 @@ bool MainFrame::eventFilter(QObject* obj, QEvent* e) {
   if (!target || target->window() != this || TakesText(QApplication::focusWidget()))
     return false;
   auto* ke = static_cast<QKeyEvent*>(e);
+  if (ke->key() == Qt::Key_Space && TakesSpace(QApplication::focusWidget())) return false;
   if (e->type() == QEvent::KeyRelease) {
     if (!ke->isAutoRepeat()) HandleKeyRelease(ke->key());
     return false;

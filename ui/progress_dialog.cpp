@@ -27,9 +27,10 @@ QString Q(std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(s.s
 
 class QtProgressWindow final : public platform::ProgressWindow {
  public:
+  // Shown once the task first pumps events, i.e. does its work: a task that asks
+  // for options or fails at once leaves no empty window behind its dialog or box.
   explicit QtProgressWindow(QWidget* owner) : dialog_(new ProgressDialog(owner)) {
     CurrentSlot() = dialog_;
-    dialog_->show();
     if (auto& hook = OpenHook()) hook(dialog_);
   }
   ~QtProgressWindow() override { delete dialog_.data(); }
@@ -45,6 +46,10 @@ class QtProgressWindow final : public platform::ProgressWindow {
   }
   bool PumpEvents(int waitMs) override {
     if (!dialog_ || dialog_->cancelled()) return true;
+    if (!shown_) {
+      shown_ = true;
+      dialog_->show();
+    }
     if (waitMs > 0) {
       // The timer's event ends the wait when nothing else arrives.
       QTimer wake;
@@ -57,11 +62,18 @@ class QtProgressWindow final : public platform::ProgressWindow {
   }
   void ShowMessage(std::string_view text, std::string_view caption,
                    platform::MessageIcon icon) override {
-    ShowMessageBox(dialog_, text, caption, icon, platform::MessageButtons::Ok);
+    // The task ends with its message: the progress is over before the box opens.
+    QWidget* owner = dialog_ ? dialog_->parentWidget() : nullptr;
+    if (dialog_) {
+      shown_ = true;
+      dialog_->hide();
+    }
+    ShowMessageBox(owner, text, caption, icon, platform::MessageButtons::Ok);
   }
 
  private:
   QPointer<ProgressDialog> dialog_;
+  bool shown_ = false;
 };
 
 }  // namespace

@@ -58,17 +58,30 @@ View ShownView(View v, std::uint32_t rate) {
   return {0, std::max<FrameCount>(rate, 1)};
 }
 
-FramePos ScrollTarget(int pos, FrameCount length) {
-  pos = std::clamp(pos, 0, kScrollMax);
-  const auto target = static_cast<FramePos>(static_cast<double>(length) * pos * 0.005);
-  return std::clamp<FramePos>(target, 0, std::max<FrameCount>(length, 0));
+ScrollBarSpan ScrollBarFor(View v, FrameCount length) {
+  ScrollBarSpan s;
+  if (length <= 0) return s;
+  // A million steps is finer than any screen, and far from INT_MAX.
+  s.unit = std::max<FrameCount>(1, (length + 999'999) / 1'000'000);
+  const FrameCount width = std::clamp<FrameCount>(v.end - v.start, 0, length);
+  s.maximum = static_cast<int>((length - width) / s.unit);
+  s.page = std::max(1, static_cast<int>(width / s.unit));
+  s.value = std::clamp(static_cast<int>(std::clamp<FramePos>(v.start, 0, length) / s.unit), 0, s.maximum);
+  return s;
 }
 
-int ScrollPosition(FramePos cursor, FrameCount length) {
-  if (length <= 0) return 0;
-  const double pos = static_cast<double>(cursor) * (kScrollMax + 1) / static_cast<double>(length);
-  // The ×201 of the mapping reaches 201 at the end: clamp to the bar's range.
-  return std::clamp(static_cast<int>(std::min(pos, 1e9)), 0, kScrollMax);
+View ViewAtScrollValue(View v, int value, const ScrollBarSpan& span, FrameCount length) {
+  const FrameCount width = std::clamp<FrameCount>(v.end - v.start, 0, std::max<FrameCount>(length, 0));
+  const FramePos start = value >= span.maximum ? length - width
+                                               : std::clamp<FramePos>(FramePos(std::max(value, 0)) * span.unit,
+                                                                      0, std::max<FrameCount>(length - width, 0));
+  return {start, start + width};
+}
+
+FramePos CursorAtScrollValue(View shown, int value, const ScrollBarSpan& span) {
+  if (span.maximum <= 0) return value > 0 ? shown.end : shown.start;
+  const double share = std::clamp(double(value) / span.maximum, 0.0, 1.0);
+  return shown.start + static_cast<FramePos>(share * static_cast<double>(shown.end - shown.start));
 }
 
 View FollowView(View v, FramePos cursor) {

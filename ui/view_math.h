@@ -21,8 +21,6 @@ struct View {
 
 // The shortest view Zoom In gives, in frames.
 inline constexpr FrameCount kMinZoomFrames = 100;
-// The scroll bar's range is 0..kScrollMax.
-inline constexpr int kScrollMax = 200;
 
 // [max(0, start), min(length, end)], never reversed.
 View ClampView(View v, FrameCount length);
@@ -38,10 +36,19 @@ View ShownView(View v, std::uint32_t rate);
 View ZoomAboutView(View v, FramePos anchor, double factor, FrameCount length);
 // The view moved by steps tenths of its width (negative: left), inside the audio.
 View ScrolledView(View v, double steps, FrameCount length);
-// Where the play position moves when the scroll bar moves to pos (0..kScrollMax).
-FramePos ScrollTarget(int pos, FrameCount length);
-// The scroll bar position of frame cursor; 0 while no length is known.
-int ScrollPosition(FramePos cursor, FrameCount length);
+// The scroll bar over a view: its value is where the view starts and its page how
+// wide it is, both in units of `unit` frames so that long files fit an int.
+struct ScrollBarSpan {
+  int maximum = 0, page = 1, value = 0;
+  FrameCount unit = 1;
+  friend bool operator==(const ScrollBarSpan&, const ScrollBarSpan&) = default;
+};
+ScrollBarSpan ScrollBarFor(View v, FrameCount length);
+// The view the thumb at value shows (same width), and the play position that goes with
+// it: as far through that view as the thumb is through its travel, so the start of the
+// bar is the start of the audio and its end the end.
+View ViewAtScrollValue(View v, int value, const ScrollBarSpan& span, FrameCount length);
+FramePos CursorAtScrollValue(View shown, int value, const ScrollBarSpan& span);
 // The view after the play position moved to cursor: shifted (same width) so that
 // the cursor is inside.
 View FollowView(View v, FramePos cursor);

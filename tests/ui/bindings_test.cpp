@@ -8,6 +8,7 @@
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTest>
+#include <QToolButton>
 
 #include <gtest/gtest.h>
 
@@ -20,6 +21,7 @@
 #include "ui/format_dialogs.h"
 #include "ui/level_meter.h"
 #include "ui/playback.h"
+#include "ui/progress_dialog.h"
 
 namespace quillet::ui {
 namespace {
@@ -109,6 +111,7 @@ TEST_F(Frame, SaveAsMp3AsksItsOptionsAndWhetherToReplace) {
   });
   answers_ = {Answer::No, Answer::Yes};  // not the first time, then replace it
   DialogScript script("LMp3EncodeDlg", [](QDialog& d) {
+    EXPECT_EQ(QtProgressFactory::Current(), nullptr) << "no progress window behind the options";
     auto* rate = d.findChild<QComboBox*>("CBRBitRate");
     rate->setCurrentIndex(rate->findText("64 kbps"));
   });
@@ -402,6 +405,8 @@ TEST_F(Frame, PlayKeyPlaysTheSelectionAndTheCursorFollows) {
 
 TEST_F(Frame, SpacePlaysPausesAndResumesAndEscapeStops) {
   DocumentWindow* w = Open(8000, 1, 80000, 0.5);
+  // Not its first button: that would take Space for itself.
+  EXPECT_EQ(QApplication::focusWidget(), w) << "a new document's window holds the focus";
   Key(Qt::Key_Space);
   EXPECT_TRUE(frame_->playback().IsPlaying());
   ASSERT_TRUE(PumpUntil([&] {
@@ -421,6 +426,17 @@ TEST_F(Frame, SpacePlaysPausesAndResumesAndEscapeStops) {
   }));
   Key(Qt::Key_Escape);
   EXPECT_FALSE(frame_->playback().IsPlaying());
+  // A focused button takes Space for itself: it is pressed, nothing plays.
+  frame_->activateWindow();
+  QToolButton* zoomIn = w->button(84);
+  zoomIn->setFocus();
+  ASSERT_EQ(QApplication::focusWidget(), zoomIn);
+  const FrameCount width = w->doc().viewEnd() - w->doc().viewStart();
+  QTest::keyClick(zoomIn, Qt::Key_Space);
+  QApplication::processEvents();
+  EXPECT_FALSE(frame_->playback().IsPlaying());
+  EXPECT_EQ(w->doc().viewEnd() - w->doc().viewStart(), width / 2);
+  w->setFocus();
   // Closing the played document while it plays stops the player first.
   Key(Qt::Key_Space);
   EXPECT_TRUE(frame_->playback().IsPlaying());

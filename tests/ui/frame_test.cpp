@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QMessageBox>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTest>
@@ -29,8 +30,12 @@
 #include "formats/document_io.h"
 #include "platform/hot_keys.h"
 #include "platform/record_file.h"
+#include "platform/task.h"
+#include "ui/dialogs.h"
 #include "ui/document_window.h"
+#include "ui/level_meter.h"
 #include "ui/main_frame.h"
+#include "ui/progress_dialog.h"
 #include "ui/qt_prompter.h"
 #include "ui/wave_display.h"
 
@@ -207,6 +212,168 @@ TEST_F(Frame, WheelScrollsAndCtrlWheelZoomsAboutThePointer) {
   EXPECT_NEAR(double(d->FrameAtPixel(x)), double(pointed), 4000.0 / d->columns() + 1);
   wheel(x, -120, Qt::ControlModifier);
   EXPECT_EQ(doc.viewEnd() - doc.viewStart(), 8000);
+}
+
+// The scroll bar pages by the visible width, its thumb is the visible part, and
+// dragging the thumb to the end shows the end with the play position there.
+TEST_F(Frame, ScrollBarPagesTheViewAndItsThumbIsTheVisiblePart) {
+  DocumentWindow* w = Open(8000, 1, 80000);
+  auto& doc = w->doc();
+  doc.SetView(8000, 16000);
+  doc.SetCursor(9000);
+  QApplication::processEvents();
+  QScrollBar* bar = w->scrollBar();
+  EXPECT_EQ(bar->pageStep(), 8000);
+  EXPECT_EQ(bar->maximum(), 72000);
+  EXPECT_EQ(bar->value(), 8000);
+  bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
+  QApplication::processEvents();
+  EXPECT_EQ(doc.viewStart(), 16000);
+  EXPECT_EQ(doc.viewEnd(), 24000);
+  EXPECT_EQ(doc.cursor(), 17000) << "the play position keeps its place on screen";
+  EXPECT_EQ(bar->value(), 16000);
+  bar->triggerAction(QAbstractSlider::SliderPageStepSub);
+  bar->triggerAction(QAbstractSlider::SliderPageStepSub);
+  QApplication::processEvents();
+  EXPECT_EQ(doc.viewStart(), 0);
+  EXPECT_EQ(doc.cursor(), 1000);
+  EXPECT_EQ(bar->value(), 0);
+  bar->setSliderPosition(bar->maximum());
+  bar->triggerAction(QAbstractSlider::SliderMove);
+  QApplication::processEvents();
+  EXPECT_EQ(doc.viewEnd(), 80000);
+  EXPECT_EQ(doc.cursor(), 80000);
+  // A zoom changes the thumb with the view.
+  w->ZoomFull();
+  QApplication::processEvents();
+  EXPECT_EQ(bar->maximum(), 0);
+  EXPECT_EQ(bar->pageStep(), 80000);
+}
+
+// The meter's scale lines up with its bars and its labels never overprint; stereo
+// lanes are labelled; the display-mode buttons explain themselves.
+TEST_F(Frame, MeterScaleLanesAndDisplayModeTips) {
+  for (int width : {120, 170, 400}) {
+    LevelMeterWidget m;
+    m.resize(width, m.sizeHint().height());
+    const auto labels = m.ScaleLabels();
+    ASSERT_GE(labels.size(), 2u) << width;
+    bool zero = false;
+    for (std::size_t i = 0; i < labels.size(); ++i) {
+      const auto& l = labels[i];
+      EXPECT_GE(l.left, 0);
+      if (i > 0) {
+        EXPECT_GT(l.left, labels[i - 1].left) << width;
+      }
+      if (l.db == 0) {
+        zero = true;
+        // Centred under the bars' 0 dB line.
+        EXPECT_LE(l.left, m.XOfDb(0));
+        EXPECT_GE(l.left + 10, m.XOfDb(0));
+      }
+    }
+    EXPECT_TRUE(zero) << width;
+    EXPECT_EQ(m.XOfDb(-60), m.BarArea().left());
+    EXPECT_EQ(m.XOfDb(15), m.BarArea().right());
+  }
+  EXPECT_EQ(LevelMeterWidget::LaneLabel(0, 2), "L");
+  EXPECT_EQ(LevelMeterWidget::LaneLabel(1, 2), "R");
+  EXPECT_TRUE(LevelMeterWidget::LaneLabel(0, 1).isEmpty());
+
+  // Drawn: the lane labels left of the bars and the scale's text under them.
+  LevelMeterWidget m;
+  m.resize(170, m.sizeHint().height());
+  devices::LLevelRecord rec;
+  rec.channels = 2;
+  rec.level[0] = -6;
+  rec.level[1] = -30;
+  m.Update(rec);
+  const QImage img = m.grab().toImage();
+  auto lit = [&](QRect r) {
+    for (int y = r.top(); y <= r.bottom(); ++y)
+      for (int x = r.left(); x <= r.right(); ++x)
+        if (qGray(img.pixel(x, y)) > 100) return true;
+    return false;
+  };
+  const QRect bars = m.BarArea();
+  EXPECT_TRUE(lit(QRect(0, bars.top(), bars.left() - 1, bars.height() / 2)));
+  EXPECT_TRUE(lit(QRect(0, bars.top() + bars.height() / 2, bars.left() - 1, bars.height() / 2)));
+  EXPECT_TRUE(lit(QRect(0, bars.bottom() + 4, img.width(), img.height() - bars.bottom() - 4)));
+
+  DocumentWindow* w = Open(8000, 2, 800);
+  for (int id : {88, 89, 91}) EXPECT_FALSE(w->button(id)->toolTip().isEmpty()) << id;
+}
+
+// A progress window shows once its task works, never behind a dialog the task asks
+// first, and is gone before the task's failure message opens.
+TEST_F(Frame, ProgressWindowIsNeverLeftEmptyBehindADialogOrAMessage) {
+  struct Step {
+    bool askFirst;   // a modal dialog before any work
+    bool work;       // pumps, as a task does between blocks
+    bool fail;       // ends with its message
+  };
+  const Step steps[] = {{true, true, false}, {false, false, true}, {false, true, true}};
+  for (const Step& step : steps) {
+    struct Scripted final : platform::LProgressDialog {
+      Step step;
+      QWidget* parent;
+      bool progressBehindDialog = true, progressWhileWorking = false;
+      Scripted(Step s, QWidget* p) : LProgressDialog("Scripted"), step(s), parent(p) {}
+      bool Execute() override {
+        if (step.askFirst) {
+          QDialog asked(parent);
+          QTimer::singleShot(0, &asked, [&] {
+            progressBehindDialog = QtProgressFactory::Current() != nullptr;
+            asked.accept();
+          });
+          asked.exec();
+        }
+        if (step.work) {
+          Pump();
+          progressWhileWorking = QtProgressFactory::Current() != nullptr;
+        }
+        if (step.fail) ShowError("It went wrong.");
+        result = step.fail ? platform::kTaskFailed : platform::kTaskDone;
+        return true;
+      }
+    } task(step, frame_.get());
+    bool progressBehindBox = true;
+    QtPrompter::SetBoxHook([&](QMessageBox& box) -> std::optional<Answer> {
+      boxes_.push_back(box.text().toStdString());
+      progressBehindBox = QtProgressFactory::Current() != nullptr;
+      return Answer::Ok;
+    });
+    boxes_.clear();
+    QtProgressFactory factory(frame_.get(), {});
+    ASSERT_TRUE(task.Run(factory));
+    if (step.askFirst) {
+      EXPECT_FALSE(task.progressBehindDialog);
+    }
+    EXPECT_EQ(task.progressWhileWorking, step.work);
+    if (step.fail) {
+      EXPECT_EQ(boxes_, std::vector<std::string>{"It went wrong."});
+      EXPECT_FALSE(progressBehindBox);
+    }
+    EXPECT_EQ(QtProgressFactory::Current(), nullptr);
+  }
+}
+
+// A dialog narrower than its title widens to show it; a wide one keeps its width.
+TEST_F(Frame, DialogsWidenToShowTheirWholeTitle) {
+  struct Case {
+    const char* title;
+    int width;
+  };
+  for (const Case& c : {Case{"Convert Sample Rate and Channels of the Whole Document", 120},
+                        Case{"Gain", 120}, Case{"Short", 900}}) {
+    QDialog d(frame_.get());
+    d.setWindowTitle(c.title);
+    d.resize(c.width, 80);
+    d.show();
+    QApplication::processEvents();
+    EXPECT_EQ(d.width(), std::max(c.width, TitleWidth(d))) << c.title;
+    d.hide();
+  }
 }
 
 TEST_F(Frame, DisplayPaintsTheGivenColoursAndSelection) {
@@ -404,6 +571,22 @@ TEST_F(Frame, TabsStatusAndTimeFieldsFollowTheActiveDocument) {
   EXPECT_EQ(frame_->timeField(2)->text().toStdString(), "0:00:00.500");
   frame_->tabs()->tabBarClicked(0);
   EXPECT_EQ(frame_->statusRate()->text().toStdString(), "Sample Rate: 8000   Mono");
+
+  // Long names keep both ends in the tab and the caption; the whole path is the tip.
+  const std::string name = "a-very-long-recording-from-the-first-morning-take-7.wav";
+  DocumentWindow* c = Open(8000, 1, 800, 0.5, name.c_str());
+  EXPECT_EQ(frame_->tabs()->elideMode(), Qt::ElideMiddle);
+  EXPECT_EQ(frame_->tabs()->tabToolTip(2).toStdString(), (dir_ / name).string());
+  EXPECT_EQ(c->FullPath().toStdString(), (dir_ / name).string());
+  c->parentWidget()->resize(260, 200);
+  QApplication::processEvents();
+  const QString caption = c->windowTitle();
+  EXPECT_TRUE(caption.startsWith("a-very")) << caption.toStdString();
+  EXPECT_TRUE(caption.endsWith("7.wav[*]")) << caption.toStdString();
+  EXPECT_TRUE(caption.contains(QChar(0x2026))) << caption.toStdString();
+  c->parentWidget()->resize(900, 200);
+  QApplication::processEvents();
+  EXPECT_EQ(c->windowTitle().toStdString(), name + "[*]");
 }
 
 TEST_F(Frame, ShiftWithArrowKeysExtendsTheSelectionFromWhereShiftWentDown) {

@@ -112,6 +112,19 @@ TEST(RecentFiles, TwelfthFileReplacesTheOldestAndMenuTextsShorten) {
   EXPECT_EQ(entries[1].path, "/f3");
   EXPECT_EQ(RecentFiles::MenuText(2, std::string(24, 'a')), "&2." + std::string(24, 'a'));
   EXPECT_EQ(RecentFiles::MenuText(1, "/home/someone/music/x.wav"), "&1./ho.../x.wav");
+
+  // Files of one name show as many of their folders as tell them apart; a name that
+  // only ends the same ("bx.wav") is no clash.
+  const std::vector<std::string> listed = {"/home/someone/music/live/x.wav", "/home/someone/music/demo/x.wav",
+                                           "/home/someone/old/demo/x.wav", "/home/someone/music/live/bx.wav"};
+  EXPECT_EQ(RecentFiles::MenuText(1, listed[0], listed), "&1./ho.../live/x.wav");
+  EXPECT_EQ(RecentFiles::MenuText(2, listed[1], listed), "&2./ho.../music/demo/x.wav");
+  EXPECT_EQ(RecentFiles::MenuText(3, listed[2], listed), "&3./ho.../old/demo/x.wav");
+  EXPECT_EQ(RecentFiles::MenuText(4, listed[3], listed), "&4./ho.../bx.wav");
+  // Telling apart needs the whole path: shown whole.
+  EXPECT_EQ(RecentFiles::MenuText(1, "/a/x-long-file-name-here.wav", {"/a/x-long-file-name-here.wav",
+                                                                      "/b/a/x-long-file-name-here.wav"}),
+            "&1./a/x-long-file-name-here.wav");
 }
 
 TEST(CommandLine, StopsAtExitTakesOnlyNumbersForWindowAndSkipsBareNames) {
@@ -140,12 +153,44 @@ TEST(ViewMath, ZoomAndScrollStayInsideTheAudio) {
   EXPECT_EQ(ZoomOutView({0, 0}, 0), (View{0, 0}));
   EXPECT_EQ(ShownView({0, 0}, 8000), (View{0, 8000}));
   EXPECT_EQ(ShownView({0, 0}, 0), (View{0, 1}));
-  EXPECT_EQ(ScrollPosition(1000, 1000), kScrollMax);
-  EXPECT_EQ(ScrollPosition(5, 0), 0);
-  EXPECT_EQ(ScrollTarget(400, 1000), 1000);
-  EXPECT_EQ(ScrollTarget(100, 1000), 500);
   EXPECT_EQ(FollowView({100, 200}, 250), (View{150, 250}));
   EXPECT_EQ(FollowView({100, 200}, 50), (View{50, 150}));
+}
+
+// The scroll bar's thumb is the view; long files are counted in coarser units so the
+// numbers fit an int; the play position that goes with a thumb lies inside its view.
+TEST(ViewMath, ScrollBarSpansTheViewAndItsThumbMapsBack) {
+  struct Case {
+    View v;
+    FrameCount length;
+    ScrollBarSpan want;
+  };
+  const Case cases[] = {
+      {{250, 350}, 1000, {900, 100, 250, 1}},
+      {{0, 1000}, 1000, {0, 1000, 0, 1}},
+      {{0, 0}, 0, {0, 1, 0, 1}},
+      // Ten hours at 192 kHz: 6912 frames a unit.
+      {{0, 6'912'000}, 6'912'000'000, {999'000, 1'000, 0, 6'912}},
+  };
+  for (const Case& c : cases) {
+    const ScrollBarSpan s = ScrollBarFor(c.v, c.length);
+    EXPECT_EQ(s, c.want) << c.v.start << ".." << c.v.end << " of " << c.length;
+    for (int value : {0, s.maximum / 3, s.maximum, s.maximum + 5}) {
+      const View to = ViewAtScrollValue(c.v, value, s, c.length);
+      EXPECT_EQ(to.end - to.start, c.v.end - c.v.start);
+      EXPECT_GE(to.start, 0);
+      EXPECT_LE(to.end, c.length);
+      const FramePos cursor = CursorAtScrollValue(to, value, s);
+      EXPECT_GE(cursor, to.start) << value;
+      EXPECT_LE(cursor, to.end) << value;
+    }
+  }
+  // The far end of the travel reaches the end of the audio exactly, even when the
+  // unit does not divide it.
+  const ScrollBarSpan s = ScrollBarFor({0, 6'912'000}, 6'912'000'001);
+  const View last = ViewAtScrollValue({0, 6'912'000}, s.maximum, s, 6'912'000'001);
+  EXPECT_EQ(last.end, 6'912'000'001);
+  EXPECT_EQ(CursorAtScrollValue(last, s.maximum, s), 6'912'000'001);
 }
 
 TEST(ViewMath, WheelZoomKeepsThePointedFrameInPlaceAndScrollStaysInside) {

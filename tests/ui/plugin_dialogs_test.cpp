@@ -9,6 +9,7 @@
 
 #include "core/chain_source.h"
 #include "frame_fixture.h"
+#include "ui/progress_dialog.h"
 
 namespace quillet::ui {
 namespace {
@@ -78,8 +79,15 @@ TEST_F(PluginDialogs, ChooseSetApplyUndoRecallAndSurviveACrash) {
   frame_->Command(core::kCmdUndo);
 
   const std::size_t boxes = boxes_.size();
+  bool progressBehindBox = false;
+  QtPrompter::SetBoxHook([&](QMessageBox& box) -> std::optional<Answer> {
+    boxes_.push_back(box.text().toStdString());
+    progressBehindBox = progressBehindBox || QtProgressFactory::Current() != nullptr;
+    return Answer::Ok;
+  });
   Apply(core::kCmdPluginEffects, "q_crash", "port:Gain", 1);
   ASSERT_GT(boxes_.size(), boxes);
+  EXPECT_FALSE(progressBehindBox) << "the failed effect's progress window closes first";
   EXPECT_NE(boxes_.back().find("Applying LADSPA effect FAILED."), std::string::npos) << boxes_.back();
   EXPECT_NE(boxes_.back().find("crashed"), std::string::npos) << boxes_.back();
   EXPECT_EQ(Peak(w->doc()), before);
