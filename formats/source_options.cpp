@@ -17,7 +17,7 @@ using platform::ByteSource;
 namespace {
 
 std::vector<std::uint8_t> Bytes(ByteSource& b, std::uint64_t at, std::size_t n) {
-  if (at >= b.Size()) return {};
+  if (n == 0 || at >= b.Size()) return {};
   std::vector<std::uint8_t> out(static_cast<std::size_t>(std::min<std::uint64_t>(n, b.Size() - at)));
   out.resize(b.ReadAt(at, out.data(), out.size()));
   return out;

@@ -14,6 +14,7 @@ std::size_t CopyFrom(std::string_view bytes, std::uint64_t offset, void* out, st
   if (offset >= bytes.size()) return 0;
   const std::size_t have = bytes.size() - static_cast<std::size_t>(offset);
   const std::size_t take = n < have ? n : have;
+  if (take == 0) return 0;  // an empty read may come with no buffer at all
   std::memcpy(out, bytes.data() + offset, take);
   return take;
 }
