@@ -414,8 +414,9 @@ ChainImage ApplyDelta(const ChainImage& base, const ChainDelta& d) {
   return out;
 }
 
-std::string EncodeChanges(const JournalImage& j, const ChangeParts& parts) {
-  Out o;
+namespace {
+// The fields every record of a document's state starts with, after the record header.
+void PutDocumentState(Out& o, const JournalImage& j) {
   o.bytes.resize(kRecordHeaderBytes);
   o.Put(j.changedAtMs);
   o.Put(static_cast<std::int32_t>(j.untitledNumber));
@@ -426,6 +427,12 @@ std::string EncodeChanges(const JournalImage& j, const ChangeParts& parts) {
   o.Put(static_cast<std::int64_t>(j.mark2));
   o.Positions(j.present);
   o.Put(static_cast<std::int32_t>(j.undoIndex));
+}
+}  // namespace
+
+std::string EncodeChanges(const JournalImage& j, const ChangeParts& parts) {
+  Out o;
+  PutDocumentState(o, j);
   o.Put(static_cast<std::uint8_t>(parts.present.has_value()));
   if (parts.present) o.Delta(*parts.present);
   std::uint8_t mask = 0;
@@ -454,16 +461,7 @@ std::string JournalFileHeader() {
 
 std::string EncodeRecord(const JournalImage& j, RecordParts parts) {
   Out o;
-  o.bytes.resize(kRecordHeaderBytes);
-  o.Put(j.changedAtMs);
-  o.Put(static_cast<std::int32_t>(j.untitledNumber));
-  o.Text(j.file);
-  o.Put(j.savedVersion);
-  o.Put(j.nextVersion);
-  o.Put(static_cast<std::int64_t>(j.mark1));
-  o.Put(static_cast<std::int64_t>(j.mark2));
-  o.Positions(j.present);
-  o.Put(static_cast<std::int32_t>(j.undoIndex));
+  PutDocumentState(o, j);
   o.Put(static_cast<std::uint8_t>(parts.presentChain));
   if (parts.presentChain) o.Chain(j.present.chain);
   o.Put(parts.entries);

@@ -89,19 +89,6 @@ PluginInfo Describe(const LADSPA_Descriptor& d, const std::string& path, float r
   return info;
 }
 
-std::vector<std::string> SharedObjects(const std::string& folder) {
-  std::vector<std::string> files;
-  DIR* dir = opendir(folder.c_str());
-  if (!dir) return files;
-  while (const dirent* e = readdir(dir)) {
-    const std::string name = e->d_name;
-    if (name.size() > 3 && name.compare(name.size() - 3, 3, ".so") == 0) files.push_back(folder + "/" + name);
-  }
-  closedir(dir);
-  std::sort(files.begin(), files.end());
-  return files;
-}
-
 // The plug-in's instances, one per group of channels, activated once and run on
 // buffers connected once: the block size never changes under a stateful effect.
 class LadspaProcessor final : public LPluginProcessor {
@@ -198,6 +185,19 @@ class LadspaProcessor final : public LPluginProcessor {
 
 }  // namespace
 
+std::vector<std::string> SharedObjectsIn(const std::string& folder) {
+  std::vector<std::string> files;
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) return files;
+  while (const dirent* e = readdir(dir)) {
+    const std::string name = e->d_name;
+    if (name.size() > 3 && name.compare(name.size() - 3, 3, ".so") == 0) files.push_back(folder + "/" + name);
+  }
+  closedir(dir);
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
 std::vector<std::string> LadspaFolders(const char* pathValue, const char* home) {
   std::vector<std::string> folders;
   if (pathValue && *pathValue) {
@@ -221,7 +221,7 @@ std::vector<std::string> LadspaFoldersFromEnvironment() {
 std::vector<PluginInfo> ScanLadspa(const std::vector<std::string>& folders) {
   std::vector<PluginInfo> found;
   for (const std::string& folder : folders) {
-    for (const std::string& path : SharedObjects(folder)) {
+    for (const std::string& path : SharedObjectsIn(folder)) {
       Library lib(path);
       const LADSPA_Descriptor_Function entry = lib.entry();
       if (!entry) continue;

@@ -19,6 +19,9 @@ std::vector<std::string> LadspaFolders(const char* pathValue, const char* home);
 // LadspaFolders of this process's environment.
 std::vector<std::string> LadspaFoldersFromEnvironment();
 
+// The *.so files of folder, sorted; none when it cannot be read.
+std::vector<std::string> SharedObjectsIn(const std::string& folder);
+
 // Every plug-in of every library in folders, in folder then file order.
 std::vector<PluginInfo> ScanLadspa(const std::vector<std::string>& folders);
 

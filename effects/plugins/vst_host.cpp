@@ -1,6 +1,5 @@
 #include "effects/plugins/vst_host.h"
 
-#include <dirent.h>
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -141,17 +140,8 @@ class VstProcessor final : public LPluginProcessor {
 std::string VstFolder(const settings::Settings& settings) { return settings.GetString("Settings", "VSTFolder", ""); }
 
 std::vector<std::string> VstLibraries(const std::string& folder) {
-  std::vector<std::string> files;
-  if (folder.empty()) return files;
-  DIR* dir = opendir(folder.c_str());
-  if (!dir) return files;
-  while (const dirent* e = readdir(dir)) {
-    const std::string name = e->d_name;
-    if (name.size() > 3 && name.compare(name.size() - 3, 3, ".so") == 0) files.push_back(folder + "/" + name);
-  }
-  closedir(dir);
-  std::sort(files.begin(), files.end());
-  return files;
+  if (folder.empty()) return {};
+  return SharedObjectsIn(folder);
 }
 
 bool LoadVstInfo(const std::string& path, PluginInfo& info, std::string* why) {
