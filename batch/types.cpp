@@ -141,12 +141,12 @@ std::string SummaryOf(const BatchCommand& c, const settings::Settings& s) {
       out += ch;
       continue;
     }
-    const char spec = t.summary[++i];
-    if (spec == '%') {
+    const char conversion = t.summary[++i];
+    if (conversion == '%') {
       out += '%';
     } else if (next < values.size()) {
       const std::int64_t v = values[next++];
-      out += spec == 's' ? std::string(CompressorRatioLabel(v)) : std::to_string(v);
+      out += conversion == 's' ? std::string(CompressorRatioLabel(v)) : std::to_string(v);
     }
   }
   return out;

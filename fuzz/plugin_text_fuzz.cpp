@@ -28,16 +28,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     info.controls = {{.index = 2, .symbol = "gain", .name = "Gain", .min = 0, .max = 4, .def = 1},
                      {.index = 3, .symbol = "on", .name = "On", .min = 0, .max = 1, .def = 0, .toggled = true},
                      {.index = 4, .symbol = "n", .name = "N", .min = -5, .max = 5, .def = 0, .integer = true}};
-    PluginSpec spec;
+    PluginRequest request;
     std::string why;
-    if (!ParsePluginSpec(rest, spec, &why)) return why.empty() ? (std::abort(), 0) : 0;
+    if (!ParsePluginRequest(rest, request, &why)) return why.empty() ? (std::abort(), 0) : 0;
     std::vector<float> values;
-    if (!ResolveControls(info, spec, values, &why)) return 0;
+    if (!ResolveControls(info, request, values, &why)) return 0;
     if (values.size() != info.controls.size()) std::abort();
     for (std::size_t i = 0; i < values.size(); ++i)
       if (!(values[i] >= info.controls[i].min && values[i] <= info.controls[i].max)) std::abort();
-    PluginSpec back;
-    if (!ParsePluginSpec(FormatPluginSpec(info, values), back, &why)) std::abort();
+    PluginRequest back;
+    if (!ParsePluginRequest(FormatPluginRequest(info, values), back, &why)) std::abort();
   } else {
     const std::vector<Voice> voices = ParseVoices(rest);
     const int i = FindVoice(voices, rest.substr(0, rest.find('\n')));

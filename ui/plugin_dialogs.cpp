@@ -114,7 +114,7 @@ class FolderEdit final : public QLineEdit {
 // The command's text for info at values: LADSPA by label, or by number where two
 // libraries share the label.
 std::string SpecText(const std::vector<PluginInfo>& all, const PluginInfo& info, const std::vector<float>& values) {
-  std::string text = effects::plugins::FormatPluginSpec(info, values);
+  std::string text = effects::plugins::FormatPluginRequest(info, values);
   if (info.family != "ladspa") return text;
   int sharing = 0;
   for (const PluginInfo& p : all) sharing += p.family == "ladspa" && p.label == info.label;
@@ -241,9 +241,9 @@ bool AskChooser(DialogCall& call, bool vst) {
   }
   fill();
   // The plug-in of the last run is chosen again.
-  effects::plugins::PluginSpec last;
+  effects::plugins::PluginRequest last;
   std::string ignored;
-  if (effects::plugins::ParsePluginSpec(call.values.Text(0), last, &ignored))
+  if (effects::plugins::ParsePluginRequest(call.values.Text(0), last, &ignored))
     for (std::size_t i = 0; i < plugins.size(); ++i)
       if (Names(plugins[i], last.id)) {
         list->setCurrentItem(list->topLevelItem(int(i)));

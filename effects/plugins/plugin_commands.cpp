@@ -44,25 +44,25 @@ std::vector<PluginInfo> InstalledPlugins(const settings::Settings& settings) {
   return all;
 }
 
-bool ValuesFor(const PluginInfo& info, const PluginSpec& spec, const settings::Settings& settings,
+bool ValuesFor(const PluginInfo& info, const PluginRequest& request, const settings::Settings& settings,
                std::vector<float>& values, std::string* why) {
-  PluginSpec merged{info.id, {}};
+  PluginRequest merged{info.id, {}};
   if (const auto stored = settings.Find(kPluginValuesSection, StoreKey(info))) {
-    PluginSpec old;
+    PluginRequest old;
     std::string ignored;
     // Stored values of a port the plug-in has lost since are dropped quietly.
-    if (ParsePluginSpec(*stored, old, &ignored))
+    if (ParsePluginRequest(*stored, old, &ignored))
       for (const auto& v : old.values) {
         std::vector<float> probe;
-        if (ResolveControls(info, PluginSpec{info.id, {v}}, probe, &ignored)) merged.values.push_back(v);
+        if (ResolveControls(info, PluginRequest{info.id, {v}}, probe, &ignored)) merged.values.push_back(v);
       }
   }
-  merged.values.insert(merged.values.end(), spec.values.begin(), spec.values.end());
+  merged.values.insert(merged.values.end(), request.values.begin(), request.values.end());
   return ResolveControls(info, merged, values, why);
 }
 
 void StoreValues(const PluginInfo& info, const std::vector<float>& values, settings::Settings& settings) {
-  settings.SetString(kPluginValuesSection, StoreKey(info), FormatPluginSpec(info, values));
+  settings.SetString(kPluginValuesSection, StoreKey(info), FormatPluginRequest(info, values));
 }
 
 platform::TaskResult PluginEffectCommand(core::EditContext& ctx, core::WaveDocument& doc,
@@ -75,21 +75,21 @@ platform::TaskResult PluginEffectCommand(core::EditContext& ctx, core::WaveDocum
     ctx.message = std::string(failure) + "\n\n" + why;
     return platform::kTaskFailed;
   };
-  PluginSpec spec;
+  PluginRequest request;
   std::string why;
-  if (!ParsePluginSpec(text, spec, &why)) return refuse(why);
+  if (!ParsePluginRequest(text, request, &why)) return refuse(why);
   PluginInfo info;
   if (vst) {
     // A bare file name is looked for in the VST folder.
     const std::string folder = VstFolder(ctx.settings);
-    const std::string path = spec.id.find('/') == std::string::npos && !folder.empty() ? folder + "/" + spec.id : spec.id;
+    const std::string path = request.id.find('/') == std::string::npos && !folder.empty() ? folder + "/" + request.id : request.id;
     if (!LoadVstInfoHosted(path, info, &why)) return refuse(why);
-  } else if (!(lv2 ? FindLv2(spec.id, info, &why)
-                   : FindLadspa(LadspaFoldersFromEnvironment(), spec.id, info, &why))) {
+  } else if (!(lv2 ? FindLv2(request.id, info, &why)
+                   : FindLadspa(LadspaFoldersFromEnvironment(), request.id, info, &why))) {
     return refuse(why);
   }
   std::vector<float> values;
-  if (!ValuesFor(info, spec, ctx.settings, values, &why)) return refuse(why);
+  if (!ValuesFor(info, request, ctx.settings, values, &why)) return refuse(why);
   StoreValues(info, values, ctx.settings);
   FunctionFilterFactory factory([&](SourceHandle in) { return MakePluginEffectFilter(std::move(in), info, values); });
   return OutsideEffectCommand(ctx, doc,

@@ -19,8 +19,8 @@ inline constexpr char kLv2Failure[] = "Applying LV2 effect FAILED.";
 std::vector<PluginInfo> InstalledPlugins(const settings::Settings& settings);
 
 // The values a run of info uses: its stored ones (settings' PluginValues, key
-// "family:id"), then spec's on top. Refuses unknown ports and bad numbers.
-bool ValuesFor(const PluginInfo& info, const PluginSpec& spec, const settings::Settings& settings,
+// "family:id"), then request's on top. Refuses unknown ports and bad numbers.
+bool ValuesFor(const PluginInfo& info, const PluginRequest& request, const settings::Settings& settings,
                std::vector<float>& values, std::string* why);
 void StoreValues(const PluginInfo& info, const std::vector<float>& values, settings::Settings& settings);
 

@@ -26,8 +26,8 @@ std::string Number(float v) {
 
 }  // namespace
 
-bool ParsePluginSpec(std::string_view text, PluginSpec& spec, std::string* why) {
-  spec = {};
+bool ParsePluginRequest(std::string_view text, PluginRequest& request, std::string* why) {
+  request = {};
   std::size_t at = 0;
   bool first = true;
   while (at <= text.size()) {
@@ -35,7 +35,7 @@ bool ParsePluginSpec(std::string_view text, PluginSpec& spec, std::string* why) 
     const std::string_view word = Trim(text.substr(at, comma - at));
     at = comma + 1;
     if (first) {
-      spec.id = std::string(word);
+      request.id = std::string(word);
       first = false;
       continue;
     }
@@ -52,20 +52,20 @@ bool ParsePluginSpec(std::string_view text, PluginSpec& spec, std::string* why) 
       *why = "\"" + value + "\" is not a number.";
       return false;
     }
-    spec.values.emplace_back(std::string(Trim(word.substr(0, eq))), v);
+    request.values.emplace_back(std::string(Trim(word.substr(0, eq))), v);
   }
-  if (spec.id.empty()) {
+  if (request.id.empty()) {
     *why = "No plug-in was named.";
     return false;
   }
   return true;
 }
 
-bool ResolveControls(const PluginInfo& info, const PluginSpec& spec, std::vector<float>& values,
+bool ResolveControls(const PluginInfo& info, const PluginRequest& request, std::vector<float>& values,
                      std::string* why) {
   values.clear();
   for (const ControlPort& p : info.controls) values.push_back(p.def);
-  for (const auto& given : spec.values) {
+  for (const auto& given : request.values) {
     const std::string& name = given.first;
     const float v = given.second;
     auto it = std::find_if(info.controls.begin(), info.controls.end(), [&](const ControlPort& p) {
@@ -84,7 +84,7 @@ bool ResolveControls(const PluginInfo& info, const PluginSpec& spec, std::vector
   return true;
 }
 
-std::string FormatPluginSpec(const PluginInfo& info, const std::vector<float>& values) {
+std::string FormatPluginRequest(const PluginInfo& info, const std::vector<float>& values) {
   std::string s = info.family == "ladspa" ? info.label : info.id;
   for (std::size_t i = 0; i < info.controls.size() && i < values.size(); ++i)
     s += "," + (info.controls[i].symbol.empty() ? std::to_string(info.controls[i].index)

@@ -36,19 +36,19 @@ struct PluginInfo {
 
 // "LABEL,PORT=VALUE,..." split into the plug-in's name and its settings; a value that
 // is no number gives the reason in *why.
-struct PluginSpec {
+struct PluginRequest {
   std::string id;
   std::vector<std::pair<std::string, float>> values;
 };
-bool ParsePluginSpec(std::string_view text, PluginSpec& spec, std::string* why);
+bool ParsePluginRequest(std::string_view text, PluginRequest& request, std::string* why);
 
-// Each control's value for a run: its default, then spec's values by symbol, name
+// Each control's value for a run: its default, then request's values by symbol, name
 // (case ignored) or index, clamped to the port's range. Unknown names are refused.
-bool ResolveControls(const PluginInfo& info, const PluginSpec& spec, std::vector<float>& values,
+bool ResolveControls(const PluginInfo& info, const PluginRequest& request, std::vector<float>& values,
                      std::string* why);
 
-// The same in the form ParsePluginSpec reads, for the stored values.
-std::string FormatPluginSpec(const PluginInfo& info, const std::vector<float>& values);
+// The same in the form ParsePluginRequest reads, for the stored values.
+std::string FormatPluginRequest(const PluginInfo& info, const std::vector<float>& values);
 
 // One line per plug-in and one per port, for quillet-cli plugins.
 std::string DescribePlugin(const PluginInfo& info);

@@ -83,7 +83,7 @@ TEST(LadspaScan, ListsEveryFixtureWithPortsAndDefaults) {
   EXPECT_NE(why.find("\"nothing\""), std::string::npos);
 }
 
-TEST(PluginSpec, ParsesAndResolvesAgainstThePorts) {
+TEST(PluginRequest, ParsesAndResolvesAgainstThePorts) {
   const PluginInfo gain = Fixture("q_gain");
   struct Case {
     const char* text;
@@ -99,22 +99,22 @@ TEST(PluginSpec, ParsesAndResolvesAgainstThePorts) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
-    PluginSpec spec;
+    PluginRequest request;
     std::string why;
-    ASSERT_EQ(ParsePluginSpec(c.text, spec, &why), c.parses) << why;
+    ASSERT_EQ(ParsePluginRequest(c.text, request, &why), c.parses) << why;
     if (!c.parses) {
       EXPECT_FALSE(why.empty());
       continue;
     }
     std::vector<float> values;
-    ASSERT_EQ(ResolveControls(gain, spec, values, &why), c.resolves) << why;
+    ASSERT_EQ(ResolveControls(gain, request, values, &why), c.resolves) << why;
     if (c.resolves) {
       EXPECT_FLOAT_EQ(values.at(0), c.value);
     }
   }
-  PluginSpec back;
+  PluginRequest back;
   std::string why;
-  ASSERT_TRUE(ParsePluginSpec(FormatPluginSpec(gain, {0.25f}), back, &why));
+  ASSERT_TRUE(ParsePluginRequest(FormatPluginRequest(gain, {0.25f}), back, &why));
   EXPECT_EQ(back.id, "q_gain");
   ASSERT_EQ(back.values.size(), 1u);
   EXPECT_FLOAT_EQ(back.values[0].second, 0.25f);
