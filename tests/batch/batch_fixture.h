@@ -11,6 +11,7 @@
 #include "core/clipboard.h"
 #include "core/document.h"
 #include "core/segment_sink.h"
+#include "fixtures/edit_context.h"
 #include "fixtures/signals.h"
 #include "fixtures/temp_dir.h"
 #include "platform/scripted_progress.h"
@@ -83,12 +84,11 @@ inline bool SameAudio(const audio::AudioBlock& a, const audio::AudioBlock& b) {
          std::equal(a.data(), a.data() + a.frames() * a.channels(), b.data());
 }
 
-class Project : public ::testing::Test {
+class Project : public ::testing::Test, protected testing::EditContextFixture {
  protected:
   Project() {
     host.prompter = &prompter;
     host.owner = &progress;
-    ctx.prompter = &prompter;
     host.session = &session;
   }
   // A document over a ramp-like signal, opened from file (the file itself is not read).
@@ -102,13 +102,6 @@ class Project : public ::testing::Test {
     return *d;
   }
 
-  testing::TempDir dir, storeDir;
-  core::SegmentStore store{storeDir.path()};
-  settings::Settings settings{settings::FolderLocations(dir / "settings")};
-  platform::ScriptedProgressFactory progress;
-  platform::ScriptedPrompter prompter;
-  core::ProgramClipboard clipboard{&store};
-  core::EditContext ctx{store, clipboard, progress, settings};
   Host host{settings};
   ProjectSession session{ctx, host, [] { return std::uint32_t{1700000000}; }};
 };

@@ -9,6 +9,7 @@
 #include "core/clipboard.h"
 #include "core/document.h"
 #include "fixtures/cd_image.h"
+#include "fixtures/edit_context.h"
 #include "fixtures/signals.h"
 #include "fixtures/temp_dir.h"
 #include "platform/scripted_progress.h"
@@ -27,9 +28,8 @@ class Host final : public core::CommandHost {
   std::vector<std::unique_ptr<core::WaveDocument>> docs;
 };
 
-class CdCommandTest : public ::testing::Test {
+class CdCommandTest : public ::testing::Test, protected testing::EditContextFixture {
  protected:
-  CdCommandTest() { ctx.prompter = &prompter; }
   // A simulated blank disc writing to dir/out.*, as the last drive of the list.
   int BlankDrive() {
     settings.SetString(kCdSection, "SimulatedDrive1", "sim-blank:" + (dir / "out.cue").string());
@@ -37,13 +37,6 @@ class CdCommandTest : public ::testing::Test {
     return static_cast<int>(ListCdDrives(settings).size()) - 1;
   }
 
-  testing::TempDir dir, storeDir;
-  core::SegmentStore store{storeDir.path()};
-  settings::Settings settings{settings::FolderLocations(dir / "settings")};
-  platform::ScriptedProgressFactory progress;
-  platform::ScriptedPrompter prompter;
-  core::ProgramClipboard clipboard{&store};
-  core::EditContext ctx{store, clipboard, progress, settings};
 };
 
 TEST_F(CdCommandTest, ChosenTracksBecomeDocumentsAndAFailureIsSkipped) {
